@@ -1,0 +1,27 @@
+// A readable device: a disk, a partition or an image file. Faults, caching
+// and in-memory test images are decorators or other implementations of it.
+// Devices are only ever opened for reading.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace ambrel {
+
+class BlockDevice {
+ public:
+  virtual ~BlockDevice() = default;
+  // Reads up to `length` bytes at `offset`; returns the bytes read, or -1 on
+  // an I/O error. A short count means the end or a partial read.
+  virtual std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) = 0;
+  // Size in bytes; 0 when it cannot be found.
+  virtual std::uint64_t SizeBytes() = 0;
+  // Reopens the underlying handle after a failed read (same identity for
+  // every holder of this object); false when that fails.
+  virtual bool Reopen() { return false; }
+  virtual std::string Path() const = 0;
+};
+
+}  // namespace ambrel
