@@ -12,3 +12,28 @@ std::string CorpusDir();              // ../shared/corpus beside the checkout; e
 std::string TempDir(const std::string& tag);        // a fresh empty folder for one test
 
 }  // namespace ambrel::test
+
+#include <cstdint>
+#include <vector>
+
+namespace ambrel::test {
+
+// Fixture images are committed gzip-compressed as fixtures/images/<name>.img.gz
+// with fixtures/images/<name>.manifest.tsv beside them. FixtureImage
+// decompresses an image once into the build folder and returns its path
+// (empty when the image is not there).
+std::string FixtureImage(const std::string& name);
+
+// One line of a manifest: path inside the volume ("/" separated, UTF-8),
+// size, md5 (lower-case hex) and whether the entry was deleted.
+struct ManifestEntry {
+  std::string volume;   // partition number as text for disk images, else ""
+  std::string path;
+  std::uint64_t size = 0;
+  std::string md5;
+  bool deleted = false;
+  bool directory = false;
+};
+std::vector<ManifestEntry> LoadManifest(const std::string& name);
+
+}  // namespace ambrel::test
