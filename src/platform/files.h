@@ -18,6 +18,8 @@ bool WriteWholeFile(const std::string& path, const void* bytes, std::size_t size
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 bool RemoveFile(const std::string& path);
+// Renames a file, replacing the target atomically.
+bool RenameFile(const std::string& from, const std::string& to);
 // Size of a regular file, or -1.
 std::int64_t FileSize(const std::string& path);
 
