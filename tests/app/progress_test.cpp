@@ -82,9 +82,12 @@ TEST(ProgressMailbox, ConcurrentPublishersNeverTearARecord) {
       }
     });
   int taken = 0;
-  for (int i = 0; i < 20000; ++i) {
+  while (taken < 2000) {
     ScanProgress out;
-    if (!TakeProgress(out)) continue;
+    if (!TakeProgress(out)) {
+      std::this_thread::yield();
+      continue;
+    }
     ++taken;
     ASSERT_EQ(out.stage, kStageDeepScan);
     ASSERT_EQ(out.u.scan.totalSectors, out.u.scan.doneSectors);
@@ -93,7 +96,6 @@ TEST(ProgressMailbox, ConcurrentPublishersNeverTearARecord) {
   }
   stop = true;
   for (auto& p : publishers) p.join();
-  EXPECT_GT(taken, 0);
   ClearProgress();
 }
 
