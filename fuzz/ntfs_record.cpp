@@ -1,11 +1,15 @@
-// Fuzz target: one MFT record (fixups, attribute walk, decoding) and the run
-// lists it carries, resolved into extents.
+// Fuzz target: one MFT record (fixups, attribute walk, decoding into a
+// found-file node) and the run lists it carries, resolved into extents.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "catalog/found_file_node.h"
+#include "device/partition_info.h"
+#include "fs/ntfs/ntfs_known_extents.h"
 #include "fs/ntfs/ntfs_record.h"
+#include "fs/ntfs/ntfs_record_node.h"
 #include "fs/ntfs/ntfs_run_list.h"
 
 using namespace ambrel;
@@ -27,6 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ResolveExtents(1000, spc, DecodeRunList(summary->runList), extents);
     for (const auto& runs : summary->indexRuns) ResolveExtents(1000, spc, runs, extents);
   }
+  // The same record into a found-file node, as the MFT walk does it.
+  static PartitionInfo partition;
+  partition.startLba = 1000;
+  partition.bootSector[13] = static_cast<std::uint8_t>(spc);
+  FoundFileNode node{};
+  if (ParseMftRecord(node, partition, record, keepSystem)) ReleaseParsedNode(node);
+  ResetKnownExtents();
   FindAttribute(record, std::nullopt, 0x80);
   FindAttribute(record, 0x100, 0x30);
 
