@@ -213,7 +213,7 @@ void PrintVolumeJson(const Volume& v, const std::vector<Entry>& entries, bool fi
 // Parses on a worker thread; the main thread shows the stage-1 counters on
 // stderr once the parse has taken more than a second.
 bool ParseWithProgress(PartitionInfo& partition) {
-  std::atomic<int> stopWord{0};
+  std::atomic<std::uint32_t> stopWord{0};
   std::atomic<bool> done{false};
   bool result = false;
   ClearProgress();

@@ -319,7 +319,7 @@ TEST_F(NtfsVolume, ClusterBitmapAndVolumeChecks) {
 }
 
 TEST_F(NtfsVolume, StopWordAndTheParseSwitch) {
-  std::atomic<int> stop{2};
+  std::atomic<std::uint32_t> stop{2};
   EXPECT_FALSE(ReadNtfsPartition(&stop, partition_));
   EXPECT_EQ(NodeAt(partition_.table, kRootId), nullptr) << "a stopped walk is not linked";
 

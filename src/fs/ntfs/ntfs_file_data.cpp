@@ -18,7 +18,7 @@ namespace ambrel {
 
 namespace {
 
-bool StopRequested(const std::atomic<int>* stopWord) {
+bool StopRequested(const std::atomic<std::uint32_t>* stopWord) {
   return stopWord && stopWord->load(std::memory_order_relaxed) == 2;
 }
 
@@ -26,7 +26,7 @@ bool StopRequested(const std::atomic<int>* stopWord) {
 // Returns false when reading should end (read failure or stop).
 bool CopyExtent(DiskHandle& handle, const DataExtent& extent, std::uint64_t limit,
                 std::uint64_t& done, std::uint8_t* buffer, std::vector<std::uint8_t>& chunk,
-                const std::atomic<int>* stopWord) {
+                const std::atomic<std::uint32_t>* stopWord) {
   const std::uint64_t left = limit - done;
   const std::uint64_t sectors = std::min<std::uint64_t>(extent.sectorCount, (left + 511) / 512);
   if (extent.sparse) {
@@ -69,7 +69,7 @@ std::uint32_t ReadResidentData(const PartitionInfo& partition, const FoundFileNo
 }
 
 bool ReadNtfsFileData(const FoundFileNode& node, const PartitionInfo& partition,
-                      const std::atomic<int>* stopWord, std::uint64_t wanted,
+                      const std::atomic<std::uint32_t>* stopWord, std::uint64_t wanted,
                       std::uint8_t* buffer) {
   const std::uint64_t limit = std::min(wanted, node.size);
   if (node.flags & kFlagResident) {
@@ -95,7 +95,7 @@ bool ReadNtfsFileData(const FoundFileNode& node, const PartitionInfo& partition,
   return true;
 }
 
-bool LoadNtfsClusterBitmap(const PartitionInfo& partition, const std::atomic<int>* stopWord) {
+bool LoadNtfsClusterBitmap(const PartitionInfo& partition, const std::atomic<std::uint32_t>* stopWord) {
   ClearAllocationMap();
   std::uint64_t mftLba = 0;
   if (!MftStartLba(partition.bootSector, partition.startLba, false, mftLba)) return false;

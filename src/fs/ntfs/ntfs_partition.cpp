@@ -19,7 +19,7 @@ namespace ambrel {
 
 namespace {
 
-bool StopRequested(const std::atomic<int>* stopWord) {
+bool StopRequested(const std::atomic<std::uint32_t>* stopWord) {
   return stopWord && stopWord->load(std::memory_order_relaxed) == 2;
 }
 
@@ -57,7 +57,7 @@ void AddRecord(PartitionInfo& partition, ByteSpan record, std::uint64_t lba,
 
 }  // namespace
 
-bool WalkMft(DiskHandle& handle, PartitionInfo& partition, const std::atomic<int>* stopWord,
+bool WalkMft(DiskHandle& handle, PartitionInfo& partition, const std::atomic<std::uint32_t>* stopWord,
              const ExtentList& mftExtents) {
   const std::uint32_t spc = SectorsPerCluster(partition);
   if (spc == 0) return false;
@@ -91,7 +91,7 @@ bool WalkMft(DiskHandle& handle, PartitionInfo& partition, const std::atomic<int
   return true;
 }
 
-bool ReadNtfsPartition(const std::atomic<int>* stopWord, PartitionInfo& partition) {
+bool ReadNtfsPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition) {
   if (!SettingOn("ParseFileSys")) return false;
   DiskHandle handle;
   if (!OpenPartition(partition, handle)) return false;
