@@ -338,6 +338,29 @@ TEST_F(NtfsVolume, StopWordAndTheParseSwitch) {
   EXPECT_TRUE(ParseFileSystem(nullptr, other));
 }
 
+TEST_F(NtfsVolume, WalkBoundsOddSectorsAndHugeRuns) {
+  std::vector<std::uint8_t>* bytes = nullptr;
+  DiskHandle handle = MemoryCopy(bytes);
+  // One sector per cluster: an extent of 197 sectors holds records 0..97;
+  // the odd last sector is ignored.
+  PartitionInfo odd;
+  odd.bootSector = partition_.bootSector;
+  odd.bootSector[13] = 1;
+  ExtentList extents = {DataExtent{4, 197, kMftLba, 197, false}};
+  ASSERT_TRUE(WalkMft(handle, odd, nullptr, extents));
+  EXPECT_NE(NodeAt(odd.table, 97), nullptr);
+  EXPECT_EQ(NodeAt(odd.table, 98), nullptr);
+  // A run length of 2^32-1 clusters of 8 sectors: the walk ends after
+  // 0x200000 records (the rest of the image reads as zeros).
+  PartitionInfo huge;
+  huge.bootSector = partition_.bootSector;
+  extents = {DataExtent{4, 0xFFFFFFFFu, kMftLba, 0xFFFFFFFFull * 8, false},
+             DataExtent{4, 0xFFFFFFFFu, kMftLba, 0xFFFFFFFFull * 8, false}};
+  ASSERT_TRUE(WalkMft(handle, huge, nullptr, extents));
+  EXPECT_NE(NodeAt(huge.table, 98), nullptr);
+  EXPECT_LE(huge.table.capacity, 0x200000u);
+}
+
 TEST(NtfsKnownExtents, RegisterOnceAndReset) {
   ResetKnownExtents();
   std::vector<DataExtent> seen;
