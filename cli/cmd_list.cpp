@@ -48,8 +48,7 @@ struct Entry {
   const FoundFileNode* node = nullptr;
 };
 
-const char* const kUsage =
-    "list PATH [--partition N] [--deleted|--present] [--json]";
+const char* const kUsage = "list PATH [--partition N] [--deleted|--present] [--json]";
 
 bool ParseArguments(int argc, char** argv, ListOptions& options) {
   for (int i = 1; i < argc; ++i) {
@@ -83,11 +82,16 @@ std::int32_t FsKindOfBootSector(const BootSector& boot) {
 
 const char* FsKindName(std::int32_t kind) {
   switch (kind) {
-    case kFsNtfs: return "NTFS";
-    case kFsFat32: return "FAT32";
-    case kFsFat16: return "FAT16";
-    case kFsExfat: return "exFAT";
-    default: return "unknown";
+    case kFsNtfs:
+      return "NTFS";
+    case kFsFat32:
+      return "FAT32";
+    case kFsFat16:
+      return "FAT16";
+    case kFsExfat:
+      return "exFAT";
+    default:
+      return "unknown";
   }
 }
 
@@ -191,21 +195,22 @@ void PrintVolumeText(const Volume& v, const std::vector<Entry>& entries) {
 }
 
 void PrintVolumeJson(const Volume& v, const std::vector<Entry>& entries, bool first) {
-  std::printf("%s{\"volume\":%d,\"fs\":%s,\"label\":%s,\"startLba\":%llu,\"sectors\":%llu,"
-              "\"entries\":[",
-              first ? "" : ",", v.number, JsonText(v.info.fsName).c_str(),
-              JsonText(v.info.volumeLabel).c_str(), static_cast<unsigned long long>(v.info.startLba),
-              static_cast<unsigned long long>(v.info.sectorCount));
+  std::printf(
+      "%s{\"volume\":%d,\"fs\":%s,\"label\":%s,\"startLba\":%llu,\"sectors\":%llu,"
+      "\"entries\":[",
+      first ? "" : ",", v.number, JsonText(v.info.fsName).c_str(),
+      JsonText(v.info.volumeLabel).c_str(), static_cast<unsigned long long>(v.info.startLba),
+      static_cast<unsigned long long>(v.info.sectorCount));
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const Entry& e = entries[i];
     const NodeKind kind = KindOf(*e.node);
-    std::printf("%s\n{\"id\":%u,\"path\":%s,\"type\":\"%s\",\"deleted\":%s,\"size\":%llu,"
-                "\"created\":%s,\"modified\":%s}",
-                i ? "," : "", e.node->id, JsonText(e.path).c_str(),
-                IsFolderKind(kind) ? "dir" : "file", IsDeletedKind(kind) ? "true" : "false",
-                static_cast<unsigned long long>(e.node->size),
-                JsonText(FormatTime(e.node->created)).c_str(),
-                JsonText(FormatTime(e.node->modified)).c_str());
+    std::printf(
+        "%s\n{\"id\":%u,\"path\":%s,\"type\":\"%s\",\"deleted\":%s,\"size\":%llu,"
+        "\"created\":%s,\"modified\":%s}",
+        i ? "," : "", e.node->id, JsonText(e.path).c_str(), IsFolderKind(kind) ? "dir" : "file",
+        IsDeletedKind(kind) ? "true" : "false", static_cast<unsigned long long>(e.node->size),
+        JsonText(FormatTime(e.node->created)).c_str(),
+        JsonText(FormatTime(e.node->modified)).c_str());
   }
   std::printf("]}");
 }
@@ -228,7 +233,8 @@ bool ParseWithProgress(PartitionInfo& partition) {
     ScanProgress p;
     if (TakeProgress(p) && p.stage == kStageParse &&
         std::chrono::steady_clock::now() - start > std::chrono::seconds(1)) {
-      std::fprintf(stderr, "\rparsing %s: %d files, %d folders, %d deleted files, %d deleted folders",
+      std::fprintf(stderr,
+                   "\rparsing %s: %d files, %d folders, %d deleted files, %d deleted folders",
                    partition.displayName.c_str(), p.u.parse.presentFiles, p.u.parse.presentDirs,
                    p.u.parse.deletedFiles, p.u.parse.deletedDirs);
       shown = true;
@@ -261,9 +267,10 @@ int RunList(int argc, char** argv) {
   for (Volume& v : volumes) {
     if (options.partition != 0 && v.number != options.partition) continue;
     if (v.info.fsKind == kFsUnknown) {
-      std::fprintf(stderr,
-                   "ambrel-cli list: volume %d (start %llu) is not an NTFS, FAT or exFAT file system\n",
-                   v.number, static_cast<unsigned long long>(v.info.startLba));
+      std::fprintf(
+          stderr,
+          "ambrel-cli list: volume %d (start %llu) is not an NTFS, FAT or exFAT file system\n",
+          v.number, static_cast<unsigned long long>(v.info.startLba));
       status = 1;
       continue;
     }

@@ -12,7 +12,8 @@ namespace ambrel {
 // A file-system reader: lists the partition's live and deleted files into its
 // table; false on failure or stop. The stop word is the task's 32-bit state
 // word (0 running, 1 paused, 2 stop requested, 3 finished).
-using FileSystemReader = bool (*)(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition);
+using FileSystemReader = bool (*)(const std::atomic<std::uint32_t>* stopWord,
+                                  PartitionInfo& partition);
 
 // The NTFS, FAT and exFAT readers are built in; another reader (or a test
 // double) may be registered for a kind, e.g. with a static

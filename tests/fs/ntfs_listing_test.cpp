@@ -12,8 +12,8 @@
 #include <set>
 
 #include "app/settings.h"
-#include "common/text.h"
 #include "catalog/node_table.h"
+#include "common/text.h"
 #include "device/disk_handle.h"
 #include "device/memory_device.h"
 #include "fs/allocation_map.h"
@@ -148,7 +148,8 @@ TEST_F(NtfsVolume, EveryManifestEntryIsListedWithSizeAndState) {
   EXPECT_TRUE(LbaInKnownMftExtents(kMftLba));
 }
 
-// fls -r -p -l lines: "r/r * 82-128-2:<TAB>path<TAB>mtime<TAB>atime<TAB>ctime<TAB>crtime<TAB>size..."
+// fls -r -p -l lines: "r/r *
+// 82-128-2:<TAB>path<TAB>mtime<TAB>atime<TAB>ctime<TAB>crtime<TAB>size..."
 Listing FlsListing(const std::string& image) {
   Listing listing;
   std::string command = "fls -r -p -l '" + image + "' 2>/dev/null";
@@ -173,7 +174,8 @@ Listing FlsListing(const std::string& image) {
     Listed entry;
     entry.deleted = head.find('*') != std::string::npos;
     entry.directory = head[2] == 'd';
-    entry.id = static_cast<std::uint32_t>(std::strtoul(head.c_str() + head.find_first_of("0123456789"), nullptr, 10));
+    entry.id = static_cast<std::uint32_t>(
+        std::strtoul(head.c_str() + head.find_first_of("0123456789"), nullptr, 10));
     entry.size = std::strtoull(fields[6].c_str(), nullptr, 10);
     listing[OnDiskPath(path)] = entry;
   }
@@ -275,7 +277,8 @@ TEST_F(NtfsVolume, TreeFromLooseFileRecordsMatchesTheWalk) {
     EXPECT_EQ(it->second.size, entry.size) << path;
     EXPECT_EQ(it->second.deleted, entry.deleted) << path;
   }
-  EXPECT_EQ(progress.u.parse.presentDirs + progress.u.parse.deletedDirs, 11);  // with the root record
+  EXPECT_EQ(progress.u.parse.presentDirs + progress.u.parse.deletedDirs,
+            11);  // with the root record
   EXPECT_FALSE(BuildNtfsTreeFromRecords(built, progress, disk, "bad", hits, 0, 0, 3));
 }
 

@@ -95,7 +95,8 @@ bool ReadNtfsFileData(const FoundFileNode& node, const PartitionInfo& partition,
   return true;
 }
 
-bool LoadNtfsClusterBitmap(const PartitionInfo& partition, const std::atomic<std::uint32_t>* stopWord) {
+bool LoadNtfsClusterBitmap(const PartitionInfo& partition,
+                           const std::atomic<std::uint32_t>* stopWord) {
   ClearAllocationMap();
   std::uint64_t mftLba = 0;
   if (!MftStartLba(partition.bootSector, partition.startLba, false, mftLba)) return false;

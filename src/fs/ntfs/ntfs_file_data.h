@@ -27,6 +27,7 @@ bool ReadNtfsFileData(const FoundFileNode& node, const PartitionInfo& partition,
 // Loads the $Bitmap (record 6) into the allocation map. Accepts only a size
 // between 1 byte and clusters/8 + 8 (at most 256 MiB); otherwise the map is
 // left empty and the result is false.
-bool LoadNtfsClusterBitmap(const PartitionInfo& partition, const std::atomic<std::uint32_t>* stopWord);
+bool LoadNtfsClusterBitmap(const PartitionInfo& partition,
+                           const std::atomic<std::uint32_t>* stopWord);
 
 }  // namespace ambrel

@@ -24,7 +24,7 @@ bool ReadNtfsPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo
 // Parses every record of the MFT extents into the partition's table (nodes
 // unlinked), publishing stage-1 progress. Walks at most 0x200000 records.
 // False when stopped.
-bool WalkMft(DiskHandle& handle, PartitionInfo& partition, const std::atomic<std::uint32_t>* stopWord,
-             const ExtentList& mftExtents);
+bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
+             const std::atomic<std::uint32_t>* stopWord, const ExtentList& mftExtents);
 
 }  // namespace ambrel
