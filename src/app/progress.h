@@ -49,9 +49,15 @@ struct ScanProgress {
   } u{};
 };
 
+// Workers (any thread): copies the record into the mailbox unless it still
+// holds an untaken one, in which case the record is dropped.
 void PublishProgress(const ScanProgress& record);
+// Progress views (interface thread): moves the mailbox's record into `out`
+// and empties the mailbox; false when it is empty (`out` untouched).
 bool TakeProgress(ScanProgress& out);
+// Publishes a stage-11 notice: title cut to 39 characters, text to 109.
 void PostNotice(const char* title, const char* text);
+// Empties the mailbox (a view as it opens, or before an enumeration).
 void ClearProgress();
 
 }  // namespace ambrel

@@ -9,6 +9,7 @@ namespace ambrel {
 namespace {
 
 std::atomic<bool> g_loaded{false};
+DerivedSettings g_derived;
 
 std::string FullKey(std::string_view key) {
   std::string k(TrimBlanks(key));
@@ -63,6 +64,50 @@ bool SettingOn(std::string_view key) { return GetSetting(key) == "1"; }
 
 void OverrideSetting(std::string_view key, std::string value) {
   Settings().Set(VersionPrefix() + "-" + FullKey(key), std::move(value));
+  if (SettingsLoaded()) ComputeDerivedSettings();
 }
+
+const std::vector<std::string_view>& AcceptedSettingKeys() {
+  static const std::vector<std::string_view> keys = {
+      "QQ:",           "Web:",           "HelpSoft:",       "HelpParam:",      "ProDown:",
+      "WebParam:",     "Company:",       "SingleRunStr:",   "SaveDir:",        "Splash:",
+      "ParseFileSys:", "ShowProInfo:",   "ShowAllFile:",    "ClassifyFile:",   "SetParam:",
+      "MustScanEnd:",  "VideoSampleSize:", "VideoSample01:", "VideoSample02:", "VideoSample20:",
+      "MtsFragRecovery:", "MovFragRecovery:", "Advert:",    "ShowUsbDev:",     "Key:",
+      "LocalName:",    "ShowDev:",       "NewMenu:",        "Android:",        "Iphone:"};
+  return keys;
+}
+
+std::int32_t LeadingDecimal(std::string_view text) {
+  text = TrimBlanks(text);
+  bool negative = false;
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+    negative = text[0] == '-';
+    text.remove_prefix(1);
+  }
+  std::int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') break;
+    value = value * 10 + (c - '0');
+    if (value > 0x80000000ll) value = 0x80000000ll;
+  }
+  if (negative) value = -value;
+  if (value > 0x7FFFFFFFll) value = 0x7FFFFFFFll;
+  return static_cast<std::int32_t>(value);
+}
+
+void ComputeDerivedSettings() {
+  DerivedSettings d;
+  d.movFragRecoveryOn = SettingOn("MovFragRecovery");
+  d.mtsFragRecoveryOn = SettingOn("MtsFragRecovery");
+  d.videoSampleSizeOn = SettingOn("VideoSampleSize");
+  d.videoSample01On = SettingOn("VideoSample01");
+  d.videoSample02On = SettingOn("VideoSample02");
+  d.videoSample20On = SettingOn("VideoSample20");
+  d.variantKey = LeadingDecimal(GetSetting("Key"));
+  g_derived = d;
+}
+
+const DerivedSettings& Derived() { return g_derived; }
 
 }  // namespace ambrel

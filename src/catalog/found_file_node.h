@@ -67,5 +67,43 @@ inline void SetKind(FoundFileNode& n, NodeKind k) {
   n.flags = static_cast<std::uint16_t>((n.flags & ~(3u << 3)) | (unsigned(k) << 3));
 }
 inline unsigned CheckStateOf(const FoundFileNode& n) { return (n.flags >> 1) & 3; }
+inline void SetCheckState(FoundFileNode& n, unsigned state) {
+  n.flags = static_cast<std::uint16_t>((n.flags & ~kFlagCheckMask) | ((state & 3u) << 1));
+}
+inline unsigned MarkOf(const FoundFileNode& n) { return (n.flags >> 7) & 3; }
+
+static_assert(sizeof(FoundFileNode) == 79, "FoundFileNode is a packed on-memory record");
+
+// One node of a classification tree (by type, by creation date, by
+// modification date). The first five fields have the layout of
+// FoundFileNode, so the child-list code serves both. A leaf refers to a found
+// file (slot, nodeId); a folder to its name node in catalogue slot 0, 1 or 2.
+#pragma pack(push, 1)
+struct ClassNode {
+  std::uint32_t id;
+  std::uint32_t parentId;
+  std::uint32_t childCapacity;
+  std::uint32_t childCount;
+  std::uint32_t* childIds;
+  std::uint32_t reserved;   // always 0
+  std::uint32_t slot;       // catalogue slot of the referenced node
+  std::uint32_t nodeId;     // id of the referenced node in that slot
+};
+#pragma pack(pop)
+static_assert(sizeof(ClassNode) == 36, "ClassNode is a packed on-memory record");
+
+// Packs a local date-time. Out-of-range inputs are clamped: a month outside
+// 1-12 or a day outside 1-31 becomes 1, an hour above 23 becomes 23, a minute
+// or second above 59 becomes 59; the year is stored as (year - 1980) modulo
+// 64 (years before 1900 are stored as 1980).
+PackedTime PackPackedTime(int year, int month, int day, int hour, int minute, int second);
+
+struct UnpackedTime {
+  int year, month, day, hour, minute, second;
+};
+inline UnpackedTime UnpackPackedTime(PackedTime t) {
+  return UnpackedTime{int(t >> 26) + 1980, int((t >> 22) & 15), int((t >> 17) & 31),
+                      int((t >> 12) & 31), int((t >> 6) & 63), int(t & 63)};
+}
 
 }  // namespace ambrel

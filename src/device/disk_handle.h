@@ -1,4 +1,10 @@
 // The one read path of the program: 512-byte sectors addressed by 64-bit LBA.
+//
+// Threads: any thread may read. Every read is serialised by one process-wide
+// lock and staged through one process-wide buffer (8 MiB + 512 bytes, grown
+// on demand, never shrunk). A DiskHandle is a small value: copies share the
+// open device, and the device is closed when the last copy is dropped or its
+// owner calls Close().
 #pragma once
 
 #include <atomic>
@@ -26,7 +32,17 @@ struct DiskHandle {
   void Close() { device.reset(); }
 };
 
-bool OpenByPath(const std::string& path, DiskHandle& out);
+inline constexpr std::uint32_t kMaxReadSectors = 0x80000;        // 256 MiB
+inline constexpr std::uint32_t kMaxReadBytes = 0x10000000;
+
+// Opens a disk, partition node or image file read-only. Fails for a missing
+// path, a directory, an unreadable device and anything smaller than one
+// sector (whose last LBA would not exist). `why`, when given, receives a
+// short reason for messages.
+bool OpenByPath(const std::string& path, DiskHandle& out, std::string* why = nullptr);
+// Opens the disk of a partition; reads use absolute disk LBAs, limited to the
+// partition's last sector (2^48 when its size is unknown). Fails for a
+// partition of 0 sectors.
 bool OpenPartition(const PartitionInfo& partition, DiskHandle& out);
 // Wraps an existing device (tests, decorators); lastLba from its size.
 DiskHandle HandleForDevice(std::shared_ptr<BlockDevice> device, std::string name);
@@ -34,6 +50,14 @@ DiskHandle HandleForDevice(std::shared_ptr<BlockDevice> device, std::string name
 bool ReadSectors(DiskHandle& handle, std::uint64_t lba, std::uint32_t count, void* buffer);
 bool ReadBytes(DiskHandle& handle, std::uint64_t offset, std::uint32_t length, void* buffer);
 std::uint64_t QueryDeviceSize(DiskHandle& handle);
+// Sector count of the device at `path`; false when it cannot be opened or
+// holds no whole sector.
+bool QuerySectorCount(const std::string& path, std::uint64_t& sectors);
+// "Vendor Model" of the disk behind the handle (from sysfs); false when the
+// device has none (image files, loop and virtio devices).
+bool QueryDeviceModel(DiskHandle& handle, std::string& model);
+// True for a removable (USB, card reader) disk.
+bool IsUsbDevice(DiskHandle& handle);
 
 // Read statistics: mode 0 none, 1 only 0x4000-sector reads, 2 every read.
 struct ReadStatistics {

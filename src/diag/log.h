@@ -1,5 +1,8 @@
 // Diagnostic log. Lines from any thread reach the sink whole and in call
-// order (one lock around each append).
+// order (one lock around each append). The file holds one line per call,
+// "<level>\t<text>" in UTF-8 (line breaks inside a text become blanks), and
+// each line is written with a single append, so even several processes
+// sharing the file lose or split no line.
 #pragma once
 
 #include <string>
@@ -19,5 +22,9 @@ bool OpenLogFile(const std::string& path);
 void CloseLogFile();
 // The last lines written (at most 256), oldest first; for tests and reports.
 std::string RecentLogText();
+
+// The crash path: appends a ready line ("27\tExit exception\n") to the log
+// file without locks or allocation (async-signal-safe).
+void LogLineFromSignal(const char* levelAndText);
 
 }  // namespace ambrel

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace ambrel {
 
@@ -17,10 +18,20 @@ std::uint64_t PoolBlockSize(const void* p);   // 0 for a bad block
 void* PoolCopy(std::uint64_t n, std::uint16_t tag, void* dest, const void* src);
 void* PoolCopyAt(std::uint16_t tag, std::uint64_t n, void* dest, std::uint64_t offset,
                  const void* src);
+// Logs a misuse once per code: type 16 bad header, 17 guard byte changed,
+// 18 copy past the block's end.
 void PoolReport(std::uint32_t code, int type);
+// Bytes of live blocks including their 9 bytes of framing.
 std::uint64_t PoolTotal();
+// True once an allocation has failed.
+bool PoolFailed();
+// Optional text (the found partitions) appended to the "Mem big" lines.
+void SetPoolSummarySource(std::string (*summary)());
 
-// Delayed release of blocks another thread may still be reading.
+// Delayed release of blocks another thread may still be reading: a queued
+// block is freed once 200 ms old, when more than 64 are queued, or when the
+// pool total passes 1 GiB. FlushDeferred waits 200 ms and frees them all.
+// Any thread may call both.
 void DeferFree(void* block);
 void FlushDeferred();
 

@@ -1,0 +1,168 @@
+#include "device/disk_handle.h"
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+
+#include "device/partition_info.h"
+#include "platform/block_sysfs.h"
+#include "platform/file_device.h"
+
+namespace ambrel {
+namespace {
+
+constexpr std::uint64_t kInitialStagingBytes = 0x800200;  // one 8 MiB chunk + one sector
+
+std::mutex& ReadLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+// The one staging buffer; touched only under ReadLock().
+struct StagingBuffer {
+  std::unique_ptr<std::uint8_t[]> bytes;
+  std::uint64_t size = 0;
+
+  bool Reserve(std::uint64_t needed) {
+    if (bytes && size >= needed) return true;
+    std::uint64_t want = needed > kInitialStagingBytes ? needed : kInitialStagingBytes;
+    bytes.reset();
+    size = 0;
+    bytes.reset(new (std::nothrow) std::uint8_t[want]);
+    if (!bytes) return false;
+    size = want;
+    return true;
+  }
+};
+
+StagingBuffer& Staging() {
+  static StagingBuffer buffer;
+  return buffer;
+}
+
+void CountRead(std::uint32_t count, bool ok) {
+  ReadStatistics& stats = ReadStats();
+  int mode = stats.mode.load(std::memory_order_relaxed);
+  if ((mode == 1 && count == 0x4000) || mode == 2) {
+    stats.reads.fetch_add(1, std::memory_order_relaxed);
+    if (!ok) stats.failed.fetch_add(1, std::memory_order_relaxed);
+  }
+}
+
+void SetLastLbaFromSize(DiskHandle& handle) {
+  handle.lastLba = handle.sizeBytes >= kSectorSize ? handle.sizeBytes / kSectorSize - 1 : 0;
+}
+
+}  // namespace
+
+ReadStatistics& ReadStats() {
+  static ReadStatistics stats;
+  return stats;
+}
+
+bool OpenByPath(const std::string& path, DiskHandle& out, std::string* why) {
+  out = DiskHandle{};
+  OpenFailure failure = OpenFailure::kNone;
+  std::shared_ptr<BlockDevice> device = OpenFileDevice(path, &failure);
+  if (!device) {
+    if (why) *why = OpenFailureText(failure);
+    return false;
+  }
+  std::uint64_t size = device->SizeBytes();
+  if (size < kSectorSize) {
+    // A last LBA of size / 512 - 1 would wrap to 2^64 - 1 here.
+    if (why) *why = size == 0 ? "empty or unreadable size" : "smaller than one sector";
+    return false;
+  }
+  out.device = std::move(device);
+  out.name = path;
+  out.reopenPath = path;
+  out.sizeBytes = size;
+  SetLastLbaFromSize(out);
+  return true;
+}
+
+bool OpenPartition(const PartitionInfo& partition, DiskHandle& out) {
+  out = DiskHandle{};
+  if (partition.sectorCount == 0) return false;
+  std::shared_ptr<BlockDevice> device = OpenFileDevice(partition.diskPath);
+  if (!device) return false;
+  out.device = std::move(device);
+  out.name = partition.displayName;
+  out.reopenPath = partition.diskPath;
+  if (partition.sectorCount == kUnknownPartitionSize) {
+    out.lastLba = kUnknownPartitionSize;
+  } else if (partition.startLba > UINT64_MAX - partition.sectorCount) {
+    out.lastLba = UINT64_MAX;  // saturated; reads past the device's end simply fail
+  } else {
+    out.lastLba = partition.startLba + partition.sectorCount - 1;
+  }
+  return true;
+}
+
+DiskHandle HandleForDevice(std::shared_ptr<BlockDevice> device, std::string name) {
+  DiskHandle handle;
+  if (!device) return handle;
+  handle.reopenPath = device->Path();
+  handle.sizeBytes = device->SizeBytes();
+  handle.device = std::move(device);
+  handle.name = std::move(name);
+  SetLastLbaFromSize(handle);
+  return handle;
+}
+
+bool ReadSectors(DiskHandle& handle, std::uint64_t lba, std::uint32_t count, void* buffer) {
+  // Larger requests fail before the buffer is touched: the caller's buffer
+  // may be smaller than count sectors, and count * 512 must not wrap.
+  if (count > kMaxReadSectors || buffer == nullptr) {
+    CountRead(count, false);
+    return false;
+  }
+  std::memset(buffer, 0, std::size_t{count} * kSectorSize);
+  if (lba > handle.lastLba || lba > UINT64_MAX / kSectorSize) return false;
+  if (count != 0 && count - 1 > handle.lastLba - lba)
+    count = static_cast<std::uint32_t>(handle.lastLba - lba + 1);
+  bool ok = ReadBytes(handle, lba * kSectorSize, count * kSectorSize, buffer);
+  CountRead(count, ok);
+  return ok;
+}
+
+bool ReadBytes(DiskHandle& handle, std::uint64_t offset, std::uint32_t length, void* buffer) {
+  if (length > kMaxReadBytes || !handle.device) return false;
+  std::lock_guard<std::mutex> guard(ReadLock());
+  StagingBuffer& staging = Staging();
+  if (!staging.Reserve(length)) return false;
+  std::int64_t got = handle.device->ReadAt(offset, staging.bytes.get(), length);
+  if (got < 0) {
+    // One retry on a freshly opened descriptor at the same position.
+    if (!handle.device->Reopen()) return false;
+    got = handle.device->ReadAt(offset, staging.bytes.get(), length);
+    if (got < 0) return false;
+  }
+  std::uint64_t arrived = static_cast<std::uint64_t>(got) < length ? got : length;
+  // Only the bytes that arrived are copied; the rest of the caller's buffer
+  // keeps the zeros of ReadSectors (never stale staging bytes).
+  std::memcpy(buffer, staging.bytes.get(), arrived);
+  return arrived == length;
+}
+
+std::uint64_t QueryDeviceSize(DiskHandle& handle) {
+  return handle.device ? handle.device->SizeBytes() : 0;
+}
+
+bool QuerySectorCount(const std::string& path, std::uint64_t& sectors) {
+  sectors = 0;
+  std::shared_ptr<BlockDevice> device = OpenFileDevice(path);
+  if (!device) return false;
+  sectors = device->SizeBytes() / kSectorSize;
+  return sectors != 0;
+}
+
+bool QueryDeviceModel(DiskHandle& handle, std::string& model) {
+  return SysfsDiskModel(handle.reopenPath, model);
+}
+
+bool IsUsbDevice(DiskHandle& handle) { return SysfsDiskRemovable(handle.reopenPath); }
+
+}  // namespace ambrel
