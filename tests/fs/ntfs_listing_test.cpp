@@ -364,6 +364,41 @@ TEST_F(NtfsVolume, WalkBoundsOddSectorsAndHugeRuns) {
   EXPECT_LE(huge.table.capacity, 0x200000u);
 }
 
+// Sets the stop word once the first read has been served.
+class StopAfterFirstRead final : public BlockDevice {
+ public:
+  StopAfterFirstRead(std::shared_ptr<BlockDevice> inner, std::atomic<std::uint32_t>& stop)
+      : inner_(std::move(inner)), stop_(stop) {}
+  std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
+    stop_ = 2;
+    return inner_->ReadAt(offset, buffer, length);
+  }
+  std::uint64_t SizeBytes() override { return inner_->SizeBytes(); }
+  std::string Path() const override { return inner_->Path(); }
+
+ private:
+  std::shared_ptr<BlockDevice> inner_;
+  std::atomic<std::uint32_t>& stop_;
+};
+
+TEST_F(NtfsVolume, StopAfterTheFirstChunkLeavesAnUnlinkedTable) {
+  std::vector<std::uint8_t>* bytes = nullptr;
+  DiskHandle memory = MemoryCopy(bytes);
+  ExtentList extents;
+  ASSERT_TRUE(LoadMftExtents(memory, partition_, extents));
+  extents.push_back(extents[0]);  // a second extent the walk must not reach
+  std::atomic<std::uint32_t> stop{0};
+  DiskHandle handle =
+      HandleForDevice(std::make_shared<StopAfterFirstRead>(memory.device, stop), "stopping");
+  PartitionInfo stopped;
+  stopped.bootSector = partition_.bootSector;
+  EXPECT_FALSE(WalkMft(handle, stopped, &stop, extents));
+  EXPECT_NE(NodeAt(stopped.table, 64), nullptr) << "the first chunk's records stay";
+  EXPECT_EQ(NodeAt(stopped.table, kLostFolderId), nullptr) << "not initialised";
+  EXPECT_EQ(NodeAt(stopped.table, 64)->parentId, kRootId);
+  EXPECT_EQ(NodeAt(stopped.table, kRootId)->childCount, 0u) << "not linked";
+}
+
 TEST(NtfsKnownExtents, RegisterOnceAndReset) {
   ResetKnownExtents();
   std::vector<DataExtent> seen;
