@@ -68,7 +68,7 @@ void CheckDisk(const std::string& name, int volume, const std::string& label) {
     EXPECT_EQ(IsFolderKind(kind), entry.directory) << entry.path;
     EXPECT_EQ(kind == kDeletedFile || kind == kDeletedFolder, entry.deleted) << entry.path;
     if (entry.directory) continue;
-    EXPECT_EQ(node.size, entry.size) << entry.path;
+    EXPECT_EQ(std::uint64_t{node.size}, entry.size) << entry.path;
     if (entry.md5 == "-") continue;
     std::vector<std::uint8_t> data(node.size);
     ASSERT_TRUE(node.size == 0 ||

@@ -143,7 +143,7 @@ TEST_F(NtfsVolume, EveryManifestEntryIsListedWithSizeAndState) {
   EXPECT_EQ(listing.count("$Extend"), 0u);
   const FoundFileNode* lost = NodeAt(partition_.table, kLostFolderId);
   ASSERT_NE(lost, nullptr);
-  EXPECT_EQ(lost->childCount, 0u);
+  EXPECT_EQ(std::uint32_t{lost->childCount}, 0u);
   // Registered extents: the MFT's own run and the mirror's.
   EXPECT_TRUE(LbaInKnownMftExtents(kMftLba));
 }
@@ -301,7 +301,7 @@ TEST_F(NtfsVolume, FileDataResidentFragmentedAndDeleted) {
   // Interleaved growth: the two files alternate cluster by cluster.
   const FoundFileNode* a = NodeAt(partition_.table, listing.at("Photos/interleaved-a.bin").id);
   ASSERT_NE(a, nullptr);
-  EXPECT_GE(a->firstCluster, 12u);
+  EXPECT_GE(std::uint32_t{a->firstCluster}, 12u);
 }
 
 TEST_F(NtfsVolume, ClusterBitmapAndVolumeChecks) {
@@ -395,8 +395,8 @@ TEST_F(NtfsVolume, StopAfterTheFirstChunkLeavesAnUnlinkedTable) {
   EXPECT_FALSE(WalkMft(handle, stopped, &stop, extents));
   EXPECT_NE(NodeAt(stopped.table, 64), nullptr) << "the first chunk's records stay";
   EXPECT_EQ(NodeAt(stopped.table, kLostFolderId), nullptr) << "not initialised";
-  EXPECT_EQ(NodeAt(stopped.table, 64)->parentId, kRootId);
-  EXPECT_EQ(NodeAt(stopped.table, kRootId)->childCount, 0u) << "not linked";
+  EXPECT_EQ(std::uint32_t{NodeAt(stopped.table, 64)->parentId}, kRootId);
+  EXPECT_EQ(std::uint32_t{NodeAt(stopped.table, kRootId)->childCount}, 0u) << "not linked";
 }
 
 TEST(NtfsKnownExtents, RegisterOnceAndReset) {

@@ -71,7 +71,8 @@ std::uint32_t ReadResidentData(const PartitionInfo& partition, const FoundFileNo
 bool ReadNtfsFileData(const FoundFileNode& node, const PartitionInfo& partition,
                       const std::atomic<std::uint32_t>* stopWord, std::uint64_t wanted,
                       std::uint8_t* buffer) {
-  const std::uint64_t limit = std::min(wanted, node.size);
+  const std::uint64_t size = node.size;  // a copy: the node record is packed
+  const std::uint64_t limit = std::min(wanted, size);
   if (node.flags & kFlagResident) {
     std::array<std::uint8_t, kMftRecordBytes> value{};
     const std::uint32_t length = ReadResidentData(partition, node, value.data());
