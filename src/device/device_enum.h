@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,13 +55,18 @@ void ListVolumes(const std::vector<DeviceInfo>& disks, std::vector<DeviceInfo>& 
 // The thread body; sets the status to 3 when the lists were replaced and to
 // 2 when no disk was found.
 void GetAllPartInfoThread(EnumerationStatus status);
-// Runs a full enumeration and waits for it; then fills `out` by view (1
-// volumes, 2 disks, 3 nothing, else volumes then disks), or, with the setting
-// "ShowUsbDev" = "1", with the removable volumes and then the USB disks.
-// False when another enumeration is running, when it failed, or when `out`
-// stays empty.
-bool EnumerateDevices(std::vector<DeviceInfo>& out, int view);
+// Runs a full enumeration on its own thread and waits for it (polling
+// `cancelRequested`, when given, as a progress dialog's Stop button would);
+// then fills `out` by view (1 volumes, 2 disks, 3 nothing, else volumes then
+// disks), or, with the setting "ShowUsbDev" = "1", with the removable
+// volumes and then the USB disks. False when another enumeration is still
+// running, when it failed or was cancelled, or when `out` stays empty. After
+// a cancel the thread finishes the current volume and then ends on its own.
+bool EnumerateDevices(std::vector<DeviceInfo>& out, int view,
+                      const std::function<bool()>& cancelRequested = {});
 bool EnumerationRunning();
+// Waits until no enumeration thread runs; false on timeout.
+bool WaitForEnumeration(std::uint32_t timeoutMs);
 // The rows of one view from the current lists (the last step above).
 void FillDeviceView(std::vector<DeviceInfo>& out, int view);
 

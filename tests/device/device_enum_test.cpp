@@ -225,6 +225,29 @@ TEST(DeviceListsTest, ViewsAndShowUsbDev) {
   ReplaceDeviceLists({}, {});
 }
 
+TEST(DeviceListsTest, OneEnumerationAtATimeAndCancel) {
+  std::vector<DeviceInfo> out;
+  // Cancelled at once: false, the caller's list untouched, and the thread
+  // still ends by itself (its status word is its own).
+  out.push_back(Row(0, 9, 0, 0, "mine"));
+  EXPECT_FALSE(EnumerateDevices(out, 0, [] { return true; }));
+  EXPECT_EQ(out.size(), 1u);
+  ASSERT_TRUE(WaitForEnumeration(60000));
+  EXPECT_FALSE(EnumerationRunning());
+
+  // While one runs, a second call is refused.
+  std::atomic<bool> secondRefused{false};
+  std::vector<DeviceInfo> first;
+  EnumerateDevices(first, 0, [&] {
+    std::vector<DeviceInfo> second;
+    if (!EnumerateDevices(second, 0)) secondRefused = true;
+    return false;
+  });
+  EXPECT_TRUE(secondRefused.load());
+  ASSERT_TRUE(WaitForEnumeration(60000));
+  ReplaceDeviceLists({}, {});
+}
+
 TEST(DeviceListsTest, VolumesInRange) {
   ReplaceDeviceLists({}, {Row(1, 0, 2048, 0, "a"), Row(1, 0, 900000, 0, "b"), Row(1, 1, 2048, 0, "c")});
   std::vector<DeviceInfo> out;
