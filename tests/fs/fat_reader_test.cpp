@@ -51,11 +51,13 @@ std::string ListedPath(const std::vector<test::ManifestEntry>& manifest, const s
   while (start <= path.size()) {
     std::size_t slash = path.find('/', start);
     std::string comp = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-    prefix = prefix.empty() ? comp : prefix + "/" + comp;
+    if (!prefix.empty()) prefix += '/';
+    prefix += comp;
     bool deleted = false;
     for (const auto& m : manifest)
       if (m.path == prefix) deleted = m.deleted;
-    out += (out.empty() ? "" : "/") + ListedName(comp, deleted);
+    if (!out.empty()) out += '/';
+    out += ListedName(comp, deleted);
     if (slash == std::string::npos) break;
     start = slash + 1;
   }
