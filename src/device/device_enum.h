@@ -48,6 +48,11 @@ std::int32_t FsKindOfApiName(const std::string& name);
 // The 32-bit volume serial from a libblkid UUID text (its last 8 hex digits).
 std::uint32_t SerialFromUuid(const std::string& uuid);
 
+// The order in which disks get their numbers 0-9: by family (sd, hd, vd,
+// xvd, nvme, mmcblk, then loop devices), within a family by the length of
+// the leading letters (sdz before sdaa), then with numbers compared by value
+// (loop2 before loop10).
+std::vector<std::string> OrderDiskNames(std::vector<std::string> names);
 bool ListDisks(std::vector<DeviceInfo>& disks);
 void ListVolumes(const std::vector<DeviceInfo>& disks, std::vector<DeviceInfo>& volumes,
                  const std::atomic<int>& status);

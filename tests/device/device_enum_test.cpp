@@ -248,6 +248,14 @@ TEST(DeviceListsTest, OneEnumerationAtATimeAndCancel) {
   ReplaceDeviceLists({}, {});
 }
 
+TEST(DeviceListsTest, DiskNumberingOrderIsStable) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(OrderDiskNames({"loop10", "sdaa", "nvme0n1", "sdb", "loop2", "vda", "sda", "mmcblk0", "sdz"}),
+            (V{"sda", "sdb", "sdz", "sdaa", "vda", "nvme0n1", "mmcblk0", "loop2", "loop10"}));
+  EXPECT_EQ(OrderDiskNames({"nvme10n1", "nvme2n1", "nvme2n10", "nvme2n2"}),
+            (V{"nvme2n1", "nvme2n2", "nvme2n10", "nvme10n1"}));
+}
+
 TEST(DeviceListsTest, VolumesInRange) {
   ReplaceDeviceLists({}, {Row(1, 0, 2048, 0, "a"), Row(1, 0, 900000, 0, "b"), Row(1, 1, 2048, 0, "c")});
   std::vector<DeviceInfo> out;
