@@ -82,6 +82,27 @@ TEST(DescribeDiskFixtures, GptImageIsADiskWithFourVolumes) {
   ExpectVolumes(d.volumes, kGptVolumes, 4, d.disk);
 }
 
+TEST(DescribeDiskFixtures, SingleVolumeImagesAreOneWholeVolume) {
+  struct {
+    const char* image;
+    std::int32_t kind;
+  } cases[] = {{"ntfs-basic", kFsNtfs}, {"fat16-basic", kFsFat16}, {"fat32-basic", kFsFat32},
+               {"exfat-basic", kFsExfat}};
+  for (const auto& c : cases) {
+    std::string path = test::FixtureImage(c.image);
+    if (path.empty()) continue;  // made by the per-kind fixture scripts
+    SCOPED_TRACE(c.image);
+    DiskDescription d;
+    ASSERT_TRUE(DescribeDisk(path, d));
+    EXPECT_EQ(d.tableKind, TableKind::kNone);
+    ASSERT_EQ(d.volumes.size(), 1u);
+    EXPECT_EQ(d.volumes[0].startLba, 0u);
+    EXPECT_EQ(d.volumes[0].sectorCount, d.disk.sectorCount);
+    EXPECT_EQ(d.volumes[0].fsKind, c.kind);
+    EXPECT_EQ(d.volumes[0].volumePath, path);
+  }
+}
+
 TEST(DescribeDiskFixtures, RefusesNonImages) {
   std::string dir = test::TempDir("describe");
   DiskDescription d;
