@@ -87,6 +87,14 @@ void FillDeviceView(std::vector<DeviceInfo>& out, int view) {
 
 bool EnumerationRunning() { return g_enumerationRunning.load(); }
 
+bool WaitForEnumeration(std::uint32_t timeoutMs) {
+  for (std::uint32_t waited = 0; g_enumerationRunning.load(); waited += 10) {
+    if (waited >= timeoutMs) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
 bool EnumerateDevices(std::vector<DeviceInfo>& out, int view,
                       const std::function<bool()>& cancelRequested) {
   bool idle = false;
@@ -109,16 +117,10 @@ bool EnumerateDevices(std::vector<DeviceInfo>& out, int view,
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   if (status->load() != 3) return false;
+  WaitForEnumeration(1000);  // the thread's last steps after setting 3
   FillDeviceView(out, view);
   return !out.empty();
 }
 
-bool WaitForEnumeration(std::uint32_t timeoutMs) {
-  for (std::uint32_t waited = 0; g_enumerationRunning.load(); waited += 10) {
-    if (waited >= timeoutMs) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
 
 }  // namespace ambrel
