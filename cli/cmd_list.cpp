@@ -16,10 +16,7 @@
 #include "common/text.h"
 #include "device/disk_handle.h"
 #include "device/partition_info.h"
-#if __has_include("device/partition_table.h")
 #include "device/partition_table.h"
-#define AMBREL_HAVE_PARTITION_TABLE 1
-#endif
 #include "fs/exfat/exfat_boot_sector.h"
 #include "fs/fat/fat_boot_sector.h"
 #include "fs/ntfs/ntfs_boot_sector.h"
@@ -115,12 +112,10 @@ Volume MakeVolume(DiskHandle& disk, const std::string& path, int number, std::ui
 // image.
 std::vector<Volume> FindVolumes(DiskHandle& disk, const std::string& path) {
   std::vector<Volume> volumes;
-#ifdef AMBREL_HAVE_PARTITION_TABLE
   PartitionTable table = ReadPartitionTable(disk);
   for (const TablePartition& part : table.partitions)
     volumes.push_back(MakeVolume(disk, path, part.number, part.startLba, part.sectorCount));
   if (table.kind != TableKind::kNone) return volumes;
-#endif
   volumes.push_back(MakeVolume(disk, path, 1, 0, disk.sizeBytes / kSectorSize));
   return volumes;
 }
