@@ -236,6 +236,56 @@ void FreeTable(FoundFileTable& table) {
   locked::Free(table);
 }
 
+namespace {
+
+bool CopyHeapFields(FoundFileNode& n) {
+  if (n.childIds) {
+    const std::uint32_t used = ChildCountOf(n);
+    const std::uint32_t* from = n.childIds;
+    n.childIds = nullptr;
+    n.childCount = n.childCapacity = 0;
+    if (used && !ReserveChildren(n, used)) return false;
+    if (used) std::memcpy(n.childIds, from, std::size_t(used) * sizeof(std::uint32_t));
+    n.childCount = used;
+  }
+  if (n.extra) {
+    const void* from = n.extra;
+    n.extra = n.firstCluster ? std::malloc(n.firstCluster) : nullptr;
+    if (n.firstCluster && !n.extra) return false;
+    if (n.extra) std::memcpy(n.extra, from, n.firstCluster);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool DuplicateTable(const FoundFileTable& src, FoundFileTable& dst) {
+  FreeTable(dst);
+  std::lock_guard<std::mutex> hold(src.guard);
+  std::lock_guard<std::mutex> own(dst.guard);
+  dst.fileCount = src.fileCount;
+  dst.listingScope = src.listingScope;
+  dst.hasDriveLetter = src.hasDriveLetter;
+  dst.isSignatureTable = src.isSignatureTable;
+  const FoundFileNode* from = Nodes(src);
+  if (!from || src.count == 0) return true;
+  if (!ResizeNodeArray(dst.nodes, dst.capacity, 0, src.count)) return false;
+  FoundFileNode* to = Nodes(dst);
+  dst.count = src.count;
+  for (std::uint32_t i = 0; i < src.count; ++i) {
+    if (!LiveIn(from, src.count, i)) continue;
+    std::memcpy(static_cast<void*>(&to[i]), &from[i], sizeof(FoundFileNode));
+    to[i].name = dst.names.Copy(from[i].name);
+    if (!to[i].name || !CopyHeapFields(to[i])) {
+      to[i].childIds = nullptr;
+      to[i].extra = nullptr;
+      locked::Free(dst);
+      return false;
+    }
+  }
+  return true;
+}
+
 void AddSelected(const FoundFileTable& table, SelectionTotal& total) {
   std::lock_guard<std::mutex> hold(table.guard);
   const FoundFileNode* nodes = Nodes(table);

@@ -2,6 +2,7 @@
 
 #include <tuple>
 
+#include "app/progress.h"
 #include "catalog/found_file_catalog.h"
 #include "catalog_test_util.h"
 
@@ -355,6 +356,29 @@ TEST_F(CatalogTest, PruningOnAddWithRestrictedProfile) {
   EXPECT_EQ(Text(4, ChildNamed(4, kRootId, "pics")), "pics     (1个文件)");
   EXPECT_EQ(catalog.GetLabel(kClassRow), "00  按文件类型分类     (2个文件)");
   test::SetTestSetting("Key", "");
+}
+
+}  // namespace
+}  // namespace ambrel
+
+
+namespace ambrel {
+namespace {
+
+TEST(CatalogProgress, ClassificationPublishesStageTen) {
+  test::SetTestSetting("ShowAllFile", "1");
+  FoundFileCatalog catalog;
+  catalog.Reset(nullptr, false);
+  auto part = std::make_unique<PartitionInfo>();
+  InitTable(part->table);
+  for (int i = 0; i < 5000; ++i) test::AddFile(part->table, 0, kRootId, "a.jpg");
+  ClearProgress();
+  ASSERT_EQ(catalog.AddPartition(std::move(part), nullptr, false), 4u);
+  ScanProgress p;
+  ASSERT_TRUE(TakeProgress(p));
+  EXPECT_EQ(p.stage, kStageClassify);
+  EXPECT_EQ(p.u.counter.done, 4u) << "the first record is kept until taken";
+  EXPECT_EQ(p.u.counter.total, 5006u);
 }
 
 }  // namespace

@@ -385,3 +385,35 @@ TEST(PackedTime, PacksAndClamps) {
 
 }  // namespace
 }  // namespace ambrel
+
+namespace ambrel {
+namespace {
+
+TEST(NodeTable, DuplicateIsDeep) {
+  FoundFileTable t;
+  ASSERT_TRUE(InitTable(t));
+  test::AddFolder(t, 10, kRootId, "dir");
+  FoundFileNode f = test::MakeNode(11, 10, kDeletedFile, 9);
+  f.firstCluster = 4;
+  f.extra = std::malloc(4);
+  std::memcpy(f.extra, "\x11\x22\x33\x44", 4);
+  AddNodeNamed(t, f, "runs.bin", true);
+  t.listingScope = 2;
+  FoundFileTable copy;
+  ASSERT_TRUE(DuplicateTable(t, copy));
+  EXPECT_EQ(copy.count, t.count);
+  EXPECT_EQ(copy.fileCount, 1u);
+  EXPECT_EQ(copy.listingScope, 2u);
+  ASSERT_TRUE(IsLive(copy, 11));
+  EXPECT_NE(NodeAt(copy, 11)->name, NodeAt(t, 11)->name);
+  EXPECT_STREQ(NodeAt(copy, 11)->name, "runs.bin");
+  EXPECT_NE(NodeAt(copy, 11)->extra, NodeAt(t, 11)->extra);
+  EXPECT_EQ(std::memcmp(NodeAt(copy, 11)->extra, "\x11\x22\x33\x44", 4), 0);
+  EXPECT_EQ(ChildIdsOf(copy, 10), (std::vector<std::uint32_t>{11}));
+  FreeTable(t);
+  EXPECT_STREQ(NodeAt(copy, 10)->name, "dir");
+  EXPECT_EQ(ChildIdsOf(copy, kRootId), (std::vector<std::uint32_t>{10}));
+}
+
+}  // namespace
+}  // namespace ambrel
