@@ -78,18 +78,18 @@ TEST_F(CatalogTest, ResetBuildsReservedSlotsAndTrees) {
   const FoundFileTable& types = catalog.Partition(0)->table;
   EXPECT_STREQ(NodeAt(types, 6)->name, "文档");
   EXPECT_STREQ(NodeAt(types, 37)->name, "docx");
-  EXPECT_EQ(NodeAt(types, 37)->parentId, 6u);
-  EXPECT_EQ(NodeAt(types, 79)->parentId, 12u);
+  EXPECT_EQ(+NodeAt(types, 37)->parentId, 6u);
+  EXPECT_EQ(+NodeAt(types, 79)->parentId, 12u);
   EXPECT_FALSE(IsLive(types, 115));
   for (std::uint32_t slot : {1u, 2u}) {
     const FoundFileTable& dates = catalog.Partition(slot)->table;
     EXPECT_STREQ(NodeAt(dates, 1980)->name, "1980年");
     EXPECT_STREQ(NodeAt(dates, 2040)->name, "01月");
-    EXPECT_EQ(NodeAt(dates, 2040)->parentId, 1980u);
+    EXPECT_EQ(+NodeAt(dates, 2040)->parentId, 1980u);
     EXPECT_STREQ(NodeAt(dates, 2760)->name, "01日");
-    EXPECT_EQ(NodeAt(dates, 2760)->parentId, 2040u);
+    EXPECT_EQ(+NodeAt(dates, 2760)->parentId, 2040u);
     EXPECT_STREQ(NodeAt(dates, 2759)->name, "12月");
-    EXPECT_EQ(NodeAt(dates, 2759)->parentId, 2039u);
+    EXPECT_EQ(+NodeAt(dates, 2759)->parentId, 2039u);
     EXPECT_STREQ(NodeAt(dates, 25079)->name, "31日");
     EXPECT_EQ(KindOf(*NodeAt(dates, 25079)), kPresentFolder);
   }
@@ -143,7 +143,7 @@ TEST_F(CatalogTest, AddPartitionLabelsAndClassifies) {
   ASSERT_TRUE(catalog.Resolve(typeRow, jpgs[0], s, id));
   EXPECT_EQ(s, 4u);
   EXPECT_EQ(id, 14u);
-  EXPECT_EQ(catalog.GetNode(typeRow, jpgs[0])->size, 5000u);
+  EXPECT_EQ(+catalog.GetNode(typeRow, jpgs[0])->size, 5000u);
   EXPECT_EQ(catalog.GetChildren(typeRow, kRootId, true), (std::vector<std::uint32_t>{6, 7}));
 
   // By creation date: only a.docx (1 January 1980, day 2760); c.jpg is
@@ -206,7 +206,7 @@ TEST_F(CatalogTest, SignatureFilesGoToTypeFolders) {
   EXPECT_EQ(Text(3, 46), "jpg     (2个文件)");
   EXPECT_EQ(Text(3, 72), "mp4     (1个文件)");
   EXPECT_EQ(catalog.GetLabel(3), "00 找到的文件  (3个文件)");
-  EXPECT_EQ(catalog.GetNode(3, first)->typeCode, 46);
+  EXPECT_EQ(+catalog.GetNode(3, first)->typeCode, 46);
   // Slot 4 after files were found by signature: no first-result notice.
   AddSample();
   EXPECT_EQ(mainWindow.Count(kNoticeFirstResult), 1u);
@@ -301,7 +301,7 @@ TEST_F(CatalogTest, RenameMarkNavigateAndPreviewChoice) {
   EXPECT_EQ(views.Count(kNoticeThumbnail), 0u);
   EXPECT_TRUE(catalog.SetMark(4, a, 3));
   EXPECT_EQ(views.Count(kNoticeThumbnail), 1u);
-  EXPECT_EQ(MarkOf(*catalog.GetNode(4, a)), 3u);
+  EXPECT_EQ(+MarkOf(*catalog.GetNode(4, a)), 3u);
   EXPECT_FALSE(catalog.Navigate(4, a));
   EXPECT_TRUE(catalog.Navigate(4, docs));
   EXPECT_EQ(views.seen.back(), std::make_tuple(std::uint32_t(kNoticeNavigate), std::uint64_t(4),
