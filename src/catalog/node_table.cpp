@@ -325,16 +325,15 @@ std::uint32_t AddNode(FoundFileTable& table, const FoundFileNode& node, std::str
   if (slot > kMaxNodeId) return 0;
   if (!EnsureNodeSlot(table.nodes, table.capacity, table.count, slot, !nextSlot, kMaxNodeRecords))
     return 0;
-  FoundFileNode record;
-  std::memcpy(static_cast<void*>(&record), &node, sizeof record);
-  record.id = slot;
-  record.name = table.names.Copy(name);
-  if (!record.name) return 0;
-  if (IsFileKind(KindOf(record)) && !table.isSignatureTable)
-    record.typeCode = TypeCodeOfName(record.name);
+  char* stored = table.names.Copy(name);
+  if (!stored) return 0;
   FoundFileNode* nodes = Nodes(table);
   if (LiveIn(nodes, table.count, slot)) FreeHeapFields(nodes[slot]);
-  std::memcpy(static_cast<void*>(&nodes[slot]), &record, sizeof record);
+  FoundFileNode& record = nodes[slot];
+  std::memcpy(static_cast<void*>(&record), &node, sizeof record);
+  record.id = slot;
+  record.name = stored;
+  if (IsFileKind(KindOf(record)) && !table.isSignatureTable) record.typeCode = TypeCodeOfName(name);
   if (slot >= table.count) table.count = slot + 1;
   if (!link || slot == kRootId) return slot;
   const std::uint32_t parent = record.parentId;
