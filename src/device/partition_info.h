@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "catalog/node_table.h"
 
@@ -63,6 +64,11 @@ struct PartitionInfo {
   std::string volumePath;
   std::string volumeLabel;
   std::string fsName;
+  // Loaded by the FAT and exFAT readers and kept for extent computation:
+  // the first FAT (FAT16 u16 / FAT32 and exFAT u32 entries) and the exFAT
+  // allocation bitmap (bit c - 2 for cluster c). Empty when not loaded.
+  std::vector<std::uint8_t> fat;
+  std::vector<std::uint8_t> allocationBitmap;
 
   PartitionInfo() = default;
   PartitionInfo(PartitionInfo&&) noexcept = default;

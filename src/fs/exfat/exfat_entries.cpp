@@ -1,0 +1,108 @@
+#include "fs/exfat/exfat_entries.h"
+
+#include "common/byte_cursor.h"
+#include "common/text.h"
+#include "fs/fat/dos_time.h"
+
+namespace ambrel {
+namespace exfat_detail {
+
+namespace {
+PackedTime PackTimestamp(std::uint32_t stamp) {
+  return PackDosDateTime(static_cast<std::uint16_t>(stamp >> 16), static_cast<std::uint16_t>(stamp & 0xFFFF));
+}
+}  // namespace
+
+bool SetBuilder::Feed(const std::uint8_t* e) {
+  ByteCursor c(e, 32);
+  const std::uint8_t type = e[0];
+  if (type == 0x85 || type == 0x05) {
+    set = ExfatFileSet{};
+    name.clear();
+    remaining = e[1];
+    open = remaining > 0;
+    set.deleted = type == 0x05;
+    set.directory = (c.UncheckedU16(4) & 0x10) != 0;
+    set.created = PackTimestamp(c.UncheckedU32(8));
+    set.modified = PackTimestamp(c.UncheckedU32(12));
+    return false;
+  }
+  if (!open) return false;  // stream and name entries outside a set
+  // A set's secondaries carry the same deleted / live type codes as its file entry.
+  const std::uint8_t stream = set.deleted ? 0x40 : 0xC0;
+  const std::uint8_t nameType = set.deleted ? 0x41 : 0xC1;
+  if (type == stream) {
+    set.size = c.UncheckedU64(8);
+    set.firstCluster = c.UncheckedU32(20);
+    if (--remaining == 0) open = false;
+    return false;
+  }
+  if (type != nameType) return false;
+  for (int k = 0; k < 15 && name.size() < kExfatMaxName; ++k)
+    name.push_back(static_cast<char16_t>(c.UncheckedU16(2 + 2 * k)));
+  if (--remaining > 0) return false;
+  open = false;
+  std::size_t zero = name.find(u'\0');
+  if (zero != std::u16string::npos) name.resize(zero);
+  set.name = Utf16ToUtf8(name);
+  return true;
+}
+
+}  // namespace exfat_detail
+
+std::vector<ExfatFileSet> DecodeExfatEntries(std::span<const std::uint8_t> buffer) {
+  std::vector<ExfatFileSet> out;
+  ForEachExfatSet(buffer, [&](const ExfatFileSet& s) { out.push_back(s); });
+  return out;
+}
+
+bool IsExfatLabelEntry(const std::uint8_t* entry) {
+  if (entry[0] != 0x83 && entry[0] != 0x03) return false;
+  unsigned count = entry[1];
+  if (count >= 16) return false;
+  for (unsigned k = 0; k < count; ++k)
+    if (entry[2 + 2 * k] == 0 && entry[3 + 2 * k] == 0) return false;
+  for (unsigned b = 2 + 2 * count; b < 32; ++b)
+    if (entry[b] != 0) return false;
+  return true;
+}
+
+bool CheckExfatEntrySets(std::span<const std::uint8_t> sector, unsigned first) {
+  if (sector.size() < 512) return false;
+  bool completed = false;
+  unsigned remaining = 0;
+  bool inSet = false, expectStream = false;
+  for (unsigned i = first; i < 16; ++i) {
+    const std::uint8_t* e = sector.data() + i * 32;
+    const std::uint8_t type = e[0];
+    if (type == 0) return completed;
+    if (inSet) {
+      bool ok = expectStream ? (type == 0xC0 || type == 0x40) : (type == 0xC1 || type == 0x41);
+      if (!ok) return false;
+      expectStream = false;
+      if (--remaining == 0) {
+        inSet = false;
+        completed = true;
+      }
+      continue;
+    }
+    if (type == 0x83 || type == 0x03) {
+      if (!IsExfatLabelEntry(e)) return false;
+    } else if (type == 0x85 || type == 0x05) {
+      remaining = e[1];
+      inSet = remaining > 0;
+      expectStream = true;
+    } else if (type != 0xC0 && type != 0x40 && type != 0xC1 && type != 0x41) {
+      return false;
+    }
+  }
+  return completed;
+}
+
+bool IsExfatRootDirectory(std::span<const std::uint8_t> sector) {
+  if (sector.size() < 512) return false;
+  const std::uint8_t* s = sector.data();
+  return IsExfatLabelEntry(s) && s[32] == 0x81 && s[64] == 0x82 && CheckExfatEntrySets(sector, 3);
+}
+
+}  // namespace ambrel

@@ -1,0 +1,279 @@
+#include "fs/exfat/exfat_reader.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "app/settings.h"
+#include "catalog/node_table.h"
+#include "common/byte_cursor.h"
+#include "common/text.h"
+#include "fs/exfat/exfat_entries.h"
+#include "fs/fat/fat_directory.h"
+#include "fs/fat/fat_geometry.h"
+
+namespace ambrel {
+namespace {
+
+using StopWord = std::atomic<std::uint32_t>;
+
+constexpr int kMaxDirectoryDepth = 128;
+constexpr std::uint32_t kReadChunkSectors = 0x8000;  // 16 MiB per read
+constexpr std::uint32_t kEndOfChain = 0xFFFFFFFF;
+
+bool StopRequested(const StopWord* stop) { return stop && stop->load(std::memory_order_relaxed) == 2; }
+
+struct ExfatWalk {
+  const StopWord* stop;
+  ScanProgress* progress;
+  DiskHandle& handle;
+  PartitionInfo& partition;
+  ExfatGeometry geometry;
+  std::unordered_set<std::uint32_t> visited;  // first clusters of directories read
+  int depth = 0;
+};
+
+// Reads `sectors` sectors in bounded pieces (a failed piece stays zero).
+bool ReadLarge(DiskHandle& handle, std::uint64_t lba, std::uint64_t sectors, std::uint8_t* out) {
+  bool ok = true;
+  for (std::uint64_t done = 0; done < sectors;) {
+    std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kReadChunkSectors, sectors - done));
+    ok &= ReadSectors(handle, lba + done, n, out + done * kSectorSize);
+    done += n;
+  }
+  return ok;
+}
+
+std::uint32_t FatEntry(const PartitionInfo& p, std::uint64_t cluster) {
+  return FatEntries(p.fat, true).Next(cluster);
+}
+
+bool BitmapHas(const PartitionInfo& p, std::uint64_t cluster) {
+  if (cluster < 2) return false;
+  std::uint64_t bit = cluster - 2;
+  if (bit / 8 >= p.allocationBitmap.size()) return false;
+  return (p.allocationBitmap[bit / 8] >> (bit % 8)) & 1;
+}
+
+// Effective cluster count: as recorded, but no more than the partition holds.
+std::uint32_t UsableClusterCount(const ExfatGeometry& g, const PartitionInfo& p) {
+  std::uint64_t count = g.clusterCount;
+  if (p.sectorCount != 0 && p.sectorCount != kUnknownPartitionSize && p.sectorCount > g.heapOffset)
+    count = std::min<std::uint64_t>(count, (p.sectorCount - g.heapOffset) / g.spc);
+  return static_cast<std::uint32_t>(count);
+}
+
+std::vector<std::uint32_t> DirectoryChain(const ExfatWalk& walk, std::uint32_t first, std::uint64_t limit) {
+  const ExfatGeometry& g = walk.geometry;
+  std::vector<std::uint32_t> chain;
+  if (walk.partition.fat.empty()) {
+    chain.push_back(first);
+    return chain;
+  }
+  std::uint64_t c = first;
+  while (g.InClusterRange(c) && chain.size() < g.clusterCount) {
+    if (chain.size() * g.ClusterBytes() >= limit) break;
+    chain.push_back(static_cast<std::uint32_t>(c));
+    std::uint64_t next = FatEntry(walk.partition, c);
+    if (next == kEndOfChain) break;
+    // A directory stored without a FAT chain (or a deleted one) continues
+    // in the following cluster, up to its recorded size.
+    if (next == 0) next = c + 1;
+    if (next < 2) break;
+    c = next;
+  }
+  return chain;
+}
+
+void ParseInto(ExfatWalk& walk, std::span<const std::uint8_t> buffer, std::uint32_t parentId);
+
+bool ReadDirectory(ExfatWalk& walk, std::uint32_t first, std::uint64_t byteLimit, std::uint32_t parentId) {
+  if (StopRequested(walk.stop)) return false;
+  const ExfatGeometry& g = walk.geometry;
+  if (!g.InClusterRange(first) || walk.depth > kMaxDirectoryDepth) return false;
+  if (!walk.visited.insert(first).second) return false;
+  std::uint64_t limit = std::min(byteLimit, kExfatMaxDirectoryBytes);
+  std::vector<std::uint32_t> chain = DirectoryChain(walk, first, limit);
+  std::vector<std::uint8_t> buffer(chain.size() * g.ClusterBytes());
+  for (std::size_t i = 0; i < chain.size(); ++i) {
+    if (StopRequested(walk.stop)) return false;
+    std::uint64_t lba = g.ClusterLba(chain[i]);
+    ReadLarge(walk.handle, lba, g.spc, buffer.data() + i * g.ClusterBytes());
+  }
+  ParseInto(walk, buffer, parentId);
+  return !StopRequested(walk.stop);
+}
+
+void AddSet(ExfatWalk& walk, const ExfatFileSet& set, std::uint32_t parentId) {
+  FoundFileNode node{};
+  node.parentId = parentId;
+  node.firstCluster = set.firstCluster;
+  node.size = set.size;
+  node.created = set.created;
+  node.modified = set.modified;
+  if (walk.geometry.InClusterRange(set.firstCluster))
+    node.dataSector = walk.geometry.heapOffset + std::uint64_t(set.firstCluster - 2) * walk.geometry.spc;
+  SetKind(node, static_cast<NodeKind>((set.deleted ? 0 : 1) | (set.directory ? 2 : 0)));
+  node.name = CopyNodeName(set.name.c_str());
+  std::uint32_t id = AddNode(walk.partition.table, node, false);
+  if (!id) return;
+  CountParsedNode(walk.progress, KindOf(node));
+  if (set.directory && set.size > 0) {
+    ++walk.depth;
+    ReadDirectory(walk, set.firstCluster, set.size, id);
+    --walk.depth;
+  }
+}
+
+void ParseInto(ExfatWalk& walk, std::span<const std::uint8_t> buffer, std::uint32_t parentId) {
+  ForEachExfatSet(buffer, [&](const ExfatFileSet& set) {
+    if (!StopRequested(walk.stop)) AddSet(walk, set, parentId);
+  });
+}
+
+ExfatWalk MakeWalk(const StopWord* stop, ScanProgress* progress, DiskHandle& handle, PartitionInfo& partition,
+                   const ExfatGeometry& g) {
+  ExfatWalk walk{stop, progress, handle, partition, g, {}, 0};
+  walk.geometry.clusterCount = UsableClusterCount(g, partition);
+  return walk;
+}
+
+void LoadExfatFat(PartitionInfo& p, DiskHandle& handle, const ExfatGeometry& g, std::uint32_t clusters) {
+  std::uint64_t needed = (std::uint64_t(clusters) + 2) * 4;
+  std::uint64_t sectors = std::min<std::uint64_t>(g.fatLength, (needed + 511) / 512);
+  p.fat.assign(sectors * kSectorSize, 0);
+  ReadLarge(handle, g.partitionStart + g.fatOffset, sectors, p.fat.data());
+}
+
+// The allocation bitmap named by the 0x81 entry among the root's first 16 entries.
+void LoadExfatBitmap(PartitionInfo& p, DiskHandle& handle, const ExfatGeometry& g, std::uint32_t clusters) {
+  p.allocationBitmap.clear();
+  std::uint8_t sector[512];
+  ReadSectors(handle, g.ClusterLba(g.rootCluster), 1, sector);
+  ByteCursor c(sector, sizeof sector);
+  for (unsigned i = 0; i < 16; ++i) {
+    if (sector[i * 32] != 0x81) continue;
+    std::uint32_t first = c.UncheckedU32(i * 32 + 20);
+    std::uint64_t length = std::min<std::uint64_t>(c.UncheckedU32(i * 32 + 24), (std::uint64_t(clusters) + 7) / 8);
+    if (length == 0 || !g.InClusterRange(first)) return;
+    std::uint64_t sectors = (length + 511) / 512;
+    p.allocationBitmap.assign(sectors * kSectorSize, 0);
+    ReadLarge(handle, g.ClusterLba(first), sectors, p.allocationBitmap.data());
+    p.allocationBitmap.resize(length);
+    return;
+  }
+}
+
+}  // namespace
+
+bool ReadExfatDirectory(const StopWord* stopWord, ScanProgress* progress, DiskHandle& handle,
+                        PartitionInfo& partition, std::uint32_t firstCluster, std::uint64_t byteLimit,
+                        std::uint32_t parentId) {
+  auto g = ExfatGeometryOf(partition);
+  if (!g) return false;
+  ExfatWalk walk = MakeWalk(stopWord, progress, handle, partition, *g);
+  return ReadDirectory(walk, firstCluster, byteLimit, parentId);
+}
+
+void ParseExfatEntries(ScanProgress* progress, DiskHandle& handle, const StopWord* stopWord,
+                       PartitionInfo& partition, const std::uint8_t* buffer, std::uint64_t byteLength,
+                       std::uint32_t parentId) {
+  auto g = ExfatGeometryOf(partition);
+  if (!g || !buffer) return;
+  ExfatWalk walk = MakeWalk(stopWord, progress, handle, partition, *g);
+  ParseInto(walk, std::span(buffer, static_cast<std::size_t>(byteLength)), parentId);
+}
+
+bool ReadExfatVolume(const StopWord* stopWord, PartitionInfo& partition, DiskHandle& handle) {
+  auto g = ExfatGeometryOf(partition);
+  if (!g) return false;
+  const std::uint32_t clusters = UsableClusterCount(*g, partition);
+  LoadExfatFat(partition, handle, *g, clusters);
+  if (StopRequested(stopWord)) return false;
+  LoadExfatBitmap(partition, handle, *g, clusters);
+  ScanProgress progress{};
+  progress.stage = kStageParse;
+  InitTable(partition.table);
+  ExfatWalk walk = MakeWalk(stopWord, &progress, handle, partition, *g);
+  ReadDirectory(walk, g->rootCluster, kExfatRootByteLimit, kRootId);
+  LinkAll(partition.table);
+  return !StopRequested(stopWord);
+}
+
+bool ReadExfatPartition(const StopWord* stopWord, PartitionInfo& partition) {
+  if (GetSetting("ParseFileSys") != "1") return false;
+  DiskHandle handle;
+  if (!OpenPartition(partition, handle)) return false;
+  bool ok = ReadExfatVolume(stopWord, partition, handle);
+  handle.Close();
+  return ok;
+}
+
+std::size_t ExfatFileExtents(ExtentList& extents, const FoundFileNode& node, const PartitionInfo& partition) {
+  extents.clear();
+  auto g = ExfatGeometryOf(partition);
+  if (!g) return 0;
+  g->clusterCount = UsableClusterCount(*g, partition);
+  const std::uint64_t size = node.size;
+  std::uint64_t covered = 0, steps = 0;
+  std::uint64_t c = node.firstCluster;
+  while (g->InClusterRange(c) && covered < size && steps++ < g->clusterCount) {
+    std::uint64_t lba = g->ClusterLba(c);
+    if (!extents.empty() && extents.back().startSector + extents.back().sectorCount == lba) {
+      extents.back().sectorCount += g->spc;
+    } else {
+      DataExtent e;
+      e.startSector = lba;
+      e.sectorCount = g->spc;
+      extents.push_back(e);
+    }
+    covered += g->ClusterBytes();
+    std::uint64_t next = FatEntry(partition, c);
+    if (next == kEndOfChain) break;
+    if (partition.allocationBitmap.empty() || !BitmapHas(partition, next)) next = c + 1;
+    if (next < 2) break;
+    c = next;
+  }
+  return extents.size();
+}
+
+bool ReadExfatVolumeLabel(PartitionInfo& partition, DiskHandle& handle) {
+  auto g = ExfatGeometryOf(partition);
+  if (!g || !g->InClusterRange(g->rootCluster)) return false;
+  std::vector<std::uint8_t> cluster(g->ClusterBytes());
+  ReadLarge(handle, g->ClusterLba(g->rootCluster), g->spc, cluster.data());
+  for (std::size_t off = 0; off + 32 <= cluster.size(); off += 32) {
+    const std::uint8_t* e = cluster.data() + off;
+    if (e[0] == 0) break;
+    if (e[0] == 0x83 && e[1] < 16) {
+      partition.volumeLabel = Utf16LeBytesToUtf8(e + 2, e[1]);
+      return true;
+    }
+  }
+  return false;
+}
+
+void MakeExfatPartition(PartitionInfo& partition, std::span<const std::uint8_t> bootSector, DiskHandle& handle,
+                        std::uint64_t startLba) {
+  if (bootSector.size() < 512) return;
+  std::copy_n(bootSector.begin(), 512, partition.bootSector.begin());
+  ByteCursor boot(bootSector);
+  partition.startLba = startLba;
+  partition.sectorCount = boot.UncheckedU64(72);
+  partition.volumeSerial = boot.UncheckedU32(100);
+  partition.fsKind = kFsExfat;
+  partition.displayName = "exFat";
+  partition.fsName = "exFAT";
+  ReadExfatVolumeLabel(partition, handle);
+}
+
+bool IsExfatVolumeAt(std::span<const std::uint8_t> bootSector, DiskHandle& handle, std::uint64_t lba) {
+  auto g = DecodeExfatGeometry(bootSector, lba);
+  if (!g || g->rootCluster < 2) return false;
+  std::uint8_t sector[512];
+  if (!ReadSectors(handle, g->ClusterLba(g->rootCluster), 1, sector) || !IsExfatRootDirectory(sector))
+    return false;
+  if (!ReadSectors(handle, lba + g->fatOffset, 1, sector)) return false;
+  return sector[0] == 0xF8 && sector[1] == 0xFF && sector[2] == 0xFF && sector[3] == 0xFF;
+}
+
+}  // namespace ambrel

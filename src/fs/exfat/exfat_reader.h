@@ -1,0 +1,71 @@
+// The exFAT reader: lists the live and deleted files and folders of a
+// partition into its node table, computes the data extents of a file, and
+// rebuilds a volume whose boot sector is lost from directory sectors found
+// by the deep scan.
+//
+// Threads: every function runs on the calling scan worker thread; the only
+// shared state touched is the progress mailbox.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "app/progress.h"
+#include "device/disk_handle.h"
+#include "device/partition_info.h"
+#include "fs/data_extent.h"
+#include "fs/exfat/exfat_geometry.h"
+
+namespace ambrel {
+
+// Directories are capped at 256 MiB, the root at 64 KiB.
+inline constexpr std::uint64_t kExfatRootByteLimit = 0x10000;
+inline constexpr std::uint64_t kExfatMaxDirectoryBytes = 256ull << 20;
+
+// Lists the whole partition (FsKind 4). Needs "ParseFileSys" = "1".
+bool ReadExfatPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition);
+// The same over a handle the caller opened (tests, in-memory devices).
+bool ReadExfatVolume(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
+                     DiskHandle& handle);
+
+// Reads one directory's clusters (up to byteLimit bytes) and parses them,
+// entering subdirectories. False on a stop request or a bad first cluster.
+bool ReadExfatDirectory(const std::atomic<std::uint32_t>* stopWord, ScanProgress* progress,
+                        DiskHandle& handle, PartitionInfo& partition, std::uint32_t firstCluster,
+                        std::uint64_t byteLimit, std::uint32_t parentId);
+
+// Turns a buffer of directory entries into nodes under parentId, entering
+// each subdirectory of non-zero size once (a folder already read, or deeper
+// than the depth cap, is not entered again).
+void ParseExfatEntries(ScanProgress* progress, DiskHandle& handle,
+                       const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
+                       const std::uint8_t* buffer, std::uint64_t byteLength, std::uint32_t parentId);
+
+// Data extents of a file: its FAT chain while the next cluster is allocated
+// in the bitmap, otherwise the following cluster (files without a FAT chain
+// and deleted files read as contiguous clusters). Returns the extent count.
+std::size_t ExfatFileExtents(ExtentList& extents, const FoundFileNode& node, const PartitionInfo& partition);
+
+// The first label entry of the root directory's first cluster.
+bool ReadExfatVolumeLabel(PartitionInfo& partition, DiskHandle& handle);
+// Fills a fresh partition record from an exFAT boot sector found at startLba.
+void MakeExfatPartition(PartitionInfo& partition, std::span<const std::uint8_t> bootSector,
+                        DiskHandle& handle, std::uint64_t startLba);
+// Confirms a boot-sector candidate: its root directory and its FAT look right.
+bool IsExfatVolumeAt(std::span<const std::uint8_t> bootSector, DiskHandle& handle, std::uint64_t lba);
+
+// Rebuilds an exFAT volume (FsKind 17) from the LBAs of directory sectors a
+// deep scan found (its "Exfat root dir entry" and "Exfat dir entry" hits) and
+// appends it to `partitions`. False when no cluster size or heap can be
+// estimated, or a known volume already has its heap there.
+bool RebuildExfatFromScan(const std::atomic<std::uint32_t>* stopWord, ScanProgress* progress,
+                          DiskHandle& handle, const std::string& displayName,
+                          std::span<const std::uint64_t> directoryHitLbas,
+                          std::vector<PartitionInfo>& partitions);
+// The cluster size (sectors) the run starts suggest; 0 without an estimate.
+std::uint32_t EstimateExfatClusterSize(std::span<const std::uint64_t> runStarts);
+
+}  // namespace ambrel

@@ -1,0 +1,155 @@
+#include "fs/fat/fat_directory.h"
+
+#include <cstring>
+
+#include "common/byte_cursor.h"
+#include "common/text.h"
+#include "fs/fat/dos_time.h"
+
+namespace ambrel {
+namespace {
+
+constexpr std::size_t kEntrySize = 32;
+constexpr std::size_t kCharsPerPiece = 13;
+// Offsets of the UTF-16 characters of a long-name piece: 5 at 1, 6 at 14, 2 at 28.
+constexpr std::uint8_t kPieceCharOffsets[kCharsPerPiece] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+
+bool IsLongNamePiece(const std::uint8_t* e) { return e[11] == kFatAttrLongName; }
+
+// Appends the characters of one piece; false once the terminator was met.
+bool AppendPiece(const std::uint8_t* piece, std::u16string& name) {
+  for (std::uint8_t off : kPieceCharOffsets) {
+    char16_t ch = static_cast<char16_t>(piece[off] | (piece[off + 1] << 8));
+    if (ch == 0) return false;
+    if (name.size() >= kFatMaxLongName) return false;
+    name.push_back(ch);
+  }
+  return true;
+}
+
+// Pieces in logical order are the physical pieces last to first.
+std::string AssembleName(const std::uint8_t* first, std::size_t pieces) {
+  std::u16string name;
+  for (std::size_t k = pieces; k-- > 0;)
+    if (!AppendPiece(first + k * kEntrySize, name)) break;
+  // Padding after the terminator is 0xFFFF; a name without terminator may
+  // still carry it when the pieces were damaged.
+  while (!name.empty() && name.back() == 0xFFFF) name.pop_back();
+  return Utf16ToUtf8(name);
+}
+
+bool IsDotEntry(const std::uint8_t* e) {
+  return std::memcmp(e, ".          ", 11) == 0 || std::memcmp(e, "..         ", 11) == 0;
+}
+
+bool IsListedShortEntry(const std::uint8_t* e) {
+  std::uint8_t attr = e[11];
+  return e[0] != 0 && attr != 0x00 && attr != kFatAttrVolumeLabel && attr != kFatAttrLongName;
+}
+
+FatDirEntry DecodeShortEntry(const std::uint8_t* e, bool fat32) {
+  ByteCursor c(e, kEntrySize);
+  FatDirEntry d;
+  d.name = FatShortName(e);
+  d.deleted = e[0] == kFatDeletedMark;
+  d.attributes = e[11];
+  d.directory = (e[11] & kFatAttrDirectory) != 0;
+  d.size = c.UncheckedU32(28);
+  std::uint32_t low = c.UncheckedU16(26);
+  d.firstCluster = fat32 ? ((std::uint32_t(c.UncheckedU16(20)) << 16 | low) & 0x0FFFFFFF) : low;
+  d.created = PackDosDateTime(c.UncheckedU16(16), c.UncheckedU16(14));
+  d.modified = PackDosDateTime(c.UncheckedU16(24), c.UncheckedU16(22));
+  return d;
+}
+
+// A live run: first piece with 0x40 and ordinal 1..20, following pieces with
+// ordinals counting down and the same checksum, then a live short entry whose
+// name checksum matches. Returns the piece count, or 0 when the run fails.
+std::size_t CheckLiveRun(const std::uint8_t* base, std::size_t i, std::size_t n) {
+  const std::uint8_t* first = base + i * kEntrySize;
+  if (!(first[0] & 0x40)) return 0;
+  std::size_t ordinal = first[0] & ~0x40u;
+  if (ordinal < 1 || ordinal > 20 || i + ordinal >= n) return 0;
+  std::uint8_t checksum = first[13];
+  for (std::size_t k = 1; k < ordinal; ++k) {
+    const std::uint8_t* p = base + (i + k) * kEntrySize;
+    if (!IsLongNamePiece(p) || p[0] != ordinal - k || p[13] != checksum) return 0;
+  }
+  const std::uint8_t* s = base + (i + ordinal) * kEntrySize;
+  if (s[0] == 0 || s[0] == kFatDeletedMark || IsLongNamePiece(s) || (s[11] & kFatAttrVolumeLabel))
+    return 0;
+  return FatShortNameChecksum(s) == checksum ? ordinal : 0;
+}
+
+void AddShortEntry(const std::uint8_t* e, bool fat32, std::size_t index, std::string longName,
+                   std::vector<FatDirEntry>& out) {
+  if (!IsListedShortEntry(e) || IsDotEntry(e)) return;
+  FatDirEntry d = DecodeShortEntry(e, fat32);
+  d.entryIndex = static_cast<std::uint32_t>(index);
+  if (!longName.empty()) {
+    d.name = std::move(longName);
+    d.hasLongName = true;
+  }
+  out.push_back(std::move(d));
+}
+
+}  // namespace
+
+std::uint8_t FatShortNameChecksum(const std::uint8_t* shortName11) {
+  std::uint8_t sum = 0;
+  for (int i = 0; i < 11; ++i)
+    sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + shortName11[i]);
+  return sum;
+}
+
+std::string FatShortName(const std::uint8_t* entry) {
+  std::u16string name;
+  for (int i = 0; i < 8 && entry[i] != ' ' && entry[i] != 0; ++i) name.push_back(entry[i]);
+  if (entry[8] != ' ') {
+    name.push_back('.');
+    for (int i = 8; i < 11 && entry[i] != ' ' && entry[i] != 0; ++i) name.push_back(entry[i]);
+  }
+  if (entry[0] == kFatDeletedMark && !name.empty()) name[0] = '!';
+  return Utf16ToUtf8(name);
+}
+
+std::vector<FatDirEntry> DecodeFatDirectory(std::span<const std::uint8_t> buffer, bool fat32) {
+  std::vector<FatDirEntry> out;
+  const std::uint8_t* base = buffer.data();
+  const std::size_t n = buffer.size() / kEntrySize;
+  std::size_t i = 0;
+  while (i < n) {
+    const std::uint8_t* e = base + i * kEntrySize;
+    if (e[0] == 0) break;
+    if (!IsLongNamePiece(e)) {
+      AddShortEntry(e, fat32, i, {}, out);
+      ++i;
+      continue;
+    }
+    if (e[0] == kFatDeletedMark) {
+      // Deleted run: neither ordinal nor checksum survives deletion; the
+      // short entry after the pieces must be deleted too, else the pieces
+      // are stray and skipped.
+      std::size_t j = i;
+      while (j < n && base[j * kEntrySize] == kFatDeletedMark && IsLongNamePiece(base + j * kEntrySize))
+        ++j;
+      if (j < n && base[j * kEntrySize] == kFatDeletedMark)
+        AddShortEntry(base + j * kEntrySize, fat32, j, AssembleName(e, j - i), out);
+      i = j < n && base[j * kEntrySize] == kFatDeletedMark ? j + 1 : j;
+      continue;
+    }
+    if (std::size_t pieces = CheckLiveRun(base, i, n)) {
+      AddShortEntry(base + (i + pieces) * kEntrySize, fat32, i + pieces, AssembleName(e, pieces), out);
+      i += pieces + 1;
+      continue;
+    }
+    ++i;  // a broken run: its pieces are passed over one by one
+  }
+  return out;
+}
+
+bool IsRecycleBinText(const std::string& name) {
+  return name.size() == 12 && AsciiUpper(name) == "$RECYCLE.BIN";
+}
+
+}  // namespace ambrel

@@ -1,0 +1,192 @@
+#include "fs/fat/fat_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <unordered_set>
+
+#include "app/settings.h"
+#include "catalog/node_table.h"
+#include "diag/log.h"
+#include "fs/fat/fat32_high_words.h"
+#include "fs/fat/fat_directory.h"
+
+namespace ambrel {
+namespace {
+
+using StopWord = std::atomic<std::uint32_t>;
+
+constexpr std::uint64_t kMaxFatSectors = 0x40000;   // 128 MiB
+constexpr std::uint32_t kMaxDirectoryClusters = 1024;
+constexpr int kMaxDirectoryDepth = 128;
+
+std::mutex g_visitedLock;
+std::unordered_set<std::uint64_t> g_visited;
+
+// FAT size actually loaded: the recorded size, or for an implausible one
+// (partition clusters / 8), at most 0x40000 sectors.
+std::uint64_t LoadableFatSectors(const FatGeometry& g, const PartitionInfo& partition) {
+  std::uint64_t fs = g.fatSectors;
+  if (fs > kMaxFatSectors) fs = std::min<std::uint64_t>(partition.sectorCount / g.spc / 8, kMaxFatSectors);
+  return fs;
+}
+
+bool ReadRange(DiskHandle& handle, std::uint64_t lba, std::uint64_t sectors, std::uint8_t* out) {
+  return ReadSectors(handle, lba, static_cast<std::uint32_t>(sectors), out);
+}
+
+bool StartsWithDotEntries(const std::vector<std::uint8_t>& buffer) {
+  return buffer.size() >= 64 && std::memcmp(buffer.data(), ".          ", 11) == 0 &&
+         std::memcmp(buffer.data() + 32, "..         ", 11) == 0;
+}
+
+struct FatWalk {
+  PartitionInfo& partition;
+  DiskHandle& handle;
+  const StopWord* stop;
+  ScanProgress progress{};
+  const ClusterKindTable* kinds = nullptr;  // FAT32 with a completed scan only
+};
+
+void WalkFatDirectory(FatWalk& walk, std::uint32_t firstCluster, std::uint32_t parentId, int depth) {
+  if (FatStopRequested(walk.stop) || depth > kMaxDirectoryDepth) return;
+  std::vector<std::uint8_t> buffer;
+  std::uint64_t bytes = ReadFatDirectory(walk.partition, walk.stop, walk.handle, firstCluster, buffer);
+  if (bytes == 0) return;
+  FoundFileTable& table = walk.partition.table;
+  std::uint32_t before = table.count;
+  ParseFatDirectory(walk.partition, buffer.data(), bytes, &walk.progress, parentId);
+  std::vector<std::uint8_t>().swap(buffer);
+  std::uint32_t after = table.count;
+  if (walk.kinds)
+    RecoverFat32HighWords(walk.stop, walk.partition, before, after, true, *walk.kinds);
+  if (table.count <= 5) return;
+  for (std::uint32_t id = before; id < after; ++id) {
+    const FoundFileNode* node = NodeAt(table, id);
+    if (!node || !IsFolderKind(KindOf(*node))) continue;
+    // Cluster 0 or 1 would read the root again: not a subdirectory.
+    if (node->firstCluster < 2) continue;
+    WalkFatDirectory(walk, node->firstCluster, id, depth + 1);
+    if (FatStopRequested(walk.stop)) return;
+  }
+}
+
+}  // namespace
+
+void ClearVisitedDirectories() {
+  std::lock_guard lock(g_visitedLock);
+  g_visited.clear();
+}
+
+bool MarkDirectoryVisited(std::uint64_t lba) {
+  std::lock_guard lock(g_visitedLock);
+  return g_visited.insert(lba).second;
+}
+
+bool LoadFat(PartitionInfo& partition, DiskHandle& handle, const StopWord* stopWord) {
+  partition.fat.clear();
+  auto g = FatGeometryOf(partition);
+  if (!g) return false;
+  std::uint64_t fs = LoadableFatSectors(*g, partition);
+  if (fs == 0) return false;
+  partition.fat.assign(fs * kSectorSize, 0);
+  std::uint8_t* out = partition.fat.data();
+  if (ReadRange(handle, g->fatStart, fs, out)) return true;
+  if (FatStopRequested(stopWord)) return false;
+  if (g->fatCount < 2) return ReadRange(handle, g->fatStart, fs, out);
+  // The second copy lies one recorded FAT size further on.
+  std::uint64_t second = g->fatStart + g->fatSectors;
+  if (ReadRange(handle, second, fs, out)) return true;
+  LogLine(1, "FAT copies unreadable, reading sector by sector");
+  for (std::uint64_t s = 0; s < fs; ++s) {
+    if (FatStopRequested(stopWord)) return false;
+    if (!ReadSectors(handle, second + s, 1, out + s * kSectorSize))
+      ReadSectors(handle, g->fatStart + s, 1, out + s * kSectorSize);
+  }
+  return false;
+}
+
+bool LoadFatCopy(const PartitionInfo& partition, std::vector<std::uint8_t>& allocationMap) {
+  allocationMap.clear();
+  auto g = FatGeometryOf(partition);
+  if (!g) return false;
+  std::uint64_t fs = LoadableFatSectors(*g, partition);
+  if (fs == 0) return false;
+  DiskHandle handle;
+  if (!OpenPartition(partition, handle)) return false;
+  allocationMap.assign(fs * kSectorSize + 4, 0);
+  bool ok = ReadRange(handle, g->fatStart, fs, allocationMap.data());
+  handle.Close();
+  if (!ok) {
+    allocationMap.clear();
+    return false;
+  }
+  allocationMap.resize(fs * kSectorSize);
+  return true;
+}
+
+std::uint64_t ReadFatDirectory(PartitionInfo& partition, const StopWord* stopWord, DiskHandle& handle,
+                               std::uint32_t firstCluster, std::vector<std::uint8_t>& buffer) {
+  buffer.clear();
+  auto g = FatGeometryOf(partition);
+  if (!g) return 0;
+  const std::uint64_t clusterBytes = std::uint64_t(g->spc) * kSectorSize;
+  if (firstCluster == 0 && !g->fat32) {
+    // The fixed FAT16 root, at most as large as the directory buffer.
+    std::uint64_t sectors = std::uint64_t(g->rootEntries) * 32 / kSectorSize;
+    sectors = std::min<std::uint64_t>(sectors, std::uint64_t(kMaxDirectoryClusters) * g->spc);
+    if (sectors == 0 || !MarkDirectoryVisited(g->rootStart)) return 0;
+    buffer.assign(sectors * kSectorSize, 0);
+    ReadRange(handle, g->rootStart, sectors, buffer.data());
+    return FatStopRequested(stopWord) ? 0 : buffer.size();
+  }
+  const bool isRoot = firstCluster == 0;
+  std::uint64_t cluster = isRoot ? g->rootCluster : firstCluster;
+  if (cluster < 2 || !MarkDirectoryVisited(g->ClusterLba(cluster))) return 0;
+  FatEntries fat(partition.fat, g->fat32);
+  std::uint32_t read = 0;
+  std::unordered_set<std::uint64_t> chain;  // a chain that loops back ends there
+  while (cluster > 1 && cluster <= g->clusterCount + 2 && !IsFatEndOfChain(static_cast<std::uint32_t>(cluster), g->fat32) &&
+         read < kMaxDirectoryClusters && chain.insert(cluster).second) {
+    buffer.resize((read + 1) * clusterBytes);
+    ReadRange(handle, g->ClusterLba(cluster), g->spc, buffer.data() + read * clusterBytes);
+    ++read;
+    if (FatStopRequested(stopWord)) return 0;
+    if (read == 1 && !isRoot && !StartsWithDotEntries(buffer)) return 0;
+    cluster = fat.Next(cluster);
+  }
+  return buffer.size();
+}
+
+bool ReadFatVolume(const StopWord* stopWord, PartitionInfo& partition, DiskHandle& handle) {
+  auto g = FatGeometryOf(partition);
+  if (!g) return false;
+  LoadFat(partition, handle, stopWord);
+  if (FatStopRequested(stopWord)) return false;
+  InitTable(partition.table);
+  ClearVisitedDirectories();
+  FatWalk walk{partition, handle, stopWord};
+  walk.progress.stage = kStageParse;
+  ClusterKindTable kinds;
+  if (g->fat32 && HasCompletedScan()) {
+    kinds = ClusterKindTableFromScan(*g);
+    walk.kinds = &kinds;
+  }
+  WalkFatDirectory(walk, 0, kRootId, 0);
+  if (walk.kinds)
+    RecoverFat32HighWords(stopWord, partition, kRootId, partition.table.count, false, kinds);
+  if (FatStopRequested(stopWord)) return false;
+  LinkAll(partition.table);
+  return true;
+}
+
+bool ReadFatPartition(const StopWord* stopWord, PartitionInfo& partition) {
+  if (GetSetting("ParseFileSys") != "1") return false;
+  DiskHandle handle;
+  if (!OpenPartition(partition, handle)) return false;
+  bool ok = ReadFatVolume(stopWord, partition, handle);
+  handle.Close();
+  return ok;
+}
+
+}  // namespace ambrel

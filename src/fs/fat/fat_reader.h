@@ -1,0 +1,60 @@
+// The FAT16 / FAT32 reader: lists the live and deleted files and folders of a
+// partition into its node table, and computes the data extents of a file.
+//
+// Threads: ReadFatPartition and everything it calls run on the calling scan
+// worker thread. The visited-directory list is process-wide; one walk uses it
+// at a time (a new walk or a new deep scan empties it).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "app/progress.h"
+#include "device/disk_handle.h"
+#include "device/partition_info.h"
+#include "fs/data_extent.h"
+#include "fs/fat/fat_geometry.h"
+
+namespace ambrel {
+
+// The shared scan state word: 0 running, 1 paused, 2 stop requested, 3 finished.
+inline bool FatStopRequested(const std::atomic<std::uint32_t>* stopWord) {
+  return stopWord && stopWord->load(std::memory_order_relaxed) == 2;
+}
+
+// Directory start LBAs already read during this walk or deep scan.
+void ClearVisitedDirectories();
+// Records a directory start; false when it was already recorded.
+bool MarkDirectoryVisited(std::uint64_t lba);
+
+// Reads and lists the whole partition (FsKind 10 or 11). Needs the setting
+// "ParseFileSys" = "1". Nodes added before a stop request stay, unlinked.
+bool ReadFatPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition);
+// The same over a handle the caller opened (tests, in-memory devices).
+bool ReadFatVolume(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
+                   DiskHandle& handle);
+
+// Loads the first FAT into partition.fat: capped at 0x40000 sectors, falling
+// back to the second copy and then sector by sector. False when a read
+// failed (the buffer is still kept) or on a stop request.
+bool LoadFat(PartitionInfo& partition, DiskHandle& handle, const std::atomic<std::uint32_t>* stopWord);
+
+// Reads the first FAT copy into `allocationMap` (the free-cluster map the deep
+// scan consults); emptied when the read fails or the FAT size is unusable.
+bool LoadFatCopy(const PartitionInfo& partition, std::vector<std::uint8_t>& allocationMap);
+
+// Reads one directory (cluster 0 = the root) into `buffer`: at most 1024
+// clusters; a subdirectory must begin with "." and "..". Returns the byte
+// count, 0 when nothing was read, it was already visited, or on a stop.
+std::uint64_t ReadFatDirectory(PartitionInfo& partition, const std::atomic<std::uint32_t>* stopWord,
+                               DiskHandle& handle, std::uint32_t firstCluster,
+                               std::vector<std::uint8_t>& buffer);
+
+// Data extents of a node: a deleted folder is one run of ceil(size / 512)
+// sectors; otherwise the FAT chain, where a free, missing or out-of-range
+// entry means the following cluster (so a deleted file is read as
+// contiguous clusters). True when at least one extent results.
+bool FatFileExtents(const PartitionInfo& partition, const FoundFileNode& node, ExtentList& extents);
+
+}  // namespace ambrel

@@ -1,0 +1,22 @@
+// The few boot-sector fields the NTFS reader uses, taken from the boot sector
+// copy kept in the partition record.
+#pragma once
+
+#include <cstdint>
+
+#include "device/partition_info.h"
+
+namespace ambrel {
+
+// Sectors per cluster (boot byte 13); 0 when not a power of two up to 128.
+std::uint32_t SectorsPerCluster(const BootSector& boot);
+inline std::uint32_t SectorsPerCluster(const PartitionInfo& p) { return SectorsPerCluster(p.bootSector); }
+
+std::uint64_t MftCluster(const BootSector& boot);
+std::uint64_t MftMirrorCluster(const BootSector& boot);
+
+// Absolute LBA of record 0 of the MFT (or of its mirror copy); false when
+// the sectors-per-cluster field is invalid or the address overflows.
+bool MftStartLba(const BootSector& boot, std::uint64_t startLba, bool mirror, std::uint64_t& lba);
+
+}  // namespace ambrel

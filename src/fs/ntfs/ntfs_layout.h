@@ -1,0 +1,65 @@
+// Fixed facts of the NTFS on-disk layout that the reader relies on. The
+// record size is always 1024 bytes (two 512-byte sectors); the record size,
+// sector size and update-sequence position recorded in the volume are not used.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ambrel {
+
+inline constexpr std::size_t kMftRecordBytes = 1024;
+inline constexpr std::uint32_t kMftRecordSectors = 2;
+inline constexpr std::uint32_t kMaxMftRecordNumber = 0x1FFFFF;
+// The walk never goes past this many records, whatever the run lengths say.
+inline constexpr std::uint32_t kMaxWalkedRecords = 0x200000;
+// Bulk reads: 8192 sectors (4 MiB) at a time into one buffer.
+inline constexpr std::uint32_t kBulkReadSectors = 8192;
+
+// Record header.
+inline constexpr std::size_t kRecordFirstAttribute = 0x14;
+inline constexpr std::size_t kRecordFlags = 0x16;
+inline constexpr std::size_t kRecordNumber = 0x2C;
+inline constexpr std::uint16_t kRecordInUse = 0x1;
+inline constexpr std::uint16_t kRecordDirectory = 0x2;
+
+// Attribute types.
+inline constexpr std::uint32_t kAttrStandardInformation = 0x10;
+inline constexpr std::uint32_t kAttrFileName = 0x30;
+inline constexpr std::uint32_t kAttrVolumeName = 0x60;
+inline constexpr std::uint32_t kAttrData = 0x80;
+inline constexpr std::uint32_t kAttrIndexAllocation = 0xA0;
+inline constexpr std::uint32_t kAttrEnd = 0xFFFFFFFF;
+
+// Attribute header.
+inline constexpr std::size_t kAttrHeaderBytes = 16;
+inline constexpr std::size_t kAttrLength = 0x04;
+inline constexpr std::size_t kAttrNonResident = 0x08;
+inline constexpr std::size_t kAttrValueLength = 0x10;
+inline constexpr std::size_t kAttrValueOffset = 0x14;
+inline constexpr std::size_t kAttrStartVcn = 0x10;
+inline constexpr std::size_t kAttrRunListOffset = 0x20;
+inline constexpr std::size_t kAttrRealSize = 0x30;
+
+// $FILE_NAME value.
+inline constexpr std::size_t kFileNameParent = 0x00;
+inline constexpr std::size_t kFileNameLength = 0x40;
+inline constexpr std::size_t kFileNameSpace = 0x41;
+inline constexpr std::size_t kFileNameText = 0x42;
+enum FileNameSpace : std::uint8_t { kNameSpacePosix = 0, kNameSpaceWin32 = 1, kNameSpaceDos = 2,
+                                    kNameSpaceWin32AndDos = 3 };
+
+// A resident $DATA value larger than this is listed with size 0.
+inline constexpr std::uint32_t kMaxListedResidentBytes = 768;
+
+// Boot sector fields.
+inline constexpr std::size_t kBootSectorsPerCluster = 13;
+inline constexpr std::size_t kBootMftCluster = 48;
+inline constexpr std::size_t kBootMirrorCluster = 56;
+inline constexpr std::size_t kBootSerial = 72;
+
+// Well-known record numbers.
+inline constexpr std::uint32_t kMftRecordVolume = 3;
+inline constexpr std::uint32_t kMftRecordBitmap = 6;
+
+}  // namespace ambrel

@@ -1,0 +1,116 @@
+#include "fs/ntfs/ntfs_partition.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "app/progress.h"
+#include "app/settings.h"
+#include "catalog/node_reserve.h"
+#include "catalog/node_table.h"
+#include "fs/ntfs/ntfs_geometry.h"
+#include "fs/ntfs/ntfs_known_extents.h"
+#include "fs/ntfs/ntfs_layout.h"
+#include "fs/ntfs/ntfs_record.h"
+#include "fs/ntfs/ntfs_record_node.h"
+#include "fs/ntfs/ntfs_run_list.h"
+#include "fs/ntfs/ntfs_volume.h"
+
+namespace ambrel {
+
+namespace {
+
+bool StopRequested(const std::atomic<int>* stopWord) {
+  return stopWord && stopWord->load(std::memory_order_relaxed) == 2;
+}
+
+void CountNode(ScanProgress& progress, const FoundFileNode& node) {
+  switch (KindOf(node)) {
+    case kPresentFile: ++progress.u.parse.presentFiles; break;
+    case kPresentFolder: ++progress.u.parse.presentDirs; break;
+    case kDeletedFile: ++progress.u.parse.deletedFiles; break;
+    case kDeletedFolder: ++progress.u.parse.deletedDirs; break;
+  }
+}
+
+// A directory's dataSector points at its index allocation.
+void PointDirectoryAtIndex(FoundFileNode& node, const PartitionInfo& partition) {
+  if (!IsFolderKind(KindOf(node)) || !node.extra) return;
+  ExtentList extents;
+  const ByteSpan runList(static_cast<const std::uint8_t*>(node.extra), node.firstCluster);
+  if (ResolveExtents(partition, DecodeRunList(runList), extents))
+    node.dataSector = extents[0].startSector;
+}
+
+void AddRecord(PartitionInfo& partition, ByteSpan record, std::uint64_t lba,
+               ScanProgress& progress) {
+  auto summary = DecodeMftRecord(record, false);
+  // Extension records and records without a name are not listed.
+  if (!summary || !summary->hasName || summary->recordNumber == 0) return;
+  FoundFileNode node{};
+  FillNodeFromSummary(node, partition, *summary);
+  if (node.flags & kFlagResident) node.dataSector = lba;
+  PointDirectoryAtIndex(node, partition);
+  if (AddNodeNamed(partition.table, node, summary->name, false) == 0) return;
+  CountNode(progress, node);
+  PublishProgress(progress);
+}
+
+}  // namespace
+
+bool WalkMft(DiskHandle& handle, PartitionInfo& partition, const std::atomic<int>* stopWord,
+             const ExtentList& mftExtents) {
+  const std::uint32_t spc = SectorsPerCluster(partition);
+  if (spc == 0) return false;
+  std::uint64_t expected = 0;
+  for (const DataExtent& extent : mftExtents)
+    if (!extent.sparse) expected += extent.clusterCount * std::uint64_t{spc} / 2;
+  ReserveNodes(partition.table, static_cast<std::uint32_t>(std::min<std::uint64_t>(expected, kMaxWalkedRecords)));
+  ScanProgress progress;
+  progress.stage = kStageParse;
+  std::vector<std::uint8_t> buffer(std::size_t{kBulkReadSectors} * 512);
+  std::uint64_t recordsLeft = kMaxWalkedRecords;
+  for (const DataExtent& extent : mftExtents) {
+    if (StopRequested(stopWord)) return false;
+    if (extent.sparse) continue;
+    const std::uint64_t sectors =
+        std::min<std::uint64_t>(extent.clusterCount * std::uint64_t{spc}, recordsLeft * 2);
+    for (std::uint64_t at = 0; at + 1 < sectors; at += kBulkReadSectors) {
+      if (StopRequested(stopWord)) return false;
+      const std::uint32_t chunk =
+          static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors - at, kBulkReadSectors));
+      const std::uint32_t records = chunk / 2;
+      ReadMftRecords(handle, extent.startSector + at, records, buffer.data());
+      for (std::uint32_t i = 0; i < records; ++i)
+        AddRecord(partition,
+                  ByteSpan(buffer.data() + std::size_t{i} * kMftRecordBytes, kMftRecordBytes),
+                  extent.startSector + at + 2ull * i, progress);
+      recordsLeft -= records;
+    }
+    if (recordsLeft == 0) break;
+  }
+  return true;
+}
+
+bool ReadNtfsPartition(const std::atomic<int>* stopWord, PartitionInfo& partition) {
+  if (!SettingOn("ParseFileSys")) return false;
+  DiskHandle handle;
+  if (!OpenPartition(partition, handle)) return false;
+  ExtentList mftExtents;
+  bool result = false;
+  if (LoadMftExtents(handle, partition, mftExtents) &&
+      WalkMft(handle, partition, stopWord, mftExtents) && partition.table.count != 0) {
+    RegisterMftExtents(mftExtents);
+    ExtentList mirrorExtents;
+    if (LoadMftMirrorExtents(handle, partition, mirrorExtents)) RegisterMftExtents(mirrorExtents);
+    if (!StopRequested(stopWord)) {
+      InitTable(partition.table);
+      LinkAll(partition.table);
+      Compact(partition.table);
+      result = true;
+    }
+  }
+  handle.Close();
+  return result;
+}
+
+}  // namespace ambrel

@@ -1,0 +1,30 @@
+// Listing a whole NTFS partition: every MFT record, live or deleted, becomes
+// a node of the partition's table, and the tree is rebuilt from the parent
+// references alone (no directory index is read).
+//
+// Threads: runs on the worker thread that parses the partition. It touches
+// the progress mailbox and the known-extent lists (both locked) and polls the
+// stop word (2 = stop) before each extent and each 4 MiB chunk.
+#pragma once
+
+#include <atomic>
+
+#include "device/disk_handle.h"
+#include "device/partition_info.h"
+#include "fs/data_extent.h"
+
+namespace ambrel {
+
+// Opens the partition read-only, loads the MFT extents (with the mirror
+// fallback), walks the MFT and, unless stopped, registers the MFT and mirror
+// extents and links the table. Does nothing unless the setting ParseFileSys
+// is "1".
+bool ReadNtfsPartition(const std::atomic<int>* stopWord, PartitionInfo& partition);
+
+// Parses every record of the MFT extents into the partition's table (nodes
+// unlinked), publishing stage-1 progress. Walks at most 0x200000 records.
+// False when stopped.
+bool WalkMft(DiskHandle& handle, PartitionInfo& partition, const std::atomic<int>* stopWord,
+             const ExtentList& mftExtents);
+
+}  // namespace ambrel

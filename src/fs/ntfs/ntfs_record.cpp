@@ -1,0 +1,174 @@
+#include "fs/ntfs/ntfs_record.h"
+
+#include "common/text.h"
+#include "fs/ntfs/ntfs_layout.h"
+#include "fs/ntfs/ntfs_time.h"
+
+namespace ambrel {
+
+void ApplyRecordFixups(std::span<std::uint8_t> record) {
+  if (record.size() < kMftRecordBytes) return;
+  record[510] = record[0x32];
+  record[511] = record[0x33];
+  record[1022] = record[0x34];
+  record[1023] = record[0x35];
+}
+
+MftAttributeWalker::MftAttributeWalker(ByteSpan record) {
+  if (record.size() < kMftRecordBytes) {
+    done_ = true;
+    return;
+  }
+  record_ = ByteCursor(record.first(kMftRecordBytes));
+  pos_ = record_.U16(kRecordFirstAttribute).value_or(0);
+}
+
+std::optional<MftAttribute> MftAttributeWalker::Next() {
+  if (done_ || pos_ + kAttrHeaderBytes > kMftRecordBytes) {
+    done_ = true;
+    return std::nullopt;
+  }
+  const std::uint32_t type = record_.UncheckedU32(pos_);
+  const std::uint32_t length = record_.UncheckedU32(pos_ + kAttrLength);
+  auto bytes = record_.Sub(pos_, length);
+  if (type == 0 || type == kAttrEnd || length == 0 || !bytes) {
+    done_ = true;
+    return std::nullopt;
+  }
+  MftAttribute attribute;
+  attribute.type = type;
+  attribute.offset = pos_;
+  attribute.bytes = *bytes;
+  attribute.nonResident = record_.UncheckedU8(pos_ + kAttrNonResident) == 1;
+  pos_ += length;
+  return attribute;
+}
+
+std::optional<MftAttribute> FindAttribute(ByteSpan record, std::optional<std::size_t> after,
+                                          std::uint32_t type) {
+  if (!ByteCursor(record).Matches(0, "FILE")) return std::nullopt;
+  MftAttributeWalker walker(record);
+  while (auto attribute = walker.Next()) {
+    if (attribute->type == type && (!after || attribute->offset >= *after)) return attribute;
+  }
+  return std::nullopt;
+}
+
+std::optional<ByteCursor> ResidentValue(const MftAttribute& attribute) {
+  auto offset = attribute.bytes.U16(kAttrValueOffset);
+  auto length = attribute.bytes.U32(kAttrValueLength);
+  if (!offset || !length) return std::nullopt;
+  return attribute.bytes.Sub(*offset, *length);
+}
+
+std::optional<ByteCursor> RunListBytes(const MftAttribute& attribute) {
+  auto offset = attribute.bytes.U16(kAttrRunListOffset);
+  if (!offset) return std::nullopt;
+  return attribute.bytes.From(*offset);
+}
+
+bool IsNtfsRecycleBinName(const std::string& name) {
+  return name.size() == 12 && AsciiUpper(name) == "$RECYCLE.BIN";
+}
+
+namespace {
+
+struct DecodeState {
+  MftRecordSummary summary;
+  bool system = false;
+  bool dataSeen = false;
+  bool keepSystem = false;
+};
+
+enum class Step { kGoOn, kReject };
+
+void TakeStandardInformation(const MftAttribute& attribute, DecodeState& state) {
+  auto value = ResidentValue(attribute);
+  if (!value) return;
+  if (auto created = value->U64(0)) state.summary.created = FileTimeToPackedTime(*created);
+  if (auto modified = value->U64(8)) state.summary.modified = FileTimeToPackedTime(*modified);
+  if (auto dosAttributes = value->U32(0x20)) state.system = (*dosAttributes & 0x4) != 0;
+}
+
+Step TakeFileName(const MftAttribute& attribute, DecodeState& state) {
+  auto value = ResidentValue(attribute);
+  if (!value) return Step::kGoOn;
+  auto parent = value->U32(kFileNameParent);
+  auto length = value->U8(kFileNameLength);
+  auto space = value->U8(kFileNameSpace);
+  if (!parent || !length || !space) return Step::kGoOn;
+  const bool replaces = *space == kNameSpaceWin32 || *space == kNameSpaceWin32AndDos;
+  const bool firstPosix = *space == kNameSpacePosix && !state.summary.hasName;
+  if (!replaces && !firstPosix) return Step::kGoOn;
+  auto text = value->Sub(kFileNameText, std::uint64_t{*length} * 2);
+  if (!text) return Step::kGoOn;
+  MftRecordSummary& s = state.summary;
+  s.hasName = true;
+  s.parentId = *parent;
+  s.name = Utf16LeBytesToUtf8(text->data(), *length);
+  if (!state.system || s.name.empty() || s.name[0] != '$') return Step::kGoOn;
+  if (IsNtfsRecycleBinName(s.name)) {
+    // The recycle bin is always listed as a deleted folder.
+    s.name = "回收站";
+    s.nodeFlags = static_cast<std::uint16_t>((s.nodeFlags & ~kFlagPresent) | kFlagDirectory);
+    return Step::kGoOn;
+  }
+  return state.keepSystem ? Step::kGoOn : Step::kReject;
+}
+
+Step TakeData(const MftAttribute& attribute, DecodeState& state) {
+  MftRecordSummary& s = state.summary;
+  if (!s.hasName) return Step::kReject;
+  if (state.dataSeen) return Step::kGoOn;
+  state.dataSeen = true;
+  if (attribute.nonResident) {
+    auto startVcn = attribute.bytes.U64(kAttrStartVcn);
+    auto realSize = attribute.bytes.U64(kAttrRealSize);
+    if (!startVcn || *startVcn != 0 || !realSize) return Step::kGoOn;  // extension piece
+    s.size = *realSize;
+    auto runs = RunListBytes(attribute);
+    if (runs && !runs->empty() && runs->size() < kMftRecordBytes)
+      s.runList.assign(runs->data(), runs->data() + runs->size());
+    return Step::kGoOn;
+  }
+  s.nodeFlags |= kFlagResident;
+  auto value = ResidentValue(attribute);
+  s.size = (value && value->size() <= kMaxListedResidentBytes) ? value->size() : 0;
+  return Step::kGoOn;
+}
+
+void TakeIndexAllocation(const MftAttribute& attribute, DecodeState& state) {
+  if (!attribute.nonResident) return;
+  auto runs = RunListBytes(attribute);
+  if (!runs || runs->size() < 3 || runs->size() > kMftRecordBytes) return;
+  state.summary.indexRuns.push_back(DecodeRunList(runs->span()));
+}
+
+}  // namespace
+
+std::optional<MftRecordSummary> DecodeMftRecord(ByteSpan record, bool keepSystem) {
+  ByteCursor header(record);
+  if (record.size() < kMftRecordBytes || !header.Matches(0, "FILE")) return std::nullopt;
+  const std::uint32_t number = header.UncheckedU32(kRecordNumber);
+  if (number > kMaxMftRecordNumber) return std::nullopt;
+  DecodeState state;
+  state.keepSystem = keepSystem;
+  state.summary.recordNumber = number;
+  const std::uint16_t recordFlags = header.UncheckedU16(kRecordFlags) & 3;
+  state.summary.nodeFlags = static_cast<std::uint16_t>(recordFlags << 3);
+  MftAttributeWalker walker(record);
+  while (auto attribute = walker.Next()) {
+    Step step = Step::kGoOn;
+    switch (attribute->type) {
+      case kAttrStandardInformation: TakeStandardInformation(*attribute, state); break;
+      case kAttrFileName: step = TakeFileName(*attribute, state); break;
+      case kAttrData: step = TakeData(*attribute, state); break;
+      case kAttrIndexAllocation: TakeIndexAllocation(*attribute, state); break;
+      default: break;
+    }
+    if (step == Step::kReject) return std::nullopt;
+  }
+  return std::move(state.summary);
+}
+
+}  // namespace ambrel

@@ -1,0 +1,81 @@
+// One 1024-byte MFT record: update-sequence fixups, attribute walking and the
+// decoding of the fields the file listing needs. Pure functions over spans;
+// any thread. Every offset and length read from the record is checked: an
+// attribute must lie wholly inside the record and every field it points at
+// wholly inside the attribute, or it is not used.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "catalog/found_file_node.h"
+#include "common/byte_cursor.h"
+#include "fs/ntfs/ntfs_run_list.h"
+
+namespace ambrel {
+
+// Puts the two update-sequence entries (bytes 0x32-0x35) back at the ends of
+// the record's two sectors. The sequence number itself is not compared, so a
+// torn record is used as read. Spans shorter than 1024 bytes are left alone.
+void ApplyRecordFixups(std::span<std::uint8_t> record);
+
+// One attribute, bounded by its own length.
+struct MftAttribute {
+  std::uint32_t type = 0;
+  std::size_t offset = 0;   // from the record start
+  ByteCursor bytes;         // the whole attribute
+  bool nonResident = false;
+};
+
+// Steps through the attributes of a record from its first-attribute offset.
+// Ends at type 0 or 0xFFFFFFFF, at a length of 0, at an attribute that would
+// pass the record end, or when the next header would not fit.
+class MftAttributeWalker {
+ public:
+  explicit MftAttributeWalker(ByteSpan record);
+  std::optional<MftAttribute> Next();
+
+ private:
+  ByteCursor record_;
+  std::size_t pos_ = 0;
+  bool done_ = false;
+};
+
+// The first attribute of `type` at or after record offset `after` (none:
+// from the start). Requires the "FILE" signature.
+std::optional<MftAttribute> FindAttribute(ByteSpan record, std::optional<std::size_t> after,
+                                          std::uint32_t type);
+
+// A resident attribute's value, when it lies inside the attribute.
+std::optional<ByteCursor> ResidentValue(const MftAttribute& attribute);
+// A non-resident attribute's run list: from its run-list offset to the
+// attribute's end.
+std::optional<ByteCursor> RunListBytes(const MftAttribute& attribute);
+
+// What the listing takes from one record.
+struct MftRecordSummary {
+  std::uint32_t recordNumber = 0;
+  std::uint16_t nodeFlags = 0;      // FoundFileNode flags: in use, directory, resident
+  bool hasName = false;
+  std::string name;                 // UTF-8
+  std::uint32_t parentId = 0;
+  PackedTime created = 0;
+  PackedTime modified = 0;
+  std::uint64_t size = 0;
+  std::vector<std::uint8_t> runList;              // of the first $DATA, 1..1023 bytes
+  std::vector<std::vector<RunEntry>> indexRuns;   // of each $INDEX_ALLOCATION
+};
+
+// Decodes a fixed-up record (at least 1024 bytes; only the first 1024 are
+// read). Rejects a record without the "FILE" signature, with a number above
+// 0x1FFFFF, with $DATA before any name, or a system record whose name starts
+// with '$' (other than the recycle bin) unless keepSystem is set.
+std::optional<MftRecordSummary> DecodeMftRecord(ByteSpan record, bool keepSystem);
+
+// True for "$RECYCLE.BIN" in any ASCII letter case (exactly 12 characters).
+bool IsNtfsRecycleBinName(const std::string& name);
+
+}  // namespace ambrel

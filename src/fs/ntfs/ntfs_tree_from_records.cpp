@@ -1,0 +1,61 @@
+#include "fs/ntfs/ntfs_tree_from_records.h"
+
+#include <array>
+
+#include "catalog/node_table.h"
+#include "fs/ntfs/ntfs_layout.h"
+#include "fs/ntfs/ntfs_record_node.h"
+#include "fs/ntfs/ntfs_volume.h"
+
+namespace ambrel {
+
+namespace {
+
+PartitionInfo ScanBuiltPartition(const std::string& displayName, std::uint64_t startLba,
+                                 std::uint32_t hiWord, std::uint32_t spc) {
+  PartitionInfo partition;
+  partition.fsKind = kFsNtfs;
+  partition.readerWord = kPartitionBuiltByScan;
+  partition.readerInt = static_cast<std::int32_t>(hiWord);
+  partition.startLba = startLba;
+  partition.sectorCount = kUnknownPartitionSize;
+  partition.bootSector[kBootSectorsPerCluster] = static_cast<std::uint8_t>(spc);
+  partition.displayName = displayName;
+  partition.fsName = "NTFS";
+  return partition;
+}
+
+}  // namespace
+
+bool BuildNtfsTreeFromRecords(std::vector<PartitionInfo>& partitions, ScanProgress& progress,
+                              DiskHandle& handle, const std::string& displayName,
+                              const std::vector<FileRecordHit>& hits, std::uint64_t startLba,
+                              std::uint32_t hiWord, std::uint32_t spc) {
+  if (spc == 0 || spc > 128 || (spc & (spc - 1)) != 0) return false;
+  PartitionInfo partition = ScanBuiltPartition(displayName, startLba, hiWord, spc);
+  std::array<std::uint8_t, kMftRecordBytes> record{};
+  for (const FileRecordHit& hit : hits) {
+    record.fill(0);
+    if (!ReadMftRecords(handle, hit.lba, 1, record.data())) continue;
+    FoundFileNode node{};
+    if (!ParseMftRecord(node, partition, record, false)) continue;
+    node.dataSector = hit.lba;
+    if (!node.name || node.id == 0) {
+      ReleaseParsedNode(node);
+      continue;
+    }
+    const NodeKind kind = KindOf(node);
+    if (AddNode(partition.table, node, false) != 0) {
+      if (kind == kDeletedFolder) ++progress.u.parse.deletedDirs;
+      if (kind == kPresentFolder) ++progress.u.parse.presentDirs;
+    }
+    PublishProgress(progress);
+  }
+  InitTable(partition.table);
+  LinkAll(partition.table);
+  Compact(partition.table);
+  partitions.push_back(std::move(partition));
+  return true;
+}
+
+}  // namespace ambrel
