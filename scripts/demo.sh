@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Ambrel and runs the main job: the
 # command-line program's start-up checks (identity file, resource pack,
-# settings, single-instance guard, run counter).
+# settings, single-instance guard, run counter), then describes a demo disk
+# image made with the usual mkfs tools.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -15,3 +16,7 @@ echo "== version"
 "$cli" --version
 echo "== start-up checks"
 "$cli" startup
+if [ -x scripts/demo-disk.sh ]; then
+  echo "== demo disk"
+  scripts/demo-disk.sh
+fi

@@ -159,6 +159,8 @@ bool LoadPack(const std::string& folder, const PackCheck& check) {
 }
 
 bool LoadSkins(const std::string& folder, const PackCheck& check) {
+  auto& store = SkinStore();
+  store.clear();
   const std::string* brand = Settings().Find("Brand");
   const std::string* version = Settings().Find("Version");
   if (!brand || !version) return false;
@@ -169,8 +171,6 @@ bool LoadSkins(const std::string& folder, const PackCheck& check) {
   DescramblePack(pack.data(), std::min<std::uint64_t>(pack.size(), check.size));
   ZipInMemory zip(pack.data(), pack.size());
   if (!zip.handle()) return false;
-  auto& store = SkinStore();
-  store.clear();
   for (const auto& name : SkinEntryNames(*version)) {
     std::vector<std::uint8_t> bytes;
     if (ExtractEntry(pack.data(), pack.size(), *brand + "/" + name, bytes) && !bytes.empty())

@@ -26,7 +26,8 @@ std::string SingleInstanceGuard::LockPath(const std::string& name) {
 SingleInstanceGuard::Result SingleInstanceGuard::Acquire(const std::string& name) {
   Release();
   const std::string path = LockPath(name);
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  // Read-only is enough for flock, and lets another user share a lock file in /tmp.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return Result::kFailed;
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;

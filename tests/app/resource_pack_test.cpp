@@ -161,6 +161,23 @@ TEST_F(PackTest, SkinsAreFoundByUpperCaseSubstringInLoadOrder) {
   EXPECT_EQ(FindSkin("ChildDlg"), nullptr);  // in another brand folder
 }
 
+TEST_F(PackTest, SkinsSurviveAPackThatChangedSizeAfterTheCheck) {
+  ASSERT_TRUE(Load());
+  Bytes pack;
+  ASSERT_TRUE(ReadWholeFile(folder_ + "/Recovery.dat", pack));
+  // Shorter than the checked size: only the bytes present are descrambled.
+  Bytes shorter(pack.begin(), pack.begin() + static_cast<std::ptrdiff_t>(pack.size() / 2));
+  ASSERT_TRUE(WriteWholeFile(folder_ + "/Recovery.dat", shorter.data(), shorter.size()));
+  EXPECT_FALSE(LoadSkins(folder_, check_));
+  EXPECT_EQ(SkinCount(), 0u);
+  // Longer: the added tail stays as it is and the archive still opens.
+  Bytes longer = pack;
+  longer.insert(longer.end(), 3, 0x11);
+  ASSERT_TRUE(WriteWholeFile(folder_ + "/Recovery.dat", longer.data(), longer.size()));
+  EXPECT_TRUE(LoadSkins(folder_, check_));
+  EXPECT_EQ(SkinCount(), 3u);
+}
+
 TEST(ResourcePack, BuiltPackLoadsWithTheDefaults) {
   const std::string folder = test::BinaryDir() + "/cli";
   ASSERT_TRUE(LoadSettings(folder, BuiltPackCheck()));

@@ -120,6 +120,20 @@ TEST(Pool, ConcurrentAllocationKeepsTheTotal) {
   EXPECT_EQ(PoolTotal(), before);
 }
 
+TEST(Pool, LargeTotalIsLoggedOncePerHundredMegabytes) {
+  SetPoolSummarySource([] { return std::string("parts: 0"); });
+  // 1000 MiB of zeroed memory is only reserved, not touched, by the system.
+  void* big = PoolAlloc(1000ull << 20, 4108);
+  ASSERT_NE(big, nullptr);
+  EXPECT_EQ(PoolBlockSize(big), 1000ull << 20);
+  void* more = PoolAlloc(50ull << 20, 4108);  // same level: no new line
+  EXPECT_EQ(CountOccurrences(RecentLogText(), "Mem big: "), 1u);
+  EXPECT_NE(RecentLogText().find("20\tMem big: 1000(MB)   parts: 0"), std::string::npos);
+  EXPECT_TRUE(PoolFree(more));
+  EXPECT_TRUE(PoolFree(big));
+  SetPoolSummarySource(nullptr);
+}
+
 TEST(Pool, DeferredBlocksAreFreedByFlushAndQueueLimit) {
   const std::uint64_t before = PoolTotal();
   for (int i = 0; i < 10; ++i) DeferFree(PoolAlloc(1000, 4107));

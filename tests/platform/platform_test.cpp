@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include "diag/crash_dump.h"
 #include "diag/log.h"
 #include "platform/codepage.h"
+#include "platform/desktop.h"
 #include "platform/files.h"
 #include "platform/machine_store.h"
 #include "platform/md5.h"
@@ -165,6 +167,31 @@ TEST(CrashHandler, FatalSignalLeavesMarkerDumpAndLogLine) {
   }
   EXPECT_TRUE(found);
   EXPECT_EQ(CrashDumpName(8, 7, 5), "3779_080705.dmp");
+}
+
+}  // namespace
+}  // namespace ambrel
+
+namespace ambrel {
+namespace {
+
+TEST(Desktop, OpenerGetsTheTarget) {
+  const std::string dir = test::TempDir("opener");
+  const std::string script = "#!/bin/sh\nprintf '%s' \"$1\" > " + dir + "/opened.tmp && mv " + dir +
+                             "/opened.tmp " + dir + "/opened\n";
+  ASSERT_TRUE(WriteWholeFile(dir + "/xdg-open", script.data(), script.size()));
+  ASSERT_EQ(chmod((dir + "/xdg-open").c_str(), 0755), 0);
+  const std::string oldPath = getenv("PATH") ? getenv("PATH") : "";
+  setenv("PATH", (dir + ":" + oldPath).c_str(), 1);
+  const bool started = OpenWithDesktop("/some folder/file name.txt");
+  setenv("PATH", oldPath.c_str(), 1);
+  ASSERT_TRUE(started);
+  // The opener runs on its own; wait for its answer (generously).
+  for (int i = 0; i < 1000 && !FileExists(dir + "/opened"); ++i) usleep(10000);
+  std::vector<std::uint8_t> got;
+  ASSERT_TRUE(ReadWholeFile(dir + "/opened", got));
+  EXPECT_EQ(std::string(got.begin(), got.end()), "/some folder/file name.txt");
+  EXPECT_FALSE(OpenWithDesktop(""));
 }
 
 }  // namespace
