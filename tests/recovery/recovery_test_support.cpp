@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "catalog/node_table.h"
+#include "common/text.h"
 #include "platform/md5.h"
 
 namespace ambrel::test {
@@ -74,7 +75,7 @@ std::string FileText(const std::string& path) {
 
 std::string Md5OfFile(const std::string& path) {
   const std::string bytes = FileText(path);
-  return Md5Hex(bytes.data(), bytes.size());
+  return AsciiLower(Md5Hex(bytes.data(), bytes.size()));
 }
 
 std::string OtherDeviceFolder(const std::string& tag) {

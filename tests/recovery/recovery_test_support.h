@@ -55,7 +55,7 @@ struct MemorySource {
 };
 
 std::string FileText(const std::string& path);
-std::string Md5OfFile(const std::string& path);
+std::string Md5OfFile(const std::string& path);  // lower-case hex
 // A fresh folder on a file system other than the build folder's (the
 // in-memory /dev/shm), so that a recovery of an image in the build folder
 // passes the target check; empty when there is none.

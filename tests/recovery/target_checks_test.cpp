@@ -87,6 +87,7 @@ TEST_F(TargetChecks, RunInOrderWithTheirMessages) {
   // Free space beyond 32 bits is compared in 64 bits.
   EXPECT_GT(freeBytes, 0xFFFFFFFFull);
   EXPECT_TRUE(ValidateTarget(other, 0x100000000ull, image, prompt_));
+  fs::remove_all(other);
 }
 
 // The device node that holds the temporary folder's file system.
@@ -105,6 +106,7 @@ TEST_F(TargetChecks, ABlockDeviceSourceRefusesAFolderOnItsOwnFileSystem) {
   const std::string other = test::OtherDeviceFolder("target-disk");
   if (!other.empty()) {
     EXPECT_TRUE(ValidateTarget(other, 0, node, prompt_));
+    fs::remove_all(other);
   }
 }
 
