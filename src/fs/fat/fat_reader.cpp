@@ -145,8 +145,9 @@ std::uint64_t ReadFatDirectory(PartitionInfo& partition, const StopWord* stopWor
   if (cluster < 2 || !MarkDirectoryVisited(g->ClusterLba(cluster))) return 0;
   FatEntries fat(partition.fat, g->fat32);
   std::uint32_t read = 0;
+  std::unordered_set<std::uint64_t> chain;  // a chain that loops back ends there
   while (cluster > 1 && cluster <= g->clusterCount + 2 && !IsFatEndOfChain(static_cast<std::uint32_t>(cluster), g->fat32) &&
-         read < kMaxDirectoryClusters) {
+         read < kMaxDirectoryClusters && chain.insert(cluster).second) {
     buffer.resize((read + 1) * clusterBytes);
     ReadRange(handle, g->ClusterLba(cluster), g->spc, buffer.data() + read * clusterBytes);
     ++read;
