@@ -17,6 +17,7 @@
 #include "common/text.h"
 #include "fs/views/recycle_bin.h"
 #include "recovery/copy_out.h"
+#include "device_output.h"
 #include "volume_loader.h"
 
 namespace ambrel::cli {

@@ -1,6 +1,6 @@
 // The volumes of a disk, a volume or an image file for the command line:
-// the partition table's entries (MBR with its extended chain, or GPT), or
-// the whole device when it holds no table. Main thread.
+// the partition table's entries, or the whole device when it holds no
+// table. Main thread.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +19,6 @@ struct Volume {
 
 // The file-system kind named by a boot sector (0 when none).
 std::int32_t FsKindOfBootSector(const BootSector& boot);
-const char* FsKindName(std::int32_t kind);
 
 // Every volume of the opened device; `path` is recorded as its disk path.
 std::vector<Volume> FindVolumes(DiskHandle& disk, const std::string& path);
