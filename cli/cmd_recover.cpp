@@ -16,6 +16,9 @@
 #include "commands.h"
 #include "common/text.h"
 #include "fs/views/recycle_bin.h"
+#include "catalog/found_file_catalog.h"
+#include "catalog/search_filter.h"
+#include "recovery/catalog_rows.h"
 #include "recovery/copy_out.h"
 #include "device_output.h"
 #include "volume_loader.h"
@@ -52,14 +55,14 @@ std::vector<std::string> SplitKeywords(const std::string& text) {
   std::vector<std::string> words;
   std::string word;
   for (char c : text) {
-    if (c == ' ' || c == '\t') {
-      if (!word.empty()) words.push_back(AsciiLower(word));
+    if (c == ' ' || c == '\t' || c == ';') {
+      if (!word.empty()) words.push_back(word);
       word.clear();
     } else {
       word += c;
     }
   }
-  if (!word.empty()) words.push_back(AsciiLower(word));
+  if (!word.empty()) words.push_back(word);
   return words;
 }
 
@@ -104,17 +107,29 @@ bool ParseArguments(int argc, char** argv, RecoverOptions& o) {
   return !o.path.empty() && outGiven;
 }
 
-// The selection of the command line: scope and keywords. (The session
-// catalogue's search filter replaces the keyword match in the desktop.)
-bool Wanted(const RecoverOptions& o, const FoundFileNode& n) {
-  const NodeKind kind = KindOf(n);
-  if (o.scope == Scope::kDeleted && kind != kDeletedFile) return false;
-  if (o.scope == Scope::kPresent && kind != kPresentFile) return false;
-  if (o.keywords.empty()) return true;
-  const std::string name = AsciiLower(n.name ? n.name : "");
-  for (const std::string& k : o.keywords)
-    if (name.find(k) != std::string::npos) return true;
-  return false;
+// The volume as the chosen scope shows it; null when the scope leaves
+// nothing of it.
+std::unique_ptr<PartitionInfo> ScopedVolume(Scope scope, PartitionInfo& volume) {
+  auto part = std::make_unique<PartitionInfo>();
+  if (scope == Scope::kAll) {
+    *part = std::move(volume);
+    return part;
+  }
+  if (scope == Scope::kRecycle) return BuildRecycleBinView(volume, *part) ? std::move(part) : nullptr;
+  if (!SplitByDeletion(volume, *part)) return nullptr;
+  if (scope == Scope::kDeleted) return part;
+  *part = std::move(volume);  // SplitByDeletion left the present items here
+  return part;
+}
+
+// Applies the search filter for the keywords and switches to its view;
+// the message to show when nothing matches, else empty.
+std::string FilterByKeywords(FoundFileCatalog& catalog, const std::vector<std::string>& keywords) {
+  FilterSettings settings = DefaultFilterSettings(kLastTreeYear, 12, 31);
+  for (const std::string& k : keywords) settings.keywords += (settings.keywords.empty() ? "" : ";") + k;
+  SearchFilter filter;
+  filter.Store(settings);
+  return RunFilter(catalog, filter);
 }
 
 // Questions go to the terminal; messages are kept for the report.
@@ -224,29 +239,28 @@ int RunRecover(int argc, char** argv) {
     return 1;
   }
   std::vector<Volume> volumes = FindVolumes(disk, o.path);
-  std::vector<std::unique_ptr<PartitionInfo>> rowsData;
+  FoundFileCatalog catalog;
+  catalog.Reset(nullptr, false);
   for (Volume& v : volumes) {
     if (o.partition != 0 && v.number != o.partition) continue;
     if (!LoadVolume(v)) {
-      std::fprintf(stderr, "ambrel-cli recover: volume %d (%s) could not be read\n", v.number, FsKindName(v.info.fsKind));
+      std::fprintf(stderr, "ambrel-cli recover: volume %d (%s) could not be read\n", v.number,
+                   FsKindName(v.info.fsKind));
       continue;
     }
-    auto row = std::make_unique<PartitionInfo>();
-    if (o.scope == Scope::kRecycle) {
-      if (!BuildRecycleBinView(v.info, *row)) continue;
-    } else {
-      *row = std::move(v.info);
+    if (auto part = ScopedVolume(o.scope, v.info)) catalog.AddPartition(std::move(part), nullptr, false);
+  }
+  if (!o.keywords.empty()) {
+    const std::string message = FilterByKeywords(catalog, o.keywords);
+    if (!message.empty()) {
+      std::fprintf(stderr, "%s\nambrel-cli recover: nothing was copied\n", message.c_str());
+      return 1;
     }
-    rowsData.push_back(std::move(row));
   }
-  PartitionRows rows;
-  SelectionTotal chosen;
-  for (auto& p : rowsData) {
-    p->table.fileCount = PruneAndCount(p->table, kRootId);
-    MarkFiles(p->table, kRootId, [&](const FoundFileNode& n) { return Wanted(o, n); });
-    AddSelected(p->table, chosen);
-    rows.Add(p.get(), PartitionRowLabel(static_cast<std::uint32_t>(rows.Rows().size()), *p));
-  }
+  for (std::uint32_t slot = kSignatureSlot; slot < catalog.partitionCount(); ++slot)
+    if (catalog.GetCheck(slot, kRootId) != 1) catalog.ToggleCheck(slot, kRootId);
+  const SelectionTotal chosen = catalog.SumSelected();
+  CatalogRows rows(catalog);
   ReportPrompt prompt;
   ProgressBar bar(::isatty(STDERR_FILENO) != 0);
   SaveContext context;

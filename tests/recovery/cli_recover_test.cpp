@@ -27,7 +27,8 @@ struct CliRun {
 CliRun RunCli(const std::string& args, const std::string& tag) {
   const std::string home = test::TempDir("cli-home-" + tag);
   const std::string outPath = home + "/stdout.txt";
-  const std::string cmd = test::BinaryDir() + "/cli/ambrel-cli --home '" + home + "' " + args + " >'" + outPath +
+  // Other runs (tests side by side) may hold the single-instance guard.
+  const std::string cmd = "AMBREL_ALLOW_SECOND_INSTANCE=1 " + test::BinaryDir() + "/cli/ambrel-cli --home '" + home + "' " + args + " >'" + outPath +
                           "' 2>'" + home + "/stderr.txt'";
   const int rc = std::system(cmd.c_str());
   CliRun r;
