@@ -16,6 +16,7 @@
 #include "commands.h"
 #include "common/text.h"
 #include "fs/views/recycle_bin.h"
+#include "platform/interrupt.h"
 #include "catalog/found_file_catalog.h"
 #include "catalog/search_filter.h"
 #include "recovery/catalog_rows.h"
@@ -144,7 +145,8 @@ class ReportPrompt final : public UserPrompt {
 class ProgressBar final : public SaveProgressView {
  public:
   explicit ProgressBar(bool enabled) : enabled_(enabled), start_(std::chrono::steady_clock::now()) {}
-  void Poll(SaveJob&) override {
+  void Poll(SaveJob& job) override {
+    if (InterruptRequested()) job.state = kJobStopRequested;  // Ctrl+C: stop after this chunk
     ScanProgress p;
     if (!TakeProgress(p) || p.stage != kStageCopy) return;
     last_ = p;
@@ -261,6 +263,7 @@ int RunRecover(int argc, char** argv) {
     if (catalog.GetCheck(slot, kRootId) != 1) catalog.ToggleCheck(slot, kRootId);
   const SelectionTotal chosen = catalog.SumSelected();
   CatalogRows rows(catalog);
+  CatchInterrupts();
   ReportPrompt prompt;
   ProgressBar bar(::isatty(STDERR_FILENO) != 0);
   SaveContext context;

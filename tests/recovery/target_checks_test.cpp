@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
 #include "app/settings.h"
 #include "platform/files.h"
+#include "platform/interrupt.h"
 #include "platform/output_file.h"
 #include "recovery/recovery_test_support.h"
 #include "recovery/safe_name.h"
@@ -202,6 +204,23 @@ TEST(CompletionReport, TextsAndThresholds) {
   EXPECT_EQ(ReadErrorReportText(4, false), "恢复文件时，发生了4次读磁盘错误，导致部分文件恢复失败！");
   EXPECT_NE(ReadErrorReportText(4, true).find("\n可能是电脑、读卡器、USB线、USB口等设备接触不良。"),
             std::string::npos);
+}
+
+}  // namespace
+}  // namespace ambrel
+
+namespace ambrel {
+namespace {
+
+// The command line's Ctrl+C: the first interrupt only raises the flag.
+TEST(Interrupts, FirstInterruptRaisesTheFlag) {
+  CatchInterrupts();
+  ClearInterrupt();
+  EXPECT_FALSE(InterruptRequested());
+  std::raise(SIGINT);
+  EXPECT_TRUE(InterruptRequested());
+  ClearInterrupt();
+  std::signal(SIGINT, SIG_DFL);
 }
 
 }  // namespace
