@@ -102,6 +102,24 @@ TEST_F(CopyEngine, ExtentEdgeCases) {
   EXPECT_FALSE(BuildExtents(frag, p, extents));
 }
 
+// A sparse run (an NTFS run without an offset) has no sectors: zeros.
+TEST_F(CopyEngine, SparseExtentsAreWrittenAsZeros) {
+  test::MemorySource src(64);
+  ExtentList extents{DataExtent{0, 0, 10, 2, false}, DataExtent{0, 0, 0, 2, true}, DataExtent{0, 0, 20, 4, false}};
+  SaveJob job;
+  src.Prepare(job, folder_, nullptr);
+  ScanProgress progress;
+  OutputFile file;
+  ASSERT_TRUE(file.Create(folder_ + "/sparse.bin"));
+  EXPECT_EQ(WriteFromExtents(extents, progress, job, src.partition, file, 2560, kReadErrorsKeepWritten),
+            WriteOutcome::kDone);
+  file.Close();
+  EXPECT_EQ(test::FileText(folder_ + "/sparse.bin"),
+            src.Expected(10, 1024) + std::string(1024, '\0') + src.Expected(20, 512));
+  EXPECT_EQ(progress.u.copy.bytesCopied, 2560u);
+  EXPECT_EQ(src.faulty->ReadCount(), 2u);
+}
+
 TEST_F(CopyEngine, FragmentListWithMtsStartOffset) {
   test::MemorySource src(64);
   // Two fragments: sectors 10-11 then 40-41; the recording starts 64 bytes
