@@ -54,7 +54,8 @@ bool PreparePartition(const std::string& image, PartitionInfo& p, std::uint64_t&
   // Warm the page cache for both sides.
   std::vector<char> buffer(1 << 22);
   for (std::uint64_t lba = 0; lba < p.sectorCount; lba += 8192)
-    ReadSectors(disk, lba, static_cast<std::uint32_t>(std::min<std::uint64_t>(8192, p.sectorCount - lba)),
+    ReadSectors(disk, lba,
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(8192, p.sectorCount - lba)),
                 buffer.data());
   return true;
 }

@@ -16,10 +16,7 @@
 #include "common/text.h"
 #include "device/disk_handle.h"
 #include "device/partition_info.h"
-#if __has_include("device/partition_table.h")
 #include "device/partition_table.h"
-#define AMBREL_HAVE_PARTITION_TABLE 1
-#endif
 #include "fs/exfat/exfat_boot_sector.h"
 #include "fs/fat/fat_boot_sector.h"
 #include "fs/ntfs/ntfs_boot_sector.h"
@@ -48,8 +45,7 @@ struct Entry {
   const FoundFileNode* node = nullptr;
 };
 
-const char* const kUsage =
-    "list PATH [--partition N] [--deleted|--present] [--json]";
+const char* const kUsage = "list PATH [--partition N] [--deleted|--present] [--json]";
 
 bool ParseArguments(int argc, char** argv, ListOptions& options) {
   for (int i = 1; i < argc; ++i) {
@@ -83,11 +79,16 @@ std::int32_t FsKindOfBootSector(const BootSector& boot) {
 
 const char* FsKindName(std::int32_t kind) {
   switch (kind) {
-    case kFsNtfs: return "NTFS";
-    case kFsFat32: return "FAT32";
-    case kFsFat16: return "FAT16";
-    case kFsExfat: return "exFAT";
-    default: return "unknown";
+    case kFsNtfs:
+      return "NTFS";
+    case kFsFat32:
+      return "FAT32";
+    case kFsFat16:
+      return "FAT16";
+    case kFsExfat:
+      return "exFAT";
+    default:
+      return "unknown";
   }
 }
 
@@ -111,12 +112,10 @@ Volume MakeVolume(DiskHandle& disk, const std::string& path, int number, std::ui
 // image.
 std::vector<Volume> FindVolumes(DiskHandle& disk, const std::string& path) {
   std::vector<Volume> volumes;
-#ifdef AMBREL_HAVE_PARTITION_TABLE
   PartitionTable table = ReadPartitionTable(disk);
   for (const TablePartition& part : table.partitions)
     volumes.push_back(MakeVolume(disk, path, part.number, part.startLba, part.sectorCount));
   if (table.kind != TableKind::kNone) return volumes;
-#endif
   volumes.push_back(MakeVolume(disk, path, 1, 0, disk.sizeBytes / kSectorSize));
   return volumes;
 }
@@ -191,21 +190,22 @@ void PrintVolumeText(const Volume& v, const std::vector<Entry>& entries) {
 }
 
 void PrintVolumeJson(const Volume& v, const std::vector<Entry>& entries, bool first) {
-  std::printf("%s{\"volume\":%d,\"fs\":%s,\"label\":%s,\"startLba\":%llu,\"sectors\":%llu,"
-              "\"entries\":[",
-              first ? "" : ",", v.number, JsonText(v.info.fsName).c_str(),
-              JsonText(v.info.volumeLabel).c_str(), static_cast<unsigned long long>(v.info.startLba),
-              static_cast<unsigned long long>(v.info.sectorCount));
+  std::printf(
+      "%s{\"volume\":%d,\"fs\":%s,\"label\":%s,\"startLba\":%llu,\"sectors\":%llu,"
+      "\"entries\":[",
+      first ? "" : ",", v.number, JsonText(v.info.fsName).c_str(),
+      JsonText(v.info.volumeLabel).c_str(), static_cast<unsigned long long>(v.info.startLba),
+      static_cast<unsigned long long>(v.info.sectorCount));
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const Entry& e = entries[i];
     const NodeKind kind = KindOf(*e.node);
-    std::printf("%s\n{\"id\":%u,\"path\":%s,\"type\":\"%s\",\"deleted\":%s,\"size\":%llu,"
-                "\"created\":%s,\"modified\":%s}",
-                i ? "," : "", e.node->id, JsonText(e.path).c_str(),
-                IsFolderKind(kind) ? "dir" : "file", IsDeletedKind(kind) ? "true" : "false",
-                static_cast<unsigned long long>(e.node->size),
-                JsonText(FormatTime(e.node->created)).c_str(),
-                JsonText(FormatTime(e.node->modified)).c_str());
+    std::printf(
+        "%s\n{\"id\":%u,\"path\":%s,\"type\":\"%s\",\"deleted\":%s,\"size\":%llu,"
+        "\"created\":%s,\"modified\":%s}",
+        i ? "," : "", e.node->id, JsonText(e.path).c_str(), IsFolderKind(kind) ? "dir" : "file",
+        IsDeletedKind(kind) ? "true" : "false", static_cast<unsigned long long>(e.node->size),
+        JsonText(FormatTime(e.node->created)).c_str(),
+        JsonText(FormatTime(e.node->modified)).c_str());
   }
   std::printf("]}");
 }
@@ -213,7 +213,7 @@ void PrintVolumeJson(const Volume& v, const std::vector<Entry>& entries, bool fi
 // Parses on a worker thread; the main thread shows the stage-1 counters on
 // stderr once the parse has taken more than a second.
 bool ParseWithProgress(PartitionInfo& partition) {
-  std::atomic<int> stopWord{0};
+  std::atomic<std::uint32_t> stopWord{0};
   std::atomic<bool> done{false};
   bool result = false;
   ClearProgress();
@@ -228,7 +228,8 @@ bool ParseWithProgress(PartitionInfo& partition) {
     ScanProgress p;
     if (TakeProgress(p) && p.stage == kStageParse &&
         std::chrono::steady_clock::now() - start > std::chrono::seconds(1)) {
-      std::fprintf(stderr, "\rparsing %s: %d files, %d folders, %d deleted files, %d deleted folders",
+      std::fprintf(stderr,
+                   "\rparsing %s: %d files, %d folders, %d deleted files, %d deleted folders",
                    partition.displayName.c_str(), p.u.parse.presentFiles, p.u.parse.presentDirs,
                    p.u.parse.deletedFiles, p.u.parse.deletedDirs);
       shown = true;
@@ -261,9 +262,10 @@ int RunList(int argc, char** argv) {
   for (Volume& v : volumes) {
     if (options.partition != 0 && v.number != options.partition) continue;
     if (v.info.fsKind == kFsUnknown) {
-      std::fprintf(stderr,
-                   "ambrel-cli list: volume %d (start %llu) is not an NTFS, FAT or exFAT file system\n",
-                   v.number, static_cast<unsigned long long>(v.info.startLba));
+      std::fprintf(
+          stderr,
+          "ambrel-cli list: volume %d (start %llu) is not an NTFS, FAT or exFAT file system\n",
+          v.number, static_cast<unsigned long long>(v.info.startLba));
       status = 1;
       continue;
     }

@@ -90,6 +90,7 @@ class FoundFileCatalog {
   FoundFileCatalog& operator=(const FoundFileCatalog&) = delete;
 
   // ---- building (worker threads) ----
+  // Must precede everything else: a new catalogue has no slots.
   void Reset(ScanControl scan, bool notify);
   // Takes over `part`; returns its slot, or 0 when the slots are full.
   std::uint32_t AddPartition(std::unique_ptr<PartitionInfo> part, ScanControl scan, bool notify);

@@ -5,7 +5,7 @@
 // the next free slot grows an empty array to 1024 records, then by half
 // while below 102400, then by 51200. The result is clamped to the table's
 // bound. The new array is published with release order after the used
-// records are copied; the old one is released late.
+// records are kept (see node_memory.h for how the old block is released).
 #pragma once
 
 #include <atomic>
@@ -38,13 +38,10 @@ bool EnsureNodeSlot(std::atomic<Node*>& nodes, std::uint32_t& capacity, std::uin
   std::uint64_t grown = GrownCapacity(oldCapacity, slot, explicitSlot);
   if (grown > bound) grown = bound;
   if (grown <= slot) grown = std::uint64_t(slot) + 1;
-  auto* fresh = static_cast<Node*>(AllocNodeArray(grown, sizeof(Node)));
+  auto* fresh = static_cast<Node*>(ResizeNodeBlock(old, oldCapacity, grown, count, sizeof(Node)));
   if (!fresh) return false;
-  const std::uint32_t keep = count < oldCapacity ? count : oldCapacity;
-  if (old && keep) std::memcpy(static_cast<void*>(fresh), old, std::size_t(keep) * sizeof(Node));
   nodes.store(fresh, std::memory_order_release);
   capacity = static_cast<std::uint32_t>(grown);
-  DeferNodeArray(old, oldCapacity);
   return true;
 }
 
@@ -55,12 +52,10 @@ bool ResizeNodeArray(std::atomic<Node*>& nodes, std::uint32_t& capacity, std::ui
   if (records == 0 || records < count) return false;
   Node* old = nodes.load(std::memory_order_relaxed);
   const std::uint32_t oldCapacity = old ? capacity : 0;
-  auto* fresh = static_cast<Node*>(AllocNodeArray(records, sizeof(Node)));
+  auto* fresh = static_cast<Node*>(ResizeNodeBlock(old, oldCapacity, records, count, sizeof(Node)));
   if (!fresh) return false;
-  if (old && count) std::memcpy(static_cast<void*>(fresh), old, std::size_t(count) * sizeof(Node));
   nodes.store(fresh, std::memory_order_release);
   capacity = records;
-  DeferNodeArray(old, oldCapacity);
   return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <mutex>
 
@@ -36,6 +37,28 @@ void* AllocNodeArray(std::uint64_t records, std::size_t recordSize) {
   if (bytes / recordSize != records || bytes > kPoolMaxRequest) return nullptr;
   if (FromPool(records)) return PoolAlloc(bytes, kNodeArrayTag);
   return std::calloc(records, recordSize);
+}
+
+void* ResizeNodeBlock(void* block, std::uint64_t oldRecords, std::uint64_t newRecords,
+                      std::uint64_t used, std::size_t recordSize) {
+  if (newRecords == 0 || recordSize == 0) return nullptr;
+  const std::uint64_t bytes = newRecords * recordSize;
+  if (bytes / recordSize != newRecords || bytes > kPoolMaxRequest) return nullptr;
+  if (used > oldRecords) used = oldRecords;
+  if (used > newRecords) used = newRecords;
+  if (block && !FromPool(oldRecords) && !FromPool(newRecords)) {
+    void* moved = std::realloc(block, bytes);
+    if (!moved) return nullptr;
+    if (newRecords > oldRecords)
+      std::memset(static_cast<char*>(moved) + oldRecords * recordSize, 0,
+                  (newRecords - oldRecords) * recordSize);
+    return moved;
+  }
+  void* fresh = AllocNodeArray(newRecords, recordSize);
+  if (!fresh) return nullptr;
+  if (block && used) std::memcpy(fresh, block, used * recordSize);
+  DeferNodeArray(block, oldRecords);
+  return fresh;
 }
 
 void FreeNodeArray(void* block, std::uint64_t records) {

@@ -91,6 +91,23 @@ void BreakParentCycles(FoundFileTable& table) {
   }
 }
 
+// Gives every folder a list of exactly the size LinkAll will fill (growth
+// by half would leave a quarter of the lists unused on average).
+void SizeChildLists(FoundFileTable& table) {
+  FoundFileNode* nodes = Nodes(table);
+  const std::uint32_t count = table.count;
+  std::vector<std::uint32_t> children(count, 0);
+  for (std::uint32_t i = 0; i < count; ++i)
+    if (i != kRootId && LiveIn(nodes, count, i)) ++children[nodes[i].parentId];
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (!LiveIn(nodes, count, i)) continue;
+    FoundFileNode& n = nodes[i];
+    const std::uint32_t need = children[i];
+    if (n.childIds && n.childCapacity >= need && n.childCapacity <= need + need / 4) continue;
+    ReserveChildren(n, need);
+  }
+}
+
 }  // namespace
 
 FoundFileTable::FoundFileTable(FoundFileTable&& other) noexcept { *this = std::move(other); }
@@ -219,6 +236,56 @@ void FreeTable(FoundFileTable& table) {
   locked::Free(table);
 }
 
+namespace {
+
+bool CopyHeapFields(FoundFileNode& n) {
+  if (n.childIds) {
+    const std::uint32_t used = ChildCountOf(n);
+    const std::uint32_t* from = n.childIds;
+    n.childIds = nullptr;
+    n.childCount = n.childCapacity = 0;
+    if (used && !ReserveChildren(n, used)) return false;
+    if (used) std::memcpy(n.childIds, from, std::size_t(used) * sizeof(std::uint32_t));
+    n.childCount = used;
+  }
+  if (n.extra) {
+    const void* from = n.extra;
+    n.extra = n.firstCluster ? std::malloc(n.firstCluster) : nullptr;
+    if (n.firstCluster && !n.extra) return false;
+    if (n.extra) std::memcpy(n.extra, from, n.firstCluster);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool DuplicateTable(const FoundFileTable& src, FoundFileTable& dst) {
+  FreeTable(dst);
+  std::lock_guard<std::mutex> hold(src.guard);
+  std::lock_guard<std::mutex> own(dst.guard);
+  dst.fileCount = src.fileCount;
+  dst.listingScope = src.listingScope;
+  dst.hasDriveLetter = src.hasDriveLetter;
+  dst.isSignatureTable = src.isSignatureTable;
+  const FoundFileNode* from = Nodes(src);
+  if (!from || src.count == 0) return true;
+  if (!ResizeNodeArray(dst.nodes, dst.capacity, 0, src.count)) return false;
+  FoundFileNode* to = Nodes(dst);
+  dst.count = src.count;
+  for (std::uint32_t i = 0; i < src.count; ++i) {
+    if (!LiveIn(from, src.count, i)) continue;
+    std::memcpy(static_cast<void*>(&to[i]), &from[i], sizeof(FoundFileNode));
+    to[i].name = dst.names.Copy(from[i].name);
+    if (!to[i].name || !CopyHeapFields(to[i])) {
+      to[i].childIds = nullptr;
+      to[i].extra = nullptr;
+      locked::Free(dst);
+      return false;
+    }
+  }
+  return true;
+}
+
 void AddSelected(const FoundFileTable& table, SelectionTotal& total) {
   std::lock_guard<std::mutex> hold(table.guard);
   const FoundFileNode* nodes = Nodes(table);
@@ -258,16 +325,15 @@ std::uint32_t AddNode(FoundFileTable& table, const FoundFileNode& node, std::str
   if (slot > kMaxNodeId) return 0;
   if (!EnsureNodeSlot(table.nodes, table.capacity, table.count, slot, !nextSlot, kMaxNodeRecords))
     return 0;
-  FoundFileNode record;
-  std::memcpy(static_cast<void*>(&record), &node, sizeof record);
-  record.id = slot;
-  record.name = table.names.Copy(name);
-  if (!record.name) return 0;
-  if (IsFileKind(KindOf(record)) && !table.isSignatureTable)
-    record.typeCode = TypeCodeOfName(record.name);
+  char* stored = table.names.Copy(name);
+  if (!stored) return 0;
   FoundFileNode* nodes = Nodes(table);
   if (LiveIn(nodes, table.count, slot)) FreeHeapFields(nodes[slot]);
-  std::memcpy(static_cast<void*>(&nodes[slot]), &record, sizeof record);
+  FoundFileNode& record = nodes[slot];
+  std::memcpy(static_cast<void*>(&record), &node, sizeof record);
+  record.id = slot;
+  record.name = stored;
+  if (IsFileKind(KindOf(record)) && !table.isSignatureTable) record.typeCode = TypeCodeOfName(name);
   if (slot >= table.count) table.count = slot + 1;
   if (!link || slot == kRootId) return slot;
   const std::uint32_t parent = record.parentId;
@@ -292,6 +358,7 @@ void LinkAll(FoundFileTable& table) {
       nodes[i].parentId = kLostFolderId;
   }
   BreakParentCycles(table);
+  SizeChildLists(table);
   for (std::uint32_t i = 0; i < count; ++i) {
     if (i == kRootId || !LiveIn(nodes, count, i)) continue;
     AppendChild(nodes[nodes[i].parentId], i);

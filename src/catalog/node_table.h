@@ -95,6 +95,9 @@ std::uint32_t PruneAndCount(FoundFileTable& table, std::uint32_t id);
 // Replaces a node's name with a copy of `utf8`. False for a dead slot.
 bool RenameNode(FoundFileTable& table, std::uint32_t id, std::string_view utf8);
 void FreeTable(FoundFileTable& table);
+// Makes `dst` (emptied first) a deep copy of `src`: names, child lists, and
+// each `extra` block with `firstCluster` bytes (dropped when that is 0).
+bool DuplicateTable(const FoundFileTable& src, FoundFileTable& dst);
 
 // Checked files (kinds 0 and 1 with a nonzero check state) of one table.
 struct SelectionTotal {

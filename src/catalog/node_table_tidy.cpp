@@ -1,4 +1,5 @@
 // Compaction, the lost-folder split and the "ShowAllFile" pruning pass.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 

@@ -2,6 +2,7 @@
 
 #include <tuple>
 
+#include "app/progress.h"
 #include "catalog/found_file_catalog.h"
 #include "catalog_test_util.h"
 
@@ -77,18 +78,18 @@ TEST_F(CatalogTest, ResetBuildsReservedSlotsAndTrees) {
   const FoundFileTable& types = catalog.Partition(0)->table;
   EXPECT_STREQ(NodeAt(types, 6)->name, "文档");
   EXPECT_STREQ(NodeAt(types, 37)->name, "docx");
-  EXPECT_EQ(NodeAt(types, 37)->parentId, 6u);
-  EXPECT_EQ(NodeAt(types, 79)->parentId, 12u);
+  EXPECT_EQ(+NodeAt(types, 37)->parentId, 6u);
+  EXPECT_EQ(+NodeAt(types, 79)->parentId, 12u);
   EXPECT_FALSE(IsLive(types, 115));
   for (std::uint32_t slot : {1u, 2u}) {
     const FoundFileTable& dates = catalog.Partition(slot)->table;
     EXPECT_STREQ(NodeAt(dates, 1980)->name, "1980年");
     EXPECT_STREQ(NodeAt(dates, 2040)->name, "01月");
-    EXPECT_EQ(NodeAt(dates, 2040)->parentId, 1980u);
+    EXPECT_EQ(+NodeAt(dates, 2040)->parentId, 1980u);
     EXPECT_STREQ(NodeAt(dates, 2760)->name, "01日");
-    EXPECT_EQ(NodeAt(dates, 2760)->parentId, 2040u);
+    EXPECT_EQ(+NodeAt(dates, 2760)->parentId, 2040u);
     EXPECT_STREQ(NodeAt(dates, 2759)->name, "12月");
-    EXPECT_EQ(NodeAt(dates, 2759)->parentId, 2039u);
+    EXPECT_EQ(+NodeAt(dates, 2759)->parentId, 2039u);
     EXPECT_STREQ(NodeAt(dates, 25079)->name, "31日");
     EXPECT_EQ(KindOf(*NodeAt(dates, 25079)), kPresentFolder);
   }
@@ -142,7 +143,7 @@ TEST_F(CatalogTest, AddPartitionLabelsAndClassifies) {
   ASSERT_TRUE(catalog.Resolve(typeRow, jpgs[0], s, id));
   EXPECT_EQ(s, 4u);
   EXPECT_EQ(id, 14u);
-  EXPECT_EQ(catalog.GetNode(typeRow, jpgs[0])->size, 5000u);
+  EXPECT_EQ(+catalog.GetNode(typeRow, jpgs[0])->size, 5000u);
   EXPECT_EQ(catalog.GetChildren(typeRow, kRootId, true), (std::vector<std::uint32_t>{6, 7}));
 
   // By creation date: only a.docx (1 January 1980, day 2760); c.jpg is
@@ -205,7 +206,7 @@ TEST_F(CatalogTest, SignatureFilesGoToTypeFolders) {
   EXPECT_EQ(Text(3, 46), "jpg     (2个文件)");
   EXPECT_EQ(Text(3, 72), "mp4     (1个文件)");
   EXPECT_EQ(catalog.GetLabel(3), "00 找到的文件  (3个文件)");
-  EXPECT_EQ(catalog.GetNode(3, first)->typeCode, 46);
+  EXPECT_EQ(+catalog.GetNode(3, first)->typeCode, 46);
   // Slot 4 after files were found by signature: no first-result notice.
   AddSample();
   EXPECT_EQ(mainWindow.Count(kNoticeFirstResult), 1u);
@@ -300,7 +301,7 @@ TEST_F(CatalogTest, RenameMarkNavigateAndPreviewChoice) {
   EXPECT_EQ(views.Count(kNoticeThumbnail), 0u);
   EXPECT_TRUE(catalog.SetMark(4, a, 3));
   EXPECT_EQ(views.Count(kNoticeThumbnail), 1u);
-  EXPECT_EQ(MarkOf(*catalog.GetNode(4, a)), 3u);
+  EXPECT_EQ(+MarkOf(*catalog.GetNode(4, a)), 3u);
   EXPECT_FALSE(catalog.Navigate(4, a));
   EXPECT_TRUE(catalog.Navigate(4, docs));
   EXPECT_EQ(views.seen.back(), std::make_tuple(std::uint32_t(kNoticeNavigate), std::uint64_t(4),
@@ -355,6 +356,29 @@ TEST_F(CatalogTest, PruningOnAddWithRestrictedProfile) {
   EXPECT_EQ(Text(4, ChildNamed(4, kRootId, "pics")), "pics     (1个文件)");
   EXPECT_EQ(catalog.GetLabel(kClassRow), "00  按文件类型分类     (2个文件)");
   test::SetTestSetting("Key", "");
+}
+
+}  // namespace
+}  // namespace ambrel
+
+
+namespace ambrel {
+namespace {
+
+TEST(CatalogProgress, ClassificationPublishesStageTen) {
+  test::SetTestSetting("ShowAllFile", "1");
+  FoundFileCatalog catalog;
+  catalog.Reset(nullptr, false);
+  auto part = std::make_unique<PartitionInfo>();
+  InitTable(part->table);
+  for (int i = 0; i < 5000; ++i) test::AddFile(part->table, 0, kRootId, "a.jpg");
+  ClearProgress();
+  ASSERT_EQ(catalog.AddPartition(std::move(part), nullptr, false), 4u);
+  ScanProgress p;
+  ASSERT_TRUE(TakeProgress(p));
+  EXPECT_EQ(p.stage, kStageClassify);
+  EXPECT_EQ(p.u.counter.done, 4u) << "the first record is kept until taken";
+  EXPECT_EQ(p.u.counter.total, 5006u);
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ std::uint64_t WalkOnce(const FoundFileTable& table) {
         ADD_FAILURE() << "child " << c << " of " << id << " is not live";
         return seen;
       }
-      EXPECT_EQ(copy.parentId, id);
+      EXPECT_EQ(+copy.parentId, id);
       EXPECT_GT(std::strlen(copy.name), 0u);
       ++seen;
       if (IsFolderKind(KindOf(copy))) stack.push_back(c);

@@ -28,7 +28,7 @@ void ExpectLinksValid(const FoundFileTable& t) {
     if (!n) continue;
     for (std::uint32_t c : Children(t, i)) {
       ASSERT_TRUE(IsLive(t, c)) << "child " << c << " of " << i;
-      EXPECT_EQ(NodeAt(t, c)->parentId, i);
+      EXPECT_EQ(+NodeAt(t, c)->parentId, i);
     }
     if (i == kRootId) continue;
     ASSERT_TRUE(IsFolderNode(t, n->parentId)) << i;
@@ -47,10 +47,10 @@ TEST(NodeTable, InitCreatesRootAndLostFolder) {
   EXPECT_EQ(t.capacity, 1024u);
   EXPECT_STREQ(NodeAt(t, kRootId)->name, ".");
   EXPECT_EQ(KindOf(*NodeAt(t, kRootId)), kPresentFolder);
-  EXPECT_EQ(NodeAt(t, kRootId)->parentId, kRootId);
+  EXPECT_EQ(+NodeAt(t, kRootId)->parentId, kRootId);
   EXPECT_STREQ(NodeAt(t, kLostFolderId)->name, "丢失的文件");
   EXPECT_EQ(KindOf(*NodeAt(t, kLostFolderId)), kDeletedFolder);
-  EXPECT_EQ(NodeAt(t, kLostFolderId)->parentId, kRootId);
+  EXPECT_EQ(+NodeAt(t, kLostFolderId)->parentId, kRootId);
   EXPECT_TRUE(Children(t, kRootId).empty());
   for (std::uint32_t i = 0; i < 4; ++i) EXPECT_FALSE(IsLive(t, i));
   EXPECT_EQ(CountLive(t), 2u);
@@ -62,9 +62,9 @@ TEST(NodeTable, AddNodeSlotsGrowthAndBound) {
   // Next-free slot and type codes from the name (files only).
   const std::uint32_t a = AddFile(t, 0, kRootId, "report.DOCX", false);
   EXPECT_EQ(a, 6u);
-  EXPECT_EQ(NodeAt(t, a)->typeCode, 37);
+  EXPECT_EQ(+NodeAt(t, a)->typeCode, 37);
   const std::uint32_t d = AddFolder(t, 0, kRootId, "pics.jpg", false);
-  EXPECT_EQ(NodeAt(t, d)->typeCode, 0) << "folders keep their code";
+  EXPECT_EQ(+NodeAt(t, d)->typeCode, 0) << "folders keep their code";
   // An outlying slot: the array must hold it (a + 1 records at least).
   ASSERT_EQ(AddFile(t, 5000, kRootId, "far.bin", false), 5000u);
   EXPECT_GE(t.capacity, 5001u);
@@ -110,11 +110,11 @@ TEST(NodeTable, AddNodeTakesHeapNameAndReplacesLiveSlot) {
   n.extra = std::malloc(8);
   ASSERT_EQ(AddNode(t, n, false), 10u);
   EXPECT_STREQ(NodeAt(t, 10)->name, "photo.jpg");
-  EXPECT_EQ(NodeAt(t, 10)->typeCode, 46);
-  EXPECT_NE(NodeAt(t, 10)->name, n.name) << "the name moved into the table";
+  EXPECT_EQ(+NodeAt(t, 10)->typeCode, 46);
+  EXPECT_NE(+NodeAt(t, 10)->name, +n.name) << "the name moved into the table";
   ASSERT_EQ(AddFile(t, 10, kRootId, "other.txt", false), 10u);
   EXPECT_STREQ(NodeAt(t, 10)->name, "other.txt");
-  EXPECT_EQ(NodeAt(t, 10)->extra, nullptr);
+  EXPECT_EQ(+NodeAt(t, 10)->extra, nullptr);
   EXPECT_EQ(CountLive(t), 3u);
 }
 
@@ -125,7 +125,7 @@ TEST(NodeTable, SignatureTableKeepsTypeCodes) {
   FoundFileNode n = MakeNode(0, kRootId, kDeletedFile);
   n.typeCode = 72;
   const std::uint32_t id = AddNodeNamed(t, n, "00001.jpg", false);
-  EXPECT_EQ(NodeAt(t, id)->typeCode, 72);
+  EXPECT_EQ(+NodeAt(t, id)->typeCode, 72);
 }
 
 TEST(NodeTable, LinkedFilesCountUpToButNotIncludingRoot) {
@@ -136,9 +136,9 @@ TEST(NodeTable, LinkedFilesCountUpToButNotIncludingRoot) {
   ASSERT_EQ(AddFile(t, 12, 11, "x.txt"), 12u);
   ASSERT_EQ(AddFile(t, 13, 10, "y.txt"), 13u);
   ASSERT_EQ(AddFile(t, 14, 99, "orphan.txt"), 14u);  // dead parent: not linked
-  EXPECT_EQ(NodeAt(t, 11)->fileCount, 1u);
-  EXPECT_EQ(NodeAt(t, 10)->fileCount, 2u);
-  EXPECT_EQ(NodeAt(t, kRootId)->fileCount, 0u);
+  EXPECT_EQ(+NodeAt(t, 11)->fileCount, 1u);
+  EXPECT_EQ(+NodeAt(t, 10)->fileCount, 2u);
+  EXPECT_EQ(+NodeAt(t, kRootId)->fileCount, 0u);
   EXPECT_EQ(t.fileCount, 2u);
   EXPECT_EQ(Children(t, kRootId), (std::vector<std::uint32_t>{10}));
   EXPECT_EQ(Children(t, 10), (std::vector<std::uint32_t>{11, 13}));
@@ -172,16 +172,16 @@ TEST(NodeTable, LinkAllSendsOrphansAndCyclesToLostFolder) {
   AddFile(t, 23, 21, "in-cycle.txt", false);
   AddFile(t, 24, 0x1FFFFF, "far-parent", false);
   LinkAll(t);
-  EXPECT_EQ(NodeAt(t, 11)->parentId, 10u);
-  EXPECT_EQ(NodeAt(t, 12)->parentId, kLostFolderId);
-  EXPECT_EQ(NodeAt(t, 13)->parentId, kLostFolderId);
-  EXPECT_EQ(NodeAt(t, 20)->parentId, kLostFolderId);
-  EXPECT_EQ(NodeAt(t, 24)->parentId, kLostFolderId);
+  EXPECT_EQ(+NodeAt(t, 11)->parentId, 10u);
+  EXPECT_EQ(+NodeAt(t, 12)->parentId, kLostFolderId);
+  EXPECT_EQ(+NodeAt(t, 13)->parentId, kLostFolderId);
+  EXPECT_EQ(+NodeAt(t, 20)->parentId, kLostFolderId);
+  EXPECT_EQ(+NodeAt(t, 24)->parentId, kLostFolderId);
   // The cycle is cut at one node; the other stays below it.
   const bool cutAt21 = NodeAt(t, 21)->parentId == kLostFolderId;
   const bool cutAt22 = NodeAt(t, 22)->parentId == kLostFolderId;
   EXPECT_NE(cutAt21, cutAt22);
-  EXPECT_EQ(NodeAt(t, 23)->parentId, 21u);
+  EXPECT_EQ(+NodeAt(t, 23)->parentId, 21u);
   ExpectLinksValid(t);
   auto rootKids = Children(t, kRootId);
   EXPECT_TRUE(std::find(rootKids.begin(), rootKids.end(), kLostFolderId) != rootKids.end());
@@ -274,7 +274,7 @@ TEST(NodeTable, SplitLostFolderIntoGroupsOf300) {
   EXPECT_EQ(KindOf(*NodeAt(t, groups[0])), kDeletedFolder);
   EXPECT_EQ(Children(t, groups[0]).size(), 300u);
   EXPECT_EQ(Children(t, groups[1]).size(), 1u);
-  EXPECT_EQ(NodeAt(t, groups[0])->childCapacity, 300u);
+  EXPECT_EQ(+NodeAt(t, groups[0])->childCapacity, 300u);
   EXPECT_STREQ(NodeAt(t, Children(t, groups[0])[0])->name, "lost0");
   EXPECT_STREQ(NodeAt(t, Children(t, groups[1])[0])->name, "lost300");
   ExpectLinksValid(t);
@@ -314,8 +314,8 @@ TEST(NodeTable, PruneRemovesRejectedFilesAndEmptyFolders) {
   EXPECT_TRUE(IsLive(t, kRootId));
   EXPECT_EQ(Children(t, kRootId), (std::vector<std::uint32_t>{14}));
   EXPECT_EQ(Children(t, 14), (std::vector<std::uint32_t>{15, 16}));
-  EXPECT_EQ(NodeAt(t, 14)->fileCount, 2u);
-  EXPECT_EQ(NodeAt(t, kRootId)->fileCount, 2u);
+  EXPECT_EQ(+NodeAt(t, 14)->fileCount, 2u);
+  EXPECT_EQ(+NodeAt(t, kRootId)->fileCount, 2u);
 
   // With "ShowAllFile" on, every file stays; the empty folder still goes.
   test::SetTestSetting("ShowAllFile", "1");
@@ -341,7 +341,7 @@ TEST(NodeTable, PruneKeepsEverythingWithoutRestrictedProfile) {
   AddFile(t, 11, 777, "orphan.doc", false);
   LinkAll(t);
   EXPECT_EQ(PruneAndCount(t, kRootId), 2u);
-  EXPECT_EQ(NodeAt(t, kLostFolderId)->fileCount, 1u);
+  EXPECT_EQ(+NodeAt(t, kLostFolderId)->fileCount, 1u);
   test::SetTestSetting("Key", "");
 }
 
@@ -381,6 +381,38 @@ TEST(PackedTime, PacksAndClamps) {
   EXPECT_EQ(u.second, 59);
   EXPECT_EQ(UnpackPackedTime(PackPackedTime(2044, 5, 6, 7, 8, 9)).year, 1980) << "modulo 64";
   EXPECT_EQ(UnpackPackedTime(PackPackedTime(1979, 5, 6, 7, 8, 9)).year, 2043);
+}
+
+}  // namespace
+}  // namespace ambrel
+
+namespace ambrel {
+namespace {
+
+TEST(NodeTable, DuplicateIsDeep) {
+  FoundFileTable t;
+  ASSERT_TRUE(InitTable(t));
+  test::AddFolder(t, 10, kRootId, "dir");
+  FoundFileNode f = test::MakeNode(11, 10, kDeletedFile, 9);
+  f.firstCluster = 4;
+  f.extra = std::malloc(4);
+  std::memcpy(f.extra, "\x11\x22\x33\x44", 4);
+  AddNodeNamed(t, f, "runs.bin", true);
+  t.listingScope = 2;
+  FoundFileTable copy;
+  ASSERT_TRUE(DuplicateTable(t, copy));
+  EXPECT_EQ(+copy.count, t.count);
+  EXPECT_EQ(+copy.fileCount, 1u);
+  EXPECT_EQ(+copy.listingScope, 2u);
+  ASSERT_TRUE(IsLive(copy, 11));
+  EXPECT_NE(+NodeAt(copy, 11)->name, +NodeAt(t, 11)->name);
+  EXPECT_STREQ(NodeAt(copy, 11)->name, "runs.bin");
+  EXPECT_NE(+NodeAt(copy, 11)->extra, +NodeAt(t, 11)->extra);
+  EXPECT_EQ(std::memcmp(NodeAt(copy, 11)->extra, "\x11\x22\x33\x44", 4), 0);
+  EXPECT_EQ(ChildIdsOf(copy, 10), (std::vector<std::uint32_t>{11}));
+  FreeTable(t);
+  EXPECT_STREQ(NodeAt(copy, 10)->name, "dir");
+  EXPECT_EQ(ChildIdsOf(copy, kRootId), (std::vector<std::uint32_t>{10}));
 }
 
 }  // namespace

@@ -12,8 +12,8 @@
 #include <set>
 
 #include "app/settings.h"
-#include "common/text.h"
 #include "catalog/node_table.h"
+#include "common/text.h"
 #include "device/disk_handle.h"
 #include "device/memory_device.h"
 #include "fs/allocation_map.h"
@@ -143,12 +143,13 @@ TEST_F(NtfsVolume, EveryManifestEntryIsListedWithSizeAndState) {
   EXPECT_EQ(listing.count("$Extend"), 0u);
   const FoundFileNode* lost = NodeAt(partition_.table, kLostFolderId);
   ASSERT_NE(lost, nullptr);
-  EXPECT_EQ(lost->childCount, 0u);
+  EXPECT_EQ(std::uint32_t{lost->childCount}, 0u);
   // Registered extents: the MFT's own run and the mirror's.
   EXPECT_TRUE(LbaInKnownMftExtents(kMftLba));
 }
 
-// fls -r -p -l lines: "r/r * 82-128-2:<TAB>path<TAB>mtime<TAB>atime<TAB>ctime<TAB>crtime<TAB>size..."
+// fls -r -p -l lines: "r/r *
+// 82-128-2:<TAB>path<TAB>mtime<TAB>atime<TAB>ctime<TAB>crtime<TAB>size..."
 Listing FlsListing(const std::string& image) {
   Listing listing;
   std::string command = "fls -r -p -l '" + image + "' 2>/dev/null";
@@ -173,7 +174,8 @@ Listing FlsListing(const std::string& image) {
     Listed entry;
     entry.deleted = head.find('*') != std::string::npos;
     entry.directory = head[2] == 'd';
-    entry.id = static_cast<std::uint32_t>(std::strtoul(head.c_str() + head.find_first_of("0123456789"), nullptr, 10));
+    entry.id = static_cast<std::uint32_t>(
+        std::strtoul(head.c_str() + head.find_first_of("0123456789"), nullptr, 10));
     entry.size = std::strtoull(fields[6].c_str(), nullptr, 10);
     listing[OnDiskPath(path)] = entry;
   }
@@ -275,7 +277,8 @@ TEST_F(NtfsVolume, TreeFromLooseFileRecordsMatchesTheWalk) {
     EXPECT_EQ(it->second.size, entry.size) << path;
     EXPECT_EQ(it->second.deleted, entry.deleted) << path;
   }
-  EXPECT_EQ(progress.u.parse.presentDirs + progress.u.parse.deletedDirs, 11);  // with the root record
+  EXPECT_EQ(progress.u.parse.presentDirs + progress.u.parse.deletedDirs,
+            11);  // with the root record
   EXPECT_FALSE(BuildNtfsTreeFromRecords(built, progress, disk, "bad", hits, 0, 0, 3));
 }
 
@@ -298,7 +301,7 @@ TEST_F(NtfsVolume, FileDataResidentFragmentedAndDeleted) {
   // Interleaved growth: the two files alternate cluster by cluster.
   const FoundFileNode* a = NodeAt(partition_.table, listing.at("Photos/interleaved-a.bin").id);
   ASSERT_NE(a, nullptr);
-  EXPECT_GE(a->firstCluster, 12u);
+  EXPECT_GE(std::uint32_t{a->firstCluster}, 12u);
 }
 
 TEST_F(NtfsVolume, ClusterBitmapAndVolumeChecks) {
@@ -319,7 +322,7 @@ TEST_F(NtfsVolume, ClusterBitmapAndVolumeChecks) {
 }
 
 TEST_F(NtfsVolume, StopWordAndTheParseSwitch) {
-  std::atomic<int> stop{2};
+  std::atomic<std::uint32_t> stop{2};
   EXPECT_FALSE(ReadNtfsPartition(&stop, partition_));
   EXPECT_EQ(NodeAt(partition_.table, kRootId), nullptr) << "a stopped walk is not linked";
 
@@ -336,6 +339,64 @@ TEST_F(NtfsVolume, StopWordAndTheParseSwitch) {
   EXPECT_FALSE(ParseFileSystem(nullptr, other));
   other.fsKind = kFsNtfs;
   EXPECT_TRUE(ParseFileSystem(nullptr, other));
+}
+
+TEST_F(NtfsVolume, WalkBoundsOddSectorsAndHugeRuns) {
+  std::vector<std::uint8_t>* bytes = nullptr;
+  DiskHandle handle = MemoryCopy(bytes);
+  // One sector per cluster: an extent of 197 sectors holds records 0..97;
+  // the odd last sector is ignored.
+  PartitionInfo odd;
+  odd.bootSector = partition_.bootSector;
+  odd.bootSector[13] = 1;
+  ExtentList extents = {DataExtent{4, 197, kMftLba, 197, false}};
+  ASSERT_TRUE(WalkMft(handle, odd, nullptr, extents));
+  EXPECT_NE(NodeAt(odd.table, 97), nullptr);
+  EXPECT_EQ(NodeAt(odd.table, 98), nullptr);
+  // A run length of 2^32-1 clusters of 8 sectors: the walk ends after
+  // 0x200000 records (the rest of the image reads as zeros).
+  PartitionInfo huge;
+  huge.bootSector = partition_.bootSector;
+  extents = {DataExtent{4, 0xFFFFFFFFu, kMftLba, 0xFFFFFFFFull * 8, false},
+             DataExtent{4, 0xFFFFFFFFu, kMftLba, 0xFFFFFFFFull * 8, false}};
+  ASSERT_TRUE(WalkMft(handle, huge, nullptr, extents));
+  EXPECT_NE(NodeAt(huge.table, 98), nullptr);
+  EXPECT_LE(huge.table.capacity, 0x200000u);
+}
+
+// Sets the stop word once the first read has been served.
+class StopAfterFirstRead final : public BlockDevice {
+ public:
+  StopAfterFirstRead(std::shared_ptr<BlockDevice> inner, std::atomic<std::uint32_t>& stop)
+      : inner_(std::move(inner)), stop_(stop) {}
+  std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
+    stop_ = 2;
+    return inner_->ReadAt(offset, buffer, length);
+  }
+  std::uint64_t SizeBytes() override { return inner_->SizeBytes(); }
+  std::string Path() const override { return inner_->Path(); }
+
+ private:
+  std::shared_ptr<BlockDevice> inner_;
+  std::atomic<std::uint32_t>& stop_;
+};
+
+TEST_F(NtfsVolume, StopAfterTheFirstChunkLeavesAnUnlinkedTable) {
+  std::vector<std::uint8_t>* bytes = nullptr;
+  DiskHandle memory = MemoryCopy(bytes);
+  ExtentList extents;
+  ASSERT_TRUE(LoadMftExtents(memory, partition_, extents));
+  extents.push_back(extents[0]);  // a second extent the walk must not reach
+  std::atomic<std::uint32_t> stop{0};
+  DiskHandle handle =
+      HandleForDevice(std::make_shared<StopAfterFirstRead>(memory.device, stop), "stopping");
+  PartitionInfo stopped;
+  stopped.bootSector = partition_.bootSector;
+  EXPECT_FALSE(WalkMft(handle, stopped, &stop, extents));
+  EXPECT_NE(NodeAt(stopped.table, 64), nullptr) << "the first chunk's records stay";
+  EXPECT_EQ(NodeAt(stopped.table, kLostFolderId), nullptr) << "not initialised";
+  EXPECT_EQ(std::uint32_t{NodeAt(stopped.table, 64)->parentId}, kRootId);
+  EXPECT_EQ(std::uint32_t{NodeAt(stopped.table, kRootId)->childCount}, 0u) << "not linked";
 }
 
 TEST(NtfsKnownExtents, RegisterOnceAndReset) {

@@ -1,11 +1,12 @@
 // MFT record decoding: records cut from the mkntfs/ntfs-3g fixture and
 // crafted records for the edges real tools do not produce.
+#include "fs/ntfs/ntfs_record.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <ctime>
 
-#include "fs/ntfs/ntfs_record.h"
 #include "fs/ntfs/ntfs_run_list.h"
 #include "fs/ntfs/ntfs_time.h"
 #include "ntfs_test_support.h"
@@ -43,11 +44,9 @@ class NtfsFixtureRecords : public ::testing::Test {
 
 TEST(NtfsRunList, DecodesLengthsOffsetsSignsAndSparseRuns) {
   // +0x1000 for 16 clusters; -0x100000 for 16; sparse 4; 8-byte offset form.
-  const std::vector<std::uint8_t> bytes = {0x31, 0x10, 0x00, 0x10, 0x00,
-                                           0x31, 0x10, 0x00, 0x00, 0xF0,
-                                           0x01, 0x04,
-                                           0x11, 0x02, 0x05,
-                                           0x00, 0x11, 0x01, 0x01};
+  const std::vector<std::uint8_t> bytes = {0x31, 0x10, 0x00, 0x10, 0x00, 0x31, 0x10,
+                                           0x00, 0x00, 0xF0, 0x01, 0x04, 0x11, 0x02,
+                                           0x05, 0x00, 0x11, 0x01, 0x01};
   auto runs = DecodeRunList(bytes);
   ASSERT_EQ(runs.size(), 4u);
   EXPECT_EQ(runs[0].lcnDelta, 0x1000);
@@ -65,8 +64,8 @@ TEST(NtfsRunList, StopsAtTheBlockEndAndKeepsLow32BitsOfLengths) {
   const std::vector<std::uint8_t> truncated = {0x11, 0x01, 0x02, 0x32, 0x01, 0x00, 0x05};
   EXPECT_EQ(DecodeRunList(truncated).size(), 1u);
   // Header 0x95: 5 length bytes, 8 offset bytes; the fifth length byte is dropped.
-  std::vector<std::uint8_t> wide = {0x95, 0x01, 0x00, 0x00, 0x00, 0x07,
-                                    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  std::vector<std::uint8_t> wide = {0x95, 0x01, 0x00, 0x00, 0x00, 0x07, 0xFF,
+                                    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   auto runs = DecodeRunList(wide);
   ASSERT_EQ(runs.size(), 1u);
   EXPECT_EQ(runs[0].clusterCount, 1u);
@@ -224,12 +223,14 @@ TEST(NtfsCraftedRecords, SystemNamesAndRecycleBinInAnyCase) {
   EXPECT_EQ(bin->nodeFlags & (kFlagPresent | kFlagDirectory), kFlagDirectory);
   EXPECT_EQ(bin->created, FileTimeToPackedTime(kFileTime));
 
-  auto systemDollar = RecordBuilder(41).StandardInformation(0, 0, kSystem).FileName(5, u"$Other", 1);
+  auto systemDollar =
+      RecordBuilder(41).StandardInformation(0, 0, kSystem).FileName(5, u"$Other", 1);
   EXPECT_FALSE(DecodeMftRecord(systemDollar.Build(), false));
   EXPECT_TRUE(DecodeMftRecord(systemDollar.Build(), true));
   // Without the system attribute a '$' name is an ordinary file.
   auto plain = DecodeMftRecord(
-      RecordBuilder(42).StandardInformation(0, 0, 0).FileName(5, u"$RECYCLE.BIN", 1).Build(), false);
+      RecordBuilder(42).StandardInformation(0, 0, 0).FileName(5, u"$RECYCLE.BIN", 1).Build(),
+      false);
   ASSERT_TRUE(plain);
   EXPECT_EQ(plain->name, "$RECYCLE.BIN");
 }
@@ -241,16 +242,20 @@ TEST(NtfsCraftedRecords, DataAttributeRules) {
                                    .Build(),
                                false));
 
-  auto big = DecodeMftRecord(
-      RecordBuilder(40).FileName(5, u"big", 1).Resident(0x80, std::vector<std::uint8_t>(800, 1)).Build(),
-      false);
+  auto big = DecodeMftRecord(RecordBuilder(40)
+                                 .FileName(5, u"big", 1)
+                                 .Resident(0x80, std::vector<std::uint8_t>(800, 1))
+                                 .Build(),
+                             false);
   ASSERT_TRUE(big);
   EXPECT_TRUE(big->nodeFlags & kFlagResident);
   EXPECT_EQ(big->size, 0u);
 
-  auto fits = DecodeMftRecord(
-      RecordBuilder(40).FileName(5, u"fits", 1).Resident(0x80, std::vector<std::uint8_t>(768, 1)).Build(),
-      false);
+  auto fits = DecodeMftRecord(RecordBuilder(40)
+                                  .FileName(5, u"fits", 1)
+                                  .Resident(0x80, std::vector<std::uint8_t>(768, 1))
+                                  .Build(),
+                              false);
   ASSERT_TRUE(fits);
   EXPECT_EQ(fits->size, 768u);
 

@@ -18,7 +18,7 @@ namespace ambrel {
 
 namespace {
 
-bool StopRequested(const std::atomic<int>* stopWord) {
+bool StopRequested(const std::atomic<std::uint32_t>* stopWord) {
   return stopWord && stopWord->load(std::memory_order_relaxed) == 2;
 }
 
@@ -26,7 +26,7 @@ bool StopRequested(const std::atomic<int>* stopWord) {
 // Returns false when reading should end (read failure or stop).
 bool CopyExtent(DiskHandle& handle, const DataExtent& extent, std::uint64_t limit,
                 std::uint64_t& done, std::uint8_t* buffer, std::vector<std::uint8_t>& chunk,
-                const std::atomic<int>* stopWord) {
+                const std::atomic<std::uint32_t>* stopWord) {
   const std::uint64_t left = limit - done;
   const std::uint64_t sectors = std::min<std::uint64_t>(extent.sectorCount, (left + 511) / 512);
   if (extent.sparse) {
@@ -69,9 +69,10 @@ std::uint32_t ReadResidentData(const PartitionInfo& partition, const FoundFileNo
 }
 
 bool ReadNtfsFileData(const FoundFileNode& node, const PartitionInfo& partition,
-                      const std::atomic<int>* stopWord, std::uint64_t wanted,
+                      const std::atomic<std::uint32_t>* stopWord, std::uint64_t wanted,
                       std::uint8_t* buffer) {
-  const std::uint64_t limit = std::min(wanted, node.size);
+  const std::uint64_t size = node.size;  // a copy: the node record is packed
+  const std::uint64_t limit = std::min(wanted, size);
   if (node.flags & kFlagResident) {
     std::array<std::uint8_t, kMftRecordBytes> value{};
     const std::uint32_t length = ReadResidentData(partition, node, value.data());
@@ -95,7 +96,8 @@ bool ReadNtfsFileData(const FoundFileNode& node, const PartitionInfo& partition,
   return true;
 }
 
-bool LoadNtfsClusterBitmap(const PartitionInfo& partition, const std::atomic<int>* stopWord) {
+bool LoadNtfsClusterBitmap(const PartitionInfo& partition,
+                           const std::atomic<std::uint32_t>* stopWord) {
   ClearAllocationMap();
   std::uint64_t mftLba = 0;
   if (!MftStartLba(partition.bootSector, partition.startLba, false, mftLba)) return false;

@@ -21,12 +21,13 @@ std::uint32_t ReadResidentData(const PartitionInfo& partition, const FoundFileNo
 // 2) ends early; the result is still true when the run list could be
 // resolved, so the buffer may hold fewer bytes.
 bool ReadNtfsFileData(const FoundFileNode& node, const PartitionInfo& partition,
-                      const std::atomic<int>* stopWord, std::uint64_t wanted,
+                      const std::atomic<std::uint32_t>* stopWord, std::uint64_t wanted,
                       std::uint8_t* buffer);
 
 // Loads the $Bitmap (record 6) into the allocation map. Accepts only a size
 // between 1 byte and clusters/8 + 8 (at most 256 MiB); otherwise the map is
 // left empty and the result is false.
-bool LoadNtfsClusterBitmap(const PartitionInfo& partition, const std::atomic<int>* stopWord);
+bool LoadNtfsClusterBitmap(const PartitionInfo& partition,
+                           const std::atomic<std::uint32_t>* stopWord);
 
 }  // namespace ambrel

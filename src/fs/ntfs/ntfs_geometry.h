@@ -10,7 +10,9 @@ namespace ambrel {
 
 // Sectors per cluster (boot byte 13); 0 when not a power of two up to 128.
 std::uint32_t SectorsPerCluster(const BootSector& boot);
-inline std::uint32_t SectorsPerCluster(const PartitionInfo& p) { return SectorsPerCluster(p.bootSector); }
+inline std::uint32_t SectorsPerCluster(const PartitionInfo& p) {
+  return SectorsPerCluster(p.bootSector);
+}
 
 std::uint64_t MftCluster(const BootSector& boot);
 std::uint64_t MftMirrorCluster(const BootSector& boot);

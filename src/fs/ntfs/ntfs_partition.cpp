@@ -19,16 +19,24 @@ namespace ambrel {
 
 namespace {
 
-bool StopRequested(const std::atomic<int>* stopWord) {
+bool StopRequested(const std::atomic<std::uint32_t>* stopWord) {
   return stopWord && stopWord->load(std::memory_order_relaxed) == 2;
 }
 
 void CountNode(ScanProgress& progress, const FoundFileNode& node) {
   switch (KindOf(node)) {
-    case kPresentFile: ++progress.u.parse.presentFiles; break;
-    case kPresentFolder: ++progress.u.parse.presentDirs; break;
-    case kDeletedFile: ++progress.u.parse.deletedFiles; break;
-    case kDeletedFolder: ++progress.u.parse.deletedDirs; break;
+    case kPresentFile:
+      ++progress.u.parse.presentFiles;
+      break;
+    case kPresentFolder:
+      ++progress.u.parse.presentDirs;
+      break;
+    case kDeletedFile:
+      ++progress.u.parse.deletedFiles;
+      break;
+    case kDeletedFolder:
+      ++progress.u.parse.deletedDirs;
+      break;
   }
 }
 
@@ -57,14 +65,15 @@ void AddRecord(PartitionInfo& partition, ByteSpan record, std::uint64_t lba,
 
 }  // namespace
 
-bool WalkMft(DiskHandle& handle, PartitionInfo& partition, const std::atomic<int>* stopWord,
-             const ExtentList& mftExtents) {
+bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
+             const std::atomic<std::uint32_t>* stopWord, const ExtentList& mftExtents) {
   const std::uint32_t spc = SectorsPerCluster(partition);
   if (spc == 0) return false;
   std::uint64_t expected = 0;
   for (const DataExtent& extent : mftExtents)
     if (!extent.sparse) expected += extent.clusterCount * std::uint64_t{spc} / 2;
-  ReserveNodes(partition.table, static_cast<std::uint32_t>(std::min<std::uint64_t>(expected, kMaxWalkedRecords)));
+  ReserveNodes(partition.table,
+               static_cast<std::uint32_t>(std::min<std::uint64_t>(expected, kMaxWalkedRecords)));
   ScanProgress progress;
   progress.stage = kStageParse;
   std::vector<std::uint8_t> buffer(std::size_t{kBulkReadSectors} * 512);
@@ -91,7 +100,7 @@ bool WalkMft(DiskHandle& handle, PartitionInfo& partition, const std::atomic<int
   return true;
 }
 
-bool ReadNtfsPartition(const std::atomic<int>* stopWord, PartitionInfo& partition) {
+bool ReadNtfsPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition) {
   if (!SettingOn("ParseFileSys")) return false;
   DiskHandle handle;
   if (!OpenPartition(partition, handle)) return false;

@@ -19,12 +19,12 @@ namespace ambrel {
 // fallback), walks the MFT and, unless stopped, registers the MFT and mirror
 // extents and links the table. Does nothing unless the setting ParseFileSys
 // is "1".
-bool ReadNtfsPartition(const std::atomic<int>* stopWord, PartitionInfo& partition);
+bool ReadNtfsPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition);
 
 // Parses every record of the MFT extents into the partition's table (nodes
 // unlinked), publishing stage-1 progress. Walks at most 0x200000 records.
 // False when stopped.
-bool WalkMft(DiskHandle& handle, PartitionInfo& partition, const std::atomic<int>* stopWord,
-             const ExtentList& mftExtents);
+bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
+             const std::atomic<std::uint32_t>* stopWord, const ExtentList& mftExtents);
 
 }  // namespace ambrel

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "catalog/node_reserve.h"
 #include "catalog/node_table.h"
 #include "fs/ntfs/ntfs_layout.h"
 #include "fs/ntfs/ntfs_record_node.h"
@@ -33,6 +34,7 @@ bool BuildNtfsTreeFromRecords(std::vector<PartitionInfo>& partitions, ScanProgre
                               std::uint32_t hiWord, std::uint32_t spc) {
   if (spc == 0 || spc > 128 || (spc & (spc - 1)) != 0) return false;
   PartitionInfo partition = ScanBuiltPartition(displayName, startLba, hiWord, spc);
+  if (!hits.empty()) ReserveNodes(partition.table, hits.back().recordNumber + 1);
   std::array<std::uint8_t, kMftRecordBytes> record{};
   for (const FileRecordHit& hit : hits) {
     record.fill(0);

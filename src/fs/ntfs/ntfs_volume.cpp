@@ -13,6 +13,7 @@ namespace ambrel {
 
 bool ReadMftRecords(DiskHandle& handle, std::uint64_t lba, std::uint32_t count,
                     std::uint8_t* buffer) {
+  if (count > kBulkReadSectors / kMftRecordSectors) return false;
   const bool ok = ReadSectors(handle, lba, count * kMftRecordSectors, buffer);
   for (std::uint32_t i = 0; i < count; ++i)
     ApplyRecordFixups(std::span<std::uint8_t>(buffer + std::size_t{i} * kMftRecordBytes,

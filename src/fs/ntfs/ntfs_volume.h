@@ -13,7 +13,8 @@ namespace ambrel {
 
 // Reads `count` records (2 x count sectors) at `lba` with one read and
 // applies the fixups to each record, whether or not the read succeeded.
-// Returns the read's result.
+// Returns the read's result. At most 4096 records (4 MiB) per call; a larger
+// count fails without touching the buffer.
 bool ReadMftRecords(DiskHandle& handle, std::uint64_t lba, std::uint32_t count,
                     std::uint8_t* buffer);
 
