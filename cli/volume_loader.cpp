@@ -6,14 +6,12 @@
 #include <thread>
 
 #include "app/progress.h"
-#include "app/settings.h"
 #include "common/text.h"
 #include "device/partition_table.h"
 #include "device_output.h"
 #include "fs/exfat/exfat_boot_sector.h"
 #include "fs/exfat/exfat_reader.h"
 #include "fs/fat/fat_boot_sector.h"
-#include "fs/fat/fat_reader.h"
 #include "fs/ntfs/ntfs_boot_sector.h"
 #include "fs/ntfs/ntfs_volume.h"
 #include "fs/parse_file_system.h"
@@ -36,15 +34,6 @@ Volume MakeVolume(DiskHandle& disk, const std::string& path, int number, std::ui
   if (ReadSectors(disk, start, 1, p.bootSector.data())) p.fsKind = FsKindOfBootSector(p.bootSector);
   p.fsName = FsKindName(p.fsKind);
   return v;
-}
-
-// The dispatcher lists NTFS; the FAT and exFAT readers are called directly
-// while they are not registered with it.
-bool ParseVolume(const std::atomic<int>* stopWord, PartitionInfo& p) {
-  if (FindFileSystemReader(p.fsKind) != nullptr || !SettingOn("ParseFileSys")) return ParseFileSystem(stopWord, p);
-  if (p.fsKind == kFsFat16 || p.fsKind == kFsFat32) return ReadFatPartition(nullptr, p);
-  if (p.fsKind == kFsExfat) return ReadExfatPartition(nullptr, p);
-  return false;
 }
 
 void ReadLabel(PartitionInfo& p) {
@@ -78,12 +67,12 @@ std::vector<Volume> FindVolumes(DiskHandle& disk, const std::string& path) {
 bool LoadVolume(Volume& volume) {
   PartitionInfo& partition = volume.info;
   if (partition.fsKind == kFsUnknown) return false;
-  std::atomic<int> stopWord{0};
+  std::atomic<std::uint32_t> stopWord{0};
   std::atomic<bool> done{false};
   bool result = false;
   ClearProgress();
   std::thread worker([&] {
-    result = ParseVolume(&stopWord, partition);
+    result = ParseFileSystem(&stopWord, partition);
     done = true;
   });
   const auto start = std::chrono::steady_clock::now();
