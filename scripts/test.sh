@@ -14,7 +14,9 @@ cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
 if [ "${AMBREL_SKIP_SANITIZE:-0}" != 1 ]; then
-  cmake -S . -B build-asan -DAMBREL_WERROR=ON -DAMBREL_SANITIZE=ON -DAMBREL_BENCH=OFF \
+  # Warnings are enforced by the first build; the sanitizers make g++ report
+  # false maybe-uninitialized warnings inside the standard library.
+  cmake -S . -B build-asan -DAMBREL_SANITIZE=ON -DAMBREL_BENCH=OFF \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo
   cmake --build build-asan -j"$jobs"
   ctest --test-dir build-asan --output-on-failure -j"$jobs"

@@ -38,6 +38,8 @@ class OutputFile {
 
 // True when anything (file, folder, link, even a dangling one) is at `path`.
 bool PathExists(const std::string& path);
+// True when `path` is a regular file itself, not a link to one.
+bool IsRegularFile(const std::string& path);
 // True when `path` is a folder itself, not a link to one.
 bool IsRealFolder(const std::string& path);
 // Creates one folder (its parent must exist); false when it already exists

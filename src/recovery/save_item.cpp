@@ -71,9 +71,10 @@ bool SaveFile(SaveJob& job, ScanProgress& progress, std::uint32_t row, std::uint
   if (!job.source->Resolve(row, nodeId, node) || node.partition == nullptr) return false;
   if (job.source->FilterView() && !(node.record.flags & kFlagFilterHit)) return true;
   std::string out = path;
-  if (job.createdPaths.count(out) > 0) {
+  if (job.createdPaths.count(out) > 0 || (PathExists(out) && !IsRegularFile(out))) {
     // Another node of this run already wrote here (two names made equal by
-    // the name check, or a deleted and a live file of the same name).
+    // the name check, or a deleted and a live file of the same name), or a
+    // folder or link is in the way: the file goes beside it.
     out = UniqueVariant(out, [&](const std::string& p) { return TakenInRun(job, p); });
   } else if (PathExists(out)) {
     if (job.overwrite == kOverwriteSkip) return true;

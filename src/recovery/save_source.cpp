@@ -3,35 +3,8 @@
 #include <mutex>
 
 #include "catalog/node_table.h"
-#include "common/text.h"
 
 namespace ambrel {
-
-namespace {
-
-const char* KindName(std::int32_t kind) {
-  switch (kind) {
-    case kFsNtfs: return "NTFS ";
-    case kFsFat16: return "FAT16 ";
-    case kFsFat32: return "FAT32 ";
-    case kFsExfat: return "EXFAT ";
-    case kFsFatDirScan: return "FatDir ";
-    case kFsExfatDirScan: return "ExfatDir ";
-    default: return "";
-  }
-}
-
-}  // namespace
-
-std::string PartitionRowLabel(std::uint32_t row, const PartitionInfo& partition) {
-  std::string label = Format("%02u ", row);
-  label += partition.volumeLabel + " ";
-  if (partition.table.listingScope == 2) label += "删除文件 ";
-  if (partition.table.listingScope == 1) label += "正常文件 ";
-  label += KindName(partition.fsKind);
-  label += Format(" (%u个文件)", partition.table.fileCount);
-  return label;
-}
 
 void PartitionRows::Add(PartitionInfo* partition, std::string label) {
   partitions_.push_back(partition);

@@ -59,11 +59,6 @@ class PartitionRows final : public SaveSource {
   bool filterView_ = false;
 };
 
-// The root text of a partition row: "%02u " with the row, the volume label
-// and " ", "删除文件 " / "正常文件 " for a split view, the kind name, then
-// " (%u个文件)".
-std::string PartitionRowLabel(std::uint32_t row, const PartitionInfo& partition);
-
 // Marks, below `folderId`, every file for which `wanted` holds as checked
 // (state 1) and clears the others; folders get 1 (all files below checked),
 // 2 (some) or 0 (none). Returns the number of checked files.

@@ -25,15 +25,16 @@ std::pair<std::uint64_t, std::uint64_t> MarkBelow(FoundFileTable& table, std::ui
   }
   std::uint64_t checked = 0, files = 0;
   if (depth < 4096) {
-    const std::vector<std::uint32_t> children(n->childIds, n->childIds + n->childCount);
-    for (std::uint32_t child : children) {
+    // Marking changes flags only, so the child list stays where it is.
+    const std::uint32_t count = n->childCount;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint32_t child = n->childIds[i];
       if (child == kRootId || child == id) continue;
       auto [c, f] = MarkBelow(table, child, wanted, depth + 1);
       checked += c;
       files += f;
     }
   }
-  n = NodeAt(table, id);
   if (n != nullptr) SetCheckState(*n, checked == 0 ? 0 : (checked == files ? 1 : 2));
   return {checked, files};
 }

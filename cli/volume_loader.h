@@ -1,0 +1,32 @@
+// The volumes of a disk, a volume or an image file for the command line:
+// the partition table's entries, or the whole device when it holds no
+// table. Main thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "device/disk_handle.h"
+#include "device/partition_info.h"
+
+namespace ambrel::cli {
+
+struct Volume {
+  int number = 0;  // partition number, 1 for a volume without a table
+  PartitionInfo info;
+};
+
+// The file-system kind named by a boot sector (0 when none).
+std::int32_t FsKindOfBootSector(const BootSector& boot);
+
+// Every volume of the opened device; `path` is recorded as its disk path.
+std::vector<Volume> FindVolumes(DiskHandle& disk, const std::string& path);
+
+// Parses a volume's file system on a worker thread, showing the stage-1
+// counters on stderr when it takes more than a second; then reads the
+// volume label. False when the volume is not NTFS, FAT or exFAT or cannot
+// be read.
+bool LoadVolume(Volume& volume);
+
+}  // namespace ambrel::cli
