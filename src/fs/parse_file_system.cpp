@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "app/settings.h"
+#include "fs/exfat/exfat_reader.h"
+#include "fs/fat/fat_reader.h"
 #include "fs/ntfs/ntfs_partition.h"
 
 namespace ambrel {
@@ -13,7 +15,10 @@ namespace {
 
 struct ReaderTable {
   std::mutex lock;
-  std::vector<std::pair<std::int32_t, FileSystemReader>> readers{{kFsNtfs, &ReadNtfsPartition}};
+  std::vector<std::pair<std::int32_t, FileSystemReader>> readers{{kFsNtfs, &ReadNtfsPartition},
+                                                                  {kFsFat16, &ReadFatPartition},
+                                                                  {kFsFat32, &ReadFatPartition},
+                                                                  {kFsExfat, &ReadExfatPartition}};
 };
 
 ReaderTable& Readers() {
