@@ -44,7 +44,7 @@ bool EnsureNodeSlot(std::atomic<Node*>& nodes, std::uint32_t& capacity, std::uin
   if (old && keep) std::memcpy(static_cast<void*>(fresh), old, std::size_t(keep) * sizeof(Node));
   nodes.store(fresh, std::memory_order_release);
   capacity = static_cast<std::uint32_t>(grown);
-  DeferNodeArray(old);
+  DeferNodeArray(old, oldCapacity);
   return true;
 }
 
@@ -54,12 +54,13 @@ bool ResizeNodeArray(std::atomic<Node*>& nodes, std::uint32_t& capacity, std::ui
                      std::uint32_t records) {
   if (records == 0 || records < count) return false;
   Node* old = nodes.load(std::memory_order_relaxed);
+  const std::uint32_t oldCapacity = old ? capacity : 0;
   auto* fresh = static_cast<Node*>(AllocNodeArray(records, sizeof(Node)));
   if (!fresh) return false;
   if (old && count) std::memcpy(static_cast<void*>(fresh), old, std::size_t(count) * sizeof(Node));
   nodes.store(fresh, std::memory_order_release);
   capacity = records;
-  DeferNodeArray(old);
+  DeferNodeArray(old, oldCapacity);
   return true;
 }
 

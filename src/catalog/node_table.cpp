@@ -319,7 +319,7 @@ void Free(FoundFileTable& table) {
   if (nodes) {
     const std::uint32_t used = table.count < table.capacity ? table.count : table.capacity;
     for (std::uint32_t i = 0; i < used; ++i) FreeHeapFields(nodes[i]);
-    DeferNodeArray(nodes);
+    DeferNodeArray(nodes, table.capacity);
   }
   table.capacity = 0;
   table.count = 0;

@@ -1,8 +1,7 @@
 // The one read path of the program: 512-byte sectors addressed by 64-bit LBA.
 //
-// Threads: any thread may read. Every read is serialised by one process-wide
-// lock and staged through one process-wide buffer (8 MiB + 512 bytes, grown
-// on demand, never shrunk). A DiskHandle is a small value: copies share the
+// Threads: any thread may read. Every read, with its retry, is serialised by
+// one process-wide lock. A DiskHandle is a small value: copies share the
 // open device, and the device is closed when the last copy is dropped or its
 // owner calls Close().
 #pragma once

@@ -1,5 +1,7 @@
 #include "device/faulty_device.h"
 
+#include <cstring>
+
 namespace ambrel {
 
 FaultyDevice::FaultyDevice(std::shared_ptr<BlockDevice> inner) : inner_(std::move(inner)) {}
@@ -27,6 +29,11 @@ void FaultyDevice::ShortReadAt(std::uint64_t lba) {
 void FaultyDevice::SetReadLimit(std::uint64_t bytes) {
   std::lock_guard<std::mutex> guard(lock_);
   readLimit_ = bytes;
+}
+
+void FaultyDevice::SetScribble(bool scribble) {
+  std::lock_guard<std::mutex> guard(lock_);
+  scribble_ = scribble;
 }
 
 void FaultyDevice::SetReopenFails(bool fails) {
@@ -69,6 +76,7 @@ std::int64_t FaultyDevice::ReadAt(std::uint64_t offset, void* buffer, std::size_
   if (failNext_ > 0 || CoversFailingSector(offset, length)) {
     if (failNext_ > 0) --failNext_;
     ++failedReads_;
+    if (scribble_) std::memset(buffer, 0xEE, length);
     return -1;
   }
   std::size_t want = length;
@@ -79,6 +87,8 @@ std::int64_t FaultyDevice::ReadAt(std::uint64_t offset, void* buffer, std::size_
     want = 0;
   std::int64_t got = inner_->ReadAt(offset, buffer, want);
   if (got > 0) delivered_ += static_cast<std::uint64_t>(got);
+  if (scribble_ && got >= 0 && static_cast<std::size_t>(got) < length)
+    std::memset(static_cast<std::uint8_t*>(buffer) + got, 0xEE, length - static_cast<std::size_t>(got));
   return got;
 }
 

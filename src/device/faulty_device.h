@@ -32,6 +32,9 @@ class FaultyDevice final : public BlockDevice {
   void ShortReadAt(std::uint64_t lba);
   // Each read returns at most this many bytes (0: no limit).
   void SetReadLimit(std::uint64_t bytes);
+  // Failed and short reads also scribble 0xEE over the part of the buffer
+  // that did not arrive, as a torn transfer might.
+  void SetScribble(bool scribble);
   // Makes Reopen() fail.
   void SetReopenFails(bool fails);
 
@@ -53,6 +56,7 @@ class FaultyDevice final : public BlockDevice {
   std::set<std::pair<std::uint64_t, std::uint64_t>> failing_;  // (first, end) ranges
   bool reopenHeals_ = false;
   bool reopenFails_ = false;
+  bool scribble_ = false;
   int failNext_ = 0;
   std::uint64_t shortAtByte_ = UINT64_MAX;
   std::uint64_t readLimit_ = 0;

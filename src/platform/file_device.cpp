@@ -13,7 +13,7 @@ namespace {
 int OpenReadOnly(const std::string& path) {
   int fd;
   do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // never blocks on a FIFO
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
@@ -87,6 +87,13 @@ class FileDevice final : public BlockDevice {
 std::shared_ptr<BlockDevice> OpenFileDevice(const std::string& path, OpenFailure* failure) {
   OpenFailure reason = OpenFailure::kNone;
   std::shared_ptr<BlockDevice> device;
+  // Only image files and block devices: opening a FIFO would block, and a
+  // character device has no size.
+  struct stat before {};
+  if (::stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode) && !S_ISBLK(before.st_mode)) {
+    if (failure) *failure = S_ISDIR(before.st_mode) ? OpenFailure::kDirectory : OpenFailure::kNotDisk;
+    return nullptr;
+  }
   int fd = OpenReadOnly(path);
   if (fd < 0) {
     reason = errno == ENOENT || errno == ENOTDIR ? OpenFailure::kMissing
@@ -98,6 +105,8 @@ std::shared_ptr<BlockDevice> OpenFileDevice(const std::string& path, OpenFailure
       reason = OpenFailure::kOther;
     } else if (S_ISDIR(st.st_mode)) {
       reason = OpenFailure::kDirectory;
+    } else if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+      reason = OpenFailure::kNotDisk;
     }
     if (reason != OpenFailure::kNone) {
       ::close(fd);
@@ -116,6 +125,7 @@ const char* OpenFailureText(OpenFailure failure) {
     case OpenFailure::kMissing: return "no such file or device";
     case OpenFailure::kDirectory: return "is a directory";
     case OpenFailure::kNotReadable: return "permission denied";
+    case OpenFailure::kNotDisk: return "not a disk, partition or image file";
     case OpenFailure::kOther: break;
   }
   return "cannot be opened";

@@ -11,9 +11,10 @@
 
 namespace ambrel {
 
-enum class OpenFailure { kNone, kMissing, kDirectory, kNotReadable, kOther };
+enum class OpenFailure { kNone, kMissing, kDirectory, kNotReadable, kNotDisk, kOther };
 
-// Opens `path` for reading. Directories are refused. On failure returns null
+// Opens `path` for reading. Only regular files and block devices are
+// accepted (directories, FIFOs and character devices are refused). On failure returns null
 // and, when `failure` is given, the reason.
 std::shared_ptr<BlockDevice> OpenFileDevice(const std::string& path,
                                             OpenFailure* failure = nullptr);

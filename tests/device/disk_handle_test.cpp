@@ -114,6 +114,20 @@ TEST(ReadSectorsEdges, RetriesOnceOnReopenedDevice) {
   EXPECT_FALSE(ReadSectors(d.handle, 0, 1, two.data()));
 }
 
+TEST(ReadSectorsEdges, TornTransfersLeaveZerosNotGarbage) {
+  FaultyDisk d = MakeFaultyDisk();
+  d.faulty->SetScribble(true);
+  std::vector<std::uint8_t> buf(4 * 512, 0xCC);
+  d.faulty->FailSectors(3, 1);
+  EXPECT_FALSE(ReadSectors(d.handle, 2, 4, buf.data()));
+  EXPECT_TRUE(AllBytes(buf, 0, buf.size(), 0));
+  d.faulty->ShortReadAt(40);
+  EXPECT_FALSE(ReadSectors(d.handle, 38, 4, buf.data()));
+  EXPECT_TRUE(AllBytes(buf, 0, 512, 39));
+  EXPECT_TRUE(AllBytes(buf, 512, 1024, 40));
+  EXPECT_TRUE(AllBytes(buf, 1024, buf.size(), 0));
+}
+
 TEST(ReadSectorsEdges, ShortReadKeepsArrivedBytesAndFails) {
   FaultyDisk d = MakeFaultyDisk();
   std::vector<std::uint8_t> buf(8 * 512, 0xCC);

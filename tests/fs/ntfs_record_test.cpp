@@ -104,12 +104,12 @@ TEST(NtfsRecordFixups, RestoresBothSectorTails) {
 
 TEST(NtfsTime, FileTimeBecomesPackedLocalTime) {
   const PackedTime t = FileTimeToPackedTime(kFileTime);
-  EXPECT_EQ(t, PackLocalTime(2023, 4, 5, 6, 7, 8));
+  EXPECT_EQ(t, PackPackedTime(2023, 4, 5, 6, 7, 8));
   EXPECT_EQ(t & 63, 8u);
   EXPECT_EQ((t >> 22) & 15, 4u);
   EXPECT_EQ(t >> 26, 2023u - 1980u);
   EXPECT_EQ(FileTimeToPackedTime(0), 0u);
-  EXPECT_EQ(PackLocalTime(2000, 13, 0, 25, 61, 60), PackLocalTime(2000, 1, 1, 23, 59, 59));
+  EXPECT_EQ(PackPackedTime(2000, 13, 0, 25, 61, 60), PackPackedTime(2000, 1, 1, 23, 59, 59));
 }
 
 TEST_F(NtfsFixtureRecords, FolderFileAndDeletedEntries) {

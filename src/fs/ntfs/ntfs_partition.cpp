@@ -5,10 +5,12 @@
 
 #include "app/progress.h"
 #include "app/settings.h"
+#include "catalog/node_reserve.h"
 #include "catalog/node_table.h"
 #include "fs/ntfs/ntfs_geometry.h"
 #include "fs/ntfs/ntfs_known_extents.h"
 #include "fs/ntfs/ntfs_layout.h"
+#include "fs/ntfs/ntfs_record.h"
 #include "fs/ntfs/ntfs_record_node.h"
 #include "fs/ntfs/ntfs_run_list.h"
 #include "fs/ntfs/ntfs_volume.h"
@@ -41,17 +43,15 @@ void PointDirectoryAtIndex(FoundFileNode& node, const PartitionInfo& partition) 
 
 void AddRecord(PartitionInfo& partition, ByteSpan record, std::uint64_t lba,
                ScanProgress& progress) {
+  auto summary = DecodeMftRecord(record, false);
+  // Extension records and records without a name are not listed.
+  if (!summary || !summary->hasName || summary->recordNumber == 0) return;
   FoundFileNode node{};
-  if (!ParseMftRecord(node, partition, record, false)) return;
+  FillNodeFromSummary(node, partition, *summary);
   if (node.flags & kFlagResident) node.dataSector = lba;
-  if (!node.name || node.id == 0) {
-    ReleaseParsedNode(node);  // extension records, records without a name
-    return;
-  }
   PointDirectoryAtIndex(node, partition);
-  const FoundFileNode copy = node;
-  if (AddNode(partition.table, node, false) == 0) return;
-  CountNode(progress, copy);
+  if (AddNodeNamed(partition.table, node, summary->name, false) == 0) return;
+  CountNode(progress, node);
   PublishProgress(progress);
 }
 
@@ -61,6 +61,10 @@ bool WalkMft(DiskHandle& handle, PartitionInfo& partition, const std::atomic<int
              const ExtentList& mftExtents) {
   const std::uint32_t spc = SectorsPerCluster(partition);
   if (spc == 0) return false;
+  std::uint64_t expected = 0;
+  for (const DataExtent& extent : mftExtents)
+    if (!extent.sparse) expected += extent.clusterCount * std::uint64_t{spc} / 2;
+  ReserveNodes(partition.table, static_cast<std::uint32_t>(std::min<std::uint64_t>(expected, kMaxWalkedRecords)));
   ScanProgress progress;
   progress.stage = kStageParse;
   std::vector<std::uint8_t> buffer(std::size_t{kBulkReadSectors} * 512);
@@ -75,7 +79,6 @@ bool WalkMft(DiskHandle& handle, PartitionInfo& partition, const std::atomic<int
       const std::uint32_t chunk =
           static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors - at, kBulkReadSectors));
       const std::uint32_t records = chunk / 2;
-      std::fill(buffer.begin(), buffer.begin() + std::size_t{records} * kMftRecordBytes, 0);
       ReadMftRecords(handle, extent.startSector + at, records, buffer.data());
       for (std::uint32_t i = 0; i < records; ++i)
         AddRecord(partition,

@@ -23,27 +23,30 @@ void RegisterIndexExtents(const PartitionInfo& partition, const MftRecordSummary
 
 }  // namespace
 
+void FillNodeFromSummary(FoundFileNode& node, const PartitionInfo& partition,
+                         const MftRecordSummary& summary) {
+  RegisterIndexExtents(partition, summary);
+  node.id = summary.recordNumber;
+  node.parentId = summary.parentId;
+  node.flags = summary.nodeFlags;
+  node.created = summary.created;
+  node.modified = summary.modified;
+  node.size = summary.size;
+  if (summary.runList.empty()) return;
+  // Freed with the node by the table (std::free).
+  void* block = std::malloc(summary.runList.size());
+  if (!block) return;
+  std::memcpy(block, summary.runList.data(), summary.runList.size());
+  node.extra = block;
+  node.firstCluster = static_cast<std::uint32_t>(summary.runList.size());
+}
+
 bool ParseMftRecord(FoundFileNode& node, const PartitionInfo& partition, ByteSpan record,
                     bool keepSystem) {
   auto summary = DecodeMftRecord(record, keepSystem);
   if (!summary) return false;
-  RegisterIndexExtents(partition, *summary);
-  node.id = summary->recordNumber;
-  node.parentId = summary->parentId;
-  node.flags = summary->nodeFlags;
-  node.created = summary->created;
-  node.modified = summary->modified;
-  node.size = summary->size;
+  FillNodeFromSummary(node, partition, *summary);
   if (summary->hasName) node.name = CopyNodeName(summary->name.c_str());
-  if (!summary->runList.empty()) {
-    // Freed with the node by the table (std::free).
-    void* block = std::malloc(summary->runList.size());
-    if (block) {
-      std::memcpy(block, summary->runList.data(), summary->runList.size());
-      node.extra = block;
-      node.firstCluster = static_cast<std::uint32_t>(summary->runList.size());
-    }
-  }
   return true;
 }
 

@@ -19,6 +19,12 @@ struct PartitionInfo;
 bool ParseMftRecord(FoundFileNode& node, const PartitionInfo& partition, ByteSpan record,
                     bool keepSystem);
 
+struct MftRecordSummary;
+// The same from an already decoded record, without the name (the caller
+// adds it, e.g. straight into the table's name store).
+void FillNodeFromSummary(FoundFileNode& node, const PartitionInfo& partition,
+                         const MftRecordSummary& summary);
+
 // Frees the heap blocks a parsed node holds that no table took over.
 void ReleaseParsedNode(FoundFileNode& node);
 

@@ -8,13 +8,9 @@
 
 namespace ambrel {
 
-// 0 (no time) for a FILETIME of 0 or one before 1900 or beyond what the C
+// Converted to local time (the machine's zone) and packed with
+// PackPackedTime; 0 (no time) for a FILETIME of 0 or one before 1900 or beyond what the C
 // library converts.
 PackedTime FileTimeToPackedTime(std::uint64_t fileTime);
-
-// Packs a local date-time: month outside 1..12 and day outside 1..31 become
-// 1, hour above 23 becomes 23, minute and second above 59 become 59; the year
-// field is (year - 1980) modulo 64.
-PackedTime PackLocalTime(int year, int month, int day, int hour, int minute, int second);
 
 }  // namespace ambrel

@@ -1,0 +1,300 @@
+// ambrel-cli list: parses the file systems of a disk, a volume or an image and
+// prints the rebuilt tree of each volume, live and deleted entries alike.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/progress.h"
+#include "app/settings.h"
+#include "catalog/node_table.h"
+#include "commands.h"
+#include "common/text.h"
+#include "device/disk_handle.h"
+#include "device/partition_info.h"
+#if __has_include("device/partition_table.h")
+#include "device/partition_table.h"
+#define AMBREL_HAVE_PARTITION_TABLE 1
+#endif
+#include "fs/exfat/exfat_boot_sector.h"
+#include "fs/fat/fat_boot_sector.h"
+#include "fs/ntfs/ntfs_boot_sector.h"
+#include "fs/ntfs/ntfs_volume.h"
+#include "fs/parse_file_system.h"
+
+namespace ambrel::cli {
+namespace {
+
+enum class Scope { kAll, kPresent, kDeleted };
+
+struct ListOptions {
+  std::string path;
+  int partition = 0;  // 0 = every volume
+  Scope scope = Scope::kAll;
+  bool json = false;
+};
+
+struct Volume {
+  int number = 0;
+  PartitionInfo info;
+};
+
+struct Entry {
+  std::string path;
+  const FoundFileNode* node = nullptr;
+};
+
+const char* const kUsage =
+    "list PATH [--partition N] [--deleted|--present] [--json]";
+
+bool ParseArguments(int argc, char** argv, ListOptions& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--partition" && i + 1 < argc) {
+      options.partition = std::atoi(argv[++i]);
+      if (options.partition <= 0) return false;
+    } else if (arg == "--deleted") {
+      options.scope = Scope::kDeleted;
+    } else if (arg == "--present") {
+      options.scope = Scope::kPresent;
+    } else if (arg == "--json") {
+      options.json = true;
+    } else if (!arg.empty() && arg[0] != '-' && options.path.empty()) {
+      options.path = arg;
+    } else {
+      return false;
+    }
+  }
+  return !options.path.empty();
+}
+
+std::int32_t FsKindOfBootSector(const BootSector& boot) {
+  const ByteSpan sector(boot.data(), boot.size());
+  if (IsNtfsBootSector(sector)) return kFsNtfs;
+  if (IsExfatBootSector(sector)) return kFsExfat;
+  if (IsFat32BootSector(sector)) return kFsFat32;
+  if (IsFat16BootSector(sector)) return kFsFat16;
+  return kFsUnknown;
+}
+
+const char* FsKindName(std::int32_t kind) {
+  switch (kind) {
+    case kFsNtfs: return "NTFS";
+    case kFsFat32: return "FAT32";
+    case kFsFat16: return "FAT16";
+    case kFsExfat: return "exFAT";
+    default: return "unknown";
+  }
+}
+
+Volume MakeVolume(DiskHandle& disk, const std::string& path, int number, std::uint64_t start,
+                  std::uint64_t sectors) {
+  Volume v;
+  v.number = number;
+  PartitionInfo& p = v.info;
+  p.startLba = start;
+  p.sectorCount = sectors;
+  p.diskSectorCount = disk.sizeBytes / kSectorSize;
+  p.diskPath = path;
+  p.volumePath = path;
+  p.displayName = Format("%s #%d", path.c_str(), number);
+  if (ReadSectors(disk, start, 1, p.bootSector.data())) p.fsKind = FsKindOfBootSector(p.bootSector);
+  p.fsName = FsKindName(p.fsKind);
+  return v;
+}
+
+// The volumes of a disk (its partition table) or the one volume of a volume
+// image.
+std::vector<Volume> FindVolumes(DiskHandle& disk, const std::string& path) {
+  std::vector<Volume> volumes;
+#ifdef AMBREL_HAVE_PARTITION_TABLE
+  PartitionTable table = ReadPartitionTable(disk);
+  for (const TablePartition& part : table.partitions)
+    volumes.push_back(MakeVolume(disk, path, part.number, part.startLba, part.sectorCount));
+  if (table.kind != TableKind::kNone) return volumes;
+#endif
+  volumes.push_back(MakeVolume(disk, path, 1, 0, disk.sizeBytes / kSectorSize));
+  return volumes;
+}
+
+std::string FormatTime(PackedTime t) {
+  if (t == 0) return "-";
+  return Format("%04u-%02u-%02u %02u:%02u:%02u", (t >> 26) + 1980, (t >> 22) & 15, (t >> 17) & 31,
+                (t >> 12) & 31, (t >> 6) & 63, t & 63);
+}
+
+bool IsDeletedKind(NodeKind kind) { return kind == kDeletedFile || kind == kDeletedFolder; }
+
+std::string PathOf(const FoundFileTable& table, std::uint32_t id) {
+  std::vector<std::string> parts;
+  for (int depth = 0; id != kRootId && depth < 4096; ++depth) {
+    const FoundFileNode* node = NodeAt(table, id);
+    if (!node) break;
+    parts.push_back(node->name);
+    if (node->parentId == id) break;
+    id = node->parentId;
+  }
+  std::string path;
+  for (auto it = parts.rbegin(); it != parts.rend(); ++it) {
+    if (!path.empty()) path += '/';
+    path += *it;
+  }
+  return path;
+}
+
+std::vector<Entry> CollectEntries(const FoundFileTable& table, Scope scope) {
+  std::vector<Entry> entries;
+  for (std::uint32_t id = 0; id < table.count; ++id) {
+    const FoundFileNode* node = NodeAt(table, id);
+    if (!node || id == kRootId) continue;
+    if (id == kLostFolderId && node->childCount == 0) continue;
+    const bool deleted = IsDeletedKind(KindOf(*node));
+    if ((scope == Scope::kDeleted && !deleted) || (scope == Scope::kPresent && deleted)) continue;
+    entries.push_back({PathOf(table, id), node});
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const Entry& a, const Entry& b) { return a.path < b.path; });
+  return entries;
+}
+
+std::string JsonText(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      out += Format("\\u%04x", c);
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+void PrintVolumeText(const Volume& v, const std::vector<Entry>& entries) {
+  std::printf("# volume %d: %s \"%s\", start %llu, %llu sectors, %zu entries\n", v.number,
+              v.info.fsName.c_str(), v.info.volumeLabel.c_str(),
+              static_cast<unsigned long long>(v.info.startLba),
+              static_cast<unsigned long long>(v.info.sectorCount), entries.size());
+  for (const Entry& e : entries) {
+    const NodeKind kind = KindOf(*e.node);
+    std::printf("%c %-7s %7u %12llu  %s  %s  %s\n", IsFolderKind(kind) ? 'd' : 'r',
+                IsDeletedKind(kind) ? "deleted" : "live", e.node->id,
+                static_cast<unsigned long long>(e.node->size), FormatTime(e.node->created).c_str(),
+                FormatTime(e.node->modified).c_str(), e.path.c_str());
+  }
+}
+
+void PrintVolumeJson(const Volume& v, const std::vector<Entry>& entries, bool first) {
+  std::printf("%s{\"volume\":%d,\"fs\":%s,\"label\":%s,\"startLba\":%llu,\"sectors\":%llu,"
+              "\"entries\":[",
+              first ? "" : ",", v.number, JsonText(v.info.fsName).c_str(),
+              JsonText(v.info.volumeLabel).c_str(), static_cast<unsigned long long>(v.info.startLba),
+              static_cast<unsigned long long>(v.info.sectorCount));
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const Entry& e = entries[i];
+    const NodeKind kind = KindOf(*e.node);
+    std::printf("%s\n{\"id\":%u,\"path\":%s,\"type\":\"%s\",\"deleted\":%s,\"size\":%llu,"
+                "\"created\":%s,\"modified\":%s}",
+                i ? "," : "", e.node->id, JsonText(e.path).c_str(),
+                IsFolderKind(kind) ? "dir" : "file", IsDeletedKind(kind) ? "true" : "false",
+                static_cast<unsigned long long>(e.node->size),
+                JsonText(FormatTime(e.node->created)).c_str(),
+                JsonText(FormatTime(e.node->modified)).c_str());
+  }
+  std::printf("]}");
+}
+
+// Parses on a worker thread; the main thread shows the stage-1 counters on
+// stderr once the parse has taken more than a second.
+bool ParseWithProgress(PartitionInfo& partition) {
+  std::atomic<int> stopWord{0};
+  std::atomic<bool> done{false};
+  bool result = false;
+  ClearProgress();
+  std::thread worker([&] {
+    result = ParseFileSystem(&stopWord, partition);
+    done = true;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  bool shown = false;
+  while (!done) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ScanProgress p;
+    if (TakeProgress(p) && p.stage == kStageParse &&
+        std::chrono::steady_clock::now() - start > std::chrono::seconds(1)) {
+      std::fprintf(stderr, "\rparsing %s: %d files, %d folders, %d deleted files, %d deleted folders",
+                   partition.displayName.c_str(), p.u.parse.presentFiles, p.u.parse.presentDirs,
+                   p.u.parse.deletedFiles, p.u.parse.deletedDirs);
+      shown = true;
+    }
+  }
+  worker.join();
+  if (shown) std::fprintf(stderr, "\n");
+  return result;
+}
+
+int RunList(int argc, char** argv) {
+  ListOptions options;
+  if (!ParseArguments(argc, argv, options)) {
+    std::fprintf(stderr, "usage: ambrel-cli %s\n", kUsage);
+    return 2;
+  }
+  // The command line parses file systems unless a settings file says otherwise.
+  if (!SettingsLoaded()) SetSettingsLoaded(true);
+  if (GetSetting("ParseFileSys").empty()) OverrideSetting("ParseFileSys", "1");
+  DiskHandle disk;
+  if (!OpenByPath(options.path, disk)) {
+    std::fprintf(stderr, "ambrel-cli list: cannot open %s\n", options.path.c_str());
+    return 1;
+  }
+  std::vector<Volume> volumes = FindVolumes(disk, options.path);
+  disk.Close();
+  int status = 0;
+  bool listedAny = false;
+  if (options.json) std::printf("[");
+  for (Volume& v : volumes) {
+    if (options.partition != 0 && v.number != options.partition) continue;
+    if (v.info.fsKind == kFsUnknown) {
+      std::fprintf(stderr,
+                   "ambrel-cli list: volume %d (start %llu) is not an NTFS, FAT or exFAT file system\n",
+                   v.number, static_cast<unsigned long long>(v.info.startLba));
+      status = 1;
+      continue;
+    }
+    if (v.info.fsKind == kFsNtfs) {
+      DiskHandle volumeHandle;
+      if (OpenPartition(v.info, volumeHandle)) ReadNtfsVolumeLabel(volumeHandle, v.info);
+    }
+    if (!ParseWithProgress(v.info)) {
+      std::fprintf(stderr, "ambrel-cli list: volume %d (%s): the file system could not be read\n",
+                   v.number, v.info.fsName.c_str());
+      status = 1;
+      continue;
+    }
+    const std::vector<Entry> entries = CollectEntries(v.info.table, options.scope);
+    if (options.json) {
+      PrintVolumeJson(v, entries, !listedAny);
+    } else {
+      PrintVolumeText(v, entries);
+    }
+    listedAny = true;
+  }
+  if (options.json) std::printf("]\n");
+  if (options.partition != 0 && !listedAny && status == 0) {
+    std::fprintf(stderr, "ambrel-cli list: no volume %d on %s\n", options.partition,
+                 options.path.c_str());
+    return 1;
+  }
+  return status;
+}
+
+const CliCommandRegistrar kListCommand("list", kUsage, RunList);
+
+}  // namespace
+}  // namespace ambrel::cli

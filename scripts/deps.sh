@@ -1,0 +1,19 @@
+# Sourced by the other scripts: installs the Debian 12 packages the build,
+# the tests and the fixtures need, only when one of them is missing (so a
+# prepared machine needs no network).
+AMBREL_PACKAGES=(build-essential cmake pkg-config libgtest-dev libbenchmark-dev libmd-dev
+  libminizip-dev zlib1g-dev libblkid-dev sleuthkit mtools dosfstools ntfs-3g exfatprogs fdisk
+  clang libclang-rt-14-dev)
+
+ambrel_install_missing() {
+  local missing=() pkg
+  for pkg in "${AMBREL_PACKAGES[@]}"; do
+    dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
+}

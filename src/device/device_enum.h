@@ -1,0 +1,93 @@
+// Enumeration of the machine's disks and volumes into DeviceInfo rows, the
+// boot-sector probe that names a volume's file system, and the description
+// of one disk or disk image (its partition table and volumes).
+//
+// Threads: GetAllPartInfoThread runs on its own worker thread, started by
+// EnumerateDevices, which waits for it on the calling (interface or CLI)
+// thread. The process-wide lists are replaced at the end of the thread under
+// a lock; readers take copies. The other functions may be called from any
+// thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/disk_handle.h"
+#include "device/partition_info.h"
+#include "device/partition_table.h"
+
+namespace ambrel {
+
+inline constexpr int kMaxDisks = 10;
+inline constexpr std::uint64_t kProbeMinSectors = 0x20000;  // volumes above 64 MiB are probed
+inline constexpr const char* kDefaultVolumeLabel = "本地磁盘";
+
+// Status word of one enumeration: 0 running, 2 cancel requested or failed,
+// 3 finished. Shared with the thread, so it lives as long as the thread.
+using EnumerationStatus = std::shared_ptr<std::atomic<int>>;
+
+// The boot-sector test of a volume: sector 0, then the FAT32 backup (6),
+// the NTFS backup (last sector), the exFAT backup region (12). On success
+// `kind` and the deciding sector are returned.
+bool DetectFsKind(DiskHandle& volume, std::uint64_t sectors, std::int32_t& kind, BootSector& boot);
+// For a volume of more than 0x20000 sectors runs DetectFsKind and, when it
+// succeeds, stores the kind, its name and the deciding sector in the row.
+void ProbePartition(DeviceInfo& row, DiskHandle& volume);
+// "label (letter: fs)": the label when it has 1 to 31 characters, then the
+// letter and file-system name when the volume path is longer than four.
+std::string MakeDisplayName(const DeviceInfo& row);
+// The file-system name as a volume API reports it ("NTFS", "FAT", "FAT32",
+// "exFAT") from libblkid's type and version; other types pass through.
+std::string ApiFsName(const std::string& blkidType, const std::string& blkidVersion);
+// Kind of an API file-system name (exact, case-sensitive).
+std::int32_t FsKindOfApiName(const std::string& name);
+// The 32-bit volume serial from a libblkid UUID text (its last 8 hex digits).
+std::uint32_t SerialFromUuid(const std::string& uuid);
+
+bool ListDisks(std::vector<DeviceInfo>& disks);
+void ListVolumes(const std::vector<DeviceInfo>& disks, std::vector<DeviceInfo>& volumes,
+                 const std::atomic<int>& status);
+
+// The thread body; sets the status to 3 when the lists were replaced and to
+// 2 when no disk was found.
+void GetAllPartInfoThread(EnumerationStatus status);
+// Runs a full enumeration and waits for it; then fills `out` by view (1
+// volumes, 2 disks, 3 nothing, else volumes then disks), or, with the setting
+// "ShowUsbDev" = "1", with the removable volumes and then the USB disks.
+// False when another enumeration is running, when it failed, or when `out`
+// stays empty.
+bool EnumerateDevices(std::vector<DeviceInfo>& out, int view);
+bool EnumerationRunning();
+// The rows of one view from the current lists (the last step above).
+void FillDeviceView(std::vector<DeviceInfo>& out, int view);
+
+// Copies of the process-wide lists, and their replacement (the thread's
+// last step; also for tests).
+std::vector<DeviceInfo> DiskList();
+std::vector<DeviceInfo> VolumeList();
+void ReplaceDeviceLists(std::vector<DeviceInfo> disks, std::vector<DeviceInfo> volumes);
+
+// Volume rows of VolumeList on disk `diskNumber` whose start satisfies
+// first <= start < end; true when any was found.
+bool VolumesInRange(std::vector<DeviceInfo>& out, int diskNumber, std::uint64_t first,
+                    std::uint64_t end);
+
+// A disk, partition node or image file described from its own contents: the
+// disk row, the partition table and one volume row per partition (or one
+// for the whole device when sector 0 is itself a boot sector).
+struct DiskDescription {
+  DeviceInfo disk;
+  TableKind tableKind = TableKind::kNone;
+  std::vector<TablePartition> partitions;
+  std::vector<DeviceInfo> volumes;
+};
+bool DescribeDisk(const std::string& path, DiskDescription& out, std::string* why = nullptr);
+// The volume rows of an open disk or image from its own partition table
+// (partitions the system knows take their /dev name and mount point).
+std::vector<DeviceInfo> VolumesFromTable(const DeviceInfo& disk, DiskHandle& handle,
+                                         PartitionTable* table = nullptr);
+
+}  // namespace ambrel

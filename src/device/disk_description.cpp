@@ -1,0 +1,114 @@
+// One disk, partition node or image file described from its own partition
+// table, so that an image is worked on like a disk: each of its partitions
+// becomes a volume row read through a window onto the image.
+#include <map>
+
+#include "device/device_enum.h"
+#include "device/volume_facts.h"
+#include "device/window_device.h"
+#include "platform/block_sysfs.h"
+
+namespace ambrel {
+namespace {
+
+std::string BaseName(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+DeviceInfo DiskRowFor(const std::string& path, DiskHandle& disk) {
+  DeviceInfo row;
+  row.kind = 0;
+  row.sectorCount = row.diskSectorCount = disk.lastLba + 1;
+  if (!QueryDeviceModel(disk, row.displayName)) row.displayName = path;
+  row.diskName = row.displayName;
+  row.diskPath = path;
+  row.removable = IsUsbDevice(disk) ? 1 : 0;
+  for (const DeviceInfo& known : DiskList())
+    if (known.diskPath == path) row.diskNumber = known.diskNumber;
+  return row;
+}
+
+// The name that stands where a drive letter would: the mount point of a
+// partition the system knows, else "<file>#<number>".
+struct SystemPartitions {
+  std::vector<SysfsPartition> parts;
+  std::map<std::string, std::string> mounts;
+};
+
+void NameVolume(DeviceInfo& row, const std::string& path, int number, const SystemPartitions& sys) {
+  for (const SysfsPartition& p : sys.parts) {
+    if (p.start != row.startLba || p.size != row.sectorCount) continue;
+    row.volumePath = "/dev/" + p.name;
+    auto mount = sys.mounts.find(SysfsAttribute(p.name, "dev"));
+    row.driveLetter = mount != sys.mounts.end() ? mount->second : p.name;
+    if (mount != sys.mounts.end()) row.freeSectors = FreeBytesAt(mount->second) / kSectorSize;
+    return;
+  }
+  if (number == 0) {  // the whole device is the volume
+    row.volumePath = path;
+    std::string node = SysfsNameOfNode(path);
+    auto mount = sys.mounts.find(SysfsAttribute(node, "dev"));
+    row.driveLetter = mount != sys.mounts.end() ? mount->second : BaseName(path);
+    if (mount != sys.mounts.end()) row.freeSectors = FreeBytesAt(mount->second) / kSectorSize;
+    return;
+  }
+  row.volumePath = path + "#" + std::to_string(number);
+  row.driveLetter = BaseName(path) + "#" + std::to_string(number);
+}
+
+DeviceInfo VolumeRowFor(const DeviceInfo& disk, DiskHandle& diskHandle, const std::string& path,
+                        int number, std::uint64_t start, std::uint64_t sectors,
+                        const SystemPartitions& sys) {
+  DeviceInfo row;
+  row.kind = 1;
+  row.startLba = start;
+  row.sectorCount = sectors;
+  row.diskNumber = disk.diskNumber;
+  row.diskName = disk.diskName;
+  row.diskPath = disk.diskPath;
+  row.diskSectorCount = disk.diskSectorCount;
+  row.removable = disk.removable;
+  NameVolume(row, path, number, sys);
+  auto window = std::make_shared<WindowDevice>(diskHandle.device, start * kSectorSize,
+                                               sectors * kSectorSize, path);
+  DiskHandle volume = HandleForDevice(window, row.volumePath);
+  BlkidFacts facts;
+  bool known = ProbeWithBlkid(path, start * kSectorSize, sectors * kSectorSize, facts);
+  FillVolumeFacts(row, volume, known ? &facts : nullptr);
+  return row;
+}
+
+}  // namespace
+
+std::vector<DeviceInfo> VolumesFromTable(const DeviceInfo& disk, DiskHandle& handle,
+                                         PartitionTable* tableOut) {
+  const std::string& path = disk.diskPath;
+  SystemPartitions sys;
+  sys.parts = SysfsPartitionsOf(SysfsNameOfNode(path));
+  sys.mounts = MountPointsByDevice();
+  PartitionTable table = ReadPartitionTable(handle);
+  std::vector<DeviceInfo> volumes;
+  for (const TablePartition& p : table.partitions)
+    volumes.push_back(VolumeRowFor(disk, handle, path, p.number, p.startLba, p.sectorCount, sys));
+  if (table.kind == TableKind::kNone) {
+    DeviceInfo whole = VolumeRowFor(disk, handle, path, 0, 0, handle.lastLba + 1, sys);
+    if (whole.fsKind != kFsUnknown || !whole.fsName.empty()) volumes.push_back(std::move(whole));
+  }
+  if (tableOut) *tableOut = std::move(table);
+  return volumes;
+}
+
+bool DescribeDisk(const std::string& path, DiskDescription& out, std::string* why) {
+  out = DiskDescription{};
+  DiskHandle disk;
+  if (!OpenByPath(path, disk, why)) return false;
+  out.disk = DiskRowFor(path, disk);
+  PartitionTable table;
+  out.volumes = VolumesFromTable(out.disk, disk, &table);
+  out.tableKind = table.kind;
+  out.partitions = std::move(table.partitions);
+  return true;
+}
+
+}  // namespace ambrel

@@ -1,0 +1,71 @@
+#include "platform/output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace ambrel {
+
+OutputFile::~OutputFile() { Close(); }
+
+bool OutputFile::Create(const std::string& path) {
+  Close();
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  lastError_ = fd_ < 0 ? errno : 0;
+  return fd_ >= 0;
+}
+
+bool OutputFile::Write(const void* bytes, std::size_t size) {
+  if (fd_ < 0) return false;
+  const char* p = static_cast<const char*>(bytes);
+  while (size > 0) {
+    const ssize_t n = ::write(fd_, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      lastError_ = n < 0 ? errno : ENOSPC;
+      return false;
+    }
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool OutputFile::Truncate(std::uint64_t size) {
+  if (fd_ < 0) return false;
+  if (::ftruncate(fd_, static_cast<off_t>(size)) == 0) return true;
+  lastError_ = errno;
+  return false;
+}
+
+bool OutputFile::Close() {
+  if (fd_ < 0) return true;
+  const int rc = ::close(fd_);
+  fd_ = -1;
+  if (rc != 0) lastError_ = errno;
+  return rc == 0;
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool IsRealFolder(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeFolder(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0; }
+
+bool FreeBytesOfFolder(const std::string& folder, std::uint64_t& bytes) {
+  struct statvfs vfs {};
+  if (::statvfs(folder.c_str(), &vfs) != 0) return false;
+  bytes = static_cast<std::uint64_t>(vfs.f_bavail) * static_cast<std::uint64_t>(vfs.f_frsize);
+  return true;
+}
+
+}  // namespace ambrel

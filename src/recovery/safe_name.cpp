@@ -1,0 +1,67 @@
+#include "recovery/safe_name.h"
+
+#include <random>
+
+#include "common/text.h"
+
+namespace ambrel {
+
+std::string SafeComponent(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return "_";
+  std::string out(name);
+  for (char& c : out) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F || c == '/' || c == '\\') c = '_';
+  }
+  return out;
+}
+
+bool IsInvalidNameChar(char32_t c) {
+  if (c < 0x20) return true;
+  switch (c) {
+    case '"': case '*': case '/': case ':': case '<': case '>': case '?': case '\\': case '|':
+      return true;
+    default:
+      break;
+  }
+  return c > U'~' && (c < 0x4E00 || c > 0x9FA5);
+}
+
+std::string ReplaceInvalidNameChars(std::string_view name, const std::function<char()>& digit) {
+  std::u16string units = Utf8ToUtf16(name);
+  for (char16_t& u : units)
+    if (IsInvalidNameChar(u)) u = static_cast<char16_t>(digit());
+  return Utf16ToUtf8(units);
+}
+
+std::string ReplaceInvalidNameChars(std::string_view name) {
+  thread_local std::mt19937 engine{std::random_device{}()};
+  std::uniform_int_distribution<int> pick(0, 9);
+  return ReplaceInvalidNameChars(name, [&] { return static_cast<char>('0' + pick(engine)); });
+}
+
+std::string LastComponent(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ParentPath(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string UniqueVariant(const std::string& path, const std::function<bool(const std::string&)>& taken) {
+  const std::string parent = ParentPath(path);
+  const std::string name = LastComponent(path);
+  auto dot = name.find_last_of('.');
+  if (dot == 0 || dot == std::string::npos) dot = name.size();
+  const std::string stem = name.substr(0, dot), ext = name.substr(dot);
+  for (int n = 2; n < 10002; ++n) {
+    std::string candidate = Format("%s (%d)%s", stem.c_str(), n, ext.c_str());
+    if (!parent.empty() || path.front() == '/') candidate = parent + "/" + candidate;
+    if (!taken(candidate)) return candidate;
+  }
+  return path;
+}
+
+}  // namespace ambrel

@@ -1,0 +1,215 @@
+// The copying threads, their start, the summary line and the statistics.
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+#include "app/settings.h"
+#include "common/text.h"
+#include "diag/log.h"
+#include "diag/threads.h"
+#include "platform/local_time.h"
+#include "recovery/copy_out.h"
+#include "recovery/safe_name.h"
+#include "recovery/save_item.h"
+
+namespace ambrel {
+
+namespace {
+
+std::mutex g_statisticsLock;
+CopyStatistics g_statistics;
+std::mutex g_outputFolderLock;
+std::string g_outputFolder;
+std::atomic<bool> g_runActive{false};
+
+struct Totals {
+  std::uint64_t files = 0;
+  std::uint64_t bytes = 0;
+};
+
+// Files (and their bytes) that SaveItem would write for (row, id).
+void CountItem(const SaveSource& source, std::uint32_t row, std::uint32_t id, bool onlyChecked, Totals& t,
+               int depth) {
+  SaveNode node;
+  if (depth > 1024 || !source.Resolve(row, id, node)) return;
+  const unsigned state = CheckStateOf(node.record);
+  if (onlyChecked && state != 1 && state != 2) return;
+  if (IsFileKind(KindOf(node.record))) {
+    if (source.FilterView() && !(node.record.flags & kFlagFilterHit)) return;
+    ++t.files;
+    t.bytes += node.record.size;
+    return;
+  }
+  for (std::uint32_t child : source.Children(row, id)) CountItem(source, row, child, onlyChecked, t, depth + 1);
+}
+
+void AddTotals(ScanProgress& progress, const Totals& t) {
+  progress.u.copy.totalFiles += static_cast<std::uint32_t>(t.files);
+  progress.u.copy.totalBytes += t.bytes;
+}
+
+// The marked top-level items of a row: children of its root with check
+// state 1 or 2.
+std::vector<std::uint32_t> MarkedTopItems(const SaveSource& source, std::uint32_t row) {
+  std::vector<std::uint32_t> items;
+  for (std::uint32_t id : source.Children(row, kRootId)) {
+    SaveNode node;
+    if (!source.Resolve(row, id, node)) continue;
+    const unsigned state = CheckStateOf(node.record);
+    if (state == 1 || state == 2) items.push_back(id);
+  }
+  return items;
+}
+
+std::string NowText() {
+  CivilTime t;
+  if (!UtcSecondsToLocal(static_cast<std::int64_t>(std::time(nullptr)), t)) return "-";
+  return Format("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
+
+void WriteSummaryLine(const ScanProgress& p) {
+  LogLine(3, Format("%s copy data(MB): %u / %u     ", NowText().c_str(),
+                    static_cast<unsigned>(p.u.copy.bytesCopied >> 20),
+                    static_cast<unsigned>(p.u.copy.totalBytes >> 20)) +
+                 Format("File num: %u / %u", static_cast<unsigned>(p.u.copy.filesCopied),
+                        p.u.copy.totalFiles));
+}
+
+// Adds the run to the program-wide figures and ends the job.
+void FinishRun(SaveJob& job, const ScanProgress& progress, bool zeroWhenNothing) {
+  job.bytesWritten = progress.u.copy.bytesCopied;
+  WriteSummaryLine(progress);
+  {
+    std::lock_guard<std::mutex> lock(g_statisticsLock);
+    g_statistics.totalBytes += job.bytesWritten;
+    g_statistics.totalFiles += job.filesWritten;
+    g_statistics.lastBytes = job.bytesWritten;
+    g_statistics.lastFiles = job.filesWritten;
+    if (zeroWhenNothing && progress.u.copy.filesCopied == 0) g_statistics.lastBytes = g_statistics.lastFiles = 0;
+  }
+  std::uint32_t running = kJobRunning;
+  job.state.compare_exchange_strong(running, kJobFinished);
+}
+
+ScanProgress CopyProgress() {
+  ScanProgress p;
+  p.stage = kStageCopy;
+  return p;
+}
+
+}  // namespace
+
+CopyStatistics GetCopyStatistics() {
+  std::lock_guard<std::mutex> lock(g_statisticsLock);
+  return g_statistics;
+}
+
+void ResetCopyStatistics() {
+  std::lock_guard<std::mutex> lock(g_statisticsLock);
+  g_statistics = CopyStatistics{};
+}
+
+std::string CurrentOutputFolder() {
+  std::lock_guard<std::mutex> lock(g_outputFolderLock);
+  return g_outputFolder;
+}
+
+std::string ResolveSaveFolder(const std::string& chosen) {
+  std::string folder = chosen;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const std::string saveDir = GetSetting("SaveDir");
+  const auto slash = folder.find_last_of('/');
+  const bool hasLast = slash != std::string::npos && slash != 0 && slash + 1 != folder.size();
+  const std::string last = hasLast ? folder.substr(slash + 1) : std::string();
+  if (!saveDir.empty() && last != saveDir) {
+    folder = (folder == "/" ? "" : folder) + "/" + SafeComponent(saveDir);
+    if (!EnsureDirectory(folder)) return std::string();
+  }
+  std::lock_guard<std::mutex> lock(g_outputFolderLock);
+  g_outputFolder = folder;
+  return folder;
+}
+
+void SaveAllToDirThread(SaveJob* job) {
+  ThreadBegin("SaveAllToDirThread");
+  const SaveSource& source = *job->source;
+  ScanProgress progress = CopyProgress();
+  std::vector<std::pair<std::uint32_t, std::vector<std::uint32_t>>> work;
+  for (std::uint32_t row : source.Rows()) {
+    auto items = MarkedTopItems(source, row);
+    if (items.empty()) continue;
+    Totals t;
+    for (std::uint32_t id : items) CountItem(source, row, id, true, t, 0);
+    AddTotals(progress, t);
+    work.emplace_back(row, std::move(items));
+  }
+  job->outputFolder = ResolveSaveFolder(job->target);
+  for (const auto& [row, items] : work) {
+    if (job->outputFolder.empty()) break;
+    std::string folder = job->outputFolder;
+    SaveNode root;
+    if (source.Resolve(row, kRootId, root)) {
+      folder.append(1, '/').append(SafeComponent(source.Label(row)));
+      if (!EnsureDirectory(folder)) {
+        job->failedFiles.push_back(folder);
+        continue;
+      }
+    }
+    for (std::uint32_t id : items) SaveItem(*job, progress, SaveTarget{folder, row, id, 0}, true);
+  }
+  if (job->outputFolder.empty()) job->failedFiles.push_back(job->target);
+  FinishRun(*job, progress, false);
+  ThreadEnd("SaveAllToDirThread");
+}
+
+void SaveCurrFileThread(SaveJob* job) {
+  ThreadBegin("SaveCurrFileThread");
+  ScanProgress progress = CopyProgress();
+  Totals t;
+  CountItem(*job->source, job->row, job->nodeId, false, t, 0);
+  AddTotals(progress, t);
+  job->outputFolder = ResolveSaveFolder(job->target);
+  if (job->outputFolder.empty())
+    job->failedFiles.push_back(job->target);
+  else
+    SaveItem(*job, progress, SaveTarget{job->outputFolder, job->row, job->nodeId, 0}, false);
+  FinishRun(*job, progress, true);
+  ThreadEnd("SaveCurrFileThread");
+}
+
+void QuickOpenFileThread(SaveJob* job) {
+  ThreadBegin("QuickOpenFileThread");
+  ScanProgress progress = CopyProgress();
+  Totals t;
+  CountItem(*job->source, job->row, job->nodeId, false, t, 0);
+  AddTotals(progress, t);
+  job->outputFolder = ParentPath(job->target);
+  SaveNode node;
+  if (job->source->Resolve(job->row, job->nodeId, node)) {
+    SetCurrentFile(progress, node.name, node.record.size);
+    if (SaveFile(*job, progress, job->row, job->nodeId, job->target)) ++job->filesWritten;
+    ++progress.u.copy.filesCopied;
+  }
+  FinishRun(*job, progress, false);
+  ThreadEnd("QuickOpenFileThread");
+}
+
+bool StartSaveJob(SaveJob& job, SaveThreadFn thread, SaveProgressView* view) {
+  if (g_runActive.exchange(true)) return false;
+  ClearProgress();
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    thread(&job);
+    done = true;
+  });
+  for (int tick = 0; !done.load(); ++tick) {
+    if (view != nullptr && tick % 10 == 0) view->Poll(job);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  worker.join();
+  if (view != nullptr) view->Poll(job);
+  g_runActive = false;
+  return job.state.load() == kJobFinished;
+}
+
+}  // namespace ambrel
