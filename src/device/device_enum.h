@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,6 +48,11 @@ std::int32_t FsKindOfApiName(const std::string& name);
 // The 32-bit volume serial from a libblkid UUID text (its last 8 hex digits).
 std::uint32_t SerialFromUuid(const std::string& uuid);
 
+// The order in which disks get their numbers 0-9: by family (sd, hd, vd,
+// xvd, nvme, mmcblk, then loop devices), within a family by the length of
+// the leading letters (sdz before sdaa), then with numbers compared by value
+// (loop2 before loop10).
+std::vector<std::string> OrderDiskNames(std::vector<std::string> names);
 bool ListDisks(std::vector<DeviceInfo>& disks);
 void ListVolumes(const std::vector<DeviceInfo>& disks, std::vector<DeviceInfo>& volumes,
                  const std::atomic<int>& status);
@@ -54,13 +60,18 @@ void ListVolumes(const std::vector<DeviceInfo>& disks, std::vector<DeviceInfo>& 
 // The thread body; sets the status to 3 when the lists were replaced and to
 // 2 when no disk was found.
 void GetAllPartInfoThread(EnumerationStatus status);
-// Runs a full enumeration and waits for it; then fills `out` by view (1
-// volumes, 2 disks, 3 nothing, else volumes then disks), or, with the setting
-// "ShowUsbDev" = "1", with the removable volumes and then the USB disks.
-// False when another enumeration is running, when it failed, or when `out`
-// stays empty.
-bool EnumerateDevices(std::vector<DeviceInfo>& out, int view);
+// Runs a full enumeration on its own thread and waits for it (polling
+// `cancelRequested`, when given, as a progress dialog's Stop button would);
+// then fills `out` by view (1 volumes, 2 disks, 3 nothing, else volumes then
+// disks), or, with the setting "ShowUsbDev" = "1", with the removable
+// volumes and then the USB disks. False when another enumeration is still
+// running, when it failed or was cancelled, or when `out` stays empty. After
+// a cancel the thread finishes the current volume and then ends on its own.
+bool EnumerateDevices(std::vector<DeviceInfo>& out, int view,
+                      const std::function<bool()>& cancelRequested = {});
 bool EnumerationRunning();
+// Waits until no enumeration thread runs; false on timeout.
+bool WaitForEnumeration(std::uint32_t timeoutMs);
 // The rows of one view from the current lists (the last step above).
 void FillDeviceView(std::vector<DeviceInfo>& out, int view);
 

@@ -1,6 +1,7 @@
 // The process-wide disk and volume lists, the enumeration thread and the
 // views that the device selection shows.
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -86,21 +87,40 @@ void FillDeviceView(std::vector<DeviceInfo>& out, int view) {
 
 bool EnumerationRunning() { return g_enumerationRunning.load(); }
 
-bool EnumerateDevices(std::vector<DeviceInfo>& out, int view) {
+bool WaitForEnumeration(std::uint32_t timeoutMs) {
+  for (std::uint32_t waited = 0; g_enumerationRunning.load(); waited += 10) {
+    if (waited >= timeoutMs) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+bool EnumerateDevices(std::vector<DeviceInfo>& out, int view,
+                      const std::function<bool()>& cancelRequested) {
   bool idle = false;
   if (!g_enumerationRunning.compare_exchange_strong(idle, true)) return false;
   ClearProgress();
-  // The status word is shared with the thread, which may outlive a waiter
-  // that gives up; the running flag is cleared only when the thread ends.
+  // The status word is shared with the thread, which outlives a waiter that
+  // gives up; the running flag is cleared only when the thread ends, so no
+  // second enumeration starts while the first still writes the lists.
   EnumerationStatus status = std::make_shared<std::atomic<int>>(0);
-  std::thread worker([status] {
+  std::thread([status] {
     GetAllPartInfoThread(status);
     g_enumerationRunning.store(false);
-  });
-  worker.join();
+  }).detach();
+  // The wait of the progress dialog: it closes on 2 (cancel or failure) or 3.
+  for (;;) {
+    int running = 0;
+    if (cancelRequested && cancelRequested()) status->compare_exchange_strong(running, 2);
+    int now = status->load();
+    if (now == 2 || now == 3) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   if (status->load() != 3) return false;
+  WaitForEnumeration(1000);  // the thread's last steps after setting 3
   FillDeviceView(out, view);
   return !out.empty();
 }
+
 
 }  // namespace ambrel

@@ -52,17 +52,11 @@ bool NaturalLess(const std::string& a, const std::string& b) {
   return a.size() - i < b.size() - j;
 }
 
-// A stable order: by the length of the leading letters (so sdz comes before
-// sdaa, and sd disks before loop and nvme ones), then naturally.
 std::vector<std::string> WholeDiskNames() {
   std::vector<std::string> names;
   for (const std::string& n : SysfsBlockNames())
     if (IsWholeDiskName(n)) names.push_back(n);
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    std::size_t la = LeadingLetters(a), lb = LeadingLetters(b);
-    return la != lb ? la < lb : NaturalLess(a, b);
-  });
-  return names;
+  return OrderDiskNames(std::move(names));
 }
 
 void PublishVolumeProgress(const DeviceInfo& row, std::uint32_t found) {
@@ -98,6 +92,22 @@ DeviceInfo VolumeRowOn(const DeviceInfo& disk, const std::string& partName, std:
 }
 
 }  // namespace
+
+std::vector<std::string> OrderDiskNames(std::vector<std::string> names) {
+  auto family = [](const std::string& n) {
+    static const char* const kFamilies[] = {"sd", "hd", "vd", "xvd", "nvme", "mmcblk", "loop"};
+    for (int i = 0; i < 7; ++i)
+      if (n.rfind(kFamilies[i], 0) == 0) return i;
+    return 7;
+  };
+  std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+    int fa = family(a), fb = family(b);
+    if (fa != fb) return fa < fb;
+    std::size_t la = LeadingLetters(a), lb = LeadingLetters(b);
+    return la != lb ? la < lb : NaturalLess(a, b);
+  });
+  return names;
+}
 
 bool ListDisks(std::vector<DeviceInfo>& disks) {
   std::vector<std::string> names = WholeDiskNames();

@@ -82,6 +82,27 @@ TEST(DescribeDiskFixtures, GptImageIsADiskWithFourVolumes) {
   ExpectVolumes(d.volumes, kGptVolumes, 4, d.disk);
 }
 
+TEST(DescribeDiskFixtures, SingleVolumeImagesAreOneWholeVolume) {
+  struct {
+    const char* image;
+    std::int32_t kind;
+  } cases[] = {{"ntfs-basic", kFsNtfs}, {"fat16-basic", kFsFat16}, {"fat32-basic", kFsFat32},
+               {"exfat-basic", kFsExfat}};
+  for (const auto& c : cases) {
+    std::string path = test::FixtureImage(c.image);
+    if (path.empty()) continue;  // made by the per-kind fixture scripts
+    SCOPED_TRACE(c.image);
+    DiskDescription d;
+    ASSERT_TRUE(DescribeDisk(path, d));
+    EXPECT_EQ(d.tableKind, TableKind::kNone);
+    ASSERT_EQ(d.volumes.size(), 1u);
+    EXPECT_EQ(d.volumes[0].startLba, 0u);
+    EXPECT_EQ(d.volumes[0].sectorCount, d.disk.sectorCount);
+    EXPECT_EQ(d.volumes[0].fsKind, c.kind);
+    EXPECT_EQ(d.volumes[0].volumePath, path);
+  }
+}
+
 TEST(DescribeDiskFixtures, RefusesNonImages) {
   std::string dir = test::TempDir("describe");
   DiskDescription d;
@@ -223,6 +244,37 @@ TEST(DeviceListsTest, ViewsAndShowUsbDev) {
   OverrideSetting("ShowUsbDev", "0");
   SetSettingsLoaded(wasLoaded);
   ReplaceDeviceLists({}, {});
+}
+
+TEST(DeviceListsTest, OneEnumerationAtATimeAndCancel) {
+  std::vector<DeviceInfo> out;
+  // Cancelled at once: false, the caller's list untouched, and the thread
+  // still ends by itself (its status word is its own).
+  out.push_back(Row(0, 9, 0, 0, "mine"));
+  EXPECT_FALSE(EnumerateDevices(out, 0, [] { return true; }));
+  EXPECT_EQ(out.size(), 1u);
+  ASSERT_TRUE(WaitForEnumeration(60000));
+  EXPECT_FALSE(EnumerationRunning());
+
+  // While one runs, a second call is refused.
+  std::atomic<bool> secondRefused{false};
+  std::vector<DeviceInfo> first;
+  EnumerateDevices(first, 0, [&] {
+    std::vector<DeviceInfo> second;
+    if (!EnumerateDevices(second, 0)) secondRefused = true;
+    return false;
+  });
+  EXPECT_TRUE(secondRefused.load());
+  ASSERT_TRUE(WaitForEnumeration(60000));
+  ReplaceDeviceLists({}, {});
+}
+
+TEST(DeviceListsTest, DiskNumberingOrderIsStable) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(OrderDiskNames({"loop10", "sdaa", "nvme0n1", "sdb", "loop2", "vda", "sda", "mmcblk0", "sdz"}),
+            (V{"sda", "sdb", "sdz", "sdaa", "vda", "nvme0n1", "mmcblk0", "loop2", "loop10"}));
+  EXPECT_EQ(OrderDiskNames({"nvme10n1", "nvme2n1", "nvme2n10", "nvme2n2"}),
+            (V{"nvme2n1", "nvme2n2", "nvme2n10", "nvme10n1"}));
 }
 
 TEST(DeviceListsTest, VolumesInRange) {
