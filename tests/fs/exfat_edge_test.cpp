@@ -186,6 +186,19 @@ TEST(ExfatWalk, FoldersPointingBackAreEnteredOnce) {
   EXPECT_TRUE(paths.count("sub/back to root"));
 }
 
+TEST(ExfatWalk, LiveFolderKeepsItsEntriesOverAnEarlierDeletedSet) {
+  SyntheticVolume v;
+  v.Chain(2, 1);
+  v.Chain(10, 1);
+  v.Write(2, Cat({Set("old name", 10, 4096, true, true), Set("live", 10, 4096, true)}));
+  v.Write(10, Set("inside.txt", 20, 5));
+  ASSERT_TRUE(v.Read());
+  auto paths = test::NodePaths(v.partition.table);
+  EXPECT_TRUE(paths.count("live/inside.txt"));
+  EXPECT_TRUE(paths.count("old name"));
+  EXPECT_FALSE(paths.count("old name/inside.txt"));
+}
+
 TEST(ExfatExtents, BitmapDecidesBetweenChainAndContiguous) {
   SyntheticVolume v;
   v.partition.fat.assign(4096, 0);

@@ -62,13 +62,17 @@ void WalkFatDirectory(FatWalk& walk, std::uint32_t firstCluster, std::uint32_t p
   if (walk.kinds)
     RecoverFat32HighWords(walk.stop, walk.partition, before, after, true, *walk.kinds);
   if (table.count <= 5) return;
-  for (std::uint32_t id = before; id < after; ++id) {
-    const FoundFileNode* node = NodeAt(table, id);
-    if (!node || !IsFolderKind(KindOf(*node))) continue;
-    // Cluster 0 or 1 would read the root again: not a subdirectory.
-    if (node->firstCluster < 2) continue;
-    WalkFatDirectory(walk, node->firstCluster, id, depth + 1);
-    if (FatStopRequested(walk.stop)) return;
+  // Present folders first: a deleted folder whose cluster now belongs to a
+  // live one must not claim it (each directory is read once).
+  for (NodeKind kind : {kPresentFolder, kDeletedFolder}) {
+    for (std::uint32_t id = before; id < after; ++id) {
+      const FoundFileNode* node = NodeAt(table, id);
+      if (!node || KindOf(*node) != kind) continue;
+      // Cluster 0 or 1 would read the root again: not a subdirectory.
+      if (node->firstCluster < 2) continue;
+      WalkFatDirectory(walk, node->firstCluster, id, depth + 1);
+      if (FatStopRequested(walk.stop)) return;
+    }
   }
 }
 
