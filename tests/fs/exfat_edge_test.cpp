@@ -243,7 +243,7 @@ TEST(ExfatExtents, FileOver4GiBIsCoveredWhole) {
   ASSERT_EQ(ExfatFileExtents(extents, node, p), 1u);
   EXPECT_EQ(extents[0].sectorCount * 512, ((node.size + 4095) / 4096) * 4096);
   auto sets = DecodeExfatEntries(Set("big.iso", 1000, node.size));
-  EXPECT_EQ(sets.at(0).size, node.size);
+  EXPECT_EQ(sets.at(0).size, std::uint64_t{node.size});
 }
 
 TEST(ExfatExtents, FileOver4GiBListedFromItsDirectory) {
@@ -261,7 +261,7 @@ TEST(ExfatExtents, FileOver4GiBListedFromItsDirectory) {
   auto paths = test::NodePaths(v.partition.table);
   ASSERT_TRUE(paths.count("disk image.iso"));
   const FoundFileNode* big = NodeAt(v.partition.table, paths["disk image.iso"]);
-  EXPECT_EQ(big->size, size);
+  EXPECT_EQ(std::uint64_t{big->size}, size);
   ExtentList extents;
   ASSERT_EQ(ExfatFileExtents(extents, *big, v.partition), 1u);
   EXPECT_EQ(extents[0].sectorCount, (size + 4095) / 4096 * 8);

@@ -336,7 +336,7 @@ TEST(Fat32HighWords, NeighbourInTimeGivesTheHighWord) {
   SetCompletedScanHits({});
   FatGeometry g = *FatGeometryOf(p);
   ASSERT_TRUE(RecoverFat32HighWords(nullptr, p, kRootId, p.table.count, false, ClusterKindTable(g, {})));
-  EXPECT_EQ(NodeAt(p.table, target)->firstCluster, 0x51234u);
+  EXPECT_EQ(std::uint32_t{NodeAt(p.table, target)->firstCluster}, 0x51234u);
   ClearCompletedScanHits();
 }
 
@@ -370,7 +370,7 @@ TEST(Fat32HighWords, DeletedFileOnTheFixtureIsFoundWithTheScanHits) {
   ClearCompletedScanHits();
   paths = test::NodePaths(l.partition.table);
   const FoundFileNode* gone = NodeAt(l.partition.table, paths.at("!RASH/!ONE.TXT"));
-  EXPECT_EQ(gone->firstCluster, truth);
+  EXPECT_EQ(std::uint32_t{gone->firstCluster}, truth);
   ExtentList extents;
   ASSERT_TRUE(FatFileExtents(l.partition, *gone, extents));
   DiskHandle h = HandleForDevice(l.image, "memory");
