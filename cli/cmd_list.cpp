@@ -21,12 +21,14 @@
 #include "fs/fat/fat_boot_sector.h"
 #include "fs/ntfs/ntfs_boot_sector.h"
 #include "fs/ntfs/ntfs_volume.h"
+#include "fs/exfat/exfat_reader.h"
 #include "fs/parse_file_system.h"
+#include "fs/views/recycle_bin.h"
 
 namespace ambrel::cli {
 namespace {
 
-enum class Scope { kAll, kPresent, kDeleted };
+enum class Scope { kAll, kPresent, kDeleted, kRecycle };
 
 struct ListOptions {
   std::string path;
@@ -45,7 +47,8 @@ struct Entry {
   const FoundFileNode* node = nullptr;
 };
 
-const char* const kUsage = "list PATH [--partition N] [--deleted|--present] [--json]";
+const char* const kUsage =
+    "list PATH [--partition N] [--deleted|--present|--recycle] [--json]";
 
 bool ParseArguments(int argc, char** argv, ListOptions& options) {
   for (int i = 1; i < argc; ++i) {
@@ -57,6 +60,8 @@ bool ParseArguments(int argc, char** argv, ListOptions& options) {
       options.scope = Scope::kDeleted;
     } else if (arg == "--present") {
       options.scope = Scope::kPresent;
+    } else if (arg == "--recycle") {
+      options.scope = Scope::kRecycle;
     } else if (arg == "--json") {
       options.json = true;
     } else if (!arg.empty() && arg[0] != '-' && options.path.empty()) {
@@ -145,14 +150,12 @@ std::string PathOf(const FoundFileTable& table, std::uint32_t id) {
   return path;
 }
 
-std::vector<Entry> CollectEntries(const FoundFileTable& table, Scope scope) {
+std::vector<Entry> CollectEntries(const FoundFileTable& table) {
   std::vector<Entry> entries;
   for (std::uint32_t id = 0; id < table.count; ++id) {
     const FoundFileNode* node = NodeAt(table, id);
     if (!node || id == kRootId) continue;
     if (id == kLostFolderId && node->childCount == 0) continue;
-    const bool deleted = IsDeletedKind(KindOf(*node));
-    if ((scope == Scope::kDeleted && !deleted) || (scope == Scope::kPresent && deleted)) continue;
     entries.push_back({PathOf(table, id), node});
   }
   std::sort(entries.begin(), entries.end(),
@@ -269,9 +272,12 @@ int RunList(int argc, char** argv) {
       status = 1;
       continue;
     }
-    if (v.info.fsKind == kFsNtfs) {
+    if (v.info.fsKind == kFsNtfs || v.info.fsKind == kFsExfat) {
       DiskHandle volumeHandle;
-      if (OpenPartition(v.info, volumeHandle)) ReadNtfsVolumeLabel(volumeHandle, v.info);
+      if (OpenPartition(v.info, volumeHandle)) {
+        if (v.info.fsKind == kFsNtfs) ReadNtfsVolumeLabel(volumeHandle, v.info);
+        else ReadExfatVolumeLabel(v.info, volumeHandle);
+      }
     }
     if (!ParseWithProgress(v.info)) {
       std::fprintf(stderr, "ambrel-cli list: volume %d (%s): the file system could not be read\n",
@@ -279,7 +285,21 @@ int RunList(int argc, char** argv) {
       status = 1;
       continue;
     }
-    const std::vector<Entry> entries = CollectEntries(v.info.table, options.scope);
+    // The deleted and present listings are the two halves of the deletion
+    // split: a present file inside a deleted folder goes with its folder.
+    PartitionInfo view;
+    const PartitionInfo* shown = &v.info;
+    if (options.scope == Scope::kDeleted || options.scope == Scope::kPresent) {
+      SplitByDeletion(v.info, view);
+      if (options.scope == Scope::kDeleted) shown = &view;
+    } else if (options.scope == Scope::kRecycle) {
+      if (!BuildRecycleBinView(v.info, view)) {
+        std::fprintf(stderr, "ambrel-cli list: volume %d has no recycle bin holding files\n", v.number);
+        continue;
+      }
+      shown = &view;
+    }
+    const std::vector<Entry> entries = CollectEntries(shown->table);
     if (options.json) {
       PrintVolumeJson(v, entries, !listedAny);
     } else {

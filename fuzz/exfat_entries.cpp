@@ -2,29 +2,35 @@
 // (recursion into subdirectories), extents and the rebuild from directory
 // hits over a small volume whose FAT and cluster heap are the fuzz input.
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "app/settings.h"
 #include "catalog/node_table.h"
 #include "fs/exfat/exfat_entries.h"
 #include "fs/exfat/exfat_reader.h"
-#include "memory_device.h"
+#include "device/memory_device.h"
 
 using namespace ambrel;
 
 namespace {
+
+void PutLe(std::uint8_t* p, std::uint64_t v, int width) {
+  for (int i = 0; i < width; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
 
 // FAT at sector 1 (2 sectors), heap at sector 3, root directory in cluster 2.
 BootSector MakeBoot(std::uint8_t shift, std::uint64_t sectors) {
   BootSector b{};
   b[0] = 0xEB;
   std::memcpy(&b[3], "EXFAT   ", 8);
-  fuzz::PutLe(&b[72], sectors, 8);
-  fuzz::PutLe(&b[80], 1, 4);
-  fuzz::PutLe(&b[84], 2, 4);
-  fuzz::PutLe(&b[88], 3, 4);
-  fuzz::PutLe(&b[92], sectors > 3 ? (sectors - 3) >> shift : 0, 4);
-  fuzz::PutLe(&b[96], 2, 4);
+  PutLe(&b[72], sectors, 8);
+  PutLe(&b[80], 1, 4);
+  PutLe(&b[84], 2, 4);
+  PutLe(&b[88], 3, 4);
+  PutLe(&b[92], sectors > 3 ? (sectors - 3) >> shift : 0, 4);
+  PutLe(&b[96], 2, 4);
   b[108] = 9;
   b[109] = shift;
   b[510] = 0x55;
@@ -62,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   p.fsKind = kFsExfat;
   p.sectorCount = sectors;
   p.bootSector = boot;
-  DiskHandle handle = HandleForDevice(std::make_shared<fuzz::MemoryDevice>(std::move(image)), "fuzz");
+  DiskHandle handle = HandleForDevice(std::make_shared<MemoryDevice>(std::move(image)), "fuzz");
   ReadExfatVolume(nullptr, p, handle);
   ParseExfatEntries(nullptr, handle, nullptr, p, data, size, kRootId);
   ExtentList extents;

@@ -2,6 +2,8 @@
 // recovery and extent computation over a small volume whose FATs, root and
 // data area are the fuzz input.
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "app/settings.h"
@@ -9,28 +11,32 @@
 #include "fs/fat/fat32_high_words.h"
 #include "fs/fat/fat_directory.h"
 #include "fs/fat/fat_reader.h"
-#include "memory_device.h"
+#include "device/memory_device.h"
 
 using namespace ambrel;
 
 namespace {
+
+void PutLe(std::uint8_t* p, std::uint64_t v, int width) {
+  for (int i = 0; i < width; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
 
 // Boot sector of a volume with 512-byte sectors, one reserved sector, two
 // FATs of 4 sectors, and (FAT16) a 2-sector root directory.
 BootSector MakeBoot(bool fat32, std::uint8_t spc, std::uint64_t totalSectors) {
   BootSector b{};
   b[0] = 0xEB;
-  fuzz::PutLe(&b[11], 512, 2);
+  PutLe(&b[11], 512, 2);
   b[13] = spc;
-  fuzz::PutLe(&b[14], 1, 2);
+  PutLe(&b[14], 1, 2);
   b[16] = 2;
-  fuzz::PutLe(&b[17], fat32 ? 0 : 32, 2);
+  PutLe(&b[17], fat32 ? 0 : 32, 2);
   b[21] = 0xF8;
-  fuzz::PutLe(&b[22], fat32 ? 0 : 4, 2);
-  fuzz::PutLe(&b[32], totalSectors, 4);
+  PutLe(&b[22], fat32 ? 0 : 4, 2);
+  PutLe(&b[32], totalSectors, 4);
   if (fat32) {
-    fuzz::PutLe(&b[36], 4, 4);
-    fuzz::PutLe(&b[44], 2, 4);
+    PutLe(&b[36], 4, 4);
+    PutLe(&b[44], 2, 4);
   }
   b[510] = 0x55;
   b[511] = 0xAA;
@@ -56,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   p.fsKind = fat32 ? kFsFat32 : kFsFat16;
   p.sectorCount = image.size() / 512;
   p.bootSector = boot;
-  DiskHandle handle = HandleForDevice(std::make_shared<fuzz::MemoryDevice>(std::move(image)), "fuzz");
+  DiskHandle handle = HandleForDevice(std::make_shared<MemoryDevice>(std::move(image)), "fuzz");
   if (scanned) {
     std::vector<ClusterKindHit> hits;
     for (std::uint64_t lba = 0; lba < p.sectorCount; lba += 2) hits.push_back({lba, static_cast<std::uint16_t>(lba % 240)});

@@ -186,6 +186,19 @@ TEST(ExfatWalk, FoldersPointingBackAreEnteredOnce) {
   EXPECT_TRUE(paths.count("sub/back to root"));
 }
 
+TEST(ExfatWalk, LiveFolderKeepsItsEntriesOverAnEarlierDeletedSet) {
+  SyntheticVolume v;
+  v.Chain(2, 1);
+  v.Chain(10, 1);
+  v.Write(2, Cat({Set("old name", 10, 4096, true, true), Set("live", 10, 4096, true)}));
+  v.Write(10, Set("inside.txt", 20, 5));
+  ASSERT_TRUE(v.Read());
+  auto paths = test::NodePaths(v.partition.table);
+  EXPECT_TRUE(paths.count("live/inside.txt"));
+  EXPECT_TRUE(paths.count("old name"));
+  EXPECT_FALSE(paths.count("old name/inside.txt"));
+}
+
 TEST(ExfatExtents, BitmapDecidesBetweenChainAndContiguous) {
   SyntheticVolume v;
   v.partition.fat.assign(4096, 0);
@@ -230,7 +243,28 @@ TEST(ExfatExtents, FileOver4GiBIsCoveredWhole) {
   ASSERT_EQ(ExfatFileExtents(extents, node, p), 1u);
   EXPECT_EQ(extents[0].sectorCount * 512, ((node.size + 4095) / 4096) * 4096);
   auto sets = DecodeExfatEntries(Set("big.iso", 1000, node.size));
-  EXPECT_EQ(sets.at(0).size, node.size);
+  EXPECT_EQ(sets.at(0).size, std::uint64_t{node.size});
+}
+
+TEST(ExfatExtents, FileOver4GiBListedFromItsDirectory) {
+  // A volume of 2 Mi clusters of which only the first few are backed by
+  // bytes: the listing reads only directory clusters.
+  SyntheticVolume v;
+  const std::uint32_t clusters = 2u << 20;
+  Put(v.bytes.data() + 92, clusters, 4);
+  Put(v.partition.bootSector.data() + 92, clusters, 4);
+  v.partition.sectorCount = 32 + std::uint64_t(clusters) * 8;
+  const std::uint64_t size = (std::uint64_t(6) << 30) + 1;
+  v.Chain(2, 1);
+  v.Write(2, Cat({Set("disk image.iso", 100, size), Set("small.txt", 90, 10)}));
+  ASSERT_TRUE(v.Read());
+  auto paths = test::NodePaths(v.partition.table);
+  ASSERT_TRUE(paths.count("disk image.iso"));
+  const FoundFileNode* big = NodeAt(v.partition.table, paths["disk image.iso"]);
+  EXPECT_EQ(std::uint64_t{big->size}, size);
+  ExtentList extents;
+  ASSERT_EQ(ExfatFileExtents(extents, *big, v.partition), 1u);
+  EXPECT_EQ(extents[0].sectorCount, (size + 4095) / 4096 * 8);
 }
 
 TEST(ExfatRebuild, VolumeWithoutBootSectorFromItsDirectorySectors) {

@@ -32,7 +32,7 @@ TEST(ExfatFixture, ListsEveryManifestEntryWithItsDataAndAgreesWithFls) {
     EXPECT_EQ(IsFolderKind(k), m.directory) << m.path;
     EXPECT_EQ(k == kDeletedFile || k == kDeletedFolder, m.deleted) << m.path;
     if (m.directory) continue;
-    EXPECT_EQ(n->size, m.size) << m.path;
+    EXPECT_EQ(std::uint64_t{n->size}, m.size) << m.path;
     if (m.md5 == "-" || m.size == 0) continue;
     ExtentList extents;
     ASSERT_GT(ExfatFileExtents(extents, *n, p), 0u) << m.path;

@@ -89,7 +89,7 @@ TEST_P(FatFixture, ListsEveryManifestEntryWithItsDataAndAgreesWithFls) {
     if (!recycle) EXPECT_EQ(k == kDeletedFile || k == kDeletedFolder, m.deleted) << listed;
     else EXPECT_EQ(k, kDeletedFolder);
     if (m.directory) continue;
-    EXPECT_EQ(n->size, m.size) << listed;
+    EXPECT_EQ(std::uint64_t{n->size}, m.size) << listed;
     if (m.md5 == "-" || m.size == 0) continue;
     ExtentList extents;
     ASSERT_TRUE(FatFileExtents(p, *n, extents)) << listed;
@@ -144,7 +144,7 @@ TEST(FatReader, StopRequestEndsTheWalkWithFailure) {
   ASSERT_FALSE(image.empty());
   test::EnableParsing();
   PartitionInfo p = test::ImagePartition(image, kFsFat32);
-  std::atomic<std::uint32_t> stop{2};
+  std::atomic<int> stop{2};
   EXPECT_FALSE(ReadFatPartition(&stop, p));
 }
 

@@ -38,8 +38,9 @@ std::map<std::string, std::uint32_t> NodePaths(const FoundFileTable& table) {
       const FoundFileNode* c = NodeAt(table, n->childIds[i]);
       if (!c || c->id == kRootId) continue;
       std::string path = prefix.empty() ? c->name : prefix + "/" + c->name;
-      out.emplace(path, c->id);
-      walk(c->id, path, depth + 1);
+      const std::uint32_t childId = c->id;  // packed record: copy before binding
+      out.emplace(path, childId);
+      walk(childId, path, depth + 1);
     }
   };
   walk(kRootId, "", 0);

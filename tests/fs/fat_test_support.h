@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "device/block_device.h"
+#include "device/memory_device.h"
 #include "device/disk_handle.h"
 #include "device/partition_info.h"
 #include "fs/data_extent.h"
@@ -33,21 +33,6 @@ struct FlsEntry {
 bool FlsAvailable();
 std::vector<FlsEntry> RunFls(const std::string& imagePath);
 
-// A device over bytes held in memory.
-class VectorDevice : public BlockDevice {
- public:
-  explicit VectorDevice(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
-    if (offset >= bytes_.size()) return 0;
-    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, bytes_.size() - offset));
-    std::memcpy(buffer, bytes_.data() + offset, n);
-    return static_cast<std::int64_t>(n);
-  }
-  std::uint64_t SizeBytes() override { return bytes_.size(); }
-  std::string Path() const override { return "memory"; }
-
- private:
-  std::vector<std::uint8_t> bytes_;
-};
+using VectorDevice = MemoryDevice;
 
 }  // namespace ambrel::test

@@ -14,7 +14,7 @@
 namespace ambrel {
 namespace {
 
-using StopWord = std::atomic<std::uint32_t>;
+using StopWord = std::atomic<int>;
 
 constexpr int kMaxDirectoryDepth = 128;
 constexpr std::uint32_t kReadChunkSectors = 0x8000;  // 16 MiB per read
@@ -103,7 +103,8 @@ bool ReadDirectory(ExfatWalk& walk, std::uint32_t first, std::uint64_t byteLimit
   return !StopRequested(walk.stop);
 }
 
-void AddSet(ExfatWalk& walk, const ExfatFileSet& set, std::uint32_t parentId) {
+// Adds the node of a set; returns its id (0 when refused).
+std::uint32_t AddSet(ExfatWalk& walk, const ExfatFileSet& set, std::uint32_t parentId) {
   FoundFileNode node{};
   node.parentId = parentId;
   node.firstCluster = set.firstCluster;
@@ -115,19 +116,35 @@ void AddSet(ExfatWalk& walk, const ExfatFileSet& set, std::uint32_t parentId) {
   SetKind(node, static_cast<NodeKind>((set.deleted ? 0 : 1) | (set.directory ? 2 : 0)));
   node.name = CopyNodeName(set.name.c_str());
   std::uint32_t id = AddNode(walk.partition.table, node, false);
-  if (!id) return;
-  CountParsedNode(walk.progress, KindOf(node));
-  if (set.directory && set.size > 0) {
-    ++walk.depth;
-    ReadDirectory(walk, set.firstCluster, set.size, id);
-    --walk.depth;
-  }
+  if (id) CountParsedNode(walk.progress, KindOf(node));
+  return id;
 }
 
+struct PendingFolder {
+  std::uint32_t id;
+  std::uint32_t firstCluster;
+  std::uint64_t size;
+  bool deleted;
+};
+
+// Adds the sets of one directory, then enters its folders of non-zero size:
+// live ones first, so that a deleted set pointing at a live folder's
+// clusters does not claim them (each folder is read once).
 void ParseInto(ExfatWalk& walk, std::span<const std::uint8_t> buffer, std::uint32_t parentId) {
+  std::vector<PendingFolder> folders;
   ForEachExfatSet(buffer, [&](const ExfatFileSet& set) {
-    if (!StopRequested(walk.stop)) AddSet(walk, set, parentId);
+    if (StopRequested(walk.stop)) return;
+    std::uint32_t id = AddSet(walk, set, parentId);
+    if (id && set.directory && set.size > 0) folders.push_back({id, set.firstCluster, set.size, set.deleted});
   });
+  for (bool deleted : {false, true}) {
+    for (const PendingFolder& f : folders) {
+      if (f.deleted != deleted || StopRequested(walk.stop)) continue;
+      ++walk.depth;
+      ReadDirectory(walk, f.firstCluster, f.size, f.id);
+      --walk.depth;
+    }
+  }
 }
 
 ExfatWalk MakeWalk(const StopWord* stop, ScanProgress* progress, DiskHandle& handle, PartitionInfo& partition,

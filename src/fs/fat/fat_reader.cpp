@@ -8,13 +8,14 @@
 #include "app/settings.h"
 #include "catalog/node_table.h"
 #include "diag/log.h"
+#include "fs/allocation_map.h"
 #include "fs/fat/fat32_high_words.h"
 #include "fs/fat/fat_directory.h"
 
 namespace ambrel {
 namespace {
 
-using StopWord = std::atomic<std::uint32_t>;
+using StopWord = std::atomic<int>;
 
 constexpr std::uint64_t kMaxFatSectors = 0x40000;   // 128 MiB
 constexpr std::uint32_t kMaxDirectoryClusters = 1024;
@@ -61,13 +62,17 @@ void WalkFatDirectory(FatWalk& walk, std::uint32_t firstCluster, std::uint32_t p
   if (walk.kinds)
     RecoverFat32HighWords(walk.stop, walk.partition, before, after, true, *walk.kinds);
   if (table.count <= 5) return;
-  for (std::uint32_t id = before; id < after; ++id) {
-    const FoundFileNode* node = NodeAt(table, id);
-    if (!node || !IsFolderKind(KindOf(*node))) continue;
-    // Cluster 0 or 1 would read the root again: not a subdirectory.
-    if (node->firstCluster < 2) continue;
-    WalkFatDirectory(walk, node->firstCluster, id, depth + 1);
-    if (FatStopRequested(walk.stop)) return;
+  // Present folders first: a deleted folder whose cluster now belongs to a
+  // live one must not claim it (each directory is read once).
+  for (NodeKind kind : {kPresentFolder, kDeletedFolder}) {
+    for (std::uint32_t id = before; id < after; ++id) {
+      const FoundFileNode* node = NodeAt(table, id);
+      if (!node || KindOf(*node) != kind) continue;
+      // Cluster 0 or 1 would read the root again: not a subdirectory.
+      if (node->firstCluster < 2) continue;
+      WalkFatDirectory(walk, node->firstCluster, id, depth + 1);
+      if (FatStopRequested(walk.stop)) return;
+    }
   }
 }
 
@@ -106,22 +111,20 @@ bool LoadFat(PartitionInfo& partition, DiskHandle& handle, const StopWord* stopW
   return false;
 }
 
-bool LoadFatCopy(const PartitionInfo& partition, std::vector<std::uint8_t>& allocationMap) {
-  allocationMap.clear();
+bool LoadFatCopy(const PartitionInfo& partition) {
+  ClearAllocationMap();
   auto g = FatGeometryOf(partition);
   if (!g) return false;
   std::uint64_t fs = LoadableFatSectors(*g, partition);
   if (fs == 0) return false;
   DiskHandle handle;
   if (!OpenPartition(partition, handle)) return false;
-  allocationMap.assign(fs * kSectorSize + 4, 0);
-  bool ok = ReadRange(handle, g->fatStart, fs, allocationMap.data());
+  std::vector<std::uint8_t> map(fs * kSectorSize + 4, 0);
+  bool ok = ReadRange(handle, g->fatStart, fs, map.data());
   handle.Close();
-  if (!ok) {
-    allocationMap.clear();
-    return false;
-  }
-  allocationMap.resize(fs * kSectorSize);
+  if (!ok) return false;
+  map.resize(fs * kSectorSize);
+  SetAllocationMap(std::move(map));
   return true;
 }
 
