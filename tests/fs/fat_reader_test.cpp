@@ -144,7 +144,7 @@ TEST(FatReader, StopRequestEndsTheWalkWithFailure) {
   ASSERT_FALSE(image.empty());
   test::EnableParsing();
   PartitionInfo p = test::ImagePartition(image, kFsFat32);
-  std::atomic<int> stop{2};
+  std::atomic<std::uint32_t> stop{2};
   EXPECT_FALSE(ReadFatPartition(&stop, p));
 }
 

@@ -14,7 +14,7 @@
 namespace ambrel {
 namespace {
 
-using StopWord = std::atomic<int>;
+using StopWord = std::atomic<std::uint32_t>;
 
 constexpr int kMaxDirectoryDepth = 128;
 constexpr std::uint32_t kReadChunkSectors = 0x8000;  // 16 MiB per read

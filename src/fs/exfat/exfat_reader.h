@@ -26,14 +26,14 @@ inline constexpr std::uint64_t kExfatRootByteLimit = 0x10000;
 inline constexpr std::uint64_t kExfatMaxDirectoryBytes = 256ull << 20;
 
 // Lists the whole partition (FsKind 4). Needs "ParseFileSys" = "1".
-bool ReadExfatPartition(const std::atomic<int>* stopWord, PartitionInfo& partition);
+bool ReadExfatPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition);
 // The same over a handle the caller opened (tests, in-memory devices).
-bool ReadExfatVolume(const std::atomic<int>* stopWord, PartitionInfo& partition,
+bool ReadExfatVolume(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
                      DiskHandle& handle);
 
 // Reads one directory's clusters (up to byteLimit bytes) and parses them,
 // entering subdirectories. False on a stop request or a bad first cluster.
-bool ReadExfatDirectory(const std::atomic<int>* stopWord, ScanProgress* progress,
+bool ReadExfatDirectory(const std::atomic<std::uint32_t>* stopWord, ScanProgress* progress,
                         DiskHandle& handle, PartitionInfo& partition, std::uint32_t firstCluster,
                         std::uint64_t byteLimit, std::uint32_t parentId);
 
@@ -41,7 +41,7 @@ bool ReadExfatDirectory(const std::atomic<int>* stopWord, ScanProgress* progress
 // each subdirectory of non-zero size once (a folder already read, or deeper
 // than the depth cap, is not entered again).
 void ParseExfatEntries(ScanProgress* progress, DiskHandle& handle,
-                       const std::atomic<int>* stopWord, PartitionInfo& partition,
+                       const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
                        const std::uint8_t* buffer, std::uint64_t byteLength, std::uint32_t parentId);
 
 // Data extents of a file: its FAT chain while the next cluster is allocated
@@ -61,7 +61,7 @@ bool IsExfatVolumeAt(std::span<const std::uint8_t> bootSector, DiskHandle& handl
 // deep scan found (its "Exfat root dir entry" and "Exfat dir entry" hits) and
 // appends it to `partitions`. False when no cluster size or heap can be
 // estimated, or a known volume already has its heap there.
-bool RebuildExfatFromScan(const std::atomic<int>* stopWord, ScanProgress* progress,
+bool RebuildExfatFromScan(const std::atomic<std::uint32_t>* stopWord, ScanProgress* progress,
                           DiskHandle& handle, const std::string& displayName,
                           std::span<const std::uint64_t> directoryHitLbas,
                           std::vector<PartitionInfo>& partitions);

@@ -110,7 +110,7 @@ std::uint32_t EstimateExfatClusterSize(std::span<const std::uint64_t> runStarts)
   return spc;
 }
 
-bool RebuildExfatFromScan(const std::atomic<int>* stopWord, ScanProgress* progress, DiskHandle& handle,
+bool RebuildExfatFromScan(const std::atomic<std::uint32_t>* stopWord, ScanProgress* progress, DiskHandle& handle,
                           const std::string& displayName, std::span<const std::uint64_t> directoryHitLbas,
                           std::vector<PartitionInfo>& partitions) {
   if (GetSetting("ParseFileSys") != "1") return false;

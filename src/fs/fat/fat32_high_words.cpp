@@ -131,7 +131,7 @@ ClusterKindTable ClusterKindTableFromScan(const FatGeometry& geometry) {
   return ClusterKindTable(geometry, g_hits);
 }
 
-bool RecoverFat32HighWords(const std::atomic<int>* stopWord, PartitionInfo& partition,
+bool RecoverFat32HighWords(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
                            std::uint32_t firstId, std::uint32_t endId, bool deletedDirsOnly,
                            const ClusterKindTable& kinds) {
   auto g = FatGeometryOf(partition);

@@ -52,7 +52,7 @@ inline constexpr std::uint64_t kMaxClusterKinds = 0x4000000;
 // word from the closest-in-time neighbours and, for typed entries, from the
 // cluster kinds. Needs a completed scan, FAT32, a loaded FAT and a range of
 // at least 6 ids; false otherwise.
-bool RecoverFat32HighWords(const std::atomic<int>* stopWord, PartitionInfo& partition,
+bool RecoverFat32HighWords(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
                            std::uint32_t firstId, std::uint32_t endId, bool deletedDirsOnly,
                            const ClusterKindTable& kinds);
 

@@ -15,7 +15,7 @@
 namespace ambrel {
 namespace {
 
-using StopWord = std::atomic<int>;
+using StopWord = std::atomic<std::uint32_t>;
 
 constexpr std::uint64_t kMaxFatSectors = 0x40000;   // 128 MiB
 constexpr std::uint32_t kMaxDirectoryClusters = 1024;

@@ -19,7 +19,7 @@
 namespace ambrel {
 
 // The shared scan state word: 0 running, 1 paused, 2 stop requested, 3 finished.
-inline bool FatStopRequested(const std::atomic<int>* stopWord) {
+inline bool FatStopRequested(const std::atomic<std::uint32_t>* stopWord) {
   return stopWord && stopWord->load(std::memory_order_relaxed) == 2;
 }
 
@@ -30,15 +30,15 @@ bool MarkDirectoryVisited(std::uint64_t lba);
 
 // Reads and lists the whole partition (FsKind 10 or 11). Needs the setting
 // "ParseFileSys" = "1". Nodes added before a stop request stay, unlinked.
-bool ReadFatPartition(const std::atomic<int>* stopWord, PartitionInfo& partition);
+bool ReadFatPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition);
 // The same over a handle the caller opened (tests, in-memory devices).
-bool ReadFatVolume(const std::atomic<int>* stopWord, PartitionInfo& partition,
+bool ReadFatVolume(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
                    DiskHandle& handle);
 
 // Loads the first FAT into partition.fat: capped at 0x40000 sectors, falling
 // back to the second copy and then sector by sector. False when a read
 // failed (the buffer is still kept) or on a stop request.
-bool LoadFat(PartitionInfo& partition, DiskHandle& handle, const std::atomic<int>* stopWord);
+bool LoadFat(PartitionInfo& partition, DiskHandle& handle, const std::atomic<std::uint32_t>* stopWord);
 
 // Reads the first FAT copy into the allocation map the deep scan consults
 // (fs/allocation_map.h); the map is emptied when the read fails or the FAT
@@ -48,7 +48,7 @@ bool LoadFatCopy(const PartitionInfo& partition);
 // Reads one directory (cluster 0 = the root) into `buffer`: at most 1024
 // clusters; a subdirectory must begin with "." and "..". Returns the byte
 // count, 0 when nothing was read, it was already visited, or on a stop.
-std::uint64_t ReadFatDirectory(PartitionInfo& partition, const std::atomic<int>* stopWord,
+std::uint64_t ReadFatDirectory(PartitionInfo& partition, const std::atomic<std::uint32_t>* stopWord,
                                DiskHandle& handle, std::uint32_t firstCluster,
                                std::vector<std::uint8_t>& buffer);
 
