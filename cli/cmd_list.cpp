@@ -1,29 +1,19 @@
 // ambrel-cli list: parses the file systems of a disk, a volume or an image and
 // prints the rebuilt tree of each volume, live and deleted entries alike.
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "app/progress.h"
 #include "app/settings.h"
 #include "catalog/node_table.h"
 #include "commands.h"
 #include "common/text.h"
 #include "device/disk_handle.h"
 #include "device/partition_info.h"
-#include "device/partition_table.h"
-#include "fs/exfat/exfat_boot_sector.h"
-#include "fs/fat/fat_boot_sector.h"
-#include "fs/ntfs/ntfs_boot_sector.h"
-#include "fs/ntfs/ntfs_volume.h"
-#include "fs/exfat/exfat_reader.h"
-#include "fs/parse_file_system.h"
 #include "fs/views/recycle_bin.h"
+#include "volume_loader.h"
 
 namespace ambrel::cli {
 namespace {
@@ -35,11 +25,6 @@ struct ListOptions {
   int partition = 0;  // 0 = every volume
   Scope scope = Scope::kAll;
   bool json = false;
-};
-
-struct Volume {
-  int number = 0;
-  PartitionInfo info;
 };
 
 struct Entry {
@@ -71,58 +56,6 @@ bool ParseArguments(int argc, char** argv, ListOptions& options) {
     }
   }
   return !options.path.empty();
-}
-
-std::int32_t FsKindOfBootSector(const BootSector& boot) {
-  const ByteSpan sector(boot.data(), boot.size());
-  if (IsNtfsBootSector(sector)) return kFsNtfs;
-  if (IsExfatBootSector(sector)) return kFsExfat;
-  if (IsFat32BootSector(sector)) return kFsFat32;
-  if (IsFat16BootSector(sector)) return kFsFat16;
-  return kFsUnknown;
-}
-
-const char* FsKindName(std::int32_t kind) {
-  switch (kind) {
-    case kFsNtfs:
-      return "NTFS";
-    case kFsFat32:
-      return "FAT32";
-    case kFsFat16:
-      return "FAT16";
-    case kFsExfat:
-      return "exFAT";
-    default:
-      return "unknown";
-  }
-}
-
-Volume MakeVolume(DiskHandle& disk, const std::string& path, int number, std::uint64_t start,
-                  std::uint64_t sectors) {
-  Volume v;
-  v.number = number;
-  PartitionInfo& p = v.info;
-  p.startLba = start;
-  p.sectorCount = sectors;
-  p.diskSectorCount = disk.sizeBytes / kSectorSize;
-  p.diskPath = path;
-  p.volumePath = path;
-  p.displayName = Format("%s #%d", path.c_str(), number);
-  if (ReadSectors(disk, start, 1, p.bootSector.data())) p.fsKind = FsKindOfBootSector(p.bootSector);
-  p.fsName = FsKindName(p.fsKind);
-  return v;
-}
-
-// The volumes of a disk (its partition table) or the one volume of a volume
-// image.
-std::vector<Volume> FindVolumes(DiskHandle& disk, const std::string& path) {
-  std::vector<Volume> volumes;
-  PartitionTable table = ReadPartitionTable(disk);
-  for (const TablePartition& part : table.partitions)
-    volumes.push_back(MakeVolume(disk, path, part.number, part.startLba, part.sectorCount));
-  if (table.kind != TableKind::kNone) return volumes;
-  volumes.push_back(MakeVolume(disk, path, 1, 0, disk.sizeBytes / kSectorSize));
-  return volumes;
 }
 
 std::string FormatTime(PackedTime t) {
@@ -213,36 +146,6 @@ void PrintVolumeJson(const Volume& v, const std::vector<Entry>& entries, bool fi
   std::printf("]}");
 }
 
-// Parses on a worker thread; the main thread shows the stage-1 counters on
-// stderr once the parse has taken more than a second.
-bool ParseWithProgress(PartitionInfo& partition) {
-  std::atomic<std::uint32_t> stopWord{0};
-  std::atomic<bool> done{false};
-  bool result = false;
-  ClearProgress();
-  std::thread worker([&] {
-    result = ParseFileSystem(&stopWord, partition);
-    done = true;
-  });
-  const auto start = std::chrono::steady_clock::now();
-  bool shown = false;
-  while (!done) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    ScanProgress p;
-    if (TakeProgress(p) && p.stage == kStageParse &&
-        std::chrono::steady_clock::now() - start > std::chrono::seconds(1)) {
-      std::fprintf(stderr,
-                   "\rparsing %s: %d files, %d folders, %d deleted files, %d deleted folders",
-                   partition.displayName.c_str(), p.u.parse.presentFiles, p.u.parse.presentDirs,
-                   p.u.parse.deletedFiles, p.u.parse.deletedDirs);
-      shown = true;
-    }
-  }
-  worker.join();
-  if (shown) std::fprintf(stderr, "\n");
-  return result;
-}
-
 int RunList(int argc, char** argv) {
   ListOptions options;
   if (!ParseArguments(argc, argv, options)) {
@@ -272,14 +175,7 @@ int RunList(int argc, char** argv) {
       status = 1;
       continue;
     }
-    if (v.info.fsKind == kFsNtfs || v.info.fsKind == kFsExfat) {
-      DiskHandle volumeHandle;
-      if (OpenPartition(v.info, volumeHandle)) {
-        if (v.info.fsKind == kFsNtfs) ReadNtfsVolumeLabel(volumeHandle, v.info);
-        else ReadExfatVolumeLabel(v.info, volumeHandle);
-      }
-    }
-    if (!ParseWithProgress(v.info)) {
+    if (!LoadVolume(v)) {
       std::fprintf(stderr, "ambrel-cli list: volume %d (%s): the file system could not be read\n",
                    v.number, v.info.fsName.c_str());
       status = 1;

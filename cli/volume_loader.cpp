@@ -41,6 +41,9 @@ void ReadLabel(PartitionInfo& p) {
   if (!OpenPartition(p, handle)) return;
   if (p.fsKind == kFsNtfs) ReadNtfsVolumeLabel(handle, p);
   if (p.fsKind == kFsExfat) ReadExfatVolumeLabel(p, handle);
+  if (p.fsKind == kFsFat16 || p.fsKind == kFsFat32)
+    p.volumeLabel = FatBootSectorLabel(ByteSpan(p.bootSector.data(), p.bootSector.size()),
+                                       p.fsKind == kFsFat32);
 }
 
 }  // namespace

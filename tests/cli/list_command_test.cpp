@@ -82,6 +82,17 @@ TEST_F(ListCommand, ScopesAndJson) {
             std::string::npos);
 }
 
+TEST_F(ListCommand, EveryVolumeOfADiskImageWithItsLabel) {
+  const std::string disk = ambrel::test::FixtureImage("disk-mbr");
+  ASSERT_FALSE(disk.empty());
+  const CliRun run = RunCli("list '" + disk + "'");
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("# volume 1: FAT16 \"AMB_FAT16\", start 2048,"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("# volume 2: FAT32 \"AMB_FAT32\", start 67584,"), std::string::npos);
+  EXPECT_NE(run.out.find("# volume 5: NTFS \"AmbrelNTFS\", start 151552,"), std::string::npos);
+  EXPECT_NE(run.out.find("# volume 6: exFAT \"AmbExfat\", start 186368,"), std::string::npos);
+}
+
 TEST_F(ListCommand, ClearErrors) {
   const CliRun notFs = RunCli("list '" + ambrel::test::SourceDir() + "/fixtures/make-ntfs.sh'");
   EXPECT_EQ(notFs.status, 1);

@@ -2,6 +2,8 @@
 // 512-byte sector.
 #pragma once
 
+#include <string>
+
 #include "common/byte_cursor.h"
 
 namespace ambrel {
@@ -13,5 +15,10 @@ bool IsFat16BootSector(ByteSpan sector);
 // 0x55AA end mark; "FAT3" at 82 and '2' at 86; 0xEB or 0xE9 at 0; the same
 // bytes-per-sector, cluster, FAT count, media and geometry rules.
 bool IsFat32BootSector(ByteSpan sector);
+
+// The 11-byte volume label of a FAT16 (offset 43) or FAT32 (offset 71) boot
+// sector with an extended boot signature 0x29, blanks trimmed; empty when
+// there is none or it reads "NO NAME".
+std::string FatBootSectorLabel(ByteSpan sector, bool fat32);
 
 }  // namespace ambrel
