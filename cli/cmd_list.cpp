@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,6 @@
 
 namespace ambrel::cli {
 namespace {
-
-enum class Scope { kAll, kPresent, kDeleted, kRecycle };
 
 struct ListOptions {
   std::string path;
@@ -36,17 +35,11 @@ const char* const kUsage =
     "list PATH [--partition N] [--deleted|--present|--recycle] [--json]";
 
 bool ParseArguments(int argc, char** argv, ListOptions& options) {
+  bool valid = true;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--partition" && i + 1 < argc) {
-      options.partition = std::atoi(argv[++i]);
-      if (options.partition <= 0) return false;
-    } else if (arg == "--deleted") {
-      options.scope = Scope::kDeleted;
-    } else if (arg == "--present") {
-      options.scope = Scope::kPresent;
-    } else if (arg == "--recycle") {
-      options.scope = Scope::kRecycle;
+    if (ParseVolumeOption(argc, argv, i, options.partition, options.scope, valid)) {
+      if (!valid) return false;
     } else if (arg == "--json") {
       options.json = true;
     } else if (!arg.empty() && arg[0] != '-' && options.path.empty()) {
@@ -111,11 +104,11 @@ std::string JsonText(const std::string& s) {
   return out + "\"";
 }
 
-void PrintVolumeText(const Volume& v, const std::vector<Entry>& entries) {
-  std::printf("# volume %d: %s \"%s\", start %llu, %llu sectors, %zu entries\n", v.number,
-              v.info.fsName.c_str(), v.info.volumeLabel.c_str(),
-              static_cast<unsigned long long>(v.info.startLba),
-              static_cast<unsigned long long>(v.info.sectorCount), entries.size());
+void PrintVolumeText(int number, const PartitionInfo& info, const std::vector<Entry>& entries) {
+  std::printf("# volume %d: %s \"%s\", start %llu, %llu sectors, %zu entries\n", number,
+              info.fsName.c_str(), info.volumeLabel.c_str(),
+              static_cast<unsigned long long>(info.startLba),
+              static_cast<unsigned long long>(info.sectorCount), entries.size());
   for (const Entry& e : entries) {
     const NodeKind kind = KindOf(*e.node);
     std::printf("%c %-7s %7u %12llu  %s  %s  %s\n", IsFolderKind(kind) ? 'd' : 'r',
@@ -125,13 +118,14 @@ void PrintVolumeText(const Volume& v, const std::vector<Entry>& entries) {
   }
 }
 
-void PrintVolumeJson(const Volume& v, const std::vector<Entry>& entries, bool first) {
+void PrintVolumeJson(int number, const PartitionInfo& info, const std::vector<Entry>& entries,
+                     bool first) {
   std::printf(
       "%s{\"volume\":%d,\"fs\":%s,\"label\":%s,\"startLba\":%llu,\"sectors\":%llu,"
       "\"entries\":[",
-      first ? "" : ",", v.number, JsonText(v.info.fsName).c_str(),
-      JsonText(v.info.volumeLabel).c_str(), static_cast<unsigned long long>(v.info.startLba),
-      static_cast<unsigned long long>(v.info.sectorCount));
+      first ? "" : ",", number, JsonText(info.fsName).c_str(),
+      JsonText(info.volumeLabel).c_str(), static_cast<unsigned long long>(info.startLba),
+      static_cast<unsigned long long>(info.sectorCount));
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const Entry& e = entries[i];
     const NodeKind kind = KindOf(*e.node);
@@ -183,23 +177,17 @@ int RunList(int argc, char** argv) {
     }
     // The deleted and present listings are the two halves of the deletion
     // split: a present file inside a deleted folder goes with its folder.
-    PartitionInfo view;
-    const PartitionInfo* shown = &v.info;
-    if (options.scope == Scope::kDeleted || options.scope == Scope::kPresent) {
-      SplitByDeletion(v.info, view);
-      if (options.scope == Scope::kDeleted) shown = &view;
-    } else if (options.scope == Scope::kRecycle) {
-      if (!BuildRecycleBinView(v.info, view)) {
+    const std::unique_ptr<PartitionInfo> shown = ScopedVolume(options.scope, v.info);
+    if (!shown) {
+      if (options.scope == Scope::kRecycle)
         std::fprintf(stderr, "ambrel-cli list: volume %d has no recycle bin holding files\n", v.number);
-        continue;
-      }
-      shown = &view;
+      continue;
     }
     const std::vector<Entry> entries = CollectEntries(shown->table);
     if (options.json) {
-      PrintVolumeJson(v, entries, !listedAny);
+      PrintVolumeJson(v.number, *shown, entries, !listedAny);
     } else {
-      PrintVolumeText(v, entries);
+      PrintVolumeText(v.number, *shown, entries);
     }
     listedAny = true;
   }

@@ -27,7 +27,6 @@
 namespace ambrel::cli {
 namespace {
 
-enum class Scope { kAll, kDeleted, kPresent, kRecycle };
 
 struct RecoverOptions {
   std::string path;
@@ -69,21 +68,15 @@ std::vector<std::string> SplitKeywords(const std::string& text) {
 
 bool ParseArguments(int argc, char** argv, RecoverOptions& o) {
   bool outGiven = false;  // an empty --out is left to the target check
+  bool valid = true;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
     if (arg == "--out" && hasValue) {
       o.out = argv[++i];
       outGiven = true;
-    } else if (arg == "--partition" && hasValue) {
-      o.partition = std::atoi(argv[++i]);
-      if (o.partition <= 0) return false;
-    } else if (arg == "--deleted") {
-      o.scope = Scope::kDeleted;
-    } else if (arg == "--present") {
-      o.scope = Scope::kPresent;
-    } else if (arg == "--recycle") {
-      o.scope = Scope::kRecycle;
+    } else if (ParseVolumeOption(argc, argv, i, o.partition, o.scope, valid)) {
+      if (!valid) return false;
     } else if (arg == "--filter" && hasValue) {
       o.keywords = SplitKeywords(argv[++i]);
     } else if (arg == "--overwrite" && hasValue) {
@@ -106,21 +99,6 @@ bool ParseArguments(int argc, char** argv, RecoverOptions& o) {
   }
   o.parameters.folder = o.out;
   return !o.path.empty() && outGiven;
-}
-
-// The volume as the chosen scope shows it; null when the scope leaves
-// nothing of it.
-std::unique_ptr<PartitionInfo> ScopedVolume(Scope scope, PartitionInfo& volume) {
-  auto part = std::make_unique<PartitionInfo>();
-  if (scope == Scope::kAll) {
-    *part = std::move(volume);
-    return part;
-  }
-  if (scope == Scope::kRecycle) return BuildRecycleBinView(volume, *part) ? std::move(part) : nullptr;
-  if (!SplitByDeletion(volume, *part)) return nullptr;
-  if (scope == Scope::kDeleted) return part;
-  *part = std::move(volume);  // SplitByDeletion left the present items here
-  return part;
 }
 
 // Applies the search filter for the keywords and switches to its view;

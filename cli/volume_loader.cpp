@@ -1,6 +1,7 @@
 #include "volume_loader.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "fs/ntfs/ntfs_boot_sector.h"
 #include "fs/ntfs/ntfs_volume.h"
 #include "fs/parse_file_system.h"
+#include "fs/views/recycle_bin.h"
 
 namespace ambrel::cli {
 
@@ -94,6 +96,36 @@ bool LoadVolume(Volume& volume) {
   if (shown) std::fprintf(stderr, "\n");
   if (result) ReadLabel(partition);
   return result;
+}
+
+bool ParseVolumeOption(int argc, char** argv, int& i, int& partition, Scope& scope, bool& valid) {
+  const std::string arg = argv[i];
+  if (arg == "--partition" && i + 1 < argc) {
+    partition = std::atoi(argv[++i]);
+    if (partition <= 0) valid = false;
+  } else if (arg == "--deleted") {
+    scope = Scope::kDeleted;
+  } else if (arg == "--present") {
+    scope = Scope::kPresent;
+  } else if (arg == "--recycle") {
+    scope = Scope::kRecycle;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<PartitionInfo> ScopedVolume(Scope scope, PartitionInfo& volume) {
+  auto part = std::make_unique<PartitionInfo>();
+  if (scope == Scope::kAll) {
+    *part = std::move(volume);
+    return part;
+  }
+  if (scope == Scope::kRecycle) return BuildRecycleBinView(volume, *part) ? std::move(part) : nullptr;
+  if (!SplitByDeletion(volume, *part)) return nullptr;
+  if (scope == Scope::kDeleted) return part;
+  *part = std::move(volume);  // the split left the present items here
+  return part;
 }
 
 }  // namespace ambrel::cli

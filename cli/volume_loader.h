@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,5 +29,18 @@ std::vector<Volume> FindVolumes(DiskHandle& disk, const std::string& path);
 // volume label. False when the volume is not NTFS, FAT or exFAT or cannot
 // be read.
 bool LoadVolume(Volume& volume);
+
+// Which entries of a volume a command works on.
+enum class Scope { kAll, kPresent, kDeleted, kRecycle };
+
+// Reads a volume-choosing option at argv[i] (--partition N, --deleted,
+// --present, --recycle), advancing i past its value. Returns false when
+// argv[i] is not such an option; `valid` turns false on a bad value.
+bool ParseVolumeOption(int argc, char** argv, int& i, int& partition, Scope& scope, bool& valid);
+
+// The volume as the scope shows it (the present or deleted half of the
+// deletion split, or the recycle-bin view); takes the volume's table.
+// Null when the scope leaves nothing of it.
+std::unique_ptr<PartitionInfo> ScopedVolume(Scope scope, PartitionInfo& volume);
 
 }  // namespace ambrel::cli
