@@ -10,6 +10,7 @@
 #include "app/settings.h"
 #include "catalog/node_table.h"
 #include "commands.h"
+#include "device_output.h"
 #include "common/text.h"
 #include "device/disk_handle.h"
 #include "device/partition_info.h"
@@ -89,21 +90,6 @@ std::vector<Entry> CollectEntries(const FoundFileTable& table) {
   return entries;
 }
 
-std::string JsonText(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      out += Format("\\u%04x", c);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
 void PrintVolumeText(int number, const PartitionInfo& info, const std::vector<Entry>& entries) {
   std::printf("# volume %d: %s \"%s\", start %llu, %llu sectors, %zu entries\n", number,
               info.fsName.c_str(), info.volumeLabel.c_str(),
@@ -123,8 +109,8 @@ void PrintVolumeJson(int number, const PartitionInfo& info, const std::vector<En
   std::printf(
       "%s{\"volume\":%d,\"fs\":%s,\"label\":%s,\"startLba\":%llu,\"sectors\":%llu,"
       "\"entries\":[",
-      first ? "" : ",", number, JsonText(info.fsName).c_str(),
-      JsonText(info.volumeLabel).c_str(), static_cast<unsigned long long>(info.startLba),
+      first ? "" : ",", number, JsonQuote(info.fsName).c_str(),
+      JsonQuote(info.volumeLabel).c_str(), static_cast<unsigned long long>(info.startLba),
       static_cast<unsigned long long>(info.sectorCount));
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const Entry& e = entries[i];
@@ -132,10 +118,10 @@ void PrintVolumeJson(int number, const PartitionInfo& info, const std::vector<En
     std::printf(
         "%s\n{\"id\":%u,\"path\":%s,\"type\":\"%s\",\"deleted\":%s,\"size\":%llu,"
         "\"created\":%s,\"modified\":%s}",
-        i ? "," : "", e.node->id, JsonText(e.path).c_str(), IsFolderKind(kind) ? "dir" : "file",
+        i ? "," : "", e.node->id, JsonQuote(e.path).c_str(), IsFolderKind(kind) ? "dir" : "file",
         IsDeletedKind(kind) ? "true" : "false", static_cast<unsigned long long>(e.node->size),
-        JsonText(FormatTime(e.node->created)).c_str(),
-        JsonText(FormatTime(e.node->modified)).c_str());
+        JsonQuote(FormatTime(e.node->created)).c_str(),
+        JsonQuote(FormatTime(e.node->modified)).c_str());
   }
   std::printf("]}");
 }

@@ -160,29 +160,13 @@ class ProgressBar final : public SaveProgressView {
   std::chrono::steady_clock::time_point start_;
 };
 
-std::string JsonString(const std::string& text) {
-  std::string out(1, '"');
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      out += Format("\\u%04x", c);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  out.append(1, '"');
-  return out;
-}
-
 void PrintJson(const RecoverOptions& o, const SaveRunResult& r, const SelectionTotal& chosen,
                const std::vector<std::string>& messages, int status) {
   auto list = [](const std::vector<std::string>& texts) {
     std::string out;
     for (const std::string& t : texts) {
       if (!out.empty()) out.append(1, ',');
-      out.append(JsonString(t));
+      out.append(JsonQuote(t));
     }
     return out;
   };
@@ -190,7 +174,7 @@ void PrintJson(const RecoverOptions& o, const SaveRunResult& r, const SelectionT
   std::printf("{\"source\":%s,\"target\":%s,\"outputFolder\":%s,\"started\":%s,\"completed\":%s,"
               "\"chosenFiles\":%llu,\"chosenBytes\":%llu,\"files\":%u,\"bytes\":%llu,\"reads\":%u,"
               "\"readErrors\":%u,\"failedFiles\":[%s],\"report\":[%s],\"status\":%d}\n",
-              JsonString(o.path).c_str(), JsonString(o.out).c_str(), JsonString(r.outputFolder).c_str(),
+              JsonQuote(o.path).c_str(), JsonQuote(o.out).c_str(), JsonQuote(r.outputFolder).c_str(),
               r.started ? "true" : "false", r.completed ? "true" : "false",
               static_cast<unsigned long long>(chosen.files), static_cast<unsigned long long>(chosen.bytes), r.files,
               static_cast<unsigned long long>(r.bytes), r.reads, r.readErrors, failed.c_str(), report.c_str(),
