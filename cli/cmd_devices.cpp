@@ -9,6 +9,7 @@
 #include "commands.h"
 #include "device/device_enum.h"
 #include "device_output.h"
+#include "fs/boot_probe.h"
 
 namespace ambrel::cli {
 namespace {
@@ -57,7 +58,7 @@ int RunDevices(int argc, char** argv) {
     }
   }
   std::vector<DeviceInfo> rows;
-  if (!EnumerateDevices(rows, 0) && DiskList().empty()) {
+  if (!EnumerateDevices(rows, 0, JudgeSector) && DiskList().empty()) {
     std::fprintf(stderr, "ambrel-cli devices: no disk could be opened (reading raw disks needs root)\n");
     return 1;
   }

@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "device/device_enum.h"
 #include "device_output.h"
+#include "fs/boot_probe.h"
 
 namespace ambrel::cli {
 namespace {
@@ -52,7 +53,7 @@ int RunInfo(int argc, char** argv) {
   }
   DiskDescription description;
   std::string why;
-  if (!DescribeDisk(path, description, &why)) {
+  if (!DescribeDisk(path, description, JudgeSector, &why)) {
     std::fprintf(stderr, "ambrel-cli info: %s: %s\n", path.c_str(), why.c_str());
     return 1;
   }

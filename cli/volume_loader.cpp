@@ -8,12 +8,13 @@
 
 #include "app/progress.h"
 #include "common/text.h"
+#include "device/device_enum.h"
 #include "device/partition_table.h"
+#include "device/window_device.h"
 #include "device_output.h"
-#include "fs/exfat/exfat_boot_sector.h"
+#include "fs/boot_probe.h"
 #include "fs/exfat/exfat_reader.h"
 #include "fs/fat/fat_boot_sector.h"
-#include "fs/ntfs/ntfs_boot_sector.h"
 #include "fs/ntfs/ntfs_volume.h"
 #include "fs/parse_file_system.h"
 #include "fs/views/recycle_bin.h"
@@ -33,8 +34,17 @@ Volume MakeVolume(DiskHandle& disk, const std::string& path, int number, std::ui
   p.diskPath = path;
   p.volumePath = path;
   p.displayName = Format("%s #%d", path.c_str(), number);
-  if (ReadSectors(disk, start, 1, p.bootSector.data())) p.fsKind = FsKindOfBootSector(p.bootSector);
-  p.fsName = FsKindName(p.fsKind);
+  auto window = std::make_shared<WindowDevice>(disk.device, start * kSectorSize,
+                                               sectors * kSectorSize, path);
+  DiskHandle volumeHandle = HandleForDevice(window, path);
+  SectorVerdict verdict;
+  if (DetectFsKind(volumeHandle, sectors, JudgeSector, verdict, p.bootSector)) {
+    p.fsKind = verdict.fsKind;
+    p.fsName = verdict.fsKind == kFsFat16 ? verdict.fsName : FsKindName(p.fsKind);
+    v.truncated = verdict.truncated;
+  } else {
+    p.fsName = FsKindName(p.fsKind);
+  }
   return v;
 }
 
@@ -50,18 +60,9 @@ void ReadLabel(PartitionInfo& p) {
 
 }  // namespace
 
-std::int32_t FsKindOfBootSector(const BootSector& boot) {
-  const ByteSpan sector(boot.data(), boot.size());
-  if (IsNtfsBootSector(sector)) return kFsNtfs;
-  if (IsExfatBootSector(sector)) return kFsExfat;
-  if (IsFat32BootSector(sector)) return kFsFat32;
-  if (IsFat16BootSector(sector)) return kFsFat16;
-  return kFsUnknown;
-}
-
 std::vector<Volume> FindVolumes(DiskHandle& disk, const std::string& path) {
   std::vector<Volume> volumes;
-  const PartitionTable table = ReadPartitionTable(disk);
+  const PartitionTable table = ReadPartitionTable(disk, JudgeSector);
   for (const TablePartition& part : table.partitions)
     volumes.push_back(MakeVolume(disk, path, part.number, part.startLba, part.sectorCount));
   if (table.kind == TableKind::kNone)

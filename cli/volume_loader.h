@@ -15,11 +15,9 @@ namespace ambrel::cli {
 
 struct Volume {
   int number = 0;  // partition number, 1 for a volume without a table
+  bool truncated = false;  // the boot sector describes more sectors than the device holds
   PartitionInfo info;
 };
-
-// The file-system kind named by a boot sector (0 when none).
-std::int32_t FsKindOfBootSector(const BootSector& boot);
 
 // Every volume of the opened device; `path` is recorded as its disk path.
 std::vector<Volume> FindVolumes(DiskHandle& disk, const std::string& path);

@@ -12,6 +12,7 @@
 #include "device/memory_device.h"
 #include "device/partition_table.h"
 #include "device/window_device.h"
+#include "fs/boot_probe.h"
 #include "fs/exfat/exfat_boot_sector.h"
 #include "fs/fat/fat_boot_sector.h"
 #include "fs/ntfs/ntfs_boot_sector.h"
@@ -51,19 +52,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)IsFat16BootSector(sector);
     (void)IsFat32BootSector(sector);
     (void)IsExfatBootSector(sector);
+    (void)JudgeSector(sector, size / 512);
   }
   // The same bytes as a disk of their own size and as a 64 GiB disk.
   for (std::uint64_t total : {static_cast<std::uint64_t>(size), std::uint64_t{64} << 30}) {
     auto device = std::make_shared<RepeatingDevice>(data, size, total);
     DiskHandle disk = HandleForDevice(device, "fuzz");
-    PartitionTable table = ReadPartitionTable(disk);
+    PartitionTable table = ReadPartitionTable(disk, JudgeSector);
     for (const TablePartition& p : table.partitions) {
       if (p.startLba > disk.lastLba) __builtin_trap();
       auto window = std::make_shared<WindowDevice>(device, p.startLba * 512, p.sectorCount * 512, "v");
       DiskHandle volume = HandleForDevice(window, "v");
-      std::int32_t kind = 0;
+      SectorVerdict verdict;
       BootSector boot{};
-      DetectFsKind(volume, p.sectorCount, kind, boot);
+      DetectFsKind(volume, p.sectorCount, JudgeSector, verdict, boot);
     }
   }
   return 0;

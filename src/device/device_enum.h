@@ -19,6 +19,7 @@
 #include "device/disk_handle.h"
 #include "device/partition_info.h"
 #include "device/partition_table.h"
+#include "device/sector_verdict.h"
 
 namespace ambrel {
 
@@ -30,13 +31,15 @@ inline constexpr const char* kDefaultVolumeLabel = "本地磁盘";
 // 3 finished. Shared with the thread, so it lives as long as the thread.
 using EnumerationStatus = std::shared_ptr<std::atomic<int>>;
 
-// The boot-sector test of a volume: sector 0, then the FAT32 backup (6),
-// the NTFS backup (last sector), the exFAT backup region (12). On success
-// `kind` and the deciding sector are returned.
-bool DetectFsKind(DiskHandle& volume, std::uint64_t sectors, std::int32_t& kind, BootSector& boot);
+// The boot-sector test of a volume, by the file-system layer's judge:
+// sector 0, then the FAT32 backup (6), the NTFS backup (last sector), the
+// exFAT backup region (12). On success the verdict and the deciding sector
+// are returned.
+bool DetectFsKind(DiskHandle& volume, std::uint64_t sectors, SectorJudge judge,
+                  SectorVerdict& verdict, BootSector& boot);
 // For a volume of more than 0x20000 sectors runs DetectFsKind and, when it
 // succeeds, stores the kind, its name and the deciding sector in the row.
-void ProbePartition(DeviceInfo& row, DiskHandle& volume);
+void ProbePartition(DeviceInfo& row, DiskHandle& volume, SectorJudge judge);
 // "label (letter: fs)": the label when it has 1 to 31 characters, then the
 // letter and file-system name when the volume path is longer than four.
 std::string MakeDisplayName(const DeviceInfo& row);
@@ -55,11 +58,11 @@ std::uint32_t SerialFromUuid(const std::string& uuid);
 std::vector<std::string> OrderDiskNames(std::vector<std::string> names);
 bool ListDisks(std::vector<DeviceInfo>& disks);
 void ListVolumes(const std::vector<DeviceInfo>& disks, std::vector<DeviceInfo>& volumes,
-                 const std::atomic<int>& status);
+                 const std::atomic<int>& status, SectorJudge judge);
 
 // The thread body; sets the status to 3 when the lists were replaced and to
 // 2 when no disk was found.
-void GetAllPartInfoThread(EnumerationStatus status);
+void GetAllPartInfoThread(EnumerationStatus status, SectorJudge judge);
 // Runs a full enumeration on its own thread and waits for it (polling
 // `cancelRequested`, when given, as a progress dialog's Stop button would);
 // then fills `out` by view (1 volumes, 2 disks, 3 nothing, else volumes then
@@ -67,7 +70,7 @@ void GetAllPartInfoThread(EnumerationStatus status);
 // volumes and then the USB disks. False when another enumeration is still
 // running, when it failed or was cancelled, or when `out` stays empty. After
 // a cancel the thread finishes the current volume and then ends on its own.
-bool EnumerateDevices(std::vector<DeviceInfo>& out, int view,
+bool EnumerateDevices(std::vector<DeviceInfo>& out, int view, SectorJudge judge,
                       const std::function<bool()>& cancelRequested = {});
 bool EnumerationRunning();
 // Waits until no enumeration thread runs; false on timeout.
@@ -95,10 +98,11 @@ struct DiskDescription {
   std::vector<TablePartition> partitions;
   std::vector<DeviceInfo> volumes;
 };
-bool DescribeDisk(const std::string& path, DiskDescription& out, std::string* why = nullptr);
+bool DescribeDisk(const std::string& path, DiskDescription& out, SectorJudge judge,
+                  std::string* why = nullptr);
 // The volume rows of an open disk or image from its own partition table
 // (partitions the system knows take their /dev name and mount point).
 std::vector<DeviceInfo> VolumesFromTable(const DeviceInfo& disk, DiskHandle& handle,
-                                         PartitionTable* table = nullptr);
+                                         SectorJudge judge, PartitionTable* table = nullptr);
 
 }  // namespace ambrel

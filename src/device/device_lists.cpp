@@ -57,14 +57,14 @@ bool VolumesInRange(std::vector<DeviceInfo>& out, int diskNumber, std::uint64_t 
   return found;
 }
 
-void GetAllPartInfoThread(EnumerationStatus status) {
+void GetAllPartInfoThread(EnumerationStatus status, SectorJudge judge) {
   ThreadBegin("GetAllPartInfoThread");
   ReplaceDeviceLists({}, {});
   std::vector<DeviceInfo> disks, volumes;
   if (!ListDisks(disks)) {
     status->store(2);
   } else {
-    ListVolumes(disks, volumes, *status);
+    ListVolumes(disks, volumes, *status, judge);
     ReplaceDeviceLists(std::move(disks), std::move(volumes));
     status->store(3);  // also after a cancel: the lists hold what was done
   }
@@ -95,7 +95,7 @@ bool WaitForEnumeration(std::uint32_t timeoutMs) {
   return true;
 }
 
-bool EnumerateDevices(std::vector<DeviceInfo>& out, int view,
+bool EnumerateDevices(std::vector<DeviceInfo>& out, int view, SectorJudge judge,
                       const std::function<bool()>& cancelRequested) {
   bool idle = false;
   if (!g_enumerationRunning.compare_exchange_strong(idle, true)) return false;
@@ -104,8 +104,8 @@ bool EnumerateDevices(std::vector<DeviceInfo>& out, int view,
   // gives up; the running flag is cleared only when the thread ends, so no
   // second enumeration starts while the first still writes the lists.
   EnumerationStatus status = std::make_shared<std::atomic<int>>(0);
-  std::thread([status] {
-    GetAllPartInfoThread(status);
+  std::thread([status, judge] {
+    GetAllPartInfoThread(status, judge);
     g_enumerationRunning.store(false);
   }).detach();
   // The wait of the progress dialog: it closes on 2 (cancel or failure) or 3.

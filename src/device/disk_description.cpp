@@ -59,7 +59,7 @@ void NameVolume(DeviceInfo& row, const std::string& path, int number, const Syst
 
 DeviceInfo VolumeRowFor(const DeviceInfo& disk, DiskHandle& diskHandle, const std::string& path,
                         int number, std::uint64_t start, std::uint64_t sectors,
-                        const SystemPartitions& sys) {
+                        const SystemPartitions& sys, SectorJudge judge) {
   DeviceInfo row;
   row.kind = 1;
   row.startLba = start;
@@ -75,37 +75,38 @@ DeviceInfo VolumeRowFor(const DeviceInfo& disk, DiskHandle& diskHandle, const st
   DiskHandle volume = HandleForDevice(window, row.volumePath);
   BlkidFacts facts;
   bool known = ProbeWithBlkid(path, start * kSectorSize, sectors * kSectorSize, facts);
-  FillVolumeFacts(row, volume, known ? &facts : nullptr);
+  FillVolumeFacts(row, volume, known ? &facts : nullptr, judge);
   return row;
 }
 
 }  // namespace
 
 std::vector<DeviceInfo> VolumesFromTable(const DeviceInfo& disk, DiskHandle& handle,
-                                         PartitionTable* tableOut) {
+                                         SectorJudge judge, PartitionTable* tableOut) {
   const std::string& path = disk.diskPath;
   SystemPartitions sys;
   sys.parts = SysfsPartitionsOf(SysfsNameOfNode(path));
   sys.mounts = MountPointsByDevice();
-  PartitionTable table = ReadPartitionTable(handle);
+  PartitionTable table = ReadPartitionTable(handle, judge);
   std::vector<DeviceInfo> volumes;
   for (const TablePartition& p : table.partitions)
-    volumes.push_back(VolumeRowFor(disk, handle, path, p.number, p.startLba, p.sectorCount, sys));
+    volumes.push_back(VolumeRowFor(disk, handle, path, p.number, p.startLba, p.sectorCount, sys, judge));
   if (table.kind == TableKind::kNone) {
-    DeviceInfo whole = VolumeRowFor(disk, handle, path, 0, 0, handle.lastLba + 1, sys);
+    DeviceInfo whole = VolumeRowFor(disk, handle, path, 0, 0, handle.lastLba + 1, sys, judge);
     if (whole.fsKind != kFsUnknown || !whole.fsName.empty()) volumes.push_back(std::move(whole));
   }
   if (tableOut) *tableOut = std::move(table);
   return volumes;
 }
 
-bool DescribeDisk(const std::string& path, DiskDescription& out, std::string* why) {
+bool DescribeDisk(const std::string& path, DiskDescription& out, SectorJudge judge,
+                  std::string* why) {
   out = DiskDescription{};
   DiskHandle disk;
   if (!OpenByPath(path, disk, why)) return false;
   out.disk = DiskRowFor(path, disk);
   PartitionTable table;
-  out.volumes = VolumesFromTable(out.disk, disk, &table);
+  out.volumes = VolumesFromTable(out.disk, disk, judge, &table);
   out.tableKind = table.kind;
   out.partitions = std::move(table.partitions);
   return true;

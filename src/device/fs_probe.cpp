@@ -4,63 +4,43 @@
 #include "common/text.h"
 #include "device/device_enum.h"
 #include "device/volume_facts.h"
-#include "fs/exfat/exfat_boot_sector.h"
-#include "fs/fat/fat_boot_sector.h"
-#include "fs/ntfs/ntfs_boot_sector.h"
 
 namespace ambrel {
 namespace {
 
-const char* ProbeName(std::int32_t kind) {
-  switch (kind) {
-    case kFsNtfs: return "NTFS";
-    case kFsFat16: return "FAT16";
-    case kFsFat32: return "FAT32";
-    case kFsExfat: return "exFat";
-    default: return "";
-  }
-}
-
-bool ReadBoot(DiskHandle& volume, std::uint64_t lba, BootSector& sector) {
-  return ReadSectors(volume, lba, 1, sector.data());
+bool JudgeAt(DiskHandle& volume, std::uint64_t lba, std::uint64_t sectors, SectorJudge judge,
+             SectorVerdict& verdict, BootSector& boot) {
+  if (!ReadSectors(volume, lba, 1, boot.data())) return false;
+  verdict = judge(ByteSpan(boot.data(), boot.size()), sectors > lba ? sectors - lba : 0);
+  return verdict.IsVolume();
 }
 
 }  // namespace
 
-bool DetectFsKind(DiskHandle& volume, std::uint64_t sectors, std::int32_t& kind, BootSector& boot) {
+bool DetectFsKind(DiskHandle& volume, std::uint64_t sectors, SectorJudge judge,
+                  SectorVerdict& verdict, BootSector& boot) {
   BootSector s{};
-  kind = kFsUnknown;
-  ReadBoot(volume, 0, s);
-  bool fat16 = IsFat16BootSector(s), fat32 = IsFat32BootSector(s);
-  bool ntfs = IsNtfsBootSector(s), exfat = IsExfatBootSector(s);
-  if (fat16 || fat32 || ntfs || exfat) {
-    kind = fat16 ? kFsFat16 : fat32 ? kFsFat32 : ntfs ? kFsNtfs : kFsExfat;
-  }
-  if (kind == kFsUnknown) {  // the FAT32 backup boot record
-    ReadBoot(volume, 6, s);
-    if (IsFat16BootSector(s)) kind = kFsFat16;
-    if (IsFat32BootSector(s)) kind = kFsFat32;  // the later test wins
-  }
-  if (kind == kFsUnknown && sectors != 0) {  // the NTFS backup in the last sector
-    ReadBoot(volume, sectors - 1, s);
-    if (IsNtfsBootSector(s)) kind = kFsNtfs;
-  }
-  if (kind == kFsUnknown) {  // the exFAT backup boot region
-    ReadBoot(volume, 12, s);
-    if (IsExfatBootSector(s)) kind = kFsExfat;
-  }
-  if (kind == kFsUnknown) return false;
+  SectorVerdict v;
+  bool found = JudgeAt(volume, 0, sectors, judge, v, s);
+  // The backups: FAT32 at 6, NTFS in the last sector, exFAT's region at 12.
+  if (!found) found = JudgeAt(volume, 6, sectors, judge, v, s) && v.fsKind == kFsFat32;
+  if (!found && sectors != 0)
+    found = JudgeAt(volume, sectors - 1, sectors, judge, v, s) && v.fsKind == kFsNtfs;
+  if (!found) found = JudgeAt(volume, 12, sectors, judge, v, s) && v.fsKind == kFsExfat;
+  if (!found) return false;
+  if (sectors != 0) v.truncated = v.volumeSectors > sectors;  // judged against the whole volume
+  verdict = v;
   boot = s;
   return true;
 }
 
-void ProbePartition(DeviceInfo& row, DiskHandle& volume) {
+void ProbePartition(DeviceInfo& row, DiskHandle& volume, SectorJudge judge) {
   if (row.sectorCount <= kProbeMinSectors) return;
-  std::int32_t kind = kFsUnknown;
+  SectorVerdict verdict;
   BootSector boot{};
-  if (!DetectFsKind(volume, row.sectorCount, kind, boot)) return;
-  row.fsKind = kind;
-  row.fsName = ProbeName(kind);
+  if (!DetectFsKind(volume, row.sectorCount, judge, verdict, boot)) return;
+  row.fsKind = verdict.fsKind;
+  row.fsName = verdict.fsName;
   row.bootSector = boot;
 }
 
@@ -95,22 +75,21 @@ std::uint32_t SerialFromUuid(const std::string& uuid) {
   return hex.empty() ? 0 : static_cast<std::uint32_t>(std::stoul(hex, nullptr, 16));
 }
 
-void FillVolumeFacts(DeviceInfo& row, DiskHandle& volume, const BlkidFacts* facts) {
+void FillVolumeFacts(DeviceInfo& row, DiskHandle& volume, const BlkidFacts* facts,
+                     SectorJudge judge) {
   if (facts) {
     row.volumeLabel = facts->label.empty() ? kDefaultVolumeLabel : facts->label;
     row.volumeSerial = SerialFromUuid(facts->uuid);
     row.fsName = ApiFsName(facts->type, facts->version);
-    row.fsKind = FsKindOfApiName(row.fsName);
-    if (row.fsKind != kFsUnknown && !ReadSectors(volume, 0, 1, row.bootSector.data())) {
-      std::int32_t kind = kFsUnknown;
-      BootSector boot{};
-      if (DetectFsKind(volume, row.sectorCount, kind, boot) && kind == row.fsKind)
-        row.bootSector = boot;
-      else
-        row.fsKind = kFsUnknown;
+    SectorVerdict verdict;
+    BootSector boot{};
+    row.fsKind = kFsUnknown;
+    if (DetectFsKind(volume, row.sectorCount, judge, verdict, boot)) {
+      row.fsKind = verdict.fsKind;
+      row.bootSector = boot;
     }
   } else {
-    ProbePartition(row, volume);
+    ProbePartition(row, volume, judge);
   }
   row.displayName = MakeDisplayName(row);
 }

@@ -131,7 +131,7 @@ bool ListDisks(std::vector<DeviceInfo>& disks) {
 }
 
 void ListVolumes(const std::vector<DeviceInfo>& disks, std::vector<DeviceInfo>& volumes,
-                 const std::atomic<int>& status) {
+                 const std::atomic<int>& status, SectorJudge judge) {
   std::map<std::string, std::string> mounts = MountPointsByDevice();
   for (const DeviceInfo& disk : disks) {
     std::string diskName = disk.diskPath.substr(5);  // after "/dev/"
@@ -143,7 +143,7 @@ void ListVolumes(const std::vector<DeviceInfo>& disks, std::vector<DeviceInfo>& 
       if (status.load() == 2) return;
       DiskHandle handle;
       if (!OpenByPath(disk.diskPath, handle)) continue;
-      for (DeviceInfo& row : VolumesFromTable(disk, handle)) {
+      for (DeviceInfo& row : VolumesFromTable(disk, handle, judge)) {
         volumes.push_back(std::move(row));
         PublishVolumeProgress(volumes.back(), static_cast<std::uint32_t>(volumes.size()));
       }
@@ -156,7 +156,7 @@ void ListVolumes(const std::vector<DeviceInfo>& disks, std::vector<DeviceInfo>& 
       if (!OpenByPath(row.volumePath, volume)) continue;
       BlkidFacts facts;
       bool known = ProbeWithBlkid(row.volumePath, 0, 0, facts);
-      FillVolumeFacts(row, volume, known ? &facts : nullptr);
+      FillVolumeFacts(row, volume, known ? &facts : nullptr, judge);
       volumes.push_back(std::move(row));
       PublishVolumeProgress(volumes.back(), static_cast<std::uint32_t>(volumes.size()));
     }

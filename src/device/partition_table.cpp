@@ -5,19 +5,11 @@
 #include <zlib.h>
 
 #include "common/text.h"
-#include "fs/exfat/exfat_boot_sector.h"
-#include "fs/fat/fat_boot_sector.h"
-#include "fs/ntfs/ntfs_boot_sector.h"
 
 namespace ambrel {
 namespace {
 
 constexpr std::size_t kMaxLogicalPartitions = 128;
-
-bool IsAnyBootSector(ByteSpan sector) {
-  return IsNtfsBootSector(sector) || IsFat16BootSector(sector) || IsFat32BootSector(sector) ||
-         IsExfatBootSector(sector);
-}
 
 std::uint32_t Crc32(ByteSpan bytes) {
   return static_cast<std::uint32_t>(
@@ -36,9 +28,10 @@ bool FitsDisk(std::uint64_t start, std::uint64_t count, std::uint64_t diskSector
   return count != 0 && start < diskSectors && count <= diskSectors - start;
 }
 
-// Walks the chain of extended boot records. Each EBR's first slot is a
-// logical partition relative to that EBR; its second slot links the next EBR
-// relative to the extended partition's start.
+// Walks the chain of extended boot records. Every slot of an EBR that is
+// not a link is a logical partition relative to that EBR (usually only the
+// first); a link slot points at the next EBR relative to the extended
+// partition's start.
 void ReadLogicalPartitions(DiskHandle& disk, std::uint64_t extendedStart, std::uint64_t diskSectors,
                            PartitionTable& table) {
   std::set<std::uint64_t> visited;
@@ -48,20 +41,25 @@ void ReadLogicalPartitions(DiskHandle& disk, std::uint64_t extendedStart, std::u
   while (visited.size() < kMaxLogicalPartitions && visited.insert(ebr).second) {
     std::array<MbrSlot, 4> slots;
     if (!ReadSectors(disk, ebr, 1, sector.data()) || !DecodeMbrSlots(sector, slots)) return;
-    const MbrSlot& logical = slots[0];
-    if (logical.type != 0 && !IsExtendedType(logical.type) &&
-        FitsDisk(ebr + logical.startLba, logical.sectorCount, diskSectors)) {
+    std::uint64_t next = 0;
+    for (const MbrSlot& slot : slots) {
+      if (slot.type == 0) continue;
+      if (IsExtendedType(slot.type)) {
+        if (next == 0 && slot.startLba != 0) next = extendedStart + slot.startLba;
+        continue;
+      }
+      if (!FitsDisk(ebr + slot.startLba, slot.sectorCount, diskSectors) ||
+          table.partitions.size() >= kMaxLogicalPartitions + 4)
+        continue;
       TablePartition p;
       p.number = number++;
-      p.startLba = ebr + logical.startLba;
-      p.sectorCount = logical.sectorCount;
-      p.mbrType = logical.type;
+      p.startLba = ebr + slot.startLba;
+      p.sectorCount = slot.sectorCount;
+      p.mbrType = slot.type;
       table.partitions.push_back(p);
     }
-    const MbrSlot& next = slots[1];
-    if (!IsExtendedType(next.type) || next.startLba == 0) return;
-    ebr = extendedStart + next.startLba;
-    if (ebr >= diskSectors) return;
+    if (next == 0 || next >= diskSectors) return;
+    ebr = next;
   }
 }
 
@@ -152,13 +150,34 @@ bool DecodeGptEntry(ByteSpan entry, int number, TablePartition& out) {
   return true;
 }
 
-PartitionTable ReadPartitionTable(DiskHandle& disk) {
+namespace {
+
+// A boot sector at LBA 0 whose slots also look like entries: the entries
+// win only when one of them starts at a file-system boot sector.
+bool SlotsPointAtVolumes(DiskHandle& disk, const std::array<MbrSlot, 4>& slots,
+                         std::uint64_t diskSectors, SectorJudge judge) {
+  std::array<std::uint8_t, 512> sector{};
+  for (const MbrSlot& s : slots) {
+    if (s.type == 0 || !FitsDisk(s.startLba, s.sectorCount, diskSectors)) continue;
+    if (ReadSectors(disk, s.startLba, 1, sector.data()) &&
+        judge(sector, diskSectors - s.startLba).IsVolume())
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+PartitionTable ReadPartitionTable(DiskHandle& disk, SectorJudge judge) {
   PartitionTable table;
   std::uint64_t diskSectors = disk.lastLba + 1;
   std::array<std::uint8_t, 512> sector{};
   std::array<MbrSlot, 4> slots;
-  if (!ReadSectors(disk, 0, 1, sector.data()) || IsAnyBootSector(sector) ||
-      !DecodeMbrSlots(sector, slots))
+  if (!ReadSectors(disk, 0, 1, sector.data())) return table;
+  const SectorVerdict verdict = judge(sector, diskSectors);
+  if (!DecodeMbrSlots(sector, slots)) return table;
+  if (verdict.IsVolume() &&
+      !(verdict.tableEntries && SlotsPointAtVolumes(disk, slots, diskSectors, judge)))
     return table;
   for (const MbrSlot& s : slots) {
     if (s.type == 0xEE) {

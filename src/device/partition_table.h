@@ -11,6 +11,7 @@
 
 #include "common/byte_cursor.h"
 #include "device/disk_handle.h"
+#include "device/sector_verdict.h"
 
 namespace ambrel {
 
@@ -64,8 +65,11 @@ bool DecodeGptEntry(ByteSpan entry, int number, TablePartition& out);
 
 // Reads the table at LBA 0 of the handle (and LBA 1 for GPT, falling back to
 // the backup header in the last sector). Partitions that reach past the
-// device's end are dropped. A sector 0 that is itself a file-system boot
-// sector means "no table": the device is one volume.
-PartitionTable ReadPartitionTable(DiskHandle& disk);
+// device's end are dropped. A sector 0 that `judge` takes for a file-system
+// boot sector means "no table": the device is one volume; unless its slots
+// also hold valid entries and one of them starts at a boot sector too.
+// Each extended boot record may hold several logical partitions besides the
+// link to the next one.
+PartitionTable ReadPartitionTable(DiskHandle& disk, SectorJudge judge);
 
 }  // namespace ambrel

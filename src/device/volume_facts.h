@@ -5,15 +5,16 @@
 
 #include "device/disk_handle.h"
 #include "device/partition_info.h"
+#include "device/sector_verdict.h"
 #include "platform/blkid_probe.h"
 
 namespace ambrel {
 
-// With facts: label ("本地磁盘" when empty), serial, file-system name and
-// kind; a known kind also takes sector 0 of the volume as its boot sector
-// (or, when that read fails, the sector a DetectFsKind of the same kind
-// decides; else the kind becomes 0). Without facts: ProbePartition decides.
-// Finally the display name is built.
-void FillVolumeFacts(DeviceInfo& row, DiskHandle& volume, const BlkidFacts* facts);
+// With facts: label ("本地磁盘" when empty), serial and file-system name
+// from the system; the kind and boot sector come from DetectFsKind whatever
+// the volume's size (kind 0 when its boot sectors are not readable here).
+// Without facts: ProbePartition decides. Finally the display name is built.
+void FillVolumeFacts(DeviceInfo& row, DiskHandle& volume, const BlkidFacts* facts,
+                     SectorJudge judge);
 
 }  // namespace ambrel

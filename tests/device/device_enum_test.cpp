@@ -14,6 +14,7 @@
 #include "device/faulty_device.h"
 #include "device/memory_device.h"
 #include "device/window_device.h"
+#include "fs/boot_probe.h"
 #include "fs/ntfs/ntfs_boot_sector.h"
 #include "support/test_paths.h"
 
@@ -64,7 +65,7 @@ void ExpectVolumes(const std::vector<DeviceInfo>& rows, const VolumeWant* want, 
 TEST(DescribeDiskFixtures, MbrImageIsADiskWithFourVolumes) {
   std::string path = test::FixtureImage("disk-mbr");
   DiskDescription d;
-  ASSERT_TRUE(DescribeDisk(path, d));
+  ASSERT_TRUE(DescribeDisk(path, d, JudgeSector));
   EXPECT_EQ(d.tableKind, TableKind::kMbr);
   EXPECT_EQ(d.disk.kind, 0);
   EXPECT_EQ(d.disk.sectorCount, 212992u);
@@ -77,7 +78,7 @@ TEST(DescribeDiskFixtures, MbrImageIsADiskWithFourVolumes) {
 
 TEST(DescribeDiskFixtures, GptImageIsADiskWithFourVolumes) {
   DiskDescription d;
-  ASSERT_TRUE(DescribeDisk(test::FixtureImage("disk-gpt"), d));
+  ASSERT_TRUE(DescribeDisk(test::FixtureImage("disk-gpt"), d, JudgeSector));
   EXPECT_EQ(d.tableKind, TableKind::kGpt);
   ExpectVolumes(d.volumes, kGptVolumes, 4, d.disk);
 }
@@ -93,7 +94,7 @@ TEST(DescribeDiskFixtures, SingleVolumeImagesAreOneWholeVolume) {
     if (path.empty()) continue;  // made by the per-kind fixture scripts
     SCOPED_TRACE(c.image);
     DiskDescription d;
-    ASSERT_TRUE(DescribeDisk(path, d));
+    ASSERT_TRUE(DescribeDisk(path, d, JudgeSector));
     EXPECT_EQ(d.tableKind, TableKind::kNone);
     ASSERT_EQ(d.volumes.size(), 1u);
     EXPECT_EQ(d.volumes[0].startLba, 0u);
@@ -107,9 +108,9 @@ TEST(DescribeDiskFixtures, RefusesNonImages) {
   std::string dir = test::TempDir("describe");
   DiskDescription d;
   std::string why;
-  EXPECT_FALSE(DescribeDisk(dir, d, &why));
-  EXPECT_FALSE(DescribeDisk(dir + "/nothing", d, &why));
-  EXPECT_FALSE(DescribeDisk("/dev/null", d, &why));
+  EXPECT_FALSE(DescribeDisk(dir, d, JudgeSector, &why));
+  EXPECT_FALSE(DescribeDisk(dir + "/nothing", d, JudgeSector, &why));
+  EXPECT_FALSE(DescribeDisk("/dev/null", d, JudgeSector, &why));
   EXPECT_EQ(why, "not a disk, partition or image file");
 }
 
@@ -130,16 +131,18 @@ FixtureVolume OpenVolume(const char* image, std::uint64_t start, std::uint64_t s
 TEST(DetectFsKindTest, MainAndBackupBootSectors) {
   for (const VolumeWant& w : kMbrVolumes) {
     FixtureVolume v = OpenVolume("disk-mbr", w.start, w.sectors);
-    std::int32_t kind = -1;
+    SectorVerdict verdict;
     BootSector boot{};
-    ASSERT_TRUE(DetectFsKind(v.handle, w.sectors, kind, boot));
-    EXPECT_EQ(kind, w.kind);
+    ASSERT_TRUE(DetectFsKind(v.handle, w.sectors, JudgeSector, verdict, boot));
+    EXPECT_EQ(verdict.fsKind, w.kind);
+    EXPECT_FALSE(verdict.truncated);
     // Sector 0 unreadable: the backups decide (FAT16 has none).
     v.faulty->FailSectors(0, 1);
-    bool found = DetectFsKind(v.handle, w.sectors, kind, boot);
+    bool found = DetectFsKind(v.handle, w.sectors, JudgeSector, verdict, boot);
     EXPECT_EQ(found, w.kind != kFsFat16) << w.fsName;
     if (found) {
-      EXPECT_EQ(kind, w.kind);
+      EXPECT_EQ(verdict.fsKind, w.kind);
+      EXPECT_FALSE(verdict.truncated) << w.fsName << " judged from its backup";
     }
     if (w.kind == kFsNtfs) {
       EXPECT_TRUE(IsNtfsBootSector(boot));
@@ -154,7 +157,7 @@ TEST(DetectFsKindTest, ProbeOnlyAbove0x20000Sectors) {
     FixtureVolume v = OpenVolume("disk-gpt", 83968, sectors);
     DeviceInfo row;
     row.sectorCount = sectors;
-    ProbePartition(row, v.handle);
+    ProbePartition(row, v.handle, JudgeSector);
     EXPECT_EQ(row.fsKind, sectors > 0x20000 ? kFsNtfs : kFsUnknown);
     EXPECT_EQ(row.fsName, sectors > 0x20000 ? "NTFS" : "");
     if (sectors == 0x20000) {
@@ -164,7 +167,7 @@ TEST(DetectFsKindTest, ProbeOnlyAbove0x20000Sectors) {
   FixtureVolume fat = OpenVolume("disk-mbr", 2048, 65536);
   DeviceInfo small;
   small.sectorCount = 65536;
-  ProbePartition(small, fat.handle);
+  ProbePartition(small, fat.handle, JudgeSector);
   EXPECT_EQ(small.fsKind, kFsUnknown);
 }
 
@@ -251,7 +254,7 @@ TEST(DeviceListsTest, OneEnumerationAtATimeAndCancel) {
   // Cancelled at once: false, the caller's list untouched, and the thread
   // still ends by itself (its status word is its own).
   out.push_back(Row(0, 9, 0, 0, "mine"));
-  EXPECT_FALSE(EnumerateDevices(out, 0, [] { return true; }));
+  EXPECT_FALSE(EnumerateDevices(out, 0, JudgeSector, [] { return true; }));
   EXPECT_EQ(out.size(), 1u);
   ASSERT_TRUE(WaitForEnumeration(60000));
   EXPECT_FALSE(EnumerationRunning());
@@ -259,9 +262,9 @@ TEST(DeviceListsTest, OneEnumerationAtATimeAndCancel) {
   // While one runs, a second call is refused.
   std::atomic<bool> secondRefused{false};
   std::vector<DeviceInfo> first;
-  EnumerateDevices(first, 0, [&] {
+  EnumerateDevices(first, 0, JudgeSector, [&] {
     std::vector<DeviceInfo> second;
-    if (!EnumerateDevices(second, 0)) secondRefused = true;
+    if (!EnumerateDevices(second, 0, JudgeSector)) secondRefused = true;
     return false;
   });
   EXPECT_TRUE(secondRefused.load());
@@ -294,7 +297,7 @@ TEST(DeviceListsTest, VolumesInRange) {
 
 TEST(PartitionInfoTest, MakePartitionInfoCopiesTheRowAndReads) {
   DiskDescription d;
-  ASSERT_TRUE(DescribeDisk(test::FixtureImage("disk-gpt"), d));
+  ASSERT_TRUE(DescribeDisk(test::FixtureImage("disk-gpt"), d, JudgeSector));
   const DeviceInfo& ntfs = d.volumes[1];
   PartitionInfo p;
   p.readerWord = 7;

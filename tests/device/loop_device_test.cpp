@@ -9,6 +9,7 @@
 #include "app/progress.h"
 #include "device/device_enum.h"
 #include "support/test_paths.h"
+#include "fs/boot_probe.h"
 
 namespace ambrel {
 namespace {
@@ -40,7 +41,7 @@ TEST(LoopDeviceEnumeration, AttachedFixtureShowsItsDiskAndVolumes) {
   if (loop.device.rfind("/dev/loop", 0) != 0) GTEST_SKIP() << "no loop device available";
 
   std::vector<DeviceInfo> rows;
-  ASSERT_TRUE(EnumerateDevices(rows, 0));
+  ASSERT_TRUE(EnumerateDevices(rows, 0, JudgeSector));
   const DeviceInfo* disk = nullptr;
   std::vector<DeviceInfo> disks = DiskList();
   for (const DeviceInfo& d : disks)

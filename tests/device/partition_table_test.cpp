@@ -13,6 +13,7 @@
 #include "device/partition_table.h"
 #include "device/window_device.h"
 #include "support/test_paths.h"
+#include "fs/boot_probe.h"
 
 namespace ambrel {
 namespace {
@@ -34,7 +35,7 @@ void ExpectPartitions(const PartitionTable& t, const std::vector<Expected>& want
 TEST(PartitionTableFixtures, MbrWithLogicalPartitions) {
   DiskHandle disk;
   ASSERT_TRUE(OpenByPath(test::FixtureImage("disk-mbr"), disk));
-  PartitionTable t = ReadPartitionTable(disk);
+  PartitionTable t = ReadPartitionTable(disk, JudgeSector);
   EXPECT_EQ(t.kind, TableKind::kMbr);
   // As `sfdisk -d` lists them; the extended container itself is not a volume.
   ExpectPartitions(t, {{1, 2048, 65536}, {2, 67584, 81920}, {5, 151552, 32768}, {6, 186368, 16384}});
@@ -46,7 +47,7 @@ TEST(PartitionTableFixtures, MbrWithLogicalPartitions) {
 TEST(PartitionTableFixtures, Gpt) {
   DiskHandle disk;
   ASSERT_TRUE(OpenByPath(test::FixtureImage("disk-gpt"), disk));
-  PartitionTable t = ReadPartitionTable(disk);
+  PartitionTable t = ReadPartitionTable(disk, JudgeSector);
   EXPECT_EQ(t.kind, TableKind::kGpt);
   ExpectPartitions(t, {{1, 2048, 81920}, {2, 83968, 143360}, {3, 227328, 16384}, {4, 243712, 40960}});
   EXPECT_EQ(t.partitions[0].gptType, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7");
@@ -94,12 +95,12 @@ HeadTail GptBytes() {
 
 PartitionTable TableOf(HeadTail d) {
   DiskHandle h = HandleForDevice(std::make_shared<HeadTailDevice>(std::move(d)), "mem");
-  return ReadPartitionTable(h);
+  return ReadPartitionTable(h, JudgeSector);
 }
 
 PartitionTable TableOf(std::vector<std::uint8_t> bytes) {
   DiskHandle h = HandleForDevice(std::make_shared<MemoryDevice>(std::move(bytes)), "mem");
-  return ReadPartitionTable(h);
+  return ReadPartitionTable(h, JudgeSector);
 }
 
 TEST(PartitionTableCrafted, GptFallsBackToBackupHeader) {
@@ -175,7 +176,7 @@ TEST(PartitionTableCrafted, VolumeWithoutTableIsNone) {
   // The FAT16 volume alone: its sector 0 is a boot sector, not a table.
   DiskHandle volume = HandleForDevice(
       std::make_shared<WindowDevice>(disk.device, 2048 * 512, 65536 * 512, "fat16"), "fat16");
-  EXPECT_EQ(ReadPartitionTable(volume).kind, TableKind::kNone);
+  EXPECT_EQ(ReadPartitionTable(volume, JudgeSector).kind, TableKind::kNone);
   EXPECT_EQ(TableOf(std::vector<std::uint8_t>(8192)).kind, TableKind::kNone);
 }
 

@@ -95,74 +95,104 @@ void Put16(Sector& s, int at, std::uint16_t v) {
   s[at + 1] = v >> 8;
 }
 
+void Put32(Sector& s, int at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) s[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
 std::vector<Mutation> CommonBpbRejections() {
   return {
       {"no 55AA", [](Sector& s) { s[510] = 0; }},
       {"bytes per sector 256", [](Sector& s) { Put16(s, 11, 256); }},
+      {"bytes per sector 768", [](Sector& s) { Put16(s, 11, 768); }},
       {"bytes per sector 8192", [](Sector& s) { Put16(s, 11, 8192); }},
       {"cluster 0", [](Sector& s) { s[13] = 0; }},
       {"cluster 3", [](Sector& s) { s[13] = 3; }},
-      {"media F0", [](Sector& s) { s[21] = 0xF0; }},
-      {"geometry 32/64", [](Sector& s) { Put16(s, 24, 32); Put16(s, 26, 64); }},
   };
 }
 
+// Geometry and the media byte are legacy hints: tools write anything there.
 std::vector<Mutation> CommonBpbAcceptances() {
   return {
-      {"bytes per sector 4096", [](Sector& s) { Put16(s, 11, 4096); }},
-      {"cluster 128", [](Sector& s) { s[13] = 128; }},
-      {"only heads 255", [](Sector& s) { Put16(s, 24, 32); Put16(s, 26, 255); }},
-      {"only 63 sectors per track", [](Sector& s) { Put16(s, 24, 63); Put16(s, 26, 16); }},
+      {"media F0", [](Sector& s) { s[21] = 0xF0; }},
+      {"geometry 32/64 (mkfs.vfat on a file)", [](Sector& s) { Put16(s, 24, 32); Put16(s, 26, 64); }},
+      {"geometry 0/0 (mkntfs on a file)", [](Sector& s) { Put16(s, 24, 0); Put16(s, 26, 0); }},
+      {"geometry 63/255", [](Sector& s) { Put16(s, 24, 63); Put16(s, 26, 255); }},
+      {"only 90 at 2", [](Sector& s) { s[0] = 0; s[2] = 0x90; }},
   };
 }
 
 TEST(BootSectorTests, NtfsRules) {
   Sector good = SectorOf(test::FixtureImage("disk-gpt"), 83968);
   auto rejected = CommonBpbRejections();
-  rejected.push_back({"no jump", [](Sector& s) { s[0] = 0xE9; s[2] = 0; }});
-  rejected.push_back({"byte 64 not F6", [](Sector& s) { s[64] = 0xF4; }});
+  rejected.push_back({"no jump", [](Sector& s) { s[0] = 0; s[2] = 0; }});
+  rejected.push_back({"FILE record size byte 0", [](Sector& s) { s[64] = 0; }});
+  rejected.push_back({"FILE record of 3 clusters", [](Sector& s) { s[64] = 3; }});
+  rejected.push_back({"FILE record of 128 bytes", [](Sector& s) { s[64] = 0xF9; }});
+  rejected.push_back({"index record size byte 0", [](Sector& s) { s[68] = 0; }});
+  rejected.push_back({"reserved sectors set", [](Sector& s) { Put16(s, 14, 1); }});
+  rejected.push_back({"two FATs", [](Sector& s) { s[16] = 2; }});
+  rejected.push_back({"32-bit FAT total set", [](Sector& s) { Put32(s, 32, 1000); }});
+  rejected.push_back({"no total", [](Sector& s) { Put32(s, 40, 0); Put32(s, 44, 0); }});
+  rejected.push_back({"MFT past the end", [](Sector& s) { Put32(s, 48, 0x7FFFFFFF); }});
+  rejected.push_back({"mirror past the end", [](Sector& s) { Put32(s, 56, 0x7FFFFFFF); }});
   auto accepted = CommonBpbAcceptances();
   accepted.push_back({"OEM name ignored", [](Sector& s) { std::memcpy(&s[3], "XXXXXXXX", 8); }});
-  accepted.push_back({"only 90 at 2", [](Sector& s) { s[0] = 0; s[2] = 0x90; }});
+  accepted.push_back({"1 KiB clusters, one per FILE record", [](Sector& s) { s[13] = 2; s[64] = 1; }});
+  accepted.push_back({"512-byte clusters, two per FILE record", [](Sector& s) { s[13] = 1; s[64] = 2; }});
+  accepted.push_back({"4 KiB FILE records", [](Sector& s) { s[64] = 0xF4; }});
   CheckRules(good, IsNtfsBootSector, rejected, accepted);
 }
 
 TEST(BootSectorTests, Fat16Rules) {
   Sector good = SectorOf(test::FixtureImage("disk-mbr"), 2048);
   auto rejected = CommonBpbRejections();
-  rejected.push_back({"no jump", [](Sector& s) { s[0] = 0xE9; s[2] = 0; }});
+  rejected.push_back({"no jump", [](Sector& s) { s[0] = 0; s[2] = 0; }});
   rejected.push_back({"three FATs", [](Sector& s) { s[16] = 3; }});
   rejected.push_back({"no FATs", [](Sector& s) { s[16] = 0; }});
-  rejected.push_back({"FAT12 label", [](Sector& s) { s[57] = '2'; }});
-  rejected.push_back({"no FAT16 text", [](Sector& s) { s[54] = ' '; }});
+  rejected.push_back({"no reserved sectors", [](Sector& s) { Put16(s, 14, 0); }});
+  rejected.push_back({"no root entries", [](Sector& s) { Put16(s, 17, 0); }});
+  rejected.push_back({"no total", [](Sector& s) { Put16(s, 19, 0); Put32(s, 32, 0); }});
+  rejected.push_back({"FAT too small for the clusters", [](Sector& s) { Put16(s, 22, 1); }});
+  rejected.push_back({"FATs fill the volume", [](Sector& s) { Put16(s, 22, 0x7FFF); }});
   auto accepted = CommonBpbAcceptances();
   accepted.push_back({"one FAT", [](Sector& s) { s[16] = 1; }});
+  accepted.push_back({"type text is not examined", [](Sector& s) { std::memcpy(&s[54], "XXXXXXXX", 8); }});
   CheckRules(good, IsFat16BootSector, rejected, accepted);
+  EXPECT_FALSE(IsFat32BootSector(good));
 }
 
 TEST(BootSectorTests, Fat32Rules) {
   Sector good = SectorOf(test::FixtureImage("disk-mbr"), 67584);
   auto rejected = CommonBpbRejections();
-  rejected.push_back({"jump 90 only", [](Sector& s) { s[0] = 0; s[2] = 0x90; }});
   rejected.push_back({"three FATs", [](Sector& s) { s[16] = 3; }});
-  rejected.push_back({"no FAT32 text", [](Sector& s) { s[86] = '6'; }});
+  rejected.push_back({"no reserved sectors", [](Sector& s) { Put16(s, 14, 0); }});
+  rejected.push_back({"fixed root entries", [](Sector& s) { Put16(s, 17, 512); }});
+  rejected.push_back({"root cluster 0", [](Sector& s) { Put32(s, 44, 0); }});
+  rejected.push_back({"root cluster past the end", [](Sector& s) { Put32(s, 44, 0x0FFFFFF0); }});
+  rejected.push_back({"FAT too small", [](Sector& s) { Put32(s, 36, 1); }});
   auto accepted = CommonBpbAcceptances();
   accepted.push_back({"near jump E9", [](Sector& s) { s[0] = 0xE9; }});
+  accepted.push_back({"type text is not examined", [](Sector& s) { std::memcpy(&s[82], "XXXXXXXX", 8); }});
   CheckRules(good, IsFat32BootSector, rejected, accepted);
+  EXPECT_FALSE(IsFat16BootSector(good));
 }
 
 TEST(BootSectorTests, ExfatRules) {
   Sector good = SectorOf(test::FixtureImage("disk-mbr"), 186368);
   std::vector<Mutation> rejected = {
       {"no 55AA", [](Sector& s) { s[511] = 0; }},
-      {"no jump", [](Sector& s) { s[0] = 0; s[2] = 0; }},
       {"name EXFAS", [](Sector& s) { s[7] = 'S'; }},
-      {"4096-byte sectors", [](Sector& s) { s[108] = 12; }},
-      {"cluster shift 17", [](Sector& s) { s[109] = 17; }},
+      {"a BPB byte set", [](Sector& s) { s[21] = 0xF8; }},
+      {"8 KiB sectors", [](Sector& s) { s[108] = 13; }},
+      {"clusters past the volume end", [](Sector& s) { s[109] = 16; }},
+      {"three FATs", [](Sector& s) { s[110] = 3; }},
+      {"heap inside the FAT", [](Sector& s) { Put32(s, 88, 25); }},
+      {"root cluster 1", [](Sector& s) { Put32(s, 96, 1); }},
+      {"no clusters", [](Sector& s) { Put32(s, 92, 0); }},
   };
   std::vector<Mutation> accepted = {
-      {"cluster shift 16", [](Sector& s) { s[109] = 16; }},
-      {"BPB area is zero anyway", [](Sector& s) { s[21] = 0; }},
+      {"no jump", [](Sector& s) { s[0] = 0; s[2] = 0; }},
+      {"4096-byte sectors", [](Sector& s) { s[108] = 12; }},
   };
   CheckRules(good, IsExfatBootSector, rejected, accepted);
 }

@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "device/disk_handle.h"
 #include "device/partition_table.h"
+#include "fs/boot_probe.h"
 #include "fs/ntfs/ntfs_boot_sector.h"
 #include "fs/ntfs/ntfs_file_data.h"
 #include "fs/ntfs/ntfs_volume.h"
@@ -39,7 +40,7 @@ void CheckDisk(const std::string& name, int volume, const std::string& label) {
   DiskHandle disk;
   ASSERT_TRUE(OpenByPath(image, disk));
   PartitionInfo partition;
-  for (const TablePartition& p : ReadPartitionTable(disk).partitions) {
+  for (const TablePartition& p : ReadPartitionTable(disk, JudgeSector).partitions) {
     if (p.number != volume) continue;
     partition.startLba = p.startLba;
     partition.sectorCount = p.sectorCount;

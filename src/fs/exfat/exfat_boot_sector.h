@@ -6,8 +6,7 @@
 
 namespace ambrel {
 
-// 0x55AA end mark; 0xEB at 0 or 0x90 at 2; "EXFAT" at 3; bytes-per-sector
-// shift (byte 108) = 9; sectors-per-cluster shift (byte 109) at most 16.
+// A consistent exFAT boot sector (fs/boot_probe.h).
 bool IsExfatBootSector(ByteSpan sector);
 
 }  // namespace ambrel

@@ -1,31 +1,16 @@
 #include "fs/fat/fat_boot_sector.h"
 
-#include "fs/boot_sector_rules.h"
+#include "device/partition_info.h"
+#include "fs/boot_probe.h"
 
 namespace ambrel {
-namespace {
-
-bool HasFatParameters(const ByteCursor& c) {
-  std::uint8_t fats = c.UncheckedU8(16);
-  return IsValidBytesPerSector(c.UncheckedU16(11)) &&
-         IsValidSectorsPerCluster(c.UncheckedU8(13)) && (fats == 1 || fats == 2) &&
-         c.UncheckedU8(21) == 0xF8 && HasUsualGeometry(c);
-}
-
-}  // namespace
 
 bool IsFat16BootSector(ByteSpan sector) {
-  if (sector.size() < 512) return false;
-  ByteCursor c(sector.first(512));
-  return HasBootSignature(c) && (c.UncheckedU8(0) == 0xEB || c.UncheckedU8(2) == 0x90) &&
-         HasFatParameters(c) && c.Matches(54, "FAT1") && c.UncheckedU8(58) == '6';
+  return JudgeFatBootSector(sector, 0).fsKind == kFsFat16;
 }
 
 bool IsFat32BootSector(ByteSpan sector) {
-  if (sector.size() < 512) return false;
-  ByteCursor c(sector.first(512));
-  return HasBootSignature(c) && c.Matches(82, "FAT3") && c.UncheckedU8(86) == '2' &&
-         (c.UncheckedU8(0) == 0xEB || c.UncheckedU8(0) == 0xE9) && HasFatParameters(c);
+  return JudgeFatBootSector(sector, 0).fsKind == kFsFat32;
 }
 
 std::string FatBootSectorLabel(ByteSpan sector, bool fat32) {

@@ -8,12 +8,10 @@
 
 namespace ambrel {
 
-// 0x55AA end mark; 0xEB at 0 or 0x90 at 2; 512..4096 bytes per sector; a
-// power-of-two cluster size up to 128 sectors; 1 or 2 FATs; media 0xF8;
-// 63 sectors per track or 255 heads; "FAT1" at 54 and '6' at 58.
+// A consistent FAT boot sector (fs/boot_probe.h) with 12- or 16-bit FAT
+// entries (the FAT16 family: the fixed root directory, the 16-bit FAT size).
 bool IsFat16BootSector(ByteSpan sector);
-// 0x55AA end mark; "FAT3" at 82 and '2' at 86; 0xEB or 0xE9 at 0; the same
-// bytes-per-sector, cluster, FAT count, media and geometry rules.
+// A consistent FAT boot sector with 32-bit FAT entries.
 bool IsFat32BootSector(ByteSpan sector);
 
 // The 11-byte volume label of a FAT16 (offset 43) or FAT32 (offset 71) boot

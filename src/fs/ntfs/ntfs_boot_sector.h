@@ -6,11 +6,7 @@
 
 namespace ambrel {
 
-// True when the sector has the 0x55AA end mark, a jump (0xEB at 0 or 0x90 at
-// 2), 512..4096 bytes per sector, a power-of-two cluster size up to 128
-// sectors, media 0xF8, the usual geometry (63 sectors per track or 255
-// heads) and 0xF6 at byte 64. The OEM name is not examined. Shorter spans
-// are never a boot sector.
+// A consistent NTFS boot sector (fs/boot_probe.h); shorter spans never are.
 bool IsNtfsBootSector(ByteSpan sector);
 
 }  // namespace ambrel

@@ -1,0 +1,45 @@
+// Recognition of file-system boot sectors and partition-table sectors by the
+// consistency of their own fields and their fit on the device; disk geometry
+// (sectors per track, heads) and the media byte are legacy hints and are
+// never tested. Pure functions over one 512-byte sector: the one probe that
+// device discovery, the volume loaders and the sector classifier share.
+#pragma once
+
+#include <cstdint>
+
+#include "common/byte_cursor.h"
+#include "device/sector_verdict.h"
+
+namespace ambrel {
+
+// NTFS: zero FAT fields (reserved sectors, FAT count, root entries, 16-bit
+// sizes), a power-of-two sector size 512..4096 and cluster size (byte 13: 1
+// to 128, or 0xF4.. for 2^(256 - v) sectors), a volume size and MFT and
+// MFT-mirror clusters inside it, and a FILE-record size of 256 bytes to
+// 64 KiB in either encoding of byte 64 (clusters when positive, 2^-v bytes
+// when negative).
+SectorVerdict JudgeNtfsBootSector(ByteSpan sector, std::uint64_t sectorsAvailable);
+// FAT12/16/32: a jump, a power-of-two sector size 512..4096 and cluster size
+// 1..128, reserved sectors > 0, one or two FATs, a total size that holds the
+// FATs, root directory and at least one cluster, and FATs large enough for
+// every cluster. FAT32 when the 16-bit FAT size is 0 (then no fixed root and
+// a root cluster in range); otherwise FAT12 below 4085 clusters, else FAT16.
+SectorVerdict JudgeFatBootSector(ByteSpan sector, std::uint64_t sectorsAvailable);
+// exFAT: "EXFAT   " at 3, bytes 11..63 zero, sector shift 9..12, cluster
+// shift with it at most 25, one or two FATs, the FAT and cluster heap in
+// order inside the volume, and the root cluster in the heap.
+SectorVerdict JudgeExfatBootSector(ByteSpan sector, std::uint64_t sectorsAvailable);
+
+// What starts at this sector: a file-system boot sector; else a GPT
+// protective MBR; else an MBR/EBR whose used slots are all valid (at least
+// one); else nothing. A boot sector wins over a partition table, but says in
+// `tableEntries` when the slots hold valid entries too (the caller decides by
+// what those entries point at).
+SectorVerdict JudgeSector(ByteSpan sector, std::uint64_t sectorsAvailable);
+
+// True when the four MBR slots of `sector` are well formed (status 0x00 or
+// 0x80, a non-zero start and size within 2^32 for each used slot) and at
+// least one is used; the 0x55AA mark is required.
+bool HasValidPartitionSlots(ByteSpan sector);
+
+}  // namespace ambrel
