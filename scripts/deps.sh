@@ -2,7 +2,7 @@
 # the tests and the fixtures need, only when one of them is missing (so a
 # prepared machine needs no network).
 AMBREL_PACKAGES=(build-essential cmake pkg-config libgtest-dev libbenchmark-dev libmd-dev
-  libminizip-dev zlib1g-dev libblkid-dev sleuthkit mtools dosfstools ntfs-3g exfatprogs exfat-fuse fdisk
+  libminizip-dev zlib1g-dev libblkid-dev sleuthkit mtools dosfstools ntfs-3g exfatprogs exfat-fuse fdisk gdisk fusefat
   clang libclang-rt-14-dev)
 
 ambrel_install_missing() {

@@ -118,6 +118,9 @@ TEST_P(RecoverFixture, WritesEveryRecoverableFileByteIdentical) {
 
 INSTANTIATE_TEST_SUITE_P(Images, RecoverFixture,
                          ::testing::Values("fat16-basic", "fat32-basic", "exfat-basic", "ntfs-basic", "disk-mbr",
+                                           "fat16-default", "fat32-default", "fat12-small", "fat32-s4096",
+                                           "ntfs-default", "ntfs-c512", "ntfs-c1024", "exfat-default",
+                                           "disk-mbr-default", "disk-gpt-default", "disk-ebr2",
                                            "disk-gpt"),
                          [](const auto& param) {
                            std::string n = param.param;
