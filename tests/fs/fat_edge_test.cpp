@@ -306,6 +306,7 @@ TEST(Fat32HighWords, NeighbourInTimeGivesTheHighWord) {
   PartitionInfo p;
   p.fsKind = kFsFat32;
   BootSector& b = p.bootSector;
+  b[12] = 2;  // 512 bytes per sector
   b[13] = 1;
   b[14] = 32;
   b[16] = 2;

@@ -30,7 +30,7 @@ bool FatFileExtents(const PartitionInfo& partition, const FoundFileNode& node, E
       AppendRun(extents, g->ClusterLba(node.firstCluster), (size + 511) / 512);
     return !extents.empty();
   }
-  FatEntries fat(partition.fat, g->fat32);
+  FatEntries fat(partition.fat, *g);
   const std::uint64_t clusterBytes = std::uint64_t(g->spc) * 512;
   std::uint64_t covered = 0;
   std::uint64_t cluster = node.firstCluster;

@@ -9,8 +9,14 @@
 
 namespace ambrel {
 
+// Fewer clusters than this: 12-bit FAT entries.
+inline constexpr std::uint64_t kMinFat16Clusters = 4085;
+
+// Every sector count here is in 512-byte sectors, whatever sector size the
+// volume records (the boot sector's counts are scaled by it).
 struct FatGeometry {
   bool fat32 = false;            // the FAT16 FAT-size field at 22 is 0
+  bool fat12 = false;            // not FAT32, and fewer than 4085 clusters
   std::uint32_t spc = 0;         // sectors per cluster
   std::uint32_t reservedSectors = 0;
   std::uint32_t fatCount = 0;
@@ -31,6 +37,7 @@ struct FatGeometry {
   bool InClusterRange(std::uint64_t cluster) const {
     return cluster >= 2 && cluster <= clusterCount + 2;
   }
+  unsigned EntryBits() const { return fat32 ? 32 : fat12 ? 12 : 16; }
 };
 
 // Decodes the boot sector of a FAT partition starting at startLba. The total
@@ -41,11 +48,15 @@ std::optional<FatGeometry> DecodeFatGeometry(std::span<const std::uint8_t> bootS
                                              std::uint64_t startLba);
 std::optional<FatGeometry> FatGeometryOf(const PartitionInfo& partition);
 
-// The loaded FAT: u16 entries on FAT16, u32 on FAT32 (top 4 bits kept).
+// The loaded FAT: 12-bit entries on FAT12 (reserved values read as their
+// FAT16 forms: 0xFF8.. as 0xFFF8..), u16 on FAT16, u32 on FAT32 (top 4 bits
+// kept).
 class FatEntries {
  public:
-  FatEntries(std::span<const std::uint8_t> bytes, bool fat32) : bytes_(bytes), fat32_(fat32) {}
-  std::uint64_t EntryCount() const { return bytes_.size() / (fat32_ ? 4 : 2); }
+  FatEntries(std::span<const std::uint8_t> bytes, bool fat32) : bytes_(bytes), bits_(fat32 ? 32 : 16) {}
+  FatEntries(std::span<const std::uint8_t> bytes, const FatGeometry& g)
+      : bytes_(bytes), bits_(g.EntryBits()) {}
+  std::uint64_t EntryCount() const;
   bool Contains(std::uint64_t cluster) const { return cluster < EntryCount(); }
   // The entry of a cluster; 0 when the cluster lies outside the loaded FAT.
   std::uint32_t Next(std::uint64_t cluster) const;
@@ -53,7 +64,7 @@ class FatEntries {
 
  private:
   std::span<const std::uint8_t> bytes_;
-  bool fat32_;
+  unsigned bits_;
 };
 
 // End-of-chain values: 0xFFF8 and above on FAT16, 0x?FFFFFF8 and above on FAT32.

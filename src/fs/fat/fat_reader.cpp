@@ -146,7 +146,7 @@ std::uint64_t ReadFatDirectory(PartitionInfo& partition, const StopWord* stopWor
   const bool isRoot = firstCluster == 0;
   std::uint64_t cluster = isRoot ? g->rootCluster : firstCluster;
   if (cluster < 2 || !MarkDirectoryVisited(g->ClusterLba(cluster))) return 0;
-  FatEntries fat(partition.fat, g->fat32);
+  FatEntries fat(partition.fat, *g);
   std::uint32_t read = 0;
   std::unordered_set<std::uint64_t> chain;  // a chain that loops back ends there
   while (cluster > 1 && cluster <= g->clusterCount + 2 && !IsFatEndOfChain(static_cast<std::uint32_t>(cluster), g->fat32) &&
