@@ -16,6 +16,7 @@ namespace {
 void PrintText(const std::string& path, const DiskDescription& d) {
   std::printf("path: %s\n", path.c_str());
   std::printf("model: %s\n", d.disk.displayName.c_str());
+  std::printf("container: %s\n", d.container.c_str());
   std::printf("size: %" PRIu64 " bytes\n", d.disk.sectorCount * 512);
   std::printf("sectors: %" PRIu64 "\n", d.disk.sectorCount);
   std::printf("partition table: %s\n", TableKindName(d.tableKind));
@@ -24,10 +25,10 @@ void PrintText(const std::string& path, const DiskDescription& d) {
 }
 
 void PrintJson(const std::string& path, const DiskDescription& d) {
-  std::printf("{\"path\":%s,\"model\":%s,\"size\":%" PRIu64 ",\"sectors\":%" PRIu64
+  std::printf("{\"path\":%s,\"model\":%s,\"container\":%s,\"size\":%" PRIu64 ",\"sectors\":%" PRIu64
               ",\"removable\":%s,\"partition_table\":%s,\"volumes\":[",
               JsonQuote(path).c_str(), JsonQuote(d.disk.displayName).c_str(),
-              d.disk.sectorCount * 512, d.disk.sectorCount, d.disk.removable ? "true" : "false",
+              JsonQuote(d.container).c_str(), d.disk.sectorCount * 512, d.disk.sectorCount, d.disk.removable ? "true" : "false",
               JsonQuote(TableKindName(d.tableKind)).c_str());
   for (std::size_t i = 0; i < d.volumes.size(); ++i)
     std::printf("%s%s", i ? "," : "", VolumeJson(d.volumes[i]).c_str());

@@ -94,6 +94,7 @@ bool VolumesInRange(std::vector<DeviceInfo>& out, int diskNumber, std::uint64_t 
 // for the whole device when sector 0 is itself a boot sector).
 struct DiskDescription {
   DeviceInfo disk;
+  std::string container;  // "raw", "E01", "VHD", "VHDX", "VMDK"
   TableKind tableKind = TableKind::kNone;
   std::vector<TablePartition> partitions;
   std::vector<DeviceInfo> volumes;

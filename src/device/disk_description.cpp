@@ -74,8 +74,11 @@ DeviceInfo VolumeRowFor(const DeviceInfo& disk, DiskHandle& diskHandle, const st
                                                sectors * kSectorSize, path);
   DiskHandle volume = HandleForDevice(window, row.volumePath);
   BlkidFacts facts;
-  bool known = ProbeWithBlkid(path, start * kSectorSize, sectors * kSectorSize, facts);
-  FillVolumeFacts(row, volume, known ? &facts : nullptr, judge);
+  // The system's probe reads the file's own bytes: inside a container they
+  // are not the media's.
+  bool known = diskHandle.device->Container() == "raw" &&
+               ProbeWithBlkid(path, start * kSectorSize, sectors * kSectorSize, facts);
+  FillVolumeFacts(row, volume, known ? &facts : nullptr, judge, true);
   return row;
 }
 
@@ -105,6 +108,7 @@ bool DescribeDisk(const std::string& path, DiskDescription& out, SectorJudge jud
   DiskHandle disk;
   if (!OpenByPath(path, disk, why)) return false;
   out.disk = DiskRowFor(path, disk);
+  out.container = disk.device->Container();
   PartitionTable table;
   out.volumes = VolumesFromTable(out.disk, disk, judge, &table);
   out.tableKind = table.kind;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 
+#include "device/device_opener.h"
 #include "device/partition_info.h"
 #include "platform/block_sysfs.h"
 #include "platform/file_device.h"
@@ -38,12 +39,8 @@ ReadStatistics& ReadStats() {
 
 bool OpenByPath(const std::string& path, DiskHandle& out, std::string* why) {
   out = DiskHandle{};
-  OpenFailure failure = OpenFailure::kNone;
-  std::shared_ptr<BlockDevice> device = OpenFileDevice(path, &failure);
-  if (!device) {
-    if (why) *why = OpenFailureText(failure);
-    return false;
-  }
+  std::shared_ptr<BlockDevice> device = OpenDevice(path, why);
+  if (!device) return false;
   std::uint64_t size = device->SizeBytes();
   if (size < kSectorSize) {
     // A last LBA of size / 512 - 1 would wrap to 2^64 - 1 here.
@@ -61,7 +58,7 @@ bool OpenByPath(const std::string& path, DiskHandle& out, std::string* why) {
 bool OpenPartition(const PartitionInfo& partition, DiskHandle& out) {
   out = DiskHandle{};
   if (partition.sectorCount == 0) return false;
-  std::shared_ptr<BlockDevice> device = OpenFileDevice(partition.diskPath);
+  std::shared_ptr<BlockDevice> device = OpenDevice(partition.diskPath);
   if (!device) return false;
   out.device = std::move(device);
   out.name = partition.displayName;
@@ -142,7 +139,7 @@ std::uint64_t QueryDeviceSize(DiskHandle& handle) {
 
 bool QuerySectorCount(const std::string& path, std::uint64_t& sectors) {
   sectors = 0;
-  std::shared_ptr<BlockDevice> device = OpenFileDevice(path);
+  std::shared_ptr<BlockDevice> device = OpenDevice(path);
   if (!device) return false;
   sectors = device->SizeBytes() / kSectorSize;
   return sectors != 0;

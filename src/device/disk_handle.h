@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "device/block_device.h"
+#include "platform/block_device.h"
 
 namespace ambrel {
 

@@ -12,7 +12,7 @@
 #include <set>
 #include <string>
 
-#include "device/block_device.h"
+#include "platform/block_device.h"
 
 namespace ambrel {
 
@@ -47,6 +47,7 @@ class FaultyDevice final : public BlockDevice {
   std::uint64_t SizeBytes() override { return inner_->SizeBytes(); }
   bool Reopen() override;
   std::string Path() const override { return inner_->Path(); }
+  std::string Container() const override { return inner_->Container(); }
 
  private:
   bool CoversFailingSector(std::uint64_t offset, std::size_t length) const;

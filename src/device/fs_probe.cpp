@@ -34,14 +34,21 @@ bool DetectFsKind(DiskHandle& volume, std::uint64_t sectors, SectorJudge judge,
   return true;
 }
 
-void ProbePartition(DeviceInfo& row, DiskHandle& volume, SectorJudge judge) {
-  if (row.sectorCount <= kProbeMinSectors) return;
+namespace {
+
+void ProbeVolume(DeviceInfo& row, DiskHandle& volume, SectorJudge judge) {
   SectorVerdict verdict;
   BootSector boot{};
   if (!DetectFsKind(volume, row.sectorCount, judge, verdict, boot)) return;
   row.fsKind = verdict.fsKind;
   row.fsName = verdict.fsName;
   row.bootSector = boot;
+}
+
+}  // namespace
+
+void ProbePartition(DeviceInfo& row, DiskHandle& volume, SectorJudge judge) {
+  if (row.sectorCount > kProbeMinSectors) ProbeVolume(row, volume, judge);
 }
 
 std::string MakeDisplayName(const DeviceInfo& row) {
@@ -76,7 +83,7 @@ std::uint32_t SerialFromUuid(const std::string& uuid) {
 }
 
 void FillVolumeFacts(DeviceInfo& row, DiskHandle& volume, const BlkidFacts* facts,
-                     SectorJudge judge) {
+                     SectorJudge judge, bool anySize) {
   if (facts) {
     row.volumeLabel = facts->label.empty() ? kDefaultVolumeLabel : facts->label;
     row.volumeSerial = SerialFromUuid(facts->uuid);
@@ -88,6 +95,8 @@ void FillVolumeFacts(DeviceInfo& row, DiskHandle& volume, const BlkidFacts* fact
       row.fsKind = verdict.fsKind;
       row.bootSector = boot;
     }
+  } else if (anySize) {
+    ProbeVolume(row, volume, judge);
   } else {
     ProbePartition(row, volume, judge);
   }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "device/block_device.h"
+#include "platform/block_device.h"
 
 namespace ambrel {
 

@@ -13,8 +13,10 @@ namespace ambrel {
 // With facts: label ("本地磁盘" when empty), serial and file-system name
 // from the system; the kind and boot sector come from DetectFsKind whatever
 // the volume's size (kind 0 when its boot sectors are not readable here).
-// Without facts: ProbePartition decides. Finally the display name is built.
+// Without facts: ProbePartition decides (with `anySize`, small volumes are
+// probed too: a disk described from its own contents). Finally the display
+// name is built.
 void FillVolumeFacts(DeviceInfo& row, DiskHandle& volume, const BlkidFacts* facts,
-                     SectorJudge judge);
+                     SectorJudge judge, bool anySize = false);
 
 }  // namespace ambrel

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "device/block_device.h"
+#include "platform/block_device.h"
 
 namespace ambrel {
 
@@ -20,6 +20,7 @@ class WindowDevice final : public BlockDevice {
   std::uint64_t SizeBytes() override { return length_; }
   bool Reopen() override { return inner_->Reopen(); }
   std::string Path() const override { return path_; }
+  std::string Container() const override { return inner_->Container(); }
 
  private:
   std::shared_ptr<BlockDevice> inner_;

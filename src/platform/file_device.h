@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "device/block_device.h"
+#include "platform/block_device.h"
 
 namespace ambrel {
 

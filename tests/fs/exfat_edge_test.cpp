@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "catalog/node_table.h"
-#include "device/block_device.h"
+#include "platform/block_device.h"
 #include "fs/exfat/exfat_entries.h"
 #include "fs/exfat/exfat_reader.h"
 #include "fs/fat_test_support.h"

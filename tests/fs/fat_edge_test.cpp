@@ -8,7 +8,7 @@
 #include <iterator>
 
 #include "catalog/node_table.h"
-#include "device/block_device.h"
+#include "platform/block_device.h"
 #include "fs/allocation_map.h"
 #include "fs/fat/fat32_high_words.h"
 #include "fs/fat/fat_directory.h"

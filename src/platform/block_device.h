@@ -22,6 +22,10 @@ class BlockDevice {
   // every holder of this object); false when that fails.
   virtual bool Reopen() { return false; }
   virtual std::string Path() const = 0;
+  // The container format the media is read from ("raw" for a plain file or
+  // device node; "E01", "VHD", "VHDX", "VMDK" for images read through their
+  // libraries). Decorators pass their inner device's answer on.
+  virtual std::string Container() const { return "raw"; }
 };
 
 }  // namespace ambrel
