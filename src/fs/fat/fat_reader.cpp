@@ -49,7 +49,24 @@ struct FatWalk {
   const ClusterKindTable* kinds = nullptr;  // FAT32 with a completed scan only
 };
 
-void WalkFatDirectory(FatWalk& walk, std::uint32_t firstCluster, std::uint32_t parentId, int depth) {
+// A folder whose own entry is deleted: nothing reachable points at its
+// entries any more (the recycle bin is only shown as deleted).
+bool IsDeletedFolder(const FoundFileNode& node) {
+  return KindOf(node) == kDeletedFolder && node.name &&
+         std::strcmp(node.name, kRecycleBinDisplayName) != 0;
+}
+
+// The entries read from a deleted folder are deleted, whatever their own
+// first byte says.
+void MarkDeleted(FoundFileTable& table, std::uint32_t first, std::uint32_t end) {
+  for (std::uint32_t id = first; id < end; ++id) {
+    FoundFileNode* node = NodeAt(table, id);
+    if (node && node->name) SetKind(*node, static_cast<NodeKind>(KindOf(*node) & ~1u));
+  }
+}
+
+void WalkFatDirectory(FatWalk& walk, std::uint32_t firstCluster, std::uint32_t parentId, int depth,
+                      bool insideDeleted) {
   if (FatStopRequested(walk.stop) || depth > kMaxDirectoryDepth) return;
   std::vector<std::uint8_t> buffer;
   std::uint64_t bytes = ReadFatDirectory(walk.partition, walk.stop, walk.handle, firstCluster, buffer);
@@ -59,6 +76,7 @@ void WalkFatDirectory(FatWalk& walk, std::uint32_t firstCluster, std::uint32_t p
   ParseFatDirectory(walk.partition, buffer.data(), bytes, &walk.progress, parentId);
   std::vector<std::uint8_t>().swap(buffer);
   std::uint32_t after = table.count;
+  if (insideDeleted) MarkDeleted(table, before, after);
   if (walk.kinds)
     RecoverFat32HighWords(walk.stop, walk.partition, before, after, true, *walk.kinds);
   if (table.count <= 5) return;
@@ -70,7 +88,7 @@ void WalkFatDirectory(FatWalk& walk, std::uint32_t firstCluster, std::uint32_t p
       if (!node || KindOf(*node) != kind) continue;
       // Cluster 0 or 1 would read the root again: not a subdirectory.
       if (node->firstCluster < 2) continue;
-      WalkFatDirectory(walk, node->firstCluster, id, depth + 1);
+      WalkFatDirectory(walk, node->firstCluster, id, depth + 1, insideDeleted || IsDeletedFolder(*node));
       if (FatStopRequested(walk.stop)) return;
     }
   }
@@ -175,7 +193,7 @@ bool ReadFatVolume(const StopWord* stopWord, PartitionInfo& partition, DiskHandl
     kinds = ClusterKindTableFromScan(*g);
     walk.kinds = &kinds;
   }
-  WalkFatDirectory(walk, 0, kRootId, 0);
+  WalkFatDirectory(walk, 0, kRootId, 0, false);
   if (walk.kinds)
     RecoverFat32HighWords(stopWord, partition, kRootId, partition.table.count, false, kinds);
   if (FatStopRequested(stopWord)) return false;
