@@ -14,7 +14,7 @@
 #include "device_output.h"
 #include "fs/boot_probe.h"
 #include "fs/exfat/exfat_reader.h"
-#include "fs/fat/fat_boot_sector.h"
+#include "fs/fat/fat_reader.h"
 #include "fs/ntfs/ntfs_volume.h"
 #include "fs/parse_file_system.h"
 #include "fs/views/recycle_bin.h"
@@ -54,8 +54,7 @@ void ReadLabel(PartitionInfo& p) {
   if (p.fsKind == kFsNtfs) ReadNtfsVolumeLabel(handle, p);
   if (p.fsKind == kFsExfat) ReadExfatVolumeLabel(p, handle);
   if (p.fsKind == kFsFat16 || p.fsKind == kFsFat32)
-    p.volumeLabel = FatBootSectorLabel(ByteSpan(p.bootSector.data(), p.bootSector.size()),
-                                       p.fsKind == kFsFat32);
+    p.volumeLabel = FatVolumeLabel(p, handle);
 }
 
 }  // namespace

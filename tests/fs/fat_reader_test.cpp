@@ -12,6 +12,7 @@
 #include "app/settings.h"
 #include "catalog/node_table.h"
 #include "common/text.h"
+#include "fs/fat/fat_geometry.h"
 #include "fs/fat/fat_reader.h"
 #include "fs/fat_test_support.h"
 #include "support/test_paths.h"
@@ -200,6 +201,41 @@ TEST(FatReader, StopRequestEndsTheWalkWithFailure) {
   PartitionInfo p = test::ImagePartition(image, kFsFat32);
   std::atomic<std::uint32_t> stop{2};
   EXPECT_FALSE(ReadFatPartition(&stop, p));
+}
+
+// One label rule for every view: the root directory's label entry, else the
+// boot sector's.
+TEST(FatReader, VolumeLabelFromTheRootEntryElseTheBootSector) {
+  const std::string image = test::FixtureImage("fat32-default");
+  ASSERT_FALSE(image.empty());
+  const std::string copy = test::TempDir("fat-label") + "/vol.img";
+  std::filesystem::copy_file(image, copy);
+  ASSERT_EQ(std::system(("MTOOLS_SKIP_CHECK=1 mlabel -i '" + copy + "' ::ROOTLABEL").c_str()), 0);
+  {
+    std::fstream f(copy, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(71);
+    f.write("BOOTLABEL  ", 11);
+  }
+  PartitionInfo p = test::ImagePartition(copy, kFsFat32);
+  DiskHandle handle;
+  ASSERT_TRUE(OpenPartition(p, handle));
+  EXPECT_EQ(FatVolumeLabel(p, handle), "ROOTLABEL");
+  // Without a label entry in the root, the boot sector's label holds.
+  auto g = FatGeometryOf(p);
+  ASSERT_TRUE(g);
+  std::vector<std::uint8_t> cluster(std::size_t(g->spc) * 512);
+  std::fstream f(copy, std::ios::in | std::ios::out | std::ios::binary);
+  const auto at = static_cast<std::streamoff>(g->ClusterLba(g->rootCluster) * 512);
+  f.seekg(at);
+  f.read(reinterpret_cast<char*>(cluster.data()), static_cast<std::streamsize>(cluster.size()));
+  for (std::size_t e = 0; e + 32 <= cluster.size(); e += 32)
+    if (cluster[e + 11] == 0x08) cluster[e] = 0xE5;
+  f.seekp(at);
+  f.write(reinterpret_cast<const char*>(cluster.data()), static_cast<std::streamsize>(cluster.size()));
+  f.close();
+  DiskHandle again;
+  ASSERT_TRUE(OpenPartition(p, again));
+  EXPECT_EQ(FatVolumeLabel(p, again), "BOOTLABEL");
 }
 
 }  // namespace

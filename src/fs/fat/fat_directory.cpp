@@ -5,6 +5,7 @@
 #include "common/byte_cursor.h"
 #include "common/text.h"
 #include "fs/fat/dos_time.h"
+#include "platform/codepage.h"
 
 namespace ambrel {
 namespace {
@@ -150,6 +151,20 @@ std::vector<FatDirEntry> DecodeFatDirectory(std::span<const std::uint8_t> buffer
 
 bool IsRecycleBinText(const std::string& name) {
   return name.size() == 12 && AsciiUpper(name) == "$RECYCLE.BIN";
+}
+
+std::string FatDirectoryLabel(std::span<const std::uint8_t> root) {
+  for (std::size_t at = 0; at + kEntrySize <= root.size(); at += kEntrySize) {
+    const std::uint8_t* e = root.data() + at;
+    if (e[0] == 0) break;
+    if (e[0] == kFatDeletedMark || IsLongNamePiece(e) || !(e[11] & kFatAttrVolumeLabel)) continue;
+    std::string label(reinterpret_cast<const char*>(e), 11);
+    while (!label.empty() && (label.back() == ' ' || label.back() == '\0')) label.pop_back();
+    for (char c : label)
+      if (static_cast<unsigned char>(c) < 0x20) return {};
+    return ToWide(label);  // labels are code-page text
+  }
+  return {};
 }
 
 }  // namespace ambrel

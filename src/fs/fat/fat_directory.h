@@ -64,4 +64,9 @@ void ParseFatDirectory(PartitionInfo& partition, const std::uint8_t* buffer, std
 // Counts an added node of `kind` in the stage-1 counters and publishes them.
 void CountParsedNode(ScanProgress* progress, NodeKind kind);
 
+// The volume label of a root directory: its first live entry with the
+// label attribute (long-name pieces excluded), blanks trimmed; empty when
+// there is none before the end mark.
+std::string FatDirectoryLabel(std::span<const std::uint8_t> root);
+
 }  // namespace ambrel

@@ -10,6 +10,7 @@
 #include "diag/log.h"
 #include "fs/allocation_map.h"
 #include "fs/fat/fat32_high_words.h"
+#include "fs/fat/fat_boot_sector.h"
 #include "fs/fat/fat_directory.h"
 
 namespace ambrel {
@@ -208,6 +209,24 @@ bool ReadFatPartition(const StopWord* stopWord, PartitionInfo& partition) {
   bool ok = ReadFatVolume(stopWord, partition, handle);
   handle.Close();
   return ok;
+}
+
+std::string FatVolumeLabel(const PartitionInfo& partition, DiskHandle& handle) {
+  const ByteSpan boot(partition.bootSector.data(), partition.bootSector.size());
+  auto g = FatGeometryOf(partition);
+  if (!g) return {};
+  // The label entry lies in the fixed root (FAT16) or the root's first
+  // cluster (FAT32), where formatting tools put it.
+  std::uint64_t lba = g->rootStart, sectors = std::uint64_t(g->rootEntries) * 32 / kSectorSize;
+  if (g->fat32) {
+    lba = g->InClusterRange(g->rootCluster) ? g->ClusterLba(g->rootCluster) : 0;
+    sectors = lba ? g->spc : 0;
+  }
+  sectors = std::min<std::uint64_t>(sectors, 64);
+  std::vector<std::uint8_t> root(sectors * kSectorSize);
+  std::string label;
+  if (sectors && ReadRange(handle, lba, sectors, root.data())) label = FatDirectoryLabel(root);
+  return label.empty() ? FatBootSectorLabel(boot, g->fat32) : label;
 }
 
 }  // namespace ambrel

@@ -58,4 +58,8 @@ std::uint64_t ReadFatDirectory(PartitionInfo& partition, const std::atomic<std::
 // contiguous clusters). True when at least one extent results.
 bool FatFileExtents(const PartitionInfo& partition, const FoundFileNode& node, ExtentList& extents);
 
+// The volume label by one rule for every view: the root directory's label
+// entry, else the boot sector's label (empty when neither has one).
+std::string FatVolumeLabel(const PartitionInfo& partition, DiskHandle& handle);
+
 }  // namespace ambrel
