@@ -226,6 +226,39 @@ TEST_F(NtfsVolume, ParentSlotReusedByAFolderOrByAFile) {
   EXPECT_TRUE(listing.count("丢失的文件/gone-too.bin"));
 }
 
+// Records below a "$" system record ($Extend\$RmMetadata\$Txf\$TxfLog
+// and its $TxfLog.blf on volumes Windows has used) are system files: they
+// are neither listed in the tree nor moved to the lost-files folder.
+TEST_F(NtfsVolume, FilesBelowSystemRecordsAreNotListed) {
+  std::vector<std::uint8_t>* bytes = nullptr;
+  DiskHandle handle = MemoryCopy(bytes);
+  // Record 65 ("Documents/Reports", holding 2023 and its two files) becomes
+  // a system folder "$TxfLog" in $Extend (record 11).
+  std::uint8_t* record = bytes->data() + (kMftLba + 2 * 65) * 512;
+  auto info = FindAttribute(ByteSpan(record, 1024), std::nullopt, 0x10);
+  auto fileName = FindAttribute(ByteSpan(record, 1024), std::nullopt, 0x30);
+  ASSERT_TRUE(info && fileName);
+  const std::size_t infoValue = info->offset + record[info->offset + 0x14];
+  record[infoValue + 0x20] |= 0x06;  // hidden, system
+  const std::size_t nameValue = fileName->offset + record[fileName->offset + 0x14];
+  const char16_t* newName = u"$TxfLog";
+  ASSERT_EQ(record[nameValue + 0x40], 7);
+  for (int i = 0; i < 7; ++i) {
+    record[nameValue + 0x42 + 2 * i] = static_cast<std::uint8_t>(newName[i]);
+    record[nameValue + 0x43 + 2 * i] = 0;
+  }
+  record[nameValue] = 11;  // parent reference: $Extend
+  for (int i = 1; i < 6; ++i) record[nameValue + i] = 0;
+  PartitionInfo copy;
+  const Listing listing = WalkCopy(handle, copy);
+  EXPECT_TRUE(listing.count("Documents/resident-600.bin"));
+  for (const auto& [path, listed] : listing) {
+    EXPECT_EQ(path.find("2023"), std::string::npos) << path;
+    EXPECT_EQ(path.find("四月报告"), std::string::npos) << path;
+    EXPECT_EQ(path.find("TxfLog"), std::string::npos) << path;
+  }
+}
+
 TEST_F(NtfsVolume, MftMirrorStandsInForAnUnreadableRecordZero) {
   std::vector<std::uint8_t>* bytes = nullptr;
   DiskHandle handle = MemoryCopy(bytes);

@@ -11,6 +11,8 @@ namespace ambrel {
 inline constexpr std::size_t kMftRecordBytes = 1024;
 inline constexpr std::uint32_t kMftRecordSectors = 2;
 inline constexpr std::uint32_t kMaxMftRecordNumber = 0x1FFFFF;
+inline constexpr std::uint32_t kRootRecord = 5;        // the root folder "."
+inline constexpr std::uint32_t kFirstUserRecord = 16;  // 0..15 are reserved for system files
 // The walk never goes past this many records, whatever the run lengths say.
 inline constexpr std::uint32_t kMaxWalkedRecords = 0x200000;
 // Bulk reads: 8192 sectors (4 MiB) at a time into one buffer.

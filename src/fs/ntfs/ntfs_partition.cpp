@@ -1,6 +1,9 @@
 #include "fs/ntfs/ntfs_partition.h"
 
 #include <algorithm>
+#include <functional>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "app/progress.h"
@@ -49,9 +52,47 @@ void PointDirectoryAtIndex(FoundFileNode& node, const PartitionInfo& partition) 
     node.dataSector = extents[0].startSector;
 }
 
+// Record numbers of the system files: the reserved records 0 to 15 (but the
+// root, 5) and every "$" record marked as a system file ($Extend's children
+// such as $RmMetadata and $Txf).
+using SystemRecords = std::unordered_set<std::uint32_t>;
+
+bool IsSystemRecord(const SystemRecords& system, std::uint32_t number) {
+  return (number < kFirstUserRecord && number != kRootRecord) || system.count(number) != 0;
+}
+
+void NoteSystemRecord(ByteSpan record, SystemRecords& system) {
+  auto kept = DecodeMftRecord(record, true);
+  if (kept && kept->hasName && !kept->name.empty() && kept->name[0] == '$')
+    system.insert(kept->recordNumber);
+}
+
+// Files below a system record are system files too ($TxfLog.blf under
+// $Extend\$RmMetadata\$Txf): they are not listed, nor moved to the
+// lost-files folder when their system parent is left out.
+void DropSystemDescendants(FoundFileTable& table, const SystemRecords& system) {
+  std::unordered_map<std::uint32_t, bool> below;  // record -> lies below a system record
+  std::function<bool(std::uint32_t, int)> isBelow = [&](std::uint32_t id, int depth) -> bool {
+    const FoundFileNode* node = NodeAt(table, id);
+    if (!node || id == kRootRecord || depth > 64) return false;
+    auto known = below.find(id);
+    if (known != below.end()) return known->second;
+    const std::uint32_t parent = node->parentId;
+    const bool result =
+        parent != id && (IsSystemRecord(system, parent) || isBelow(parent, depth + 1));
+    below[id] = result;
+    return result;
+  };
+  std::vector<std::uint32_t> drop;
+  for (std::uint32_t id = kFirstUserRecord; id < table.count; ++id)
+    if (isBelow(id, 0)) drop.push_back(id);
+  for (std::uint32_t id : drop) RemoveNode(table, id);
+}
+
 void AddRecord(PartitionInfo& partition, ByteSpan record, std::uint64_t lba,
-               ScanProgress& progress) {
+               ScanProgress& progress, SystemRecords& system) {
   auto summary = DecodeMftRecord(record, false);
+  if (!summary) NoteSystemRecord(record, system);
   // Extension records and records without a name are not listed.
   if (!summary || !summary->hasName || summary->recordNumber == 0) return;
   FoundFileNode node{};
@@ -76,6 +117,7 @@ bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
                static_cast<std::uint32_t>(std::min<std::uint64_t>(expected, kMaxWalkedRecords)));
   ScanProgress progress;
   progress.stage = kStageParse;
+  SystemRecords system;
   std::vector<std::uint8_t> buffer(std::size_t{kBulkReadSectors} * 512);
   std::uint64_t recordsLeft = kMaxWalkedRecords;
   for (const DataExtent& extent : mftExtents) {
@@ -92,11 +134,12 @@ bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
       for (std::uint32_t i = 0; i < records; ++i)
         AddRecord(partition,
                   ByteSpan(buffer.data() + std::size_t{i} * kMftRecordBytes, kMftRecordBytes),
-                  extent.startSector + at + 2ull * i, progress);
+                  extent.startSector + at + 2ull * i, progress, system);
       recordsLeft -= records;
     }
     if (recordsLeft == 0) break;
   }
+  DropSystemDescendants(partition.table, system);
   return true;
 }
 
