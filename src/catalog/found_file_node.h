@@ -58,6 +58,14 @@ struct FoundFileNode {
 };
 #pragma pack(pop)
 
+// Bytes of a node's `extra` block: a fragment list (rebuilt video, carved
+// pieces) counts 16-byte entries in `firstCluster`; an NTFS run list counts
+// bytes there.
+inline std::uint64_t ExtraBytes(const FoundFileNode& n) {
+  if (!n.extra) return 0;
+  return (n.flags & kFlagVideoRebuilt) ? std::uint64_t{n.firstCluster} * 16 : n.firstCluster;
+}
+
 inline NodeKind KindOf(const FoundFileNode& n) {
   return static_cast<NodeKind>((n.flags >> 3) & 3);
 }

@@ -250,9 +250,10 @@ bool CopyHeapFields(FoundFileNode& n) {
   }
   if (n.extra) {
     const void* from = n.extra;
-    n.extra = n.firstCluster ? std::malloc(n.firstCluster) : nullptr;
-    if (n.firstCluster && !n.extra) return false;
-    if (n.extra) std::memcpy(n.extra, from, n.firstCluster);
+    const std::uint64_t bytes = ExtraBytes(n);
+    n.extra = bytes ? std::malloc(bytes) : nullptr;
+    if (bytes && !n.extra) return false;
+    if (n.extra) std::memcpy(n.extra, from, bytes);
   }
   return true;
 }

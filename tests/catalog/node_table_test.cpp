@@ -415,5 +415,26 @@ TEST(NodeTable, DuplicateIsDeep) {
   EXPECT_EQ(ChildIdsOf(copy, kRootId), (std::vector<std::uint32_t>{10}));
 }
 
+// A fragment list counts 16-byte entries, not bytes: the whole list is
+// copied (a byte-count copy reads past the copy's end under ASan).
+TEST(NodeTable, DuplicateCopiesWholeFragmentLists) {
+  FoundFileTable t;
+  ASSERT_TRUE(InitTable(t));
+  FoundFileNode f = test::MakeNode(12, kRootId, kPresentFile, 3 * 4096);
+  f.flags |= kFlagVideoRebuilt;
+  f.firstCluster = 3;
+  std::uint64_t list[6] = {100, 8, 300, 8, 900, 8};
+  f.extra = std::malloc(sizeof list);
+  std::memcpy(f.extra, list, sizeof list);
+  AddNodeNamed(t, f, "clip.mov", true);
+  FoundFileTable copy;
+  ASSERT_TRUE(DuplicateTable(t, copy));
+  ASSERT_TRUE(IsLive(copy, 12));
+  EXPECT_EQ(ExtraBytes(*NodeAt(copy, 12)), sizeof list);
+  EXPECT_EQ(std::memcmp(NodeAt(copy, 12)->extra, list, sizeof list), 0);
+  FreeTable(t);
+  FreeTable(copy);
+}
+
 }  // namespace
 }  // namespace ambrel

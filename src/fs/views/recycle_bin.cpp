@@ -130,9 +130,9 @@ bool CopyPartition(PartitionInfo& source, PartitionInfo& copy) {
     dup.childIds = nullptr;
     dup.childCount = dup.childCapacity = 0;
     dup.extra = nullptr;
-    if (n->extra && n->firstCluster > 0) {
-      dup.extra = std::malloc(n->firstCluster);
-      if (dup.extra) std::memcpy(dup.extra, n->extra, n->firstCluster);
+    if (const std::uint64_t bytes = ExtraBytes(*n)) {
+      dup.extra = std::malloc(bytes);
+      if (dup.extra) std::memcpy(dup.extra, n->extra, bytes);
     }
     if (AddNode(copy.table, dup, false) != id) return false;
     FoundFileNode* added = NodeAt(copy.table, id);
