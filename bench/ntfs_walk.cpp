@@ -19,7 +19,7 @@
 #include "app/settings.h"
 #include "catalog/node_table.h"
 #include "device/disk_handle.h"
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 #include "fs/ntfs/ntfs_geometry.h"
 #include "fs/ntfs/ntfs_partition.h"
 #include "fs/ntfs/ntfs_volume.h"

@@ -13,7 +13,7 @@
 #include "device_output.h"
 #include "common/text.h"
 #include "device/disk_handle.h"
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 #include "fs/views/recycle_bin.h"
 #include "volume_loader.h"
 

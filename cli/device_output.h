@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 
 namespace ambrel::cli {
 

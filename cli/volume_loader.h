@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "device/disk_handle.h"
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 
 namespace ambrel::cli {
 

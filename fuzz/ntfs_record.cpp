@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "catalog/found_file_node.h"
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 #include "fs/ntfs/ntfs_known_extents.h"
 #include "fs/ntfs/ntfs_record.h"
 #include "fs/ntfs/ntfs_record_node.h"

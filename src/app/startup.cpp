@@ -7,6 +7,7 @@
 #include "app/user_prompt.h"
 #include "common/text.h"
 #include "diag/log.h"
+#include "diag/pool.h"
 #include "diag/threads.h"
 #include "platform/files.h"
 #include "platform/machine_store.h"
@@ -61,6 +62,7 @@ bool LoadSettings(const std::string& packFolder, const PackCheck& check,
 
 StartupStatus RunStartup(const StartupOptions& options) {
   if (options.prompt) SetUserPrompt(options.prompt);
+  SetPoolFailureNotice(ShowUserMessage);
   const std::string logFolder = WithSlash(options.logFolder.empty() ? ProgramFolder() : options.logFolder);
   OpenLogFile(logFolder + kLogFileName);
 

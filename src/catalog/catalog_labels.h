@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 
 namespace ambrel {
 

@@ -34,7 +34,7 @@
 #include "app/notify.h"
 #include "catalog/class_table.h"
 #include "catalog/node_table.h"
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 
 namespace ambrel {
 

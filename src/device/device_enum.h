@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "device/disk_handle.h"
-#include "device/partition_info.h"
+#include "device/device_info.h"
 #include "device/partition_table.h"
 #include "device/sector_verdict.h"
 

@@ -5,7 +5,6 @@
 #include <mutex>
 
 #include "device/device_opener.h"
-#include "device/partition_info.h"
 #include "platform/block_sysfs.h"
 #include "platform/file_device.h"
 
@@ -55,20 +54,21 @@ bool OpenByPath(const std::string& path, DiskHandle& out, std::string* why) {
   return true;
 }
 
-bool OpenPartition(const PartitionInfo& partition, DiskHandle& out) {
+bool OpenVolumeRange(const std::string& diskPath, std::uint64_t startLba,
+                     std::uint64_t sectorCount, const std::string& name, DiskHandle& out) {
   out = DiskHandle{};
-  if (partition.sectorCount == 0) return false;
-  std::shared_ptr<BlockDevice> device = OpenDevice(partition.diskPath);
+  if (sectorCount == 0) return false;
+  std::shared_ptr<BlockDevice> device = OpenDevice(diskPath);
   if (!device) return false;
   out.device = std::move(device);
-  out.name = partition.displayName;
-  out.reopenPath = partition.diskPath;
-  if (partition.sectorCount == kUnknownPartitionSize) {
+  out.name = name;
+  out.reopenPath = diskPath;
+  if (sectorCount == kUnknownPartitionSize) {
     out.lastLba = kUnknownPartitionSize;
-  } else if (partition.startLba > UINT64_MAX - partition.sectorCount) {
+  } else if (startLba > UINT64_MAX - sectorCount) {
     out.lastLba = UINT64_MAX;  // saturated; reads past the device's end simply fail
   } else {
-    out.lastLba = partition.startLba + partition.sectorCount - 1;
+    out.lastLba = startLba + sectorCount - 1;
   }
   return true;
 }

@@ -18,8 +18,6 @@ namespace ambrel {
 inline constexpr std::uint32_t kSectorSize = 512;
 inline constexpr std::uint64_t kUnknownPartitionSize = 0x0001000000000000ull;  // 2^48 sectors
 
-struct PartitionInfo;
-
 struct DiskHandle {
   std::shared_ptr<BlockDevice> device;  // null when not open
   std::string name;        // the path, or the partition's display name
@@ -39,10 +37,11 @@ inline constexpr std::uint32_t kMaxReadBytes = 0x10000000;
 // sector (whose last LBA would not exist). `why`, when given, receives a
 // short reason for messages.
 bool OpenByPath(const std::string& path, DiskHandle& out, std::string* why = nullptr);
-// Opens the disk of a partition; reads use absolute disk LBAs, limited to the
-// partition's last sector (2^48 when its size is unknown). Fails for a
-// partition of 0 sectors.
-bool OpenPartition(const PartitionInfo& partition, DiskHandle& out);
+// Opens the disk at `diskPath` for a volume of `sectorCount` sectors from
+// `startLba`; reads use absolute disk LBAs, limited to the volume's last
+// sector (2^48 when its size is kUnknownPartitionSize). Fails for 0 sectors.
+bool OpenVolumeRange(const std::string& diskPath, std::uint64_t startLba,
+                     std::uint64_t sectorCount, const std::string& name, DiskHandle& out);
 // Wraps an existing device (tests, decorators); lastLba from its size.
 DiskHandle HandleForDevice(std::shared_ptr<BlockDevice> device, std::string name);
 

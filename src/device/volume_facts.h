@@ -4,7 +4,7 @@
 #pragma once
 
 #include "device/disk_handle.h"
-#include "device/partition_info.h"
+#include "device/device_info.h"
 #include "device/sector_verdict.h"
 #include "platform/blkid_probe.h"
 

@@ -1,5 +1,6 @@
 #include "diag/pool.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -9,7 +10,6 @@
 #include <string>
 #include <unordered_set>
 
-#include "app/user_prompt.h"
 #include "common/text.h"
 #include "diag/format_size.h"
 #include "diag/log.h"
@@ -17,6 +17,8 @@
 
 namespace ambrel {
 namespace {
+
+std::atomic<void (*)(const std::string&)> g_failureNotice{nullptr};
 
 // Block layout: magic "CK" (u16), tag (u16), size (u32), data, guard "K".
 constexpr std::uint16_t kMagic = 0x4B43;
@@ -94,7 +96,7 @@ bool LiveHeader(const void* p, BlockHeader& h) {
                      static_cast<unsigned>(mem.totalBytes >> 20),
                      static_cast<unsigned>(mem.availableBytes >> 20)));
   LogLine(1, "");
-  ShowUserMessage("分配内存失败: " + FormatSize(n + kFrame));
+  if (auto notice = g_failureNotice.load()) notice("分配内存失败: " + FormatSize(n + kFrame));
   LogLine(1, "Alloc mem failed!");
   EndProcess(1);
 }
@@ -264,6 +266,8 @@ bool PoolFailed() {
   std::lock_guard<std::mutex> guard(s.totalLock);
   return s.failed;
 }
+
+void SetPoolFailureNotice(void (*notice)(const std::string& text)) { g_failureNotice.store(notice); }
 
 void SetPoolSummarySource(std::string (*summary)()) {
   PoolState& s = State();

@@ -27,6 +27,10 @@ std::uint64_t PoolTotal();
 bool PoolFailed();
 // Optional text (the found partitions) appended to the "Mem big" lines.
 void SetPoolSummarySource(std::string (*summary)());
+// Who tells the user that an allocation failed before the process ends (the
+// start-up sequence passes its message box); without one only the log says
+// so.
+void SetPoolFailureNotice(void (*notice)(const std::string& text));
 
 // Delayed release of blocks another thread may still be reading: a queued
 // block is freed once 200 ms old, when more than 64 are queued, or when the

@@ -1,6 +1,6 @@
 #include "fs/boot_probe.h"
 
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 
 namespace ambrel {
 namespace {

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "diag/log.h"
 
 namespace ambrel {
 namespace {
@@ -129,9 +128,7 @@ std::int64_t FileSize(const std::string& path) {
 }
 
 bool EnsureFolder(const std::string& path) {
-  if (MakeFolderTree(path, 0)) return true;
-  TraceLine("创建目录: " + path + " 失败！");
-  return false;
+  return MakeFolderTree(path, 0);
 }
 
 std::string ExecutableFolder() {

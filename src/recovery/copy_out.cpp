@@ -144,7 +144,10 @@ bool QuickOpen(const SaveContext& c, std::uint32_t row, std::uint32_t nodeId) {
   if (!c.source->Resolve(row, nodeId, node) || !IsFileKind(KindOf(node.record))) return false;
   if (c.source->FilterView() && !(node.record.flags & kFlagFilterHit)) return false;
   const std::string folder = TempOpenFolder();
-  if (!EnsureFolder(folder)) return false;
+  if (!EnsureFolder(folder)) {
+    TraceLine("创建目录: " + folder + " 失败！");
+    return false;
+  }
   if (!CleanTempOpenFiles(prompt)) return false;
   const std::string path = folder + "/" + SafeComponent(node.name);
   AddTempOpenFile(path, node.record.size);

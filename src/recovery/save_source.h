@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "catalog/found_file_node.h"
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 
 namespace ambrel {
 

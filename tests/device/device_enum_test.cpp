@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "catalog/partition_info.h"
 #include "app/settings.h"
 #include "device/device_enum.h"
 #include "device/faulty_device.h"

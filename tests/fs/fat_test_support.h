@@ -11,7 +11,7 @@
 
 #include "device/memory_device.h"
 #include "device/disk_handle.h"
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 #include "fs/data_extent.h"
 
 namespace ambrel::test {

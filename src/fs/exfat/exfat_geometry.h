@@ -5,7 +5,7 @@
 #include <optional>
 #include <span>
 
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 
 namespace ambrel {
 

@@ -15,7 +15,7 @@
 
 #include "app/progress.h"
 #include "device/disk_handle.h"
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 #include "fs/data_extent.h"
 #include "fs/exfat/exfat_geometry.h"
 

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 #include "fs/fat/fat_geometry.h"
 
 namespace ambrel {

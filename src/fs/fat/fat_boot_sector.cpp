@@ -1,6 +1,6 @@
 #include "fs/fat/fat_boot_sector.h"
 
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 #include "fs/boot_probe.h"
 
 namespace ambrel {

@@ -13,7 +13,7 @@
 
 #include "app/progress.h"
 #include "catalog/found_file_node.h"
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 
 namespace ambrel {
 

@@ -12,7 +12,7 @@
 
 #include "app/progress.h"
 #include "device/disk_handle.h"
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 #include "fs/data_extent.h"
 #include "fs/fat/fat_geometry.h"
 

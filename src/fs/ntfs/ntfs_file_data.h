@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "catalog/found_file_node.h"
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 
 namespace ambrel {
 

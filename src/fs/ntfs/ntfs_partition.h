@@ -10,7 +10,7 @@
 #include <atomic>
 
 #include "device/disk_handle.h"
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 #include "fs/data_extent.h"
 
 namespace ambrel {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "catalog/node_table.h"
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 #include "fs/ntfs/ntfs_known_extents.h"
 #include "fs/ntfs/ntfs_record.h"
 

@@ -1,7 +1,7 @@
 #include "fs/ntfs/ntfs_run_list.h"
 
 #include "fs/ntfs/ntfs_geometry.h"
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 
 namespace ambrel {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "device/disk_handle.h"
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 #include "fs/data_extent.h"
 
 namespace ambrel {

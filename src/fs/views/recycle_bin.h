@@ -5,7 +5,7 @@
 #pragma once
 
 #include "catalog/found_file_node.h"
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 
 namespace ambrel {
 

@@ -1,49 +1,17 @@
-// Device rows of the enumeration and the partition record on which every
-// reader, the deep scan and the copy-out work.
+// The partition record on which every reader, the deep scan and the
+// copy-out work: a volume's place on its disk and, once parsed, its
+// found-file table and the reader's loaded state.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "catalog/node_table.h"
+#include "device/device_info.h"
+#include "device/disk_handle.h"
 
 namespace ambrel {
-
-enum FsKind : std::int32_t {
-  kFsUnknown = 0,
-  kFsExfat = 4,
-  kFsFat16 = 10,
-  kFsFat32 = 11,
-  kFsNtfs = 12,
-  kFsClassTree = 14,
-  kFsSignature = 15,   // files found by signature; also the video result
-  kFsFatDirScan = 16,
-  kFsExfatDirScan = 17,
-};
-
-using BootSector = std::array<std::uint8_t, 512>;
-
-struct DeviceInfo {
-  int kind = 0;            // 0 disk row, 1 volume row
-  int removable = 0;
-  std::uint64_t startLba = 0;
-  std::uint64_t sectorCount = 0;
-  std::string displayName;
-  std::string driveLetter;  // mount point or partition name on Linux
-  std::uint64_t freeSectors = 0;
-  std::int32_t fsKind = kFsUnknown;
-  std::string volumePath;
-  std::string volumeLabel;
-  std::string fsName;
-  std::uint32_t volumeSerial = 0;
-  BootSector bootSector{};
-  int diskNumber = -1;
-  std::string diskName;
-  std::string diskPath;
-  std::uint64_t diskSectorCount = 0;
-};
 
 struct PartitionInfo {
   std::uint32_t readerWord = 0;
@@ -77,5 +45,10 @@ struct PartitionInfo {
 
 // Copies a volume row into a fresh partition record; returns the row's kind.
 int MakePartitionInfo(const DeviceInfo& row, PartitionInfo& out);
+
+// Opens the disk of a partition; reads use absolute disk LBAs, limited to the
+// partition's last sector (2^48 when its size is unknown). Fails for a
+// partition of 0 sectors.
+bool OpenPartition(const PartitionInfo& partition, DiskHandle& out);
 
 }  // namespace ambrel

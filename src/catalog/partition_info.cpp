@@ -1,4 +1,4 @@
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 
 namespace ambrel {
 
@@ -20,6 +20,11 @@ int MakePartitionInfo(const DeviceInfo& row, PartitionInfo& out) {
   out.diskSectorCount = row.diskSectorCount;
   out.diskNumber = row.diskNumber;
   return row.kind;
+}
+
+bool OpenPartition(const PartitionInfo& partition, DiskHandle& out) {
+  return OpenVolumeRange(partition.diskPath, partition.startLba, partition.sectorCount,
+                         partition.displayName, out);
 }
 
 }  // namespace ambrel

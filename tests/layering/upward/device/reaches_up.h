@@ -1,0 +1,1 @@
+#include "fs/boot_probe.h"  // a device file that reaches up
