@@ -11,6 +11,10 @@
 #include <fstream>
 #include <random>
 
+#include "app/settings.h"
+#include "catalog/node_table.h"
+#include "fs/ntfs/ntfs_file_data.h"
+#include "fs/parse_file_system.h"
 #include "recovery/recovery_test_support.h"
 #include "support/test_paths.h"
 
@@ -106,6 +110,33 @@ TEST(NtfsCompressed, FilesWrittenCompressedByNtfs3gComeOutAsTheOriginals) {
   std::string utf16;
   for (char c : std::string("encrypted.bin")) utf16 += std::string{c, '\0'};
   ASSERT_TRUE(MarkEncrypted(img, utf16));
+
+  // The preview's reader decompresses too.
+  SetSettingsLoaded(true);
+  OverrideSetting("ParseFileSys", "1");
+  PartitionInfo partition;
+  partition.fsKind = kFsNtfs;
+  partition.diskPath = img;
+  partition.displayName = img;
+  partition.sectorCount = fs::file_size(img) / 512;
+  std::memcpy(partition.bootSector.data(), raw.data(), 512);
+  ASSERT_TRUE(ParseFileSystem(nullptr, partition));
+  int previewed = 0;
+  for (const Sample& s : Samples()) {
+    for (std::uint32_t id = 0; id < partition.table.count; ++id) {
+      const FoundFileNode* node = NodeAt(partition.table, id);
+      if (node == nullptr || node->name == nullptr || s.name != node->name) continue;
+      std::vector<std::uint8_t> data(s.bytes.size());
+      const bool read = ReadNtfsFileData(*node, partition, nullptr, data.size(), data.data());
+      if (s.name == "encrypted.bin") {
+        EXPECT_FALSE(read);
+      } else {
+        EXPECT_TRUE(read && std::string(data.begin(), data.end()) == s.bytes) << s.name;
+        ++previewed;
+      }
+    }
+  }
+  EXPECT_EQ(previewed, 4);
 
   const std::string out = test::OtherDeviceFolder("ntfs-compressed");
   if (out.empty()) GTEST_SKIP() << "no second file system for the target";
