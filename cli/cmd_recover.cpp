@@ -170,7 +170,8 @@ void PrintJson(const RecoverOptions& o, const SaveRunResult& r, const SelectionT
     }
     return out;
   };
-  const std::string failed = list(r.failedFiles), report = list(messages);
+  const std::string failed = list(r.failedFiles) + "],\"damagedFiles\":[" + list(r.damagedFiles),
+                    report = list(messages);
   std::printf("{\"source\":%s,\"target\":%s,\"outputFolder\":%s,\"started\":%s,\"completed\":%s,"
               "\"chosenFiles\":%llu,\"chosenBytes\":%llu,\"files\":%u,\"bytes\":%llu,\"reads\":%u,"
               "\"readErrors\":%u,\"failedFiles\":[%s],\"report\":[%s],\"status\":%d}\n",
@@ -186,6 +187,7 @@ int StatusOf(const SaveRunResult& r, std::string& reason) {
   if (!r.started) reason = "nothing was copied";
   else if (!r.completed) reason = "the copy was stopped";
   else if (!r.failedFiles.empty()) reason = Format("%zu file(s) could not be written completely", r.failedFiles.size());
+  else if (!r.damagedFiles.empty()) reason = Format("%zu damaged file(s) copied short or skipped", r.damagedFiles.size());
   else if (r.readErrors > 0) reason = Format("%u read error(s) on the source", r.readErrors);
   return reason.empty() ? 0 : 1;
 }
@@ -241,6 +243,7 @@ int RunRecover(int argc, char** argv) {
   std::FILE* reportOut = (o.json || !r.started) ? stderr : stdout;
   for (const std::string& m : prompt.messages) std::fprintf(reportOut, "%s\n", m.c_str());
   for (const std::string& f : r.failedFiles) std::fprintf(reportOut, "failed: %s\n", f.c_str());
+  for (const std::string& f : r.damagedFiles) std::fprintf(reportOut, "damaged: %s\n", f.c_str());
   if (o.json) PrintJson(o, r, chosen, prompt.messages, status);
   if (status != 0) std::fprintf(stderr, "ambrel-cli recover: %s\n", reason.c_str());
   return status;

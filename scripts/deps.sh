@@ -4,7 +4,7 @@
 AMBREL_PACKAGES=(build-essential cmake pkg-config libgtest-dev libbenchmark-dev libmd-dev
   libminizip-dev zlib1g-dev libblkid-dev sleuthkit mtools dosfstools ntfs-3g exfatprogs exfat-fuse fdisk gdisk fusefat
   libewf-dev libvhdi-dev libvmdk-dev ewf-tools qemu-utils
-  clang libclang-rt-14-dev)
+  clang libclang-rt-14-dev python3)
 
 ambrel_install_missing() {
   local missing=() pkg

@@ -6,16 +6,48 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <vector>
 
 namespace ambrel {
 
-OutputFile::~OutputFile() { Close(); }
+OutputFile::~OutputFile() { Discard(); }
 
 bool OutputFile::Create(const std::string& path) {
   Close();
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   lastError_ = fd_ < 0 ? errno : 0;
   return fd_ >= 0;
+}
+
+bool OutputFile::CreateTemporary(const std::string& folder) {
+  Close();
+  std::string pattern = (folder.empty() ? std::string(".") : folder) + "/.ambrel-partial-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+  lastError_ = fd_ < 0 ? errno : 0;
+  if (fd_ < 0) return false;
+  ::fchmod(fd_, 0644);
+  temporary_ = name.data();
+  return true;
+}
+
+bool OutputFile::CommitAs(const std::string& path) {
+  if (temporary_.empty()) return false;
+  if (!Close()) return false;
+  if (::rename(temporary_.c_str(), path.c_str()) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  temporary_.clear();
+  return true;
+}
+
+void OutputFile::Discard() {
+  Close();
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+  temporary_.clear();
 }
 
 bool OutputFile::Write(const void* bytes, std::size_t size) {

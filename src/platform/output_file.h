@@ -21,6 +21,19 @@ class OutputFile {
   // Refuses to follow a symbolic link in the last component, so a link
   // planted in the target folder cannot redirect the write elsewhere.
   bool Create(const std::string& path);
+  // Creates a new file under a unique temporary name (".ambrel-partial-"
+  // and six characters) in `folder`, for a file that takes its real name
+  // only when it is complete (CommitAs). An interrupted copy thus never
+  // carries the real name.
+  bool CreateTemporary(const std::string& folder);
+  // Closes the temporary file and renames it to `path`, replacing whatever
+  // file is there: a hard link at `path` is replaced, never written through.
+  // False (the temporary file is kept) when the close or rename fails.
+  bool CommitAs(const std::string& path);
+  // Closes the file and, when it is a temporary one, removes it.
+  void Discard();
+  // The temporary name ("" for files made by Create).
+  const std::string& TemporaryPath() const { return temporary_; }
   // Writes all `size` bytes (looping over partial writes); false on any
   // error, including a full disk.
   bool Write(const void* bytes, std::size_t size);
@@ -34,6 +47,7 @@ class OutputFile {
  private:
   int fd_ = -1;
   int lastError_ = 0;
+  std::string temporary_;
 };
 
 // True when anything (file, folder, link, even a dangling one) is at `path`.

@@ -1,6 +1,8 @@
 // The copy-out commands, the checks before a run and the report after it.
 #include "recovery/copy_out.h"
 
+#include <algorithm>
+
 #include "app/settings.h"
 #include "app/user_prompt.h"
 #include "common/text.h"
@@ -48,6 +50,8 @@ SaveRunResult ResultOf(const SaveJob& job, bool completed) {
   r.readErrors = ReadStats().failed.load();
   r.reads = ReadStats().reads.load();
   r.failedFiles = job.failedFiles;
+  for (const SaveJob::DamagedFile& d : job.damagedFiles) r.damagedFiles.push_back(d.path + ": " + d.reason);
+  for (const auto& [from, to] : job.shortenedNames) r.shortenedNames.push_back(from + " -> " + to);
   r.outputFolder = job.outputFolder;
   return r;
 }
@@ -59,6 +63,8 @@ void ShowReport(const SaveContext& c, const SaveRunResult& r) {
     LogLine(3, Format("Disk scan error: %u / %u", r.readErrors, r.reads));
   }
   if (!r.failedFiles.empty()) PromptOf(c).ShowMessage(FailedFilesReportText(r.failedFiles.size()));
+  if (!r.damagedFiles.empty()) PromptOf(c).ShowMessage(DamagedFilesReportText(r.damagedFiles));
+  if (!r.shortenedNames.empty()) PromptOf(c).ShowMessage(ShortenedNamesReportText(r.shortenedNames));
   PromptOf(c).ShowMessage(CompletionReportText(r.files, r.bytes));
 }
 
@@ -75,6 +81,14 @@ SaveRunResult RunJob(const SaveContext& c, SaveJob& job, SaveThreadFn thread) {
 }
 
 }  // namespace
+
+std::uint64_t ReadableCheckedBytes(const SaveContext& c) {
+  ReadableSizes sizes(c.opener);
+  SaveTotals totals;
+  for (std::uint32_t row : c.source->Rows())
+    for (std::uint32_t id : c.source->Children(row, kRootId)) CountItem(*c.source, sizes, row, id, true, totals, 0);
+  return totals.bytes;
+}
 
 bool CheckScanGate(const std::string& verb, const ScanGateInput& scan, UserPrompt& prompt) {
   if (scan.scanState != 0 && scan.scanState != 1) return true;
@@ -120,7 +134,8 @@ SaveRunResult RecoverChecked(const SaveContext& c, const SaveParameters& p, std:
     prompt.ShowMessage("请至少选择一个需要恢复的文件或目录!");
     return {};
   }
-  if (!ValidateTarget(p.folder, byteTotal, c.sourcePath, prompt)) return {};
+  const std::uint64_t readable = std::min(byteTotal, ReadableCheckedBytes(c));
+  if (!ValidateTarget(p.folder, readable, c.sourcePath, prompt)) return {};
   SaveJob job;
   PrepareJob(c, p, job);
   return RunJob(c, job, &SaveAllToDirThread);
@@ -129,7 +144,10 @@ SaveRunResult RecoverChecked(const SaveContext& c, const SaveParameters& p, std:
 SaveRunResult QuickSave(const SaveContext& c, const SaveParameters& p, std::uint32_t row, std::uint32_t nodeId) {
   SaveNode node;
   if (!c.source->Resolve(row, nodeId, node)) return {};
-  if (!ValidateTarget(p.folder, node.record.size, c.sourcePath, PromptOf(c))) return {};
+  ReadableSizes sizes(c.opener);
+  SaveTotals totals;
+  CountItem(*c.source, sizes, row, nodeId, false, totals, 0);
+  if (!ValidateTarget(p.folder, totals.bytes, c.sourcePath, PromptOf(c))) return {};
   SaveJob job;
   PrepareJob(c, p, job);
   job.row = row;
@@ -149,7 +167,7 @@ bool QuickOpen(const SaveContext& c, std::uint32_t row, std::uint32_t nodeId) {
     return false;
   }
   if (!CleanTempOpenFiles(prompt)) return false;
-  const std::string path = folder + "/" + SafeComponent(node.name);
+  const std::string path = folder + "/" + FitNameLength(SafeComponent(node.name));
   AddTempOpenFile(path, node.record.size);
   SaveJob job;
   PrepareJob(c, SaveParameters{path, kOverwriteYes, kReadErrorsEmptyFile}, job);
@@ -227,6 +245,26 @@ std::string ReadErrorReportText(std::uint32_t failedReads, bool removable) {
     text += "\n可能是电脑、读卡器、USB线、USB口等设备接触不良。建议您更换电脑、读卡器、USB线，"
             "并将存储设备插在电脑机箱后面的USB口，再重新恢复您的数据！";
   return text;
+}
+
+namespace {
+
+// At most 20 lines of a list, then the count of the rest.
+std::string ListLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (std::size_t i = 0; i < lines.size() && i < 20; ++i) text += "\n" + lines[i];
+  if (lines.size() > 20) text += Format("\n……（另有%zu个）", lines.size() - 20);
+  return text;
+}
+
+}  // namespace
+
+std::string DamagedFilesReportText(const std::vector<std::string>& damaged) {
+  return Format("有%zu个文件已损坏，未能完整恢复：", damaged.size()) + ListLines(damaged);
+}
+
+std::string ShortenedNamesReportText(const std::vector<std::string>& shortened) {
+  return Format("有%zu个名称过长，已缩短：", shortened.size()) + ListLines(shortened);
 }
 
 std::string FailedFilesReportText(std::size_t failedFiles) {

@@ -53,6 +53,11 @@ struct SaveRunResult {
   std::uint32_t readErrors = 0;
   std::uint32_t reads = 0;
   std::vector<std::string> failedFiles;
+  // "path: reason" of every file copied short of its whole data, or not at
+  // all because nothing of it can be read (never counted in `files`).
+  std::vector<std::string> damagedFiles;
+  // "name on disk -> name written" of names cut to fit.
+  std::vector<std::string> shortenedNames;
   std::string outputFolder;
 };
 
@@ -68,7 +73,9 @@ struct SaveContext {
 };
 
 // "恢复": copies every checked item of every row. `itemCount` and
-// `byteTotal` are the checked files' figures (SumSelected).
+// `byteTotal` are the checked files' figures (SumSelected); the space check
+// uses the smaller of `byteTotal` and the checked files' readable sizes, so
+// that an impossible size recorded on disk does not block the run.
 SaveRunResult RecoverChecked(const SaveContext& context, const SaveParameters& parameters,
                              std::uint64_t itemCount, std::uint64_t byteTotal);
 // Copies one item (a file, or a folder with all it holds), check marks
@@ -97,5 +104,10 @@ void ClearTempOpenList();
 std::string CompletionReportText(std::uint32_t files, std::uint64_t bytes);
 std::string ReadErrorReportText(std::uint32_t failedReads, bool removable);
 std::string FailedFilesReportText(std::size_t failedFiles);
+std::string DamagedFilesReportText(const std::vector<std::string>& damaged);
+std::string ShortenedNamesReportText(const std::vector<std::string>& shortened);
+
+// The readable bytes of every checked file of the source's rows.
+std::uint64_t ReadableCheckedBytes(const SaveContext& context);
 
 }  // namespace ambrel

@@ -16,6 +16,34 @@ std::string SafeComponent(std::string_view name) {
   return out;
 }
 
+namespace {
+
+// FNV-1a: stable between runs, so a re-run gives the same short names.
+std::uint32_t NameHash(std::string_view name) {
+  std::uint32_t h = 2166136261u;
+  for (unsigned char c : name) h = (h ^ c) * 16777619u;
+  return h;
+}
+
+// Splits "stem.ext" at the last dot (a leading dot is part of the stem).
+std::size_t ExtensionStart(std::string_view name) {
+  const auto dot = name.find_last_of('.');
+  if (dot == std::string_view::npos || dot == 0) return name.size();
+  return dot;
+}
+
+}  // namespace
+
+std::string FitNameLength(std::string_view name, std::size_t maxBytes) {
+  if (name.size() <= maxBytes) return std::string(name);
+  std::size_t dot = ExtensionStart(name);
+  if (name.size() - dot > 17) dot = name.size();  // not an extension worth keeping
+  const std::string ext(name.substr(dot));
+  const std::string tag = Format("~%08x", NameHash(name));
+  const std::size_t room = maxBytes > ext.size() + tag.size() ? maxBytes - ext.size() - tag.size() : 0;
+  return Utf8CutBytes(name.substr(0, dot), room) + tag + ext;
+}
+
 bool IsInvalidNameChar(char32_t c) {
   if (c < 0x20) return true;
   switch (c) {
@@ -57,7 +85,10 @@ std::string UniqueVariant(const std::string& path, const std::function<bool(cons
   if (dot == 0 || dot == std::string::npos) dot = name.size();
   const std::string stem = name.substr(0, dot), ext = name.substr(dot);
   for (int n = 2; n < 10002; ++n) {
-    std::string candidate = Format("%s (%d)%s", stem.c_str(), n, ext.c_str());
+    // The counter must fit too: the stem gives way to it.
+    const std::string counter = Format(" (%d)", n);
+    const std::size_t room = kMaxNameBytes > counter.size() + ext.size() ? kMaxNameBytes - counter.size() - ext.size() : 0;
+    std::string candidate = Utf8CutBytes(stem, room) + counter + ext;
     if (!parent.empty() || path.front() == '/') candidate = parent + "/" + candidate;
     if (!taken(candidate)) return candidate;
   }

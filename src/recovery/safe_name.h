@@ -13,6 +13,15 @@ namespace ambrel {
 // "", "." and ".." become "_". Anything else is kept.
 std::string SafeComponent(std::string_view name);
 
+// File systems take at most this many bytes in one name.
+inline constexpr std::size_t kMaxNameBytes = 255;
+
+// A name of at most `maxBytes` bytes: longer ones keep their extension (up
+// to 16 bytes after the last dot) and as much of the stem as fits, cut at a
+// character boundary, followed by "~" and 8 hex digits of a hash of the
+// whole name, so that two long names sharing their start stay apart.
+std::string FitNameLength(std::string_view name, std::size_t maxBytes = kMaxNameBytes);
+
 // A character that Windows file systems refuse in names (and that the
 // retry after a failed create replaces): control characters, " * / : < > ?
 // \ |, and anything above '~' outside U+4E00..U+9FA5.

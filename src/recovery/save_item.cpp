@@ -3,6 +3,8 @@
 
 #include "app/user_prompt.h"
 #include "diag/log.h"
+#include "common/text.h"
+#include "recovery/file_plan.h"
 #include "recovery/safe_name.h"
 
 namespace ambrel {
@@ -25,18 +27,17 @@ std::string RetryPath(const std::string& path) {
   return ParentPath(path) + "/" + ReplaceInvalidNameChars(LastComponent(path));
 }
 
-bool TakenInRun(SaveJob& job, const std::string& path) {
-  return job.createdPaths.count(path) > 0 || PathExists(path);
+// The safe name cut to the target's name length; a cut is recorded for the
+// report.
+std::string FittedName(SaveJob& job, const std::string& name) {
+  const std::string safe = SafeComponent(name);
+  std::string fitted = FitNameLength(safe);
+  if (fitted != safe) job.shortenedNames.emplace_back(name, fitted);
+  return fitted;
 }
 
-// Creates the output file; false when neither the path nor its retry can be
-// created. `path` is updated to the file actually created.
-bool CreateOutput(SaveJob& job, std::string& path, OutputFile& file) {
-  if (file.Create(path)) return true;
-  const std::string retry = RetryPath(path);
-  if (retry == path || job.createdPaths.count(retry) > 0 || !file.Create(retry)) return false;
-  path = retry;
-  return true;
+bool TakenInRun(SaveJob& job, const std::string& path) {
+  return job.createdPaths.count(path) > 0 || PathExists(path);
 }
 
 // The bytes to skip at the start of a reassembled MTS recording.
@@ -46,13 +47,50 @@ std::uint32_t LeadingSkip(const FoundFileNode& n) {
   return 0;
 }
 
-WriteOutcome WriteData(SaveJob& job, ScanProgress& progress, const SaveNode& node, OutputFile& file) {
-  ExtentList extents;
-  if (!BuildExtents(node.record, *node.partition, extents)) return WriteOutcome::kReadFailed;
-  if (node.record.flags & kFlagResident)
-    return WriteResidentData(progress, *node.partition, node.record, file, node.record.size);
-  return WriteFromExtents(extents, progress, job, *node.partition, file, node.record.size, job.readErrors,
-                          LeadingSkip(node.record));
+// Copies the planned data into the temporary file.
+WriteOutcome WriteData(SaveJob& job, ScanProgress& progress, const SaveNode& node, const FilePlan& plan,
+                       DiskHandle& handle, OutputFile& file, FileTally& tally) {
+  if (plan.readable == 0) return WriteOutcome::kDone;
+  if (plan.resident) {
+    const WriteOutcome outcome = WriteResidentData(progress, *node.partition, node.record, file, plan.readable);
+    if (outcome == WriteOutcome::kDone) tally.written = plan.readable;
+    return outcome;
+  }
+  if (plan.unitBytes != 0)
+    return WriteCompressed(plan.extents, plan.spc, plan.unitBytes, progress, job, handle, file, plan.readable,
+                           job.readErrors, tally);
+  return WriteFromExtents(plan.extents, progress, job, handle, file, plan.readable, job.readErrors,
+                          LeadingSkip(node.record), tally);
+}
+
+void ReportDamaged(SaveJob& job, const std::string& path, const std::string& reason, std::uint64_t badSectors) {
+  TraceLine("copy: damaged " + path + ": " + reason);
+  job.damagedFiles.push_back(SaveJob::DamagedFile{path, reason, badSectors});
+}
+
+// Why a copied file is not whole ("" when it is).
+std::string DamageOf(const FilePlan& plan, const FileTally& tally, WriteOutcome outcome) {
+  std::string why;
+  auto add = [&why](const std::string& text) { why += (why.empty() ? "" : "; ") + text; };
+  if (tally.badSectors > 0) add(Format("%llu unreadable sector(s)", static_cast<unsigned long long>(tally.badSectors)));
+  if (tally.undecodableUnits > 0)
+    add(Format("%llu undecodable compression unit(s)", static_cast<unsigned long long>(tally.undecodableUnits)));
+  if (plan.damage != DataDamage::kNone)
+    add(Format("%s: %llu of %llu bytes", DamageText(plan.damage), static_cast<unsigned long long>(plan.readable),
+               static_cast<unsigned long long>(plan.size)));
+  if (why.empty() && outcome == WriteOutcome::kReadFailed) add("unreadable data");
+  if (why.empty() && plan.size > 0 && tally.written < std::min(plan.size, plan.readable)) add("short copy");
+  return why;
+}
+
+// Gives the finished temporary file its name; the retry replaces the
+// characters other file systems refuse. `out` becomes the name used.
+bool CommitOutput(SaveJob& job, OutputFile& file, std::string& out) {
+  if (file.CommitAs(out)) return true;
+  const std::string retry = RetryPath(out);
+  if (retry == out || job.createdPaths.count(retry) > 0 || !file.CommitAs(retry)) return false;
+  out = retry;
+  return true;
 }
 
 }  // namespace
@@ -80,21 +118,48 @@ bool SaveFile(SaveJob& job, ScanProgress& progress, std::uint32_t row, std::uint
     if (job.overwrite == kOverwriteSkip) return true;
     if (job.overwrite == kOverwriteAsk && !PromptOf(job).AskYesNo(out + "，已经存在，是否覆盖？")) return true;
   }
+  DiskHandle handle;
+  if (!OpenJobSource(job.opener, *node.partition, handle)) {
+    job.failedFiles.push_back(out);
+    return false;
+  }
+  const FilePlan plan = PlanFileData(node.record, *node.partition, 0, handle.lastLba);
+  if (plan.Skip() || plan.damage == DataDamage::kEncrypted || plan.damage == DataDamage::kRecordDamaged) {
+    // Nothing of it can be copied (encrypted, damaged record, no data on
+    // the device): reported, and no file is made.
+    ReportDamaged(job, out, DamageOf(plan, FileTally{}, WriteOutcome::kDone), 0);
+    return false;
+  }
   OutputFile file;
-  if (!CreateOutput(job, out, file)) {
-    TraceLine("copy: cannot create " + out);
+  if (!file.CreateTemporary(ParentPath(out))) {
+    TraceLine("copy: cannot create a file in " + ParentPath(out));
+    job.failedFiles.push_back(out);
+    return false;
+  }
+  FileTally tally;
+  WriteOutcome outcome = WriteData(job, progress, node, plan, handle, file, tally);
+  handle.Close();
+  if (outcome == WriteOutcome::kStopped || outcome == WriteOutcome::kWriteFailed ||
+      outcome == WriteOutcome::kOpenFailed) {
+    // Incomplete: the temporary file goes, the real name is never used.
+    file.Discard();
+    job.failedFiles.push_back(out);
+    return false;
+  }
+  const std::string damage = DamageOf(plan, tally, outcome);
+  const bool readFailed = tally.badSectors > 0 || outcome == WriteOutcome::kReadFailed;
+  if (readFailed && job.readErrors == kReadErrorsEmptyFile) {
+    file.Truncate(0);
+    tally.written = 0;
+  }
+  if (!CommitOutput(job, file, out)) {
+    file.Discard();
     job.failedFiles.push_back(out);
     return false;
   }
   job.createdPaths.insert(out);
-  WriteOutcome outcome = WriteOutcome::kDone;
-  if (node.record.size > 0) outcome = WriteData(job, progress, node, file);
-  if (outcome != WriteOutcome::kDone && outcome != WriteOutcome::kStopped &&
-      job.readErrors == kReadErrorsEmptyFile)
-    file.Truncate(0);
-  if (!file.Close() && outcome == WriteOutcome::kDone) outcome = WriteOutcome::kWriteFailed;
-  if (outcome == WriteOutcome::kDone) return true;
-  job.failedFiles.push_back(out);
+  if (damage.empty()) return true;
+  ReportDamaged(job, out, damage, tally.badSectors);
   return false;
 }
 
@@ -103,7 +168,7 @@ void SaveItem(SaveJob& job, ScanProgress& progress, const SaveTarget& target, bo
   SaveNode node;
   if (!job.source->Resolve(target.row, target.nodeId, node)) return;
   if (onlyChecked && !IsCheckedOrPartly(node.record)) return;
-  std::string path = target.folder + "/" + SafeComponent(node.name);
+  std::string path = target.folder + "/" + FittedName(job, node.name);
   if (IsFolderKind(KindOf(node.record))) {
     if (PathExists(path) && !IsRealFolder(path))
       path = UniqueVariant(path, [](const std::string& p) { return PathExists(p) && !IsRealFolder(p); });

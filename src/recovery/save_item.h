@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "app/progress.h"
@@ -36,17 +37,71 @@ bool BuildExtents(const FoundFileNode& node, const PartitionInfo& partition, Ext
 
 enum class WriteOutcome { kDone, kReadFailed, kWriteFailed, kStopped, kOpenFailed };
 
+// What one file's copy met: unreadable sectors (zeros, or the end of the
+// file, by the policy) and compression units that could not be decoded.
+struct FileTally {
+  std::uint64_t written = 0;
+  std::uint64_t badSectors = 0;
+  std::uint64_t undecodableUnits = 0;
+};
+
+// Reads `count` sectors; when the read fails it is tried again in halves,
+// down to single sectors, so that only the sectors that really fail read as
+// zeros. Returns their number; `firstBad` gets the index of the first
+// (count when none).
+std::uint64_t ReadSalvaging(DiskHandle& handle, std::uint64_t lba, std::uint32_t count, std::uint8_t* buffer,
+                            std::uint64_t& firstBad);
+
 // Copies `size` bytes of the node's data, read through `extents`, into
 // `file`, dropping the first `skipBytes` bytes of the data (below 512).
-// Applies the read-error policy (the caller truncates for policy 0).
+// Applies the read-error policy: with "all" unreadable sectors become zeros
+// (the outcome stays kDone, the tally counts them); otherwise the file ends
+// at the first one with kReadFailed (the caller truncates for policy 0).
 WriteOutcome WriteFromExtents(const ExtentList& extents, ScanProgress& progress, SaveJob& job,
                               const PartitionInfo& partition, OutputFile& file, std::uint64_t size,
-                              std::uint32_t readErrors, std::uint32_t skipBytes = 0);
+                              std::uint32_t readErrors, std::uint32_t skipBytes = 0, FileTally* tally = nullptr);
+WriteOutcome WriteFromExtents(const ExtentList& extents, ScanProgress& progress, SaveJob& job, DiskHandle& handle,
+                              OutputFile& file, std::uint64_t size, std::uint32_t readErrors,
+                              std::uint32_t skipBytes, FileTally& tally);
+
+// Writes an NTFS compressed file: unit by unit, each LZNT1-decoded (or
+// copied when stored whole, or zeros when sparse). An unreadable unit is
+// zeros with "all", else it ends the file.
+WriteOutcome WriteCompressed(const ExtentList& extents, std::uint32_t spc, std::uint64_t unitBytes,
+                             ScanProgress& progress, SaveJob& job, DiskHandle& handle, OutputFile& file,
+                             std::uint64_t size, std::uint32_t readErrors, FileTally& tally);
+
+// Opens the source of a partition as the job does (its opener, else
+// OpenPartition).
+bool OpenJobSource(const SourceOpener& opener, const PartitionInfo& partition, DiskHandle& handle);
+// The last sector the source of a partition delivers (0 when it cannot be
+// opened).
+std::uint64_t SourceLastLba(const SourceOpener& opener, const PartitionInfo& partition);
 
 // Writes the resident $DATA value of an NTFS record (`size` bytes, zero
 // padded).
 WriteOutcome WriteResidentData(ScanProgress& progress, const PartitionInfo& partition,
                                const FoundFileNode& node, OutputFile& file, std::uint64_t size);
+
+// Readable sizes of files (PlanFileData), with the source's last sector
+// looked up once per partition.
+class ReadableSizes {
+ public:
+  explicit ReadableSizes(SourceOpener opener);
+  std::uint64_t Of(const FoundFileNode& node, const PartitionInfo& partition);
+
+ private:
+  SourceOpener opener_;
+  std::map<const PartitionInfo*, std::uint64_t> lastLba_;
+};
+
+// Files below (row, id) that SaveItem would write, and their readable bytes.
+struct SaveTotals {
+  std::uint64_t files = 0;
+  std::uint64_t bytes = 0;
+};
+void CountItem(const SaveSource& source, ReadableSizes& sizes, std::uint32_t row, std::uint32_t id,
+               bool onlyChecked, SaveTotals& t, int depth);
 
 // Folder creation with the invalid-character retry; false when it cannot be
 // made (its subtree is then skipped). `path` may be changed by the retry.

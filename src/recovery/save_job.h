@@ -61,6 +61,16 @@ struct SaveJob {
   std::uint32_t filesWritten = 0;        // files that ended as success
   std::uint64_t bytesWritten = 0;
   std::vector<std::string> failedFiles;  // output paths of failed files
+  // Files written (or skipped) short of their whole data: the output path,
+  // why, and the count of unreadable sectors.
+  struct DamagedFile {
+    std::string path;
+    std::string reason;
+    std::uint64_t badSectors = 0;
+  };
+  std::vector<DamagedFile> damagedFiles;
+  // Names cut to fit the target's name length: {the name on disk, the name written}.
+  std::vector<std::pair<std::string, std::string>> shortenedNames;
   // Output paths created in this run: a second node whose (made-safe) name
   // leads to one of them is written beside it, never over it.
   std::set<std::string> createdPaths;

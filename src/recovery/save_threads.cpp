@@ -9,6 +9,7 @@
 #include "diag/threads.h"
 #include "platform/local_time.h"
 #include "recovery/copy_out.h"
+#include "recovery/file_plan.h"
 #include "recovery/safe_name.h"
 #include "recovery/save_item.h"
 
@@ -22,14 +23,18 @@ std::mutex g_outputFolderLock;
 std::string g_outputFolder;
 std::atomic<bool> g_runActive{false};
 
-struct Totals {
-  std::uint64_t files = 0;
-  std::uint64_t bytes = 0;
-};
+}  // namespace
 
-// Files (and their bytes) that SaveItem would write for (row, id).
-void CountItem(const SaveSource& source, std::uint32_t row, std::uint32_t id, bool onlyChecked, Totals& t,
-               int depth) {
+ReadableSizes::ReadableSizes(SourceOpener opener) : opener_(std::move(opener)) {}
+
+std::uint64_t ReadableSizes::Of(const FoundFileNode& node, const PartitionInfo& partition) {
+  auto it = lastLba_.find(&partition);
+  if (it == lastLba_.end()) it = lastLba_.emplace(&partition, SourceLastLba(opener_, partition)).first;
+  return PlanFileData(node, partition, 0, it->second).readable;
+}
+
+void CountItem(const SaveSource& source, ReadableSizes& sizes, std::uint32_t row, std::uint32_t id,
+               bool onlyChecked, SaveTotals& t, int depth) {
   SaveNode node;
   if (depth > 1024 || !source.Resolve(row, id, node)) return;
   const unsigned state = CheckStateOf(node.record);
@@ -37,13 +42,16 @@ void CountItem(const SaveSource& source, std::uint32_t row, std::uint32_t id, bo
   if (IsFileKind(KindOf(node.record))) {
     if (source.FilterView() && !(node.record.flags & kFlagFilterHit)) return;
     ++t.files;
-    t.bytes += node.record.size;
+    t.bytes += node.partition ? sizes.Of(node.record, *node.partition) : 0;
     return;
   }
-  for (std::uint32_t child : source.Children(row, id)) CountItem(source, row, child, onlyChecked, t, depth + 1);
+  for (std::uint32_t child : source.Children(row, id))
+    CountItem(source, sizes, row, child, onlyChecked, t, depth + 1);
 }
 
-void AddTotals(ScanProgress& progress, const Totals& t) {
+namespace {
+
+void AddTotals(ScanProgress& progress, const SaveTotals& t) {
   progress.u.copy.totalFiles += static_cast<std::uint32_t>(t.files);
   progress.u.copy.totalBytes += t.bytes;
 }
@@ -133,13 +141,14 @@ std::string ResolveSaveFolder(const std::string& chosen) {
 void SaveAllToDirThread(SaveJob* job) {
   ThreadBegin("SaveAllToDirThread");
   const SaveSource& source = *job->source;
+  ReadableSizes sizes(job->opener);
   ScanProgress progress = CopyProgress();
   std::vector<std::pair<std::uint32_t, std::vector<std::uint32_t>>> work;
   for (std::uint32_t row : source.Rows()) {
     auto items = MarkedTopItems(source, row);
     if (items.empty()) continue;
-    Totals t;
-    for (std::uint32_t id : items) CountItem(source, row, id, true, t, 0);
+    SaveTotals t;
+    for (std::uint32_t id : items) CountItem(source, sizes, row, id, true, t, 0);
     AddTotals(progress, t);
     work.emplace_back(row, std::move(items));
   }
@@ -165,8 +174,9 @@ void SaveAllToDirThread(SaveJob* job) {
 void SaveCurrFileThread(SaveJob* job) {
   ThreadBegin("SaveCurrFileThread");
   ScanProgress progress = CopyProgress();
-  Totals t;
-  CountItem(*job->source, job->row, job->nodeId, false, t, 0);
+  SaveTotals t;
+  ReadableSizes sizes(job->opener);
+  CountItem(*job->source, sizes, job->row, job->nodeId, false, t, 0);
   AddTotals(progress, t);
   job->outputFolder = ResolveSaveFolder(job->target);
   if (job->outputFolder.empty())
@@ -180,8 +190,9 @@ void SaveCurrFileThread(SaveJob* job) {
 void QuickOpenFileThread(SaveJob* job) {
   ThreadBegin("QuickOpenFileThread");
   ScanProgress progress = CopyProgress();
-  Totals t;
-  CountItem(*job->source, job->row, job->nodeId, false, t, 0);
+  SaveTotals t;
+  ReadableSizes sizes(job->opener);
+  CountItem(*job->source, sizes, job->row, job->nodeId, false, t, 0);
   AddTotals(progress, t);
   job->outputFolder = ParentPath(job->target);
   SaveNode node;

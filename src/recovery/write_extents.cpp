@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "common/text.h"
 #include "fs/ntfs/ntfs_file_data.h"
@@ -15,14 +16,32 @@ namespace {
 constexpr std::uint32_t kChunkSectors = 8192;  // 4 MiB per read and write
 constexpr std::size_t kChunkBytes = std::size_t{kChunkSectors} * kSectorSize;
 
-bool OpenSource(SaveJob& job, const PartitionInfo& partition, DiskHandle& handle) {
-  if (job.opener) return job.opener(partition, handle);
+std::uint64_t SectorsFor(std::uint64_t bytes) { return (bytes + kSectorSize - 1) / kSectorSize; }
+
+// Writes `take` bytes and counts them.
+bool Emit(OutputFile& file, ScanProgress& progress, FileTally& tally, const std::uint8_t* bytes,
+          std::uint64_t take) {
+  if (take == 0) return true;
+  if (!file.Write(bytes, take)) return false;
+  tally.written += take;
+  CountCopiedBytes(progress, take);
+  return true;
+}
+
+}  // namespace
+
+bool OpenJobSource(const SourceOpener& opener, const PartitionInfo& partition, DiskHandle& handle) {
+  if (opener) return opener(partition, handle);
   return OpenPartition(partition, handle);
 }
 
-std::uint64_t SectorsFor(std::uint64_t bytes) { return (bytes + kSectorSize - 1) / kSectorSize; }
-
-}  // namespace
+std::uint64_t SourceLastLba(const SourceOpener& opener, const PartitionInfo& partition) {
+  DiskHandle handle;
+  if (!OpenJobSource(opener, partition, handle)) return 0;
+  const std::uint64_t last = handle.lastLba;
+  handle.Close();
+  return last;
+}
 
 void CountCopiedBytes(ScanProgress& progress, std::uint64_t n) {
   progress.u.copy.currentCopied += n;
@@ -38,49 +57,102 @@ void SetCurrentFile(ScanProgress& progress, const std::string& name, std::uint64
   progress.u.copy.currentCopied = 0;
 }
 
+std::uint64_t ReadSalvaging(DiskHandle& handle, std::uint64_t lba, std::uint32_t count, std::uint8_t* buffer,
+                            std::uint64_t& firstBad) {
+  firstBad = count;
+  if (count == 0) return 0;
+  if (ReadSectors(handle, lba, count, buffer)) return 0;
+  if (count == 1) {
+    std::memset(buffer, 0, kSectorSize);
+    firstBad = 0;
+    return 1;
+  }
+  // Halves: a bad stretch is found with a few reads per bad sector, and the
+  // good sectors around it are kept.
+  const std::uint32_t half = count / 2;
+  std::uint64_t firstA = 0, firstB = 0;
+  const std::uint64_t badA = ReadSalvaging(handle, lba, half, buffer, firstA);
+  const std::uint64_t badB = ReadSalvaging(handle, lba + half, count - half, buffer + std::size_t{half} * kSectorSize, firstB);
+  firstBad = badA > 0 ? firstA : (badB > 0 ? half + firstB : count);
+  return badA + badB;
+}
+
 WriteOutcome WriteFromExtents(const ExtentList& extents, ScanProgress& progress, SaveJob& job,
                               const PartitionInfo& partition, OutputFile& file, std::uint64_t size,
-                              std::uint32_t readErrors, std::uint32_t skipBytes) {
+                              std::uint32_t readErrors, std::uint32_t skipBytes, FileTally* tally) {
   DiskHandle handle;
-  if (!OpenSource(job, partition, handle)) return WriteOutcome::kOpenFailed;
+  if (!OpenJobSource(job.opener, partition, handle)) return WriteOutcome::kOpenFailed;
+  FileTally local;
+  const WriteOutcome outcome = WriteFromExtents(extents, progress, job, handle, file, size, readErrors, skipBytes,
+                                                tally ? *tally : local);
+  handle.Close();
+  return outcome;
+}
+
+WriteOutcome WriteFromExtents(const ExtentList& extents, ScanProgress& progress, SaveJob& job, DiskHandle& handle,
+                              OutputFile& file, std::uint64_t size, std::uint32_t readErrors,
+                              std::uint32_t skipBytes, FileTally& tally) {
   std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kChunkBytes]);
   std::uint64_t written = 0;
   std::uint64_t toSkip = skipBytes % kSectorSize;
-  WriteOutcome outcome = WriteOutcome::kDone;
   for (const DataExtent& extent : extents) {
-    if (written >= size || outcome != WriteOutcome::kDone) break;
+    if (written >= size) break;
     const std::uint64_t sectors = std::min(extent.sectorCount, SectorsFor(size - written + toSkip));
     for (std::uint64_t done = 0; done < sectors;) {
-      if (job.state.load() == kJobStopRequested) {
-        outcome = WriteOutcome::kStopped;
-        break;
-      }
+      if (job.state.load() == kJobStopRequested) return WriteOutcome::kStopped;
       const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunkSectors, sectors - done));
-      const std::uint64_t bytes = std::uint64_t{count} * kSectorSize;
-      bool read = true;
-      if (extent.sparse) {
+      std::uint64_t bytes = std::uint64_t{count} * kSectorSize;
+      std::uint64_t bad = 0, firstBad = count;
+      if (extent.sparse)
         std::memset(buffer.get(), 0, bytes);  // a sparse run has no sectors: zeros
-      } else {
-        read = ReadSectors(handle, extent.startSector + done, count, buffer.get());
-      }
-      if (!read && readErrors != kReadErrorsWriteAll) {
-        outcome = WriteOutcome::kReadFailed;
-        break;
-      }
+      else
+        bad = ReadSalvaging(handle, extent.startSector + done, count, buffer.get(), firstBad);
+      tally.badSectors += bad;
+      // "keep" and "empty" end the file at its first unreadable sector.
+      if (bad > 0 && readErrors != kReadErrorsWriteAll) bytes = firstBad * kSectorSize;
       const std::uint64_t skip = std::min(toSkip, bytes);
       toSkip -= skip;
       const std::uint64_t take = std::min(bytes - skip, size - written);
-      if (take > 0 && !file.Write(buffer.get() + skip, take)) {
-        outcome = WriteOutcome::kWriteFailed;
-        break;
-      }
+      if (!Emit(file, progress, tally, buffer.get() + skip, take)) return WriteOutcome::kWriteFailed;
       written += take;
-      CountCopiedBytes(progress, take);
+      if (bad > 0 && readErrors != kReadErrorsWriteAll) return WriteOutcome::kReadFailed;
       done += count;
     }
   }
-  handle.Close();
-  return outcome;
+  return WriteOutcome::kDone;
+}
+
+WriteOutcome WriteCompressed(const ExtentList& extents, std::uint32_t spc, std::uint64_t unitBytes,
+                             ScanProgress& progress, SaveJob& job, DiskHandle& handle, OutputFile& file,
+                             std::uint64_t size, std::uint32_t readErrors, FileTally& tally) {
+  if (unitBytes == 0 || spc == 0 || unitBytes > kMaxCompressionUnitBytes) return WriteOutcome::kReadFailed;
+  const auto unitClusters = static_cast<std::uint32_t>(unitBytes / (std::uint64_t{spc} * kSectorSize));
+  const auto units = SplitCompressionUnits(extents, spc, unitClusters, (size + unitBytes - 1) / unitBytes);
+  std::vector<std::uint8_t> raw(unitBytes), plain(unitBytes);
+  std::uint64_t written = 0;
+  for (const CompressionUnit& unit : units) {
+    if (written >= size) break;
+    if (job.state.load() == kJobStopRequested) return WriteOutcome::kStopped;
+    std::uint64_t at = 0, bad = 0;
+    for (const DataExtent& piece : unit.pieces) {
+      if (at + piece.sectorCount * kSectorSize > raw.size()) break;
+      std::uint64_t firstBad = 0;
+      bad += ReadSalvaging(handle, piece.startSector, static_cast<std::uint32_t>(piece.sectorCount),
+                           raw.data() + at, firstBad);
+      at += piece.sectorCount * kSectorSize;
+    }
+    tally.badSectors += bad;
+    // A unit with an unreadable sector cannot be decoded: all of it is lost.
+    if (bad > 0 && readErrors != kReadErrorsWriteAll) return WriteOutcome::kReadFailed;
+    if (bad > 0 || !ExpandCompressionUnit(unit, std::span<const std::uint8_t>(raw.data(), at), plain)) {
+      if (bad == 0) ++tally.undecodableUnits;
+      std::fill(plain.begin(), plain.end(), std::uint8_t{0});
+    }
+    const std::uint64_t take = std::min<std::uint64_t>(unitBytes, size - written);
+    if (!Emit(file, progress, tally, plain.data(), take)) return WriteOutcome::kWriteFailed;
+    written += take;
+  }
+  return WriteOutcome::kDone;
 }
 
 WriteOutcome WriteResidentData(ScanProgress& progress, const PartitionInfo& partition,

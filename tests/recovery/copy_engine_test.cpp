@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "app/settings.h"
 #include "catalog/node_table.h"
@@ -46,7 +47,9 @@ TEST_P(ReadErrorPolicy, BadSectorInTheSecondChunk) {
   test::MemorySource src(24000);
   const std::uint64_t size = 10 * kMiB;
   const std::uint32_t id = src.AddFile(kRootId, "big.bin", 100, size);
+  // Two bad sectors in the second 4 MiB chunk, 37 and 1000 sectors into it.
   src.faulty->FailSectors(100 + 8192 + 37, 1);
+  src.faulty->FailSectors(100 + 8192 + 1000, 1);
   ReadStats().failed = 0;
   ReadStats().mode = 2;
   SaveJob job;
@@ -54,24 +57,35 @@ TEST_P(ReadErrorPolicy, BadSectorInTheSecondChunk) {
   RunQuickSave(src, job, folder_, id);
   const std::string out = test::FileText(folder_ + "/big.bin");
   const std::string expected = src.Expected(100, size);
+  const std::uint64_t firstBad = (8192 + 37) * 512ull, secondBad = (8192 + 1000) * 512ull;
   EXPECT_GE(ReadStats().failed.load(), 1u);
   switch (GetParam()) {
     case kReadErrorsEmptyFile:
       EXPECT_EQ(out.size(), 0u);
       break;
     case kReadErrorsKeepWritten:
-      ASSERT_EQ(out.size(), 4 * kMiB);
-      EXPECT_EQ(out, expected.substr(0, 4 * kMiB));
+      // Everything readable before the first bad sector is kept.
+      ASSERT_EQ(out.size(), firstBad);
+      EXPECT_EQ(out, expected.substr(0, firstBad));
       break;
-    default:
+    default: {
+      // Only the two failing sectors are zeros.
       ASSERT_EQ(out.size(), size);
-      EXPECT_EQ(out.substr(0, 4 * kMiB), expected.substr(0, 4 * kMiB));
-      EXPECT_EQ(out.substr(4 * kMiB, 4 * kMiB), std::string(4 * kMiB, '\0'));
-      EXPECT_EQ(out.substr(8 * kMiB), expected.substr(8 * kMiB));
+      std::string want = expected;
+      want.replace(firstBad, 512, std::string(512, '\0'));
+      want.replace(secondBad, 512, std::string(512, '\0'));
+      EXPECT_TRUE(out == want);
       break;
+    }
   }
-  // Policies 0 and 1 end the file as a failure; with policy 2 it is whole.
-  EXPECT_EQ(job.failedFiles.size(), GetParam() == kReadErrorsWriteAll ? 0u : 1u);
+  // Under every policy the file is reported with its bad sectors and never
+  // counted as whole.
+  EXPECT_EQ(job.filesWritten, 0u);
+  ASSERT_EQ(job.damagedFiles.size(), 1u);
+  EXPECT_EQ(job.damagedFiles[0].path, folder_ + "/big.bin");
+  EXPECT_EQ(job.damagedFiles[0].badSectors, 2u);
+  EXPECT_NE(job.damagedFiles[0].reason.find("2 unreadable sector(s)"), std::string::npos);
+  EXPECT_TRUE(job.failedFiles.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Policies, ReadErrorPolicy,
@@ -142,7 +156,7 @@ TEST_F(CopyEngine, FragmentListWithMtsStartOffset) {
   EXPECT_EQ(test::FileText(folder_ + "/0x10.mts"), expected.substr(0, n.size));
 }
 
-TEST_F(CopyEngine, ShortExtentsAreWrittenShortAndCountAsSuccess) {
+TEST_F(CopyEngine, ShortExtentsAreWrittenShortAndReportedDamaged) {
   test::MemorySource src(64);
   std::uint64_t* list = static_cast<std::uint64_t*>(std::malloc(16));
   list[0] = 5, list[1] = 2;
@@ -158,6 +172,9 @@ TEST_F(CopyEngine, ShortExtentsAreWrittenShortAndCountAsSuccess) {
   RunQuickSave(src, job, folder_, id);
   EXPECT_EQ(test::FileText(folder_ + "/short.bin"), src.Expected(5, 1024));
   EXPECT_TRUE(job.failedFiles.empty());
+  EXPECT_EQ(job.filesWritten, 0u);
+  ASSERT_EQ(job.damagedFiles.size(), 1u);
+  EXPECT_NE(job.damagedFiles[0].reason.find("1024 of 5000 bytes"), std::string::npos);
 }
 
 TEST_F(CopyEngine, HostileNamesStayInsideTheTargetAndDoNotOverwriteEachOther) {
@@ -194,29 +211,41 @@ TEST_F(CopyEngine, HostileNamesStayInsideTheTargetAndDoNotOverwriteEachOther) {
   EXPECT_TRUE(job.failedFiles.empty());
 }
 
-TEST_F(CopyEngine, AFailedCreateRetriesWithDigitsForInvalidCharacters) {
+TEST_F(CopyEngine, NamesLongerThanAFileSystemTakesAreShortenedAndReported) {
   test::MemorySource src(64);
-  // 200 two-byte characters: 400 bytes, too long for a Linux name; with
-  // digits in their place it fits.
+  // 100 CJK characters: 300 bytes, more than the 255 a Linux name takes.
   std::string longName;
-  for (int i = 0; i < 200; ++i) longName += "é";
-  const std::uint32_t id = src.AddFile(kRootId, longName + ".txt", 1, 10);
+  for (int i = 0; i < 100; ++i) longName += "長";
   const std::uint32_t dir = src.AddFolder(kRootId, longName);
-  src.AddFile(dir, "inner.txt", 2, 10);
+  src.AddFile(dir, longName + "一.txt", 1, 10);
+  src.AddFile(dir, longName + "二.txt", 2, 10);  // equal once cut: the suffix tells them apart
+  src.AddFile(dir, longName + "二.txt", 3, 10);  // the same long name twice
   SaveJob job;
-  RunQuickSave(src, job, folder_, id);
-  SaveJob job2;
-  RunQuickSave(src, job2, folder_, dir);
-  int files = 0, folders = 0;
-  for (const auto& e : fs::directory_iterator(folder_)) {
+  RunQuickSave(src, job, folder_, dir);
+  std::vector<std::string> folders;
+  for (const auto& e : fs::directory_iterator(folder_)) folders.push_back(e.path().string());
+  ASSERT_EQ(folders.size(), 1u);
+  EXPECT_LE(fs::path(folders[0]).filename().string().size(), 255u);
+  std::set<std::string> contents;
+  for (const auto& e : fs::directory_iterator(folders[0])) {
     const std::string name = e.path().filename().string();
-    EXPECT_EQ(name.substr(0, 200).find_first_not_of("0123456789"), std::string::npos) << name;
-    (e.is_directory() ? folders : files)++;
-    if (!e.is_directory()) EXPECT_EQ(test::FileText(e.path().string()), src.Expected(1, 10));
-    else EXPECT_EQ(test::FileText(e.path().string() + "/inner.txt"), src.Expected(2, 10));
+    EXPECT_LE(name.size(), 255u) << name;
+    EXPECT_EQ(name.substr(name.size() - 4), ".txt") << name;
+    EXPECT_EQ(name.substr(0, 30), longName.substr(0, 30));
+    contents.insert(test::FileText(e.path().string()));
   }
-  EXPECT_EQ(files, 1);
-  EXPECT_EQ(folders, 1);
+  EXPECT_EQ(contents, (std::set<std::string>{src.Expected(1, 10), src.Expected(2, 10), src.Expected(3, 10)}));
+  EXPECT_EQ(job.filesWritten, 3u);
+  EXPECT_EQ(job.shortenedNames.size(), 4u);  // the folder and its three files
+  EXPECT_EQ(job.shortenedNames[0].first, longName);
+  EXPECT_EQ(FitNameLength(longName + "一.txt"), FitNameLength(longName + "一.txt"));
+  EXPECT_NE(FitNameLength(longName + "一.txt"), FitNameLength(longName + "二.txt"));
+}
+
+TEST_F(CopyEngine, TheReportListsShortenedNames) {
+  std::vector<std::string> names{"a -> b"};
+  EXPECT_EQ(ShortenedNamesReportText(names), "有1个名称过长，已缩短：\na -> b");
+  EXPECT_EQ(DamagedFilesReportText({"x: y"}), "有1个文件已损坏，未能完整恢复：\nx: y");
 }
 
 TEST_F(CopyEngine, ASymlinkInTheTargetIsNotFollowed) {

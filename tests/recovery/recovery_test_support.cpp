@@ -1,6 +1,9 @@
 #include "recovery/recovery_test_support.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <filesystem>
 #include <fstream>
@@ -9,6 +12,7 @@
 #include "catalog/node_table.h"
 #include "common/text.h"
 #include "platform/md5.h"
+#include "support/test_paths.h"
 
 namespace ambrel::test {
 
@@ -86,6 +90,59 @@ std::string OtherDeviceFolder(const std::string& tag) {
   std::filesystem::remove_all(p, ec);
   if (!std::filesystem::create_directories(p, ec)) return {};
   return p.string();
+}
+
+CliResult RunCliCommand(const std::string& args, const std::string& tag, const std::string& env) {
+  const std::string home = TempDir("cli-run-" + tag);
+  const std::string cmd = "AMBREL_ALLOW_SECOND_INSTANCE=1 " + env + " " + BinaryDir() + "/cli/ambrel-cli --home '" +
+                          home + "' " + args + " >'" + home + "/stdout.txt' 2>'" + home + "/stderr.txt'";
+  const int rc = std::system(cmd.c_str());
+  CliResult r;
+  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  r.out = FileText(home + "/stdout.txt");
+  r.err = FileText(home + "/stderr.txt");
+  return r;
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::string& path) {
+  const std::string text = FileText(path);
+  return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+std::size_t FindBytes(const std::vector<std::uint8_t>& hay, const std::string& needle, std::size_t from) {
+  if (needle.empty() || hay.size() < needle.size()) return std::string::npos;
+  for (std::size_t i = from; i + needle.size() <= hay.size(); ++i)
+    if (std::memcmp(hay.data() + i, needle.data(), needle.size()) == 0) return i;
+  return std::string::npos;
+}
+
+bool Shell(const std::string& command) {
+  const int rc = std::system(command.c_str());
+  return WIFEXITED(rc) && WEXITSTATUS(rc) == 0;
+}
+
+std::string FixtureCopy(const std::string& name, const std::string& tag) {
+  const std::string image = FixtureImage(name);
+  if (image.empty()) return {};
+  const std::string copy = TempDir("fixture-" + tag) + "/" + name + ".img";
+  std::error_code ec;
+  std::filesystem::copy_file(image, copy, ec);
+  return ec ? std::string() : copy;
+}
+
+std::map<std::string, std::uint64_t> FilesBelow(const std::string& folder) {
+  std::map<std::string, std::uint64_t> files;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+    if (it->is_regular_file()) files[std::filesystem::relative(it->path(), folder).string()] = it->file_size();
+  return files;
 }
 
 }  // namespace ambrel::test

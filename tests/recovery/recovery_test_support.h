@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,5 +61,26 @@ std::string Md5OfFile(const std::string& path);  // lower-case hex
 // in-memory /dev/shm), so that a recovery of an image in the build folder
 // passes the target check; empty when there is none.
 std::string OtherDeviceFolder(const std::string& tag);
+
+// Runs build/cli/ambrel-cli with `args` (and `env` assignments before it);
+// the exit status and what it printed on stdout and stderr.
+struct CliResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+CliResult RunCliCommand(const std::string& args, const std::string& tag, const std::string& env = "");
+
+// Whole-file byte access for patching images.
+std::vector<std::uint8_t> ReadBytes(const std::string& path);
+bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+// Offset of the first occurrence of `needle` at or after `from`; npos when none.
+std::size_t FindBytes(const std::vector<std::uint8_t>& hay, const std::string& needle, std::size_t from = 0);
+// Runs a shell command; true when it exits 0.
+bool Shell(const std::string& command);
+// A copy of a fixture image in a fresh temporary folder.
+std::string FixtureCopy(const std::string& name, const std::string& tag);
+// Every regular file below `folder` (path relative to it -> size).
+std::map<std::string, std::uint64_t> FilesBelow(const std::string& folder);
 
 }  // namespace ambrel::test

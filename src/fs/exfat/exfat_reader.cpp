@@ -231,9 +231,12 @@ std::size_t ExfatFileExtents(ExtentList& extents, const FoundFileNode& node, con
   if (!g) return 0;
   g->clusterCount = UsableClusterCount(*g, partition);
   const std::uint64_t size = node.size;
-  std::uint64_t covered = 0, steps = 0;
+  std::uint64_t covered = 0;
   std::uint64_t c = node.firstCluster;
-  while (g->InClusterRange(c) && covered < size && steps++ < g->clusterCount) {
+  // Ends at a cluster already in the chain (a looping FAT) and after the
+  // volume's cluster count.
+  std::unordered_set<std::uint64_t> visited;
+  while (g->InClusterRange(c) && covered < size && visited.size() < g->clusterCount && visited.insert(c).second) {
     std::uint64_t lba = g->ClusterLba(c);
     if (!extents.empty() && extents.back().startSector + extents.back().sectorCount == lba) {
       extents.back().sectorCount += g->spc;

@@ -1,3 +1,5 @@
+#include <unordered_set>
+
 #include "catalog/found_file_node.h"
 #include "fs/fat/fat_reader.h"
 
@@ -34,7 +36,13 @@ bool FatFileExtents(const PartitionInfo& partition, const FoundFileNode& node, E
   const std::uint64_t clusterBytes = std::uint64_t(g->spc) * 512;
   std::uint64_t covered = 0;
   std::uint64_t cluster = node.firstCluster;
-  while (covered < size && g->InClusterRange(cluster)) {
+  // A chain that comes back to a cluster it already holds (a FAT entry
+  // pointing at itself or at an earlier cluster) ends there, and no chain is
+  // longer than the volume has clusters: the extents then cover less than
+  // the size, which the copy-out reports as damage.
+  std::unordered_set<std::uint64_t> visited;
+  while (covered < size && g->InClusterRange(cluster) && visited.size() <= g->clusterCount &&
+         visited.insert(cluster).second) {
     AppendRun(extents, g->ClusterLba(cluster), g->spc);
     covered += clusterBytes;
     std::uint64_t next = fat.Next(cluster);

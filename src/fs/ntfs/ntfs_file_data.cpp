@@ -7,6 +7,7 @@
 
 #include "device/disk_handle.h"
 #include "fs/allocation_map.h"
+#include "fs/ntfs/lznt1.h"
 #include "fs/ntfs/ntfs_geometry.h"
 #include "fs/ntfs/ntfs_layout.h"
 #include "fs/ntfs/ntfs_record.h"
@@ -48,7 +49,90 @@ bool CopyExtent(DiskHandle& handle, const DataExtent& extent, std::uint64_t limi
   return true;
 }
 
+// Appends `sectors` sectors at `lba` (or sparse ones) to the unit.
+void AddToUnit(CompressionUnit& unit, const DataExtent& from, std::uint64_t lba, std::uint64_t sectors) {
+  if (from.sparse) return;
+  ExtentList& pieces = unit.pieces;
+  if (!pieces.empty() && pieces.back().startSector + pieces.back().sectorCount == lba) {
+    pieces.back().sectorCount += sectors;
+  } else {
+    DataExtent piece;
+    piece.startSector = lba;
+    piece.sectorCount = sectors;
+    pieces.push_back(piece);
+  }
+  unit.dataSectors += sectors;
+}
+
+// Reads a compressed file unit by unit into buffer (the first `limit`
+// bytes). False when reading should end.
+bool CopyCompressed(DiskHandle& handle, const std::vector<CompressionUnit>& units, std::uint64_t unitBytes,
+                    std::uint64_t limit, std::uint8_t* buffer, const std::atomic<std::uint32_t>* stopWord) {
+  std::vector<std::uint8_t> raw(unitBytes), plain(unitBytes);
+  std::uint64_t done = 0;
+  for (const CompressionUnit& unit : units) {
+    if (done >= limit || StopRequested(stopWord)) break;
+    std::uint64_t at = 0;
+    for (const DataExtent& piece : unit.pieces) {
+      if (at + piece.sectorCount * 512 > raw.size()) return false;
+      if (!ReadSectors(handle, piece.startSector, static_cast<std::uint32_t>(piece.sectorCount), raw.data() + at))
+        return false;
+      at += piece.sectorCount * 512;
+    }
+    if (!ExpandCompressionUnit(unit, ByteSpan(raw.data(), at), plain)) return false;
+    const std::uint64_t n = std::min(unitBytes, limit - done);
+    std::memcpy(buffer + done, plain.data(), n);
+    done += n;
+  }
+  return true;
+}
+
 }  // namespace
+
+std::vector<CompressionUnit> SplitCompressionUnits(const ExtentList& extents, std::uint32_t spc,
+                                                   std::uint32_t unitClusters, std::uint64_t maxUnits) {
+  std::vector<CompressionUnit> units;
+  if (spc == 0 || unitClusters == 0 || maxUnits == 0) return units;
+  units.emplace_back();
+  std::uint64_t inUnit = 0;  // clusters of the current unit so far
+  for (const DataExtent& e : extents) {
+    std::uint64_t left = e.clusterCount, offset = 0;
+    while (left > 0) {
+      if (inUnit == unitClusters) {
+        if (units.size() >= maxUnits) return units;
+        units.emplace_back();
+        inUnit = 0;
+      }
+      const std::uint64_t take = std::min(left, unitClusters - inUnit);
+      AddToUnit(units.back(), e, e.startSector + offset * spc, take * spc);
+      inUnit += take;
+      offset += take;
+      left -= take;
+    }
+  }
+  for (CompressionUnit& unit : units)
+    unit.compressed = unit.dataSectors > 0 && unit.dataSectors < std::uint64_t{unitClusters} * spc;
+  return units;
+}
+
+bool ExpandCompressionUnit(const CompressionUnit& unit, ByteSpan raw, std::span<std::uint8_t> out) {
+  std::fill(out.begin(), out.end(), std::uint8_t{0});
+  if (unit.dataSectors == 0) return true;
+  if (!unit.compressed) {
+    std::memcpy(out.data(), raw.data(), std::min(raw.size(), out.size()));
+    return true;
+  }
+  return Lznt1Decompress(raw, out).has_value();
+}
+
+std::uint64_t CompressionUnitBytes(const FoundFileNode& node, std::uint32_t spc) {
+  const std::uint32_t marks = node.extraCount;
+  if (!(marks & kNtfsDataCompressed) || spc == 0) return 0;
+  const std::uint32_t shift = NtfsUnitShift(marks);
+  if (shift == 0 || shift > kMaxCompressionUnitShift) return 0;
+  const std::uint64_t bytes = (std::uint64_t{1} << shift) * spc * 512;
+  return bytes <= kMaxCompressionUnitBytes ? bytes : 0;
+}
 
 std::uint32_t ReadResidentData(const PartitionInfo& partition, const FoundFileNode& node,
                                std::uint8_t* buffer1024) {
@@ -84,8 +168,19 @@ bool ReadNtfsFileData(const FoundFileNode& node, const PartitionInfo& partition,
   ExtentList extents;
   const ByteSpan runList(static_cast<const std::uint8_t*>(node.extra), node.firstCluster);
   if (!ResolveExtents(partition, DecodeRunList(runList), extents)) return false;
+  if (node.extraCount & (kNtfsDataEncrypted | kNtfsDataDamaged)) return false;
   DiskHandle handle;
   if (!OpenPartition(partition, handle)) return false;
+  if (node.extraCount & kNtfsDataCompressed) {
+    const std::uint32_t spc = SectorsPerCluster(partition);
+    const std::uint64_t unitBytes = CompressionUnitBytes(node, spc);
+    if (unitBytes == 0) return false;
+    const auto units = SplitCompressionUnits(extents, spc, static_cast<std::uint32_t>(unitBytes / spc / 512),
+                                             (limit + unitBytes - 1) / unitBytes);
+    CopyCompressed(handle, units, unitBytes, limit, buffer, stopWord);
+    handle.Close();
+    return true;
+  }
   std::vector<std::uint8_t> chunk(std::size_t{kBulkReadSectors} * 512);
   std::uint64_t done = 0;
   for (const DataExtent& extent : extents) {

@@ -42,6 +42,15 @@ inline constexpr std::size_t kAttrValueOffset = 0x14;
 inline constexpr std::size_t kAttrStartVcn = 0x10;
 inline constexpr std::size_t kAttrRunListOffset = 0x20;
 inline constexpr std::size_t kAttrRealSize = 0x30;
+inline constexpr std::size_t kAttrFlags = 0x0C;
+inline constexpr std::size_t kAttrCompressionUnit = 0x22;
+inline constexpr std::uint16_t kAttrFlagCompressionMask = 0x00FF;
+inline constexpr std::uint16_t kAttrFlagLznt1 = 0x0001;
+inline constexpr std::uint16_t kAttrFlagEncrypted = 0x4000;
+// Compression units above 2^6 clusters do not occur; 4 (16 clusters) is usual.
+inline constexpr std::uint8_t kMaxCompressionUnitShift = 6;
+// $STANDARD_INFORMATION file attribute of an EFS-encrypted file.
+inline constexpr std::uint32_t kDosEncrypted = 0x4000;
 
 // $FILE_NAME value.
 inline constexpr std::size_t kFileNameParent = 0x00;

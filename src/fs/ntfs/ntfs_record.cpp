@@ -25,6 +25,9 @@ MftAttributeWalker::MftAttributeWalker(ByteSpan record) {
 
 std::optional<MftAttribute> MftAttributeWalker::Next() {
   if (done_ || pos_ + kAttrHeaderBytes > kMftRecordBytes) {
+    // A record always ends with the end marker, which needs 4 bytes.
+    if (!done_ && pos_ + 4 > kMftRecordBytes) broken_ = true;
+    else if (!done_ && record_.UncheckedU32(pos_) != kAttrEnd) broken_ = true;
     done_ = true;
     return std::nullopt;
   }
@@ -32,6 +35,7 @@ std::optional<MftAttribute> MftAttributeWalker::Next() {
   const std::uint32_t length = record_.UncheckedU32(pos_ + kAttrLength);
   auto bytes = record_.Sub(pos_, length);
   if (type == 0 || type == kAttrEnd || length == 0 || !bytes) {
+    broken_ = type != 0 && type != kAttrEnd;
     done_ = true;
     return std::nullopt;
   }
@@ -87,7 +91,10 @@ void TakeStandardInformation(const MftAttribute& attribute, DecodeState& state) 
   if (!value) return;
   if (auto created = value->U64(0)) state.summary.created = FileTimeToPackedTime(*created);
   if (auto modified = value->U64(8)) state.summary.modified = FileTimeToPackedTime(*modified);
-  if (auto dosAttributes = value->U32(0x20)) state.system = (*dosAttributes & 0x4) != 0;
+  if (auto dosAttributes = value->U32(0x20)) {
+    state.system = (*dosAttributes & 0x4) != 0;
+    if (*dosAttributes & kDosEncrypted) state.summary.dataMarks |= kNtfsDataEncrypted;
+  }
 }
 
 Step TakeFileName(const MftAttribute& attribute, DecodeState& state) {
@@ -116,6 +123,20 @@ Step TakeFileName(const MftAttribute& attribute, DecodeState& state) {
   return state.keepSystem ? Step::kGoOn : Step::kReject;
 }
 
+// Compression and encryption of a non-resident $DATA (header flags at
+// 0x0C, compression unit at 0x22).
+void TakeDataFlags(const MftAttribute& attribute, MftRecordSummary& s) {
+  const std::uint16_t flags = attribute.bytes.U16(kAttrFlags).value_or(0);
+  if (flags & kAttrFlagEncrypted) s.dataMarks |= kNtfsDataEncrypted;
+  if (!(flags & kAttrFlagCompressionMask)) return;
+  const std::uint8_t shift = attribute.bytes.U8(kAttrCompressionUnit).value_or(0);
+  if ((flags & kAttrFlagCompressionMask) != kAttrFlagLznt1 || shift == 0 || shift > kMaxCompressionUnitShift) {
+    s.dataMarks |= kNtfsDataDamaged;  // a compression this reader cannot undo
+    return;
+  }
+  s.dataMarks |= kNtfsDataCompressed | (std::uint32_t{shift} << kNtfsUnitShiftBit);
+}
+
 Step TakeData(const MftAttribute& attribute, DecodeState& state) {
   MftRecordSummary& s = state.summary;
   if (!s.hasName) return Step::kReject;
@@ -126,14 +147,22 @@ Step TakeData(const MftAttribute& attribute, DecodeState& state) {
     auto realSize = attribute.bytes.U64(kAttrRealSize);
     if (!startVcn || *startVcn != 0 || !realSize) return Step::kGoOn;  // extension piece
     s.size = *realSize;
+    TakeDataFlags(attribute, s);
     auto runs = RunListBytes(attribute);
     if (runs && !runs->empty() && runs->size() < kMftRecordBytes)
       s.runList.assign(runs->data(), runs->data() + runs->size());
+    else if (*realSize > 0)
+      s.dataMarks |= kNtfsDataDamaged;
     return Step::kGoOn;
   }
   s.nodeFlags |= kFlagResident;
   auto value = ResidentValue(attribute);
-  s.size = (value && value->size() <= kMaxListedResidentBytes) ? value->size() : 0;
+  const bool usable = value && value->size() <= kMaxListedResidentBytes;
+  s.size = usable ? value->size() : 0;
+  // A value whose offset or length runs past the attribute (or one larger
+  // than any record can hold) has no bytes to copy: the file is damaged, not
+  // empty.
+  if (!usable) s.dataMarks |= kNtfsDataDamaged;
   return Step::kGoOn;
 }
 
@@ -168,6 +197,9 @@ std::optional<MftRecordSummary> DecodeMftRecord(ByteSpan record, bool keepSystem
     }
     if (step == Step::kReject) return std::nullopt;
   }
+  // A file record whose attributes break off before any $DATA lost it.
+  if (walker.broken() && !state.dataSeen && !(recordFlags & kRecordDirectory))
+    state.summary.dataMarks |= kNtfsDataDamaged;
   return std::move(state.summary);
 }
 

@@ -37,11 +37,15 @@ class MftAttributeWalker {
  public:
   explicit MftAttributeWalker(ByteSpan record);
   std::optional<MftAttribute> Next();
+  // True when the walk ended at a malformed header (a length of 0, an
+  // attribute passing the record end) rather than at the end marker.
+  bool broken() const { return broken_; }
 
  private:
   ByteCursor record_;
   std::size_t pos_ = 0;
   bool done_ = false;
+  bool broken_ = false;
 };
 
 // The first attribute of `type` at or after record offset `after` (none:
@@ -55,6 +59,17 @@ std::optional<ByteCursor> ResidentValue(const MftAttribute& attribute);
 // attribute's end.
 std::optional<ByteCursor> RunListBytes(const MftAttribute& attribute);
 
+// How a file's $DATA is stored, beyond its run list: kept in the node's
+// `extraCount` for the copy-out and the preview.
+enum NtfsDataMark : std::uint32_t {
+  kNtfsDataCompressed = 1u << 0,  // LZNT1 compression units
+  kNtfsDataEncrypted = 1u << 1,   // EFS: the clusters hold ciphertext
+  kNtfsDataDamaged = 1u << 2,     // the record's $DATA cannot be located
+};
+// Bits 8-15: log2 of the compression unit in clusters.
+inline constexpr unsigned kNtfsUnitShiftBit = 8;
+inline std::uint32_t NtfsUnitShift(std::uint32_t marks) { return (marks >> kNtfsUnitShiftBit) & 0xFF; }
+
 // What the listing takes from one record.
 struct MftRecordSummary {
   std::uint32_t recordNumber = 0;
@@ -67,6 +82,7 @@ struct MftRecordSummary {
   std::uint64_t size = 0;
   std::vector<std::uint8_t> runList;              // of the first $DATA, 1..1023 bytes
   std::vector<std::vector<RunEntry>> indexRuns;   // of each $INDEX_ALLOCATION
+  std::uint32_t dataMarks = 0;                    // NtfsDataMark bits and unit shift
 };
 
 // Decodes a fixed-up record (at least 1024 bytes; only the first 1024 are

@@ -32,6 +32,7 @@ void FillNodeFromSummary(FoundFileNode& node, const PartitionInfo& partition,
   node.created = summary.created;
   node.modified = summary.modified;
   node.size = summary.size;
+  node.extraCount = summary.dataMarks;
   if (summary.runList.empty()) return;
   // Freed with the node by the table (std::free).
   void* block = std::malloc(summary.runList.size());
