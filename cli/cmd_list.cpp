@@ -162,7 +162,7 @@ int RunList() {
   std::vector<Volume> volumes = FindVolumes(disk, options.path);
   WarnOfLostGptPartitions(disk, VolumeNumbers(volumes), "list");
   if (volumes.empty()) {
-    std::fprintf(stderr, "ambrel-cli list: %s: no volume found\n", options.path.c_str());
+    std::fprintf(stderr, "ambrel-cli list: %s: %s\n", options.path.c_str(), NoVolumesText(disk).c_str());
     return 1;
   }
   const int wanted = options.volumes.partition;

@@ -282,6 +282,10 @@ int RunRecover() {
   const bool blockSource = !IsImageFile(o.path);
   std::vector<Volume> volumes = FindVolumes(disk, o.path);
   WarnOfLostGptPartitions(disk, VolumeNumbers(volumes), "recover");
+  if (volumes.empty()) {
+    std::fprintf(stderr, "ambrel-cli recover: %s: %s\n", o.path.c_str(), NoVolumesText(disk).c_str());
+    return 1;
+  }
   RecoverOutcome outcome;
   if (const int status = CheckTarget(volumes, blockSource, outcome); status >= 0) return status;
   FoundFileCatalog catalog;

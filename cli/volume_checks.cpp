@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "common/text.h"
+#include "device/partition_table.h"
 
 namespace ambrel::cli {
 
@@ -30,6 +31,14 @@ std::string NoVolumeText(int wanted, const std::vector<Volume>& volumes, const s
     for (std::size_t i = 0; i < volumes.size(); ++i) text += Format("%s %d", i ? "," : "", volumes[i].number);
   }
   return text + ")";
+}
+
+std::string NoVolumesText(DiskHandle& disk) {
+  const PartitionTable table = ReadPartitionTable(disk);
+  if (table.kind == TableKind::kNone) return "no volume found (no partition table and no boot sector at sector 0)";
+  return Format("no volume found (the %s partition table at sector 0 has no usable entry, and sector 0 is not an "
+                "NTFS, FAT16, FAT32 or exFAT boot sector)",
+                TableKindName(table.kind));
 }
 
 std::string NotFileSystemText(DiskHandle& disk, const Volume& volume) {

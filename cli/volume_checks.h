@@ -21,6 +21,10 @@ std::string NoVolumeText(int wanted, const std::vector<Volume>& volumes, const s
 // not be read, it is empty, or it holds none of the known signatures.
 std::string NotFileSystemText(DiskHandle& disk, const Volume& volume);
 
+// Why a device shows no volume at all: "no volume found (...)" with what
+// sector 0 holds.
+std::string NoVolumesText(DiskHandle& disk);
+
 // True when `path` names a regular file (a disk image) rather than a device.
 bool IsImageFile(const std::string& path);
 

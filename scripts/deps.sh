@@ -3,7 +3,7 @@
 # prepared machine needs no network).
 AMBREL_PACKAGES=(build-essential cmake pkg-config libgtest-dev libbenchmark-dev libmd-dev
   libminizip-dev zlib1g-dev libblkid-dev sleuthkit mtools dosfstools ntfs-3g exfatprogs exfat-fuse fdisk
-  clang libclang-rt-14-dev)
+  clang libclang-rt-14-dev libcli11-dev nlohmann-json3-dev)
 
 ambrel_install_missing() {
   local missing=() pkg
