@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,7 +13,6 @@
 #include <CLI/CLI.hpp>
 
 #include "app/progress.h"
-#include "app/settings.h"
 #include "app/user_prompt.h"
 #include "commands.h"
 #include "common/text.h"
