@@ -106,12 +106,15 @@ Json ListedVolumeJson(int number, const PartitionInfo& info, const std::vector<E
   Json list = Json::array();
   for (const Entry& e : entries) {
     const NodeKind kind = KindOf(*e.node);
+    // The node record is packed: copy its fields before nlohmann takes them by reference.
+    const std::uint32_t id = e.node->id;
+    const std::uint64_t size = e.node->size;
     Json entry;
-    entry["id"] = e.node->id;
+    entry["id"] = id;
     entry["path"] = JsonText(e.path);
     entry["type"] = IsFolderKind(kind) ? "dir" : "file";
     entry["deleted"] = IsDeletedKind(kind);
-    entry["size"] = e.node->size;
+    entry["size"] = size;
     entry["created"] = FormatTime(e.node->created);
     entry["modified"] = FormatTime(e.node->modified);
     list.push_back(std::move(entry));
