@@ -2,17 +2,24 @@
 // volumes on them. Opening raw disks needs root.
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "commands.h"
 #include "device/device_enum.h"
 #include "device_output.h"
 #include "fs/boot_probe.h"
+#include "text_output.h"
 
 namespace ambrel::cli {
 namespace {
+
+struct DevicesOptions {
+  bool json = false;
+};
+DevicesOptions g_options;
 
 std::vector<DeviceInfo> VolumesOf(const std::vector<DeviceInfo>& volumes, int disk) {
   std::vector<DeviceInfo> out;
@@ -24,53 +31,48 @@ std::vector<DeviceInfo> VolumesOf(const std::vector<DeviceInfo>& volumes, int di
 void PrintText(const std::vector<DeviceInfo>& disks, const std::vector<DeviceInfo>& volumes) {
   for (const DeviceInfo& d : disks) {
     std::printf("disk %d: %s  %s  %" PRIu64 " sectors (%" PRIu64 " bytes)%s\n", d.diskNumber,
-                d.diskPath.c_str(), d.displayName.c_str(), d.sectorCount, d.sectorCount * 512,
-                d.removable ? "  removable" : "");
+                PrintableText(d.diskPath).c_str(), PrintableText(d.displayName).c_str(), d.sectorCount,
+                d.sectorCount * 512, d.removable ? "  removable" : "");
     for (const DeviceInfo& v : VolumesOf(volumes, d.diskNumber)) PrintVolumeLine(stdout, v);
   }
 }
 
-void PrintJson(const std::vector<DeviceInfo>& disks, const std::vector<DeviceInfo>& volumes) {
-  std::printf("{\"disks\":[");
-  for (std::size_t i = 0; i < disks.size(); ++i) {
-    const DeviceInfo& d = disks[i];
-    std::printf("%s{\"number\":%d,\"path\":%s,\"name\":%s,\"sectors\":%" PRIu64
-                ",\"size\":%" PRIu64 ",\"removable\":%s,\"volumes\":[",
-                i ? "," : "", d.diskNumber, JsonQuote(d.diskPath).c_str(),
-                JsonQuote(d.displayName).c_str(), d.sectorCount, d.sectorCount * 512,
-                d.removable ? "true" : "false");
-    std::vector<DeviceInfo> own = VolumesOf(volumes, d.diskNumber);
-    for (std::size_t j = 0; j < own.size(); ++j)
-      std::printf("%s%s", j ? "," : "", VolumeJson(own[j]).c_str());
-    std::printf("]}");
+void PrintDevicesJson(const std::vector<DeviceInfo>& disks, const std::vector<DeviceInfo>& volumes) {
+  Json list = Json::array();
+  for (const DeviceInfo& d : disks) {
+    Json disk;
+    disk["number"] = d.diskNumber;
+    disk["path"] = JsonText(d.diskPath);
+    disk["name"] = JsonText(d.displayName);
+    disk["sectors"] = d.sectorCount;
+    disk["size"] = d.sectorCount * 512;
+    disk["removable"] = d.removable;
+    disk["volumes"] = Json::array();
+    for (const DeviceInfo& v : VolumesOf(volumes, d.diskNumber)) disk["volumes"].push_back(VolumeJson(v));
+    list.push_back(std::move(disk));
   }
-  std::printf("]}\n");
+  Json document;
+  document["disks"] = std::move(list);
+  PrintJson(document);
 }
 
-int RunDevices(int argc, char** argv) {
-  bool json = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--json") == 0) {
-      json = true;
-    } else {
-      std::fprintf(stderr, "ambrel-cli devices: unexpected argument '%s'\n", argv[i]);
-      return 2;
-    }
-  }
+void Define(CLI::App& app) { app.add_flag("--json", g_options.json, "print the lists as JSON"); }
+
+int RunDevices() {
   std::vector<DeviceInfo> rows;
   if (!EnumerateDevices(rows, 0, JudgeSector) && DiskList().empty()) {
     std::fprintf(stderr, "ambrel-cli devices: no disk could be opened (reading raw disks needs root)\n");
     return 1;
   }
-  if (json)
-    PrintJson(DiskList(), VolumeList());
+  if (g_options.json)
+    PrintDevicesJson(DiskList(), VolumeList());
   else
     PrintText(DiskList(), VolumeList());
   return 0;
 }
 
-CliCommandRegistrar registerDevices("devices", "devices [--json]     disks and volumes of this machine",
-                                    RunDevices);
+const CliCommandRegistrar kRegistrar({"devices", "devices [--json]", "disks and volumes of this machine", Define,
+                                      RunDevices});
 
 }  // namespace
 }  // namespace ambrel::cli

@@ -2,20 +2,29 @@
 // from its own contents. Opens the path read-only and writes nothing.
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
 #include <string>
+
+#include <CLI/CLI.hpp>
 
 #include "commands.h"
 #include "device/device_enum.h"
 #include "device_output.h"
 #include "fs/boot_probe.h"
+#include "gpt_loss.h"
+#include "text_output.h"
 
 namespace ambrel::cli {
 namespace {
 
+struct InfoOptions {
+  std::string path;
+  bool json = false;
+};
+InfoOptions g_options;
+
 void PrintText(const std::string& path, const DiskDescription& d) {
-  std::printf("path: %s\n", path.c_str());
-  std::printf("model: %s\n", d.disk.displayName.c_str());
+  std::printf("path: %s\n", PrintableText(path).c_str());
+  std::printf("model: %s\n", PrintableText(d.disk.displayName).c_str());
   std::printf("container: %s\n", d.container.c_str());
   std::printf("size: %" PRIu64 " bytes\n", d.disk.sectorCount * 512);
   std::printf("sectors: %" PRIu64 "\n", d.disk.sectorCount);
@@ -24,49 +33,45 @@ void PrintText(const std::string& path, const DiskDescription& d) {
   for (const DeviceInfo& v : d.volumes) PrintVolumeLine(stdout, v);
 }
 
-void PrintJson(const std::string& path, const DiskDescription& d) {
-  std::printf("{\"path\":%s,\"model\":%s,\"container\":%s,\"size\":%" PRIu64 ",\"sectors\":%" PRIu64
-              ",\"removable\":%s,\"partition_table\":%s,\"volumes\":[",
-              JsonQuote(path).c_str(), JsonQuote(d.disk.displayName).c_str(),
-              JsonQuote(d.container).c_str(), d.disk.sectorCount * 512, d.disk.sectorCount, d.disk.removable ? "true" : "false",
-              JsonQuote(TableKindName(d.tableKind)).c_str());
-  for (std::size_t i = 0; i < d.volumes.size(); ++i)
-    std::printf("%s%s", i ? "," : "", VolumeJson(d.volumes[i]).c_str());
-  std::printf("]}\n");
+void PrintInfoJson(const std::string& path, const DiskDescription& d) {
+  Json j;
+  j["path"] = JsonText(path);
+  j["model"] = JsonText(d.disk.displayName);
+  j["container"] = d.container;
+  j["size"] = d.disk.sectorCount * 512;
+  j["sectors"] = d.disk.sectorCount;
+  j["removable"] = d.disk.removable;
+  j["partitionTable"] = TableKindName(d.tableKind);
+  j["volumes"] = Json::array();
+  for (const DeviceInfo& v : d.volumes) j["volumes"].push_back(VolumeJson(v));
+  PrintJson(j);
 }
 
-int RunInfo(int argc, char** argv) {
-  bool json = false;
-  std::string path;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--json") == 0) {
-      json = true;
-    } else if (path.empty()) {
-      path = argv[i];
-    } else {
-      std::fprintf(stderr, "ambrel-cli info: unexpected argument '%s'\n", argv[i]);
-      return 2;
-    }
-  }
-  if (path.empty()) {
-    std::fprintf(stderr, "usage: ambrel-cli info PATH [--json]\n");
-    return 2;
-  }
+void Define(CLI::App& app) {
+  app.add_option("PATH", g_options.path, "disk, partition or image file")->required();
+  app.add_flag("--json", g_options.json, "print the description as JSON");
+}
+
+int RunInfo() {
+  const std::string& path = g_options.path;
   DiskDescription description;
   std::string why;
   if (!DescribeDisk(path, description, JudgeSector, &why)) {
     std::fprintf(stderr, "ambrel-cli info: %s: %s\n", path.c_str(), why.c_str());
     return 1;
   }
-  if (json)
-    PrintJson(path, description);
+  std::vector<int> numbers;
+  for (const TablePartition& p : description.partitions) numbers.push_back(p.number);
+  WarnOfLostGptPartitions(path, numbers, "info");
+  if (g_options.json)
+    PrintInfoJson(path, description);
   else
     PrintText(path, description);
   return 0;
 }
 
-CliCommandRegistrar registerInfo("info", "info PATH [--json]   size, partition table and volumes of a disk or image",
-                                 RunInfo);
+const CliCommandRegistrar kRegistrar({"info", "info PATH [--json]",
+                                      "size, partition table and volumes of a disk or image", Define, RunInfo});
 
 }  // namespace
 }  // namespace ambrel::cli

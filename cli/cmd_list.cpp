@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "app/settings.h"
 #include "catalog/node_table.h"
 #include "commands.h"
@@ -15,6 +17,10 @@
 #include "device/disk_handle.h"
 #include "catalog/partition_info.h"
 #include "fs/views/recycle_bin.h"
+#include "gpt_loss.h"
+#include "json_output.h"
+#include "text_output.h"
+#include "volume_checks.h"
 #include "volume_loader.h"
 
 namespace ambrel::cli {
@@ -22,34 +28,20 @@ namespace {
 
 struct ListOptions {
   std::string path;
-  int partition = 0;  // 0 = every volume
-  Scope scope = Scope::kAll;
+  VolumeOptions volumes;
   bool json = false;
 };
+ListOptions g_options;
 
 struct Entry {
   std::string path;
   const FoundFileNode* node = nullptr;
 };
 
-const char* const kUsage =
-    "list PATH [--partition N] [--deleted|--present|--recycle] [--json]";
-
-bool ParseArguments(int argc, char** argv, ListOptions& options) {
-  bool valid = true;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (ParseVolumeOption(argc, argv, i, options.partition, options.scope, valid)) {
-      if (!valid) return false;
-    } else if (arg == "--json") {
-      options.json = true;
-    } else if (!arg.empty() && arg[0] != '-' && options.path.empty()) {
-      options.path = arg;
-    } else {
-      return false;
-    }
-  }
-  return !options.path.empty();
+void Define(CLI::App& app) {
+  app.add_option("PATH", g_options.path, "disk, volume or image file")->required();
+  AddVolumeOptions(app, g_options.volumes);
+  app.add_flag("--json", g_options.json, "print the volumes and their entries as JSON");
 }
 
 std::string FormatTime(PackedTime t) {
@@ -92,7 +84,7 @@ std::vector<Entry> CollectEntries(const FoundFileTable& table) {
 
 void PrintVolumeText(int number, const PartitionInfo& info, const std::vector<Entry>& entries) {
   std::printf("# volume %d: %s \"%s\", start %llu, %llu sectors, %zu entries\n", number,
-              info.fsName.c_str(), info.volumeLabel.c_str(),
+              info.fsName.c_str(), PrintableText(info.volumeLabel).c_str(),
               static_cast<unsigned long long>(info.startLba),
               static_cast<unsigned long long>(info.sectorCount), entries.size());
   for (const Entry& e : entries) {
@@ -100,93 +92,100 @@ void PrintVolumeText(int number, const PartitionInfo& info, const std::vector<En
     std::printf("%c %-7s %7u %12llu  %s  %s  %s\n", IsFolderKind(kind) ? 'd' : 'r',
                 IsDeletedKind(kind) ? "deleted" : "live", e.node->id,
                 static_cast<unsigned long long>(e.node->size), FormatTime(e.node->created).c_str(),
-                FormatTime(e.node->modified).c_str(), e.path.c_str());
+                FormatTime(e.node->modified).c_str(), PrintableText(e.path).c_str());
   }
 }
 
-void PrintVolumeJson(int number, const PartitionInfo& info, const std::vector<Entry>& entries,
-                     bool first) {
-  std::printf(
-      "%s{\"volume\":%d,\"fs\":%s,\"label\":%s,\"startLba\":%llu,\"sectors\":%llu,"
-      "\"entries\":[",
-      first ? "" : ",", number, JsonQuote(info.fsName).c_str(),
-      JsonQuote(info.volumeLabel).c_str(), static_cast<unsigned long long>(info.startLba),
-      static_cast<unsigned long long>(info.sectorCount));
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const Entry& e = entries[i];
+Json ListedVolumeJson(int number, const PartitionInfo& info, const std::vector<Entry>& entries) {
+  Json volume;
+  volume["volume"] = number;
+  volume["fs"] = JsonText(info.fsName);
+  volume["label"] = JsonText(info.volumeLabel);
+  volume["startLba"] = info.startLba;
+  volume["sectors"] = info.sectorCount;
+  Json list = Json::array();
+  for (const Entry& e : entries) {
     const NodeKind kind = KindOf(*e.node);
-    std::printf(
-        "%s\n{\"id\":%u,\"path\":%s,\"type\":\"%s\",\"deleted\":%s,\"size\":%llu,"
-        "\"created\":%s,\"modified\":%s}",
-        i ? "," : "", e.node->id, JsonQuote(e.path).c_str(), IsFolderKind(kind) ? "dir" : "file",
-        IsDeletedKind(kind) ? "true" : "false", static_cast<unsigned long long>(e.node->size),
-        JsonQuote(FormatTime(e.node->created)).c_str(),
-        JsonQuote(FormatTime(e.node->modified)).c_str());
+    // The node record is packed: copy its fields before nlohmann takes them by reference.
+    const std::uint32_t id = e.node->id;
+    const std::uint64_t size = e.node->size;
+    Json entry;
+    entry["id"] = id;
+    entry["path"] = JsonText(e.path);
+    entry["type"] = IsFolderKind(kind) ? "dir" : "file";
+    entry["deleted"] = IsDeletedKind(kind);
+    entry["size"] = size;
+    entry["created"] = FormatTime(e.node->created);
+    entry["modified"] = FormatTime(e.node->modified);
+    list.push_back(std::move(entry));
   }
-  std::printf("]}");
+  volume["entries"] = std::move(list);
+  return volume;
 }
 
-int RunList(int argc, char** argv) {
-  ListOptions options;
-  if (!ParseArguments(argc, argv, options)) {
-    std::fprintf(stderr, "usage: ambrel-cli %s\n", kUsage);
-    return 2;
+// Lists one volume; false (with a message) when it cannot be listed.
+bool ListVolume(DiskHandle& disk, Volume& v, Json& document) {
+  const ListOptions& options = g_options;
+  if (v.info.fsKind == kFsUnknown) {
+    std::fprintf(stderr, "ambrel-cli list: %s\n", NotFileSystemText(disk, v).c_str());
+    return false;
   }
+  if (!LoadVolume(v)) {
+    std::fprintf(stderr, "ambrel-cli list: volume %d (%s): the file system could not be read\n", v.number,
+                 v.info.fsName.c_str());
+    return false;
+  }
+  // The deleted and present listings are the two halves of the deletion
+  // split: a present file inside a deleted folder goes with its folder.
+  const std::unique_ptr<PartitionInfo> shown = ScopedVolume(options.volumes.scope, v.info);
+  if (!shown) {
+    if (options.volumes.scope == Scope::kRecycle)
+      std::fprintf(stderr, "ambrel-cli list: volume %d has no recycle bin holding files\n", v.number);
+    return true;
+  }
+  const std::vector<Entry> entries = CollectEntries(shown->table);
+  if (options.json)
+    document.push_back(ListedVolumeJson(v.number, *shown, entries));
+  else
+    PrintVolumeText(v.number, *shown, entries);
+  return true;
+}
+
+int RunList() {
+  const ListOptions& options = g_options;
   // The command line parses file systems unless a settings file says otherwise.
   if (!SettingsLoaded()) SetSettingsLoaded(true);
   if (GetSetting("ParseFileSys").empty()) OverrideSetting("ParseFileSys", "1");
   DiskHandle disk;
-  if (!OpenByPath(options.path, disk)) {
-    std::fprintf(stderr, "ambrel-cli list: cannot open %s\n", options.path.c_str());
+  std::string why;
+  if (!OpenByPath(options.path, disk, &why)) {
+    std::fprintf(stderr, "ambrel-cli list: cannot open %s: %s\n", options.path.c_str(), why.c_str());
     return 1;
   }
   std::vector<Volume> volumes = FindVolumes(disk, options.path);
-  disk.Close();
-  int status = 0;
-  bool listedAny = false;
-  if (options.json) std::printf("[");
-  for (Volume& v : volumes) {
-    if (options.partition != 0 && v.number != options.partition) continue;
-    if (v.info.fsKind == kFsUnknown) {
-      std::fprintf(
-          stderr,
-          "ambrel-cli list: volume %d (start %llu) is not an NTFS, FAT or exFAT file system\n",
-          v.number, static_cast<unsigned long long>(v.info.startLba));
-      status = 1;
-      continue;
-    }
-    if (!LoadVolume(v)) {
-      std::fprintf(stderr, "ambrel-cli list: volume %d (%s): the file system could not be read\n",
-                   v.number, v.info.fsName.c_str());
-      status = 1;
-      continue;
-    }
-    // The deleted and present listings are the two halves of the deletion
-    // split: a present file inside a deleted folder goes with its folder.
-    const std::unique_ptr<PartitionInfo> shown = ScopedVolume(options.scope, v.info);
-    if (!shown) {
-      if (options.scope == Scope::kRecycle)
-        std::fprintf(stderr, "ambrel-cli list: volume %d has no recycle bin holding files\n", v.number);
-      continue;
-    }
-    const std::vector<Entry> entries = CollectEntries(shown->table);
-    if (options.json) {
-      PrintVolumeJson(v.number, *shown, entries, !listedAny);
-    } else {
-      PrintVolumeText(v.number, *shown, entries);
-    }
-    listedAny = true;
-  }
-  if (options.json) std::printf("]\n");
-  if (options.partition != 0 && !listedAny && status == 0) {
-    std::fprintf(stderr, "ambrel-cli list: no volume %d on %s\n", options.partition,
-                 options.path.c_str());
+  WarnOfLostGptPartitions(disk, VolumeNumbers(volumes), "list");
+  if (volumes.empty()) {
+    std::fprintf(stderr, "ambrel-cli list: %s: %s\n", options.path.c_str(), NoVolumesText(disk).c_str());
     return 1;
   }
+  const int wanted = options.volumes.partition;
+  if (wanted != 0 && std::none_of(volumes.begin(), volumes.end(), [&](const Volume& v) { return v.number == wanted; })) {
+    std::fprintf(stderr, "ambrel-cli list: %s\n", NoVolumeText(wanted, volumes, options.path).c_str());
+    return 1;
+  }
+  int status = 0;
+  Json document = Json::array();
+  for (Volume& v : volumes) {
+    if (wanted != 0 && v.number != wanted) continue;
+    if (!ListVolume(disk, v, document)) status = 1;
+  }
+  if (options.json) PrintJson(document);
   return status;
 }
 
-const CliCommandRegistrar kListCommand("list", kUsage, RunList);
+const CliCommandRegistrar kListCommand({"list", "list PATH [--partition N] [--deleted|--present|--recycle] [--json]",
+                                        "the rebuilt tree of each volume, live and deleted entries", Define,
+                                        RunList});
 
 }  // namespace
 }  // namespace ambrel::cli

@@ -3,15 +3,16 @@
 // a progress bar on stderr and the completion report at the end.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "app/progress.h"
-#include "app/settings.h"
 #include "app/user_prompt.h"
 #include "commands.h"
 #include "common/text.h"
@@ -22,33 +23,52 @@
 #include "recovery/catalog_rows.h"
 #include "recovery/copy_out.h"
 #include "device_output.h"
+#include "gpt_loss.h"
+#include "json_output.h"
+#include "out_folder.h"
+#include "platform/fs_identity.h"
+#include "text_output.h"
+#include "volume_checks.h"
 #include "volume_loader.h"
 
 namespace ambrel::cli {
 namespace {
 
+// The refusal of the target check, shown before the folder is made.
+constexpr const char* kTargetOnSourceText =
+    "您选择的恢复文件保存目录在您需要恢复数据的分区里，请选择其他分区里的目录!";
 
 struct RecoverOptions {
   std::string path;
   std::string out;
-  int partition = 0;  // 0 = every volume
-  Scope scope = Scope::kAll;
-  std::vector<std::string> keywords;
-  SaveParameters parameters;
+  VolumeOptions volumes;
+  std::string filter;
+  std::string overwrite = "yes";
+  std::string readErrors = "keep";
   bool json = false;
 };
+RecoverOptions g_options;
 
-const char* const kUsage =
+const char* const kSynopsis =
     "recover PATH --out DIR [--partition N] [--deleted|--present|--recycle] [--filter \"KEYWORDS\"] "
     "[--overwrite ask|yes|skip] [--read-errors empty|keep|all] [--set KEY=VALUE]... [--json]";
 
-bool ParsePolicy(const std::string& text, const std::vector<std::string>& names, std::uint32_t& out) {
-  for (std::size_t i = 0; i < names.size(); ++i)
-    if (text == names[i]) {
-      out = static_cast<std::uint32_t>(i);
-      return true;
-    }
-  return false;
+const std::vector<std::string> kOverwriteNames = {"ask", "yes", "skip"};      // OverwritePolicy 0, 1, 2
+const std::vector<std::string> kReadErrorNames = {"empty", "keep", "all"};    // ReadErrorPolicy 0, 1, 2
+
+std::uint32_t PolicyIndex(const std::string& text, const std::vector<std::string>& names) {
+  return static_cast<std::uint32_t>(std::find(names.begin(), names.end(), text) - names.begin());
+}
+
+CLI::Validator OneOf(const std::vector<std::string>& names) {
+  return CLI::Validator(
+      [names](std::string& text) {
+        if (std::find(names.begin(), names.end(), text) != names.end()) return std::string();
+        std::string list;
+        for (const std::string& n : names) list += (list.empty() ? "" : ", ") + n;
+        return "'" + text + "' is not one of " + list;
+      },
+      "");
 }
 
 std::vector<std::string> SplitKeywords(const std::string& text) {
@@ -66,39 +86,21 @@ std::vector<std::string> SplitKeywords(const std::string& text) {
   return words;
 }
 
-bool ParseArguments(int argc, char** argv, RecoverOptions& o) {
-  bool outGiven = false;  // an empty --out is left to the target check
-  bool valid = true;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--out" && hasValue) {
-      o.out = argv[++i];
-      outGiven = true;
-    } else if (ParseVolumeOption(argc, argv, i, o.partition, o.scope, valid)) {
-      if (!valid) return false;
-    } else if (arg == "--filter" && hasValue) {
-      o.keywords = SplitKeywords(argv[++i]);
-    } else if (arg == "--overwrite" && hasValue) {
-      if (!ParsePolicy(argv[++i], {"ask", "yes", "skip"}, o.parameters.overwrite)) return false;
-    } else if (arg == "--read-errors" && hasValue) {
-      if (!ParsePolicy(argv[++i], {"empty", "keep", "all"}, o.parameters.readErrors)) return false;
-    } else if (arg == "--set" && hasValue) {
-      const std::string kv = argv[++i];
-      const auto eq = kv.find('=');
-      if (eq == std::string::npos || eq == 0) return false;
-      OverrideSetting(kv.substr(0, eq), kv.substr(eq + 1));
-      ComputeDerivedSettings();
-    } else if (arg == "--json") {
-      o.json = true;
-    } else if (!arg.empty() && arg[0] != '-' && o.path.empty()) {
-      o.path = arg;
-    } else {
-      return false;
-    }
-  }
-  o.parameters.folder = o.out;
-  return !o.path.empty() && outGiven;
+void Define(CLI::App& app) {
+  RecoverOptions& o = g_options;
+  app.add_option("PATH", o.path, "disk, volume or image file to recover from")->required();
+  app.add_option("--out", o.out, "folder to copy into (created when missing)")->type_name("DIR")->required();
+  AddVolumeOptions(app, o.volumes);
+  app.add_option("--filter", o.filter, "only names holding one of the keywords (blank or ';' separated)")
+      ->type_name("KEYWORDS");
+  app.add_option("--overwrite", o.overwrite, "what to do with an existing file (default yes)")
+      ->type_name("ask|yes|skip")
+      ->check(OneOf(kOverwriteNames));
+  app.add_option("--read-errors", o.readErrors,
+                 "when the source cannot be read: empty the file, keep what was written (default), or write all")
+      ->type_name("empty|keep|all")
+      ->check(OneOf(kReadErrorNames));
+  app.add_flag("--json", o.json, "print a JSON summary on stdout");
 }
 
 // Applies the search filter for the keywords and switches to its view;
@@ -150,7 +152,7 @@ class ProgressBar final : public SaveProgressView {
     const double mib = static_cast<double>(c.bytesCopied) / 1048576.0;
     std::fprintf(stderr, "\r\033[K[%d/%u files] %.1f / %.1f MiB  %.1f MiB/s  %s", c.filesCopied, c.totalFiles,
                  mib, static_cast<double>(c.totalBytes) / 1048576.0, seconds > 0 ? mib / seconds : 0.0,
-                 Utf8Prefix(c.currentName, 40).c_str());
+                 PrintableText(Utf8Prefix(c.currentName, 40)).c_str());
     std::fflush(stderr);
   }
 
@@ -160,26 +162,30 @@ class ProgressBar final : public SaveProgressView {
   std::chrono::steady_clock::time_point start_;
 };
 
-void PrintJson(const RecoverOptions& o, const SaveRunResult& r, const SelectionTotal& chosen,
-               const std::vector<std::string>& messages, int status) {
+void PrintSummaryJson(const RecoverOptions& o, const SaveRunResult& r, const SelectionTotal& chosen,
+                      const std::vector<std::string>& messages, int status) {
   auto list = [](const std::vector<std::string>& texts) {
-    std::string out;
-    for (const std::string& t : texts) {
-      if (!out.empty()) out.append(1, ',');
-      out.append(JsonQuote(t));
-    }
-    return out;
+    Json array = Json::array();
+    for (const std::string& t : texts) array.push_back(JsonText(t));
+    return array;
   };
-  const std::string failed = list(r.failedFiles) + "],\"damagedFiles\":[" + list(r.damagedFiles),
-                    report = list(messages);
-  std::printf("{\"source\":%s,\"target\":%s,\"outputFolder\":%s,\"started\":%s,\"completed\":%s,"
-              "\"chosenFiles\":%llu,\"chosenBytes\":%llu,\"files\":%u,\"bytes\":%llu,\"reads\":%u,"
-              "\"readErrors\":%u,\"failedFiles\":[%s],\"report\":[%s],\"status\":%d}\n",
-              JsonQuote(o.path).c_str(), JsonQuote(o.out).c_str(), JsonQuote(r.outputFolder).c_str(),
-              r.started ? "true" : "false", r.completed ? "true" : "false",
-              static_cast<unsigned long long>(chosen.files), static_cast<unsigned long long>(chosen.bytes), r.files,
-              static_cast<unsigned long long>(r.bytes), r.reads, r.readErrors, failed.c_str(), report.c_str(),
-              status);
+  Json j;
+  j["source"] = JsonText(o.path);
+  j["target"] = JsonText(o.out);
+  j["outputFolder"] = JsonText(r.outputFolder);
+  j["started"] = r.started;
+  j["completed"] = r.completed;
+  j["chosenFiles"] = chosen.files;
+  j["chosenBytes"] = chosen.bytes;
+  j["files"] = r.files;
+  j["bytes"] = r.bytes;
+  j["reads"] = r.reads;
+  j["readErrors"] = r.readErrors;
+  j["failedFiles"] = list(r.failedFiles);
+  j["damagedFiles"] = list(r.damagedFiles);
+  j["report"] = list(messages);
+  j["status"] = status;
+  PrintJson(j);
 }
 
 // The exit status and its reason (empty when everything was written).
@@ -192,32 +198,103 @@ int StatusOf(const SaveRunResult& r, std::string& reason) {
   return reason.empty() ? 0 : 1;
 }
 
-int RunRecover(int argc, char** argv) {
-  RecoverOptions o;
-  if (!ParseArguments(argc, argv, o)) {
-    std::fprintf(stderr, "usage: ambrel-cli %s\n", kUsage);
-    return 2;
+// Everything a run found, for the report at the end.
+struct RecoverOutcome {
+  SaveRunResult result;
+  SelectionTotal chosen;
+  std::vector<std::string> messages;
+  bool volumesFailed = false;  // a chosen volume could not be read
+};
+
+// The exit status and the closing lines on stdout / stderr.
+int Report(const RecoverOptions& o, const RecoverOutcome& outcome) {
+  const SaveRunResult& r = outcome.result;
+  std::string reason;
+  int status = StatusOf(r, reason);
+  if (status == 0 && outcome.volumesFailed) {
+    reason = "some volumes could not be read";
+    status = 1;
   }
+  std::FILE* reportOut = (o.json || !r.started) ? stderr : stdout;
+  for (const std::string& m : outcome.messages) std::fprintf(reportOut, "%s\n", PrintableText(m, true).c_str());
+  for (const std::string& f : r.failedFiles) std::fprintf(reportOut, "failed: %s\n", PrintableText(f).c_str());
+  for (const std::string& f : r.damagedFiles) std::fprintf(reportOut, "damaged: %s\n", PrintableText(f).c_str());
+  if (o.json) PrintSummaryJson(o, r, outcome.chosen, outcome.messages, status);
+  if (status != 0) std::fprintf(stderr, "ambrel-cli recover: %s\n", reason.c_str());
+  return status;
+}
+
+// Parses the chosen volumes into the catalogue; false when one of them
+// could not be read (the others are kept).
+bool LoadChosenVolumes(DiskHandle& disk, std::vector<Volume>& volumes, FoundFileCatalog& catalog) {
+  const RecoverOptions& o = g_options;
+  bool allRead = true;
+  for (Volume& v : volumes) {
+    if (o.volumes.partition != 0 && v.number != o.volumes.partition) continue;
+    if (v.info.fsKind == kFsUnknown) {
+      std::fprintf(stderr, "ambrel-cli recover: %s\n", NotFileSystemText(disk, v).c_str());
+      allRead = false;
+      continue;
+    }
+    if (!LoadVolume(v)) {
+      std::fprintf(stderr, "ambrel-cli recover: volume %d (%s): the file system could not be read\n", v.number,
+                   FsKindName(v.info.fsKind));
+      allRead = false;
+      continue;
+    }
+    if (auto part = ScopedVolume(o.volumes.scope, v.info)) catalog.AddPartition(std::move(part), nullptr, false);
+  }
+  return allRead;
+}
+
+// The --out checks before anything is written: the partition number, the
+// folder's device (a missing folder would be made on its parent's), then
+// the folder itself. The exit status when the run ends here, else -1.
+int CheckTarget(const std::vector<Volume>& volumes, bool blockSource, RecoverOutcome& outcome) {
+  const RecoverOptions& o = g_options;
+  const int wanted = o.volumes.partition;
+  if (wanted != 0 && std::none_of(volumes.begin(), volumes.end(), [&](const Volume& v) { return v.number == wanted; })) {
+    std::fprintf(stderr, "ambrel-cli recover: %s\n", NoVolumeText(wanted, volumes, o.path).c_str());
+    return 1;
+  }
+  if (o.out.empty()) return -1;  // the target check names it
+  if (blockSource && FolderOnSourceDevice(ExistingFolderOrParent(o.out), o.path)) {
+    outcome.messages.push_back(kTargetOnSourceText);
+    return Report(o, outcome);
+  }
+  const std::string problem = PrepareOutFolder(o.out);
+  if (!problem.empty()) {
+    std::fprintf(stderr, "ambrel-cli recover: --out %s: %s\n", o.out.c_str(), problem.c_str());
+    return 1;
+  }
+  return -1;
+}
+
+int RunRecover() {
+  const RecoverOptions& o = g_options;
   DiskHandle disk;
   std::string why;
   if (!OpenByPath(o.path, disk, &why)) {
     std::fprintf(stderr, "ambrel-cli recover: cannot open %s: %s\n", o.path.c_str(), why.c_str());
     return 1;
   }
+  // Writing beside an image file cannot change the image: only a device
+  // source keeps the target off its own disk.
+  const bool blockSource = !IsImageFile(o.path);
   std::vector<Volume> volumes = FindVolumes(disk, o.path);
+  WarnOfLostGptPartitions(disk, VolumeNumbers(volumes), "recover");
+  if (volumes.empty()) {
+    std::fprintf(stderr, "ambrel-cli recover: %s: %s\n", o.path.c_str(), NoVolumesText(disk).c_str());
+    return 1;
+  }
+  RecoverOutcome outcome;
+  if (const int status = CheckTarget(volumes, blockSource, outcome); status >= 0) return status;
   FoundFileCatalog catalog;
   catalog.Reset(nullptr, false);
-  for (Volume& v : volumes) {
-    if (o.partition != 0 && v.number != o.partition) continue;
-    if (!LoadVolume(v)) {
-      std::fprintf(stderr, "ambrel-cli recover: volume %d (%s) could not be read\n", v.number,
-                   FsKindName(v.info.fsKind));
-      continue;
-    }
-    if (auto part = ScopedVolume(o.scope, v.info)) catalog.AddPartition(std::move(part), nullptr, false);
-  }
-  if (!o.keywords.empty()) {
-    const std::string message = FilterByKeywords(catalog, o.keywords);
+  outcome.volumesFailed = !LoadChosenVolumes(disk, volumes, catalog);
+  const std::vector<std::string> keywords = SplitKeywords(o.filter);
+  if (!keywords.empty()) {
+    const std::string message = FilterByKeywords(catalog, keywords);
     if (!message.empty()) {
       std::fprintf(stderr, "%s\nambrel-cli recover: nothing was copied\n", message.c_str());
       return 1;
@@ -225,7 +302,7 @@ int RunRecover(int argc, char** argv) {
   }
   for (std::uint32_t slot = kSignatureSlot; slot < catalog.partitionCount(); ++slot)
     if (catalog.GetCheck(slot, kRootId) != 1) catalog.ToggleCheck(slot, kRootId);
-  const SelectionTotal chosen = catalog.SumSelected();
+  outcome.chosen = catalog.SumSelected();
   CatalogRows rows(catalog);
   CatchInterrupts();
   ReportPrompt prompt;
@@ -234,22 +311,20 @@ int RunRecover(int argc, char** argv) {
   context.source = &rows;
   context.prompt = &prompt;
   context.view = &bar;
-  context.sourcePath = o.path;
+  context.sourcePath = blockSource ? o.path : std::string();
   context.removableSource = IsUsbDevice(disk);
-  const SaveRunResult r = RecoverChecked(context, o.parameters, chosen.files, chosen.bytes);
-  bar.Finish(r);
-  std::string reason;
-  const int status = StatusOf(r, reason);
-  std::FILE* reportOut = (o.json || !r.started) ? stderr : stdout;
-  for (const std::string& m : prompt.messages) std::fprintf(reportOut, "%s\n", m.c_str());
-  for (const std::string& f : r.failedFiles) std::fprintf(reportOut, "failed: %s\n", f.c_str());
-  for (const std::string& f : r.damagedFiles) std::fprintf(reportOut, "damaged: %s\n", f.c_str());
-  if (o.json) PrintJson(o, r, chosen, prompt.messages, status);
-  if (status != 0) std::fprintf(stderr, "ambrel-cli recover: %s\n", reason.c_str());
-  return status;
+  SaveParameters parameters;
+  parameters.folder = o.out;
+  parameters.overwrite = PolicyIndex(o.overwrite, kOverwriteNames);
+  parameters.readErrors = PolicyIndex(o.readErrors, kReadErrorNames);
+  outcome.result = RecoverChecked(context, parameters, outcome.chosen.files, outcome.chosen.bytes);
+  bar.Finish(outcome.result);
+  outcome.messages = prompt.messages;
+  return Report(o, outcome);
 }
 
-const CliCommandRegistrar kRegistrar("recover", kUsage, RunRecover);
+const CliCommandRegistrar kRegistrar({"recover", kSynopsis, "copy the files of a disk, volume or image out to a folder",
+                                      Define, RunRecover});
 
 }  // namespace
 }  // namespace ambrel::cli

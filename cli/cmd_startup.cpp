@@ -1,6 +1,8 @@
 // "ambrel-cli startup": runs the start-up checks and shows what they found.
 #include <cstdio>
 
+#include <CLI/CLI.hpp>
+
 #include "app/resource_pack.h"
 #include "app/settings.h"
 #include "app/startup.h"
@@ -10,11 +12,7 @@
 namespace ambrel::cli {
 namespace {
 
-int RunStartupCommand(int argc, char** argv) {
-  if (argc > 1) {
-    std::fprintf(stderr, "usage: ambrel-cli startup\n");
-    return 2;
-  }
+int RunStartupCommand() {
   const AppState& app = App();
   std::printf("Identity:      %s\n", IdentityString(app.detail).c_str());
   std::printf("Run number:    %d\n", app.runNumber);
@@ -27,8 +25,8 @@ int RunStartupCommand(int argc, char** argv) {
   return 0;
 }
 
-CliCommandRegistrar registrar("startup", "startup   (run the start-up checks and show the settings)",
-                              RunStartupCommand);
+const CliCommandRegistrar registrar({"startup", "startup", "run the start-up checks and show the settings",
+                                     [](CLI::App&) {}, RunStartupCommand});
 
 }  // namespace
 }  // namespace ambrel::cli

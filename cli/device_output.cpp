@@ -3,25 +3,9 @@
 #include <cinttypes>
 
 #include "common/text.h"
+#include "text_output.h"
 
 namespace ambrel::cli {
-
-std::string JsonQuote(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      default:
-        if (c < 0x20) out += Format("\\u%04x", c);
-        else out.push_back(static_cast<char>(c));
-    }
-  }
-  return out + "\"";
-}
 
 const char* FsKindName(std::int32_t kind) {
   switch (kind) {
@@ -33,22 +17,28 @@ const char* FsKindName(std::int32_t kind) {
   }
 }
 
-std::string VolumeJson(const DeviceInfo& v) {
-  return Format("{\"path\":%s,\"name\":%s,\"display_name\":%s,\"start\":%" PRIu64
-                ",\"sectors\":%" PRIu64 ",\"free_sectors\":%" PRIu64
-                ",\"kind\":%d,\"kind_name\":%s,\"fs_name\":%s,\"label\":%s,\"serial\":\"%08X\","
-                "\"removable\":%s,\"disk_number\":%d}",
-                JsonQuote(v.volumePath).c_str(), JsonQuote(v.driveLetter).c_str(),
-                JsonQuote(v.displayName).c_str(), v.startLba, v.sectorCount, v.freeSectors,
-                v.fsKind, JsonQuote(FsKindName(v.fsKind)).c_str(), JsonQuote(v.fsName).c_str(),
-                JsonQuote(v.volumeLabel).c_str(), v.volumeSerial, v.removable ? "true" : "false",
-                v.diskNumber);
+Json VolumeJson(const DeviceInfo& v) {
+  Json j;
+  j["path"] = JsonText(v.volumePath);
+  j["name"] = JsonText(v.driveLetter);
+  j["displayName"] = JsonText(v.displayName);
+  j["start"] = v.startLba;
+  j["sectors"] = v.sectorCount;
+  j["freeSectors"] = v.freeSectors;
+  j["kind"] = v.fsKind;
+  j["kindName"] = FsKindName(v.fsKind);
+  j["fsName"] = JsonText(v.fsName);
+  j["label"] = JsonText(v.volumeLabel);
+  j["serial"] = Format("%08X", v.volumeSerial);
+  j["removable"] = v.removable;
+  j["diskNumber"] = v.diskNumber;
+  return j;
 }
 
 void PrintVolumeLine(std::FILE* out, const DeviceInfo& v) {
   std::fprintf(out, "  %-22s start %-10" PRIu64 " sectors %-10" PRIu64 " %-7s label \"%s\"  %s\n",
-               v.driveLetter.c_str(), v.startLba, v.sectorCount, FsKindName(v.fsKind),
-               v.volumeLabel.c_str(), v.displayName.c_str());
+               PrintableText(v.driveLetter).c_str(), v.startLba, v.sectorCount, FsKindName(v.fsKind),
+               PrintableText(v.volumeLabel).c_str(), PrintableText(v.displayName).c_str());
 }
 
 }  // namespace ambrel::cli

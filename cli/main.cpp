@@ -2,9 +2,10 @@
 //
 //   ambrel-cli [GLOBAL OPTIONS] COMMAND [ARGS]
 //
-// Before any command the program's start-up sequence runs: the identity
-// file and the resource pack beside the executable are loaded and checked,
-// the single-instance guard is taken, the run is counted and logged.
+// The global options may also follow the command or its arguments. Before
+// any command the program's start-up sequence runs: the identity file and
+// the resource pack beside the executable are loaded and checked, the
+// single-instance guard is taken, the run is counted and logged.
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,14 +14,17 @@
 #include <cstring>
 #include <iostream>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "app/startup.h"
 #include "app/user_prompt.h"
 #include "commands.h"
 #include "diag/crash_dump.h"
+#include "global_options.h"
 #include "platform/files.h"
+#include "text_output.h"
 
 namespace ambrel::cli {
 
@@ -37,11 +41,11 @@ class CliPrompt final : public UserPrompt {
  public:
   explicit CliPrompt(bool assumeYes) : assumeYes_(assumeYes) {}
   void ShowMessage(const std::string& text) override {
-    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fprintf(stderr, "%s\n", PrintableText(text, true).c_str());
     std::fflush(stderr);
   }
   bool AskYesNo(const std::string& text) override {
-    std::fprintf(stderr, "%s [y/N] ", text.c_str());
+    std::fprintf(stderr, "%s [y/N] ", PrintableText(text, true).c_str());
     if (assumeYes_) {
       std::fprintf(stderr, "y\n");
       return true;
@@ -59,73 +63,102 @@ class CliPrompt final : public UserPrompt {
   bool assumeYes_;
 };
 
-void PrintUsage(std::FILE* out) {
-  std::fprintf(out,
-               "usage: ambrel-cli --version | --help\n"
-               "       ambrel-cli [--pack-dir DIR] [--home DIR] [--set KEY=VALUE]... [--yes] "
-               "COMMAND [ARGS]\n"
-               "global options:\n"
-               "  --pack-dir DIR   folder of Base.dat and Recovery.dat (default: beside the program)\n"
-               "  --home DIR       folder for the log, scan state, temporary files and dumps\n"
-               "  --set KEY=VALUE  override a setting for this run (e.g. --set SaveDir=Out)\n"
-               "  --yes            answer yes to every question\n"
-               "commands:\n");
-  auto table = CommandTable();
-  std::sort(table.begin(), table.end(),
-            [](const CliCommand& a, const CliCommand& b) { return a.name < b.name; });
-  for (const auto& c : table) std::fprintf(out, "  ambrel-cli %s\n", c.synopsis.c_str());
+std::vector<const CliCommand*> SortedCommands() {
+  std::vector<const CliCommand*> sorted;
+  for (const CliCommand& c : CommandTable()) sorted.push_back(&c);
+  std::sort(sorted.begin(), sorted.end(), [](const CliCommand* a, const CliCommand* b) { return a->name < b->name; });
+  return sorted;
 }
 
-struct GlobalOptions {
-  StartupOptions startup;
-  bool assumeYes = false;
-  int next = 1;  // index of the command in argv
-};
+std::string UsageText() {
+  std::string text =
+      "usage: ambrel-cli --version | --help\n"
+      "       ambrel-cli [--pack-dir DIR] [--home DIR] [--set KEY=VALUE]... [--yes] COMMAND [ARGS]\n"
+      "commands (ambrel-cli COMMAND --help for each):\n";
+  for (const CliCommand* c : SortedCommands()) text += "  ambrel-cli " + c->synopsis + "\n";
+  return text;
+}
 
-// Parses the options before the command; false (with a message) on error.
-bool ParseGlobalOptions(int argc, char** argv, GlobalOptions& g) {
-  for (; g.next < argc; ++g.next) {
-    const std::string arg = argv[g.next];
-    auto value = [&](std::string& out) {
-      if (g.next + 1 >= argc) {
-        std::fprintf(stderr, "ambrel-cli: %s needs a value\n", arg.c_str());
-        return false;
-      }
-      out = argv[++g.next];
-      return true;
-    };
-    if (arg == "--pack-dir") {
-      if (!value(g.startup.packFolder)) return false;
-    } else if (arg == "--home") {
-      std::string home;
-      if (!value(home)) return false;
-      if (!EnsureFolder(home)) {
-        std::fprintf(stderr, "ambrel-cli: cannot create %s\n", home.c_str());
-        return false;
-      }
-      SetProgramFolder(home);
-    } else if (arg == "--set") {
-      std::string kv;
-      if (!value(kv)) return false;
-      const auto eq = kv.find('=');
-      if (eq == std::string::npos || eq == 0) {
-        std::fprintf(stderr, "ambrel-cli: --set needs KEY=VALUE\n");
-        return false;
-      }
-      g.startup.overrides.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
-    } else if (arg == "--yes" || arg == "-y") {
-      g.assumeYes = true;
-    } else {
-      break;
-    }
+// The command named on the command line, if any: the first argument that
+// is a command's name.
+const CliCommand* NamedCommand(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    for (const CliCommand& c : CommandTable())
+      if (c.name == argv[i]) return &c;
+  return nullptr;
+}
+
+void BuildParser(CLI::App& app, GlobalOptions& global) {
+  app.set_help_flag("-h,--help", "show this help and exit");
+  app.fallthrough();  // global options are accepted after the command too
+  app.require_subcommand(0, 1);
+  app.footer(UsageText());
+  AddGlobalOptions(app, global);
+  for (const CliCommand* c : SortedCommands()) {
+    CLI::App* sub = app.add_subcommand(c->name, c->description);
+    sub->footer("usage: ambrel-cli " + c->synopsis +
+                "\nThe global options (--pack-dir, --home, --set, --yes) may come before or after the command.");
+    c->define(*sub);
   }
-  return true;
+}
+
+// Parses the command line; the exit status when the program ends here
+// (help shown, or an error reported), else -1.
+int ParseCommandLine(CLI::App& app, int argc, char** argv) {
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e, std::cout, std::cerr);
+  } catch (const CLI::ParseError& e) {
+    const CliCommand* named = NamedCommand(argc, argv);
+    std::fprintf(stderr, "ambrel-cli%s%s: %s\n", named ? " " : "", named ? named->name.c_str() : "", e.what());
+    if (named)
+      std::fprintf(stderr, "usage: ambrel-cli %s (see ambrel-cli %s --help)\n", named->synopsis.c_str(),
+                   named->name.c_str());
+    else
+      std::fprintf(stderr, "see ambrel-cli --help for the commands\n");
+    return kUsageStatus;
+  }
+  return -1;
+}
+
+const CliCommand* ChosenCommand(const CLI::App& app) {
+  for (const CLI::App* sub : app.get_subcommands())
+    for (const CliCommand& c : CommandTable())
+      if (c.name == sub->get_name()) return &c;
+  return nullptr;
 }
 
 // Several test runs may share one machine: they can ask to skip the guard.
 bool SecondInstanceAllowed() {
   const char* env = std::getenv("AMBREL_ALLOW_SECOND_INSTANCE");
   return env && std::strcmp(env, "1") == 0;
+}
+
+int RunCommand(const CliCommand& command, const GlobalOptions& global) {
+  if (!global.home.empty()) {
+    if (!EnsureFolder(global.home)) {
+      std::fprintf(stderr, "ambrel-cli: cannot create %s\n", global.home.c_str());
+      return kUsageStatus;
+    }
+    SetProgramFolder(global.home);
+  }
+  InstallCrashHandler();  // again, now that --home may have moved the dumps
+  static CliPrompt prompt(global.assumeYes);
+  StartupOptions startup;
+  startup.packFolder = global.packFolder;
+  startup.overrides = SettingOverrides(global);
+  startup.prompt = &prompt;
+  startup.splashRequested = false;
+  startup.singleInstance = !SecondInstanceAllowed();
+  switch (RunStartup(startup)) {
+    case StartupStatus::kSettingsError: return 3;
+    case StartupStatus::kAlreadyRunning: return 4;
+    case StartupStatus::kReady: break;
+  }
+  const int status = command.run();
+  ShutdownApp();
+  return status;
 }
 
 }  // namespace
@@ -135,39 +168,23 @@ int main(int argc, char** argv) {
   using namespace ambrel;
   using namespace ambrel::cli;
   InstallCrashHandler();
-  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-    PrintUsage(argc < 2 ? stderr : stdout);
-    return argc < 2 ? 2 : 0;
+  if (argc < 2) {
+    std::fputs(UsageText().c_str(), stderr);
+    return kUsageStatus;
   }
-  if (std::strcmp(argv[1], "--version") == 0) {
+  CLI::App app{"Ambrel recovers deleted and lost files from disks, memory cards and disk images.", "ambrel-cli"};
+  GlobalOptions global;
+  BuildParser(app, global);
+  const int parsed = ParseCommandLine(app, argc, argv);
+  if (parsed >= 0) return parsed;
+  if (global.version) {
     std::printf("ambrel-cli %s (build %u)\n", kVersionText, kSvnBuild);
     return 0;
   }
-  GlobalOptions g;
-  if (!ParseGlobalOptions(argc, argv, g)) return 2;
-  if (g.next >= argc) {
-    PrintUsage(stderr);
-    return 2;
-  }
-  const CliCommand* command = nullptr;
-  for (const auto& c : CommandTable())
-    if (c.name == argv[g.next]) command = &c;
+  const CliCommand* command = ChosenCommand(app);
   if (!command) {
-    std::fprintf(stderr, "ambrel-cli: unknown command '%s' (see --help)\n", argv[g.next]);
-    return 2;
+    std::fputs(UsageText().c_str(), stderr);
+    return kUsageStatus;
   }
-  InstallCrashHandler();  // again, now that --home may have moved the dumps
-
-  static CliPrompt prompt(g.assumeYes);
-  g.startup.prompt = &prompt;
-  g.startup.splashRequested = false;
-  g.startup.singleInstance = !SecondInstanceAllowed();
-  switch (RunStartup(g.startup)) {
-    case StartupStatus::kSettingsError: return 3;
-    case StartupStatus::kAlreadyRunning: return 4;
-    case StartupStatus::kReady: break;
-  }
-  const int status = command->run(argc - g.next, argv + g.next);
-  ShutdownApp();
-  return status;
+  return RunCommand(*command, global);
 }

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <thread>
 
+#include <CLI/CLI.hpp>
+
 #include "app/progress.h"
 #include "common/text.h"
 #include "device/device_enum.h"
@@ -98,21 +100,31 @@ bool LoadVolume(Volume& volume) {
   return result;
 }
 
-bool ParseVolumeOption(int argc, char** argv, int& i, int& partition, Scope& scope, bool& valid) {
-  const std::string arg = argv[i];
-  if (arg == "--partition" && i + 1 < argc) {
-    partition = std::atoi(argv[++i]);
-    if (partition <= 0) valid = false;
-  } else if (arg == "--deleted") {
-    scope = Scope::kDeleted;
-  } else if (arg == "--present") {
-    scope = Scope::kPresent;
-  } else if (arg == "--recycle") {
-    scope = Scope::kRecycle;
-  } else {
-    return false;
-  }
-  return true;
+namespace {
+
+// A volume number: decimal digits only, from 1 (partition numbers of MBR
+// and GPT tables stay far below the limit).
+std::string CheckVolumeNumber(const std::string& text) {
+  const bool digits = !text.empty() && text.size() <= 6 &&
+                      text.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits || std::stoi(text) == 0) return "'" + text + "' is not a volume number (1, 2, ...)";
+  return {};
+}
+
+}  // namespace
+
+void AddVolumeOptions(CLI::App& app, VolumeOptions& o) {
+  app.add_option("--partition", o.partition, "only volume N (see the volume numbers of info or list)")
+      ->type_name("N")
+      ->check(CLI::Validator([](std::string& text) { return CheckVolumeNumber(text); }, ""));
+  CLI::Option* deleted = app.add_flag_callback("--deleted", [&o] { o.scope = Scope::kDeleted; },
+                                               "only deleted entries (and the folders that hold them)");
+  CLI::Option* present = app.add_flag_callback("--present", [&o] { o.scope = Scope::kPresent; },
+                                               "only entries that were not deleted");
+  CLI::Option* recycle = app.add_flag_callback("--recycle", [&o] { o.scope = Scope::kRecycle; },
+                                               "only the recycle bin");
+  deleted->excludes(present)->excludes(recycle);
+  present->excludes(recycle);
 }
 
 std::unique_ptr<PartitionInfo> ScopedVolume(Scope scope, PartitionInfo& volume) {

@@ -11,6 +11,10 @@
 #include "device/disk_handle.h"
 #include "catalog/partition_info.h"
 
+namespace CLI {
+class App;
+}
+
 namespace ambrel::cli {
 
 struct Volume {
@@ -31,10 +35,13 @@ bool LoadVolume(Volume& volume);
 // Which entries of a volume a command works on.
 enum class Scope { kAll, kPresent, kDeleted, kRecycle };
 
-// Reads a volume-choosing option at argv[i] (--partition N, --deleted,
-// --present, --recycle), advancing i past its value. Returns false when
-// argv[i] is not such an option; `valid` turns false on a bad value.
-bool ParseVolumeOption(int argc, char** argv, int& i, int& partition, Scope& scope, bool& valid);
+// The volume-choosing options of a command: --partition N and one of
+// --deleted, --present, --recycle.
+struct VolumeOptions {
+  int partition = 0;  // 0 = every volume
+  Scope scope = Scope::kAll;
+};
+void AddVolumeOptions(CLI::App& app, VolumeOptions& options);
 
 // The volume as the scope shows it (the present or deleted half of the
 // deletion split, or the recycle-bin view); takes the volume's table.

@@ -44,7 +44,8 @@ bool FolderOnSourceDevice(const std::string& folder, const std::string& sourcePa
   if (::stat(folder.c_str(), &target) != 0 || ::stat(sourcePath.c_str(), &source) != 0) return false;
   if (S_ISBLK(source.st_mode))
     return DeviceNumbersOfDisk(sourcePath, source.st_rdev).count(DeviceNumberText(target.st_dev)) > 0;
-  return source.st_dev == target.st_dev;
+  // Writing other files beside an image file cannot change the image's bytes.
+  return false;
 }
 
 }  // namespace ambrel

@@ -9,8 +9,8 @@ namespace ambrel {
 
 // For a block device source: true when the folder's file system lives on
 // that device, on any partition of its disk, or on the whole disk.
-// For an image file source: true when the folder is on the file system that
-// holds the image. False when either cannot be examined.
+// For an image file source: false, since writing other files beside an
+// image cannot change it. False when either cannot be examined.
 bool FolderOnSourceDevice(const std::string& folder, const std::string& sourcePath);
 
 }  // namespace ambrel

@@ -91,12 +91,12 @@ TEST(CliInfo, DescribesFixtureDisksWithoutWritingToThem) {
 
   CliResult json = RunCli("info --json " + image);
   EXPECT_EQ(json.status, 0);
-  EXPECT_NE(json.out.find("\"partition_table\":\"mbr\""), std::string::npos);
+  EXPECT_NE(json.out.find("\"partitionTable\":\"mbr\""), std::string::npos);
   EXPECT_NE(json.out.find("\"start\":186368,\"sectors\":16384"), std::string::npos);
-  EXPECT_NE(json.out.find("\"kind_name\":\"exFAT\""), std::string::npos);
+  EXPECT_NE(json.out.find("\"kindName\":\"exFAT\""), std::string::npos);
 
   CliResult gpt = RunCli("info --json " + test::FixtureImage("disk-gpt"));
-  EXPECT_NE(gpt.out.find("\"partition_table\":\"gpt\""), std::string::npos);
+  EXPECT_NE(gpt.out.find("\"partitionTable\":\"gpt\""), std::string::npos);
   EXPECT_NE(gpt.out.find("\"label\":\"本地磁盘\""), std::string::npos);
 
   struct stat after {};

@@ -96,7 +96,7 @@ TEST_F(ListCommand, EveryVolumeOfADiskImageWithItsLabel) {
 TEST_F(ListCommand, ClearErrors) {
   const CliRun notFs = RunCli("list '" + ambrel::test::SourceDir() + "/fixtures/make-ntfs.sh'");
   EXPECT_EQ(notFs.status, 1);
-  EXPECT_NE(notFs.out.find("is not an NTFS, FAT or exFAT file system"), std::string::npos)
+  EXPECT_NE(notFs.out.find("volume 1: not NTFS, FAT or exFAT (no boot sector signature at sector 0)"), std::string::npos)
       << notFs.out;
   const CliRun missing = RunCli("list /nonexistent/image.img");
   EXPECT_EQ(missing.status, 1);

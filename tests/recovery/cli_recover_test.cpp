@@ -131,12 +131,15 @@ INSTANTIATE_TEST_SUITE_P(Images, RecoverFixture,
 TEST(RecoverCli, SelectionAndRefusals) {
   const std::string image = test::FixtureImage("fat16-basic");
   ASSERT_FALSE(image.empty());
-  // A target on the file system that holds the image is refused.
+  // A target on the file system that holds the image is allowed: writing
+  // beside an image cannot change it.
   const std::string beside = test::TempDir("cli-beside");
+  const std::string before = test::Md5OfFile(image);
   CliRun same = RunCli("recover '" + image + "' --out '" + beside + "' --json", "beside");
-  EXPECT_NE(same.status, 0);
-  EXPECT_NE(same.out.find("请选择其他分区里的目录"), std::string::npos) << same.out;
-  EXPECT_TRUE(fs::is_empty(beside));
+  EXPECT_EQ(same.status, 0) << same.out;
+  EXPECT_EQ(same.out.find("请选择其他分区里的目录"), std::string::npos) << same.out;
+  EXPECT_FALSE(fs::is_empty(beside));
+  EXPECT_EQ(test::Md5OfFile(image), before);
 
   const std::string out = test::OtherDeviceFolder("cli-selection");
   if (out.empty()) GTEST_SKIP() << "no second file system for the target";
