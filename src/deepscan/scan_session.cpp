@@ -5,7 +5,10 @@
 #include <ctime>
 
 #include "common/text.h"
+#include "app/settings.h"
+#include "deepscan/scan_state_file.h"
 #include "deepscan/scan_texts.h"
+#include "platform/files.h"
 #include "deepscan/sector_classifier.h"
 #include "diag/log.h"
 #include "diag/threads.h"
@@ -124,6 +127,73 @@ void ScanSession::SleepMs(std::uint32_t ms) const {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+std::uint32_t CheckpointMinutesSetting() {
+  const std::string value = GetSetting("ScanCheckpointMinutes");
+  if (value.empty()) return 10;
+  const std::int32_t minutes = LeadingDecimal(value);
+  return minutes > 0 ? static_cast<std::uint32_t>(minutes) : 0;
+}
+
+// ---- the scan-state file ----
+
+bool ScanSession::SaveScan() {
+  if (env_.stateFilePath.empty() || !chunkMap_ || chunkCount_ == 0) return true;
+  std::lock_guard<std::mutex> once(saveLock_);
+  std::vector<std::uint8_t> map(chunkCount_);
+  for (std::uint64_t i = 0; i < chunkCount_; ++i) map[i] = chunkMap_[i].load();
+  std::vector<std::uint8_t> bytes;
+  {
+    std::lock_guard<std::mutex> guard(hitsLock_);
+    bytes = EncodeScanState(SavedDiskName(partition_.diskPath), map, cursor_, range_.first,
+                            range_.last, [this](const std::function<void(const ScanHit&)>& fn) {
+                              for (const HitList& list : chunkHits_)
+                                for (const ScanHit& hit : list) fn(hit);
+                            });
+  }
+  return WriteScanStateFile(env_.stateFilePath, bytes);
+}
+
+bool ScanSession::SaveOnDemand() {
+  const bool pausedHere = state_.load() == kScanRunning;
+  if (pausedHere) Pause();
+  const bool ok = SaveScan();
+  if (pausedHere) Resume();
+  if (env_.prompt) env_.prompt->ShowMessage(ok ? "保存扫描数据成功！" : "保存扫描数据失败！");
+  return ok;
+}
+
+bool ScanSession::LoadSavedScan() {
+  if (env_.stateFilePath.empty() || !env_.prompt) return false;
+  std::vector<std::uint8_t> file;
+  if (!ReadWholeFile(env_.stateFilePath, file, 0x100000000ull)) return false;
+  if (!NamesDisk(file, SavedDiskName(partition_.diskPath))) return false;
+  if (!env_.prompt->AskYesNo("磁盘上保存有当前设备以前扫描的数据，是否复用？")) return false;
+  auto saved = DecodeScanState(file, chunkCount_);
+  if (!saved) {
+    env_.prompt->ShowMessage("加载保存在磁盘上的数据失败！");
+    return false;
+  }
+  for (std::uint64_t i = 0; i < chunkCount_; ++i) chunkMap_[i].store(saved->chunkMap[i]);
+  for (ScanHit& hit : saved->hits) chunkHits_[hit.Chunk()].push_back(std::move(hit));
+  return true;
+}
+
+void ScanSession::MaybeCheckpoint() {
+  if (env_.checkpointMinutes == 0) return;
+  const std::int64_t now = ElapsedSeconds();
+  if (now - lastCheckpoint_ < std::int64_t{env_.checkpointMinutes} * 60) return;
+  lastCheckpoint_ = now;
+  if (!SaveScan()) LogLine(1, "Scan checkpoint failed");
+}
+
+void ScanSession::OfferSave() {
+  const std::int64_t elapsed = ElapsedSeconds();
+  if (closing_.load() || elapsed < 120 || !env_.prompt || env_.stateFilePath.empty()) return;
+  if (elapsed > 299) LogLine(22, Format("Scan minute: %u", static_cast<unsigned>(elapsed / 60)));
+  if (!env_.prompt->AskYesNo("是否保存当前已扫描的数据？")) return;
+  if (!SaveScan()) env_.prompt->ShowMessage("保存扫描数据失败！");
+}
+
 // ---- preparation ----
 
 bool ScanSession::Prepare() {
@@ -139,6 +209,11 @@ bool ScanSession::Prepare() {
   chunkHits_.resize(chunkCount_);
   chunkMap_ = std::make_unique<std::atomic<std::uint8_t>[]>(chunkCount_);
   for (std::uint64_t i = 0; i < chunkCount_; ++i) chunkMap_[i].store(0);
+  if (!LoadSavedScan()) {
+    for (std::uint64_t i = 0; i < chunkCount_; ++i) chunkMap_[i].store(0);
+    for (HitList& list : chunkHits_) list.clear();
+  }
+  // Only the map and the hits carry over: the range is this partition's.
   range_ = RangeOf(partition_.startLba, partition_.sectorCount);
   cursor_ = range_.first;
   BuildPriorityList();
@@ -359,6 +434,7 @@ void ScanSession::ProcessChunk(const std::uint8_t* slot, DiskHandle& handle) {
   if (number < chunkCount_) chunkMap_[number].store(2);
   handProgress_.u.scan.doneSectors += kChunkSectors;
   PublishCopy();
+  MaybeCheckpoint();
 }
 
 void ScanSession::PushChunkHints(const HitList& hits) {
@@ -376,6 +452,7 @@ void ScanSession::EndOfScan() {
     std::uint8_t expected = 1;
     chunkMap_[i].compare_exchange_strong(expected, 0);
   }
+  OfferSave();
   ring_.reset();
   std::uint32_t expected = kScanFinished;
   if (!state_.compare_exchange_strong(expected, kScanRunning)) return;

@@ -79,7 +79,14 @@ struct ScanEnvironment {
   std::uint32_t pauseMs = 1000;
   std::uint32_t organiseDelayMs = 500;
   bool publishProgress = true;  // into the process-wide mailbox
+  // The scan-state file; empty: none is offered, loaded or saved.
+  std::string stateFilePath;
+  // Minutes between silent checkpoint saves (0: none).
+  std::uint32_t checkpointMinutes = 0;
 };
+
+// The setting ScanCheckpointMinutes as a count of minutes (10 when absent).
+std::uint32_t CheckpointMinutesSetting();
 
 // What the copy-out guard needs to know about the scan.
 struct ScanGateFacts {
@@ -131,6 +138,14 @@ class ScanSession {
   // A partition start is parsed once per scan: true the first time.
   bool IsNewPartitionStart(std::uint64_t lba);
 
+  // Writes the scan-state file (chunk map and hits). Threads: the hand
+  // thread (checkpoints, end-of-scan offer) or the front end while paused
+  // (SaveOnDemand). A session without a map succeeds without writing.
+  bool SaveScan();
+  // The progress view's save button: pauses a running scan, saves, resumes,
+  // and shows the outcome.
+  bool SaveOnDemand();
+
   // ---- threads ----
   void DiskScanAndViewThread();
   void DiskFileScanHandThread();
@@ -150,6 +165,9 @@ class ScanSession {
   void CountHit(std::uint8_t kind);
   void PushChunkHints(const HitList& hits);
   void EndOfScan();
+  void OfferSave();
+  bool LoadSavedScan();
+  void MaybeCheckpoint();
   void SleepMs(std::uint32_t ms) const;
   std::int64_t Now() const;
   void PublishCopy();
@@ -187,6 +205,8 @@ class ScanSession {
   std::int64_t pauseStart_ = 0;
   bool paused_ = false;
 
+  std::int64_t lastCheckpoint_ = 0;
+  std::mutex saveLock_;
   std::atomic<std::uint64_t> reads_{0};
   std::atomic<std::uint64_t> failedReads_{0};
 
