@@ -20,3 +20,38 @@ std::optional<std::string> ReadErrorSummaryText(std::uint32_t failed, std::uint3
 }
 
 }  // namespace ambrel
+
+namespace ambrel {
+namespace {
+
+std::string ClockText(const char* label, std::uint64_t s, bool secondsOnlyBelowMinute) {
+  const auto h = static_cast<unsigned>(s / 3600), m = static_cast<unsigned>(s / 60 % 60),
+             sec = static_cast<unsigned>(s % 60);
+  if (s >= 3600) return Format("%s: %u:%02u:%02u     ", label, h, m, sec);
+  if (s < 60 && secondsOnlyBelowMinute) return Format("%s: %02u     ", label, sec);
+  return Format("%s: %02u:%02u     ", label, static_cast<unsigned>(s / 60), sec);
+}
+
+}  // namespace
+
+std::string FormatProgress(std::uint64_t done, std::uint64_t total, std::uint64_t elapsed,
+                           std::uint64_t baseline, std::uint64_t& previousRemaining) {
+  if (elapsed == 0) return {};
+  std::string text = ClockText("已用时间", elapsed, true);
+  if (elapsed <= 60 || done <= baseline) return text;
+  const std::uint64_t rate = (done - baseline) / elapsed;
+  if (rate > 0) {
+    std::uint64_t remaining = total >= done ? (total - done) / rate : 0;
+    if (remaining > previousRemaining && remaining < previousRemaining * 110 / 100)
+      remaining = previousRemaining;
+    previousRemaining = remaining;
+    text += remaining >= 60 ? ClockText("剩余时间", remaining, false)
+                            : Format("剩余时间: %02u     ", static_cast<unsigned>(remaining));
+  }
+  const std::uint64_t speed = ((done - baseline) >> 11) / elapsed;
+  text += Format("速度: %u(MB)/秒", static_cast<unsigned>(speed));
+  if ((speed * 60) >> 10 > 2) text += Format("  %u(GB)/分钟", static_cast<unsigned>((speed * 60) >> 10));
+  return text;
+}
+
+}  // namespace ambrel

@@ -14,3 +14,15 @@ std::optional<std::string> ReadErrorSummaryText(std::uint32_t failed, std::uint3
                                                 bool removable);
 
 }  // namespace ambrel
+
+namespace ambrel {
+
+// The progress figures of a running scan, from the published sectors done
+// and total, the elapsed seconds without pauses and the sectors done when
+// the scan was prepared. `previousRemaining` carries the last estimate
+// between calls (start at 0): an estimate that rises by less than 10 % is
+// not shown. Empty when no time has passed.
+std::string FormatProgress(std::uint64_t done, std::uint64_t total, std::uint64_t elapsed,
+                           std::uint64_t baseline, std::uint64_t& previousRemaining);
+
+}  // namespace ambrel
