@@ -191,5 +191,49 @@ TEST(ScanStateFile, ScanResumesFromASaveAndReadsNothingWhenAllDone) {
   EXPECT_EQ(hits, 1);
 }
 
+struct CountingPrompt final : UserPrompt {
+  std::atomic<int> questions{0};
+  void ShowMessage(const std::string&) override {}
+  bool AskYesNo(const std::string& text) override {
+    if (text == "是否保存当前已扫描的数据？") ++questions;
+    return true;
+  }
+};
+
+// The save offer comes only after 120 s of scanning: the clock reads the
+// start on its first call and `seconds` later on every other.
+int SaveQuestions(std::int64_t seconds, const std::string& folder) {
+  auto device = std::make_shared<MemoryDevice>(test::Bytes(kChunkSectors * 512ull, 0));
+  CountingPrompt prompt;
+  auto calls = std::make_shared<std::atomic<int>>(0);
+  ScanEnvironment env;
+  env.prompt = &prompt;
+  env.open = [&](const PartitionInfo&, DiskHandle& h) {
+    h = HandleForDevice(device, "m");
+    return true;
+  };
+  env.clock = [calls, seconds] { return std::int64_t{5000} + (calls->fetch_add(1) == 0 ? 0 : seconds); };
+  env.pollMs = 1;
+  env.organiseDelayMs = 0;
+  env.publishProgress = false;
+  env.stateFilePath = folder + "/DiskScanData.dat";
+  PartitionInfo p;
+  p.sectorCount = p.diskSectorCount = kChunkSectors;
+  p.diskPath = "/images/offer.img";
+  const DeepScanSettings settings = DefaultScanSettings(p, 1);
+  ScanSession scan(std::move(p), kModeAllFiles, settings, env);
+  scan.Start();
+  scan.Join();
+  return prompt.questions.load();
+}
+
+TEST(ScanStateFile, SaveOfferOnlyAfterTwoMinutes) {
+  const std::string folder = test::TempDir("scan_offer");
+  EXPECT_EQ(SaveQuestions(119, folder), 0);
+  EXPECT_FALSE(FileExists(folder + "/DiskScanData.dat"));
+  EXPECT_EQ(SaveQuestions(120, folder), 1);
+  EXPECT_TRUE(FileExists(folder + "/DiskScanData.dat"));
+}
+
 }  // namespace
 }  // namespace ambrel
