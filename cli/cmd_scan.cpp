@@ -12,6 +12,9 @@
 #include <thread>
 
 #include "app/settings.h"
+#include "app/user_prompt.h"
+#include "deepscan/scan_state_file.h"
+#include "platform/files.h"
 #include "commands.h"
 #include "deepscan/scan_session.h"
 #include "device/device_enum.h"
@@ -87,12 +90,20 @@ int RunScan(int argc, char** argv) {
     return 1;
   }
   PartitionInfo disk;
+  // A volume that fills the image gives the file system whose free space
+  // modes 2 and 5 read.
+  if (description.volumes.size() == 1 && description.volumes[0].startLba == 0)
+    MakePartitionInfo(description.volumes[0], disk);
+  disk.startLba = 0;
   disk.sectorCount = disk.diskSectorCount = description.disk.sectorCount;
   disk.removable = description.disk.removable;
   disk.diskPath = disk.displayName = args.path;
   disk.diskName = args.path;  // the scan-state identity is the full path
   ScanEnvironment env;
   env.publishProgress = false;
+  env.prompt = &CurrentUserPrompt();
+  env.stateFilePath = ProgramFolder() + kScanStateFileName;
+  env.checkpointMinutes = CheckpointMinutesSetting();
   ScanSession scan(std::move(disk), args.mode, DefaultScanSettings(PartitionInfo{}, args.mode), env);
   CatchInterrupts();
   if (!scan.Start()) return 1;
