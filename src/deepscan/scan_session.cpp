@@ -144,7 +144,7 @@ bool ScanSession::SaveScan() {
   std::vector<std::uint8_t> bytes;
   {
     std::lock_guard<std::mutex> guard(hitsLock_);
-    bytes = EncodeScanState(SavedDiskName(partition_.diskPath), map, cursor_, range_.first,
+    bytes = EncodeScanState(SavedDiskName(partition_.diskPath), map, cursor_.load(), range_.first,
                             range_.last, [this](const std::function<void(const ScanHit&)>& fn) {
                               for (const HitList& list : chunkHits_)
                                 for (const ScanHit& hit : list) fn(hit);
@@ -215,7 +215,7 @@ bool ScanSession::Prepare() {
   }
   // Only the map and the hits carry over: the range is this partition's.
   range_ = RangeOf(partition_.startLba, partition_.sectorCount);
-  cursor_ = range_.first;
+  cursor_.store(range_.first);
   BuildPriorityList();
   ring_ = std::make_unique<ChunkRing>();
   producerDone_ = false;
@@ -273,9 +273,8 @@ bool ScanSession::NextChunk(std::uint64_t& lba) {
     }
   }
   if (IsFreeSpaceMode(mode_)) return false;
-  while (cursor_ <= range_.last) {
-    const std::uint64_t candidate = cursor_;
-    cursor_ += kChunkSectors;
+  while (cursor_.load() <= range_.last) {
+    const std::uint64_t candidate = cursor_.fetch_add(kChunkSectors);
     const std::uint64_t chunk = candidate >> kChunkShift;
     std::uint8_t expected = 0;
     if (chunk < chunkCount_ && chunkMap_[chunk].compare_exchange_strong(expected, 1)) {
@@ -328,6 +327,8 @@ void ScanSession::RunProducer() {
   }
   ReportReadErrors();
   handle.Close();
+  // A pause at the very end is waited out, so that the scan still finishes.
+  while (state_.load() == kScanPaused) SleepMs(env_.pauseMs);
   std::uint32_t expected = kScanRunning;
   state_.compare_exchange_strong(expected, kScanFinished);
   producerDone_ = true;

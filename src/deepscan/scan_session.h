@@ -186,7 +186,7 @@ class ScanSession {
   bool largeWholeDisk_ = false;
 
   ScanRange range_;
-  std::uint64_t cursor_ = 0;
+  std::atomic<std::uint64_t> cursor_{0};  // the producer's; read by saves
   std::uint64_t chunkCount_ = 0;
   std::unique_ptr<std::atomic<std::uint8_t>[]> chunkMap_;
   mutable std::mutex hitsLock_;
