@@ -1,0 +1,126 @@
+// ambrel-cli scan PATH [--mode N] [--set KEY=VALUE]: a deep scan of a disk,
+// partition or image file, read-only. A progress line goes to stderr; at
+// the end the hit counts per kind and the boot sectors and partition
+// tables found are printed. Ctrl+C stops the scan cleanly.
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "app/settings.h"
+#include "app/user_prompt.h"
+#include "deepscan/scan_state_file.h"
+#include "platform/files.h"
+#include "commands.h"
+#include "deepscan/scan_session.h"
+#include "device/device_enum.h"
+#include "device_output.h"
+#include "fs/boot_probe.h"
+#include "platform/interrupt.h"
+
+namespace ambrel::cli {
+namespace {
+
+struct ScanArgs {
+  std::string path;
+  int mode = kModeDiskFiles;
+};
+
+int ParseScanArgs(int argc, char** argv, ScanArgs& args) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--mode" && i + 1 < argc) {
+      args.mode = std::atoi(argv[++i]);
+      if (args.mode < 1 || args.mode > 6) return 2;
+    } else if (a == "--set" && i + 1 < argc) {
+      const std::string kv = argv[++i];
+      const auto eq = kv.find('=');
+      if (eq == std::string::npos || eq == 0) return 2;
+      OverrideSetting(kv.substr(0, eq), kv.substr(eq + 1));
+    } else if (args.path.empty() && a.rfind("--", 0) != 0) {
+      args.path = a;
+    } else {
+      return 2;
+    }
+  }
+  return args.path.empty() ? 2 : 0;
+}
+
+void PrintProgressLine(const ScanProgress& p) {
+  if (p.stage != kStageDeepScan || p.u.scan.totalSectors == 0) return;
+  const auto& s = p.u.scan;
+  std::fprintf(stderr, "\rscanned %" PRIu64 " / %" PRIu64 " sectors (%u%%)  boot %u  FILE %u  ",
+               s.doneSectors, s.totalSectors,
+               static_cast<unsigned>(std::min<std::uint64_t>(100, s.doneSectors * 100 / s.totalSectors)),
+               s.kinds[1] + s.kinds[2] + s.kinds[3], s.kinds[4]);
+}
+
+void PrintResults(const ScanSession& scan, const DiskDescription& description) {
+  std::map<std::uint8_t, std::uint64_t> counts;
+  std::printf("structures found:\n");
+  scan.ForEachHit([&](const ScanHit& hit) {
+    ++counts[hit.kind];
+    if (CarriesSectorCopy(hit.kind))
+      std::printf("  %s at %" PRIu64 "\n", HitKindName(hit.kind).c_str(), hit.lba);
+  });
+  std::printf("hits per kind:\n");
+  for (const auto& [kind, n] : counts)
+    std::printf("  %u %s: %" PRIu64 "\n", kind, HitKindName(kind).c_str(), n);
+  const ScanProgress p = scan.Progress();
+  std::printf("sectors scanned: %" PRIu64 " of %" PRIu64 "\n", p.u.scan.doneSectors,
+              p.u.scan.totalSectors);
+  std::printf("volumes: %zu\n", description.volumes.size());
+  for (const DeviceInfo& v : description.volumes) PrintVolumeLine(stdout, v);
+}
+
+int RunScan(int argc, char** argv) {
+  ScanArgs args;
+  if (ParseScanArgs(argc, argv, args) != 0) {
+    std::fprintf(stderr, "usage: ambrel-cli scan PATH [--mode N] [--set KEY=VALUE]\n");
+    return 2;
+  }
+  DiskDescription description;
+  std::string why;
+  if (!DescribeDisk(args.path, description, JudgeSector, &why)) {
+    std::fprintf(stderr, "ambrel-cli scan: %s: %s\n", args.path.c_str(), why.c_str());
+    return 1;
+  }
+  PartitionInfo disk;
+  // A volume that fills the image gives the file system whose free space
+  // modes 2 and 5 read.
+  if (description.volumes.size() == 1 && description.volumes[0].startLba == 0)
+    MakePartitionInfo(description.volumes[0], disk);
+  disk.startLba = 0;
+  disk.sectorCount = disk.diskSectorCount = description.disk.sectorCount;
+  disk.removable = description.disk.removable;
+  disk.diskPath = disk.displayName = args.path;
+  disk.diskName = args.path;  // the scan-state identity is the full path
+  ScanEnvironment env;
+  env.publishProgress = false;
+  env.prompt = &CurrentUserPrompt();
+  env.stateFilePath = ProgramFolder() + kScanStateFileName;
+  env.checkpointMinutes = CheckpointMinutesSetting();
+  ScanSession scan(std::move(disk), args.mode, DefaultScanSettings(PartitionInfo{}, args.mode), env);
+  CatchInterrupts();
+  if (!scan.Start()) return 1;
+  while (scan.State() == kScanRunning || scan.State() == kScanPaused) {
+    if (InterruptRequested()) scan.Stop();
+    PrintProgressLine(scan.Progress());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  scan.Join();
+  PrintProgressLine(scan.Progress());
+  std::fprintf(stderr, "\n%s\n", scan.Completed() ? "scan finished" : "scan stopped");
+  PrintResults(scan, description);
+  return scan.Completed() ? 0 : 130;
+}
+
+CliCommandRegistrar registerScan("scan", "scan PATH [--mode N] [--set KEY=VALUE]   deep scan: structures found",
+                                 RunScan);
+
+}  // namespace
+}  // namespace ambrel::cli

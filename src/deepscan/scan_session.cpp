@@ -1,0 +1,468 @@
+#include "deepscan/scan_session.h"
+
+#include <chrono>
+#include <cinttypes>
+#include <ctime>
+
+#include "common/text.h"
+#include "app/settings.h"
+#include "deepscan/scan_state_file.h"
+#include "deepscan/scan_texts.h"
+#include "platform/files.h"
+#include "deepscan/sector_classifier.h"
+#include "diag/log.h"
+#include "diag/threads.h"
+
+namespace ambrel {
+
+// Reads for the hit payloads (a FILE record continued in the next chunk,
+// the GPT entries) through the hand thread's own handle.
+class ScanSession::HitSource final : public SectorHitSource {
+ public:
+  HitSource(ScanSession& session, DiskHandle& handle) : session_(session), handle_(handle) {}
+  bool ReadDisk(std::uint64_t lba, std::uint32_t count, std::uint8_t* out) override {
+    return handle_.IsOpen() && ReadSectors(handle_, lba, count, out);
+  }
+  void PushHint(std::uint64_t lba) override { session_.PushHint(lba); }
+
+ private:
+  ScanSession& session_;
+  DiskHandle& handle_;
+};
+
+ScanSession::ScanSession(PartitionInfo partition, int mode, DeepScanSettings settings,
+                         ScanEnvironment env)
+    : partition_(std::move(partition)), requestedMode_(mode), mode_(mode),
+      settings_(settings), env_(std::move(env)) {
+  if (!env_.open) env_.open = [](const PartitionInfo& p, DiskHandle& h) { return OpenPartition(p, h); };
+  if (!env_.clock) env_.clock = [] { return static_cast<std::int64_t>(std::time(nullptr)); };
+}
+
+ScanSession::~ScanSession() {
+  if (state_.load() == kScanRunning || state_.load() == kScanPaused) Stop();
+  Join();
+}
+
+bool ScanSession::Start() {
+  if (started_.exchange(true)) return false;
+  mode_ = EffectiveScanMode(partition_, requestedMode_);
+  if (IsFreeSpaceMode(mode_) && !freeSpace_.Load(partition_)) mode_ = kModePartitionFiles;
+  LogLine(12, Format("%" PRIu64 "(GB) %" PRIu64 "(GB)  %s  %s", partition_.sectorCount >> 21,
+                     partition_.freeSectors >> 21, partition_.fsName.c_str(),
+                     partition_.volumeLabel.c_str()));
+  largeWholeDisk_ = IsLargeWholeDisk(partition_);
+  {
+    std::lock_guard<std::mutex> guard(timeLock_);
+    startTime_ = Now();
+    pausedTotal_ = 0;
+    paused_ = false;
+  }
+  state_.store(kScanRunning);
+  top_ = std::thread([this] { DiskScanAndViewThread(); });
+  return true;
+}
+
+void ScanSession::Pause() {
+  std::uint32_t expected = kScanRunning;
+  if (!state_.compare_exchange_strong(expected, kScanPaused)) return;
+  std::lock_guard<std::mutex> guard(timeLock_);
+  paused_ = true;
+  pauseStart_ = Now();
+}
+
+void ScanSession::Resume() {
+  std::uint32_t expected = kScanPaused;
+  if (!state_.compare_exchange_strong(expected, kScanRunning)) return;
+  std::lock_guard<std::mutex> guard(timeLock_);
+  if (paused_) pausedTotal_ += Now() - pauseStart_;
+  paused_ = false;
+}
+
+void ScanSession::Stop() {
+  {
+    std::lock_guard<std::mutex> guard(timeLock_);
+    if (paused_) pausedTotal_ += Now() - pauseStart_;
+    paused_ = false;
+  }
+  state_.store(kScanStopped);
+}
+
+void ScanSession::Join() {
+  if (top_.joinable()) top_.join();
+  if (hand_.joinable()) hand_.join();
+}
+
+std::int64_t ScanSession::Now() const { return env_.clock(); }
+
+std::int64_t ScanSession::ElapsedSeconds() const {
+  std::lock_guard<std::mutex> guard(timeLock_);
+  const std::int64_t now = Now();
+  const std::int64_t paused = pausedTotal_ + (paused_ ? now - pauseStart_ : 0);
+  return std::max<std::int64_t>(0, now - startTime_ - paused);
+}
+
+ScanProgress ScanSession::Progress() const {
+  std::lock_guard<std::mutex> guard(progressLock_);
+  return published_;
+}
+
+ScanGateFacts ScanSession::GateFacts() const { return {state_.load(), partition_.fsKind, mode_}; }
+
+std::uint8_t ScanSession::ChunkMapByte(std::uint64_t chunk) const {
+  return chunk < chunkCount_ && chunkMap_ ? chunkMap_[chunk].load() : 0;
+}
+
+void ScanSession::ForEachHit(const std::function<void(const ScanHit&)>& fn) const {
+  std::lock_guard<std::mutex> guard(hitsLock_);
+  for (const HitList& list : chunkHits_)
+    for (const ScanHit& hit : list) fn(hit);
+}
+
+bool ScanSession::IsNewPartitionStart(std::uint64_t lba) {
+  std::lock_guard<std::mutex> guard(knownLock_);
+  return knownStarts_.insert(lba).second;
+}
+
+void ScanSession::SleepMs(std::uint32_t ms) const {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::uint32_t CheckpointMinutesSetting() {
+  const std::string value = GetSetting("ScanCheckpointMinutes");
+  if (value.empty()) return 10;
+  const std::int32_t minutes = LeadingDecimal(value);
+  return minutes > 0 ? static_cast<std::uint32_t>(minutes) : 0;
+}
+
+// ---- the scan-state file ----
+
+bool ScanSession::SaveScan() {
+  if (env_.stateFilePath.empty() || !chunkMap_ || chunkCount_ == 0) return true;
+  std::lock_guard<std::mutex> once(saveLock_);
+  std::vector<std::uint8_t> map(chunkCount_);
+  for (std::uint64_t i = 0; i < chunkCount_; ++i) map[i] = chunkMap_[i].load();
+  std::vector<std::uint8_t> bytes;
+  {
+    std::lock_guard<std::mutex> guard(hitsLock_);
+    bytes = EncodeScanState(SavedDiskName(partition_.diskPath), map, cursor_.load(), range_.first,
+                            range_.last, [this](const std::function<void(const ScanHit&)>& fn) {
+                              for (const HitList& list : chunkHits_)
+                                for (const ScanHit& hit : list) fn(hit);
+                            });
+  }
+  return WriteScanStateFile(env_.stateFilePath, bytes);
+}
+
+bool ScanSession::SaveOnDemand() {
+  const bool pausedHere = state_.load() == kScanRunning;
+  if (pausedHere) Pause();
+  const bool ok = SaveScan();
+  if (pausedHere) Resume();
+  if (env_.prompt) env_.prompt->ShowMessage(ok ? "保存扫描数据成功！" : "保存扫描数据失败！");
+  return ok;
+}
+
+bool ScanSession::LoadSavedScan() {
+  if (env_.stateFilePath.empty() || !env_.prompt) return false;
+  std::vector<std::uint8_t> file;
+  if (!ReadWholeFile(env_.stateFilePath, file, 0x100000000ull)) return false;
+  if (!NamesDisk(file, SavedDiskName(partition_.diskPath))) return false;
+  if (!env_.prompt->AskYesNo("磁盘上保存有当前设备以前扫描的数据，是否复用？")) return false;
+  auto saved = DecodeScanState(file, chunkCount_);
+  if (!saved) {
+    env_.prompt->ShowMessage("加载保存在磁盘上的数据失败！");
+    return false;
+  }
+  for (std::uint64_t i = 0; i < chunkCount_; ++i) chunkMap_[i].store(saved->chunkMap[i]);
+  for (ScanHit& hit : saved->hits) chunkHits_[hit.Chunk()].push_back(std::move(hit));
+  return true;
+}
+
+void ScanSession::MaybeCheckpoint() {
+  if (env_.checkpointMinutes == 0) return;
+  const std::int64_t now = ElapsedSeconds();
+  if (now - lastCheckpoint_ < std::int64_t{env_.checkpointMinutes} * 60) return;
+  lastCheckpoint_ = now;
+  if (!SaveScan()) LogLine(1, "Scan checkpoint failed");
+}
+
+void ScanSession::OfferSave() {
+  const std::int64_t elapsed = ElapsedSeconds();
+  if (closing_.load() || elapsed < 120 || !env_.prompt || env_.stateFilePath.empty()) return;
+  if (elapsed > 299) LogLine(22, Format("Scan minute: %u", static_cast<unsigned>(elapsed / 60)));
+  if (!env_.prompt->AskYesNo("是否保存当前已扫描的数据？")) return;
+  if (!SaveScan()) env_.prompt->ShowMessage("保存扫描数据失败！");
+}
+
+// ---- preparation ----
+
+bool ScanSession::Prepare() {
+  completed_ = false;
+  chunkCount_ = ChunkCountOf(partition_.diskSectorCount);
+  if (chunkCount_ == 0) {
+    // Refused rather than ending the process: the front end stays usable.
+    if (env_.prompt) env_.prompt->ShowMessage("设备大小不正确！");
+    LogLine(1, "Dev size failed!");
+    return false;
+  }
+  chunkHits_.clear();
+  chunkHits_.resize(chunkCount_);
+  chunkMap_ = std::make_unique<std::atomic<std::uint8_t>[]>(chunkCount_);
+  for (std::uint64_t i = 0; i < chunkCount_; ++i) chunkMap_[i].store(0);
+  if (!LoadSavedScan()) {
+    for (std::uint64_t i = 0; i < chunkCount_; ++i) chunkMap_[i].store(0);
+    for (HitList& list : chunkHits_) list.clear();
+  }
+  // Only the map and the hits carry over: the range is this partition's.
+  range_ = RangeOf(partition_.startLba, partition_.sectorCount);
+  cursor_.store(range_.first);
+  BuildPriorityList();
+  ring_ = std::make_unique<ChunkRing>();
+  producerDone_ = false;
+  return true;
+}
+
+void ScanSession::BuildPriorityList() {
+  std::lock_guard<std::mutex> guard(priorityLock_);
+  priority_.clear();
+  if (IsFreeSpaceMode(mode_)) {
+    for (std::uint64_t lba : freeSpace_.FreeChunks(partition_.startLba, partition_.sectorCount))
+      priority_.push_back(lba);
+    priorityTotal_ = priority_.size();
+    return;
+  }
+  for (std::uint64_t lba : PriorityRangeChunks(settings_.priorityStart, settings_.priorityLength))
+    priority_.push_back(lba);
+  if (largeWholeDisk_)
+    for (std::uint64_t lba : GibProbeChunks(partition_.startLba, partition_.sectorCount))
+      priority_.push_back(lba);
+  priorityTotal_ = priority_.size();
+}
+
+void ScanSession::DiskScanAndViewThread() {
+  ThreadBegin("DiskScanAndViewThread");
+  if (!Prepare()) {
+    state_.store(kScanStopped);
+    producerDone_ = true;
+    ThreadEnd("DiskScanAndViewThread");
+    return;
+  }
+  if (settings_.On(kOptLiveResults) && env_.extensions) {
+    env_.extensions->AddRealPartitions(*this);
+    LogLine(27, "Add real part info");
+  }
+  hand_ = std::thread([this] { DiskFileScanHandThread(); });
+  RunProducer();
+  ThreadEnd("DiskScanAndViewThread");
+}
+
+// ---- the producer ----
+
+bool ScanSession::NextChunk(std::uint64_t& lba) {
+  {
+    std::lock_guard<std::mutex> guard(priorityLock_);
+    while (!priority_.empty()) {
+      const std::uint64_t candidate = priority_.front();
+      priority_.pop_front();
+      const std::uint64_t chunk = candidate >> kChunkShift;
+      if (!range_.Contains(candidate) || chunk >= chunkCount_) continue;
+      std::uint8_t expected = 0;
+      if (!chunkMap_[chunk].compare_exchange_strong(expected, 1)) continue;
+      lba = candidate;
+      return true;
+    }
+  }
+  if (IsFreeSpaceMode(mode_)) return false;
+  while (cursor_.load() <= range_.last) {
+    const std::uint64_t candidate = cursor_.fetch_add(kChunkSectors);
+    const std::uint64_t chunk = candidate >> kChunkShift;
+    std::uint8_t expected = 0;
+    if (chunk < chunkCount_ && chunkMap_[chunk].compare_exchange_strong(expected, 1)) {
+      lba = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
+void ScanSession::PushHint(std::uint64_t lba) {
+  if (!largeWholeDisk_) return;
+  const std::uint64_t chunk = ChunkFloor(lba);
+  if (!range_.Contains(chunk)) return;
+  std::lock_guard<std::mutex> guard(priorityLock_);
+  priority_.push_front(chunk);
+}
+
+// One read per chunk; when it fails the chunk is read again in 64 KiB
+// pieces so that only the unreadable pieces stay zero.
+bool ScanSession::ReadChunk(DiskHandle& handle, std::uint64_t lba, std::uint8_t* slot) {
+  if (ReadSectors(handle, lba, kChunkSectors, slot)) return true;
+  constexpr std::uint32_t kPiece = 128;
+  for (std::uint32_t at = 0; at < kChunkSectors; at += kPiece)
+    ReadSectors(handle, lba + at, kPiece, slot + std::size_t{at} * 512);
+  return false;
+}
+
+void ScanSession::RunProducer() {
+  DiskHandle handle;
+  if (!env_.open(partition_, handle)) {
+    // Leave the state at stopped and let the hand thread finish.
+    state_.store(kScanStopped);
+    producerDone_ = true;
+    return;
+  }
+  reads_ = 0;
+  failedReads_ = 0;
+  std::vector<std::uint8_t> slot(kRingSlotBytes);
+  std::uint64_t lba = 0;
+  while (NextChunk(lba)) {
+    if (state_.load() == kScanStopped) break;
+    while (state_.load() == kScanPaused) SleepMs(env_.pauseMs);
+    if (state_.load() == kScanStopped) break;
+    std::fill(slot.begin() + kRingSlotLbaOffset, slot.end(), 0);
+    ++reads_;
+    if (!ReadChunk(handle, lba, slot.data())) ++failedReads_;
+    StoreSlotLba(slot.data(), lba);
+    while (!ring_->Put(slot.data()) && state_.load() != kScanStopped) SleepMs(env_.pollMs);
+  }
+  ReportReadErrors();
+  handle.Close();
+  // A pause at the very end is waited out, so that the scan still finishes.
+  while (state_.load() == kScanPaused) SleepMs(env_.pauseMs);
+  std::uint32_t expected = kScanRunning;
+  state_.compare_exchange_strong(expected, kScanFinished);
+  producerDone_ = true;
+}
+
+void ScanSession::ReportReadErrors() {
+  const auto failed = static_cast<std::uint32_t>(failedReads_.load());
+  const auto reads = static_cast<std::uint32_t>(reads_.load());
+  if (auto text = ReadErrorSummaryText(failed, reads, partition_.removable != 0)) {
+    if (env_.prompt) env_.prompt->ShowMessage(*text);
+    LogLine(23, Format("Disk scan error: %u / %u", failed, reads));
+  }
+}
+
+// ---- the hand thread ----
+
+void ScanSession::InitHandProgress() {
+  handProgress_ = ScanProgress{};
+  handProgress_.stage = kStageDeepScan;
+  auto& scan = handProgress_.u.scan;
+  std::uint64_t done = 0;
+  if (IsFreeSpaceMode(mode_)) {
+    scan.totalSectors = priorityTotal_ * kChunkSectors;
+    std::lock_guard<std::mutex> guard(priorityLock_);
+    for (std::uint64_t lba : priority_) {
+      const std::uint64_t chunk = lba >> kChunkShift;
+      if (!range_.Contains(lba) || chunk >= chunkCount_ || chunkMap_[chunk].load() == 2)
+        done += kChunkSectors;
+    }
+  } else {
+    scan.totalSectors = partition_.sectorCount;
+    for (std::uint64_t lba = range_.first; lba <= range_.last; lba += kChunkSectors) {
+      const std::uint64_t chunk = lba >> kChunkShift;
+      if (chunk >= chunkCount_ || chunkMap_[chunk].load() == 2) done += kChunkSectors;
+    }
+  }
+  scan.doneSectors = done;
+  ForEachHit([this](const ScanHit& hit) {
+    if (hit.lba < range_.first || hit.lba > range_.last + kChunkSectors) return;
+    if (IsSignatureKind(hit.kind)) ++handProgress_.u.scan.filesFound;
+    else CountHit(hit.kind);
+  });
+  PublishCopy();
+}
+
+void ScanSession::CountHit(std::uint8_t kind) {
+  const int counter = ProgressCounterOf(kind);
+  if (counter >= 0) ++handProgress_.u.scan.kinds[counter];
+}
+
+void ScanSession::PublishCopy() {
+  {
+    std::lock_guard<std::mutex> guard(progressLock_);
+    published_ = handProgress_;
+  }
+  if (env_.publishProgress) PublishProgress(handProgress_);
+}
+
+void ScanSession::DiskFileScanHandThread() {
+  ThreadBegin("DiskFileScanHandThread");
+  InitHandProgress();
+  DiskHandle handle;
+  env_.open(partition_, handle);
+  std::vector<std::uint8_t> slot(kRingSlotBytes);
+  while (state_.load() != kScanStopped) {
+    if (ring_->Take(slot.data(), slot.size()))
+      ProcessChunk(slot.data(), handle);
+    else if (state_.load() == kScanFinished && producerDone_.load() && ring_->Count() == 0)
+      break;
+    else
+      SleepMs(env_.pollMs);
+  }
+  handle.Close();
+  EndOfScan();
+  ThreadEnd("DiskFileScanHandThread");
+}
+
+void ScanSession::ProcessChunk(const std::uint8_t* slot, DiskHandle& handle) {
+  const std::uint64_t first = SlotLba(slot);
+  ChunkData chunk{ByteSpan(slot, kChunkBytes), first};
+  ChunkHitBuilder builder;
+  HitSource source(*this, handle);
+  ScanExtensions* ext = env_.extensions;
+  for (std::uint32_t i = 0; i < kChunkSectors; ++i) {
+    const std::uint64_t lba = first + i;
+    if (ext && ext->DetectSignature(chunk, i, lba, builder)) {
+      ++handProgress_.u.scan.filesFound;
+      continue;
+    }
+    std::uint8_t kind = 0;
+    if (!ClassifySector(chunk.bytes.subspan(std::size_t{i} * 512, 512), lba, kind)) continue;
+    if (kind == kHitFileRecord && ext && ext->InKnownMftExtent(lba)) continue;
+    if (MakeSectorHit(chunk, i, lba, kind, source, builder) != HitOutcome::kNone) CountHit(kind);
+  }
+  if (ext) ext->AfterChunk(*this, chunk, builder.hits);
+  if (largeWholeDisk_ && !builder.hits.empty()) PushChunkHints(builder.hits);
+  const std::uint64_t number = first >> kChunkShift;
+  {
+    std::lock_guard<std::mutex> guard(hitsLock_);
+    if (number < chunkHits_.size()) {
+      for (ScanHit& hit : builder.hits) chunkHits_[number].push_back(std::move(hit));
+    }
+  }
+  if (number < chunkCount_) chunkMap_[number].store(2);
+  handProgress_.u.scan.doneSectors += kChunkSectors;
+  PublishCopy();
+  MaybeCheckpoint();
+}
+
+void ScanSession::PushChunkHints(const HitList& hits) {
+  for (const ScanHit& hit : hits)
+    for (std::uint64_t lba : BootSectorHints(hit)) PushHint(lba);
+  for (std::uint64_t lba : MftRunHints(hits)) PushHint(lba);
+}
+
+void ScanSession::EndOfScan() {
+  if (state_.load() == kScanFinished) completed_ = true;
+  while (!producerDone_.load()) SleepMs(env_.pollMs);
+  // A chunk handed out but never analysed was not read (the producer has
+  // left, so no chunk is handed out any more).
+  for (std::uint64_t i = 0; i < chunkCount_; ++i) {
+    std::uint8_t expected = 1;
+    chunkMap_[i].compare_exchange_strong(expected, 0);
+  }
+  OfferSave();
+  ring_.reset();
+  std::uint32_t expected = kScanFinished;
+  if (!state_.compare_exchange_strong(expected, kScanRunning)) return;
+  if (env_.listener) env_.listener->OnNotice(kNoticeOrganiseBegin, 0, 0);
+  SleepMs(env_.organiseDelayMs);
+  if (env_.extensions) env_.extensions->OrganiseResults(*this);
+  if (env_.listener) env_.listener->OnNotice(kNoticeOrganiseEnd, 0, 0);
+  expected = kScanRunning;
+  state_.compare_exchange_strong(expected, kScanFinished);
+}
+
+}  // namespace ambrel

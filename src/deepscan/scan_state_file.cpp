@@ -1,0 +1,238 @@
+#include "deepscan/scan_state_file.h"
+
+#include <cstring>
+
+#include "common/text.h"
+#include "platform/files.h"
+
+namespace ambrel {
+namespace {
+
+constexpr std::size_t kSummaryBytes = 37;
+
+class Writer {
+ public:
+  void Bytes(const void* p, std::size_t n) {
+    if (n == 0) return;
+    const std::size_t at = out.size();
+    out.resize(at + n);
+    std::memcpy(out.data() + at, p, n);
+  }
+  void U8(std::uint8_t v) { out.push_back(v); }
+  void U16(std::uint16_t v) { Le(v, 2); }
+  void U32(std::uint32_t v) { Le(v, 4); }
+  void U64(std::uint64_t v) { Le(v, 8); }
+  std::vector<std::uint8_t> out;
+
+ private:
+  void Le(std::uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+};
+
+void WriteSummary(Writer& w, const FileRecordSummary& s) {
+  const auto nameLength = static_cast<std::uint16_t>(std::min<std::size_t>(s.name.size(), 0xFFFF));
+  const auto runsLength = static_cast<std::uint16_t>(std::min<std::size_t>(s.runs.size(), 0xFFFF));
+  w.U32(s.parentRecord);
+  w.U32(s.recordNumber);
+  w.U32(0);  // the name and run-list references of the in-memory record
+  w.U32(0);
+  w.U16(nameLength);
+  w.U16(runsLength);
+  w.U64(s.dataSize);
+  w.U64(s.allocatedSize);
+  w.U8(s.flags);
+  for (std::size_t k = 0; k < nameLength; ++k) w.U16(s.name[k]);
+  w.Bytes(s.runs.data(), runsLength);
+}
+
+void WriteHit(Writer& w, const ScanHit& hit) {
+  w.U8(hit.kind);
+  w.U64(hit.lba);
+  w.U8(hit.status);
+  const std::uint32_t k = hit.kind;
+  if (IsSignatureKind(k) || k == 200 || k == kHitFatDirectory) {
+    w.U32(hit.aux1);
+    w.U32(hit.aux2);
+  } else if (k >= 201 && k <= 206) {
+    if (hit.status == kStatusSized) {
+      w.U32(static_cast<std::uint32_t>(hit.extra.size()));
+      w.Bytes(hit.extra.data(), hit.extra.size());
+    }
+  } else if (k == 207 || k == 208) {
+    std::uint8_t fragment[68] = {};
+    std::memcpy(fragment, hit.extra.data(), std::min<std::size_t>(hit.extra.size(), 68));
+    w.Bytes(fragment, 68);
+  } else if (CarriesSectorCopy(k)) {
+    SectorCopy zero{};
+    w.Bytes(hit.sector ? hit.sector->data() : zero.data(), 512);
+  } else if (k == kHitFileRecord) {
+    WriteSummary(w, hit.record ? *hit.record : FileRecordSummary{});
+  } else if (k == kHitIndxRecord) {
+    w.U32(hit.aux1);
+  }
+}
+
+// A reading position that fails once anything runs past the end.
+class Reader {
+ public:
+  explicit Reader(ByteSpan bytes) : c_(bytes) {}
+  bool Take(std::uint64_t n, ByteCursor& out) {
+    auto sub = c_.Sub(pos_, n);
+    if (!sub) return false;
+    out = *sub;
+    pos_ += n;
+    return true;
+  }
+  template <typename T>
+  bool Le(T& v) {
+    ByteCursor b;
+    if (!Take(sizeof(T), b)) return false;
+    v = static_cast<T>(b.UIntN(0, sizeof(T)).value_or(0));
+    return true;
+  }
+  std::uint64_t Remaining() const { return c_.size() - pos_; }
+
+ private:
+  ByteCursor c_;
+  std::uint64_t pos_ = 0;
+};
+
+bool ReadSummary(Reader& r, FileRecordSummary& s) {
+  ByteCursor head;
+  if (!r.Take(kSummaryBytes, head)) return false;
+  s.parentRecord = head.UncheckedU32(0);
+  s.recordNumber = head.UncheckedU32(4);
+  const std::uint16_t nameLength = head.UncheckedU16(16), runsLength = head.UncheckedU16(18);
+  s.dataSize = head.UncheckedU64(20);
+  s.allocatedSize = head.UncheckedU64(28);
+  s.flags = head.UncheckedU8(36);
+  ByteCursor name, runs;
+  if (!r.Take(std::uint64_t(nameLength) * 2, name) || !r.Take(runsLength, runs)) return false;
+  for (std::size_t k = 0; k < nameLength; ++k) s.name.push_back(name.UncheckedU16(2 * k));
+  s.runs.assign(runs.data(), runs.data() + runs.size());
+  return true;
+}
+
+bool ReadPayload(Reader& r, ScanHit& hit) {
+  const std::uint32_t k = hit.kind;
+  ByteCursor b;
+  if (IsSignatureKind(k) || k == 200 || k == kHitFatDirectory)
+    return r.Le(hit.aux1) && r.Le(hit.aux2);
+  if (k >= 201 && k <= 206) {
+    if (hit.status != kStatusSized) return true;
+    std::uint32_t n = 0;
+    if (!r.Le(n) || !r.Take(n, b)) return false;
+    hit.extra.assign(b.data(), b.data() + b.size());
+    return true;
+  }
+  if (k == 207 || k == 208) {
+    if (!r.Take(68, b)) return false;
+    hit.extra.assign(b.data(), b.data() + b.size());
+    return true;
+  }
+  if (CarriesSectorCopy(k)) {
+    if (!r.Take(512, b)) return false;
+    hit.sector = std::make_unique<SectorCopy>();
+    std::memcpy(hit.sector->data(), b.data(), 512);
+    return true;
+  }
+  if (k == kHitFileRecord) {
+    hit.record = std::make_unique<FileRecordSummary>();
+    return ReadSummary(r, *hit.record);
+  }
+  if (k == kHitIndxRecord) return r.Le(hit.aux1);
+  return IsKnownHitKind(k);
+}
+
+bool ReadHeader(Reader& r, SavedScan& s, std::uint64_t chunkCount) {
+  ByteCursor magic, name, map;
+  std::uint32_t n = 0, m = 0;
+  if (!r.Take(4, magic) || !magic.Matches(0, "QVD4") || !r.Le(n)) return false;
+  if (n > kMaxSavedNameBytes || n % 2 != 0 || !r.Take(n, name)) return false;
+  for (std::size_t i = 0; i < n / 2; ++i) s.diskName.push_back(name.UncheckedU16(2 * i));
+  if (!r.Le(m) || m != chunkCount || !r.Take(m, map)) return false;
+  s.chunkMap.assign(map.data(), map.data() + map.size());
+  for (std::uint8_t v : s.chunkMap)
+    if (v != 0 && v != 2) return false;
+  return r.Le(s.cursor) && r.Le(s.rangeFirst) && r.Le(s.rangeLast);
+}
+
+}  // namespace
+
+std::u16string SavedDiskName(const std::string& path) {
+  std::u16string name = Utf8ToUtf16(path);
+  if (name.size() > kMaxSavedNameBytes / 2) name.resize(kMaxSavedNameBytes / 2);
+  return name;
+}
+
+std::vector<std::uint8_t> EncodeScanState(
+    const std::u16string& diskName, const std::vector<std::uint8_t>& chunkMap, std::uint64_t cursor,
+    std::uint64_t rangeFirst, std::uint64_t rangeLast,
+    const std::function<void(const std::function<void(const ScanHit&)>&)>& forEachHit) {
+  Writer w;
+  w.Bytes("QVD4", 4);
+  const std::size_t units = std::min<std::size_t>(diskName.size(), kMaxSavedNameBytes / 2);
+  w.U32(static_cast<std::uint32_t>(units * 2));
+  for (std::size_t i = 0; i < units; ++i) w.U16(diskName[i]);
+  w.U32(static_cast<std::uint32_t>(chunkMap.size()));
+  for (std::uint8_t v : chunkMap) w.U8(v == 2 ? 2 : 0);
+  w.U64(cursor);
+  w.U64(rangeFirst);
+  w.U64(rangeLast);
+  const std::size_t countAt = w.out.size();
+  w.U32(0);
+  std::uint32_t count = 0;
+  forEachHit([&](const ScanHit& hit) {
+    if (hit.kind == kHitDead) return;
+    WriteHit(w, hit);
+    ++count;
+  });
+  for (int i = 0; i < 4; ++i) w.out[countAt + i] = static_cast<std::uint8_t>(count >> (8 * i));
+  return std::move(w.out);
+}
+
+bool NamesDisk(ByteSpan file, const std::u16string& diskName) {
+  Reader r(file);
+  ByteCursor magic, name;
+  std::uint32_t n = 0;
+  if (!r.Take(4, magic) || !magic.Matches(0, "QVD4") || !r.Le(n)) return false;
+  if (n > kMaxSavedNameBytes || n % 2 != 0 || !r.Take(n, name)) return false;
+  if (n / 2 != diskName.size()) return false;
+  for (std::size_t i = 0; i < n / 2; ++i)
+    if (name.UncheckedU16(2 * i) != diskName[i]) return false;
+  return true;
+}
+
+std::optional<SavedScan> DecodeScanState(ByteSpan file, std::uint64_t chunkCount) {
+  Reader r(file);
+  SavedScan s;
+  if (!ReadHeader(r, s, chunkCount)) return std::nullopt;
+  std::uint32_t k = 0;
+  // Every record takes at least 10 bytes: a count beyond that is false.
+  if (!r.Le(k) || std::uint64_t(k) * 10 > r.Remaining()) return std::nullopt;
+  s.hits.reserve(k);
+  for (std::uint32_t i = 0; i < k; ++i) {
+    ScanHit hit;
+    if (!r.Le(hit.kind) || !r.Le(hit.lba) || !r.Le(hit.status)) return std::nullopt;
+    if (!IsKnownHitKind(hit.kind) || hit.Chunk() >= chunkCount) return std::nullopt;
+    if (!ReadPayload(r, hit)) return std::nullopt;
+    s.hits.push_back(std::move(hit));
+  }
+  return s;
+}
+
+bool WriteScanStateFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  const std::string temporary = path + ".tmp";
+  if (!WriteWholeFile(temporary, bytes.data(), bytes.size())) {
+    RemoveFile(temporary);
+    return false;
+  }
+  if (!RenameFile(temporary, path)) {
+    RemoveFile(temporary);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace ambrel

@@ -1,0 +1,59 @@
+// The scan-state file "DiskScanData.dat": which chunks a scan analysed and
+// every hit found so far, so that a later scan of the same disk resumes.
+// Little-endian, no padding: "QVD4", u32 N, N bytes of UTF-16 disk name,
+// u32 M, M chunk-map bytes (0 or 2), u64 cursor, u64 first and last chunk
+// LBA, u32 K, K hit records (u8 kind, u64 lba, u8 status, then the kind's
+// payload).
+//
+// Encoding and decoding are pure functions over spans; writing goes through
+// a temporary file that replaces the previous save only when complete.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/byte_cursor.h"
+#include "deepscan/scan_hit.h"
+
+namespace ambrel {
+
+inline constexpr const char* kScanStateFileName = "DiskScanData.dat";
+inline constexpr std::uint32_t kMaxSavedNameBytes = 510;
+
+struct SavedScan {
+  std::u16string diskName;
+  std::vector<std::uint8_t> chunkMap;
+  std::uint64_t cursor = 0;
+  std::uint64_t rangeFirst = 0;
+  std::uint64_t rangeLast = 0;
+  HitList hits;  // in file order
+};
+
+// The identity of a disk in the file: its full path as UTF-16, cut to 255
+// units.
+std::u16string SavedDiskName(const std::string& path);
+
+// Encodes a scan; map bytes other than 2 are written as 0. `forEachHit`
+// calls its argument for every hit in chunk order.
+std::vector<std::uint8_t> EncodeScanState(
+    const std::u16string& diskName, const std::vector<std::uint8_t>& chunkMap, std::uint64_t cursor,
+    std::uint64_t rangeFirst, std::uint64_t rangeLast,
+    const std::function<void(const std::function<void(const ScanHit&)>&)>& forEachHit);
+
+// True when the file starts with the magic and names this disk.
+bool NamesDisk(ByteSpan file, const std::u16string& diskName);
+
+// Decodes a file for a disk of `chunkCount` chunks. Absent (nullopt) when
+// the magic is wrong, N is odd or above 510, M is not `chunkCount`, a map
+// byte is not 0 or 2, any count or payload runs past the end, a hit lies
+// in a chunk beyond the map, or a kind is unknown.
+std::optional<SavedScan> DecodeScanState(ByteSpan file, std::uint64_t chunkCount);
+
+// Writes `bytes` to `path` through "path.tmp" and a rename; a failure
+// leaves the previous file as it was.
+bool WriteScanStateFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+}  // namespace ambrel

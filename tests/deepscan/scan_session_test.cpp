@@ -1,0 +1,239 @@
+// The deep-scan driver over memory devices: structures planted across
+// chunk boundaries, a real image, pause / resume / stop from another
+// thread, the read-error summary on a faulty device, the end-of-scan
+// notices.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "deepscan/scan_session.h"
+#include "deepscan/scan_texts.h"
+#include "deepscan_support.h"
+#include "device/faulty_device.h"
+#include "device/memory_device.h"
+#include "support/test_paths.h"
+
+namespace ambrel {
+namespace {
+
+struct RecordingListener final : NoticeListener {
+  std::mutex lock;
+  std::vector<std::uint32_t> notices;
+  void OnNotice(std::uint32_t message, std::uint64_t, std::uint64_t) override {
+    std::lock_guard<std::mutex> guard(lock);
+    notices.push_back(message);
+  }
+};
+
+struct RecordingPrompt final : UserPrompt {
+  std::mutex lock;
+  std::vector<std::string> messages;
+  void ShowMessage(const std::string& text) override {
+    std::lock_guard<std::mutex> guard(lock);
+    messages.push_back(text);
+  }
+  bool AskYesNo(const std::string&) override { return false; }
+};
+
+struct Harness {
+  std::shared_ptr<BlockDevice> device;
+  RecordingListener listener;
+  RecordingPrompt prompt;
+  std::int64_t fakeNow = 1000;
+  std::mutex clockLock;
+
+  ScanEnvironment Environment(bool fakeClock = false) {
+    ScanEnvironment env;
+    env.listener = &listener;
+    env.prompt = &prompt;
+    env.open = [this](const PartitionInfo&, DiskHandle& h) {
+      h = HandleForDevice(device, "test");
+      return true;
+    };
+    if (fakeClock)
+      env.clock = [this] {
+        std::lock_guard<std::mutex> guard(clockLock);
+        return fakeNow;
+      };
+    env.pollMs = 2;
+    env.pauseMs = 5;
+    env.organiseDelayMs = 0;
+    env.publishProgress = false;
+    return env;
+  }
+};
+
+PartitionInfo WholeDevice(std::uint64_t sectors) {
+  PartitionInfo p;
+  p.startLba = 0;
+  p.sectorCount = p.diskSectorCount = sectors;
+  p.diskPath = "memory";
+  return p;
+}
+
+std::map<std::uint64_t, std::uint8_t> HitKinds(const ScanSession& s) {
+  std::map<std::uint64_t, std::uint8_t> out;
+  s.ForEachHit([&](const ScanHit& h) { out[h.lba] = h.kind; });
+  return out;
+}
+
+TEST(ScanSession, StructuresAcrossChunkBoundaries) {
+  const std::uint64_t sectors = 3 * kChunkSectors + 100;  // a clipped last chunk
+  test::Bytes image(sectors * 512, 0);
+  // A FILE record in the last sector of chunk 0, completed from chunk 1.
+  test::Bytes record = test::MakeFileRecord(77, 5, u"boundary.txt", 1, {0x11, 0x01, 0x10, 0x00}, 10);
+  std::memcpy(image.data() + (kChunkSectors - 1) * 512ull, record.data(), 1024);
+  // Boot sectors in the middle chunk and in the clipped tail.
+  test::Bytes ntfs = test::MakeNtfsBoot(20000);
+  std::memcpy(image.data() + (kChunkSectors + 3) * 512ull, ntfs.data(), 512);
+  test::Bytes fat = test::MakeFat32Boot(1 << 20);
+  std::memcpy(image.data() + (3 * kChunkSectors + 50) * 512ull, fat.data(), 512);
+  Harness h;
+  h.device = std::make_shared<MemoryDevice>(image);
+  ScanSession scan(WholeDevice(sectors), kModeAllFiles, DefaultScanSettings(WholeDevice(sectors), 1),
+                   h.Environment());
+  ASSERT_TRUE(scan.Start());
+  scan.Join();
+  EXPECT_EQ(scan.State(), kScanFinished);
+  EXPECT_TRUE(scan.Completed());
+  auto kinds = HitKinds(scan);
+  EXPECT_EQ(kinds[kChunkSectors - 1], kHitFileRecord);
+  EXPECT_EQ(kinds[kChunkSectors + 3], kHitNtfsBoot);
+  EXPECT_EQ(kinds[3 * kChunkSectors + 50], kHitFat32Boot);
+  std::u16string name;
+  scan.ForEachHit([&](const ScanHit& hit) {
+    if (hit.record) name = hit.record->name;
+  });
+  EXPECT_EQ(name, u"boundary.txt");
+  const ScanProgress p = scan.Progress();
+  EXPECT_EQ(p.stage, kStageDeepScan);
+  EXPECT_EQ(p.u.scan.kinds[1], 1u);  // NTFS boot
+  EXPECT_EQ(p.u.scan.kinds[2], 1u);  // FAT boot
+  EXPECT_EQ(p.u.scan.kinds[4], 1u);  // FILE
+  EXPECT_EQ(p.u.scan.doneSectors, 4u * kChunkSectors);
+  for (std::uint64_t c = 0; c < 4; ++c) EXPECT_EQ(scan.ChunkMapByte(c), 2);
+  std::lock_guard<std::mutex> guard(h.listener.lock);
+  EXPECT_EQ(h.listener.notices, (std::vector<std::uint32_t>{kNoticeOrganiseBegin, kNoticeOrganiseEnd}));
+}
+
+TEST(ScanSession, TwoScansInARowShareNothing) {
+  test::Bytes image(2 * kChunkSectors * 512ull, 0);
+  test::Bytes ntfs = test::MakeNtfsBoot(20000);
+  std::memcpy(image.data() + 7 * 512, ntfs.data(), 512);
+  Harness h;
+  h.device = std::make_shared<MemoryDevice>(image);
+  for (int round = 0; round < 2; ++round) {
+    PartitionInfo p = WholeDevice(2 * kChunkSectors);
+    ScanSession scan(WholeDevice(2 * kChunkSectors), kModeAllFiles, DefaultScanSettings(p, 1),
+                     h.Environment());
+    ASSERT_TRUE(scan.Start());
+    scan.Join();
+    EXPECT_EQ(scan.Progress().u.scan.kinds[1], 1u) << round;
+    EXPECT_EQ(HitKinds(scan).size(), 1u);
+  }
+}
+
+TEST(ScanSession, PriorityRangeIsReadFirstAndOnce) {
+  Harness h;
+  h.device = std::make_shared<MemoryDevice>(test::Bytes(4 * kChunkSectors * 512ull, 0));
+  PartitionInfo p = WholeDevice(4 * kChunkSectors);
+  DeepScanSettings settings = DefaultScanSettings(p, 1);
+  settings.priorityStart = 2 * kChunkSectors + 5;
+  settings.priorityLength = 10;
+  ScanSession scan(WholeDevice(4 * kChunkSectors), kModeAllFiles, settings, h.Environment());
+  ASSERT_TRUE(scan.Start());
+  scan.Join();
+  // The priority chunk is read before the sequential pass, which skips it.
+  EXPECT_EQ(scan.ReadsCounted(), 4u);
+  for (std::uint64_t c = 0; c < 4; ++c) EXPECT_EQ(scan.ChunkMapByte(c), 2);
+}
+
+TEST(ScanSession, PauseExcludedFromElapsedAndStopSkipsOrganisation) {
+  const std::uint64_t sectors = 40 * kChunkSectors;
+  Harness h;
+  h.device = std::make_shared<MemoryDevice>(test::Bytes(sectors * 512, 0));
+  PartitionInfo p = WholeDevice(sectors);
+  ScanEnvironment env = h.Environment(true);
+  env.pauseMs = 2;
+  ScanSession scan(WholeDevice(sectors), kModeAllFiles, DefaultScanSettings(p, 1), env);
+  ASSERT_TRUE(scan.Start());
+  std::thread ui([&] {
+    scan.Pause();
+    {
+      std::lock_guard<std::mutex> guard(h.clockLock);
+      h.fakeNow += 600;  // ten minutes paused
+    }
+    EXPECT_EQ(scan.ElapsedSeconds(), 0);
+    scan.Resume();
+    {
+      std::lock_guard<std::mutex> guard(h.clockLock);
+      h.fakeNow += 5;
+    }
+    EXPECT_EQ(scan.ElapsedSeconds(), 5);
+    scan.Stop();
+  });
+  ui.join();
+  scan.Join();
+  EXPECT_EQ(scan.State(), kScanStopped);
+  EXPECT_FALSE(scan.Completed());
+  std::lock_guard<std::mutex> guard(h.listener.lock);
+  EXPECT_TRUE(h.listener.notices.empty());
+  for (std::uint64_t c = 0; c < 40; ++c) EXPECT_NE(scan.ChunkMapByte(c), 1);
+}
+
+TEST(ScanSession, ReadErrorSummaryOnAFaultyRemovableDevice) {
+  const std::uint64_t sectors = 12 * kChunkSectors;
+  auto inner = std::make_shared<MemoryDevice>(test::Bytes(sectors * 512, 0));
+  auto faulty = std::make_shared<FaultyDevice>(inner);
+  for (std::uint64_t c = 0; c < 11; ++c) faulty->FailSectors(c * kChunkSectors + 9, 1);
+  // A boot sector in a failing chunk, outside the unreadable piece, is still found.
+  test::Bytes ntfs = test::MakeNtfsBoot(20000);
+  std::memcpy(inner->bytes().data() + (kChunkSectors + 300) * 512ull, ntfs.data(), 512);
+  Harness h;
+  h.device = faulty;
+  PartitionInfo p = WholeDevice(sectors);
+  p.removable = 1;
+  PartitionInfo q = WholeDevice(sectors);
+  q.removable = 1;
+  ScanSession scan(std::move(q), kModeAllFiles, DefaultScanSettings(p, 1), h.Environment());
+  ASSERT_TRUE(scan.Start());
+  scan.Join();
+  EXPECT_EQ(scan.ReadsFailed(), 11u);
+  EXPECT_EQ(HitKinds(scan)[kChunkSectors + 300], kHitNtfsBoot);
+  std::lock_guard<std::mutex> guard(h.prompt.lock);
+  ASSERT_EQ(h.prompt.messages.size(), 1u);
+  EXPECT_NE(h.prompt.messages[0].find("发生了11次读磁盘错误，至少88(MB)"), std::string::npos);
+  EXPECT_NE(h.prompt.messages[0].find("\n可能是电脑、读卡器"), std::string::npos);
+}
+
+TEST(ScanTexts, ReadErrorThresholdsAndWording) {
+  EXPECT_FALSE(ReadErrorSummaryText(10, 100, false));
+  EXPECT_TRUE(ReadErrorSummaryText(11, 100, false));
+  EXPECT_FALSE(ReadErrorSummaryText(12, 11, false));
+  EXPECT_NE(ReadErrorSummaryText(250, 300, false)->find("2000(MB)"), std::string::npos);
+  EXPECT_NE(ReadErrorSummaryText(251, 300, false)->find("1.96(GB)"), std::string::npos);
+  EXPECT_EQ(ReadErrorSummaryText(251, 300, false)->find("读卡器"), std::string::npos);
+}
+
+TEST(ScanSession, NtfsImageFindsEveryMftRecordOnce) {
+  const std::string path = test::FixtureImage("ntfs-default");
+  ASSERT_FALSE(path.empty());
+  test::Bytes image = test::ReadImage(path);
+  const std::uint64_t sectors = image.size() / 512;
+  auto expected = test::ClassifyImage(image);
+  Harness h;
+  h.device = std::make_shared<MemoryDevice>(std::move(image));
+  PartitionInfo p = WholeDevice(sectors);
+  ScanSession scan(WholeDevice(sectors), kModeAllFiles, DefaultScanSettings(p, 1), h.Environment());
+  ASSERT_TRUE(scan.Start());
+  scan.Join();
+  auto kinds = HitKinds(scan);
+  EXPECT_EQ(kinds.size(), expected.size());
+  for (const auto& [lba, hit] : expected) EXPECT_EQ(kinds[lba], hit.kind) << lba;
+}
+
+}  // namespace
+}  // namespace ambrel

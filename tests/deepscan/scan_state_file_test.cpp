@@ -1,0 +1,239 @@
+// The scan-state file: a round trip of every payload kind, each rule that
+// makes a file count as absent, the temporary-file save, and a scan that
+// resumes from a save.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "deepscan/scan_session.h"
+#include "deepscan/scan_state_file.h"
+#include "deepscan_support.h"
+#include "device/memory_device.h"
+#include "platform/files.h"
+#include "support/test_paths.h"
+
+namespace ambrel {
+namespace {
+
+HitList SampleHits() {
+  HitList hits;
+  ScanHit boot;
+  boot.kind = kHitNtfsBoot;
+  boot.lba = 7;
+  boot.sector = std::make_unique<SectorCopy>();
+  (*boot.sector)[3] = 'N';
+  hits.push_back(std::move(boot));
+  ScanHit record;
+  record.kind = kHitFileRecord;
+  record.lba = 16384 + 2;
+  record.record = std::make_unique<FileRecordSummary>();
+  record.record->name = u"名字.txt";
+  record.record->runs = {0x11, 0x02, 0x30};
+  record.record->recordNumber = 70;
+  record.record->dataSize = 1ull << 33;
+  hits.push_back(std::move(record));
+  ScanHit noRuns;
+  noRuns.kind = kHitFileRecord;
+  noRuns.lba = 16384 + 4;
+  noRuns.record = std::make_unique<FileRecordSummary>();
+  noRuns.record->name = u"ab";
+  hits.push_back(std::move(noRuns));
+  ScanHit dir;
+  dir.kind = kHitFatDirectory;
+  dir.lba = 16384 + 9;
+  dir.aux1 = 5;
+  dir.aux2 = 2;
+  hits.push_back(std::move(dir));
+  ScanHit jpg;
+  jpg.kind = 46;
+  jpg.status = kStatusSized;
+  jpg.lba = 2 * 16384;
+  jpg.aux1 = 1234;
+  hits.push_back(std::move(jpg));
+  ScanHit set;
+  set.kind = kHitExfatDirectory;
+  set.lba = 2 * 16384 + 1;
+  hits.push_back(std::move(set));
+  return hits;
+}
+
+std::vector<std::uint8_t> Encode(const HitList& hits, std::vector<std::uint8_t> map = {2, 0, 2, 1}) {
+  return EncodeScanState(u"/dev/sdz", map, 3 * 16384, 0, 3 * 16384,
+                         [&](const std::function<void(const ScanHit&)>& fn) {
+                           for (const ScanHit& h : hits) fn(h);
+                         });
+}
+
+TEST(ScanStateFile, RoundTripOfEveryPayload) {
+  const HitList hits = SampleHits();
+  auto bytes = Encode(hits);
+  EXPECT_TRUE(NamesDisk(bytes, u"/dev/sdz"));
+  EXPECT_FALSE(NamesDisk(bytes, u"/dev/sdy"));
+  auto saved = DecodeScanState(bytes, 4);
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->chunkMap, (std::vector<std::uint8_t>{2, 0, 2, 0}));  // 1 saved as 0
+  ASSERT_EQ(saved->hits.size(), hits.size());
+  for (std::size_t i = 0; i < hits.size(); ++i) {
+    EXPECT_EQ(saved->hits[i].kind, hits[i].kind);
+    EXPECT_EQ(saved->hits[i].lba, hits[i].lba);
+    EXPECT_EQ(saved->hits[i].aux1, hits[i].aux1);
+    EXPECT_EQ(saved->hits[i].aux2, hits[i].aux2);
+    EXPECT_EQ(saved->hits[i].status, hits[i].status);
+    if (hits[i].record) {
+      EXPECT_EQ(*saved->hits[i].record, *hits[i].record);
+    }
+    if (hits[i].sector) {
+      EXPECT_EQ(*saved->hits[i].sector, *hits[i].sector);
+    }
+  }
+}
+
+TEST(ScanStateFile, RecordWithoutRunsTakesTenPlus37PlusName) {
+  HitList one;
+  ScanHit h;
+  h.kind = kHitFileRecord;
+  h.record = std::make_unique<FileRecordSummary>();
+  h.record->name = u"abc";
+  one.push_back(std::move(h));
+  const auto empty = Encode({}), with = Encode(one);
+  EXPECT_EQ(with.size() - empty.size(), 10u + 37u + 6u);
+}
+
+TEST(ScanStateFile, RejectionRules) {
+  const auto good = Encode(SampleHits());
+  ASSERT_TRUE(DecodeScanState(good, 4));
+  EXPECT_FALSE(DecodeScanState(good, 5));  // another chunk count
+  auto bad = good;
+  bad[0] = 'X';
+  EXPECT_FALSE(DecodeScanState(bad, 4));
+  bad = good;
+  bad[4] = 9;  // odd name length
+  EXPECT_FALSE(DecodeScanState(bad, 4));
+  bad = good;
+  test::PutU32(bad, 4, 512);  // longer than 510
+  EXPECT_FALSE(DecodeScanState(bad, 4));
+  const std::size_t mapAt = 8 + 16 + 4;
+  bad = good;
+  bad[mapAt] = 7;  // a map byte other than 0 or 2
+  EXPECT_FALSE(DecodeScanState(bad, 4));
+  const std::size_t countAt = mapAt + 4 + 24;
+  bad = good;
+  test::PutU32(bad, countAt, 0xFFFFFFFF);  // more hits than bytes
+  EXPECT_FALSE(DecodeScanState(bad, 4));
+  bad = good;
+  bad[countAt + 4] = 180;  // an unknown kind
+  EXPECT_FALSE(DecodeScanState(bad, 4));
+  bad = good;
+  test::PutU64(bad, countAt + 5, 9 * 16384);  // a hit in a chunk beyond the map
+  EXPECT_FALSE(DecodeScanState(bad, 4));
+  for (std::size_t cut = 0; cut < good.size(); cut += 7)
+    EXPECT_FALSE(DecodeScanState(ByteSpan(good.data(), cut), 4)) << cut;
+}
+
+TEST(ScanStateFile, FailedWriteKeepsThePreviousSave) {
+  const std::string folder = test::TempDir("scan_state");
+  const std::string path = folder + "/DiskScanData.dat";
+  const auto first = Encode(SampleHits());
+  ASSERT_TRUE(WriteScanStateFile(path, first));
+  // The temporary name is taken by a folder: the write fails.
+  ASSERT_TRUE(EnsureFolder(path + ".tmp"));
+  EXPECT_FALSE(WriteScanStateFile(path, Encode({})));
+  std::vector<std::uint8_t> now;
+  ASSERT_TRUE(ReadWholeFile(path, now));
+  EXPECT_EQ(now, first);
+}
+
+struct YesPrompt final : UserPrompt {
+  std::vector<std::string> messages;
+  void ShowMessage(const std::string& t) override { messages.push_back(t); }
+  bool AskYesNo(const std::string&) override { return true; }
+};
+
+TEST(ScanStateFile, ScanResumesFromASaveAndReadsNothingWhenAllDone) {
+  const std::string folder = test::TempDir("scan_resume");
+  const std::uint64_t sectors = 2 * kChunkSectors;
+  test::Bytes image(sectors * 512, 0);
+  test::Bytes ntfs = test::MakeNtfsBoot(20000);
+  std::memcpy(image.data() + 5 * 512, ntfs.data(), 512);
+  auto device = std::make_shared<MemoryDevice>(image);
+  YesPrompt prompt;
+  ScanEnvironment env;
+  env.prompt = &prompt;
+  env.open = [&](const PartitionInfo&, DiskHandle& h) {
+    h = HandleForDevice(device, "m");
+    return true;
+  };
+  env.pollMs = 1;
+  env.organiseDelayMs = 0;
+  env.publishProgress = false;
+  env.stateFilePath = folder + "/DiskScanData.dat";
+  auto card = [&] {
+    PartitionInfo p;
+    p.sectorCount = p.diskSectorCount = sectors;
+    p.diskPath = "/images/card.img";
+    return p;
+  };
+  const PartitionInfo p = card();
+  {
+    ScanSession first(card(), kModeAllFiles, DefaultScanSettings(p, 1), env);
+    ASSERT_TRUE(first.Start());
+    first.Join();
+    ASSERT_TRUE(first.SaveScan());
+  }
+  ScanSession second(card(), kModeAllFiles, DefaultScanSettings(p, 1), env);
+  ASSERT_TRUE(second.Start());
+  second.Join();
+  EXPECT_EQ(second.ReadsCounted(), 0u);
+  EXPECT_TRUE(second.Completed());
+  EXPECT_EQ(second.Progress().u.scan.kinds[1], 1u);  // rebuilt from the loaded hit
+  int hits = 0;
+  second.ForEachHit([&](const ScanHit& h) { hits += h.kind == kHitNtfsBoot; });
+  EXPECT_EQ(hits, 1);
+}
+
+struct CountingPrompt final : UserPrompt {
+  std::atomic<int> questions{0};
+  void ShowMessage(const std::string&) override {}
+  bool AskYesNo(const std::string& text) override {
+    if (text == "是否保存当前已扫描的数据？") ++questions;
+    return true;
+  }
+};
+
+// The save offer comes only after 120 s of scanning: the clock reads the
+// start on its first call and `seconds` later on every other.
+int SaveQuestions(std::int64_t seconds, const std::string& folder) {
+  auto device = std::make_shared<MemoryDevice>(test::Bytes(kChunkSectors * 512ull, 0));
+  CountingPrompt prompt;
+  auto calls = std::make_shared<std::atomic<int>>(0);
+  ScanEnvironment env;
+  env.prompt = &prompt;
+  env.open = [&](const PartitionInfo&, DiskHandle& h) {
+    h = HandleForDevice(device, "m");
+    return true;
+  };
+  env.clock = [calls, seconds] { return std::int64_t{5000} + (calls->fetch_add(1) == 0 ? 0 : seconds); };
+  env.pollMs = 1;
+  env.organiseDelayMs = 0;
+  env.publishProgress = false;
+  env.stateFilePath = folder + "/DiskScanData.dat";
+  PartitionInfo p;
+  p.sectorCount = p.diskSectorCount = kChunkSectors;
+  p.diskPath = "/images/offer.img";
+  const DeepScanSettings settings = DefaultScanSettings(p, 1);
+  ScanSession scan(std::move(p), kModeAllFiles, settings, env);
+  scan.Start();
+  scan.Join();
+  return prompt.questions.load();
+}
+
+TEST(ScanStateFile, SaveOfferOnlyAfterTwoMinutes) {
+  const std::string folder = test::TempDir("scan_offer");
+  EXPECT_EQ(SaveQuestions(119, folder), 0);
+  EXPECT_FALSE(FileExists(folder + "/DiskScanData.dat"));
+  EXPECT_EQ(SaveQuestions(120, folder), 1);
+  EXPECT_TRUE(FileExists(folder + "/DiskScanData.dat"));
+}
+
+}  // namespace
+}  // namespace ambrel
