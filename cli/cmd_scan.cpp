@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include <CLI/CLI.hpp>
+
 #include "app/settings.h"
 #include "app/user_prompt.h"
 #include "deepscan/scan_state_file.h"
@@ -30,24 +32,12 @@ struct ScanArgs {
   int mode = kModeDiskFiles;
 };
 
-int ParseScanArgs(int argc, char** argv, ScanArgs& args) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--mode" && i + 1 < argc) {
-      args.mode = std::atoi(argv[++i]);
-      if (args.mode < 1 || args.mode > 6) return 2;
-    } else if (a == "--set" && i + 1 < argc) {
-      const std::string kv = argv[++i];
-      const auto eq = kv.find('=');
-      if (eq == std::string::npos || eq == 0) return 2;
-      OverrideSetting(kv.substr(0, eq), kv.substr(eq + 1));
-    } else if (args.path.empty() && a.rfind("--", 0) != 0) {
-      args.path = a;
-    } else {
-      return 2;
-    }
-  }
-  return args.path.empty() ? 2 : 0;
+ScanArgs g_args;
+
+void Define(CLI::App& app) {
+  app.add_option("PATH", g_args.path, "disk, partition or image file")->required();
+  app.add_option("--mode", g_args.mode, "recovery mode 1 to 6 (default 6: the whole device)")
+      ->check(CLI::Range(1, 6));
 }
 
 void PrintProgressLine(const ScanProgress& p) {
@@ -77,12 +67,8 @@ void PrintResults(const ScanSession& scan, const DiskDescription& description) {
   for (const DeviceInfo& v : description.volumes) PrintVolumeLine(stdout, v);
 }
 
-int RunScan(int argc, char** argv) {
-  ScanArgs args;
-  if (ParseScanArgs(argc, argv, args) != 0) {
-    std::fprintf(stderr, "usage: ambrel-cli scan PATH [--mode N] [--set KEY=VALUE]\n");
-    return 2;
-  }
+int RunScan() {
+  const ScanArgs& args = g_args;
   DiskDescription description;
   std::string why;
   if (!DescribeDisk(args.path, description, JudgeSector, &why)) {
@@ -119,8 +105,9 @@ int RunScan(int argc, char** argv) {
   return scan.Completed() ? 0 : 130;
 }
 
-CliCommandRegistrar registerScan("scan", "scan PATH [--mode N] [--set KEY=VALUE]   deep scan: structures found",
-                                 RunScan);
+const CliCommandRegistrar kRegistrar({"scan", "scan PATH [--mode N]",
+                                      "deep scan: the structures found sector by sector", Define,
+                                      RunScan});
 
 }  // namespace
 }  // namespace ambrel::cli

@@ -70,6 +70,7 @@ void OverrideSetting(std::string_view key, std::string value) {
 const std::vector<std::string_view>& AcceptedSettingKeys() {
   static const std::vector<std::string_view> keys = {
       "QQ:",           "Web:",           "HelpSoft:",       "HelpParam:",      "ProDown:",
+      "ScanCheckpointMinutes:",
       "WebParam:",     "Company:",       "SingleRunStr:",   "SaveDir:",        "Splash:",
       "ParseFileSys:", "ShowProInfo:",   "ShowAllFile:",    "ClassifyFile:",   "SetParam:",
       "MustScanEnd:",  "VideoSampleSize:", "VideoSample01:", "VideoSample02:", "VideoSample20:",

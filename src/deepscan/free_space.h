@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 
 namespace ambrel {
 

@@ -34,7 +34,7 @@
 #include "deepscan/scan_settings.h"
 #include "deepscan/sector_hit.h"
 #include "device/disk_handle.h"
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 
 namespace ambrel {
 

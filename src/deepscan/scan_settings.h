@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 
 namespace ambrel {
 

@@ -1,7 +1,7 @@
 #include "deepscan/sector_classifier.h"
 
 #include "deepscan/scan_hit.h"
-#include "device/partition_info.h"
+#include "catalog/partition_info.h"
 #include "fs/boot_probe.h"
 
 namespace ambrel {
