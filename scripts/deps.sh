@@ -3,7 +3,8 @@
 # prepared machine needs no network).
 AMBREL_PACKAGES=(build-essential cmake pkg-config libgtest-dev libbenchmark-dev libmd-dev
   libminizip-dev zlib1g-dev libblkid-dev sleuthkit mtools dosfstools ntfs-3g exfatprogs exfat-fuse fdisk
-  clang libclang-rt-14-dev)
+  clang libclang-rt-14-dev
+  qt6-base-dev xvfb xauth)
 
 ambrel_install_missing() {
   local missing=() pkg
