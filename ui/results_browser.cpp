@@ -7,10 +7,8 @@
 #include <QMenu>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <ctime>
 
 #include "app/settings.h"
-#include "diag/log.h"
 #include "filter_dialog.h"
 #include "item_texts.h"
 #include "qt_text.h"
@@ -76,7 +74,9 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, UserPrompt& prompt, QW
   detailView_->setUniformRowHeights(true);
   detailView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   detailView_->setContextMenuPolicy(Qt::CustomContextMenu);
-  detailView_->header()->resizeSection(0, 260);
+  detailView_->header()->resizeSection(0, 240);
+  detailView_->header()->resizeSection(1, 90);
+  detailView_->header()->resizeSection(2, 160);
   iconView_ = new QListView(lists_);
   iconView_->setModel(&list_);
   iconView_->setViewMode(QListView::IconMode);
