@@ -1,0 +1,52 @@
+// The core's UserPrompt on the desktop: message boxes on the GUI thread.
+// A worker that shows a message or asks a question waits until the user has
+// answered (the call is handed to the GUI thread and blocks the worker).
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <mutex>
+#include <vector>
+#include <string>
+
+#include "app/notify.h"
+
+namespace ambrel::ui {
+
+class GuiPrompt final : public QObject, public UserPrompt {
+  Q_OBJECT
+ public:
+  explicit GuiPrompt(QObject* parent = nullptr);
+  // The window the boxes are centred on (may be null).
+  void setWindow(QWidget* window) { window_ = window; }
+  void ShowMessage(const std::string& text) override;
+  bool AskYesNo(const std::string& text) override;
+
+  // Replace the boxes (tests, scripted runs); called on the GUI thread.
+  std::function<void(const QString&)> messageHook;
+  std::function<bool(const QString&)> questionHook;
+
+ private:
+  void ShowOnGuiThread(const QString& text);
+  bool AskOnGuiThread(const QString& text);
+  QPointer<QWidget> window_;
+};
+
+// Collects messages for later (a copying run shows its report after the
+// progress dialog closed) and hands questions to another prompt at once.
+class DeferredPrompt final : public UserPrompt {
+ public:
+  explicit DeferredPrompt(UserPrompt& questions) : questions_(questions) {}
+  void ShowMessage(const std::string& text) override;
+  bool AskYesNo(const std::string& text) override { return questions_.AskYesNo(text); }
+  std::vector<std::string> TakeMessages();
+
+ private:
+  UserPrompt& questions_;
+  std::mutex lock_;
+  std::vector<std::string> messages_;
+};
+
+}  // namespace ambrel::ui

@@ -1,0 +1,212 @@
+#include "main_window.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/settings.h"
+#include "deep_scan_settings.h"
+#include "device_panel.h"
+#include "diag/log.h"
+#include "platform/desktop.h"
+#include "progress_dialog.h"
+#include "qt_text.h"
+#include "recovery_modes.h"
+#include "results_browser.h"
+#include "scan_panel.h"
+#include "volume_parse.h"
+
+namespace ambrel::ui {
+
+namespace {
+
+QPushButton* MenuButton(QWidget* parent, const QString& title, const QString& line) {
+  auto* b = new QPushButton(title + QStringLiteral("\n") + line, parent);
+  b->setMinimumSize(220, 72);
+  b->setCheckable(true);
+  b->setAutoExclusive(true);
+  return b;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(UserPrompt& prompt, QWidget* parent)
+    : QMainWindow(parent), prompt_(prompt), catalog_(std::make_unique<FoundFileCatalog>()) {
+  catalog_->Reset(nullptr, false);
+  catalog_->SetMainWindow(&windowNotices_);
+  connect(&windowNotices_, &NoticeBridge::notice, this, &MainWindow::OnNotice);
+  setWindowIcon(QIcon::fromTheme(QStringLiteral("ambrel")));
+  resize(800, 600);
+  setWindowTitle(Q(GetSetting("LocalName")));
+
+  pages_ = new QStackedWidget(this);
+  menu_ = SettingOn("NewMenu") ? BuildLongMenu() : BuildShortMenu();
+  devices_ = new DevicePanel(prompt_, pages_);
+  resultsPage_ = new QWidget(pages_);
+  auto* results = new QVBoxLayout(resultsPage_);
+  results->setContentsMargins(0, 0, 0, 0);
+  scan_ = new ScanPanel(prompt_, resultsPage_);
+  scan_->hide();
+  browser_ = new ResultsBrowser(*catalog_, prompt_, resultsPage_);
+  results->addWidget(scan_);
+  results->addWidget(browser_, 1);
+  pages_->addWidget(menu_);
+  pages_->addWidget(devices_);
+  pages_->addWidget(resultsPage_);
+  setCentralWidget(pages_);
+  BuildMenuBar();
+
+  connect(devices_, &DevicePanel::backRequested, this, &MainWindow::ShowModeMenu);
+  connect(devices_, &DevicePanel::startRequested, this, &MainWindow::StartRecovery);
+  connect(devices_, &DevicePanel::settingsRequested, this, [this](const DeviceInfo& row) {
+    PartitionInfo part;
+    MakePartitionInfo(row, part);
+    DeepScanSettingsDialog dialog(part, CurrentDeepScanOptions(), prompt_, this);
+    if (dialog.exec() == QDialog::Accepted) StoreDeepScanOptions(dialog.options());
+  });
+
+  if (SettingOn("ShowDev")) SelectMode(6);
+  else ShowModeMenu();
+}
+
+MainWindow::~MainWindow() {
+  catalog_->SetMainWindow(nullptr);
+  browser_->Clear();
+}
+
+void MainWindow::BuildMenuBar() {
+  QMenu* modes = menuBar()->addMenu(Q("恢复模式"));
+  for (const RecoveryMode& m : RecoveryModes()) {
+    if (!SettingOn("NewMenu") && std::find(kShortMenuModes.begin(), kShortMenuModes.end(), m.number) ==
+                                     kShortMenuModes.end())
+      continue;
+    const int number = m.number;
+    modes->addAction(Q(m.title), this, [this, number] { SelectMode(number); });
+  }
+  modes->addSeparator();
+  modes->addAction(Q("返回主菜单"), this, &MainWindow::ShowModeMenu);
+  QMenu* help = menuBar()->addMenu(Q("帮助"));
+  help->addAction(Q("软件帮助"), this, [this] { OpenSettingLink("HelpSoft"); });
+}
+
+QWidget* MainWindow::BuildLongMenu() {
+  auto* page = new QWidget(this);
+  auto* grid = new QGridLayout(page);
+  auto* caption = new QLabel(Q("请选择恢复模式"), page);
+  grid->addWidget(caption, 0, 0, 1, 2, Qt::AlignHCenter);
+  int cell = 0;
+  for (const RecoveryMode& m : RecoveryModes()) {
+    QPushButton* b = MenuButton(page, Q(m.title), Q(m.description));
+    const int number = m.number;
+    connect(b, &QPushButton::clicked, this, [this, number] { SelectMode(number); });
+    grid->addWidget(b, 1 + cell / 2, cell % 2);
+    ++cell;
+  }
+  QPushButton* android = MenuButton(page, Q("安卓手机恢复"), Q("恢复安卓手机中的数据"));
+  QPushButton* iphone = MenuButton(page, Q("苹果手机恢复"), Q("恢复苹果手机中的数据"));
+  connect(android, &QPushButton::clicked, this, [this] { OpenSettingLink("Android"); });
+  connect(iphone, &QPushButton::clicked, this, [this] { OpenSettingLink("Iphone"); });
+  grid->addWidget(android, 1 + cell / 2, cell % 2);
+  ++cell;
+  grid->addWidget(iphone, 1 + cell / 2, cell % 2);
+  return page;
+}
+
+QWidget* MainWindow::BuildShortMenu() {
+  auto* page = new QWidget(this);
+  auto* column = new QVBoxLayout(page);
+  for (int number : kShortMenuModes) {
+    const RecoveryMode* m = FindMode(number);
+    QPushButton* b = MenuButton(page, Q(m->title), Q(m->description));
+    b->setCheckable(false);
+    connect(b, &QPushButton::clicked, this, [this, number] { SelectMode(number); });
+    column->addWidget(b);
+  }
+  auto* help = new QPushButton(Q("软件帮助"), page);
+  connect(help, &QPushButton::clicked, this, [this] { OpenSettingLink("HelpSoft"); });
+  column->addWidget(help);
+  column->addStretch(1);
+  return page;
+}
+
+void MainWindow::OpenSettingLink(const char* key) {
+  const std::string target = GetSetting(key);
+  if (!target.empty()) OpenWithDesktop(target);
+}
+
+void MainWindow::SelectMode(int mode) {
+  const RecoveryMode* m = FindMode(mode);
+  if (!m) return;
+  SetCurrentRecoveryMode(mode);
+  LogLine(0, m->logName);
+  layoutState_ = 1;
+  pages_->setCurrentWidget(devices_);
+  devices_->Refresh();
+}
+
+void MainWindow::ShowModeMenu() {
+  layoutState_ = 0;
+  pages_->setCurrentWidget(menu_);
+}
+
+void MainWindow::StartRecovery(const DeviceInfo& row) {
+  if (ProgressDialog::IsOpen()) return;
+  browser_->Clear();
+  catalog_->SetViewMode(kViewDirectory);
+  catalog_->Reset(nullptr, false);
+  layoutState_ = 1;
+  CopySession session;
+  session.sourcePath = row.diskPath.empty() ? row.volumePath : row.diskPath;
+  session.removableSource = row.removable != 0;
+  browser_->copyFlow().setSession(session);
+  std::uint32_t added = 0;
+  RunBehindProgress(this, [&](TaskStatus& status) {
+    added = ParseIntoCatalog(*catalog_, PartitionsOfRow(row), status);
+  });
+  // DEEP-SCAN SEAM: the deep scan of the chosen entry starts here once its
+  // driver exists (it would show the scan panel and end with 0x467).
+  const bool scanning = StartDeepScan(row, CurrentRecoveryMode(), scan_);
+  if (!scanning && added == 0) {
+    prompt_.ShowMessage("没有找到可以解析的分区！");
+    return;
+  }
+  if (!scanning) ShowResultsLayout(3);
+}
+
+void MainWindow::ShowResultsLayout(int state) {
+  if (layoutState_ >= state) return;
+  layoutState_ = state;
+  scan_->setVisible(state == 2);
+  pages_->setCurrentWidget(resultsPage_);
+  browser_->Rebuild();
+}
+
+void MainWindow::OnNotice(quint32 message, quint64, quint64) {
+  switch (message) {
+    case kNoticeFirstResult: ShowResultsLayout(2); break;
+    case kNoticeOrganiseBegin: browser_->setActionsEnabled(false); break;
+    case kNoticeOrganiseEnd:
+      ShowResultsLayout(3);
+      browser_->Rebuild();
+      browser_->setActionsEnabled(true);
+      break;
+    default: break;
+  }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (ProgressDialog::IsOpen()) {
+    event->ignore();
+    return;
+  }
+  if (DeepScanRunning() && scan_->isVisible() && scan_->AskKeepScanning()) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
+
+}  // namespace ambrel::ui

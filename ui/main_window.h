@@ -1,0 +1,68 @@
+// The main window: the mode menus, the device selection, the scan progress
+// panel and the results browser, shown in turn; it owns the session's
+// found-file catalogue and handles the window's own notices (1128 first
+// result, 0x466 / 0x467 around the organisation of a deep scan's results).
+#pragma once
+
+#include <QMainWindow>
+#include <QStackedWidget>
+#include <memory>
+
+#include "app/notify.h"
+#include "catalog/found_file_catalog.h"
+#include "notice_bridge.h"
+
+namespace ambrel::ui {
+
+class DevicePanel;
+class ResultsBrowser;
+class ScanPanel;
+
+enum MainWindowNotice : std::uint32_t {
+  kNoticeOrganiseBegin = 0x466,
+  kNoticeOrganiseEnd = 0x467,
+};
+
+class MainWindow final : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit MainWindow(UserPrompt& prompt, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  void SelectMode(int mode);
+  void ShowModeMenu();
+  // Parses the chosen entry behind the progress dialog and shows its files.
+  void StartRecovery(const DeviceInfo& row);
+
+  FoundFileCatalog& catalog() { return *catalog_; }
+  DevicePanel* devicePanel() const { return devices_; }
+  ResultsBrowser* browser() const { return browser_; }
+  ScanPanel* scanPanel() const { return scan_; }
+  // 0 menu, 1 device selection, 2 results, 3 final results (progress panel gone).
+  int layoutState() const { return layoutState_; }
+  QWidget* currentPanel() const { return pages_->currentWidget(); }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void OnNotice(quint32 message, quint64 wparam, quint64 lparam);
+  QWidget* BuildLongMenu();
+  QWidget* BuildShortMenu();
+  void BuildMenuBar();
+  void OpenSettingLink(const char* key);
+  void ShowResultsLayout(int state);
+
+  UserPrompt& prompt_;
+  std::unique_ptr<FoundFileCatalog> catalog_;
+  NoticeBridge windowNotices_;
+  QStackedWidget* pages_;
+  QWidget* menu_;
+  DevicePanel* devices_;
+  ScanPanel* scan_;
+  ResultsBrowser* browser_;
+  QWidget* resultsPage_;
+  int layoutState_ = 0;
+};
+
+}  // namespace ambrel::ui

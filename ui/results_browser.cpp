@@ -1,0 +1,299 @@
+#include "results_browser.h"
+
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QMenu>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/settings.h"
+#include "filter_dialog.h"
+#include "item_texts.h"
+#include "qt_text.h"
+
+namespace ambrel::ui {
+
+namespace {
+
+FilterSettings TodayDefaults() {
+  const QDate today = QDate::currentDate();
+  return DefaultFilterSettings(today.year(), today.month(), today.day());
+}
+
+std::int32_t ModeOfCommand(int command) {
+  switch (command) {
+    case kCmdTypeView: return kViewByType;
+    case kCmdCreatedView: return kViewByCreated;
+    case kCmdModifiedView: return kViewByModified;
+    default: return kViewDirectory;
+  }
+}
+
+}  // namespace
+
+ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, UserPrompt& prompt, QWidget* parent)
+    : QWidget(parent),
+      catalog_(catalog),
+      prompt_(prompt),
+      tree_(catalog),
+      list_(catalog),
+      copy_(catalog, prompt, this) {
+  filter_.Store(TodayDefaults());
+  tree_.setSender(&bridge_);
+  list_.setSender(&bridge_);
+  catalog_.RegisterListener(&bridge_);
+  connect(&bridge_, &NoticeBridge::notice, this, &ResultsBrowser::OnNotice);
+
+  auto* layout = new QVBoxLayout(this);
+  auto* viewRow = new QHBoxLayout;
+  auto addViewButton = [&](const char* text, int command, bool classView) {
+    auto* b = new QPushButton(Q(text), this);
+    connect(b, &QPushButton::clicked, this, [this, command] { Command(command); });
+    viewRow->addWidget(b);
+    if (classView) classButtons_.push_back(b);
+  };
+  addViewButton("目录结构", kCmdDirectoryView, false);
+  addViewButton("文件类型", kCmdTypeView, true);
+  addViewButton("创建时间", kCmdCreatedView, true);
+  addViewButton("修改时间", kCmdModifiedView, true);
+  viewRow->addStretch(1);
+  layout->addLayout(viewRow);
+  for (QPushButton* b : classButtons_) b->setVisible(SettingOn("ClassifyFile"));
+
+  auto* split = new QSplitter(this);
+  treeView_ = new QTreeView(split);
+  treeView_->setModel(&tree_);
+  treeView_->setHeaderHidden(true);
+  treeView_->setUniformRowHeights(true);
+  lists_ = new QStackedWidget(split);
+  detailView_ = new QTreeView(lists_);
+  detailView_->setModel(&list_);
+  detailView_->setRootIsDecorated(false);
+  detailView_->setUniformRowHeights(true);
+  detailView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  detailView_->setContextMenuPolicy(Qt::CustomContextMenu);
+  detailView_->header()->resizeSection(0, 240);
+  detailView_->header()->resizeSection(1, 90);
+  detailView_->header()->resizeSection(2, 160);
+  iconView_ = new QListView(lists_);
+  iconView_->setModel(&list_);
+  iconView_->setViewMode(QListView::IconMode);
+  iconView_->setResizeMode(QListView::Adjust);
+  iconView_->setUniformItemSizes(true);
+  iconView_->setContextMenuPolicy(Qt::CustomContextMenu);
+  lists_->addWidget(detailView_);
+  lists_->addWidget(iconView_);
+  split->addWidget(treeView_);
+  split->addWidget(lists_);
+  split->setStretchFactor(1, 3);
+  layout->addWidget(split, 1);
+
+  auto* actionRow = new QHBoxLayout;
+  actionRow->addStretch(1);
+  const char* const actionTexts[3] = {"文件过滤", "打开恢复目录", "恢复"};
+  for (int i = 0; i < 3; ++i) {
+    actions_[std::size_t(i)] = new QPushButton(Q(actionTexts[i]), this);
+    actionRow->addWidget(actions_[std::size_t(i)]);
+  }
+  layout->addLayout(actionRow);
+  connect(actions_[0], &QPushButton::clicked, this, [this] { Command(kCmdFilter); });
+  connect(actions_[1], &QPushButton::clicked, this, [] {
+    const std::string folder = CurrentOutputFolder();
+    if (!folder.empty()) QDesktopServices::openUrl(QUrl::fromLocalFile(Q(folder)));
+  });
+  connect(actions_[2], &QPushButton::clicked, this, [this] { copy_.RecoverChecked(); });
+
+  connect(treeView_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& index) { TreeSelected(index); });
+  connect(&tree_, &FolderTreeModel::checkToggled, this, [this] { list_.RefreshChecks(); });
+  connect(&list_, &FileListModel::checkToggled, this, [this] { tree_.RefreshChecks(); });
+  connect(detailView_, &QTreeView::doubleClicked, this, &ResultsBrowser::ListActivated);
+  connect(iconView_, &QListView::doubleClicked, this, &ResultsBrowser::ListActivated);
+  connect(detailView_, &QWidget::customContextMenuRequested, this, &ResultsBrowser::ShowContextMenu);
+  connect(iconView_, &QWidget::customContextMenuRequested, this, &ResultsBrowser::ShowContextMenu);
+}
+
+ResultsBrowser::~ResultsBrowser() { catalog_.UnregisterListener(&bridge_); }
+
+void ResultsBrowser::Clear() {
+  list_.Clear();
+  tree_.Clear();
+}
+
+std::vector<std::uint32_t> ResultsBrowser::RootRows() const {
+  const std::int32_t mode = catalog_.viewMode();
+  if (mode >= kViewByType && mode <= kViewByModified) return {kClassRow + std::uint32_t(mode)};
+  std::vector<std::uint32_t> rows;
+  for (std::uint32_t slot = kSignatureSlot; slot < catalog_.partitionCount(); ++slot) {
+    if (!catalog_.GetNode(slot, kRootId)) continue;  // not visible in this view
+    if (slot == kSignatureSlot && catalog_.GetChildren(slot, kRootId, false).empty()) continue;
+    rows.push_back(slot);
+  }
+  return rows;
+}
+
+void ResultsBrowser::Rebuild() {
+  shownMode_ = catalog_.viewMode();
+  list_.Clear();
+  tree_.SetRoots(RootRows());
+  const QModelIndex first = tree_.index(0, 0);
+  if (!first.isValid()) return;
+  treeView_->expand(first);
+  treeView_->setCurrentIndex(first);
+  const CatalogRef ref = tree_.RefAt(first);
+  list_.ShowFolder(ref.row, ref.id);
+}
+
+void ResultsBrowser::OpenFolder(std::uint32_t row, std::uint32_t id) {
+  const QModelIndex index = tree_.IndexOf(row, id);
+  if (index.isValid()) {
+    treeView_->scrollTo(index);
+    treeView_->setCurrentIndex(index);  // shows it in the list
+  }
+  if (list_.folder().row != row || list_.folder().id != id) list_.ShowFolder(row, id);
+}
+
+void ResultsBrowser::TreeSelected(const QModelIndex& index) {
+  const CatalogRef ref = tree_.RefAt(index);
+  if (!ref.valid()) return;
+  list_.ShowFolder(ref.row, ref.id);
+}
+
+void ResultsBrowser::ListActivated(const QModelIndex& index) {
+  const CatalogRef ref = list_.RefAt(index.row());
+  const std::optional<FoundFileNode> node = ref.valid() ? catalog_.GetNode(ref.row, ref.id) : std::nullopt;
+  if (node && IsFolderKind(KindOf(*node))) catalog_.Navigate(ref.row, ref.id);
+}
+
+void ResultsBrowser::SwitchView(std::int32_t mode) {
+  if (mode == shownMode_ && mode == catalog_.viewMode()) return;  // the current view again: nothing
+  catalog_.SetViewMode(mode);  // recomputes the checks; 1227 comes back to Rebuild
+}
+
+void ResultsBrowser::Command(int command) {
+  switch (command) {
+    case kCmdDirectoryView:
+    case kCmdTypeView:
+    case kCmdCreatedView:
+    case kCmdModifiedView: SwitchView(ModeOfCommand(command)); break;
+    case kCmdFilter: RunFilterDialog(); break;
+    case kCmdIconList: lists_->setCurrentWidget(iconView_); break;
+    case kCmdDetailList: lists_->setCurrentWidget(detailView_); break;
+    default: break;
+  }
+}
+
+void ResultsBrowser::RunFilterDialog() {
+  FilterDialog dialog(filter_.settings(), prompt_, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  filter_.Store(dialog.chosen());
+  const std::string message = RunFilter(catalog_, filter_);  // 1228 switches the view
+  if (!message.empty()) prompt_.ShowMessage(message);
+}
+
+void ResultsBrowser::ItemCommand(int command, CatalogRef item) {
+  const std::optional<FoundFileNode> node = item.valid() ? catalog_.GetNode(item.row, item.id) : std::nullopt;
+  const bool folder = node && IsFolderKind(KindOf(*node));
+  switch (command) {
+    case kCmdOpenItem:
+      if (!node) {
+        prompt_.ShowMessage("请在需要打开的文件(目录)上点鼠标右键！");
+      } else if (folder) {
+        catalog_.Navigate(item.row, item.id);
+      } else if (!copy_.QuickOpen(item.row, item.id)) {
+        prompt_.ShowMessage("打开文件失败！");
+      }
+      break;
+    case kCmdRecoverItem:
+      if (node) copy_.QuickSave(item.row, item.id);
+      break;
+    case kCmdRename: RenameItem(node ? item : CatalogRef{}); break;
+    case kCmdPreviewItem:
+      if (node && !folder) PreviewItem(item);
+      break;
+    default: Command(command); break;
+  }
+}
+
+void ResultsBrowser::RenameItem(CatalogRef item) {
+  if (!item.valid()) {
+    prompt_.ShowMessage("未选中任何文件！请在需要修改的文件上点鼠标右键，选择修改文件(目录)名。");
+    return;
+  }
+  const std::optional<FoundFileNode> node = catalog_.GetNode(item.row, item.id);
+  if (!node) return;
+  bool ok = false;
+  const QString name = QInputDialog::getText(this, Q("修改文件名"), Q("新的名称:"), QLineEdit::Normal,
+                                             Q(node->name ? node->name : ""), &ok);
+  if (!ok) return;
+  const bool renamed = !name.isEmpty() && catalog_.Rename(item.row, item.id, U8(name));
+  prompt_.ShowMessage(renamed ? "修改成功！" : "修改失败！");
+}
+
+void ResultsBrowser::PreviewItem(CatalogRef item) {
+  // The preview pane is not part of this window yet: show the file's
+  // information block, which precedes every preview.
+  const std::optional<FoundFileNode> node = catalog_.GetNode(item.row, item.id);
+  if (!node) return;
+  const QString text = Q("文件名: ") + Q(node->name ? node->name : "") + Q("\r\n文件大小: ") +
+                       QString::number(qulonglong(node->size)) + Q("\r\n创建时间: ") + TimeColumnText(node->created) +
+                       Q("\r\n修改时间: ") + TimeColumnText(node->modified) + Q("\r\n");
+  prompt_.ShowMessage(U8(text));
+}
+
+void ResultsBrowser::ShowContextMenu(const QPoint& at) {
+  QAbstractItemView* view = iconListShown() ? static_cast<QAbstractItemView*>(iconView_) : detailView_;
+  const QModelIndex index = view->indexAt(at);
+  const CatalogRef item = index.isValid() ? list_.RefAt(index.row()) : CatalogRef{};
+  const std::optional<FoundFileNode> node = item.valid() ? catalog_.GetNode(item.row, item.id) : std::nullopt;
+  const bool folder = !node || IsFolderKind(KindOf(*node));
+  QMenu menu(this);
+  auto add = [&](const char* text, int command) {
+    QAction* a = menu.addAction(Q(text));
+    connect(a, &QAction::triggered, this, [this, command, item] { ItemCommand(command, item); });
+  };
+  if (folder) {
+    add("打开当前目录", kCmdOpenItem);
+    add("恢复当前目录", kCmdRecoverItem);
+    add("修改当前目录名", kCmdRename);
+  } else {
+    add("预览当前文件", kCmdPreviewItem);
+    add("打开当前文件", kCmdOpenItem);
+    add("恢复当前文件", kCmdRecoverItem);
+    add("修改当前文件名", kCmdRename);
+  }
+  menu.addSeparator();
+  if (iconListShown())
+    add("显示详细信息", kCmdDetailList);
+  else
+    add("显示文件图标", kCmdIconList);
+  menu.exec(view->viewport()->mapToGlobal(at));
+}
+
+void ResultsBrowser::setActionsEnabled(bool on) {
+  for (QPushButton* b : actions_) b->setEnabled(on);
+}
+
+void ResultsBrowser::OnNotice(quint32 message, quint64 wparam, quint64 lparam) {
+  switch (message) {
+    case kNoticeNavigate: OpenFolder(std::uint32_t(wparam), std::uint32_t(lparam)); break;
+    case kNoticeCheckChanged:
+      tree_.RefreshChecks();
+      list_.RefreshChecks();
+      break;
+    case kNoticeViewMode:
+    case kNoticeResultsLoaded:
+    case kNoticeSlotAdded: Rebuild(); break;
+    case kNoticeFilterApplied:
+      Rebuild();
+      OpenFolder(std::uint32_t(wparam), kRootId);
+      break;
+    case kNoticeFoundFileAdded:
+    case kNoticeRenamed: list_.RefreshAll(); break;
+    default: break;
+  }
+}
+
+}  // namespace ambrel::ui

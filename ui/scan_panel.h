@@ -1,0 +1,63 @@
+// The scan progress panel: what the deep scan is doing (two lines and a
+// bar from the progress mailbox, every 200 ms), pause / resume and stop,
+// over the scan's 32-bit state word (0 running, 1 paused, 2 stop requested,
+// 3 finished).
+#pragma once
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+
+#include "app/notify.h"
+#include "app/progress.h"
+
+namespace ambrel::ui {
+
+inline constexpr char kKeepScanningQuestion[] =
+    "正在扫描丢失的数据，强烈建议您再等几分钟看看扫描情况！是否再等几分钟？";
+
+class ScanPanel final : public QWidget {
+  Q_OBJECT
+ public:
+  ScanPanel(UserPrompt& prompt, QWidget* parent = nullptr);
+  // Follows the scan whose state word this is (null: none).
+  void Attach(std::atomic<std::uint32_t>* scanState);
+  // A new scan: "暂停扫描", both lines cleared, the bar at 0.
+  void Reset();
+  void setFrozen(bool frozen) { frozen_ = frozen; }
+  void Tick();
+  void Show(const ScanProgress& record);
+  void TogglePause();
+  // Asks whether to keep scanning; on No requests the stop. True when the
+  // scan goes on.
+  bool AskKeepScanning();
+  // Seconds spent paused so far (kept out of the elapsed time).
+  double pausedSeconds() const;
+
+  QString firstLine() const { return first_->text(); }
+  QString secondLine() const { return second_->text(); }
+  QString pauseText() const { return pause_->text(); }
+  int barValue() const { return bar_->value(); }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  UserPrompt& prompt_;
+  std::atomic<std::uint32_t>* state_ = nullptr;
+  bool frozen_ = false;
+  bool paused_ = false;
+  Clock::time_point pauseStart_{};
+  Clock::duration pausedTotal_{};
+  QTimer timer_;
+  QLabel* first_;
+  QLabel* second_;
+  QProgressBar* bar_;
+  QPushButton* pause_;
+  QPushButton* stop_;
+};
+
+}  // namespace ambrel::ui

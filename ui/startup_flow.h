@@ -1,0 +1,18 @@
+// Start-up of the desktop program: the core's sequence (identity file and
+// resource pack, settings, single-instance guard, run counter, log line)
+// with its failures shown in message boxes.
+#pragma once
+
+#include <string>
+
+#include "app/notify.h"
+#include "app/startup.h"
+
+namespace ambrel::ui {
+
+// Runs the start-up sequence with `prompt` for its messages. Returns the
+// exit status the program ends with when start-up fails, or 0 when the
+// main window may open.
+int RunGuiStartup(StartupOptions options, UserPrompt& prompt);
+
+}  // namespace ambrel::ui
