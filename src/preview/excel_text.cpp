@@ -10,7 +10,6 @@
 namespace ambrel {
 namespace {
 
-constexpr std::uint16_t kRecordEof = 0x000A;
 constexpr std::uint16_t kRecordSheet = 0x0085;
 constexpr std::uint16_t kRecordSharedStrings = 0x00FC;
 constexpr std::uint16_t kRecordSharedCell = 0x00FD;
@@ -82,7 +81,8 @@ std::u16string WorkbookText(ByteCursor workbook) {
   while (workbook.Contains(pos, 4)) {
     const std::uint16_t id = workbook.UncheckedU16(pos);
     const std::uint16_t length = workbook.UncheckedU16(pos + 2);
-    if (id == kRecordEof) break;
+    // The end record closes one substream (the globals, then each sheet);
+    // the cells that name shared strings live in the sheet substreams.
     auto body = workbook.Sub(pos + 4, length);
     if (!body) break;
     if (id == kRecordSheet) {

@@ -12,6 +12,8 @@ namespace {
 constexpr std::size_t kMaxTextUnits = 0x20000 / 2;
 constexpr std::size_t kClxOffsetInFib = 0x1A2;
 constexpr std::uint32_t kCompressedPiece = 0x40000000u;
+constexpr std::size_t kFibFlags = 0x0A;
+constexpr std::uint16_t kWhichTableFlag = 0x0200;
 
 struct PieceTable {
   ByteCursor positions;    // n + 1 character positions
@@ -80,10 +82,13 @@ std::optional<std::u16string> ExtractWordText(ByteSpan data) {
   if (file.Open() != kWalkOk) return std::nullopt;
   auto document = file.ReadStream("WordDocument");
   if (!document) return std::nullopt;
-  auto table = file.ReadStream("1Table");
-  if (!table) table = file.ReadStream("0Table");
-  if (!table) return std::nullopt;
   ByteCursor doc(document->data(), document->size());
+  // The header says which table stream is current (a fast-saved document
+  // may keep a stale one beside it); without it, either one that exists.
+  const bool oneTable = (doc.U16(kFibFlags).value_or(0) & kWhichTableFlag) != 0;
+  auto table = file.ReadStream(oneTable ? "1Table" : "0Table");
+  if (!table) table = file.ReadStream(oneTable ? "0Table" : "1Table");
+  if (!table) return std::nullopt;
   auto clx = doc.U32(kClxOffsetInFib);
   if (!clx) return std::nullopt;
   auto pieces = FindPieceTable(ByteCursor(table->data(), table->size()), *clx);

@@ -121,26 +121,31 @@ void PutEntry(std::vector<std::uint8_t>& b, std::size_t off, const std::string& 
 }  // namespace
 
 std::vector<std::uint8_t> BuildCompound(const std::vector<CompoundStream>& streams) {
-  std::vector<std::uint8_t> file(512 * 3, 0);
+  std::uint32_t dataSectors = 0;
+  for (const auto& st : streams) dataSectors += static_cast<std::uint32_t>((st.bytes.size() + 511) / 512);
+  // FAT sectors first, then the directory, then the streams.
+  std::uint32_t fatSectors = 1;
+  while (fatSectors * 128 < fatSectors + 1 + dataSectors) ++fatSectors;
+  const std::uint32_t dirSector = fatSectors;
+  std::vector<std::uint8_t> file(512 * (fatSectors + 2), 0);
   const std::uint8_t sig[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
   std::copy(sig, sig + 8, file.begin());
   PutU16(file, 0x1A, 3);
   PutU16(file, 0x1C, 0xFFFE);
   PutU16(file, 0x1E, 9);
   PutU16(file, 0x20, 6);
-  PutU32(file, 0x2C, 1);             // one FAT sector
-  PutU32(file, 0x30, 1);             // directory in sector 1
+  PutU32(file, 0x2C, fatSectors);
+  PutU32(file, 0x30, dirSector);
   PutU32(file, 0x38, 4096);
   PutU32(file, 0x3C, 0xFFFFFFFE);    // no mini FAT
   PutU32(file, 0x44, 0xFFFFFFFE);    // no DIFAT sectors
-  PutU32(file, 0x4C, 0);             // FAT in sector 0
-  for (int i = 1; i < 109; ++i) PutU32(file, 0x4C + 4 * i, 0xFFFFFFFF);
-  std::vector<std::uint32_t> fat(128, 0xFFFFFFFF);
-  fat[0] = 0xFFFFFFFD;
-  fat[1] = 0xFFFFFFFE;
-  const std::size_t dir = 2 * 512;
+  for (std::uint32_t i = 0; i < 109; ++i) PutU32(file, 0x4C + 4 * i, i < fatSectors ? i : 0xFFFFFFFF);
+  std::vector<std::uint32_t> fat(std::size_t{fatSectors} * 128, 0xFFFFFFFF);
+  for (std::uint32_t i = 0; i < fatSectors; ++i) fat[i] = 0xFFFFFFFD;
+  fat[dirSector] = 0xFFFFFFFE;
+  const std::size_t dir = (dirSector + 1) * 512;
   PutEntry(file, dir, "Root Entry", 5, 0xFFFFFFFE, 0);
-  std::uint32_t next = 2;
+  std::uint32_t next = dirSector + 1;
   for (std::size_t s = 0; s < streams.size() && s < 3; ++s) {
     const auto& st = streams[s];
     const std::uint32_t sectors = static_cast<std::uint32_t>((st.bytes.size() + 511) / 512);
@@ -153,7 +158,7 @@ std::vector<std::uint8_t> BuildCompound(const std::vector<CompoundStream>& strea
     file.insert(file.end(), padded.begin(), padded.end());
     next += sectors;
   }
-  for (std::size_t i = 0; i < 128; ++i) PutU32(file, 512 + 4 * i, fat[i]);
+  for (std::size_t i = 0; i < fat.size(); ++i) PutU32(file, 512 + 4 * i, fat[i]);
   return file;
 }
 
