@@ -47,6 +47,21 @@ std::uint64_t ApeSkip(ByteCursor look) {
   return kApeTagSize;
 }
 
+// Some taggers pad past the size they declare: zero bytes before the first
+// frame (at most 64 KiB of them) belong to the tag.
+std::uint64_t SkipTagPadding(CarveSource& source, std::uint64_t pos) {
+  constexpr std::uint64_t kMaxPadding = 0x10000;
+  const std::uint64_t start = pos;
+  while (pos - start < kMaxPadding) {
+    const std::vector<std::uint8_t> look = source.Read(pos, kLook);
+    std::size_t zeros = 0;
+    while (zeros < look.size() && look[zeros] == 0) ++zeros;
+    pos += zeros;
+    if (zeros < kLook) break;
+  }
+  return pos;
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> MpegFrameLength(ByteCursor h) {
@@ -72,7 +87,7 @@ SizeProbe ProbeMp3(CarveSource& source) {
   std::vector<std::uint8_t> look = source.Read(0, kLook);
   auto tag = Id3TagBytes(ByteCursor(look.data(), look.size()));
   if (!tag) return SizeProbe{kWalkMalformed, 0, 0};
-  std::uint64_t pos = *tag;
+  std::uint64_t pos = SkipTagPadding(source, *tag);
   unsigned items = 0;
   for (;;) {
     look = source.Read(pos, kLook);
