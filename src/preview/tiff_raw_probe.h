@@ -1,0 +1,35 @@
+// The carving probe of camera raw photos built on the TIFF structure (CR2,
+// NEF, ARW, DNG, PEF, RW2, ORF...): the file ends at the largest end of any
+// directory, value, strip, tile or embedded JPEG the directories describe.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "common/byte_cursor.h"
+#include "preview/carve_source.h"
+#include "preview/walk_result.h"
+
+namespace ambrel {
+
+struct TiffExtent {
+  std::uint64_t end = 0;    // largest end seen, within the data
+  std::string make;         // the Make tag of the first directory that has one
+  std::size_t directories = 0;
+};
+
+// The walk over data that starts with "II" or "MM"; nothing otherwise.
+// At most 512 directories in all, each visited once, sub-directories
+// followed at most 4 levels deep; ends past the data are not counted.
+std::optional<TiffExtent> MeasureTiff(ByteSpan data);
+
+// Raw type code of a camera maker name (Canon 49, NIKON 92, PENTAX 98,
+// SONY 101, OLYMPUS 104, Panasonic 50, SAMSUNG 52, Mamiya 102, else 50).
+std::uint32_t RawTypeOfMaker(std::string_view make);
+
+// Reads up to 0x3800000 bytes from the hit: result 4 with the size and the
+// type when the file is larger than 0x1FFFFF bytes, else 5.
+SizeProbe ProbeTiffRaw(CarveSource& source);
+
+}  // namespace ambrel
