@@ -3,6 +3,7 @@
 #include <cinttypes>
 
 #include "common/text.h"
+#include "fs/boot_probe.h"
 #include "text_output.h"
 
 namespace ambrel::cli {
@@ -17,6 +18,15 @@ const char* FsKindName(std::int32_t kind) {
   }
 }
 
+const char* VolumeKindName(const DeviceInfo& v) {
+  // FAT12 shares the FAT16 kind; its boot sector tells them apart.
+  if (v.fsKind == kFsFat16) {
+    const char* name = JudgeFatBootSector(v.bootSector, 0).fsName;
+    if (name[0] != '\0') return name;
+  }
+  return FsKindName(v.fsKind);
+}
+
 Json VolumeJson(const DeviceInfo& v) {
   Json j;
   j["path"] = JsonText(v.volumePath);
@@ -26,7 +36,7 @@ Json VolumeJson(const DeviceInfo& v) {
   j["sectors"] = v.sectorCount;
   j["freeSectors"] = v.freeSectors;
   j["kind"] = v.fsKind;
-  j["kindName"] = FsKindName(v.fsKind);
+  j["kindName"] = VolumeKindName(v);
   j["fsName"] = JsonText(v.fsName);
   j["label"] = JsonText(v.volumeLabel);
   j["serial"] = Format("%08X", v.volumeSerial);
@@ -37,7 +47,7 @@ Json VolumeJson(const DeviceInfo& v) {
 
 void PrintVolumeLine(std::FILE* out, const DeviceInfo& v) {
   std::fprintf(out, "  %-22s start %-10" PRIu64 " sectors %-10" PRIu64 " %-7s label \"%s\"  %s\n",
-               PrintableText(v.driveLetter).c_str(), v.startLba, v.sectorCount, FsKindName(v.fsKind),
+               PrintableText(v.driveLetter).c_str(), v.startLba, v.sectorCount, VolumeKindName(v),
                PrintableText(v.volumeLabel).c_str(), PrintableText(v.displayName).c_str());
 }
 
