@@ -81,9 +81,10 @@ TEST_F(TargetChecks, RunInOrderWithTheirMessages) {
   EXPECT_TRUE(ValidateTarget(other, 0, image, prompt_));
   std::uint64_t freeBytes = 0;
   ASSERT_TRUE(FreeBytesOfFolder(other, freeBytes));
-  // 103 bytes per 100 must be free: 10,000 bytes need 10,300.
-  EXPECT_TRUE(ValidateTarget(other, (freeBytes / 103) * 100 - 1000, image, prompt_));
-  EXPECT_FALSE(ValidateTarget(other, freeBytes, image, prompt_));
+  // 103 bytes per 100 must be free: 10,000 bytes need 10,300. Other tests
+  // write on the same file system meanwhile, so each side keeps 2% of slack.
+  EXPECT_TRUE(ValidateTarget(other, freeBytes / 100 * 95, image, prompt_));
+  EXPECT_FALSE(ValidateTarget(other, freeBytes / 100 * 99, image, prompt_));
   EXPECT_EQ(prompt_.messages.back(), "您选择的目录所在磁盘的空间不足!");
   // Free space beyond 32 bits is compared in 64 bits.
   EXPECT_GT(freeBytes, 0xFFFFFFFFull);
