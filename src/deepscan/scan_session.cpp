@@ -118,6 +118,13 @@ void ScanSession::ForEachHit(const std::function<void(const ScanHit&)>& fn) cons
     for (const ScanHit& hit : list) fn(hit);
 }
 
+bool ScanSession::UpdateChunkHits(std::uint64_t chunk, const std::function<void(HitList&)>& fn) {
+  std::lock_guard<std::mutex> guard(hitsLock_);
+  if (chunk >= chunkHits_.size()) return false;
+  fn(chunkHits_[chunk]);
+  return true;
+}
+
 bool ScanSession::IsNewPartitionStart(std::uint64_t lba) {
   std::lock_guard<std::mutex> guard(knownLock_);
   return knownStarts_.insert(lba).second;
@@ -414,7 +421,7 @@ void ScanSession::ProcessChunk(const std::uint8_t* slot, DiskHandle& handle) {
   ScanExtensions* ext = env_.extensions;
   for (std::uint32_t i = 0; i < kChunkSectors; ++i) {
     const std::uint64_t lba = first + i;
-    if (ext && ext->DetectSignature(chunk, i, lba, builder)) {
+    if (ext && ext->DetectSignature(chunk, i, lba, builder, source)) {
       ++handProgress_.u.scan.filesFound;
       continue;
     }
@@ -423,7 +430,7 @@ void ScanSession::ProcessChunk(const std::uint8_t* slot, DiskHandle& handle) {
     if (kind == kHitFileRecord && ext && ext->InKnownMftExtent(lba)) continue;
     if (MakeSectorHit(chunk, i, lba, kind, source, builder) != HitOutcome::kNone) CountHit(kind);
   }
-  if (ext) ext->AfterChunk(*this, chunk, builder.hits);
+  if (ext) ext->AfterChunk(*this, chunk, builder.hits, source);
   if (largeWholeDisk_ && !builder.hits.empty()) PushChunkHints(builder.hits);
   const std::uint64_t number = first >> kChunkShift;
   {

@@ -54,13 +54,17 @@ class ScanExtensions {
   virtual ~ScanExtensions() = default;
   // Tests the sector at `index` for a file signature; on a hit appends it
   // to `out` and returns true (the sector classifier is then not asked).
+  // `disk` reads beyond the chunk (a size rule's window that straddles it).
   virtual bool DetectSignature(const ChunkData&, std::uint32_t /*index*/, std::uint64_t /*lba*/,
-                               ChunkHitBuilder& /*out*/) { return false; }
+                               ChunkHitBuilder& /*out*/, SectorHitSource& /*disk*/) {
+    return false;
+  }
   // A FILE record inside an MFT extent already known is not recorded.
   virtual bool InKnownMftExtent(std::uint64_t /*lba*/) { return false; }
   // After a chunk's sectors, before its hits are stored (pending carves,
   // live results).
-  virtual void AfterChunk(ScanSession&, const ChunkData&, HitList& /*hits*/) {}
+  virtual void AfterChunk(ScanSession&, const ChunkData&, HitList& /*hits*/,
+                          SectorHitSource& /*disk*/) {}
   // Before the first chunk when `liveResults` is set: "Add real part info".
   virtual void AddRealPartitions(ScanSession&) {}
   // At the end of a completed scan, between the two notices.
@@ -134,6 +138,13 @@ class ScanSession {
   std::uint8_t ChunkMapByte(std::uint64_t chunk) const;
   // Copies of one chunk's hits are not made; walk them under the lock.
   void ForEachHit(const std::function<void(const ScanHit&)>& fn) const;
+  // Changes the stored hits of one chunk under the lock (a pending carve
+  // finished by a later chunk). False when the chunk is out of range.
+  bool UpdateChunkHits(std::uint64_t chunk, const std::function<void(HitList&)>& fn);
+  // The hits of every chunk, for the organisation at the end of the scan
+  // (the hand thread, after the last chunk; nothing else writes them then).
+  std::vector<HitList>& ChunkHitsForOrganisation() { return chunkHits_; }
+  const ScanEnvironment& Environment() const { return env_; }
   const FreeSpaceMap& FreeSpace() const { return freeSpace_; }
   // A partition start is parsed once per scan: true the first time.
   bool IsNewPartitionStart(std::uint64_t lba);
