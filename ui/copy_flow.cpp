@@ -26,7 +26,7 @@ class StopRelay final : public SaveProgressView {
 SaveContext CopyFlow::ContextFor(UserPrompt& prompt) const {
   SaveContext c;
   c.prompt = &prompt;
-  c.scan = session_.scan;
+  c.scan = session_.Gate();
   c.sourcePath = session_.sourcePath;
   c.removableSource = session_.removableSource;
   return c;
@@ -48,7 +48,7 @@ void CopyFlow::RunAndReport(Run run) {
 }
 
 void CopyFlow::RecoverChecked() {
-  if (!CheckScanGate("恢复", session_.scan, prompt_)) return;
+  if (!CheckScanGate("恢复", session_.Gate(), prompt_)) return;
   const SelectionTotal total = catalog_.SumSelected();
   if (total.files == 0) {
     prompt_.ShowMessage("请至少选择一个需要恢复的文件或目录!");
@@ -75,7 +75,7 @@ void CopyFlow::QuickSave(std::uint32_t row, std::uint32_t id) {
 }
 
 bool CopyFlow::QuickOpen(std::uint32_t row, std::uint32_t id) {
-  if (!CheckScanGate("打开", session_.scan, prompt_)) return false;
+  if (!CheckScanGate("打开", session_.Gate(), prompt_)) return false;
   bool opened = false;
   RunAndReport([&](const SaveContext& context) { opened = ambrel::QuickOpen(context, row, id); });
   return opened;

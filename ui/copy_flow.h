@@ -8,6 +8,7 @@
 
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/notify.h"
@@ -19,7 +20,10 @@ namespace ambrel::ui {
 struct CopySession {
   std::string sourcePath;        // the device or image being recovered
   bool removableSource = false;
-  ScanGateInput scan;            // what the deep scan is doing
+  // What the deep scan is doing, read when a copy is asked for (none: no
+  // scan runs).
+  std::function<ScanGateInput()> scanGate;
+  ScanGateInput Gate() const { return scanGate ? scanGate() : ScanGateInput{}; }
 };
 
 class CopyFlow {

@@ -153,7 +153,5 @@ bool DeepScanSettingsDialog::TryAccept() {
   return true;
 }
 
-bool StartDeepScan(const DeviceInfo&, int, ScanPanel*) { return false; }
-bool DeepScanRunning() { return false; }
 
 }  // namespace ambrel::ui

@@ -69,11 +69,5 @@ class DeepScanSettingsDialog final : public QDialog {
   std::array<QCheckBox*, 11> boxes_{};
 };
 
-// DEEP-SCAN SEAM. Starts the deep scan of `row` in recovery `mode` with the
-// stored options, attaching `panel` to the scan's state word. Returns false
-// while no deep-scan driver is built in (the window then shows the parsed
-// file systems alone).
-bool StartDeepScan(const DeviceInfo& row, int mode, ScanPanel* panel);
-bool DeepScanRunning();
 
 }  // namespace ambrel::ui

@@ -8,9 +8,12 @@
 #include <QVBoxLayout>
 
 #include "app/settings.h"
+#include "deep_scan_run.h"
 #include "deep_scan_settings.h"
 #include "device_panel.h"
+#include "device/device_enum.h"
 #include "diag/log.h"
+#include "fs/boot_probe.h"
 #include "platform/desktop.h"
 #include "progress_dialog.h"
 #include "qt_text.h"
@@ -73,8 +76,14 @@ MainWindow::MainWindow(UserPrompt& prompt, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+  if (run_) run_->Finish(true);
+  run_.reset();
   catalog_->SetMainWindow(nullptr);
   browser_->Clear();
+  // The views unregister from the catalogue as they go, so they go first:
+  // the catalogue is a member and would otherwise be destroyed before the
+  // child widgets.
+  delete pages_;
 }
 
 void MainWindow::BuildMenuBar() {
@@ -154,6 +163,8 @@ void MainWindow::ShowModeMenu() {
 
 void MainWindow::StartRecovery(const DeviceInfo& row) {
   if (ProgressDialog::IsOpen()) return;
+  if (run_ && run_->Running()) return;
+  run_.reset();
   browser_->Clear();
   catalog_->SetViewMode(kViewDirectory);
   catalog_->Reset(nullptr, false);
@@ -161,19 +172,59 @@ void MainWindow::StartRecovery(const DeviceInfo& row) {
   CopySession session;
   session.sourcePath = row.diskPath.empty() ? row.volumePath : row.diskPath;
   session.removableSource = row.removable != 0;
+  session.scanGate = [this] { return run_ ? run_->Gate() : ScanGateInput{}; };
   browser_->copyFlow().setSession(session);
+  if (!StartDeepScan(row)) ParseWithoutScan(row);
+}
+
+bool MainWindow::StartDeepScan(const DeviceInfo& row) {
+  PartitionInfo part;
+  MakePartitionInfo(row, part);
+  // An image that is one volume from its first sector scans as that volume,
+  // whose free space modes 2 and 5 read. Finding that out reads the device,
+  // which the GUI thread never does itself.
+  if (row.kind != 1) {
+    RunBehindProgress(this, [&](TaskStatus&) {
+      DiskDescription description;
+      if (DescribeDisk(row.diskPath, description, JudgeSector) && description.volumes.size() == 1 &&
+          description.volumes[0].startLba == 0) {
+        MakePartitionInfo(description.volumes[0], part);
+        part.startLba = 0;
+        part.sectorCount = part.diskSectorCount = description.disk.sectorCount;
+        part.diskPath = row.diskPath;
+        part.displayName = row.displayName;
+        part.removable = row.removable;
+      }
+    });
+  }
+  if (part.diskPath.empty()) part.diskPath = row.volumePath;
+  // The saved scan's identity is the device's full path.
+  if (part.diskName.empty()) part.diskName = part.diskPath;
+  if (part.sectorCount == 0 || part.diskPath.empty()) return false;
+  const int mode = CurrentRecoveryMode() != 0 ? CurrentRecoveryMode() : kModeDiskFiles;
+  DeepScanSettings settings = SettingsFromOptions(part, mode);
+  run_ = std::make_unique<DeepScanRun>(std::move(part), mode, settings, &windowNotices_, &prompt_,
+                                       catalog_.get());
+  scan_->Attach(&run_->session());
+  if (!run_->Start()) {
+    scan_->Attach(static_cast<ScanSession*>(nullptr));
+    run_.reset();
+    return false;
+  }
+  ShowResultsLayout(2);
+  return true;
+}
+
+void MainWindow::ParseWithoutScan(const DeviceInfo& row) {
   std::uint32_t added = 0;
   RunBehindProgress(this, [&](TaskStatus& status) {
     added = ParseIntoCatalog(*catalog_, PartitionsOfRow(row), status);
   });
-  // DEEP-SCAN SEAM: the deep scan of the chosen entry starts here once its
-  // driver exists (it would show the scan panel and end with 0x467).
-  const bool scanning = StartDeepScan(row, CurrentRecoveryMode(), scan_);
-  if (!scanning && added == 0) {
+  if (added == 0) {
     prompt_.ShowMessage("没有找到可以解析的分区！");
     return;
   }
-  if (!scanning) ShowResultsLayout(3);
+  ShowResultsLayout(3);
 }
 
 void MainWindow::ShowResultsLayout(int state) {
@@ -189,6 +240,8 @@ void MainWindow::OnNotice(quint32 message, quint64, quint64) {
     case kNoticeFirstResult: ShowResultsLayout(2); break;
     case kNoticeOrganiseBegin: browser_->setActionsEnabled(false); break;
     case kNoticeOrganiseEnd:
+      // The analysing thread waits in this notice: its results are whole.
+      if (run_) catalog_->LoadResults(run_->TakeResults(), nullptr);
       ShowResultsLayout(3);
       browser_->Rebuild();
       browser_->setActionsEnabled(true);
@@ -202,10 +255,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  if (DeepScanRunning() && scan_->isVisible() && scan_->AskKeepScanning()) {
+  if (run_ && run_->Running() && scan_->isVisible() && scan_->AskKeepScanning()) {
     event->ignore();
     return;
   }
+  if (run_) run_->Finish(true);
   event->accept();
 }
 

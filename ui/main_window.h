@@ -14,6 +14,7 @@
 
 namespace ambrel::ui {
 
+class DeepScanRun;
 class DevicePanel;
 class ResultsBrowser;
 class ScanPanel;
@@ -31,8 +32,12 @@ class MainWindow final : public QMainWindow {
 
   void SelectMode(int mode);
   void ShowModeMenu();
-  // Parses the chosen entry behind the progress dialog and shows its files.
+  // Starts the deep scan of the chosen entry in the current recovery mode;
+  // when no scan can start, parses its file systems behind the progress
+  // dialog and shows their files.
   void StartRecovery(const DeviceInfo& row);
+  // The deep scan the window runs (null before the first).
+  DeepScanRun* deepScan() const { return run_.get(); }
 
   FoundFileCatalog& catalog() { return *catalog_; }
   DevicePanel* devicePanel() const { return devices_; }
@@ -52,6 +57,8 @@ class MainWindow final : public QMainWindow {
   void BuildMenuBar();
   void OpenSettingLink(const char* key);
   void ShowResultsLayout(int state);
+  bool StartDeepScan(const DeviceInfo& row);
+  void ParseWithoutScan(const DeviceInfo& row);
 
   UserPrompt& prompt_;
   std::unique_ptr<FoundFileCatalog> catalog_;
@@ -63,6 +70,7 @@ class MainWindow final : public QMainWindow {
   ResultsBrowser* browser_;
   QWidget* resultsPage_;
   int layoutState_ = 0;
+  std::unique_ptr<DeepScanRun> run_;
 };
 
 }  // namespace ambrel::ui

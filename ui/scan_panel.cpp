@@ -36,6 +36,13 @@ ScanPanel::ScanPanel(UserPrompt& prompt, QWidget* parent) : QWidget(parent), pro
 
 void ScanPanel::Attach(std::atomic<std::uint32_t>* scanState) {
   state_ = scanState;
+  session_ = nullptr;
+  Reset();
+}
+
+void ScanPanel::Attach(ScanSession* session) {
+  state_ = nullptr;
+  session_ = session;
   Reset();
 }
 
@@ -66,6 +73,7 @@ void ScanPanel::TogglePause() {
   if (!paused_) {
     paused_ = true;
     pauseStart_ = Clock::now();
+    if (session_) session_->Pause();
     if (state_) {
       std::uint32_t running = 0;
       state_->compare_exchange_strong(running, 1);
@@ -75,6 +83,7 @@ void ScanPanel::TogglePause() {
   }
   paused_ = false;
   pausedTotal_ += Clock::now() - pauseStart_;
+  if (session_) session_->Resume();
   if (state_) {
     std::uint32_t pausedWord = 1;
     state_->compare_exchange_strong(pausedWord, 0);
@@ -84,6 +93,7 @@ void ScanPanel::TogglePause() {
 
 bool ScanPanel::AskKeepScanning() {
   if (prompt_.AskYesNo(kKeepScanningQuestion)) return true;
+  if (session_ && session_->State() != kScanFinished) session_->Stop();
   if (state_) {
     std::uint32_t word = state_->load();
     // A finished scan stays finished; running or paused becomes a stop.

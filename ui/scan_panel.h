@@ -15,6 +15,7 @@
 
 #include "app/notify.h"
 #include "app/progress.h"
+#include "deepscan/scan_session.h"
 
 namespace ambrel::ui {
 
@@ -27,6 +28,9 @@ class ScanPanel final : public QWidget {
   ScanPanel(UserPrompt& prompt, QWidget* parent = nullptr);
   // Follows the scan whose state word this is (null: none).
   void Attach(std::atomic<std::uint32_t>* scanState);
+  // Follows a deep scan: pause, resume and stop go through its session,
+  // which also keeps the paused time out of its statistics.
+  void Attach(ScanSession* session);
   // A new scan: "暂停扫描", both lines cleared, the bar at 0.
   void Reset();
   void setFrozen(bool frozen) { frozen_ = frozen; }
@@ -48,6 +52,7 @@ class ScanPanel final : public QWidget {
   using Clock = std::chrono::steady_clock;
   UserPrompt& prompt_;
   std::atomic<std::uint32_t>* state_ = nullptr;
+  ScanSession* session_ = nullptr;
   bool frozen_ = false;
   bool paused_ = false;
   Clock::time_point pauseStart_{};

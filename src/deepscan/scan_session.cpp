@@ -84,7 +84,10 @@ void ScanSession::Stop() {
     if (paused_) pausedTotal_ += Now() - pauseStart_;
     paused_ = false;
   }
-  state_.store(kScanStopped);
+  // A finished scan stays finished; running or paused becomes a stop.
+  std::uint32_t word = state_.load();
+  while (word != kScanFinished && !state_.compare_exchange_weak(word, kScanStopped)) {
+  }
 }
 
 void ScanSession::Join() {

@@ -1,0 +1,182 @@
+// The window's deep scan: started on the chosen device, followed by the
+// progress panel, paused through the scan's session, and guarding the
+// copy-out with the scan's live state.
+#include <QApplication>
+#include <QtTest>
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+
+#include "app/settings.h"
+#include "copy_flow.h"
+#include "deep_scan_run.h"
+#include "device/device_opener.h"
+#include "device_access.h"
+#include "main_window.h"
+#include "recovery_modes.h"
+#include "results_browser.h"
+#include "scan_panel.h"
+#include "ui_test_support.h"
+
+using namespace ambrel;
+using namespace ambrel::ui;
+using namespace ambrel::test;
+
+namespace {
+
+// Reads past the first chunk of every device wait while the gate is shut,
+// so a test can look at a scan that is known to be running (the volume's
+// own structures, read before, all lie in the first 8 MiB).
+class Gate {
+ public:
+  void Shut() { Set(false); }
+  void Open() { Set(true); }
+  void Wait() {
+    std::unique_lock<std::mutex> hold(lock_);
+    changed_.wait(hold, [this] { return open_; });
+  }
+
+ private:
+  void Set(bool open) {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      open_ = open;
+    }
+    changed_.notify_all();
+  }
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool open_ = true;
+};
+
+constexpr std::uint64_t kFirstChunkBytes = 8u << 20;
+
+class GatedDevice final : public BlockDevice {
+ public:
+  GatedDevice(std::shared_ptr<BlockDevice> inner, Gate& gate) : inner_(std::move(inner)), gate_(gate) {}
+  std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
+    if (offset >= kFirstChunkBytes) gate_.Wait();
+    return inner_->ReadAt(offset, buffer, length);
+  }
+  std::uint64_t SizeBytes() override { return inner_->SizeBytes(); }
+  std::string Path() const override { return inner_->Path(); }
+
+ private:
+  std::shared_ptr<BlockDevice> inner_;
+  Gate& gate_;
+};
+
+class GatedOpener final : public DeviceOpener {
+ public:
+  explicit GatedOpener(Gate& gate) : gate_(gate) {}
+  std::shared_ptr<BlockDevice> Open(const std::string& path, std::string* why) override {
+    auto inner = system_.Open(path, why);
+    return inner ? std::make_shared<GatedDevice>(inner, gate_) : nullptr;
+  }
+
+ private:
+  SystemDeviceOpener system_;
+  Gate& gate_;
+};
+
+bool WaitFor(const std::function<bool()>& done, int ms = 60000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+// A FAT32 volume made by mkfs.vfat with its defaults, holding one file.
+std::string MakeFat32Image(const std::string& folder) {
+  const std::string image = folder + "/card.img";
+  const std::string command = "truncate -s 64M " + image + " && mkfs.vfat -F 32 " + image +
+                              " >/dev/null && printf 'hello deep scan' > " + folder +
+                              "/a.txt && mcopy -i " + image + " " + folder + "/a.txt ::/a.txt";
+  return std::system(command.c_str()) == 0 ? image : std::string();
+}
+
+}  // namespace
+
+class DeepScanTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    LoadBuiltSettings();
+    SetSettingsLoaded(true);
+  }
+
+  void aScanRunsToItsEndAndTheCopyWaitsForItOnFat32DeletedFiles() {
+    const std::string image = MakeFat32Image(TempFolder("ui-deep-scan"));
+    if (image.empty()) QSKIP("mkfs.vfat or mtools missing");
+    DeviceInfo row;
+    QCOMPARE(int(ImageRowFromFile(image, row)), int(ImageCheck::kAccepted));
+
+    Gate gate;
+    auto previous = SubstituteDeviceOpener(std::make_shared<GatedOpener>(gate));
+    RecordingPrompt prompt;
+    {
+      MainWindow window(prompt);
+      SetCurrentRecoveryMode(kModeDeletedFiles);
+      gate.Shut();
+      window.StartRecovery(row);
+      QVERIFY(window.deepScan() != nullptr);
+      QCOMPARE(window.layoutState(), 2);
+      QVERIFY(window.deepScan()->Running());
+
+      // While it runs, deleted files of a FAT32 volume cannot be copied yet.
+      const ScanGateInput gateNow = window.browser()->copyFlow().session().Gate();
+      QCOMPARE(gateNow.partitionFsKind, kFsFat32);
+      QCOMPARE(gateNow.recoveryMode, int(kModeDeletedFiles));
+      window.browser()->copyFlow().RecoverChecked();
+      QCOMPARE(prompt.last(), std::string("FAT32分区删除的文件，扫描完后才能恢复，请耐心等待!"));
+
+      // The panel's pause goes through the session.
+      window.scanPanel()->TogglePause();
+      QCOMPARE(window.deepScan()->session().State(), std::uint32_t(kScanPaused));
+      window.scanPanel()->TogglePause();
+      QCOMPARE(window.deepScan()->session().State(), std::uint32_t(kScanRunning));
+
+      gate.Open();
+      QVERIFY(WaitFor([&] { return window.layoutState() == 3; }));
+      QVERIFY(WaitFor([&] { return window.deepScan()->session().State() == kScanFinished; }));
+      QVERIFY(window.deepScan()->session().Completed());
+      // Finished: the guard lets the copy through to its own checks.
+      prompt.messages.clear();
+      window.browser()->copyFlow().RecoverChecked();
+      QCOMPARE(prompt.last(), std::string("请至少选择一个需要恢复的文件或目录!"));
+    }
+    SubstituteDeviceOpener(previous);
+  }
+
+  void closingTheWindowStopsARunningScanWithoutHanging() {
+    const std::string image = MakeFat32Image(TempFolder("ui-deep-scan-close"));
+    if (image.empty()) QSKIP("mkfs.vfat or mtools missing");
+    DeviceInfo row;
+    QCOMPARE(int(ImageRowFromFile(image, row)), int(ImageCheck::kAccepted));
+    Gate gate;
+    auto previous = SubstituteDeviceOpener(std::make_shared<GatedOpener>(gate));
+    RecordingPrompt prompt;
+    prompt.answer = false;  // "wait a few more minutes?" No
+    {
+      MainWindow window(prompt);
+      window.show();
+      SetCurrentRecoveryMode(kModeAllFiles);
+      gate.Shut();
+      window.StartRecovery(row);
+      QVERIFY(window.deepScan() && window.deepScan()->Running());
+      gate.Open();
+      window.close();
+      QCOMPARE(prompt.questions.back(), std::string(kKeepScanningQuestion));
+      QVERIFY(!window.deepScan()->Running());
+    }
+    SubstituteDeviceOpener(previous);
+  }
+};
+
+QTEST_MAIN(DeepScanTest)
+#include "deep_scan_test.moc"

@@ -1,0 +1,51 @@
+// One deep scan started from the window: its session, the carver and the
+// organiser plugged into it, and the results it leaves. The window owns
+// the run; a new scan replaces it, so two scans share nothing.
+//
+// Threads: every method runs on the GUI thread. The scan's own threads
+// raise their notices through the window's bridge, which blocks them until
+// the GUI thread has handled each one; so the GUI thread never waits for
+// those threads without processing events (see Finish).
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "app/notify.h"
+#include "catalog/found_file_catalog.h"
+#include "deepscan/deep_scan_extensions.h"
+#include "deepscan/scan_session.h"
+#include "recovery/copy_out.h"
+
+namespace ambrel::ui {
+
+class DeepScanRun {
+ public:
+  // `window` receives 0x466 / 0x467; `catalog` the live results.
+  DeepScanRun(PartitionInfo partition, int mode, DeepScanSettings settings, NoticeListener* window,
+              UserPrompt* prompt, FoundFileCatalog* catalog);
+  ~DeepScanRun();
+  DeepScanRun(const DeepScanRun&) = delete;
+  DeepScanRun& operator=(const DeepScanRun&) = delete;
+
+  bool Start();
+  ScanSession& session() { return *session_; }
+  bool Running() const;
+  // What the copy-out guard reads: the live state of this scan.
+  ScanGateInput Gate() const;
+  // The organised results, once 0x467 has been raised.
+  std::vector<std::unique_ptr<PartitionInfo>> TakeResults() { return extensions_.TakeResults(); }
+  // Stops a running scan (the window closes: no save offer) and waits for
+  // its threads while the GUI thread keeps handling their notices.
+  void Finish(bool closing);
+
+ private:
+  DeepScanExtensions extensions_;
+  std::unique_ptr<ScanSession> session_;
+};
+
+// The settings of a scan of `partition` in `mode` with the options the
+// settings dialog stored.
+DeepScanSettings SettingsFromOptions(const PartitionInfo& partition, int mode);
+
+}  // namespace ambrel::ui
