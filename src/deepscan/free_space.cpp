@@ -2,7 +2,6 @@
 
 #include "common/byte_cursor.h"
 #include "deepscan/chunk_plan.h"
-#include "fs/allocation_map.h"
 #include "fs/exfat/exfat_geometry.h"
 #include "fs/fat/fat_geometry.h"
 #include "fs/fat/fat_reader.h"
@@ -20,16 +19,18 @@ bool FreeSpaceMap::Load(const PartitionInfo& partition) {
   }
   if (partition.fsKind == kFsNtfs) {
     const std::uint32_t spc = ::ambrel::SectorsPerCluster(partition);
-    if (spc == 0 || !LoadNtfsClusterBitmap(partition, nullptr)) return false;
+    std::vector<std::uint8_t> bitmap;
+    if (spc == 0 || !LoadNtfsClusterBitmap(partition, nullptr, bitmap)) return false;
     const std::uint64_t total =
         ByteCursor(partition.bootSector.data(), partition.bootSector.size()).U64(0x28).value_or(0);
-    SetNtfs(partition.startLba, spc, total / spc, AllocationMapCopy());
+    SetNtfs(partition.startLba, spc, total / spc, std::move(bitmap));
     return true;
   }
   if (partition.fsKind == kFsFat16 || partition.fsKind == kFsFat32) {
     auto g = FatGeometryOf(partition);
-    if (!g || !LoadFatCopy(partition)) return false;
-    SetFat(g->dataStart, g->spc, g->clusterCount, g->EntryBits(), AllocationMapCopy());
+    std::vector<std::uint8_t> fat;
+    if (!g || !LoadFatCopy(partition, fat)) return false;
+    SetFat(g->dataStart, g->spc, g->clusterCount, g->EntryBits(), std::move(fat));
     return true;
   }
   return false;

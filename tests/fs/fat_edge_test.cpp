@@ -9,7 +9,6 @@
 
 #include "catalog/node_table.h"
 #include "platform/block_device.h"
-#include "fs/allocation_map.h"
 #include "fs/fat/fat32_high_words.h"
 #include "fs/fat/fat_directory.h"
 #include "fs/fat/fat_reader.h"
@@ -269,18 +268,18 @@ TEST(FatLoad, SizesFromDiskAreCapped) {
   EXPECT_EQ(ReadFatDirectory(r.partition, nullptr, r.handle, 0, buffer), 0u) << "already read";
 }
 
-TEST(FatLoad, FirstCopyBecomesTheAllocationMap) {
+TEST(FatLoad, FirstCopyIsTheAllocationMap) {
   std::string path = test::FixtureImage("fat16-basic");
   PartitionInfo p = test::ImagePartition(path, kFsFat16);
-  ASSERT_TRUE(LoadFatCopy(p));
+  std::vector<std::uint8_t> map;
+  ASSERT_TRUE(LoadFatCopy(p, map));
   FatGeometry g = *FatGeometryOf(p);
-  EXPECT_EQ(AllocationMapBytes(), g.fatSectors * 512);
-  auto map = AllocationMapCopy();
+  EXPECT_EQ(map.size(), g.fatSectors * 512);
   EXPECT_EQ(map[0], 0xF8);
   p.bootSector[22] = p.bootSector[23] = 0;  // FAT32 layout with a FAT size of 0: unusable
   std::memset(&p.bootSector[36], 0, 4);
-  EXPECT_FALSE(LoadFatCopy(p));
-  EXPECT_EQ(AllocationMapBytes(), 0u);
+  EXPECT_FALSE(LoadFatCopy(p, map));
+  EXPECT_TRUE(map.empty());
 }
 
 TEST(FatExtents, DeletedFileWithClearedFatReadsContiguousClusters) {

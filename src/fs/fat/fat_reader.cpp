@@ -8,7 +8,6 @@
 #include "app/settings.h"
 #include "catalog/node_table.h"
 #include "diag/log.h"
-#include "fs/allocation_map.h"
 #include "fs/fat/fat32_high_words.h"
 #include "fs/fat/fat_boot_sector.h"
 #include "fs/fat/fat_directory.h"
@@ -130,8 +129,8 @@ bool LoadFat(PartitionInfo& partition, DiskHandle& handle, const StopWord* stopW
   return false;
 }
 
-bool LoadFatCopy(const PartitionInfo& partition) {
-  ClearAllocationMap();
+bool LoadFatCopy(const PartitionInfo& partition, std::vector<std::uint8_t>& out) {
+  out.clear();
   auto g = FatGeometryOf(partition);
   if (!g) return false;
   std::uint64_t fs = LoadableFatSectors(*g, partition);
@@ -143,7 +142,7 @@ bool LoadFatCopy(const PartitionInfo& partition) {
   handle.Close();
   if (!ok) return false;
   map.resize(fs * kSectorSize);
-  SetAllocationMap(std::move(map));
+  out = std::move(map);
   return true;
 }
 

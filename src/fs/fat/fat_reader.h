@@ -40,10 +40,10 @@ bool ReadFatVolume(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& pa
 // failed (the buffer is still kept) or on a stop request.
 bool LoadFat(PartitionInfo& partition, DiskHandle& handle, const std::atomic<std::uint32_t>* stopWord);
 
-// Reads the first FAT copy into the allocation map the deep scan consults
-// (fs/allocation_map.h); the map is emptied when the read fails or the FAT
+// Reads the first FAT copy (the allocation map the deep scan consults for
+// free clusters) into `out`; `out` is empty when the read fails or the FAT
 // size is unusable.
-bool LoadFatCopy(const PartitionInfo& partition);
+bool LoadFatCopy(const PartitionInfo& partition, std::vector<std::uint8_t>& out);
 
 // Reads one directory (cluster 0 = the root) into `buffer`: at most 1024
 // clusters; a subdirectory must begin with "." and "..". Returns the byte

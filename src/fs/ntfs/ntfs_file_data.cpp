@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "device/disk_handle.h"
-#include "fs/allocation_map.h"
 #include "fs/ntfs/lznt1.h"
 #include "fs/ntfs/ntfs_geometry.h"
 #include "fs/ntfs/ntfs_layout.h"
@@ -191,9 +190,9 @@ bool ReadNtfsFileData(const FoundFileNode& node, const PartitionInfo& partition,
   return true;
 }
 
-bool LoadNtfsClusterBitmap(const PartitionInfo& partition,
-                           const std::atomic<std::uint32_t>* stopWord) {
-  ClearAllocationMap();
+bool LoadNtfsClusterBitmap(const PartitionInfo& partition, const std::atomic<std::uint32_t>* stopWord,
+                           std::vector<std::uint8_t>& out) {
+  out.clear();
   std::uint64_t mftLba = 0;
   if (!MftStartLba(partition.bootSector, partition.startLba, false, mftLba)) return false;
   DiskHandle handle;
@@ -212,7 +211,7 @@ bool LoadNtfsClusterBitmap(const PartitionInfo& partition,
   if (node.size > 0 && node.size <= cap) {
     std::vector<std::uint8_t> bitmap(node.size);
     ok = ReadNtfsFileData(node, partition, stopWord, node.size, bitmap.data());
-    if (ok) SetAllocationMap(std::move(bitmap));
+    if (ok) out = std::move(bitmap);
   }
   ReleaseParsedNode(node);
   return ok;

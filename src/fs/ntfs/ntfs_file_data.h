@@ -56,10 +56,10 @@ inline constexpr std::uint64_t kMaxCompressionUnitBytes = 1u << 20;
 // or its unit cannot be decoded.
 std::uint64_t CompressionUnitBytes(const FoundFileNode& node, std::uint32_t spc);
 
-// Loads the $Bitmap (record 6) into the allocation map. Accepts only a size
-// between 1 byte and clusters/8 + 8 (at most 256 MiB); otherwise the map is
-// left empty and the result is false.
-bool LoadNtfsClusterBitmap(const PartitionInfo& partition,
-                           const std::atomic<std::uint32_t>* stopWord);
+// Loads the $Bitmap (record 6) into `out` (bit c set: cluster c in use).
+// Accepts only a size between 1 byte and clusters/8 + 8 (at most 256 MiB);
+// otherwise `out` is left empty and the result is false.
+bool LoadNtfsClusterBitmap(const PartitionInfo& partition, const std::atomic<std::uint32_t>* stopWord,
+                           std::vector<std::uint8_t>& out);
 
 }  // namespace ambrel
