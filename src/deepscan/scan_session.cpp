@@ -154,11 +154,23 @@ bool ScanSession::SaveScan() {
   std::vector<std::uint8_t> bytes;
   {
     std::lock_guard<std::mutex> guard(hitsLock_);
+    std::uint32_t total = 0;
+    for (const HitList& list : chunkHits_)
+      for (const ScanHit& hit : list) total += hit.kind != kHitDead;
+    ScanProgress record{};
+    record.stage = kStageSaveScan;
+    record.u.counter.total = total;
+    auto written = [&](std::uint32_t n) {
+      record.u.counter.done = n;
+      if (env_.publishProgress) PublishProgress(record);
+    };
     bytes = EncodeScanState(SavedDiskName(partition_.diskPath), map, cursor_.load(), range_.first,
-                            range_.last, [this](const std::function<void(const ScanHit&)>& fn) {
+                            range_.last,
+                            [this](const std::function<void(const ScanHit&)>& fn) {
                               for (const HitList& list : chunkHits_)
                                 for (const ScanHit& hit : list) fn(hit);
-                            });
+                            },
+                            written);
   }
   return WriteScanStateFile(env_.stateFilePath, bytes);
 }
@@ -178,7 +190,16 @@ bool ScanSession::LoadSavedScan() {
   if (!ReadWholeFile(env_.stateFilePath, file, 0x100000000ull)) return false;
   if (!NamesDisk(file, SavedDiskName(partition_.diskPath))) return false;
   if (!env_.prompt->AskYesNo("磁盘上保存有当前设备以前扫描的数据，是否复用？")) return false;
-  auto saved = DecodeScanState(file, chunkCount_);
+  ScanProgress record{};
+  record.stage = kStageLoadScan;
+  auto read = [&](std::uint32_t n, std::uint32_t total) {
+    record.u.counter.done = n;
+    record.u.counter.total = total;
+    if (env_.publishProgress) PublishProgress(record);
+    return state_.load() != kScanStopped;  // a stop abandons the load
+  };
+  auto saved = DecodeScanState(file, chunkCount_, read);
+  if (!saved && state_.load() == kScanStopped) return false;
   if (!saved) {
     env_.prompt->ShowMessage("加载保存在磁盘上的数据失败！");
     return false;

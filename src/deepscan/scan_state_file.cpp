@@ -169,7 +169,8 @@ std::u16string SavedDiskName(const std::string& path) {
 std::vector<std::uint8_t> EncodeScanState(
     const std::u16string& diskName, const std::vector<std::uint8_t>& chunkMap, std::uint64_t cursor,
     std::uint64_t rangeFirst, std::uint64_t rangeLast,
-    const std::function<void(const std::function<void(const ScanHit&)>&)>& forEachHit) {
+    const std::function<void(const std::function<void(const ScanHit&)>&)>& forEachHit,
+    const ScanStateWritten& written) {
   Writer w;
   w.Bytes("QVD4", 4);
   const std::size_t units = std::min<std::size_t>(diskName.size(), kMaxSavedNameBytes / 2);
@@ -187,6 +188,7 @@ std::vector<std::uint8_t> EncodeScanState(
     if (hit.kind == kHitDead) return;
     WriteHit(w, hit);
     ++count;
+    if (written) written(count);
   });
   for (int i = 0; i < 4; ++i) w.out[countAt + i] = static_cast<std::uint8_t>(count >> (8 * i));
   return std::move(w.out);
@@ -204,7 +206,8 @@ bool NamesDisk(ByteSpan file, const std::u16string& diskName) {
   return true;
 }
 
-std::optional<SavedScan> DecodeScanState(ByteSpan file, std::uint64_t chunkCount) {
+std::optional<SavedScan> DecodeScanState(ByteSpan file, std::uint64_t chunkCount,
+                                         const ScanStateRead& read) {
   Reader r(file);
   SavedScan s;
   if (!ReadHeader(r, s, chunkCount)) return std::nullopt;
@@ -218,6 +221,7 @@ std::optional<SavedScan> DecodeScanState(ByteSpan file, std::uint64_t chunkCount
     if (!IsKnownHitKind(hit.kind) || hit.Chunk() >= chunkCount) return std::nullopt;
     if (!ReadPayload(r, hit)) return std::nullopt;
     s.hits.push_back(std::move(hit));
+    if (read && !read(i + 1, k)) return std::nullopt;
   }
   return s;
 }

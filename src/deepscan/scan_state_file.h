@@ -36,12 +36,19 @@ struct SavedScan {
 // units.
 std::u16string SavedDiskName(const std::string& path);
 
+// Told after every hit record written, with the count so far.
+using ScanStateWritten = std::function<void(std::uint32_t written)>;
+// Told after every hit record read, with the count so far and the count
+// in the file; returning false abandons the load.
+using ScanStateRead = std::function<bool(std::uint32_t read, std::uint32_t total)>;
+
 // Encodes a scan; map bytes other than 2 are written as 0. `forEachHit`
 // calls its argument for every hit in chunk order.
 std::vector<std::uint8_t> EncodeScanState(
     const std::u16string& diskName, const std::vector<std::uint8_t>& chunkMap, std::uint64_t cursor,
     std::uint64_t rangeFirst, std::uint64_t rangeLast,
-    const std::function<void(const std::function<void(const ScanHit&)>&)>& forEachHit);
+    const std::function<void(const std::function<void(const ScanHit&)>&)>& forEachHit,
+    const ScanStateWritten& written = nullptr);
 
 // True when the file starts with the magic and names this disk.
 bool NamesDisk(ByteSpan file, const std::u16string& diskName);
@@ -50,7 +57,9 @@ bool NamesDisk(ByteSpan file, const std::u16string& diskName);
 // the magic is wrong, N is odd or above 510, M is not `chunkCount`, a map
 // byte is not 0 or 2, any count or payload runs past the end, a hit lies
 // in a chunk beyond the map, or a kind is unknown.
-std::optional<SavedScan> DecodeScanState(ByteSpan file, std::uint64_t chunkCount);
+// Absent as well when `read` abandons the load.
+std::optional<SavedScan> DecodeScanState(ByteSpan file, std::uint64_t chunkCount,
+                                         const ScanStateRead& read = nullptr);
 
 // Writes `bytes` to `path` through "path.tmp" and a rename; a failure
 // leaves the previous file as it was.

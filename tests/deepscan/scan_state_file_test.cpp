@@ -88,6 +88,28 @@ TEST(ScanStateFile, RoundTripOfEveryPayload) {
   }
 }
 
+// Saving and loading report every record, so the progress views can show
+// "n / total"; a load told to stop leaves nothing half loaded.
+TEST(ScanStateFile, RecordsAreCountedBothWaysAndALoadCanBeAbandoned) {
+  const HitList hits = SampleHits();
+  std::vector<std::uint32_t> written;
+  const auto bytes = EncodeScanState(u"/dev/sdz", {2, 0, 2, 1}, 0, 0, 3 * 16384,
+                                     [&](const std::function<void(const ScanHit&)>& fn) {
+                                       for (const ScanHit& h : hits) fn(h);
+                                     },
+                                     [&](std::uint32_t n) { written.push_back(n); });
+  ASSERT_EQ(written.size(), hits.size());
+  EXPECT_EQ(written.back(), hits.size());
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> read;
+  EXPECT_TRUE(DecodeScanState(bytes, 4, [&](std::uint32_t n, std::uint32_t total) {
+    read.emplace_back(n, total);
+    return true;
+  }));
+  ASSERT_EQ(read.size(), hits.size());
+  EXPECT_EQ(read.back(), std::make_pair(std::uint32_t(hits.size()), std::uint32_t(hits.size())));
+  EXPECT_FALSE(DecodeScanState(bytes, 4, [](std::uint32_t n, std::uint32_t) { return n < 2; }));
+}
+
 TEST(ScanStateFile, RecordWithoutRunsTakesTenPlus37PlusName) {
   HitList one;
   ScanHit h;
