@@ -18,6 +18,7 @@ DeepScanSettings SettingsFromOptions(const PartitionInfo& partition, int mode) {
     settings.priorityStart = options.priorityStart;
     settings.priorityLength = options.priorityLength;
   }
+  settings.typesLeftOut = options.typesLeftOut;
   for (int number = 32; number <= 42; ++number) {
     // A byte the mode fixed (2) keeps its value; the dialog's others apply.
     if (settings.Option(number) < 2) settings.SetOption(number, options.Byte(number) ? 1 : 0);

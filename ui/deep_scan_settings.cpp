@@ -5,10 +5,12 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QVBoxLayout>
 #include <mutex>
 
 #include "app/settings.h"
+#include "file_type_page.h"
 #include "platform/desktop.h"
 #include "qt_text.h"
 
@@ -63,8 +65,11 @@ DeepScanSettingsDialog::DeepScanSettingsDialog(const PartitionInfo& partition, D
     options_.priorityLength = 0;
   }
   setWindowTitle(Q("参数设置"));
-  auto* layout = new QVBoxLayout(this);
-  auto* range = new QGroupBox(Q("优先扫描范围(扇区)"), this);
+  auto* outer = new QVBoxLayout(this);
+  auto* pages = new QTabWidget(this);
+  auto* normal = new QWidget(pages);
+  auto* layout = new QVBoxLayout(normal);
+  auto* range = new QGroupBox(Q("优先扫描范围(扇区)"), normal);
   auto* form = new QFormLayout(range);
   auto field = [&](QLineEdit*& edit, QLabel*& label, QString& accepted, std::uint64_t value, const char* caption,
                    const char* message) {
@@ -84,7 +89,7 @@ DeepScanSettingsDialog::DeepScanSettingsDialog(const PartitionInfo& partition, D
   field(count_, countGb_, countAccepted_, options_.priorityLength, "扇区数:", "优先扫描范围输入不合法!");
   layout->addWidget(range);
 
-  auto* opts = new QGroupBox(Q("扫描选项"), this);
+  auto* opts = new QGroupBox(Q("扫描选项"), normal);
   auto* optLayout = new QVBoxLayout(opts);
   for (int number = 32; number <= 42; ++number) {
     QCheckBox*& box = boxes_[std::size_t(number - 32)];
@@ -95,12 +100,16 @@ DeepScanSettingsDialog::DeepScanSettingsDialog(const PartitionInfo& partition, D
     optLayout->addWidget(box);
   }
   layout->addWidget(opts);
+  pages->addTab(normal, Q("常规"));
+  filePage_ = new FileTypePage(options_.typesLeftOut, pages);
+  pages->addTab(filePage_, Q("文件类型"));
+  outer->addWidget(pages);
 
   auto* buttons = new QDialogButtonBox(this);
   QPushButton* help = buttons->addButton(Q("帮助"), QDialogButtonBox::HelpRole);
   buttons->addButton(Q("确定"), QDialogButtonBox::AcceptRole);
   buttons->addButton(Q("取消"), QDialogButtonBox::RejectRole);
-  layout->addWidget(buttons);
+  outer->addWidget(buttons);
   connect(help, &QPushButton::clicked, this, [] {
     const std::string target = GetSetting("HelpParam");
     if (!target.empty()) OpenWithDesktop(target);
@@ -149,6 +158,7 @@ bool DeepScanSettingsDialog::TryAccept() {
     if (number <= 39 && value >= 2) continue;  // fixed by the mode
     value = boxes_[std::size_t(number - 32)]->isChecked() ? 1 : 0;
   }
+  options_.typesLeftOut = filePage_->LeftOut();
   accept();
   return true;
 }

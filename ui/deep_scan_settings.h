@@ -1,7 +1,6 @@
-// The deep scan as the window sees it: its options record, the settings
-// dialog "参数设置" (priority range and option check boxes), and the start
-// call. The deep-scan driver is not part of this build yet: StartDeepScan is
-// the one place where it will be called.
+// The deep scan's options as the window keeps them, and the settings
+// dialog "参数设置": the priority range and option check boxes on one page,
+// the file types to search on the other.
 #pragma once
 
 #include <QCheckBox>
@@ -9,14 +8,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <string>
 
 #include "app/notify.h"
+#include "catalog/file_types.h"
 #include "catalog/partition_info.h"
 
 namespace ambrel::ui {
 
+class FileTypePage;
 class ScanPanel;
 
 // The options of one scan: the partition, the priority range, and the
@@ -28,6 +30,7 @@ struct DeepScanOptions {
   std::uint64_t priorityStart = 0;
   std::uint64_t priorityLength = 0;
   std::array<std::uint8_t, 11> option{{0, 1, 1, 1, 1, 1, 0, 1, 0, 0, 1}};
+  std::bitset<kTypeSlots> typesLeftOut;  // the file page's clear boxes
   std::uint8_t& Byte(int number) { return option[std::size_t(number - 32)]; }
   std::uint8_t Byte(int number) const { return option[std::size_t(number - 32)]; }
 };
@@ -55,6 +58,7 @@ class DeepScanSettingsDialog final : public QDialog {
   QLineEdit* countField() const { return count_; }
   QLabel* startLabel() const { return startGb_; }
   QCheckBox* optionBox(int number) const { return boxes_[std::size_t(number - 32)]; }
+  FileTypePage* filePage() const { return filePage_; }
 
  private:
   void FieldEdited(QLineEdit* field, QLabel* label, QString& accepted, const char* message);
@@ -67,6 +71,7 @@ class DeepScanSettingsDialog final : public QDialog {
   QLabel* countGb_;
   QString startAccepted_, countAccepted_;
   std::array<QCheckBox*, 11> boxes_{};
+  FileTypePage* filePage_;
 };
 
 

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 
+#include "catalog/file_types.h"
 #include "catalog/partition_info.h"
 
 namespace ambrel {
@@ -38,6 +40,13 @@ struct DeepScanSettings {
   std::uint64_t priorityStart = 0;
   std::uint64_t priorityLength = 0;  // 0: no priority range
   std::array<std::uint8_t, 11> options{};  // bytes 32..42
+  // Type codes the user left out on the file page (none: every type is
+  // searched); carved files of these types are dropped from the results.
+  std::bitset<kTypeSlots> typesLeftOut;
+
+  bool TypeSelected(std::uint32_t code) const {
+    return code >= typesLeftOut.size() || !typesLeftOut.test(code);
+  }
 
   std::uint8_t Option(int number) const { return options[static_cast<std::size_t>(number - 32)]; }
   void SetOption(int number, std::uint8_t v) { options[static_cast<std::size_t>(number - 32)] = v; }

@@ -10,6 +10,7 @@
 #include "app/startup.h"
 #include "app/user_prompt.h"
 #include "deep_scan_settings.h"
+#include "file_type_page.h"
 #include "device_access.h"
 #include "filter_dialog.h"
 #include "gui_prompt.h"
@@ -193,6 +194,35 @@ class DialogsTest : public QObject {
     QCOMPARE(dialog.options().priorityLength, 8192u);
     QCOMPARE(int(dialog.options().Byte(34)), 0);
     QCOMPARE(int(dialog.options().Byte(33)), 2);
+    QVERIFY(dialog.options().typesLeftOut.none());
+  }
+
+  // The file page lists every category with its types; clearing a category
+  // leaves out all its types, and the choice comes back when reopened.
+  void fileTypePageLeavesOutTheClearedTypes() {
+    PartitionInfo part;
+    part.sectorCount = 1000000;
+    RecordingPrompt prompt;
+    DeepScanOptions options;
+    DeepScanSettingsDialog dialog(part, options, prompt);
+    QTreeWidget* tree = dialog.filePage()->tree();
+    QVERIFY(tree->topLevelItemCount() >= 5);
+    QTreeWidgetItem* photos = nullptr;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+      for (int j = 0; j < tree->topLevelItem(i)->childCount(); ++j)
+        if (tree->topLevelItem(i)->child(j)->text(0).contains(QStringLiteral("*.jpg"))) photos = tree->topLevelItem(i);
+    QVERIFY(photos != nullptr);
+    QCOMPARE(photos->checkState(0), Qt::Checked);
+    photos->setCheckState(0, Qt::Unchecked);
+    QVERIFY(dialog.TryAccept());
+    const auto leftOut = dialog.options().typesLeftOut;
+    QVERIFY(leftOut.test(46));   // jpg
+    QVERIFY(!leftOut.test(36));  // doc stays
+    QCOMPARE(int(leftOut.count()), photos->childCount());
+
+    options.typesLeftOut = leftOut;
+    DeepScanSettingsDialog again(part, options, prompt);
+    QCOMPARE(again.filePage()->LeftOut(), leftOut);
   }
 
   void progressDialogShowsStagesAndClosesAfterTheWorker() {
