@@ -62,6 +62,12 @@ std::uint64_t SkipTagPadding(CarveSource& source, std::uint64_t pos) {
   return pos;
 }
 
+// True when the data ends before `end` (its last byte cannot be read).
+bool EndsBefore(CarveSource& source, std::uint64_t end) {
+  std::uint8_t last = 0;
+  return end > 0 && source.ReadAt(end - 1, &last, 1) == 0;
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> MpegFrameLength(ByteCursor h) {
@@ -101,6 +107,8 @@ SizeProbe ProbeMp3(CarveSource& source) {
       skip = *frame;
     }
     if (skip == 0) break;
+    // The data ends inside this item (a cut file): its end is not known.
+    if (EndsBefore(source, pos + skip)) return SizeProbe{kWalkNeedMore, 0, 0};
     pos += skip;
     ++items;
   }

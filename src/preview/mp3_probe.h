@@ -17,7 +17,8 @@ namespace ambrel {
 std::optional<std::uint32_t> MpegFrameLength(ByteCursor header);
 
 // Result 4 with the position reached when more than 10 items (frames and
-// tags) followed the ID3v2 tag; 5 otherwise.
+// tags) followed the ID3v2 tag; 3 when the data ends inside an item (a cut
+// file); 5 otherwise.
 SizeProbe ProbeMp3(CarveSource& source);
 
 }  // namespace ambrel

@@ -212,8 +212,9 @@ TEST(ProbeMp3, CorpusFilesMatchFfprobe) {
                 bytes.size(), static_cast<unsigned long long>(oracle), probe.result,
                 static_cast<unsigned long long>(probe.size));
     if (bytes.size() < 8192) {
-      // Ten frames or fewer after the tag: not recognised.
-      EXPECT_EQ(probe.result, kWalkMalformed) << path;
+      // Ten frames or fewer after the tag: not recognised (or, when the
+      // sample is cut inside a frame, waiting for more data).
+      EXPECT_TRUE(probe.result == kWalkMalformed || probe.result == kWalkNeedMore) << path;
       continue;
     }
     EXPECT_EQ(probe.result, kWalkOk) << path;
