@@ -1,13 +1,13 @@
-// ambrel-cli scan PATH [--mode N] [--set KEY=VALUE]: a deep scan of a disk,
-// partition or image file, read-only. A progress line goes to stderr; at
-// the end the hit counts per kind and the boot sectors and partition
-// tables found are printed. Ctrl+C stops the scan cleanly.
+// ambrel-cli scan PATH [--partition N] [--mode N] [--priority START,LENGTH]
+//   [--reuse yes|no] [--save yes|no|ask] [--json]: a deep scan of a disk,
+// partition or image file, read-only. A progress line goes to stderr; on a
+// terminal p or space pauses and resumes; Ctrl+C or SIGTERM stops the scan
+// cleanly (the save offer follows). At the end the hit counts per kind and
+// the structures found are printed.
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <map>
 #include <string>
 #include <thread>
 
@@ -15,14 +15,20 @@
 
 #include "app/settings.h"
 #include "app/user_prompt.h"
-#include "deepscan/scan_state_file.h"
-#include "platform/files.h"
 #include "commands.h"
 #include "deepscan/scan_session.h"
+#include "deepscan/scan_state_file.h"
 #include "device/device_enum.h"
 #include "device_output.h"
 #include "fs/boot_probe.h"
+#include "json_output.h"
+#include "platform/files.h"
 #include "platform/interrupt.h"
+#include "platform/terminal_keys.h"
+#include "scan_progress.h"
+#include "scan_prompt.h"
+#include "scan_report.h"
+#include "volume_loader.h"
 
 namespace ambrel::cli {
 namespace {
@@ -30,41 +36,98 @@ namespace {
 struct ScanArgs {
   std::string path;
   int mode = kModeDiskFiles;
+  int partition = 0;
+  std::vector<std::uint64_t> priority;
+  std::string reuse = "ask";
+  std::string save = "ask";
+  bool json = false;
 };
 
 ScanArgs g_args;
 
 void Define(CLI::App& app) {
+  g_args = ScanArgs{};
   app.add_option("PATH", g_args.path, "disk, partition or image file")->required();
   app.add_option("--mode", g_args.mode, "recovery mode 1 to 6 (default 6: the whole device)")
       ->check(CLI::Range(1, 6));
+  app.add_option("--partition", g_args.partition, "scan only volume N of the device (as `list` numbers them)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--priority", g_args.priority, "START,LENGTH: sectors scanned first")
+      ->delimiter(',')
+      ->expected(2);
+  app.add_option("--reuse", g_args.reuse, "reuse a saved scan of this device: yes, no or ask")
+      ->check(CLI::IsMember({"yes", "no", "ask"}));
+  app.add_option("--save", g_args.save, "save the scan at its end: yes, no or ask")
+      ->check(CLI::IsMember({"yes", "no", "ask"}));
+  app.add_flag("--json", g_args.json, "print the results as JSON on stdout");
 }
 
-void PrintProgressLine(const ScanProgress& p) {
-  if (p.stage != kStageDeepScan || p.u.scan.totalSectors == 0) return;
-  const auto& s = p.u.scan;
-  std::fprintf(stderr, "\rscanned %" PRIu64 " / %" PRIu64 " sectors (%u%%)  boot %u  FILE %u  ",
-               s.doneSectors, s.totalSectors,
-               static_cast<unsigned>(std::min<std::uint64_t>(100, s.doneSectors * 100 / s.totalSectors)),
-               s.kinds[1] + s.kinds[2] + s.kinds[3], s.kinds[4]);
+// The scanned area: the whole device, or one of its volumes. A volume that
+// fills the image gives the file system whose free space modes 2 and 5 read.
+bool ScanArea(const ScanArgs& args, const DiskDescription& description, PartitionInfo& out) {
+  out = PartitionInfo();
+  if (args.partition == 0) {
+    if (description.volumes.size() == 1 && description.volumes[0].startLba == 0)
+      MakePartitionInfo(description.volumes[0], out);
+    out.startLba = 0;
+    out.sectorCount = out.diskSectorCount = description.disk.sectorCount;
+  } else {
+    DiskHandle disk;
+    if (!OpenByPath(args.path, disk)) return false;
+    std::vector<Volume> volumes = FindVolumes(disk, args.path);
+    disk.Close();
+    const Volume* chosen = nullptr;
+    for (const Volume& v : volumes)
+      if (v.number == args.partition) chosen = &v;
+    if (!chosen) {
+      std::fprintf(stderr, "ambrel-cli scan: %s has no volume %d\n", args.path.c_str(), args.partition);
+      return false;
+    }
+    out.fsKind = chosen->info.fsKind;
+    out.bootSector = chosen->info.bootSector;
+    out.startLba = chosen->info.startLba;
+    out.sectorCount = chosen->info.sectorCount;
+    out.diskSectorCount = description.disk.sectorCount;
+    out.volumeLabel = chosen->info.volumeLabel;
+  }
+  out.removable = description.disk.removable;
+  out.diskPath = out.displayName = args.path;
+  out.diskName = args.path;  // the scan-state identity is the full path
+  return true;
 }
 
-void PrintResults(const ScanSession& scan, const DiskDescription& description) {
-  std::map<std::uint8_t, std::uint64_t> counts;
-  std::printf("structures found:\n");
-  scan.ForEachHit([&](const ScanHit& hit) {
-    ++counts[hit.kind];
-    if (CarriesSectorCopy(hit.kind))
-      std::printf("  %s at %" PRIu64 "\n", HitKindName(hit.kind).c_str(), hit.lba);
-  });
-  std::printf("hits per kind:\n");
-  for (const auto& [kind, n] : counts)
-    std::printf("  %u %s: %" PRIu64 "\n", kind, HitKindName(kind).c_str(), n);
-  const ScanProgress p = scan.Progress();
-  std::printf("sectors scanned: %" PRIu64 " of %" PRIu64 "\n", p.u.scan.doneSectors,
-              p.u.scan.totalSectors);
-  std::printf("volumes: %zu\n", description.volumes.size());
-  for (const DeviceInfo& v : description.volumes) PrintVolumeLine(stdout, v);
+bool ApplyPriority(const ScanArgs& args, const PartitionInfo& area, DeepScanSettings& settings) {
+  if (args.priority.empty()) return true;
+  const std::uint64_t start = args.priority[0], length = args.priority[1];
+  const std::uint64_t end = area.startLba + area.sectorCount;
+  if (start < area.startLba || start > end || length > end - start) {
+    std::fprintf(stderr, "ambrel-cli scan: the priority range %" PRIu64 ",%" PRIu64
+                         " does not lie inside the scanned area %" PRIu64 "..%" PRIu64 "\n",
+                 start, length, area.startLba, end);
+    return false;
+  }
+  settings.priorityStart = start;
+  settings.priorityLength = length;
+  return true;
+}
+
+// Follows the scan until it ends: the progress line, p / space to pause
+// and resume, Ctrl+C or SIGTERM to stop.
+void FollowScan(ScanSession& scan) {
+  TerminalKeys keys;
+  ScanProgressLine line(stderr, StderrIsTerminal());
+  CatchInterrupts();
+  while (scan.State() == kScanRunning || scan.State() == kScanPaused) {
+    if (InterruptRequested()) scan.Stop();
+    if (auto key = keys.Poll(); key && (*key == 'p' || *key == ' ')) {
+      if (scan.State() == kScanPaused) scan.Resume();
+      else scan.Pause();
+    }
+    line.Show(scan.Progress(), scan.ElapsedSeconds(), scan.State() == kScanPaused);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  scan.Join();
+  line.Finish(scan.Progress(), scan.ElapsedSeconds());
 }
 
 int RunScan() {
@@ -75,39 +138,49 @@ int RunScan() {
     std::fprintf(stderr, "ambrel-cli scan: %s: %s\n", args.path.c_str(), why.c_str());
     return 1;
   }
-  PartitionInfo disk;
-  // A volume that fills the image gives the file system whose free space
-  // modes 2 and 5 read.
-  if (description.volumes.size() == 1 && description.volumes[0].startLba == 0)
-    MakePartitionInfo(description.volumes[0], disk);
-  disk.startLba = 0;
-  disk.sectorCount = disk.diskSectorCount = description.disk.sectorCount;
-  disk.removable = description.disk.removable;
-  disk.diskPath = disk.displayName = args.path;
-  disk.diskName = args.path;  // the scan-state identity is the full path
+  PartitionInfo area;
+  if (!ScanArea(args, description, area)) return 1;
+  DeepScanSettings settings = DefaultScanSettings(area, args.mode);
+  if (!ApplyPriority(args, area, settings)) return 2;
+  Answer reuse = Answer::kAsk, save = Answer::kAsk;
+  ParseAnswer(args.reuse, reuse);
+  ParseAnswer(args.save, save);
+  ScanPrompt prompt(CurrentUserPrompt(), reuse, save);
   ScanEnvironment env;
   env.publishProgress = false;
-  env.prompt = &CurrentUserPrompt();
+  env.prompt = &prompt;
   env.stateFilePath = ProgramFolder() + kScanStateFileName;
   env.checkpointMinutes = CheckpointMinutesSetting();
-  ScanSession scan(std::move(disk), args.mode, DefaultScanSettings(PartitionInfo{}, args.mode), env);
-  CatchInterrupts();
+  ScanSession scan(std::move(area), args.mode, settings, env);
   if (!scan.Start()) return 1;
-  while (scan.State() == kScanRunning || scan.State() == kScanPaused) {
-    if (InterruptRequested()) scan.Stop();
-    PrintProgressLine(scan.Progress());
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  FollowScan(scan);
+  std::fprintf(stderr, "%s\n", scan.Completed() ? "scan finished" : "scan stopped");
+  // The scan offers a save only after two minutes; --save yes always saves.
+  if (save == Answer::kYes && !prompt.savedAtEnd() && !scan.SaveScan())
+    std::fprintf(stderr, "ambrel-cli scan: the scan could not be saved to %s\n", env.stateFilePath.c_str());
+  if (args.json) {
+    Json out = Json::object();
+    out["path"] = JsonText(args.path);
+    out["mode"] = scan.Mode();
+    out["completed"] = scan.Completed();
+    AddScanStructures(scan, out);
+    Json volumes = Json::array();
+    for (const DeviceInfo& v : description.volumes) volumes.push_back(VolumeJson(v));
+    out["volumes"] = std::move(volumes);
+    PrintJson(out);
+  } else {
+    PrintScanStructures(scan);
+    std::printf("volumes: %zu\n", description.volumes.size());
+    for (const DeviceInfo& v : description.volumes) PrintVolumeLine(stdout, v);
   }
-  scan.Join();
-  PrintProgressLine(scan.Progress());
-  std::fprintf(stderr, "\n%s\n", scan.Completed() ? "scan finished" : "scan stopped");
-  PrintResults(scan, description);
   return scan.Completed() ? 0 : 130;
 }
 
-const CliCommandRegistrar kRegistrar({"scan", "scan PATH [--mode N]",
-                                      "deep scan: the structures found sector by sector", Define,
-                                      RunScan});
+const CliCommandRegistrar kRegistrar(
+    {"scan",
+     "scan PATH [--partition N] [--mode N] [--priority START,LENGTH] [--reuse yes|no|ask] "
+     "[--save yes|no|ask] [--json]",
+     "deep scan: the structures found sector by sector", Define, RunScan});
 
 }  // namespace
 }  // namespace ambrel::cli

@@ -6,7 +6,7 @@
 namespace ambrel {
 
 ScanRange RangeOf(std::uint64_t start, std::uint64_t sectors) {
-  return {ChunkFloor(start), ChunkFloor(start + sectors)};
+  return {ChunkFloor(start), ChunkFloor(start + (sectors != 0 ? sectors - 1 : 0))};
 }
 
 std::uint64_t ChunkCountOf(std::uint64_t diskSectors) {

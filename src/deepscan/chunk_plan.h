@@ -12,8 +12,10 @@ namespace ambrel {
 
 inline std::uint64_t ChunkFloor(std::uint64_t lba) { return lba & ~std::uint64_t{kChunkSectors - 1}; }
 
-// rangeFirst = start rounded down to a chunk, rangeLast = (start + count)
-// rounded down to a chunk; a chunk LBA is inside when first <= LBA <= last.
+// rangeFirst = start rounded down to a chunk, rangeLast = the chunk that
+// holds the area's last sector (not the chunk after an area that ends on a
+// chunk boundary, which lies wholly outside it); a chunk LBA is inside when
+// first <= LBA <= last.
 struct ScanRange {
   std::uint64_t first = 0;
   std::uint64_t last = 0;

@@ -104,8 +104,10 @@ bool FreeSpaceMap::ChunkHasFreeCluster(std::uint64_t chunkLba) const {
 
 std::vector<std::uint64_t> FreeSpaceMap::FreeChunks(std::uint64_t start, std::uint64_t sectors) const {
   std::vector<std::uint64_t> out;
-  const std::uint64_t end = start + sectors;
-  const std::uint64_t last = ChunkFloor(end) + (end % kChunkSectors != 0 ? kChunkSectors : 0);
+  if (sectors == 0) return out;
+  // Up to the chunk that holds the last sector: the one after it lies
+  // wholly outside the partition.
+  const std::uint64_t last = ChunkFloor(start + sectors - 1);
   for (std::uint64_t lba = ChunkFloor(start); lba <= last; lba += kChunkSectors) {
     if (fsKind_ == kFsExfat || (spc_ != 0 && ChunkHasFreeCluster(lba))) out.push_back(lba);
   }

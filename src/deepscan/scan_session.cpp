@@ -393,7 +393,7 @@ void ScanSession::InitHandProgress() {
     scan.totalSectors = partition_.sectorCount;
     for (std::uint64_t lba = range_.first; lba <= range_.last; lba += kChunkSectors) {
       const std::uint64_t chunk = lba >> kChunkShift;
-      if (chunk >= chunkCount_ || chunkMap_[chunk].load() == 2) done += kChunkSectors;
+      if (chunk >= chunkCount_ || chunkMap_[chunk].load() == 2) done += ProgressSectorsOf(lba);
     }
   }
   scan.doneSectors = done;
@@ -403,6 +403,16 @@ void ScanSession::InitHandProgress() {
     else CountHit(hit.kind);
   });
   PublishCopy();
+}
+
+std::uint64_t ScanSession::ProgressSectorsOf(std::uint64_t chunkLba) const {
+  // Modes 2 and 5 count whole chunks of their list; the others count the
+  // sectors of the area, which need not start or end on a chunk boundary.
+  if (IsFreeSpaceMode(mode_)) return kChunkSectors;
+  const std::uint64_t areaEnd = partition_.startLba + partition_.sectorCount;
+  const std::uint64_t from = std::max(chunkLba, partition_.startLba);
+  const std::uint64_t to = std::min(chunkLba + kChunkSectors, areaEnd);
+  return to > from ? to - from : 0;
 }
 
 void ScanSession::CountHit(std::uint8_t kind) {
@@ -464,7 +474,7 @@ void ScanSession::ProcessChunk(const std::uint8_t* slot, DiskHandle& handle) {
     }
   }
   if (number < chunkCount_) chunkMap_[number].store(2);
-  handProgress_.u.scan.doneSectors += kChunkSectors;
+  handProgress_.u.scan.doneSectors += ProgressSectorsOf(first);
   PublishCopy();
   MaybeCheckpoint();
 }

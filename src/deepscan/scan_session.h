@@ -174,6 +174,7 @@ class ScanSession {
   void InitHandProgress();
   void ProcessChunk(const std::uint8_t* slot, DiskHandle& handle);
   void CountHit(std::uint8_t kind);
+  std::uint64_t ProgressSectorsOf(std::uint64_t chunkLba) const;
   void PushChunkHints(const HitList& hits);
   void EndOfScan();
   void OfferSave();

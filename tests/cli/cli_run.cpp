@@ -36,11 +36,7 @@ bool Shell(const std::string& command) {
 
 bool HaveTool(const std::string& name) { return Shell("command -v " + name + " >/dev/null 2>&1"); }
 
-CliOutput RunAmbrelCli(const std::string& args, const std::string& prefix) {
-  static std::atomic<int> runs{0};
-  const std::string home = TempDir("cli-run-" + std::to_string(runs++));
-  // A run as another user must still write its log and lock there.
-  if (!prefix.empty()) std::filesystem::permissions(home, std::filesystem::perms::all);
+CliOutput RunAmbrelCliAt(const std::string& home, const std::string& args, const std::string& prefix) {
   const std::string cli = BinaryDir() + "/cli/ambrel-cli";
   const std::string command = "AMBREL_ALLOW_SECOND_INSTANCE=1 TZ=UTC timeout 120 " + prefix + " " + Quoted(cli) +
                               " --home " + Quoted(home) + " " + args + " >" + Quoted(home + "/out") + " 2>" +
@@ -51,6 +47,14 @@ CliOutput RunAmbrelCli(const std::string& args, const std::string& prefix) {
   r.out = ReadFileBytes(home + "/out");
   r.err = ReadFileBytes(home + "/err");
   return r;
+}
+
+CliOutput RunAmbrelCli(const std::string& args, const std::string& prefix) {
+  static std::atomic<int> runs{0};
+  const std::string home = TempDir("cli-run-" + std::to_string(runs++));
+  // A run as another user must still write its log and lock there.
+  if (!prefix.empty()) std::filesystem::permissions(home, std::filesystem::perms::all);
+  return RunAmbrelCliAt(home, args, prefix);
 }
 
 }  // namespace ambrel::test

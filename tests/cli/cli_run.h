@@ -14,6 +14,9 @@ struct CliOutput {
 // `args` is passed to the shell as it is (quote paths yourself). Each run
 // gets its own --home so that no run sees another's log or lock.
 CliOutput RunAmbrelCli(const std::string& args, const std::string& prefix = "");
+// The same with a home folder of the caller's (kept between runs: the
+// program's log, lock and saved scan live there).
+CliOutput RunAmbrelCliAt(const std::string& home, const std::string& args, const std::string& prefix = "");
 
 // Single-quoted for the shell.
 std::string Quoted(const std::string& text);

@@ -1,0 +1,137 @@
+// ambrel-cli scan run as a user would, on images made by the real tools:
+// the structures it reports against mmls and fsstat, a scan limited to one
+// volume or started with a priority range, and a saved scan resumed.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <cctype>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "cli/cli_run.h"
+#include "support/test_paths.h"
+
+namespace ambrel {
+namespace {
+
+using nlohmann::json;
+
+json ScanJson(const test::CliOutput& r) {
+  EXPECT_EQ(r.status, 0) << r.err;
+  return json::parse(r.out, nullptr, false);
+}
+
+std::set<std::uint64_t> StructureLbas(const json& scan, const std::string& kindPrefix) {
+  std::set<std::uint64_t> out;
+  for (const json& s : scan["structures"])
+    if (s["kind"].get<std::string>().rfind(kindPrefix, 0) == 0) out.insert(s["lba"].get<std::uint64_t>());
+  return out;
+}
+
+// The partition starts mmls lists (allocated entries only).
+std::set<std::uint64_t> MmlsStarts(const std::string& image) {
+  std::set<std::uint64_t> starts;
+  std::istringstream lines(test::ReadFileBytes(image + ".mmls"));
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream f(line);
+    std::string slot, table, start;
+    f >> slot >> table >> start;
+    // Rows like "002:  000:000   0000002048 ...": a slot and a table entry.
+    const bool entry = !slot.empty() && slot.back() == ':' && !table.empty() &&
+                       std::isdigit(static_cast<unsigned char>(table[0])) && table.find(':') != std::string::npos;
+    if (entry) starts.insert(std::stoull(start));
+  }
+  return starts;
+}
+
+TEST(CliScan, EveryVolumeOfADiskImageHasItsBootSectorWhereMmlsPutsIt) {
+  if (!test::HaveTool("mmls")) GTEST_SKIP() << "sleuthkit missing";
+  const std::string image = test::FixtureImage("disk-mbr-default");
+  ASSERT_TRUE(test::Shell("mmls " + test::Quoted(image) + " > " + test::Quoted(image + ".mmls")));
+  const std::set<std::uint64_t> starts = MmlsStarts(image);
+  ASSERT_FALSE(starts.empty());
+  const json scan = ScanJson(test::RunAmbrelCli("scan " + test::Quoted(image) + " --json --save no"));
+  ASSERT_TRUE(scan.is_object());
+  EXPECT_TRUE(scan["completed"].get<bool>());
+  std::set<std::uint64_t> boots;
+  for (const json& s : scan["structures"]) {
+    const std::string kind = s["kind"];
+    if (kind.find("DBR") != std::string::npos || kind.find("NTFS") != std::string::npos ||
+        kind.find("exFAT") != std::string::npos)
+      boots.insert(s["lba"].get<std::uint64_t>());
+  }
+  for (std::uint64_t start : starts) EXPECT_TRUE(boots.count(start)) << "no boot sector at " << start;
+  EXPECT_TRUE(StructureLbas(scan, "MBR").count(0));
+  EXPECT_EQ(scan["sectorsScanned"], scan["sectorsTotal"]);
+}
+
+TEST(CliScan, TheMftRunStartsWhereFsstatPutsTheMft) {
+  if (!test::HaveTool("fsstat")) GTEST_SKIP() << "sleuthkit missing";
+  const std::string image = test::FixtureImage("ntfs-default");
+  ASSERT_TRUE(test::Shell("fsstat " + test::Quoted(image) + " > " + test::Quoted(image + ".fsstat")));
+  const std::string stat = test::ReadFileBytes(image + ".fsstat");
+  auto field = [&](const std::string& name) {
+    const auto at = stat.find(name);
+    return at == std::string::npos ? 0ull : std::stoull(stat.substr(at + name.size()));
+  };
+  const std::uint64_t mftLba = field("First Cluster of MFT: ") * field("Cluster Size: ") / 512;
+  const json scan = ScanJson(test::RunAmbrelCli("scan " + test::Quoted(image) + " --json --save no"));
+  bool found = false;
+  for (const json& run : scan["fileRecordRuns"])
+    if (run["firstLba"] == mftLba && run["holdsMft"].get<bool>()) found = run["records"].get<int>() > 3;
+  EXPECT_TRUE(found) << scan["fileRecordRuns"].dump();
+  EXPECT_TRUE(StructureLbas(scan, "NTFS").count(0));
+}
+
+TEST(CliScan, OneVolumeOnlyAndAPriorityRangeInsideIt) {
+  const std::string image = test::FixtureImage("disk-mbr-default");
+  const json whole = ScanJson(test::RunAmbrelCli("scan " + test::Quoted(image) + " --json --save no"));
+  ASSERT_GE(whole["volumes"].size(), 2u);
+  const json& second = whole["volumes"][1];
+  const std::uint64_t start = second["start"], sectors = second["sectors"];
+  const json part = ScanJson(
+      test::RunAmbrelCli("scan " + test::Quoted(image) + " --partition 2 --json --save no --priority " +
+                         std::to_string(start + 100) + ",2000"));
+  EXPECT_EQ(part["sectorsTotal"].get<std::uint64_t>(), sectors);
+  EXPECT_EQ(part["sectorsScanned"].get<std::uint64_t>(), sectors);
+  for (const json& s : part["structures"]) {
+    const std::uint64_t lba = s["lba"];
+    EXPECT_GE(lba + 16384, start);
+    EXPECT_LT(lba, start + sectors + 16384);
+  }
+  EXPECT_TRUE(StructureLbas(part, "").count(start));
+  const auto outside = test::RunAmbrelCli("scan " + test::Quoted(image) + " --partition 2 --priority 0,10");
+  EXPECT_EQ(outside.status, 2);
+  EXPECT_NE(outside.err.find("priority range"), std::string::npos) << outside.err;
+  EXPECT_NE(test::RunAmbrelCli("scan " + test::Quoted(image) + " --partition 9").status, 0);
+}
+
+TEST(CliScan, ASavedScanIsResumedWithoutReadingAgain) {
+  const std::string image = test::FixtureImage("fat32-default");
+  const std::string home = test::TempDir("cli-scan-resume");
+  const json first = ScanJson(test::RunAmbrelCliAt(home, "scan " + test::Quoted(image) + " --json --save yes"));
+  EXPECT_GT(first["reads"].get<std::uint64_t>(), 0u);
+  const json again =
+      ScanJson(test::RunAmbrelCliAt(home, "scan " + test::Quoted(image) + " --json --reuse yes --save no"));
+  EXPECT_EQ(again["reads"].get<std::uint64_t>(), 0u);
+  EXPECT_EQ(again["structures"], first["structures"]);
+  EXPECT_EQ(again["sectorsScanned"], again["sectorsTotal"]);
+  const json fresh =
+      ScanJson(test::RunAmbrelCliAt(home, "scan " + test::Quoted(image) + " --json --reuse no --save no"));
+  EXPECT_EQ(fresh["reads"], first["reads"]);
+}
+
+TEST(CliScan, ProgressIsWrittenAsLinesWhenNotOnATerminal) {
+  const std::string image = test::FixtureImage("fat16-default");
+  const auto r = test::RunAmbrelCli("scan " + test::Quoted(image) + " --save no");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find('\r'), std::string::npos);
+  EXPECT_NE(r.err.find("100%"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("scan finished"), std::string::npos);
+  EXPECT_NE(r.out.find("hits per kind:"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ambrel
