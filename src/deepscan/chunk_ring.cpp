@@ -20,33 +20,57 @@ std::uint64_t SlotLba(const std::uint8_t* slot) {
 
 ChunkRing::ChunkRing() : block_(kRingSlots * kRingSlotBytes) {}
 
-bool ChunkRing::Put(const std::uint8_t* slot) {
+std::uint8_t* ChunkRing::AcquireWrite() {
   std::lock_guard<std::mutex> guard(lock_);
-  if (count_ == kRingSlots) return false;
-  if (count_ != 0) write_ = (write_ + 1) & (kRingSlots - 1);
-  std::memcpy(block_.data() + std::size_t{write_} * kRingSlotBytes, slot, kRingSlotBytes);
-  ++count_;
+  if (used_ == kRingSlots) return nullptr;
+  return SlotAt((first_ + used_) & (kRingSlots - 1));
+}
+
+void ChunkRing::CommitWrite() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (used_ < kRingSlots) ++used_;
+}
+
+const std::uint8_t* ChunkRing::AcquireRead() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (reading_ || used_ == 0) return nullptr;
+  reading_ = true;
+  return SlotAt(first_);
+}
+
+void ChunkRing::ReleaseRead() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!reading_) return;
+  reading_ = false;
+  first_ = (first_ + 1) & (kRingSlots - 1);
+  --used_;
+}
+
+bool ChunkRing::Put(const std::uint8_t* slot) {
+  std::uint8_t* target = AcquireWrite();
+  if (!target) return false;
+  std::memcpy(target, slot, kRingSlotBytes);
+  CommitWrite();
   return true;
 }
 
 bool ChunkRing::Take(std::uint8_t* out, std::size_t outBytes) {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (count_ == 0) return false;
-  std::memcpy(out, block_.data() + std::size_t{read_} * kRingSlotBytes,
-              std::min(outBytes, kRingSlotBytes));
-  if (count_ != 1) read_ = (read_ + 1) & (kRingSlots - 1);
-  --count_;
+  const std::uint8_t* source = AcquireRead();
+  if (!source) return false;
+  std::memcpy(out, source, std::min(outBytes, kRingSlotBytes));
+  ReleaseRead();
   return true;
 }
 
 std::uint32_t ChunkRing::Count() const {
   std::lock_guard<std::mutex> guard(lock_);
-  return count_;
+  return used_ - (reading_ ? 1 : 0);
 }
 
 void ChunkRing::Reset() {
   std::lock_guard<std::mutex> guard(lock_);
-  read_ = write_ = count_ = 0;
+  first_ = used_ = 0;
+  reading_ = false;
 }
 
 }  // namespace ambrel

@@ -344,17 +344,20 @@ void ScanSession::RunProducer() {
   }
   reads_ = 0;
   failedReads_ = 0;
-  std::vector<std::uint8_t> slot(kRingSlotBytes);
   std::uint64_t lba = 0;
   while (NextChunk(lba)) {
     if (state_.load() == kScanStopped) break;
     while (state_.load() == kScanPaused) SleepMs(env_.pauseMs);
     if (state_.load() == kScanStopped) break;
-    std::fill(slot.begin() + kRingSlotLbaOffset, slot.end(), 0);
+    // The chunk is read straight into its ring slot.
+    std::uint8_t* slot = nullptr;
+    while (!(slot = ring_->AcquireWrite()) && state_.load() != kScanStopped) SleepMs(env_.pollMs);
+    if (!slot) break;
+    std::fill(slot + kRingSlotLbaOffset, slot + kRingSlotBytes, 0);
     ++reads_;
-    if (!ReadChunk(handle, lba, slot.data())) ++failedReads_;
-    StoreSlotLba(slot.data(), lba);
-    while (!ring_->Put(slot.data()) && state_.load() != kScanStopped) SleepMs(env_.pollMs);
+    if (!ReadChunk(handle, lba, slot)) ++failedReads_;
+    StoreSlotLba(slot, lba);
+    ring_->CommitWrite();
   }
   ReportReadErrors();
   handle.Close();
@@ -433,11 +436,11 @@ void ScanSession::DiskFileScanHandThread() {
   InitHandProgress();
   DiskHandle handle;
   env_.open(partition_, handle);
-  std::vector<std::uint8_t> slot(kRingSlotBytes);
   while (state_.load() != kScanStopped) {
-    if (ring_->Take(slot.data(), slot.size()))
-      ProcessChunk(slot.data(), handle);
-    else if (state_.load() == kScanFinished && producerDone_.load() && ring_->Count() == 0)
+    if (const std::uint8_t* slot = ring_->AcquireRead()) {
+      ProcessChunk(slot, handle);
+      ring_->ReleaseRead();
+    } else if (state_.load() == kScanFinished && producerDone_.load() && ring_->Count() == 0)
       break;
     else
       SleepMs(env_.pollMs);

@@ -38,6 +38,42 @@ TEST(ChunkRing, KeepsOrderAndRefusesANinthSlot) {
   EXPECT_FALSE(ring.Take(out.data(), out.size()));
 }
 
+// In place: the slot being analysed is never handed out to be refilled, so
+// while one is read at most seven more can be queued.
+TEST(ChunkRing, TheSlotBeingReadIsNotRefilled) {
+  ChunkRing ring;
+  std::vector<const std::uint8_t*> filled;
+  for (std::uint64_t i = 0; i < 8; ++i) {
+    std::uint8_t* slot = ring.AcquireWrite();
+    ASSERT_NE(slot, nullptr);
+    StoreSlotLba(slot, i * kChunkSectors);
+    ring.CommitWrite();
+    filled.push_back(slot);
+  }
+  EXPECT_EQ(ring.AcquireWrite(), nullptr);
+  const std::uint8_t* reading = ring.AcquireRead();
+  ASSERT_EQ(reading, filled[0]);
+  EXPECT_EQ(ring.AcquireRead(), nullptr) << "one slot at a time";
+  EXPECT_EQ(ring.Count(), 7u);
+  EXPECT_EQ(ring.AcquireWrite(), nullptr) << "the slot being read is still in use";
+  ring.ReleaseRead();
+  std::uint8_t* again = ring.AcquireWrite();
+  EXPECT_EQ(again, filled[0]);
+  StoreSlotLba(again, 99 * kChunkSectors);
+  ring.CommitWrite();
+  for (std::uint64_t i = 1; i < 8; ++i) {
+    const std::uint8_t* slot = ring.AcquireRead();
+    ASSERT_NE(slot, nullptr);
+    EXPECT_EQ(SlotLba(slot), i * kChunkSectors);
+    ring.ReleaseRead();
+  }
+  const std::uint8_t* last = ring.AcquireRead();
+  ASSERT_NE(last, nullptr);
+  EXPECT_EQ(SlotLba(last), 99u * kChunkSectors);
+  ring.ReleaseRead();
+  EXPECT_EQ(ring.Count(), 0u);
+}
+
 TEST(ChunkPlan, PriorityRangeBothEndsInclusive) {
   EXPECT_TRUE(PriorityRangeChunks(5000, 0).empty());
   auto chunks = PriorityRangeChunks(16384 + 5, 16384 - 5);  // ends exactly on a boundary
