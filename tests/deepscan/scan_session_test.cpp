@@ -239,3 +239,51 @@ TEST(ScanSession, NtfsImageFindsEveryMftRecordOnce) {
 
 }  // namespace
 }  // namespace ambrel
+
+namespace ambrel {
+namespace {
+
+// 1 GiB of pseudo-random bytes, made on the fly from the offset.
+class NoiseDevice final : public BlockDevice {
+ public:
+  std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
+    if (offset >= kBytes) return 0;
+    length = static_cast<std::size_t>(std::min<std::uint64_t>(length, kBytes - offset));
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    for (std::size_t i = 0; i < length;) {
+      const std::uint64_t word = (offset + i) / 8;
+      std::uint64_t x = (word + 1) * 0x9E3779B97F4A7C15ull;
+      x ^= x >> 31;
+      x *= 0xBF58476D1CE4E5B9ull;
+      x ^= x >> 29;
+      const std::size_t skip = (offset + i) % 8;
+      for (std::size_t b = skip; b < 8 && i < length; ++b, ++i) out[i] = static_cast<std::uint8_t>(x >> (8 * b));
+    }
+    return static_cast<std::int64_t>(length);
+  }
+  std::uint64_t SizeBytes() override { return kBytes; }
+  std::string Path() const override { return "noise"; }
+  static constexpr std::uint64_t kBytes = 1ull << 30;
+};
+
+// Noise never passes for a volume or a partition table: a card full of
+// compressed photos must not give a flood of phantom partitions.
+TEST(ScanSession, AGibOfRandomBytesHoldsNoBootSectorOrPartitionTable) {
+  Harness h;
+  h.device = std::make_shared<NoiseDevice>();
+  const std::uint64_t sectors = NoiseDevice::kBytes / 512;
+  ScanSession scan(WholeDevice(sectors), kModeAllFiles, DefaultScanSettings(WholeDevice(sectors), 1),
+                   h.Environment());
+  ASSERT_TRUE(scan.Start());
+  scan.Join();
+  ASSERT_TRUE(scan.Completed());
+  std::map<std::uint8_t, int> kinds;
+  scan.ForEachHit([&](const ScanHit& hit) { ++kinds[hit.kind]; });
+  for (std::uint8_t kind : {kHitMbr, kHitEbr, kHitNtfsBoot, kHitFat16Boot, kHitFat32Boot, kHitExfatBoot,
+                            kHitGptHeader, kHitFat32FsInfo})
+    EXPECT_EQ(kinds[kind], 0) << HitKindName(kind);
+  EXPECT_EQ(scan.Progress().u.scan.doneSectors, sectors);
+}
+
+}  // namespace
+}  // namespace ambrel
