@@ -1,7 +1,8 @@
 // ambrel-cli scan PATH [--mode N] [--set KEY=VALUE]: a deep scan of a disk,
 // partition or image file, read-only. A progress line goes to stderr; at
-// the end the hit counts per kind and the boot sectors and partition
-// tables found are printed. Ctrl+C stops the scan cleanly.
+// the end the hit counts per kind, the boot sectors and partition tables
+// found and the volumes rebuilt from them are printed (--partition N: the
+// tree of one, --json: as JSON). Ctrl+C stops the scan cleanly.
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -18,11 +19,14 @@
 #include "deepscan/scan_state_file.h"
 #include "platform/files.h"
 #include "commands.h"
+#include "deepscan/deep_scan_extensions.h"
 #include "deepscan/scan_session.h"
 #include "device/device_enum.h"
 #include "device_output.h"
 #include "fs/boot_probe.h"
 #include "platform/interrupt.h"
+#include "json_output.h"
+#include "scan_volumes_output.h"
 
 namespace ambrel::cli {
 namespace {
@@ -30,6 +34,8 @@ namespace {
 struct ScanArgs {
   std::string path;
   int mode = kModeDiskFiles;
+  int partition = 0;  // a rebuilt volume whose tree is printed
+  bool json = false;
 };
 
 ScanArgs g_args;
@@ -38,6 +44,9 @@ void Define(CLI::App& app) {
   app.add_option("PATH", g_args.path, "disk, partition or image file")->required();
   app.add_option("--mode", g_args.mode, "recovery mode 1 to 6 (default 6: the whole device)")
       ->check(CLI::Range(1, 6));
+  app.add_option("--partition", g_args.partition, "print the tree of rebuilt volume N")
+      ->check(CLI::Range(1, 4096));
+  app.add_flag("--json", g_args.json, "print the rebuilt volumes (and the tree) as JSON");
 }
 
 void PrintProgressLine(const ScanProgress& p) {
@@ -85,7 +94,12 @@ int RunScan() {
   disk.removable = description.disk.removable;
   disk.diskPath = disk.displayName = args.path;
   disk.diskName = args.path;  // the scan-state identity is the full path
+  // The rebuilt volumes are parsed unless a settings file says otherwise.
+  if (!SettingsLoaded()) SetSettingsLoaded(true);
+  if (GetSetting("ParseFileSys").empty()) OverrideSetting("ParseFileSys", "1");
+  DeepScanExtensions extensions;
   ScanEnvironment env;
+  env.extensions = &extensions;
   env.publishProgress = false;
   env.prompt = &CurrentUserPrompt();
   env.stateFilePath = ProgramFolder() + kScanStateFileName;
@@ -101,12 +115,23 @@ int RunScan() {
   scan.Join();
   PrintProgressLine(scan.Progress());
   std::fprintf(stderr, "\n%s\n", scan.Completed() ? "scan finished" : "scan stopped");
-  PrintResults(scan, description);
+  const auto results = extensions.TakeResults();
+  if (args.json) {
+    Json document;
+    document["volumes"] = RebuiltVolumesJson(results);
+    const bool shown = args.partition == 0 || PrintRebuiltTree(results, args.partition, true, &document);
+    PrintJson(document);
+    if (!shown) return 1;
+  } else {
+    PrintResults(scan, description);
+    PrintRebuiltVolumes(results);
+    if (args.partition != 0 && !PrintRebuiltTree(results, args.partition, false, nullptr)) return 1;
+  }
   return scan.Completed() ? 0 : 130;
 }
 
-const CliCommandRegistrar kRegistrar({"scan", "scan PATH [--mode N]",
-                                      "deep scan: the structures found sector by sector", Define,
+const CliCommandRegistrar kRegistrar({"scan", "scan PATH [--mode N] [--partition N] [--json]",
+                                      "deep scan: the structures found and the volumes rebuilt from them", Define,
                                       RunScan});
 
 }  // namespace
