@@ -8,6 +8,7 @@ namespace ambrel {
 bool RebuildExfatVolumes(const std::atomic<std::uint32_t>* stopWord, DiskHandle& disk,
                          const std::vector<ScanHit*>& hits,
                          std::vector<std::unique_ptr<PartitionInfo>>& found,
+                         const std::vector<PartitionInfo>& otherVolumes,
                          const std::string& displayName) {
   std::vector<std::uint64_t> lbas;
   for (const ScanHit* h : hits)
@@ -15,8 +16,11 @@ bool RebuildExfatVolumes(const std::atomic<std::uint32_t>* stopWord, DiskHandle&
   if (lbas.empty()) return false;
   // The rebuild compares with the exFAT volumes already found by their
   // layout only: hand it light copies of those.
+  std::vector<const PartitionInfo*> volumes;
+  for (const auto& p : found) volumes.push_back(p.get());
+  for (const PartitionInfo& p : otherVolumes) volumes.push_back(&p);
   std::vector<PartitionInfo> known;
-  for (const auto& p : found) {
+  for (const PartitionInfo* p : volumes) {
     if (!p || p->fsKind != kFsExfat) continue;
     PartitionInfo light;
     light.fsKind = p->fsKind;

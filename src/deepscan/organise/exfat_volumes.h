@@ -16,10 +16,12 @@ namespace ambrel {
 
 // Rebuilds from the exFAT directory hits (234, 235) and appends the volume
 // (kind 17) to `found`, unless an exFAT volume of `found` already has its
-// cluster heap there. True when one was appended.
+// cluster heap there (nor one of `otherVolumes`, those added live). True
+// when one was appended.
 bool RebuildExfatVolumes(const std::atomic<std::uint32_t>* stopWord, DiskHandle& disk,
                          const std::vector<ScanHit*>& hits,
                          std::vector<std::unique_ptr<PartitionInfo>>& found,
+                         const std::vector<PartitionInfo>& otherVolumes,
                          const std::string& displayName);
 
 }  // namespace ambrel

@@ -23,6 +23,13 @@ bool LiveBootKind(std::uint8_t kind) {
 
 void ResultOrganiser::AddLive(ScanSession& session, std::unique_ptr<PartitionInfo> partition) {
   if (!partition) return;
+  PartitionInfo layout;
+  layout.fsKind = partition->fsKind;
+  layout.startLba = partition->startLba;
+  layout.sectorCount = partition->sectorCount;
+  layout.bootSector = partition->bootSector;
+  layout.origin = partition->origin;
+  liveVolumes_.push_back(std::move(layout));
   if (live_)
     live_->AddPartition(std::move(partition), session.StateWord(), true);
   else
@@ -34,6 +41,7 @@ void ResultOrganiser::AddRealPartitions(ScanSession& session) {
   ClearCompletedScanHits();
   ClearVisitedDirectories();
   readDirectories_.clear();
+  liveVolumes_.clear();
   PartitionList views;
   CollectRealPartitions(session, views);
   for (auto& view : views) AddLive(session, std::move(view));

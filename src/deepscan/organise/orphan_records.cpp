@@ -5,6 +5,7 @@
 #include <map>
 
 #include "app/progress.h"
+#include "device/device_enum.h"
 #include "deepscan/organise/mft_run_rebuild.h"
 #include "fs/ntfs/ntfs_layout.h"
 #include "fs/ntfs/ntfs_record.h"
@@ -175,8 +176,8 @@ std::vector<IndexedDirectory> DirectoriesOf(DiskHandle& disk,
 // An NTFS volume already found whose MFT starts where the group's record 0
 // would lie (a volume formatted again over the old one keeps its MFT place).
 std::optional<RecordPlacement> PlacementFromKnownVolume(
-    std::uint64_t recordZero, const std::vector<std::unique_ptr<PartitionInfo>>& found) {
-  for (const auto& p : found) {
+    std::uint64_t recordZero, const std::vector<const PartitionInfo*>& volumes) {
+  for (const PartitionInfo* p : volumes) {
     if (!p || p->fsKind != kFsNtfs || p->origin == kOriginLooseRecords) continue;
     const std::uint32_t spc = p->bootSector[13];
     if (!IsValidNtfsSpc(spc)) continue;
@@ -191,7 +192,10 @@ std::optional<RecordPlacement> PlacementFromKnownVolume(
 void BuildOrphanRecordTrees(DiskHandle& disk, const std::vector<const ScanHit*>& records,
                             const std::vector<const ScanHit*>& indx,
                             std::vector<std::unique_ptr<PartitionInfo>>& found,
+                            const std::vector<const PartitionInfo*>& otherVolumes,
                             const std::string& displayName) {
+  std::vector<const PartitionInfo*> volumes = otherVolumes;
+  for (const auto& p : found) volumes.push_back(p.get());
   ScanProgress progress{};
   progress.stage = kStageParse;
   for (const RecordGroup& group : GroupOrphanRecords(records)) {
@@ -200,7 +204,7 @@ void BuildOrphanRecordTrees(DiskHandle& disk, const std::vector<const ScanHit*>&
     auto recordZero = RecordZeroLba(first);
     if (!recordZero) continue;
     auto placement = PlacementFromIndexRecords(DirectoriesOf(disk, records, group, indx), *recordZero);
-    if (!placement) placement = PlacementFromKnownVolume(*recordZero, found);
+    if (!placement) placement = PlacementFromKnownVolume(*recordZero, volumes);
     if (!placement) placement = DefaultLayoutPlacement(first.lba, RecordNumberOf(first));
     if (!placement) continue;
     std::vector<FileRecordHit> hits;
@@ -214,6 +218,7 @@ void BuildOrphanRecordTrees(DiskHandle& disk, const std::vector<const ScanHit*>&
       continue;
     for (PartitionInfo& p : built) {
       p.origin = kOriginLooseRecords;
+      if (p.volumeLabel.empty()) p.volumeLabel = kDefaultVolumeLabel;
       found.push_back(std::make_unique<PartitionInfo>(std::move(p)));
     }
   }

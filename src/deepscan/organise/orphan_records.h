@@ -58,11 +58,14 @@ std::optional<RecordPlacement> PlacementFromIndexRecords(
 std::vector<std::uint8_t> IndexAllocationRuns(ByteSpan record);
 
 // Builds the trees of every large-enough group and appends them to
-// `found` (origin: loose records). `indx` holds the INDX hits (kind 225).
-// `displayName` names the scanned disk.
+// `found` (origin: loose records). `indx` holds the INDX hits (kind 225);
+// `otherVolumes` the volumes found but not in `found` (those added while
+// the scan ran), consulted with `found` for a volume whose MFT lies where a
+// group's record 0 would. `displayName` names the scanned disk.
 void BuildOrphanRecordTrees(DiskHandle& disk, const std::vector<const ScanHit*>& records,
                             const std::vector<const ScanHit*>& indx,
                             std::vector<std::unique_ptr<PartitionInfo>>& found,
+                            const std::vector<const PartitionInfo*>& otherVolumes,
                             const std::string& displayName);
 
 }  // namespace ambrel

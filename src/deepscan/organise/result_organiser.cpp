@@ -183,12 +183,15 @@ bool ResultOrganiser::OrganiseResults(ScanSession& session) {
   for (auto& p : listB) listA.push_back(std::move(p));
 
   Step(session, kStepExfat);
-  RebuildExfatVolumes(session.StateWord(), disk, hits, listA, scanned.displayName);
+  RebuildExfatVolumes(session.StateWord(), disk, hits, listA, liveVolumes_, scanned.displayName);
   if (parse) {
     const std::vector<const ScanHit*> loose = AliveOfKind(hits, kHitFileRecord);
     if (loose.size() > kMinLooseRecords) {
       Step(session, kStepLooseRecords);
-      BuildOrphanRecordTrees(disk, loose, AliveOfKind(hits, kHitIndxRecord), listA, scanned.displayName);
+      std::vector<const PartitionInfo*> liveVolumes;
+      for (const PartitionInfo& v : liveVolumes_) liveVolumes.push_back(&v);
+      BuildOrphanRecordTrees(disk, loose, AliveOfKind(hits, kHitIndxRecord), listA, liveVolumes,
+                             scanned.displayName);
     }
     if (auto fat = BuildFatDirectoryTrees(disk, AliveOfKind(hits, kHitFatDirectory),
                                           AliveOfKind(hits, kHitFatRootDirectory), scanned.displayName))

@@ -62,6 +62,9 @@ class ResultOrganiser {
   FoundFileCatalog* live_ = nullptr;
   PartitionList results_;
   PartitionList liveAdded_;  // without a catalogue
+  // Layout copies (kind, start, size, boot sector) of every partition added
+  // live, for the end-of-scan steps that compare with known volumes.
+  std::vector<PartitionInfo> liveVolumes_;
   std::vector<std::string> steps_;
   std::set<std::uint64_t> readDirectories_;  // FAT directory starts the readers read
 };
