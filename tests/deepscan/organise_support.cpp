@@ -1,6 +1,7 @@
 #include "organise_support.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <fstream>
 
@@ -12,6 +13,8 @@
 #include "device/device_enum.h"
 #include "fs/boot_probe.h"
 #include "deepscan_support.h"
+#include "recovery/save_job.h"
+#include "recovery/save_source.h"
 #include "support/test_paths.h"
 
 namespace ambrel::test {
@@ -139,6 +142,32 @@ const PartitionInfo* ResultAt(const OrganisedScan& scan, std::uint64_t start, st
   for (const auto& p : scan.results)
     if (p && p->startLba == start && (kind == 0 || p->fsKind == kind)) return p.get();
   return nullptr;
+}
+
+std::map<std::string, std::string> CopyOutTree(PartitionInfo& p, const std::string& folder) {
+  SetSettingsLoaded(true);
+  OverrideSetting("SaveDir", "");
+  std::filesystem::create_directories(folder);
+  PartitionRows rows;
+  rows.Add(&p, "result");
+  SaveJob job;
+  job.source = &rows;
+  job.target = folder;
+  job.row = 0;
+  job.nodeId = kRootId;
+  StartSaveJob(job, &SaveCurrFileThread, nullptr);
+  std::map<std::string, std::string> out;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string path = std::filesystem::relative(entry.path(), folder).string();
+    out[path] = Md5OfCommand("cat '" + entry.path().string() + "'");
+  }
+  return out;
+}
+
+std::string Md5OfCommand(const std::string& command) {
+  const std::vector<std::string> lines = CommandLines(command + " | md5sum");
+  return lines.empty() ? "" : lines[0].substr(0, 32);
 }
 
 }  // namespace ambrel::test

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -52,5 +53,12 @@ std::set<std::string> FlsFiles(const std::string& image, std::uint64_t offset, b
 std::vector<const PartitionInfo*> ResultsBy(const OrganisedScan& scan, std::uint32_t origin);
 const PartitionInfo* ResultAt(const OrganisedScan& scan, std::uint64_t start,
                               std::int32_t kind = 0);
+
+// Copies the whole tree of a result out with the recovery copy-out into
+// `folder` and returns the md5 of every file written, by its path below
+// the folder.
+std::map<std::string, std::string> CopyOutTree(PartitionInfo& p, const std::string& folder);
+// md5 (lower-case hex) of a shell command's output, for an oracle's bytes.
+std::string Md5OfCommand(const std::string& command);
 
 }  // namespace ambrel::test
