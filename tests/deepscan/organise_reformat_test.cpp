@@ -94,9 +94,12 @@ TEST_P(ReformattedNtfs, OldFilesComeBackFromLooseRecords) {
 
 INSTANTIATE_TEST_SUITE_P(ClusterSizes, ReformattedNtfs, ::testing::Values(512, 4096));
 
-TEST_F(Reformatted, Fat32DirectoriesComeBackFromTheirClusters) {
+class ReformattedFat : public Reformatted, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ReformattedFat, DirectoriesComeBackFromTheirClusters) {
   if (!test::ToolAvailable("mkfs.vfat") || !test::ToolAvailable("mcopy")) GTEST_SKIP();
-  ASSERT_TRUE(test::Run(Sh("truncate -s 64M volume.img && mkfs.vfat -F 32 -n OLDFAT volume.img")));
+  const std::string format = GetParam();
+  ASSERT_TRUE(test::Run(Sh("truncate -s 64M volume.img && mkfs.vfat " + format + " -n OLDFAT volume.img")));
   for (const std::string d : {"alpha", "beta", "gamma"}) {
     ASSERT_TRUE(test::Run(Sh("MTOOLS_SKIP_CHECK=1 mmd -i volume.img ::/" + d + " ::/" + d + "/sub")));
     for (int i = 1; i <= 6; ++i) {
@@ -110,7 +113,7 @@ TEST_F(Reformatted, Fat32DirectoriesComeBackFromTheirClusters) {
   }
   const std::map<std::string, std::string> old = OracleFiles(image);
   ASSERT_EQ(old.size(), 36u);
-  ASSERT_TRUE(test::Run(Sh("mkfs.vfat -F 32 -n NEWFAT volume.img")));
+  ASSERT_TRUE(test::Run(Sh("mkfs.vfat " + format + " -n NEWFAT volume.img")));
   ASSERT_TRUE(OracleFiles(image).empty());
 
   test::OrganisedScan scan = test::ScanAndOrganise(image, kModePartitionFiles, true);
@@ -137,6 +140,10 @@ TEST_F(Reformatted, Fat32DirectoriesComeBackFromTheirClusters) {
   for (const auto& [path, md5] : old) oldMd5.insert(md5);
   EXPECT_EQ(writtenMd5, oldMd5);
 }
+
+// FAT32 and FAT16 with mkfs.vfat's own cluster sizes, and FAT16 with 8 KiB
+// clusters.
+INSTANTIATE_TEST_SUITE_P(Formats, ReformattedFat, ::testing::Values("-F 32", "-F 16", "-F 16 -s 16"));
 
 }  // namespace
 }  // namespace ambrel
