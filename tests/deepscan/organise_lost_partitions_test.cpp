@@ -28,9 +28,9 @@ std::string Lower(std::string s) {
 }
 
 // The live files of one volume of the fixture's manifest, lower-case.
-std::set<std::string> ManifestLiveFiles(const std::string& volume) {
+std::set<std::string> ManifestLiveFiles(const std::string& volume, const std::string& fixture = "disk-mbr") {
   std::set<std::string> out;
-  for (const test::ManifestEntry& e : test::LoadManifest("disk-mbr"))
+  for (const test::ManifestEntry& e : test::LoadManifest(fixture))
     if (e.volume == volume && !e.directory && !e.deleted) out.insert(Lower(e.path));
   return out;
 }
@@ -172,6 +172,28 @@ TEST_F(LostPartitions, SettingsFilterDropsTheKindsNotSearched) {
   EXPECT_EQ(test::ResultAt(scan, kExfatStart), nullptr);
   EXPECT_NE(test::ResultAt(scan, kFat16Start), nullptr);
   EXPECT_NE(test::ResultAt(scan, kFat32Start), nullptr);
+}
+
+TEST(LostGptPartitions, WipedGptGivesEveryVolumeBackByItsBootSector) {
+  // disk-gpt (sgdisk): FAT32, NTFS, exFAT without a label, FAT16; the
+  // protective MBR and the primary GPT wiped.
+  const std::string image = test::TempDir("organise-gpt") + "/disk.img";
+  ASSERT_TRUE(test::CopyFixture("disk-gpt", image));
+  test::ZeroSectors(image, 0, 34);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, false);
+  ASSERT_TRUE(scan.organised);
+  const std::map<std::string, std::pair<std::uint64_t, std::int32_t>> volumes = {
+      {"1", {2048, kFsFat32}}, {"2", {83968, kFsNtfs}}, {"3", {227328, kFsExfat}},
+      {"4", {243712, kFsFat16}}};
+  for (const auto& [number, where] : volumes) {
+    const PartitionInfo* p = test::ResultAt(scan, where.first, where.second);
+    ASSERT_NE(p, nullptr) << "volume " << number;
+    EXPECT_EQ(p->origin, kOriginBootSector);
+    const std::set<std::string> found = LiveFiles(*p);
+    for (const std::string& f : ManifestLiveFiles(number, "disk-gpt")) EXPECT_TRUE(found.count(f)) << number << ": " << f;
+  }
+  EXPECT_EQ(test::ResultAt(scan, 227328)->volumeLabel, "本地磁盘");
+  EXPECT_EQ(scan.results.size(), 4u);
 }
 
 TEST_F(LostPartitions, OrganisationReportsItsStepsInOrder) {
