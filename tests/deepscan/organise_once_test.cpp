@@ -65,6 +65,25 @@ TEST_F(OneVolume, BothBootSectorsWipedLeaveTheMftRun) {
   EXPECT_EQ(scan.results.size(), 1u);
 }
 
+TEST_F(OneVolume, AFormerScansVolumeDoesNotHideThisScansRecords) {
+  // The first scan reads the volume (its MFT extents become known); the
+  // second, without live results, must still see the FILE records.
+  ASSERT_TRUE(test::ScanAndOrganise(image, kModeAllFiles, true).organised);
+  test::ZeroSectors(image, 0, 1);
+  test::ZeroSectors(image, kVolumeSectors - 1, 1);
+  test::OrganisedScan second = test::ScanAndOrganise(image, kModeAllFiles, false);
+  EXPECT_EQ(test::ResultsBy(second, kOriginMftRun).size(), 1u);
+}
+
+TEST_F(OneVolume, RecycledFilesModeListsOnlyTheRecycleBin) {
+  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeRecycledFiles, false);
+  ASSERT_TRUE(scan.organised);
+  ASSERT_EQ(scan.results.size(), 1u);
+  const std::set<std::string> files = test::FilePaths(*scan.results[0]);
+  ASSERT_FALSE(files.empty());
+  for (const std::string& f : files) EXPECT_EQ(f.rfind("回收站/", 0), 0u) << f;
+}
+
 TEST_F(OneVolume, TheMainBootSectorWipedIsFoundThroughItsBackupOnce) {
   test::ZeroSectors(image, 0, 1);
   test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, false);

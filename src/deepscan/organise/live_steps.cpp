@@ -38,6 +38,7 @@ void ResultOrganiser::AddLive(ScanSession& session, std::unique_ptr<PartitionInf
 
 void ResultOrganiser::AddRealPartitions(ScanSession& session) {
   ResetKnownExtents();
+  extentsOfThisScan_ = true;
   ClearCompletedScanHits();
   ClearVisitedDirectories();
   readDirectories_.clear();

@@ -102,7 +102,9 @@ void ResultOrganiser::Step(ScanSession& session, const char* text) {
   if (session.Environment().publishProgress) PostNotice(kOrganiseTitle, text);
 }
 
-bool ResultOrganiser::InKnownMftExtent(std::uint64_t lba) { return LbaInKnownMftExtents(lba); }
+bool ResultOrganiser::InKnownMftExtent(std::uint64_t lba) {
+  return extentsOfThisScan_ && LbaInKnownMftExtents(lba);
+}
 
 bool ResultOrganiser::Parse(ScanSession& session, PartitionInfo& partition) {
   const bool ok = ParseFileSystem(session.StateWord(), partition);

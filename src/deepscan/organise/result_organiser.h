@@ -67,6 +67,9 @@ class ResultOrganiser {
   std::vector<PartitionInfo> liveVolumes_;
   std::vector<std::string> steps_;
   std::set<std::uint64_t> readDirectories_;  // FAT directory starts the readers read
+  // The known MFT extents are this scan's (emptied at its start and filled
+  // by the volumes added live); before that they may be a former scan's.
+  bool extentsOfThisScan_ = false;
 };
 
 }  // namespace ambrel
