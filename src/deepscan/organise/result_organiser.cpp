@@ -4,6 +4,7 @@
 #include "deepscan/organise/result_organiser.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "app/progress.h"
 #include "app/settings.h"
@@ -212,10 +213,17 @@ bool ResultOrganiser::OrganiseResults(ScanSession& session) {
   ClearCompletedScanHits();
 
   results_.clear();
-  for (auto& p : liveAdded_) results_.push_back(std::move(p));
-  liveAdded_.clear();
   for (auto& p : listA) results_.push_back(std::move(p));
-  return !results_.empty();
+  return !Results().empty();
+}
+
+std::vector<std::unique_ptr<PartitionInfo>>& ResultOrganiser::Results() {
+  if (!liveAdded_.empty()) {
+    results_.insert(results_.begin(), std::make_move_iterator(liveAdded_.begin()),
+                    std::make_move_iterator(liveAdded_.end()));
+    liveAdded_.clear();
+  }
+  return results_;
 }
 
 }  // namespace ambrel

@@ -46,7 +46,9 @@ class ResultOrganiser {
                   SectorHitSource& disk);
   // The end-of-scan organisation; true when the result list is not empty.
   bool OrganiseResults(ScanSession& session);
-  std::vector<std::unique_ptr<PartitionInfo>>& Results() { return results_; }
+  // The results in order: without a catalogue, the partitions found live
+  // come first (also when the scan was stopped before its organisation).
+  std::vector<std::unique_ptr<PartitionInfo>>& Results();
   // The step texts shown so far, in order.
   const std::vector<std::string>& Steps() const { return steps_; }
 
