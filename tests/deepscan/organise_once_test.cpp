@@ -65,6 +65,24 @@ TEST_F(OneVolume, BothBootSectorsWipedLeaveTheMftRun) {
   EXPECT_EQ(scan.results.size(), 1u);
 }
 
+TEST_F(OneVolume, TheMirrorPlacesTheVolumeWhenTheMftStartIsGone) {
+  // Both boot sectors and the first 16 records of the MFT (cluster 4 on)
+  // overwritten: the four records of $MFTMirr are a run of their own that
+  // starts with $MFT, taken as the mirror; the reader reads record 0 from
+  // it and walks the rest of the MFT.
+  test::ZeroSectors(image, 0, 1);
+  test::ZeroSectors(image, kVolumeSectors - 1, 1);
+  test::ZeroSectors(image, 4 * 8, 32);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, false);
+  ASSERT_TRUE(scan.organised);
+  const auto byRun = test::ResultsBy(scan, kOriginMftRun);
+  ASSERT_EQ(byRun.size(), 1u);
+  EXPECT_EQ(byRun[0]->startLba, 0u);
+  const std::set<std::string> files = test::FilePaths(*byRun[0]);
+  for (const std::string& f : ManifestLiveFiles()) EXPECT_TRUE(files.count(f)) << f;
+  EXPECT_EQ(scan.results.size(), 1u);
+}
+
 TEST_F(OneVolume, AFormerScansVolumeDoesNotHideThisScansRecords) {
   // The first scan reads the volume (its MFT extents become known); the
   // second, without live results, must still see the FILE records.

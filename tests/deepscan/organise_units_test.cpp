@@ -69,6 +69,7 @@ TEST(MftRun, FourRecordsOnEightSectorClustersAreTheMirror) {
   EXPECT_EQ(placed->spc, 8u);
   EXPECT_EQ(placed->start, start);
   EXPECT_EQ(placed->mftCluster, 4u);
+  EXPECT_EQ(placed->mirrorCluster, 0x20u);
 }
 
 TEST(MftRun, ALongerRunIsTheMftItself) {

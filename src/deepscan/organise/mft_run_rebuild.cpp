@@ -91,6 +91,7 @@ std::optional<MftRunPlacement> BuildFromMftRun(const MftRunGroup& group,
   placement.start = group.lba - offset;
   placement.spc = *spc;
   placement.mftCluster = isMirror ? FirstExtentCluster(mft->runs).value_or(0) : *cluster;
+  placement.mirrorCluster = isMirror ? *cluster : FirstExtentCluster(mirror->runs).value_or(0);
   placement.isMirror = isMirror;
   return placement;
 }

@@ -33,8 +33,9 @@ std::optional<std::uint32_t> SpcFromMirrorRecord(const FileRecordSummary& mirror
 struct MftRunPlacement {
   std::uint64_t start = 0;       // partition start LBA
   std::uint32_t spc = 0;
-  std::uint64_t mftCluster = 0;  // cluster of the MFT (or of the mirror when the run is it)
-  bool isMirror = false;
+  std::uint64_t mftCluster = 0;     // cluster of the MFT ($MFT's first extent)
+  std::uint64_t mirrorCluster = 0;  // cluster of the mirror ($MFTMirr's first extent)
+  bool isMirror = false;            // the run was the mirror
 };
 
 // Places the partition of one run: only runs flagged $MFT with more than 3

@@ -57,7 +57,12 @@ std::unique_ptr<PartitionInfo> PartitionFromMftRun(const MftRunPlacement& placed
   p->bootSector[11] = 0x00;
   p->bootSector[12] = 0x02;  // 512 bytes per sector
   p->bootSector[13] = static_cast<std::uint8_t>(placed.spc);
-  for (int i = 0; i < 8; ++i) p->bootSector[0x30 + i] = static_cast<std::uint8_t>(placed.mftCluster >> (8 * i));
+  // The MFT and its mirror: the reader falls back to the mirror's copy of
+  // record 0 when the MFT's first records are gone.
+  for (int i = 0; i < 8; ++i) {
+    p->bootSector[0x30 + i] = static_cast<std::uint8_t>(placed.mftCluster >> (8 * i));
+    p->bootSector[0x38 + i] = static_cast<std::uint8_t>(placed.mirrorCluster >> (8 * i));
+  }
   p->bootSector[0x40] = 0xF6;
   p->bootSector[510] = 0x55;
   p->bootSector[511] = 0xAA;
@@ -181,6 +186,8 @@ bool ResultOrganiser::OrganiseResults(ScanSession& session) {
     for (auto& p : listB) Parse(session, *p);
   else
     for (auto& p : listB) InitTable(p->table);
+  for (auto& p : listB)
+    if (p->origin == kOriginMftRun) ReadBuiltLabel(disk, *p);
 
   RetireConsumedHits(hits, KnownNtfsRanges(), readDirectories_);
   for (auto& p : listB) listA.push_back(std::move(p));
