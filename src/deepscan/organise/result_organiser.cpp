@@ -142,85 +142,92 @@ void ResultOrganiser::CollectRealPartitions(ScanSession& session, PartitionList&
   }
 }
 
-bool ResultOrganiser::OrganiseResults(ScanSession& session) {
+// Steps 4 to 10: lost partitions from extended boot records, boot sectors
+// and MFT runs, kept when their start is new, filtered by the settings and
+// the scanned area, parsed; then the hits their readers consumed retire.
+ResultOrganiser::PartitionList ResultOrganiser::LostPartitions(ScanSession& session, DiskHandle& disk,
+                                                               const std::vector<ScanHit*>& hits) {
   const PartitionInfo& scanned = session.Partition();
-  const DeepScanSettings& settings = session.Settings();
-  const int mode = session.Mode();
-  Step(session, kStepCollect);
-  std::vector<ScanHit*> hits = CollectOrganisedHits(session);
-  ApplyGapSizes(hits, scanned, IsFreeSpaceMode(mode) ? &session.FreeSpace() : nullptr);
-
-  DiskHandle disk;
-  if (!session.Environment().open(scanned, disk)) return false;
-  ResetKnownExtents();
-  SetCompletedScanHits(ClusterKindHitsOf(hits));
-
-  PartitionList listA;
-  CollectRealPartitions(session, listA);
-
   Step(session, kStepPartitions);
-  std::vector<ScanHit*> sectors = SectorKindHits(hits);
   PartitionList candidates;
-  CandidatesFromStructures(disk, sectors, candidates);
-  PartitionList listB;
+  CandidatesFromStructures(disk, SectorKindHits(hits), candidates);
+  PartitionList lost;
   for (auto& p : candidates)
-    if (session.IsNewPartitionStart(p->startLba)) listB.push_back(std::move(p));
+    if (session.IsNewPartitionStart(p->startLba)) lost.push_back(std::move(p));
 
   Step(session, kStepNtfsRuns);
   const std::vector<const ScanHit*> records = AliveOfKind(hits, kHitFileRecord);
   for (const MftRunGroup& run : GroupMftRuns(records)) {
     auto placed = BuildFromMftRun(run, records);
-    if (!placed || HasStart(listB, placed->start) || !session.IsNewPartitionStart(placed->start))
+    if (!placed || HasStart(lost, placed->start) || !session.IsNewPartitionStart(placed->start))
       continue;
-    listB.push_back(PartitionFromMftRun(*placed));
+    lost.push_back(PartitionFromMftRun(*placed));
   }
 
   const std::uint64_t lower = scanned.startLba <= kLowStartSlack ? 0 : scanned.startLba;
   const std::uint64_t upper = scanned.startLba + scanned.sectorCount - 1;
-  std::erase_if(listB, [&](const std::unique_ptr<PartitionInfo>& p) {
-    return !KindSearched(settings, p->fsKind) || p->startLba < lower || p->startLba > upper;
+  std::erase_if(lost, [&](const std::unique_ptr<PartitionInfo>& p) {
+    return !KindSearched(session.Settings(), p->fsKind) || p->startLba < lower || p->startLba > upper;
   });
-  for (auto& p : listB) GiveDiskFacts(scanned, *p);
   const bool parse = GetSetting("ParseFileSys") == "1";
-  if (parse)
-    for (auto& p : listB) Parse(session, *p);
-  else
-    for (auto& p : listB) InitTable(p->table);
-  for (auto& p : listB)
+  for (auto& p : lost) {
+    GiveDiskFacts(scanned, *p);
+    if (parse) Parse(session, *p);
+    else InitTable(p->table);
     if (p->origin == kOriginMftRun) ReadBuiltLabel(disk, *p);
-
-  RetireConsumedHits(hits, KnownNtfsRanges(), readDirectories_);
-  for (auto& p : listB) listA.push_back(std::move(p));
-
-  Step(session, kStepExfat);
-  RebuildExfatVolumes(session.StateWord(), disk, hits, listA, liveVolumes_, scanned.displayName);
-  if (parse) {
-    const std::vector<const ScanHit*> loose = AliveOfKind(hits, kHitFileRecord);
-    if (loose.size() > kMinLooseRecords) {
-      Step(session, kStepLooseRecords);
-      std::vector<const PartitionInfo*> liveVolumes;
-      for (const PartitionInfo& v : liveVolumes_) liveVolumes.push_back(&v);
-      BuildOrphanRecordTrees(disk, loose, AliveOfKind(hits, kHitIndxRecord), listA, liveVolumes,
-                             scanned.displayName);
-    }
-    if (auto fat = BuildFatDirectoryTrees(disk, AliveOfKind(hits, kHitFatDirectory),
-                                          AliveOfKind(hits, kHitFatRootDirectory), scanned.displayName))
-      listA.push_back(std::move(fat));
   }
-  for (auto& p : listA) GiveDiskFacts(scanned, *p);
+  RetireConsumedHits(hits, KnownNtfsRanges(), readDirectories_);
+  return lost;
+}
 
-  DropNearlyEmptyPartitions(listA, mode);
+// Step 12: exFAT volumes from directory sectors; with parsing on, NTFS
+// trees from the FILE records still alive and FAT trees from directory
+// clusters.
+void ResultOrganiser::RebuiltTrees(ScanSession& session, DiskHandle& disk,
+                                   const std::vector<ScanHit*>& hits, PartitionList& found) {
+  const std::string& name = session.Partition().displayName;
+  Step(session, kStepExfat);
+  RebuildExfatVolumes(session.StateWord(), disk, hits, found, liveVolumes_, name);
+  if (GetSetting("ParseFileSys") != "1") return;
+  const std::vector<const ScanHit*> loose = AliveOfKind(hits, kHitFileRecord);
+  if (loose.size() > kMinLooseRecords) {
+    Step(session, kStepLooseRecords);
+    std::vector<const PartitionInfo*> liveVolumes;
+    for (const PartitionInfo& v : liveVolumes_) liveVolumes.push_back(&v);
+    BuildOrphanRecordTrees(disk, loose, AliveOfKind(hits, kHitIndxRecord), found, liveVolumes, name);
+  }
+  if (auto fat = BuildFatDirectoryTrees(disk, AliveOfKind(hits, kHitFatDirectory),
+                                        AliveOfKind(hits, kHitFatRootDirectory), name))
+    found.push_back(std::move(fat));
+}
+
+bool ResultOrganiser::OrganiseResults(ScanSession& session) {
+  const PartitionInfo& scanned = session.Partition();
+  Step(session, kStepCollect);
+  std::vector<ScanHit*> hits = CollectOrganisedHits(session);
+  ApplyGapSizes(hits, scanned, IsFreeSpaceMode(session.Mode()) ? &session.FreeSpace() : nullptr);
+  DiskHandle disk;
+  if (!session.Environment().open(scanned, disk)) return false;
+  ResetKnownExtents();
+  SetCompletedScanHits(ClusterKindHitsOf(hits));
+
+  PartitionList found;
+  CollectRealPartitions(session, found);
+  for (auto& p : LostPartitions(session, disk, hits)) found.push_back(std::move(p));
+  RebuiltTrees(session, disk, hits, found);
+  for (auto& p : found) GiveDiskFacts(scanned, *p);
+  DropNearlyEmptyPartitions(found, session.Mode());
 
   Step(session, kStepFoundFiles);
-  if (auto found = BuildFoundFilesPartition(hits, listA, settings, scanned)) {
-    found->origin = kOriginSignatures;
-    listA.push_back(std::move(found));
+  if (auto carved = BuildFoundFilesPartition(hits, found, session.Settings(), scanned)) {
+    carved->origin = kOriginSignatures;
+    found.push_back(std::move(carved));
   }
-  for (auto& p : listA) SplitLostFolder(p->table);
+  for (auto& p : found) SplitLostFolder(p->table);
   ClearCompletedScanHits();
 
   results_.clear();
-  for (auto& p : listA) results_.push_back(std::move(p));
+  for (auto& p : found) results_.push_back(std::move(p));
   return !Results().empty();
 }
 

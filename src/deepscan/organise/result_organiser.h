@@ -15,6 +15,7 @@
 #include "catalog/partition_info.h"
 #include "deepscan/scan_hit.h"
 #include "deepscan/sector_hit.h"
+#include "device/disk_handle.h"
 
 namespace ambrel {
 
@@ -57,6 +58,10 @@ class ResultOrganiser {
   void Step(ScanSession& session, const char* text);
   bool Parse(ScanSession& session, PartitionInfo& partition);
   void CollectRealPartitions(ScanSession& session, PartitionList& out);
+  PartitionList LostPartitions(ScanSession& session, DiskHandle& disk,
+                               const std::vector<ScanHit*>& hits);
+  void RebuiltTrees(ScanSession& session, DiskHandle& disk, const std::vector<ScanHit*>& hits,
+                    PartitionList& found);
   void LiveBootSector(ScanSession& session, const ScanHit& hit);
   void AddLive(ScanSession& session, std::unique_ptr<PartitionInfo> partition);
   void GiveDiskFacts(const PartitionInfo& scanned, PartitionInfo& p) const;
