@@ -119,6 +119,26 @@ TEST_F(LostPartitions, WipedTableGivesEveryVolumeBackWithItsFiles) {
   ExpectEachStartOnce(scan);
 }
 
+TEST_F(LostPartitions, RebuiltVolumesCopyOutWithTheirFolders) {
+  test::ZeroSectors(image, 0, 34);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, false);
+  ASSERT_TRUE(scan.organised);
+  const std::map<std::string, std::uint64_t> volumes = {
+      {"1", kFat16Start}, {"2", kFat32Start}, {"5", kNtfsStart}, {"6", kExfatStart}};
+  for (const auto& [number, start] : volumes) {
+    auto it = std::find_if(scan.results.begin(), scan.results.end(),
+                           [start = start](const auto& p) { return p->startLba == start; });
+    ASSERT_NE(it, scan.results.end());
+    const auto written = test::CopyOutTree(**it, dir + "/out" + number);
+    std::map<std::string, std::string> byPath;  // below the volume's folder, lower-case
+    for (const auto& [path, md5] : written) byPath[Lower(path.substr(path.find('/') + 1))] = md5;
+    for (const test::ManifestEntry& e : test::LoadManifest("disk-mbr")) {
+      if (e.volume != number || e.directory || e.deleted) continue;
+      EXPECT_EQ(byPath[Lower(e.path)], e.md5) << number << ": " << e.path;
+    }
+  }
+}
+
 TEST_F(LostPartitions, LiveResultsFindTheLostVolumesWhileScanning) {
   test::ZeroSectors(image, 0, 34);
   test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, true);
