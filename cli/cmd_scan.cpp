@@ -1,9 +1,10 @@
 // ambrel-cli scan PATH [--partition N] [--mode N] [--priority START,LENGTH]
-//   [--reuse yes|no] [--save yes|no|ask] [--json]: a deep scan of a disk,
-// partition or image file, read-only. A progress line goes to stderr; on a
-// terminal p or space pauses and resumes; Ctrl+C or SIGTERM stops the scan
-// cleanly (the save offer follows). At the end the hit counts per kind and
-// the structures found are printed.
+//   [--reuse yes|no] [--save yes|no|ask] [--tree N] [--json]: a deep scan of
+// a disk, partition or image file, read-only. A progress line goes to
+// stderr; on a terminal p or space pauses and resumes; Ctrl+C or SIGTERM
+// stops the scan cleanly (the save offer follows). At the end the hit
+// counts per kind, the structures found and the volumes rebuilt from them
+// are printed (--tree N: the tree of one of them).
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -16,6 +17,8 @@
 #include "app/settings.h"
 #include "app/user_prompt.h"
 #include "commands.h"
+#include "deepscan/deep_scan_extensions.h"
+#include "deepscan/deep_scan_extensions.h"
 #include "deepscan/scan_session.h"
 #include "deepscan/scan_state_file.h"
 #include "device/device_enum.h"
@@ -28,6 +31,7 @@
 #include "scan_progress.h"
 #include "scan_prompt.h"
 #include "scan_report.h"
+#include "scan_volumes_output.h"
 #include "volume_loader.h"
 
 namespace ambrel::cli {
@@ -40,6 +44,7 @@ struct ScanArgs {
   std::vector<std::uint64_t> priority;
   std::string reuse = "ask";
   std::string save = "ask";
+  int tree = 0;  // a rebuilt volume whose tree is printed
   bool json = false;
 };
 
@@ -59,6 +64,7 @@ void Define(CLI::App& app) {
       ->check(CLI::IsMember({"yes", "no", "ask"}));
   app.add_option("--save", g_args.save, "save the scan at its end: yes, no or ask")
       ->check(CLI::IsMember({"yes", "no", "ask"}));
+  app.add_option("--tree", g_args.tree, "print the tree of rebuilt volume N")->check(CLI::Range(1, 4096));
   app.add_flag("--json", g_args.json, "print the results as JSON on stdout");
 }
 
@@ -146,7 +152,13 @@ int RunScan() {
   ParseAnswer(args.reuse, reuse);
   ParseAnswer(args.save, save);
   ScanPrompt prompt(CurrentUserPrompt(), reuse, save);
+  // The rebuilt volumes are parsed unless a settings file says otherwise.
+  if (!SettingsLoaded()) SetSettingsLoaded(true);
+  if (GetSetting("ParseFileSys").empty()) OverrideSetting("ParseFileSys", "1");
+  DeepScanExtensions extensions;
   ScanEnvironment env;
+  env.extensions = &extensions;
+  env.extensions = &extensions;
   env.publishProgress = false;
   env.prompt = &prompt;
   env.stateFilePath = ProgramFolder() + kScanStateFileName;
@@ -158,6 +170,8 @@ int RunScan() {
   // The scan offers a save only after two minutes; --save yes always saves.
   if (save == Answer::kYes && !prompt.savedAtEnd() && !scan.SaveScan())
     std::fprintf(stderr, "ambrel-cli scan: the scan could not be saved to %s\n", env.stateFilePath.c_str());
+  const auto results = extensions.TakeResults();
+  bool shown = true;
   if (args.json) {
     Json out = Json::object();
     out["path"] = JsonText(args.path);
@@ -166,21 +180,26 @@ int RunScan() {
     AddScanStructures(scan, out);
     Json volumes = Json::array();
     for (const DeviceInfo& v : description.volumes) volumes.push_back(VolumeJson(v));
-    out["volumes"] = std::move(volumes);
+    out["deviceVolumes"] = std::move(volumes);
+    out["volumes"] = RebuiltVolumesJson(results);
+    if (args.tree != 0) shown = PrintRebuiltTree(results, args.tree, true, &out);
     PrintJson(out);
   } else {
     PrintScanStructures(scan);
-    std::printf("volumes: %zu\n", description.volumes.size());
+    std::printf("volumes of the device: %zu\n", description.volumes.size());
     for (const DeviceInfo& v : description.volumes) PrintVolumeLine(stdout, v);
+    PrintRebuiltVolumes(results);
+    if (args.tree != 0) shown = PrintRebuiltTree(results, args.tree, false, nullptr);
   }
+  if (!shown) return 1;
   return scan.Completed() ? 0 : 130;
 }
 
 const CliCommandRegistrar kRegistrar(
     {"scan",
      "scan PATH [--partition N] [--mode N] [--priority START,LENGTH] [--reuse yes|no|ask] "
-     "[--save yes|no|ask] [--json]",
-     "deep scan: the structures found sector by sector", Define, RunScan});
+     "[--save yes|no|ask] [--tree N] [--json]",
+     "deep scan: the structures found and the volumes rebuilt from them", Define, RunScan});
 
 }  // namespace
 }  // namespace ambrel::cli

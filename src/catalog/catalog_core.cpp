@@ -186,7 +186,10 @@ std::uint32_t FoundFileCatalog::AddPartition(std::unique_ptr<PartitionInfo> part
 
 void FoundFileCatalog::LoadResults(std::vector<std::unique_ptr<PartitionInfo>> list,
                                    ScanControl scan) {
-  Reset(scan, false);
+  // The partitions added while the scan ran stay: their starts are known to
+  // the scan, so the end-of-scan list does not hold them again. Only the
+  // files found by signature are replaced.
+  if (partitionCount() <= kSignatureSlot) Reset(scan, false);
   for (auto& part : list) {
     if (!part) continue;
     if (part->fsKind != kFsSignature) {

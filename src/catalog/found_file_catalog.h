@@ -94,6 +94,8 @@ class FoundFileCatalog {
   void Reset(ScanControl scan, bool notify);
   // Takes over `part`; returns its slot, or 0 when the slots are full.
   std::uint32_t AddPartition(std::unique_ptr<PartitionInfo> part, ScanControl scan, bool notify);
+  // Appends the end-of-scan results to what the catalogue holds (a new
+  // catalogue is reset first); a kind-15 record replaces slot 3.
   void LoadResults(std::vector<std::unique_ptr<PartitionInfo>> list, ScanControl scan);
   // Adds a file found by signature to slot 3 under its category and type
   // folders; node.parentId carries the type code. Returns the id, 0 on

@@ -13,6 +13,19 @@
 
 namespace ambrel {
 
+// How a deep scan came to a partition result (0 for everything else).
+enum PartitionOrigin : std::uint32_t {
+  kOriginNone = 0,
+  kOriginReal = 1,              // a volume the system or the partition table knows
+  kOriginPartitionTable = 2,    // an entry of an extended boot record
+  kOriginBootSector = 3,
+  kOriginBackupBootSector = 4,  // NTFS last sector, FAT32 +6, exFAT backup region
+  kOriginMftRun = 5,            // a run of FILE records starting with $MFT
+  kOriginLooseRecords = 6,      // FILE records whose MFT could not be placed
+  kOriginDirectoryEntries = 7,  // FAT or exFAT directory sectors
+  kOriginSignatures = 8,        // the files found by signature
+};
+
 struct PartitionInfo {
   std::uint32_t readerWord = 0;
   std::int32_t readerInt = 0;
@@ -37,6 +50,7 @@ struct PartitionInfo {
   // allocation bitmap (bit c - 2 for cluster c). Empty when not loaded.
   std::vector<std::uint8_t> fat;
   std::vector<std::uint8_t> allocationBitmap;
+  std::uint32_t origin = kOriginNone;  // a PartitionOrigin
 
   PartitionInfo() = default;
   PartitionInfo(PartitionInfo&&) noexcept = default;

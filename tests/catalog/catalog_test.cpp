@@ -340,6 +340,29 @@ TEST_F(CatalogTest, LoadResultsReplacesSignatureSlot) {
   EXPECT_EQ(catalog.GetLabel(kClassRow), "00  按文件类型分类     (8个文件)");
 }
 
+TEST_F(CatalogTest, LoadResultsKeepsPartitionsAddedDuringTheScan) {
+  // A volume added live (slot 4) stays when the end-of-scan list arrives;
+  // only slot 3 is replaced and the new partitions follow the live one.
+  ASSERT_EQ(AddSample(), 4u);
+  std::vector<std::unique_ptr<PartitionInfo>> list;
+  auto found = std::make_unique<PartitionInfo>();
+  found->fsKind = kFsSignature;
+  found->volumeLabel = "找到的文件";
+  InitTable(found->table);
+  AddFolder(found->table, 7, kRootId, "照片");
+  AddFolder(found->table, 46, 7, "jpg");
+  found->table.count = 237;
+  AddFile(found->table, 0, 46, "x.jpg");
+  AddFile(found->table, 0, 46, "y.jpg");
+  list.push_back(std::move(found));
+  list.push_back(SamplePartition());
+  catalog.LoadResults(std::move(list), nullptr);
+  EXPECT_EQ(catalog.partitionCount(), 6u);
+  EXPECT_EQ(catalog.GetLabel(3), "00 找到的文件  (2个文件)");
+  EXPECT_EQ(catalog.GetLabel(4), "01 DATA NTFS  (5个文件)");
+  EXPECT_EQ(catalog.GetLabel(5), "02 DATA NTFS  (5个文件)");
+}
+
 TEST_F(CatalogTest, StopRequestEndsClassification) {
   std::atomic<std::uint32_t> state{2};
   ASSERT_EQ(catalog.AddPartition(SamplePartition(), &state, false), 4u);

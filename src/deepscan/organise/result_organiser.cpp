@@ -1,13 +1,243 @@
+// The end-of-scan organisation, step by step in the order the results
+// depend on each other: volumes read first claim their structures, so
+// that later paths find their starts known and their records consumed.
 #include "deepscan/organise/result_organiser.h"
 
+#include <algorithm>
+#include <iterator>
+
+#include "app/progress.h"
+#include "app/settings.h"
+#include "catalog/found_file_catalog.h"
+#include "catalog/node_table.h"
+#include "deepscan/found_files.h"
+#include "deepscan/organise/boot_sector_rebuild.h"
+#include "deepscan/organise/consumed_hits.h"
+#include "deepscan/organise/exfat_volumes.h"
+#include "deepscan/organise/fat_directory_trees.h"
+#include "deepscan/organise/hit_collection.h"
+#include "deepscan/organise/mft_run_rebuild.h"
+#include "deepscan/organise/orphan_records.h"
+#include "deepscan/organise/partition_views.h"
+#include "deepscan/organise/real_volumes.h"
+#include "deepscan/scan_session.h"
+#include "fs/exfat/exfat_reader.h"
+#include "fs/fat/fat32_high_words.h"
+#include "fs/fat/fat_reader.h"
+#include "fs/ntfs/ntfs_known_extents.h"
+#include "fs/parse_file_system.h"
+
 namespace ambrel {
+namespace {
 
-void ResultOrganiser::AddRealPartitions(ScanSession&) {}
+constexpr std::size_t kMinLooseRecords = 9;
+constexpr std::uint64_t kLowStartSlack = 0x400000;
 
-bool ResultOrganiser::InKnownMftExtent(std::uint64_t) { return false; }
+bool HasStart(const std::vector<std::unique_ptr<PartitionInfo>>& list, std::uint64_t start) {
+  return std::any_of(list.begin(), list.end(),
+                     [start](const auto& p) { return p && p->startLba == start; });
+}
 
-void ResultOrganiser::AfterChunk(ScanSession&, const ChunkData&, HitList&, SectorHitSource&) {}
+bool KindSearched(const DeepScanSettings& s, std::int32_t kind) {
+  switch (kind) {
+    case kFsNtfs: return s.On(kOptSearchNtfs);
+    case kFsFat16: case kFsFat32: return s.On(kOptSearchFat);
+    case kFsExfat: return s.On(kOptSearchExfat);
+    default: return true;
+  }
+}
 
-bool ResultOrganiser::OrganiseResults(ScanSession&) { return false; }
+std::unique_ptr<PartitionInfo> PartitionFromMftRun(const MftRunPlacement& placed) {
+  auto p = std::make_unique<PartitionInfo>();
+  p->fsKind = kFsNtfs;
+  p->fsName = "NTFS";
+  p->origin = kOriginMftRun;
+  p->startLba = placed.start;
+  p->sectorCount = kUnknownPartitionSize;
+  p->bootSector[11] = 0x00;
+  p->bootSector[12] = 0x02;  // 512 bytes per sector
+  p->bootSector[13] = static_cast<std::uint8_t>(placed.spc);
+  // The MFT and its mirror: the reader falls back to the mirror's copy of
+  // record 0 when the MFT's first records are gone.
+  for (int i = 0; i < 8; ++i) {
+    p->bootSector[0x30 + i] = static_cast<std::uint8_t>(placed.mftCluster >> (8 * i));
+    p->bootSector[0x38 + i] = static_cast<std::uint8_t>(placed.mirrorCluster >> (8 * i));
+  }
+  p->bootSector[0x40] = 0xF6;
+  p->bootSector[510] = 0x55;
+  p->bootSector[511] = 0xAA;
+  return p;
+}
+
+// Lost partitions from the extended boot records (step 4) and the boot
+// sectors (step 5), into `candidates`.
+void CandidatesFromStructures(DiskHandle& disk, const std::vector<ScanHit*>& sectors,
+                              std::vector<std::unique_ptr<PartitionInfo>>& candidates) {
+  for (const ScanHit* h : sectors) {
+    if (h->kind != kHitEbr || !h->sector) continue;
+    const ByteSpan table(h->sector->data(), h->sector->size());
+    for (unsigned i = 0; i < 4; ++i) {
+      auto entry = UsableTableEntry(table, i);
+      if (!entry || HasStart(candidates, h->lba + entry->start)) continue;
+      auto p = std::make_unique<PartitionInfo>();
+      if (BuildFromTableEntry(disk, h->lba, *entry, *p)) candidates.push_back(std::move(p));
+    }
+  }
+  for (const ScanHit* h : sectors) {
+    const bool boot = h->kind == kHitNtfsBoot || h->kind == kHitFat16Boot ||
+                      h->kind == kHitFat32Boot || h->kind == kHitExfatBoot;
+    if (!boot || !h->sector || HasStart(candidates, h->lba)) continue;
+    auto p = std::make_unique<PartitionInfo>();
+    if (BuildFromBootSector(disk, ByteSpan(h->sector->data(), h->sector->size()), h->lba, *p) &&
+        !HasStart(candidates, p->startLba))
+      candidates.push_back(std::move(p));
+  }
+}
+
+std::vector<const ScanHit*> AliveOfKind(const std::vector<ScanHit*>& hits, std::uint8_t kind) {
+  std::vector<const ScanHit*> out;
+  for (const ScanHit* h : hits)
+    if (h->kind == kind) out.push_back(h);
+  return out;
+}
+
+}  // namespace
+
+void ResultOrganiser::Step(ScanSession& session, const char* text) {
+  steps_.emplace_back(text);
+  if (session.Environment().publishProgress) PostNotice(kOrganiseTitle, text);
+}
+
+bool ResultOrganiser::InKnownMftExtent(std::uint64_t lba) {
+  return extentsOfThisScan_ && LbaInKnownMftExtents(lba);
+}
+
+bool ResultOrganiser::Parse(ScanSession& session, PartitionInfo& partition) {
+  const bool ok = ParseFileSystem(session.StateWord(), partition);
+  if (partition.fsKind == kFsFat16 || partition.fsKind == kFsFat32)
+    for (std::uint64_t lba : VisitedDirectoryStarts()) readDirectories_.insert(lba);
+  if (!IsLive(partition.table, kRootId)) InitTable(partition.table);
+  return ok;
+}
+
+void ResultOrganiser::GiveDiskFacts(const PartitionInfo& scanned, PartitionInfo& p) const {
+  p.diskPath = scanned.diskPath;
+  p.diskName = scanned.diskName;
+  p.diskNumber = scanned.diskNumber;
+  p.diskSectorCount = scanned.diskSectorCount;
+  p.removable = scanned.removable;
+  if (p.displayName.empty()) p.displayName = p.volumeLabel;
+}
+
+void ResultOrganiser::CollectRealPartitions(ScanSession& session, PartitionList& out) {
+  const PartitionInfo& scanned = session.Partition();
+  for (const DeviceInfo& row : RealVolumeRows(scanned)) {
+    auto p = std::make_unique<PartitionInfo>();
+    MakePartitionInfo(row, *p);
+    GiveDiskFacts(scanned, *p);
+    p->origin = kOriginReal;
+    if (!session.IsNewPartitionStart(p->startLba)) continue;
+    if (!Parse(session, *p)) continue;
+    for (auto& view : ViewsByMode(std::move(p), session.Mode())) out.push_back(std::move(view));
+  }
+}
+
+// Steps 4 to 10: lost partitions from extended boot records, boot sectors
+// and MFT runs, kept when their start is new, filtered by the settings and
+// the scanned area, parsed; then the hits their readers consumed retire.
+ResultOrganiser::PartitionList ResultOrganiser::LostPartitions(ScanSession& session, DiskHandle& disk,
+                                                               const std::vector<ScanHit*>& hits) {
+  const PartitionInfo& scanned = session.Partition();
+  Step(session, kStepPartitions);
+  PartitionList candidates;
+  CandidatesFromStructures(disk, SectorKindHits(hits), candidates);
+  PartitionList lost;
+  for (auto& p : candidates)
+    if (session.IsNewPartitionStart(p->startLba)) lost.push_back(std::move(p));
+
+  Step(session, kStepNtfsRuns);
+  const std::vector<const ScanHit*> records = AliveOfKind(hits, kHitFileRecord);
+  for (const MftRunGroup& run : GroupMftRuns(records)) {
+    auto placed = BuildFromMftRun(run, records);
+    if (!placed || HasStart(lost, placed->start) || !session.IsNewPartitionStart(placed->start))
+      continue;
+    lost.push_back(PartitionFromMftRun(*placed));
+  }
+
+  const std::uint64_t lower = scanned.startLba <= kLowStartSlack ? 0 : scanned.startLba;
+  const std::uint64_t upper = scanned.startLba + scanned.sectorCount - 1;
+  std::erase_if(lost, [&](const std::unique_ptr<PartitionInfo>& p) {
+    return !KindSearched(session.Settings(), p->fsKind) || p->startLba < lower || p->startLba > upper;
+  });
+  const bool parse = GetSetting("ParseFileSys") == "1";
+  for (auto& p : lost) {
+    GiveDiskFacts(scanned, *p);
+    if (parse) Parse(session, *p);
+    else InitTable(p->table);
+    if (p->origin == kOriginMftRun) ReadBuiltLabel(disk, *p);
+  }
+  RetireConsumedHits(hits, KnownNtfsRanges(), readDirectories_);
+  return lost;
+}
+
+// Step 12: exFAT volumes from directory sectors; with parsing on, NTFS
+// trees from the FILE records still alive and FAT trees from directory
+// clusters.
+void ResultOrganiser::RebuiltTrees(ScanSession& session, DiskHandle& disk,
+                                   const std::vector<ScanHit*>& hits, PartitionList& found) {
+  const std::string& name = session.Partition().displayName;
+  Step(session, kStepExfat);
+  RebuildExfatVolumes(session.StateWord(), disk, hits, found, liveVolumes_, name);
+  if (GetSetting("ParseFileSys") != "1") return;
+  const std::vector<const ScanHit*> loose = AliveOfKind(hits, kHitFileRecord);
+  if (loose.size() > kMinLooseRecords) {
+    Step(session, kStepLooseRecords);
+    std::vector<const PartitionInfo*> liveVolumes;
+    for (const PartitionInfo& v : liveVolumes_) liveVolumes.push_back(&v);
+    BuildOrphanRecordTrees(disk, loose, AliveOfKind(hits, kHitIndxRecord), found, liveVolumes, name);
+  }
+  if (auto fat = BuildFatDirectoryTrees(disk, AliveOfKind(hits, kHitFatDirectory),
+                                        AliveOfKind(hits, kHitFatRootDirectory), name))
+    found.push_back(std::move(fat));
+}
+
+bool ResultOrganiser::OrganiseResults(ScanSession& session) {
+  const PartitionInfo& scanned = session.Partition();
+  Step(session, kStepCollect);
+  std::vector<ScanHit*> hits = CollectOrganisedHits(session);
+  ApplyGapSizes(hits, scanned, IsFreeSpaceMode(session.Mode()) ? &session.FreeSpace() : nullptr);
+  DiskHandle disk;
+  if (!session.Environment().open(scanned, disk)) return false;
+  ResetKnownExtents();
+  SetCompletedScanHits(ClusterKindHitsOf(hits));
+
+  PartitionList found;
+  CollectRealPartitions(session, found);
+  for (auto& p : LostPartitions(session, disk, hits)) found.push_back(std::move(p));
+  RebuiltTrees(session, disk, hits, found);
+  for (auto& p : found) GiveDiskFacts(scanned, *p);
+  DropNearlyEmptyPartitions(found, session.Mode());
+
+  Step(session, kStepFoundFiles);
+  if (auto carved = BuildFoundFilesPartition(hits, found, session.Settings(), scanned)) {
+    carved->origin = kOriginSignatures;
+    found.push_back(std::move(carved));
+  }
+  for (auto& p : found) SplitLostFolder(p->table);
+  ClearCompletedScanHits();
+
+  results_.clear();
+  for (auto& p : found) results_.push_back(std::move(p));
+  return !Results().empty();
+}
+
+std::vector<std::unique_ptr<PartitionInfo>>& ResultOrganiser::Results() {
+  if (!liveAdded_.empty()) {
+    results_.insert(results_.begin(), std::make_move_iterator(liveAdded_.begin()),
+                    std::make_move_iterator(liveAdded_.end()));
+    liveAdded_.clear();
+  }
+  return results_;
+}
 
 }  // namespace ambrel

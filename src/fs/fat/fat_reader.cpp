@@ -106,6 +106,11 @@ bool MarkDirectoryVisited(std::uint64_t lba) {
   return g_visited.insert(lba).second;
 }
 
+std::vector<std::uint64_t> VisitedDirectoryStarts() {
+  std::lock_guard lock(g_visitedLock);
+  return std::vector<std::uint64_t>(g_visited.begin(), g_visited.end());
+}
+
 bool LoadFat(PartitionInfo& partition, DiskHandle& handle, const StopWord* stopWord) {
   partition.fat.clear();
   auto g = FatGeometryOf(partition);

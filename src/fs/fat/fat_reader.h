@@ -27,6 +27,8 @@ inline bool FatStopRequested(const std::atomic<std::uint32_t>* stopWord) {
 void ClearVisitedDirectories();
 // Records a directory start; false when it was already recorded.
 bool MarkDirectoryVisited(std::uint64_t lba);
+// The directory start LBAs recorded so far (the last walk's), unordered.
+std::vector<std::uint64_t> VisitedDirectoryStarts();
 
 // Reads and lists the whole partition (FsKind 10 or 11). Needs the setting
 // "ParseFileSys" = "1". Nodes added before a stop request stay, unlinked.

@@ -103,6 +103,7 @@ void CopyFields(const PartitionInfo& s, PartitionInfo& c) {
   c.fsName = s.fsName;
   c.fat = s.fat;
   c.allocationBitmap = s.allocationBitmap;
+  c.origin = s.origin;
 }
 
 }  // namespace

@@ -1,0 +1,149 @@
+// Volumes formatted again over their old contents (mkntfs -Q over a filled
+// NTFS, mkfs.vfat over a filled FAT32): a scan of the whole area gives the
+// new, empty volume and, beside it, the old files rebuilt from the FILE
+// records or directory clusters the new format left in place. The old
+// image, read by sleuthkit's fls and icat before the format, is the oracle;
+// the copy-out writes the rebuilt files with the old bytes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "catalog/node_table.h"
+#include "deepscan/scan_settings.h"
+#include "deepscan_support.h"
+#include "organise_support.h"
+#include "support/test_paths.h"
+
+namespace ambrel {
+namespace {
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+  return s;
+}
+
+std::string Base(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// md5 of every regular file of the old image by its path, through icat.
+std::map<std::string, std::string> OracleFiles(const std::string& image) {
+  std::map<std::string, std::string> out;
+  for (const std::string& line : test::CommandLines("fls -r -p '" + image + "' 2>/dev/null")) {
+    if (line.rfind("r/r ", 0) != 0 || line.find(" * ") != std::string::npos) continue;
+    const auto colon = line.find(':'), tab = line.find('\t');
+    if (colon == std::string::npos || tab == std::string::npos) continue;
+    const std::string path = line.substr(tab + 1);
+    if (path.find('$') != std::string::npos || path.find("Volume Label") != std::string::npos) continue;
+    const std::string inode = line.substr(4, colon - 4);
+    out[path] = test::Md5OfCommand("icat '" + image + "' " + inode);
+  }
+  return out;
+}
+
+class Reformatted : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!test::ToolAvailable("fls") || !test::ToolAvailable("icat")) GTEST_SKIP() << "sleuthkit missing";
+    dir = test::TempDir("organise-reformat");
+    image = dir + "/volume.img";
+  }
+  std::string Sh(const std::string& command) const { return "cd '" + dir + "' && " + command; }
+  std::string dir, image;
+};
+
+class ReformattedNtfs : public Reformatted, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ReformattedNtfs, OldFilesComeBackFromLooseRecords) {
+  if (!test::ToolAvailable("mkntfs") || !test::ToolAvailable("ntfscp")) GTEST_SKIP();
+  const std::string cluster = std::to_string(GetParam());
+  ASSERT_TRUE(test::Run(Sh("truncate -s 32M volume.img && mkntfs -Q -F -c " + cluster +
+                           " -L OLDVOL volume.img")));
+  for (int i = 1; i <= 60; ++i)
+    ASSERT_TRUE(test::Run(Sh("head -c " + std::to_string(i * 700 + 900) +
+                             " /dev/urandom > src.bin && ntfscp volume.img src.bin /file" +
+                             std::to_string(i) + ".dat")));
+  const std::map<std::string, std::string> old = OracleFiles(image);
+  ASSERT_EQ(old.size(), 60u);
+  ASSERT_TRUE(test::Run(Sh("mkntfs -Q -F -c " + cluster + " -L NEWVOL volume.img")));
+  ASSERT_TRUE(OracleFiles(image).empty());
+
+  for (bool live : {false, true}) {
+    test::OrganisedScan scan = test::ScanAndOrganise(image, kModePartitionFiles, live);
+    ASSERT_TRUE(scan.organised);
+    // The new volume is listed once as its two views, the old files beside it.
+    EXPECT_EQ(test::ResultsBy(scan, kOriginReal).size(), 2u);
+    const auto loose = test::ResultsBy(scan, kOriginLooseRecords);
+    ASSERT_EQ(loose.size(), 1u) << "live " << live;
+    EXPECT_EQ(loose[0]->startLba, 0u);
+    EXPECT_EQ(loose[0]->bootSector[13], GetParam() / 512);
+    std::set<std::string> found;
+    for (const std::string& f : test::FilePaths(*loose[0])) found.insert(Base(f));
+    for (const auto& [path, md5] : old) EXPECT_TRUE(found.count(path)) << path;
+    if (!live) continue;
+    auto& result = *std::find_if(scan.results.begin(), scan.results.end(),
+                                 [](const auto& p) { return p->origin == kOriginLooseRecords; });
+    const auto written = test::CopyOutTree(*result, dir + "/out-" + cluster);
+    std::map<std::string, std::string> byName;
+    for (const auto& [path, md5] : written) byName[Base(path)] = md5;
+    for (const auto& [path, md5] : old) EXPECT_EQ(byName[path], md5) << path;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ClusterSizes, ReformattedNtfs, ::testing::Values(512, 4096));
+
+class ReformattedFat : public Reformatted, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ReformattedFat, DirectoriesComeBackFromTheirClusters) {
+  if (!test::ToolAvailable("mkfs.vfat") || !test::ToolAvailable("mcopy")) GTEST_SKIP();
+  const std::string format = GetParam();
+  ASSERT_TRUE(test::Run(Sh("truncate -s 64M volume.img && mkfs.vfat " + format + " -n OLDFAT volume.img")));
+  for (const std::string d : {"alpha", "beta", "gamma"}) {
+    ASSERT_TRUE(test::Run(Sh("MTOOLS_SKIP_CHECK=1 mmd -i volume.img ::/" + d + " ::/" + d + "/sub")));
+    for (int i = 1; i <= 6; ++i) {
+      const std::string n = std::to_string(i);
+      ASSERT_TRUE(test::Run(Sh("head -c " + std::to_string(i * 1500) + " /dev/urandom > a.bin && head -c " +
+                               std::to_string(i * 900 + 7) + " /dev/urandom > b.bin && "
+                               "MTOOLS_SKIP_CHECK=1 mcopy -i volume.img a.bin ::/" + d + "/file_" + n +
+                               ".bin && MTOOLS_SKIP_CHECK=1 mcopy -i volume.img b.bin ::/" + d +
+                               "/sub/deep_" + n + ".bin")));
+    }
+  }
+  const std::map<std::string, std::string> old = OracleFiles(image);
+  ASSERT_EQ(old.size(), 36u);
+  ASSERT_TRUE(test::Run(Sh("mkfs.vfat " + format + " -n NEWFAT volume.img")));
+  ASSERT_TRUE(OracleFiles(image).empty());
+
+  test::OrganisedScan scan = test::ScanAndOrganise(image, kModePartitionFiles, true);
+  ASSERT_TRUE(scan.organised);
+  const auto dirs = test::ResultsBy(scan, kOriginDirectoryEntries);
+  ASSERT_EQ(dirs.size(), 1u);
+  EXPECT_EQ(dirs[0]->fsKind, kFsFatDirScan);
+  // The root went with the format: each old folder keeps its own files and
+  // its subfolder below one "Dir01" group; "<folder>/sub/deep_n.bin" stays
+  // together.
+  std::set<std::string> found, expected;
+  for (const std::string& f : test::FilePaths(*dirs[0])) {
+    ASSERT_EQ(f.rfind("Dir01/", 0), 0u) << f;
+    const std::string rest = f.substr(f.find('/', 6) + 1);
+    found.insert(Lower(rest));
+  }
+  for (const auto& [path, md5] : old) expected.insert(Lower(path.substr(path.find('/') + 1)));
+  EXPECT_EQ(found, expected);
+  auto& result = *std::find_if(scan.results.begin(), scan.results.end(),
+                               [](const auto& p) { return p->origin == kOriginDirectoryEntries; });
+  const auto written = test::CopyOutTree(*result, dir + "/out");
+  std::multiset<std::string> writtenMd5, oldMd5;
+  for (const auto& [path, md5] : written) writtenMd5.insert(md5);
+  for (const auto& [path, md5] : old) oldMd5.insert(md5);
+  EXPECT_EQ(writtenMd5, oldMd5);
+}
+
+// FAT32 and FAT16 with mkfs.vfat's own cluster sizes, and FAT16 with 8 KiB
+// clusters.
+INSTANTIATE_TEST_SUITE_P(Formats, ReformattedFat, ::testing::Values("-F 32", "-F 16", "-F 16 -s 16"));
+
+}  // namespace
+}  // namespace ambrel
