@@ -1,6 +1,46 @@
 #include "deepscan/deep_scan_extensions.h"
 
+#include <algorithm>
+
+#include "deepscan/found_files.h"
+
 namespace ambrel {
+namespace {
+
+bool HasFoundFiles(const std::vector<std::unique_ptr<PartitionInfo>>& results) {
+  return std::any_of(results.begin(), results.end(),
+                     [](const auto& p) { return p && p->fsKind == kFsSignature; });
+}
+
+// The hits of the scanned area in chunk order: signature hits (in modes 2
+// and 5 only in free space, end inclusive) and the sector kinds that bound
+// their gaps.
+std::vector<ScanHit*> CollectCarveHits(ScanSession& session) {
+  const PartitionInfo& p = session.Partition();
+  const bool freeOnly = IsFreeSpaceMode(session.Mode());
+  const std::uint64_t first = p.startLba;
+  const std::uint64_t end = p.startLba + p.sectorCount + (freeOnly ? 1 : 0);
+  std::vector<ScanHit*> hits;
+  for (HitList& list : session.ChunkHitsForOrganisation()) {
+    for (ScanHit& hit : list) {
+      if (hit.lba < first || hit.lba >= end || !EndsGap(hit.kind) || hit.kind == kHitDead) continue;
+      if (IsSignatureKind(hit.kind) && freeOnly && !session.FreeSpace().IsFreeSector(hit.lba)) continue;
+      hits.push_back(&hit);
+    }
+  }
+  std::stable_sort(hits.begin(), hits.end(), [](const ScanHit* a, const ScanHit* b) { return a->lba < b->lba; });
+  return hits;
+}
+
+}  // namespace
+
+std::unique_ptr<PartitionInfo> CarvedFilesOfScan(ScanSession& session,
+                                                 const std::vector<std::unique_ptr<PartitionInfo>>& found) {
+  std::vector<ScanHit*> hits = CollectCarveHits(session);
+  const FreeSpaceMap* free = IsFreeSpaceMode(session.Mode()) ? &session.FreeSpace() : nullptr;
+  ApplyGapSizes(hits, session.Partition(), free);
+  return BuildFoundFilesPartition(hits, found, session.Settings(), session.Partition());
+}
 
 bool DeepScanExtensions::DetectSignature(const ChunkData& chunk, std::uint32_t index,
                                          std::uint64_t lba, ChunkHitBuilder& out,
@@ -23,7 +63,14 @@ void DeepScanExtensions::AddRealPartitions(ScanSession& session) {
 }
 
 bool DeepScanExtensions::OrganiseResults(ScanSession& session) {
-  return organiser_.OrganiseResults(session);
+  carver_.EndOfScan();
+  const bool organised = organiser_.OrganiseResults(session);
+  auto& results = organiser_.Results();
+  // The carved files are part of every organised result; when the
+  // organisation gave none (no organiser step for them), they are built here.
+  if (!HasFoundFiles(results))
+    if (auto found = CarvedFilesOfScan(session, results)) results.push_back(std::move(found));
+  return organised || !results.empty();
 }
 
 std::vector<std::unique_ptr<PartitionInfo>> DeepScanExtensions::TakeResults() {

@@ -14,7 +14,9 @@ namespace ambrel {
 
 class DeepScanExtensions final : public ScanExtensions {
  public:
-  explicit DeepScanExtensions(FoundFileCatalog* live = nullptr) : organiser_(live) {}
+  // `live`: the catalogue that receives results while the scan runs (the
+  // liveResults option); may be null.
+  explicit DeepScanExtensions(FoundFileCatalog* live = nullptr) : carver_(live), organiser_(live) {}
   bool DetectSignature(const ChunkData& chunk, std::uint32_t index, std::uint64_t lba,
                        ChunkHitBuilder& out, SectorHitSource& disk) override;
   bool InKnownMftExtent(std::uint64_t lba) override;
@@ -25,10 +27,19 @@ class DeepScanExtensions final : public ScanExtensions {
   // The organised partitions (real, lost, rebuilt, found files), in order;
   // after the scan's Join.
   std::vector<std::unique_ptr<PartitionInfo>> TakeResults();
+  SignatureCarver& Carver() { return carver_; }
 
  private:
   SignatureCarver carver_;
   ResultOrganiser organiser_;
 };
+
+// The found-files pseudo-partition of a finished scan from its stored hits:
+// the signature hits of the scanned area (in modes 2 and 5 only those in
+// free space), gap sizes for the ones of unknown size, then the
+// pseudo-partition after the partitions of `found`. Null when no carved
+// file remains. The hits of the session get their gap sizes.
+std::unique_ptr<PartitionInfo> CarvedFilesOfScan(ScanSession& session,
+                                                 const std::vector<std::unique_ptr<PartitionInfo>>& found);
 
 }  // namespace ambrel
