@@ -12,6 +12,15 @@ bool HasFoundFiles(const std::vector<std::unique_ptr<PartitionInfo>>& results) {
                      [](const auto& p) { return p && p->fsKind == kFsSignature; });
 }
 
+// A signature hit in modes 2 and 5 counts when it lies in free space and,
+// with the clusterAligned option, starts a cluster.
+bool InFreeCluster(const ScanSession& session, std::uint64_t lba) {
+  const FreeSpaceMap& free = session.FreeSpace();
+  if (!free.IsFreeSector(lba)) return false;
+  if (!session.Settings().On(kOptClusterAligned) || free.SectorsPerCluster() == 0) return true;
+  return lba >= free.DataStart() && (lba - free.DataStart()) % free.SectorsPerCluster() == 0;
+}
+
 // The hits of the scanned area in chunk order: signature hits (in modes 2
 // and 5 only in free space, end inclusive) and the sector kinds that bound
 // their gaps.
@@ -24,7 +33,7 @@ std::vector<ScanHit*> CollectCarveHits(ScanSession& session) {
   for (HitList& list : session.ChunkHitsForOrganisation()) {
     for (ScanHit& hit : list) {
       if (hit.lba < first || hit.lba >= end || !EndsGap(hit.kind) || hit.kind == kHitDead) continue;
-      if (IsSignatureKind(hit.kind) && freeOnly && !session.FreeSpace().IsFreeSector(hit.lba)) continue;
+      if (IsSignatureKind(hit.kind) && freeOnly && !InFreeCluster(session, hit.lba)) continue;
       hits.push_back(&hit);
     }
   }
