@@ -249,3 +249,63 @@ TEST(CarveSizeRules, MpegProgramStreamWalkedByPacks) {
 
 }  // namespace
 }  // namespace ambrel
+
+#include "catalog/found_file_catalog.h"
+#include "deepscan/deep_scan_extensions.h"
+#include "deepscan/found_files.h"
+#include "device/memory_device.h"
+
+namespace ambrel {
+namespace {
+
+// With liveResults the carved files of each chunk reach the catalogue's
+// found-files slot while the scan runs; a file whose size is a gap is
+// measured to the first hit of the next chunk.
+TEST(LiveCarvedFiles, EachChunkAddsItsFilesToTheFoundFilesSlot) {
+  if (test::CorpusDir().empty()) GTEST_SKIP() << "corpus not found";
+  const Bytes jpg = test::CorpusFile("jpg/tokyo.jpg");
+  const Bytes pdf = test::CorpusFile("pdf/testPDF.pdf");
+  const Bytes zip = test::CorpusFile("zip/gbk.zip");
+  Bytes image(3 * kChunkBytes, 0);
+  test::Plant(image, 10, jpg);
+  test::Plant(image, kChunkSectors + 10, pdf);
+  test::Plant(image, 2 * kChunkSectors + 10, zip);
+  auto device = std::make_shared<MemoryDevice>(image);
+  PartitionInfo whole;
+  whole.sectorCount = whole.diskSectorCount = image.size() / 512;
+  whole.diskPath = "memory";
+  FoundFileCatalog catalog;
+  catalog.Reset(nullptr, false);
+  DeepScanExtensions extensions(&catalog);
+  ScanEnvironment env;
+  env.open = [device](const PartitionInfo&, DiskHandle& h) {
+    h = HandleForDevice(device, "memory");
+    return true;
+  };
+  env.pollMs = 1;
+  env.organiseDelayMs = 0;
+  env.publishProgress = false;
+  env.extensions = &extensions;
+  DeepScanSettings settings = DefaultScanSettings(whole, kModeAllFiles);
+  ASSERT_TRUE(settings.On(kOptLiveResults));
+  ScanSession scan(std::move(whole), kModeAllFiles, settings, env);
+  ASSERT_TRUE(scan.Start());
+  scan.Join();
+  const PartitionInfo* found = catalog.Partition(kSignatureSlot);
+  ASSERT_NE(found, nullptr);
+  std::map<std::string, FoundFileNode> files;
+  for (std::uint32_t id = 0; id < found->table.count; ++id) {
+    const FoundFileNode* n = NodeAt(found->table, id);
+    if (n && IsFileKind(KindOf(*n))) files[n->name] = *n;
+  }
+  ASSERT_EQ(files.size(), 3u);
+  EXPECT_EQ(files["a.jpg"].size, jpg.size());
+  EXPECT_NE(files["a.jpg"].flags & kFlagStructuralSize, 0);
+  EXPECT_EQ(files["400a.pdf"].size, std::uint64_t{kChunkSectors} * 512);  // to the zip
+  EXPECT_EQ(files["400a.pdf"].flags & kFlagStructuralSize, 0);
+  EXPECT_EQ(files["800a.zip"].size, zip.size());
+  EXPECT_EQ(files["800a.zip"].parentId, 61u);
+}
+
+}  // namespace
+}  // namespace ambrel
