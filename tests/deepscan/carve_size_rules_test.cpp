@@ -309,3 +309,44 @@ TEST(LiveCarvedFiles, EachChunkAddsItsFilesToTheFoundFilesSlot) {
 
 }  // namespace
 }  // namespace ambrel
+
+namespace ambrel {
+namespace {
+
+// A TIFF raw photo whose strip lies 20 MB into the file: its size is known
+// only when the window has grown over the chunks that hold the strip.
+TEST(CarveSizeRules, RawPhotoWindowGrowsUntilItHoldsTheStrips) {
+  Bytes tiff(64, 0);
+  tiff[0] = 'I';
+  tiff[1] = 'I';
+  test::PutU16(tiff, 2, 42);
+  test::PutU32(tiff, 4, 8);
+  test::PutU16(tiff, 8, 3);
+  auto entry = [&](std::size_t at, std::uint16_t tag, std::uint16_t type, std::uint32_t count, std::uint32_t value) {
+    test::PutU16(tiff, at, tag);
+    test::PutU16(tiff, at + 2, type);
+    test::PutU32(tiff, at + 4, count);
+    test::PutU32(tiff, at + 8, value);
+  };
+  entry(10, 271, 2, 6, 50);            // Make, at 50
+  entry(22, 273, 4, 1, 20000000);      // StripOffsets
+  entry(34, 279, 4, 1, 1000000);       // StripByteCounts
+  test::PutU32(tiff, 46, 0);
+  std::copy_n("Canon", 6, tiff.begin() + 50);
+  Bytes image(4 * kChunkBytes, 0);
+  test::Plant(image, 100, tiff);
+  test::CarveRun run = test::CarveImage(image);
+  ASSERT_TRUE(run.hits.count(100));
+  EXPECT_EQ(run.hits[100].kind, 49);
+  EXPECT_EQ(run.hits[100].status, 4);
+  EXPECT_EQ(run.hits[100].size, 21000000u);
+  // A Nikon maker refines the type.
+  std::copy_n("NIKON", 6, tiff.begin() + 50);
+  test::Plant(image, 100, tiff);
+  run = test::CarveImage(image);
+  EXPECT_EQ(run.hits[100].kind, 92);
+  EXPECT_EQ(run.hits[100].size, 21000000u);
+}
+
+}  // namespace
+}  // namespace ambrel

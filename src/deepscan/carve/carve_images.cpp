@@ -121,15 +121,24 @@ int BitmapRule(CarveState& s, const CarveInput& in) {
   return Sized(s, *size);
 }
 
-// The TIFF directories may point anywhere in the file: the probe's whole
-// window (or what the scanned area holds of it) is read once the scan has
-// passed it.
+// The TIFF directories may point anywhere in the file: the window grows
+// from the file's start until everything they describe lies inside it, or
+// up to the probe's window.
 int TiffRawRule(CarveState& s, const CarveInput& in) {
+  if (s.remembered > kTiffProbeWindow) s.remembered = kTiffProbeWindow;
   ByteCursor w;
-  const int r = Window(s, in, 0, kTiffProbeWindow, w);
+  const int r = GrowingWindow(s, in, 0, w);
   if (r != kWindowReady) return r;
-  BufferCarveSource source(w.span());
-  const SizeProbe probe = ProbeTiffRaw(source);
+  const bool complete = s.fileLba * 512 + w.size() >= in.AreaEndByte();
+  const SizeProbe probe = ProbeTiffRawIn(w.span(), complete);
+  if (probe.result == kRulePending) {
+    const int grown = GrowWindow(s, in, 0);
+    if (grown == kRulePending && s.need > kTiffProbeWindow) {
+      s.remembered = s.need = kTiffProbeWindow;
+      s.windowLast = s.fileLba + kTiffProbeWindow / 512;
+    }
+    return grown;
+  }
   if (probe.result != kRuleSized) return Invalid(s);
   if (probe.typeCode != 0) s.type = probe.typeCode;
   return Sized(s, probe.size);
