@@ -71,16 +71,23 @@ class CarveRecover : public ::testing::Test {
   }
 };
 
-TEST_F(CarveRecover, RawImageGivesEveryFileWholeUnderItsTypeFolder) {
-  const std::string dir = TempDir("carve-raw");
+// 40 MiB of zeros with the planted corpus files.
+std::string MakeRawImage(const std::string& dir) {
   const std::string image = dir + "/raw.img";
   std::string bytes(40u << 20, '\0');
   for (const Planted& p : kPlanted) {
     const std::string file = ReadFileBytes(CorpusDir() + "/" + p.corpus);
-    ASSERT_FALSE(file.empty()) << p.corpus;
+    if (file.empty()) return {};
     bytes.replace(p.lba * 512, file.size(), file);
   }
   WriteFileBytes(image, bytes);
+  return image;
+}
+
+TEST_F(CarveRecover, RawImageGivesEveryFileWholeUnderItsTypeFolder) {
+  const std::string dir = TempDir("carve-raw");
+  const std::string image = MakeRawImage(dir);
+  ASSERT_FALSE(image.empty());
 
   const CliOutput scan = RunAmbrelCli("scan " + Quoted(image) + " --mode 1 --json");
   ASSERT_EQ(scan.status, 0) << scan.err;
@@ -114,6 +121,35 @@ TEST_F(CarveRecover, RawImageGivesEveryFileWholeUnderItsTypeFolder) {
   EXPECT_NE(text.out.find("carved files: 8"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("LBA 16284"), std::string::npos);
   EXPECT_EQ(text.out.find(" gap "), std::string::npos);
+}
+
+// PhotoRec as the oracle: every file it carves at a sector where the scan
+// found a file whose size its structure tells has that same size.
+TEST_F(CarveRecover, StructuralSizesAgreeWithPhotoRec) {
+  if (!HaveTool("photorec")) GTEST_SKIP() << "photorec (testdisk) not installed";
+  const std::string dir = TempDir("carve-photorec");
+  const std::string image = MakeRawImage(dir);
+  ASSERT_FALSE(image.empty());
+  ASSERT_TRUE(Shell("cd " + Quoted(dir) + " && photorec /d rec /cmd raw.img "
+                    "partition_none,fileopt,everything,enable,search >/dev/null 2>&1"));
+  std::map<std::uint64_t, std::uint64_t> oracle;  // LBA -> size
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (!e.is_regular_file() || name.size() < 9 || name[0] != 'f') continue;
+    oracle[std::stoull(name.substr(1, 7))] = fs::file_size(e.path());
+  }
+  ASSERT_FALSE(oracle.empty());
+  const CliOutput scan = RunAmbrelCli("scan " + Quoted(image) + " --mode 1 --json");
+  ASSERT_EQ(scan.status, 0) << scan.err;
+  std::size_t compared = 0;
+  const json doc = json::parse(scan.out);
+  for (const json& f : doc.at("carvedFiles")) {
+    const std::uint64_t lba = f.at("lba").get<std::uint64_t>();
+    if (!f.at("structural").get<bool>() || !oracle.count(lba)) continue;
+    EXPECT_EQ(f.at("size").get<std::uint64_t>(), oracle[lba]) << f.at("name");
+    ++compared;
+  }
+  EXPECT_GE(compared, 6u);
 }
 
 TEST_F(CarveRecover, DeletedFatFilesAreCarvedFromFreeSpaceInMode2) {
