@@ -22,6 +22,8 @@
 #include "catalog/search_filter.h"
 #include "recovery/catalog_rows.h"
 #include "recovery/copy_out.h"
+#include "deep_scan_run.h"
+#include "deepscan/deep_scan_extensions.h"
 #include "device_output.h"
 #include "gpt_loss.h"
 #include "json_output.h"
@@ -46,11 +48,12 @@ struct RecoverOptions {
   std::string overwrite = "yes";
   std::string readErrors = "keep";
   bool json = false;
+  int mode = 0;  // 1..6: recover what a deep scan of that mode finds
 };
 RecoverOptions g_options;
 
 const char* const kSynopsis =
-    "recover PATH --out DIR [--partition N] [--deleted|--present|--recycle] [--filter \"KEYWORDS\"] "
+    "recover PATH --out DIR [--mode 1..6] [--partition N] [--deleted|--present|--recycle] [--filter \"KEYWORDS\"] "
     "[--overwrite ask|yes|skip] [--read-errors empty|keep|all] [--set KEY=VALUE]... [--json]";
 
 const std::vector<std::string> kOverwriteNames = {"ask", "yes", "skip"};      // OverwritePolicy 0, 1, 2
@@ -101,6 +104,10 @@ void Define(CLI::App& app) {
       ->type_name("empty|keep|all")
       ->check(OneOf(kReadErrorNames));
   app.add_flag("--json", o.json, "print a JSON summary on stdout");
+  app.add_option("--mode", o.mode,
+                 "deep scan of the whole device in recovery mode 1 to 6 first, then copy every file it found "
+                 "(file-system files with their paths, carved files under their type folders)")
+      ->check(CLI::Range(1, 6));
 }
 
 // Applies the search filter for the keywords and switches to its view;
@@ -270,36 +277,9 @@ int CheckTarget(const std::vector<Volume>& volumes, bool blockSource, RecoverOut
   return -1;
 }
 
-int RunRecover() {
+// Checks every file of the catalogue and copies them out; the report.
+int CopyEverything(FoundFileCatalog& catalog, DiskHandle& disk, bool blockSource, RecoverOutcome& outcome) {
   const RecoverOptions& o = g_options;
-  DiskHandle disk;
-  std::string why;
-  if (!OpenByPath(o.path, disk, &why)) {
-    std::fprintf(stderr, "ambrel-cli recover: cannot open %s: %s\n", o.path.c_str(), why.c_str());
-    return 1;
-  }
-  // Writing beside an image file cannot change the image: only a device
-  // source keeps the target off its own disk.
-  const bool blockSource = !IsImageFile(o.path);
-  std::vector<Volume> volumes = FindVolumes(disk, o.path);
-  WarnOfLostGptPartitions(disk, VolumeNumbers(volumes), "recover");
-  if (volumes.empty()) {
-    std::fprintf(stderr, "ambrel-cli recover: %s: %s\n", o.path.c_str(), NoVolumesText(disk).c_str());
-    return 1;
-  }
-  RecoverOutcome outcome;
-  if (const int status = CheckTarget(volumes, blockSource, outcome); status >= 0) return status;
-  FoundFileCatalog catalog;
-  catalog.Reset(nullptr, false);
-  outcome.volumesFailed = !LoadChosenVolumes(disk, volumes, catalog);
-  const std::vector<std::string> keywords = SplitKeywords(o.filter);
-  if (!keywords.empty()) {
-    const std::string message = FilterByKeywords(catalog, keywords);
-    if (!message.empty()) {
-      std::fprintf(stderr, "%s\nambrel-cli recover: nothing was copied\n", message.c_str());
-      return 1;
-    }
-  }
   for (std::uint32_t slot = kSignatureSlot; slot < catalog.partitionCount(); ++slot)
     if (catalog.GetCheck(slot, kRootId) != 1) catalog.ToggleCheck(slot, kRootId);
   outcome.chosen = catalog.SumSelected();
@@ -319,8 +299,82 @@ int RunRecover() {
   parameters.readErrors = PolicyIndex(o.readErrors, kReadErrorNames);
   outcome.result = RecoverChecked(context, parameters, outcome.chosen.files, outcome.chosen.bytes);
   bar.Finish(outcome.result);
-  outcome.messages = prompt.messages;
+  outcome.messages.insert(outcome.messages.end(), prompt.messages.begin(), prompt.messages.end());
   return Report(o, outcome);
+}
+
+// --mode: a deep scan of the whole device, then the copy of what it found
+// (the volumes it parsed or rebuilt, and the carved files).
+int RunDeepRecover(DiskHandle& disk, bool blockSource) {
+  const RecoverOptions& o = g_options;
+  RecoverOutcome outcome;
+  if (blockSource && FolderOnSourceDevice(ExistingFolderOrParent(o.out), o.path)) {
+    outcome.messages.push_back(kTargetOnSourceText);
+    return Report(o, outcome);
+  }
+  if (const std::string problem = PrepareOutFolder(o.out); !problem.empty()) {
+    std::fprintf(stderr, "ambrel-cli recover: --out %s: %s\n", o.out.c_str(), problem.c_str());
+    return 1;
+  }
+  ScanTarget target;
+  if (!PrepareScanTarget(o.path, "recover", target)) return 1;
+  ReportPrompt scanPrompt;
+  DeepScanExtensions extensions;
+  ScanEnvironment env;
+  env.publishProgress = false;
+  env.prompt = &scanPrompt;
+  env.extensions = &extensions;
+  ScanSession scan(std::move(target.disk), o.mode, DefaultScanSettings(PartitionInfo{}, o.mode), env);
+  if (!RunScanWithProgress(scan)) {
+    std::fprintf(stderr, "ambrel-cli recover: the scan was stopped; nothing was copied\n");
+    return 130;
+  }
+  FoundFileCatalog catalog;
+  catalog.LoadResults(extensions.TakeResults(), nullptr);
+  outcome.messages = scanPrompt.messages;
+  const std::vector<std::string> keywords = SplitKeywords(o.filter);
+  if (!keywords.empty()) {
+    const std::string message = FilterByKeywords(catalog, keywords);
+    if (!message.empty()) {
+      std::fprintf(stderr, "%s\nambrel-cli recover: nothing was copied\n", message.c_str());
+      return 1;
+    }
+  }
+  return CopyEverything(catalog, disk, blockSource, outcome);
+}
+
+int RunRecover() {
+  const RecoverOptions& o = g_options;
+  DiskHandle disk;
+  std::string why;
+  if (!OpenByPath(o.path, disk, &why)) {
+    std::fprintf(stderr, "ambrel-cli recover: cannot open %s: %s\n", o.path.c_str(), why.c_str());
+    return 1;
+  }
+  // Writing beside an image file cannot change the image: only a device
+  // source keeps the target off its own disk.
+  const bool blockSource = !IsImageFile(o.path);
+  if (o.mode != 0) return RunDeepRecover(disk, blockSource);
+  std::vector<Volume> volumes = FindVolumes(disk, o.path);
+  WarnOfLostGptPartitions(disk, VolumeNumbers(volumes), "recover");
+  if (volumes.empty()) {
+    std::fprintf(stderr, "ambrel-cli recover: %s: %s\n", o.path.c_str(), NoVolumesText(disk).c_str());
+    return 1;
+  }
+  RecoverOutcome outcome;
+  if (const int status = CheckTarget(volumes, blockSource, outcome); status >= 0) return status;
+  FoundFileCatalog catalog;
+  catalog.Reset(nullptr, false);
+  outcome.volumesFailed = !LoadChosenVolumes(disk, volumes, catalog);
+  const std::vector<std::string> keywords = SplitKeywords(o.filter);
+  if (!keywords.empty()) {
+    const std::string message = FilterByKeywords(catalog, keywords);
+    if (!message.empty()) {
+      std::fprintf(stderr, "%s\nambrel-cli recover: nothing was copied\n", message.c_str());
+      return 1;
+    }
+  }
+  return CopyEverything(catalog, disk, blockSource, outcome);
 }
 
 const CliCommandRegistrar kRegistrar({"recover", kSynopsis, "copy the files of a disk, volume or image out to a folder",

@@ -3,8 +3,9 @@
 // a disk, partition or image file, read-only. A progress line goes to
 // stderr; on a terminal p or space pauses and resumes; Ctrl+C or SIGTERM
 // stops the scan cleanly (the save offer follows). At the end the hit
-// counts per kind, the structures found and the volumes rebuilt from them
-// are printed (--tree N: the tree of one of them).
+// counts per kind, the structures found, the volumes rebuilt from them
+// (--tree N: the tree of one of them) and the files carved by signature are
+// printed.
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include "app/settings.h"
 #include "app/user_prompt.h"
 #include "commands.h"
+#include "deep_scan_run.h"
 #include "deepscan/deep_scan_extensions.h"
 #include "deepscan/deep_scan_extensions.h"
 #include "deepscan/scan_session.h"
@@ -27,9 +29,8 @@
 #include "json_output.h"
 #include "platform/files.h"
 #include "platform/interrupt.h"
-#include "platform/terminal_keys.h"
-#include "scan_progress.h"
 #include "scan_prompt.h"
+#include "scan_output.h"
 #include "scan_report.h"
 #include "scan_volumes_output.h"
 #include "volume_loader.h"
@@ -102,6 +103,12 @@ bool ScanArea(const ScanArgs& args, const DiskDescription& description, Partitio
   return true;
 }
 
+const PartitionInfo* FoundFilesOf(const std::vector<std::unique_ptr<PartitionInfo>>& results) {
+  for (const auto& part : results)
+    if (part && part->fsKind == kFsSignature) return part.get();
+  return nullptr;
+}
+
 bool ApplyPriority(const ScanArgs& args, const PartitionInfo& area, DeepScanSettings& settings) {
   if (args.priority.empty()) return true;
   const std::uint64_t start = args.priority[0], length = args.priority[1];
@@ -115,25 +122,6 @@ bool ApplyPriority(const ScanArgs& args, const PartitionInfo& area, DeepScanSett
   settings.priorityStart = start;
   settings.priorityLength = length;
   return true;
-}
-
-// Follows the scan until it ends: the progress line, p / space to pause
-// and resume, Ctrl+C or SIGTERM to stop.
-void FollowScan(ScanSession& scan) {
-  TerminalKeys keys;
-  ScanProgressLine line(stderr, StderrIsTerminal());
-  CatchInterrupts();
-  while (scan.State() == kScanRunning || scan.State() == kScanPaused) {
-    if (InterruptRequested()) scan.Stop();
-    if (auto key = keys.Poll(); key && (*key == 'p' || *key == ' ')) {
-      if (scan.State() == kScanPaused) scan.Resume();
-      else scan.Pause();
-    }
-    line.Show(scan.Progress(), scan.ElapsedSeconds(), scan.State() == kScanPaused);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  scan.Join();
-  line.Finish(scan.Progress(), scan.ElapsedSeconds());
 }
 
 int RunScan() {
@@ -166,7 +154,6 @@ int RunScan() {
   ScanSession scan(std::move(area), args.mode, settings, env);
   if (!scan.Start()) return 1;
   FollowScan(scan);
-  std::fprintf(stderr, "%s\n", scan.Completed() ? "scan finished" : "scan stopped");
   // The scan offers a save only after two minutes; --save yes always saves.
   if (save == Answer::kYes && !prompt.savedAtEnd() && !scan.SaveScan())
     std::fprintf(stderr, "ambrel-cli scan: the scan could not be saved to %s\n", env.stateFilePath.c_str());
@@ -182,6 +169,7 @@ int RunScan() {
     for (const DeviceInfo& v : description.volumes) volumes.push_back(VolumeJson(v));
     out["deviceVolumes"] = std::move(volumes);
     out["volumes"] = RebuiltVolumesJson(results);
+    out["carvedFiles"] = CarvedFilesJson(CarvedFileRows(FoundFilesOf(results)));
     if (args.tree != 0) shown = PrintRebuiltTree(results, args.tree, true, &out);
     PrintJson(out);
   } else {
@@ -189,6 +177,7 @@ int RunScan() {
     std::printf("volumes of the device: %zu\n", description.volumes.size());
     for (const DeviceInfo& v : description.volumes) PrintVolumeLine(stdout, v);
     PrintRebuiltVolumes(results);
+    PrintCarvedFiles(stdout, CarvedFileRows(FoundFilesOf(results)));
     if (args.tree != 0) shown = PrintRebuiltTree(results, args.tree, false, nullptr);
   }
   if (!shown) return 1;

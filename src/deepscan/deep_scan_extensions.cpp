@@ -23,6 +23,9 @@ void DeepScanExtensions::AddRealPartitions(ScanSession& session) {
 }
 
 bool DeepScanExtensions::OrganiseResults(ScanSession& session) {
+  // Pending sizes that no later chunk finished keep status 3: the
+  // organisation gives them their gap sizes.
+  carver_.EndOfScan();
   return organiser_.OrganiseResults(session);
 }
 

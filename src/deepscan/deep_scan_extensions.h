@@ -14,7 +14,9 @@ namespace ambrel {
 
 class DeepScanExtensions final : public ScanExtensions {
  public:
-  explicit DeepScanExtensions(FoundFileCatalog* live = nullptr) : organiser_(live) {}
+  // `live`: the catalogue that receives results while the scan runs (the
+  // liveResults option); may be null.
+  explicit DeepScanExtensions(FoundFileCatalog* live = nullptr) : carver_(live), organiser_(live) {}
   bool DetectSignature(const ChunkData& chunk, std::uint32_t index, std::uint64_t lba,
                        ChunkHitBuilder& out, SectorHitSource& disk) override;
   bool InKnownMftExtent(std::uint64_t lba) override;
@@ -25,6 +27,7 @@ class DeepScanExtensions final : public ScanExtensions {
   // The organised partitions (real, lost, rebuilt, found files), in order;
   // after the scan's Join.
   std::vector<std::unique_ptr<PartitionInfo>> TakeResults();
+  SignatureCarver& Carver() { return carver_; }
 
  private:
   SignatureCarver carver_;

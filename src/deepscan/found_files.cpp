@@ -1,18 +1,196 @@
 #include "deepscan/found_files.h"
 
-namespace ambrel {
+#include <algorithm>
+#include <cinttypes>
+#include <utility>
 
-std::uint64_t GapSize(const std::vector<ScanHit*>&, std::size_t, const PartitionInfo&,
-                      const FreeSpaceMap*) {
-  return 0;
+#include "catalog/file_types.h"
+#include "common/text.h"
+#include "diag/log.h"
+
+namespace ambrel {
+namespace {
+
+constexpr char kFoundFilesLabel[] = "找到的文件";
+constexpr std::uint32_t kFirstFreeId = 237;  // ids 0..236: the category and type folders
+constexpr std::uint64_t kMinDuplicateNodes = 12;
+constexpr std::uint64_t kMaxDuplicateNodes = 0x800000;
+constexpr std::size_t kMaxFolderNameLength = 64;
+
+std::uint64_t EndSector(const ScanHit& hit) { return hit.lba + (hit.Size() + 511) / 512; }
+
+void SetSize(ScanHit& hit, std::uint64_t size) {
+  hit.aux1 = static_cast<std::uint32_t>(size);
+  hit.aux2 = static_cast<std::uint32_t>(size >> 32);
 }
 
-void ApplyGapSizes(std::vector<ScanHit*>&, const PartitionInfo&, const FreeSpaceMap*) {}
+// Later hits of the same kind whose whole extent lies in a file of known
+// size are copies inside it (a thumbnail in a JPEG, a zip in a zip).
+void AbsorbNestedCopies(std::vector<ScanHit*>& hits) {
+  for (std::size_t i = 0; i < hits.size(); ++i) {
+    const ScanHit& outer = *hits[i];
+    if (!IsSignatureKind(outer.kind) || outer.status != kStatusSized) continue;
+    const std::uint64_t end = EndSector(outer);
+    for (std::size_t j = i + 1; j < hits.size() && hits[j]->lba < end; ++j) {
+      ScanHit& inner = *hits[j];
+      if (inner.kind == outer.kind && inner.status == kStatusSized && inner.lba >= outer.lba &&
+          EndSector(inner) <= end)
+        inner.status = kStatusAbsorbed;
+    }
+  }
+}
+
+// Carved copies of files the partitions already list (same first sector
+// and type) are dropped.
+void DropDuplicatesOfFound(std::vector<ScanHit*>& hits,
+                           const std::vector<std::unique_ptr<PartitionInfo>>& found) {
+  std::uint64_t total = 0;
+  for (const auto& part : found)
+    if (part) total += part->table.count;
+  if (total < kMinDuplicateNodes || total > kMaxDuplicateNodes) return;
+  std::vector<std::pair<std::uint64_t, std::uint8_t>> starts;
+  starts.reserve(total);
+  for (const auto& part : found) {
+    if (!part) continue;
+    const FoundFileTable& t = part->table;
+    for (std::uint32_t id = 0; id < t.count; ++id) {
+      const FoundFileNode* n = NodeAt(t, id);
+      if (n && IsFileKind(KindOf(*n))) starts.emplace_back(n->dataSector, n->typeCode);
+    }
+  }
+  std::sort(starts.begin(), starts.end());
+  for (ScanHit* hit : hits) {
+    if (!IsSignatureKind(hit->kind) || hit->status == kStatusAbsorbed) continue;
+    if (std::binary_search(starts.begin(), starts.end(), std::make_pair(hit->lba, hit->kind)))
+      hit->status = kStatusAbsorbed;
+  }
+}
+
+FoundFileNode FolderNode(std::uint32_t id, std::uint32_t parent) {
+  FoundFileNode n{};
+  n.id = id;
+  n.parentId = parent;
+  n.typeCode = kTypeUnknown;
+  SetKind(n, kPresentFolder);
+  return n;
+}
+
+// The type's folder under its category's, made when first needed; 0 for
+// a code the catalogue does not define.
+std::uint32_t TypeFolder(FoundFileTable& table, std::uint32_t code) {
+  const FileTypeEntry* type = FindFileType(code);
+  if (!type) return 0;
+  if (!IsFolderNode(table, code)) {
+    const FileCategory* category = FindCategory(type->category);
+    if (!category) return 0;
+    if (!IsFolderNode(table, category->id))
+      AddNodeNamed(table, FolderNode(category->id, kRootId), category->name, true);
+    if (!IsFolderNode(table, category->id)) return 0;
+    AddNodeNamed(table, FolderNode(code, category->id), type->extension, true);
+  }
+  return IsFolderNode(table, code) ? code : 0;
+}
+
+bool HoldsPresentEntry(const FoundFileTable& table, const FoundFileNode& folder) {
+  for (std::uint32_t i = 0; i < folder.childCount; ++i) {
+    const FoundFileNode* child = NodeAt(table, folder.childIds[i]);
+    if (child && (KindOf(*child) == kPresentFile || KindOf(*child) == kPresentFolder)) return true;
+  }
+  return false;
+}
+
+// Empty type folders go; a folder of deleted entries only is shown as deleted.
+void FinishTypeFolders(FoundFileTable& table) {
+  for (std::uint32_t code = kFirstTypeCode; code <= kLastTypeCode; ++code) {
+    FoundFileNode* folder = NodeAt(table, code);
+    if (!folder || !IsFolderKind(KindOf(*folder))) continue;
+    if (folder->childCount == 0) {
+      RemoveNode(table, code);
+      continue;
+    }
+    if (std::char_traits<char>::length(folder->name) > kMaxFolderNameLength)
+      LogLine(1, Format("File name len: %u", static_cast<unsigned>(std::char_traits<char>::length(folder->name))) +
+                     folder->name);
+    if (!HoldsPresentEntry(table, *folder)) SetKind(*folder, kDeletedFolder);
+  }
+}
+
+}  // namespace
+
+bool EndsGap(std::uint32_t kind) { return kind <= kHitLastTypeCode || kind > 220; }
+
+std::string CarvedFileName(std::uint64_t lba, std::uint32_t type) {
+  const FileTypeEntry* entry = FindFileType(type);
+  const std::string extension = entry ? entry->extension : std::string("dat");
+  const auto high = static_cast<unsigned>(lba >> 32), low = static_cast<unsigned>(lba);
+  if (high != 0) return Format("%x_%x.%s", high, low, extension.c_str());
+  return Format("%x.%s", low, extension.c_str());
+}
+
+FoundFileNode CarvedFileNode(const ScanHit& hit, std::uint64_t size) {
+  FoundFileNode n{};
+  n.parentId = hit.kind;
+  n.dataSector = hit.lba;
+  n.size = size;
+  n.typeCode = hit.kind;
+  SetKind(n, kPresentFile);
+  if (hit.status == kStatusSized) n.flags |= kFlagStructuralSize;
+  return n;
+}
+
+std::uint64_t GapSize(const std::vector<ScanHit*>& hits, std::size_t index, const PartitionInfo& scanned,
+                      const FreeSpaceMap* free) {
+  if (index >= hits.size()) return 0;
+  const ScanHit& hit = *hits[index];
+  std::uint64_t end = scanned.startLba + scanned.sectorCount;
+  for (std::size_t j = index + 1; j < hits.size(); ++j) {
+    if (EndsGap(hits[j]->kind)) {
+      end = hits[j]->lba;
+      break;
+    }
+  }
+  if (end <= hit.lba) return 0;
+  std::uint64_t sectors = std::min(end - hit.lba, kMaxGapSectors);
+  if (free) sectors = std::min(sectors, free->FreeRunSectors(hit.lba, sectors));
+  return sectors * 512;
+}
+
+void ApplyGapSizes(std::vector<ScanHit*>& hits, const PartitionInfo& scanned, const FreeSpaceMap* free) {
+  for (std::size_t i = 0; i < hits.size(); ++i) {
+    ScanHit& hit = *hits[i];
+    if (!IsSignatureKind(hit.kind) || hit.status == kStatusAbsorbed || hit.Size() != 0) continue;
+    SetSize(hit, GapSize(hits, i, scanned, free));
+  }
+}
 
 std::unique_ptr<PartitionInfo> BuildFoundFilesPartition(
-    std::vector<ScanHit*>&, const std::vector<std::unique_ptr<PartitionInfo>>&,
-    const DeepScanSettings&, const PartitionInfo&) {
-  return nullptr;
+    std::vector<ScanHit*>& hits, const std::vector<std::unique_ptr<PartitionInfo>>& found,
+    const DeepScanSettings& settings, const PartitionInfo& scanned) {
+  AbsorbNestedCopies(hits);
+  if (settings.On(kOptDropCarvedDuplicates)) DropDuplicatesOfFound(hits, found);
+  auto part = std::make_unique<PartitionInfo>();
+  part->fsKind = kFsSignature;
+  part->displayName = part->volumeLabel = kFoundFilesLabel;
+  part->diskPath = scanned.diskPath;
+  part->diskName = scanned.diskName;
+  part->startLba = scanned.startLba;
+  part->sectorCount = scanned.sectorCount;
+  part->diskSectorCount = scanned.diskSectorCount;
+  FoundFileTable& table = part->table;
+  table.isSignatureTable = true;
+  if (!InitTable(table)) return nullptr;
+  table.count = std::max(table.count, kFirstFreeId);
+  std::uint32_t added = 0;
+  for (const ScanHit* hit : hits) {
+    if (!IsSignatureKind(hit->kind) || hit->status == kStatusAbsorbed) continue;
+    FoundFileNode node = CarvedFileNode(*hit, hit->Size());
+    node.parentId = TypeFolder(table, hit->kind);
+    if (node.parentId == 0) continue;
+    if (AddNodeNamed(table, node, CarvedFileName(hit->lba, hit->kind), true)) ++added;
+  }
+  if (added == 0) return nullptr;
+  FinishTypeFolders(table);
+  return part;
 }
 
 }  // namespace ambrel

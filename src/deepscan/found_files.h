@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "catalog/partition_info.h"
@@ -13,6 +14,22 @@
 #include "deepscan/scan_settings.h"
 
 namespace ambrel {
+
+// A node's flag bit for a carved file whose size was read from the file's
+// own structure (its size rule answered 4); clear when the size is the gap
+// to the next hit.
+inline constexpr std::uint16_t kFlagStructuralSize = 1u << 9;
+inline constexpr std::uint64_t kMaxGapSectors = 3686400;
+// Kinds that end a gap: signature hits and sector structures (video
+// records 172..220 do not).
+bool EndsGap(std::uint32_t kind);
+
+// "%x_%x.ext" with the LBA's high and low halves when the high half is not
+// zero, else "%x.ext".
+std::string CarvedFileName(std::uint64_t lba, std::uint32_t type);
+// A present file of the found-files table for a signature hit of `size`
+// bytes; parentId carries the type code.
+FoundFileNode CarvedFileNode(const ScanHit& hit, std::uint64_t size);
 
 // The size of the signature hit hits[index] measured to the next hit of a
 // signature or sector kind (or the end of `scanned`), capped at 3686400

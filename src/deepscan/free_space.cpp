@@ -1,5 +1,7 @@
 #include "deepscan/free_space.h"
 
+#include <algorithm>
+
 #include "common/byte_cursor.h"
 #include "deepscan/chunk_plan.h"
 #include "fs/exfat/exfat_geometry.h"
@@ -85,6 +87,17 @@ bool FreeSpaceMap::IsFreeSector(std::uint64_t lba) const {
   if (fsKind_ == kFsNtfs) return ClusterFree(index);
   if (index >= clusters_) return true;
   return ClusterFree(index + 2);
+}
+
+std::uint64_t FreeSpaceMap::FreeRunSectors(std::uint64_t lba, std::uint64_t limit) const {
+  if (fsKind_ == kFsExfat) return limit;
+  if (spc_ == 0 || !IsFreeSector(lba)) return 0;
+  if (lba < dataStart_) return std::min(limit, dataStart_ - lba);
+  // To the end of the hit's cluster, then whole clusters while they are free.
+  const std::uint64_t intoCluster = (lba - dataStart_) % spc_;
+  std::uint64_t run = spc_ - intoCluster;
+  while (run < limit && IsFreeSector(lba + run)) run += spc_;
+  return std::min(run, limit);
 }
 
 bool FreeSpaceMap::ChunkHasFreeCluster(std::uint64_t chunkLba) const {

@@ -31,6 +31,9 @@ class FreeSpaceMap {
   // True when the sector lies in a free cluster (exFAT: always; outside the
   // cluster area of FAT: true, those sectors are not files' data).
   bool IsFreeSector(std::uint64_t lba) const;
+  // Sectors from `lba` up to the end of the run of free clusters that holds
+  // it, at most `limit` (0 when `lba` is not free; exFAT: `limit`).
+  std::uint64_t FreeRunSectors(std::uint64_t lba, std::uint64_t limit) const;
   // The chunks from floor(start) to ceil(start + sectors), both ends
   // inclusive, that qualify, ascending.
   std::vector<std::uint64_t> FreeChunks(std::uint64_t start, std::uint64_t sectors) const;

@@ -53,6 +53,7 @@ class TiffWalker {
 
   void Note(std::uint64_t end) {
     if (end <= data_.size()) extent_.end = std::max(extent_.end, end);
+    else extent_.beyond = true;
   }
 
   // Value i of a SHORT or LONG array.
@@ -81,7 +82,10 @@ class TiffWalker {
     for (std::uint32_t i = 0; i < n; ++i) {
       if (i == kMaxArrayScan && n > kMaxArrayScan) i = n - 1;   // huge arrays: the last run too
       auto off = Value(offsets, i), len = Value(lengths, i);
-      if (!off || !len) return;
+      if (!off || !len) {
+        if (offsets.valueOffset >= data_.size() || lengths.valueOffset >= data_.size()) extent_.beyond = true;
+        return;
+      }
       Note(std::uint64_t{*off} + *len);
     }
   }
@@ -106,6 +110,7 @@ class TiffWalker {
   // they move forward inside the data.
   void Chain(std::uint64_t offset, int depth) {
     while (auto next = Directory(offset, depth)) {
+      if (*next >= data_.size()) extent_.beyond = true;
       if (*next <= offset || *next >= data_.size()) return;
       offset = *next;
     }
@@ -116,6 +121,7 @@ class TiffWalker {
     if (extent_.directories >= kMaxDirectories || !visited_.insert(offset).second)
       return std::nullopt;
     auto count = U16(offset);
+    if (!count && offset >= data_.size()) extent_.beyond = true;
     if (!count || *count == 0 || *count > kMaxEntries) return std::nullopt;
     ++extent_.directories;
     const std::uint64_t end = offset + 2 + 12ull * *count;
@@ -171,6 +177,14 @@ std::uint32_t RawTypeOfMaker(std::string_view make) {
   for (const auto& m : kMakers)
     if (make.find(m.name) != std::string_view::npos) return m.type;
   return kDefaultRawType;
+}
+
+SizeProbe ProbeTiffRawIn(ByteSpan data, bool complete) {
+  auto extent = MeasureTiff(data);
+  if (!extent) return SizeProbe{kWalkMalformed, 0, 0};
+  if (extent->beyond && !complete && data.size() < kProbeWindow) return SizeProbe{kWalkNeedMore, 0, 0};
+  if (extent->end <= kMinRawSize) return SizeProbe{kWalkMalformed, 0, 0};
+  return SizeProbe{kWalkOk, extent->end, RawTypeOfMaker(extent->make)};
 }
 
 SizeProbe ProbeTiffRaw(CarveSource& source) {

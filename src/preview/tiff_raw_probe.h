@@ -17,6 +17,7 @@ struct TiffExtent {
   std::uint64_t end = 0;    // largest end seen, within the data
   std::string make;         // the Make tag of the first directory that has one
   std::size_t directories = 0;
+  bool beyond = false;      // some directory, value, strip or tile lies past the data
 };
 
 // The walk over data that starts with "II" or "MM"; nothing otherwise.
@@ -31,5 +32,9 @@ std::uint32_t RawTypeOfMaker(std::string_view make);
 // Reads up to 0x3800000 bytes from the hit: result 4 with the size and the
 // type when the file is larger than 0x1FFFFF bytes, else 5.
 SizeProbe ProbeTiffRaw(CarveSource& source);
+// The same over the first part of a file: 3 when something the directories
+// describe lies past `data`, `data` is shorter than the probe's window and
+// not `complete` (the device ends there).
+SizeProbe ProbeTiffRawIn(ByteSpan data, bool complete);
 
 }  // namespace ambrel

@@ -1,5 +1,6 @@
 #include "support/test_paths.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <unistd.h>
 
@@ -11,8 +12,14 @@ std::string BinaryDir() { return AMBREL_BINARY_DIR; }
 std::string FixturePath(const std::string& name) { return SourceDir() + "/fixtures/" + name; }
 
 std::string CorpusDir() {
-  std::filesystem::path p = std::filesystem::path(SourceDir()).parent_path() / "shared" / "corpus";
-  return std::filesystem::is_directory(p) ? p.string() : std::string();
+  if (const char* env = std::getenv("AMBREL_CORPUS"); env && std::filesystem::is_directory(env)) return env;
+  // shared/corpus beside the checkout, or beside a folder above it (worktrees).
+  for (std::filesystem::path p = std::filesystem::path(SourceDir()).parent_path(); !p.empty();
+       p = p.parent_path()) {
+    if (std::filesystem::is_directory(p / "shared" / "corpus")) return (p / "shared" / "corpus").string();
+    if (p == p.parent_path()) break;
+  }
+  return std::string();
 }
 
 std::string TempDir(const std::string& tag) {

@@ -24,6 +24,8 @@ bool OrganisedHit(const ScanHit& hit, std::uint64_t start, std::uint64_t sectors
   const bool freeMode = IsFreeSpaceMode(mode);
   if (freeMode ? offset > sectors : offset >= sectors) return false;
   if (!KindSearched(hit.kind, settings)) return false;
+  // Carved files of the types left out on the settings' file page.
+  if (IsSignatureKind(hit.kind) && !settings.TypeSelected(hit.kind)) return false;
   if (freeMode && free && IsSignatureKind(hit.kind)) {
     if (!free->IsFreeSector(hit.lba)) return false;
     const std::uint32_t spc = free->SectorsPerCluster();
