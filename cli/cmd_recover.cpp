@@ -321,10 +321,12 @@ int RunDeepRecover(DiskHandle& disk, bool blockSource) {
   ReportPrompt scanPrompt;
   DeepScanExtensions extensions;
   ScanEnvironment env;
+  env.organiseDelayMs = 0;  // no window to redraw before the organisation
   env.publishProgress = false;
   env.prompt = &scanPrompt;
   env.extensions = &extensions;
-  ScanSession scan(std::move(target.disk), o.mode, DefaultScanSettings(PartitionInfo{}, o.mode), env);
+  const DeepScanSettings settings = DefaultScanSettings(target.disk, o.mode);
+  ScanSession scan(std::move(target.disk), o.mode, settings, env);
   if (!RunScanWithProgress(scan)) {
     std::fprintf(stderr, "ambrel-cli recover: the scan was stopped; nothing was copied\n");
     return 130;

@@ -147,6 +147,7 @@ int RunScan() {
   ScanEnvironment env;
   env.extensions = &extensions;
   env.extensions = &extensions;
+  env.organiseDelayMs = 0;  // no window to redraw before the organisation
   env.publishProgress = false;
   env.prompt = &prompt;
   env.stateFilePath = ProgramFolder() + kScanStateFileName;

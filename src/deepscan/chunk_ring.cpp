@@ -27,8 +27,11 @@ std::uint8_t* ChunkRing::AcquireWrite() {
 }
 
 void ChunkRing::CommitWrite() {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (used_ < kRingSlots) ++used_;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (used_ < kRingSlots) ++used_;
+  }
+  changed_.notify_all();
 }
 
 const std::uint8_t* ChunkRing::AcquireRead() {
@@ -39,12 +42,27 @@ const std::uint8_t* ChunkRing::AcquireRead() {
 }
 
 void ChunkRing::ReleaseRead() {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (!reading_) return;
-  reading_ = false;
-  first_ = (first_ + 1) & (kRingSlots - 1);
-  --used_;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!reading_) return;
+    reading_ = false;
+    first_ = (first_ + 1) & (kRingSlots - 1);
+    --used_;
+  }
+  changed_.notify_all();
 }
+
+void ChunkRing::WaitReadable(std::uint32_t ms) {
+  std::unique_lock<std::mutex> hold(lock_);
+  changed_.wait_for(hold, std::chrono::milliseconds(ms), [this] { return used_ > (reading_ ? 1u : 0u); });
+}
+
+void ChunkRing::WaitWritable(std::uint32_t ms) {
+  std::unique_lock<std::mutex> hold(lock_);
+  changed_.wait_for(hold, std::chrono::milliseconds(ms), [this] { return used_ < kRingSlots; });
+}
+
+void ChunkRing::WakeAll() { changed_.notify_all(); }
 
 bool ChunkRing::Put(const std::uint8_t* slot) {
   std::uint8_t* target = AcquireWrite();

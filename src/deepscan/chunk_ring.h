@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <condition_variable>
 #include <mutex>
 #include <vector>
 
@@ -40,6 +41,12 @@ class ChunkRing {
   // reader's (it cannot be refilled) until ReleaseRead.
   const std::uint8_t* AcquireRead();
   void ReleaseRead();
+  // Wait up to `ms` milliseconds for a queued slot (a free slot), so that
+  // neither thread sleeps a fixed interval while the other has moved on.
+  void WaitReadable(std::uint32_t ms);
+  void WaitWritable(std::uint32_t ms);
+  // Ends every wait now (the scan stops or its reading ends).
+  void WakeAll();
   // Slots queued (filled and not yet taken).
   std::uint32_t Count() const;
   void Reset();
@@ -48,6 +55,7 @@ class ChunkRing {
   std::uint8_t* SlotAt(std::uint32_t index) { return block_.data() + std::size_t{index} * kRingSlotBytes; }
 
   mutable std::mutex lock_;
+  std::condition_variable changed_;
   std::vector<std::uint8_t> block_;
   // The slots in use run from `first_`: the one being read (when
   // `reading_`), then the queued ones. The slot after them is the next to

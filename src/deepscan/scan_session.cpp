@@ -351,7 +351,7 @@ void ScanSession::RunProducer() {
     if (state_.load() == kScanStopped) break;
     // The chunk is read straight into its ring slot.
     std::uint8_t* slot = nullptr;
-    while (!(slot = ring_->AcquireWrite()) && state_.load() != kScanStopped) SleepMs(env_.pollMs);
+    while (!(slot = ring_->AcquireWrite()) && state_.load() != kScanStopped) ring_->WaitWritable(env_.pollMs);
     if (!slot) break;
     std::fill(slot + kRingSlotLbaOffset, slot + kRingSlotBytes, 0);
     ++reads_;
@@ -365,6 +365,9 @@ void ScanSession::RunProducer() {
   while (state_.load() == kScanPaused) SleepMs(env_.pauseMs);
   std::uint32_t expected = kScanRunning;
   state_.compare_exchange_strong(expected, kScanFinished);
+  // Wake the analysing thread before the flag: once the flag is set it may
+  // free the ring.
+  ring_->WakeAll();
   producerDone_ = true;
 }
 
@@ -443,7 +446,7 @@ void ScanSession::DiskFileScanHandThread() {
     } else if (state_.load() == kScanFinished && producerDone_.load() && ring_->Count() == 0)
       break;
     else
-      SleepMs(env_.pollMs);
+      ring_->WaitReadable(env_.pollMs);
   }
   handle.Close();
   EndOfScan();
