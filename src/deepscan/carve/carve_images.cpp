@@ -19,6 +19,7 @@ constexpr std::uint8_t kJpegScan = 1;
 // judged broken.
 constexpr std::uint64_t kJpegJumpSlack = 0xFFFFF;
 constexpr std::uint32_t kTiffProbeWindow = 0x3800000;
+constexpr std::uint32_t kTiffGrowStep = 0x800000;  // the growing window's step
 
 // Phase 1 over the window that starts at s.offset: the answer, or -1 when
 // the start of scan was reached (s.offset is then its position).
@@ -132,10 +133,18 @@ int TiffRawRule(CarveState& s, const CarveInput& in) {
   const bool complete = s.fileLba * 512 + w.size() >= in.AreaEndByte();
   const SizeProbe probe = ProbeTiffRawIn(w.span(), complete);
   if (probe.result == kRulePending) {
+    // The directories are re-read from the file's start: a first growth
+    // covers a photo cut by a chunk boundary, a second goes straight to the
+    // whole probe window.
+    if (++s.counter >= 2) {
+      const std::uint64_t toAreaEnd = in.AreaEndByte() - s.fileLba * 512;
+      const std::uint64_t jump = std::min<std::uint64_t>(kTiffProbeWindow - kTiffGrowStep, toAreaEnd - 1);
+      s.remembered = std::max(s.remembered, jump);
+    }
     const int grown = GrowWindow(s, in, 0);
     if (grown == kRulePending && s.need > kTiffProbeWindow) {
       s.remembered = s.need = kTiffProbeWindow;
-      s.windowLast = s.fileLba + kTiffProbeWindow / 512;
+      s.windowFirst = s.windowLast = s.fileLba + kTiffProbeWindow / 512 - 1;
     }
     return grown;
   }

@@ -45,10 +45,17 @@ int GrowWindow(CarveState& s, const CarveInput& in, std::uint64_t from) {
   if (fileByte + s.remembered >= in.AreaEndByte()) return kRuleNone;
   s.remembered += kGrowStep;
   while (s.remembered <= from) s.remembered += kGrowStep;
+  // Never past the scanned area: the chunk holding the window's end must
+  // be one the scan reads.
+  s.remembered = std::min(s.remembered, in.AreaEndByte() - fileByte);
+  if (s.remembered <= from) return kRuleNone;
   s.offset = from;
   s.need = NeedUpTo(s.remembered, from);
-  s.windowFirst = s.fileLba + s.offset / 512;
-  s.windowLast = s.fileLba + (s.offset + s.need) / 512;
+  // The rule runs again once the chunk that holds the end of the grown
+  // window is read: the whole window is then on hand (what lies before
+  // that chunk is read back from the disk once), instead of re-reading a
+  // growing window with every chunk in between.
+  s.windowFirst = s.windowLast = s.fileLba + (s.offset + s.need - 1) / 512;
   return kRulePending;
 }
 

@@ -69,6 +69,16 @@ int ReadWindow(CarveState& state, const CarveInput& in, std::vector<std::uint8_t
 }
 
 int ReadWindowCursor(CarveState& state, const CarveInput& in, ByteCursor& out) {
+  // A window inside the chunk is looked at where it lies: the growing
+  // windows of photos and documents reach the chunk's end, and copying
+  // them for every hit would cost more than the whole scan.
+  const std::uint64_t first = state.fileLba * kSector + state.offset;
+  const std::uint64_t end = std::min(first + state.need, in.AreaEndByte());
+  const std::uint64_t chunkStart = in.chunk.firstLba * kSector;
+  if (state.offset < in.AreaEndByte() && first < end && first >= chunkStart && end <= in.ChunkEndByte()) {
+    out = ByteCursor(in.chunk.bytes.data() + (first - chunkStart), static_cast<std::size_t>(end - first));
+    return kWindowReady;
+  }
   const int r = ReadWindow(state, in, *in.scratch);
   out = ByteCursor(in.scratch->data(), in.scratch->size());
   return r;
