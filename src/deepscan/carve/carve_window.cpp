@@ -17,6 +17,9 @@ bool ReadBytesFromDisk(const CarveInput& in, std::uint64_t first, std::uint64_t 
   const std::uint64_t lba = first / kSector;
   const std::uint64_t sectors = (end + kSector - 1) / kSector - lba;
   if (sectors > kMaxWindowBytes / kSector + 2) return false;
+  // Whole sectors go straight into place; only ragged edges need a copy.
+  if (first % kSector == 0 && end % kSector == 0)
+    return in.disk->ReadDisk(lba, static_cast<std::uint32_t>(sectors), out);
   std::vector<std::uint8_t> sectorBytes(sectors * kSector);
   if (!in.disk->ReadDisk(lba, static_cast<std::uint32_t>(sectors), sectorBytes.data())) return false;
   std::memcpy(out, sectorBytes.data() + (first - lba * kSector), end - first);
@@ -36,14 +39,19 @@ std::uint64_t CarveInput::AreaEndByte() const {
 }
 
 int ReadWindow(CarveState& state, const CarveInput& in, std::vector<std::uint8_t>& out) {
-  out.clear();
+  // The buffer keeps its bytes between windows (resizing does not clear
+  // what it already holds): every byte of the window is written below.
   const std::uint64_t first = state.fileLba * kSector + state.offset;
   const std::uint64_t areaEnd = in.AreaEndByte();
-  if (state.offset >= areaEnd || first >= areaEnd) return kRuleInvalid;
+  if (state.offset >= areaEnd || first >= areaEnd) {
+    out.clear();
+    return kRuleInvalid;
+  }
   const std::uint64_t end = std::min(first + state.need, areaEnd);
   const std::uint64_t chunkStart = in.chunk.firstLba * kSector;
   const std::uint64_t chunkEnd = in.ChunkEndByte();
   if (end > chunkEnd && (first >= chunkEnd || state.need > kDiskReadWindowLimit)) {
+    out.clear();
     SetPendingWindow(state);
     return kRulePending;
   }
