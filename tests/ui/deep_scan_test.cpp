@@ -145,6 +145,9 @@ class DeepScanTest : public QObject {
       QVERIFY(WaitFor([&] { return window.layoutState() == 3; }));
       QVERIFY(WaitFor([&] { return window.deepScan()->session().State() == kScanFinished; }));
       QVERIFY(window.deepScan()->session().Completed());
+      // The organised results are in the catalogue: the volume (its
+      // deleted-files view in this mode) after the signature slot.
+      QVERIFY(window.catalog().partitionCount() > kFirstPartitionSlot);
       // Finished: the guard lets the copy through to its own checks.
       prompt.messages.clear();
       window.browser()->copyFlow().RecoverChecked();
