@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <iterator>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "deepscan/scan_session.h"
+#include "deepscan/scan_state_file.h"
 #include "deepscan/scan_texts.h"
 #include "deepscan_support.h"
 #include "device/faulty_device.h"
@@ -35,7 +39,8 @@ struct RecordingPrompt final : UserPrompt {
     std::lock_guard<std::mutex> guard(lock);
     messages.push_back(text);
   }
-  bool AskYesNo(const std::string&) override { return false; }
+  bool answer = false;
+  bool AskYesNo(const std::string&) override { return answer; }
 };
 
 struct Harness {
@@ -283,6 +288,101 @@ TEST(ScanSession, AGibOfRandomBytesHoldsNoBootSectorOrPartitionTable) {
                             kHitGptHeader, kHitFat32FsInfo})
     EXPECT_EQ(kinds[kind], 0) << HitKindName(kind);
   EXPECT_EQ(scan.Progress().u.scan.doneSectors, sectors);
+}
+
+}  // namespace
+}  // namespace ambrel
+
+namespace ambrel {
+namespace {
+
+// Reads past the first two chunks wait at a gate; every read moves the
+// scan's clock on by 61 seconds.
+class CheckpointDevice final : public BlockDevice {
+ public:
+  CheckpointDevice(test::Bytes bytes, Harness& h) : inner_(std::make_shared<MemoryDevice>(std::move(bytes))), h_(h) {}
+  std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
+    {
+      std::lock_guard<std::mutex> guard(h_.clockLock);
+      h_.fakeNow += 61;
+    }
+    if (offset >= 2ull * kChunkBytes) {
+      std::unique_lock<std::mutex> hold(lock_);
+      opened_.wait(hold, [this] { return open_; });
+    }
+    return inner_->ReadAt(offset, buffer, length);
+  }
+  std::uint64_t SizeBytes() override { return inner_->SizeBytes(); }
+  std::string Path() const override { return "checkpoint"; }
+  void Open() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      open_ = true;
+    }
+    opened_.notify_all();
+  }
+
+ private:
+  std::shared_ptr<MemoryDevice> inner_;
+  Harness& h_;
+  std::mutex lock_;
+  std::condition_variable opened_;
+  bool open_ = false;
+};
+
+// A scan that dies (power cut, kill -9) after its last checkpoint resumes
+// from it: the checkpoint is a whole, valid save, and the next scan reads
+// only the chunks it had not analysed.
+TEST(ScanSession, ACheckpointWrittenMidScanIsWholeAndResumes) {
+  const std::string folder = test::TempDir("scan-checkpoint");
+  const std::string stateFile = folder + "/DiskScanData.dat";
+  const std::uint64_t sectors = 4 * kChunkSectors;
+  test::Bytes image(sectors * 512, 0);
+  const test::Bytes boot = test::MakeNtfsBoot(20000);
+  std::memcpy(image.data() + 5 * 512ull, boot.data(), 512);
+  Harness h;
+  auto device = std::make_shared<CheckpointDevice>(image, h);
+  h.device = device;
+  ScanEnvironment env = h.Environment(true);
+  env.stateFilePath = stateFile;
+  env.checkpointMinutes = 1;
+  std::vector<std::uint8_t> snapshot;
+  {
+    ScanSession scan(WholeDevice(sectors), kModeAllFiles, DefaultScanSettings(WholeDevice(sectors), 1), env);
+    ASSERT_TRUE(scan.Start());
+    // Wait for a checkpoint that holds both readable chunks, then keep it
+    // as a crash would leave it.
+    for (int i = 0; i < 500 && snapshot.empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      std::ifstream in(stateFile, std::ios::binary);
+      std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      auto saved = DecodeScanState(bytes, 4);
+      if (saved && saved->chunkMap[0] == 2 && saved->chunkMap[1] == 2) snapshot = bytes;
+    }
+    device->Open();
+    scan.Stop();
+    scan.Join();
+  }
+  ASSERT_FALSE(snapshot.empty()) << "no checkpoint was written";
+  auto saved = DecodeScanState(snapshot, 4);
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->chunkMap[2], 0);
+  EXPECT_EQ(saved->chunkMap[3], 0);
+  ASSERT_EQ(saved->hits.size(), 1u);
+  EXPECT_EQ(saved->hits[0].lba, 5u);
+  { std::ofstream(stateFile, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(snapshot.data()), std::streamsize(snapshot.size())); }
+
+  Harness again;
+  again.device = std::make_shared<MemoryDevice>(image);
+  again.prompt.answer = true;  // reuse the saved scan
+  ScanEnvironment env2 = again.Environment();
+  env2.stateFilePath = stateFile;
+  ScanSession resumed(WholeDevice(sectors), kModeAllFiles, DefaultScanSettings(WholeDevice(sectors), 1), env2);
+  ASSERT_TRUE(resumed.Start());
+  resumed.Join();
+  EXPECT_TRUE(resumed.Completed());
+  EXPECT_EQ(resumed.ReadsCounted(), 2u) << "only the chunks the checkpoint had not analysed";
+  EXPECT_EQ(HitKinds(resumed)[5], kHitNtfsBoot);
 }
 
 }  // namespace
