@@ -4,6 +4,7 @@
 // notices.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
@@ -350,14 +351,14 @@ TEST(ScanSession, ACheckpointWrittenMidScanIsWholeAndResumes) {
   {
     ScanSession scan(WholeDevice(sectors), kModeAllFiles, DefaultScanSettings(WholeDevice(sectors), 1), env);
     ASSERT_TRUE(scan.Start());
-    // Wait for a checkpoint that holds both readable chunks, then keep it
-    // as a crash would leave it.
+    // Wait for a checkpoint (the first comes with chunk 0, a minute in),
+    // then keep it as a crash would leave it.
     for (int i = 0; i < 500 && snapshot.empty(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       std::ifstream in(stateFile, std::ios::binary);
       std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
       auto saved = DecodeScanState(bytes, 4);
-      if (saved && saved->chunkMap[0] == 2 && saved->chunkMap[1] == 2) snapshot = bytes;
+      if (saved && saved->chunkMap[0] == 2) snapshot = bytes;
     }
     device->Open();
     scan.Stop();
@@ -366,8 +367,10 @@ TEST(ScanSession, ACheckpointWrittenMidScanIsWholeAndResumes) {
   ASSERT_FALSE(snapshot.empty()) << "no checkpoint was written";
   auto saved = DecodeScanState(snapshot, 4);
   ASSERT_TRUE(saved);
+  // Chunks 2 and 3 were never read; chunk 1 may or may not have made it.
   EXPECT_EQ(saved->chunkMap[2], 0);
   EXPECT_EQ(saved->chunkMap[3], 0);
+  const std::uint64_t analysed = std::count(saved->chunkMap.begin(), saved->chunkMap.end(), 2);
   ASSERT_EQ(saved->hits.size(), 1u);
   EXPECT_EQ(saved->hits[0].lba, 5u);
   { std::ofstream(stateFile, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(snapshot.data()), std::streamsize(snapshot.size())); }
@@ -381,7 +384,7 @@ TEST(ScanSession, ACheckpointWrittenMidScanIsWholeAndResumes) {
   ASSERT_TRUE(resumed.Start());
   resumed.Join();
   EXPECT_TRUE(resumed.Completed());
-  EXPECT_EQ(resumed.ReadsCounted(), 2u) << "only the chunks the checkpoint had not analysed";
+  EXPECT_EQ(resumed.ReadsCounted(), 4u - analysed) << "only the chunks the checkpoint had not analysed";
   EXPECT_EQ(HitKinds(resumed)[5], kHitNtfsBoot);
 }
 
