@@ -6,7 +6,7 @@ AMBREL_PACKAGES=(build-essential cmake pkg-config libgtest-dev libbenchmark-dev 
   libewf-dev libvhdi-dev libvmdk-dev ewf-tools qemu-utils libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev python3
   qt6-base-dev xvfb xauth
-  catdoc docx2txt xlsx2csv unzip p7zip-full libimage-exiftool-perl ffmpeg)
+  catdoc docx2txt xlsx2csv unzip p7zip-full libimage-exiftool-perl ffmpeg testdisk)
 
 ambrel_install_missing() {
   local missing=() pkg
