@@ -55,7 +55,8 @@ void DropDuplicatesOfFound(std::vector<ScanHit*>& hits,
     const FoundFileTable& t = part->table;
     for (std::uint32_t id = 0; id < t.count; ++id) {
       const FoundFileNode* n = NodeAt(t, id);
-      if (n && IsFileKind(KindOf(*n))) starts.emplace_back(n->dataSector, n->typeCode);
+      // The node is packed: its fields are copied out, never bound by reference.
+      if (n && IsFileKind(KindOf(*n))) starts.emplace_back(std::uint64_t{n->dataSector}, std::uint8_t{n->typeCode});
     }
   }
   std::sort(starts.begin(), starts.end());

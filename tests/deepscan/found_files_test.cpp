@@ -160,20 +160,20 @@ TEST(FoundFiles, TypeFoldersUnderCategoryFolders) {
   // Photos (7) / jpg (46), archives (11) / zip (61); no folder for the rejected pdf.
   ASSERT_TRUE(IsFolderNode(t, 7));
   EXPECT_STREQ(NodeAt(t, 7)->name, "照片");
-  EXPECT_EQ(NodeAt(t, 7)->parentId, kRootId);
+  EXPECT_EQ(std::uint32_t{NodeAt(t, 7)->parentId}, kRootId);  // packed fields are read by value
   ASSERT_TRUE(IsFolderNode(t, 46));
   EXPECT_STREQ(NodeAt(t, 46)->name, "jpg");
-  EXPECT_EQ(NodeAt(t, 46)->parentId, 7u);
-  EXPECT_EQ(NodeAt(t, 46)->childCount, 2u);
+  EXPECT_EQ(std::uint32_t{NodeAt(t, 46)->parentId}, 7u);
+  EXPECT_EQ(std::uint32_t{NodeAt(t, 46)->childCount}, 2u);
   EXPECT_TRUE(IsFolderNode(t, 61));
   EXPECT_FALSE(IsFolderNode(t, 40));
   EXPECT_FALSE(IsFolderNode(t, 6));
   auto files = Files(*part);
   ASSERT_EQ(files.size(), 3u);
   const FoundFileNode& jpg = files["1_0.jpg"];
-  EXPECT_EQ(jpg.dataSector, 0x100000000ull);
-  EXPECT_EQ(jpg.typeCode, 46);
-  EXPECT_EQ(jpg.parentId, 46u);
+  EXPECT_EQ(std::uint64_t{jpg.dataSector}, 0x100000000ull);
+  EXPECT_EQ(int{jpg.typeCode}, 46);
+  EXPECT_EQ(std::uint32_t{jpg.parentId}, 46u);
   EXPECT_EQ(KindOf(jpg), kPresentFile);
   EXPECT_EQ(t.fileCount, 3u);
 }
