@@ -353,7 +353,7 @@ TEST(ScanSession, ACheckpointWrittenMidScanIsWholeAndResumes) {
     ASSERT_TRUE(scan.Start());
     // Wait for a checkpoint (the first comes with chunk 0, a minute in),
     // then keep it as a crash would leave it.
-    for (int i = 0; i < 500 && snapshot.empty(); ++i) {
+    for (int i = 0; i < 3000 && snapshot.empty(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       std::ifstream in(stateFile, std::ios::binary);
       std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -2,6 +2,7 @@
 // progress panel, paused through the scan's session, and guarding the
 // copy-out with the scan's live state.
 #include <QApplication>
+#include <QTimer>
 #include <QtTest>
 #include <atomic>
 #include <condition_variable>
@@ -172,8 +173,12 @@ class DeepScanTest : public QObject {
       gate.Shut();
       window.StartRecovery(row);
       QVERIFY(window.deepScan() && window.deepScan()->Running());
-      gate.Open();
+      // The reads resume only once the window is closing, so the scan is
+      // surely still running when the question comes; the window then
+      // waits for the stopped scan while handling events.
+      QTimer::singleShot(100, [&gate] { gate.Open(); });
       window.close();
+      QVERIFY(!prompt.questions.empty());
       QCOMPARE(prompt.questions.back(), std::string(kKeepScanningQuestion));
       QVERIFY(!window.deepScan()->Running());
     }
