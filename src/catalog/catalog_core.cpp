@@ -6,6 +6,7 @@
 #include "catalog/file_types.h"
 #include "catalog/found_file_catalog.h"
 #include "catalog/node_table_locked.h"
+#include "catalog/type_folder.h"
 #include "common/text.h"
 
 namespace ambrel {
@@ -20,15 +21,6 @@ std::unique_ptr<PartitionInfo> MakeNameTableRecord() {
   part->volumeLabel = kClassTreeLabel;
   InitTable(part->table);
   return part;
-}
-
-FoundFileNode FolderRecord(std::uint32_t id, std::uint32_t parent) {
-  FoundFileNode n{};
-  n.id = id;
-  n.parentId = parent;
-  n.typeCode = kTypeUnknown;
-  SetKind(n, kPresentFolder);
-  return n;
 }
 
 // Slot 0: one folder per category (id = category id) and per type
@@ -220,14 +212,7 @@ std::uint32_t FoundFileCatalog::AddFoundFile(const FoundFileNode& node, std::str
     record.id = 0;
     record.parentId = kRootId;
     if (record.typeCode == 0) record.typeCode = static_cast<std::uint8_t>(code);
-    if (const FileTypeEntry* type = FindFileType(code)) {
-      const FileCategory* category = FindCategory(type->category);
-      if (!IsFolderNode(t, type->category) && category)
-        locked::AddNode(t, FolderRecord(type->category, kRootId), category->name, true);
-      if (!IsFolderNode(t, code))
-        locked::AddNode(t, FolderRecord(code, type->category), type->extension, true);
-      if (IsFolderNode(t, code)) record.parentId = code;
-    }
+    if (locked::TypeFolder(t, code) != 0) record.parentId = code;
     id = locked::AddNode(t, record, name, true);
   }
   if (!id) return 0;

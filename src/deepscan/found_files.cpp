@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "catalog/file_types.h"
+#include "catalog/type_folder.h"
 #include "common/text.h"
 #include "diag/log.h"
 
@@ -65,31 +66,6 @@ void DropDuplicatesOfFound(std::vector<ScanHit*>& hits,
     if (std::binary_search(starts.begin(), starts.end(), std::make_pair(hit->lba, hit->kind)))
       hit->status = kStatusAbsorbed;
   }
-}
-
-FoundFileNode FolderNode(std::uint32_t id, std::uint32_t parent) {
-  FoundFileNode n{};
-  n.id = id;
-  n.parentId = parent;
-  n.typeCode = kTypeUnknown;
-  SetKind(n, kPresentFolder);
-  return n;
-}
-
-// The type's folder under its category's, made when first needed; 0 for
-// a code the catalogue does not define.
-std::uint32_t TypeFolder(FoundFileTable& table, std::uint32_t code) {
-  const FileTypeEntry* type = FindFileType(code);
-  if (!type) return 0;
-  if (!IsFolderNode(table, code)) {
-    const FileCategory* category = FindCategory(type->category);
-    if (!category) return 0;
-    if (!IsFolderNode(table, category->id))
-      AddNodeNamed(table, FolderNode(category->id, kRootId), category->name, true);
-    if (!IsFolderNode(table, category->id)) return 0;
-    AddNodeNamed(table, FolderNode(code, category->id), type->extension, true);
-  }
-  return IsFolderNode(table, code) ? code : 0;
 }
 
 bool HoldsPresentEntry(const FoundFileTable& table, const FoundFileNode& folder) {
@@ -185,7 +161,7 @@ std::unique_ptr<PartitionInfo> BuildFoundFilesPartition(
   for (const ScanHit* hit : hits) {
     if (!IsSignatureKind(hit->kind) || hit->status == kStatusAbsorbed) continue;
     FoundFileNode node = CarvedFileNode(*hit, hit->Size());
-    node.parentId = TypeFolder(table, hit->kind);
+    node.parentId = locked::TypeFolder(table, hit->kind);
     if (node.parentId == 0) continue;
     if (AddNodeNamed(table, node, CarvedFileName(hit->lba, hit->kind), true)) ++added;
   }
