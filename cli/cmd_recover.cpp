@@ -303,6 +303,20 @@ int CopyEverything(FoundFileCatalog& catalog, DiskHandle& disk, bool blockSource
   return Report(o, outcome);
 }
 
+// Keeps the files the --filter keywords name (all without keywords), then
+// copies them.
+int FilterAndCopy(FoundFileCatalog& catalog, DiskHandle& disk, bool blockSource, RecoverOutcome& outcome) {
+  const std::vector<std::string> keywords = SplitKeywords(g_options.filter);
+  if (!keywords.empty()) {
+    const std::string message = FilterByKeywords(catalog, keywords);
+    if (!message.empty()) {
+      std::fprintf(stderr, "%s\nambrel-cli recover: nothing was copied\n", message.c_str());
+      return 1;
+    }
+  }
+  return CopyEverything(catalog, disk, blockSource, outcome);
+}
+
 // --mode: a deep scan of the whole device, then the copy of what it found
 // (the volumes it parsed or rebuilt, and the carved files).
 int RunDeepRecover(DiskHandle& disk, bool blockSource) {
@@ -334,15 +348,7 @@ int RunDeepRecover(DiskHandle& disk, bool blockSource) {
   FoundFileCatalog catalog;
   catalog.LoadResults(extensions.TakeResults(), nullptr);
   outcome.messages = scanPrompt.messages;
-  const std::vector<std::string> keywords = SplitKeywords(o.filter);
-  if (!keywords.empty()) {
-    const std::string message = FilterByKeywords(catalog, keywords);
-    if (!message.empty()) {
-      std::fprintf(stderr, "%s\nambrel-cli recover: nothing was copied\n", message.c_str());
-      return 1;
-    }
-  }
-  return CopyEverything(catalog, disk, blockSource, outcome);
+  return FilterAndCopy(catalog, disk, blockSource, outcome);
 }
 
 int RunRecover() {
@@ -368,15 +374,7 @@ int RunRecover() {
   FoundFileCatalog catalog;
   catalog.Reset(nullptr, false);
   outcome.volumesFailed = !LoadChosenVolumes(disk, volumes, catalog);
-  const std::vector<std::string> keywords = SplitKeywords(o.filter);
-  if (!keywords.empty()) {
-    const std::string message = FilterByKeywords(catalog, keywords);
-    if (!message.empty()) {
-      std::fprintf(stderr, "%s\nambrel-cli recover: nothing was copied\n", message.c_str());
-      return 1;
-    }
-  }
-  return CopyEverything(catalog, disk, blockSource, outcome);
+  return FilterAndCopy(catalog, disk, blockSource, outcome);
 }
 
 const CliCommandRegistrar kRegistrar({"recover", kSynopsis, "copy the files of a disk, volume or image out to a folder",
