@@ -81,6 +81,15 @@ class GatedOpener final : public DeviceOpener {
   Gate& gate_;
 };
 
+// Every device opened while this lives goes through one gate; the opener
+// in use before comes back when it goes, also when a check fails early.
+struct GatedDevices {
+  GatedDevices() : previous(SubstituteDeviceOpener(std::make_shared<GatedOpener>(gate))) {}
+  ~GatedDevices() { SubstituteDeviceOpener(previous); }
+  Gate gate;
+  std::shared_ptr<DeviceOpener> previous;
+};
+
 bool WaitFor(const std::function<bool()>& done, int ms = 60000) {
   QElapsedTimer timer;
   timer.start();
@@ -116,9 +125,8 @@ class DeepScanTest : public QObject {
     if (image.empty()) QSKIP("mkfs.vfat or mtools missing");
     DeviceInfo row;
     QCOMPARE(int(ImageRowFromFile(image, row)), int(ImageCheck::kAccepted));
-
-    Gate gate;
-    auto previous = SubstituteDeviceOpener(std::make_shared<GatedOpener>(gate));
+    GatedDevices devices;
+    Gate& gate = devices.gate;
     RecordingPrompt prompt;
     {
       MainWindow window(prompt);
@@ -154,7 +162,6 @@ class DeepScanTest : public QObject {
       window.browser()->copyFlow().RecoverChecked();
       QCOMPARE(prompt.last(), std::string("请至少选择一个需要恢复的文件或目录!"));
     }
-    SubstituteDeviceOpener(previous);
   }
 
   void closingTheWindowStopsARunningScanWithoutHanging() {
@@ -162,8 +169,8 @@ class DeepScanTest : public QObject {
     if (image.empty()) QSKIP("mkfs.vfat or mtools missing");
     DeviceInfo row;
     QCOMPARE(int(ImageRowFromFile(image, row)), int(ImageCheck::kAccepted));
-    Gate gate;
-    auto previous = SubstituteDeviceOpener(std::make_shared<GatedOpener>(gate));
+    GatedDevices devices;
+    Gate& gate = devices.gate;
     RecordingPrompt prompt;
     prompt.answer = false;  // "wait a few more minutes?" No
     {
@@ -182,7 +189,6 @@ class DeepScanTest : public QObject {
       QCOMPARE(prompt.questions.back(), std::string(kKeepScanningQuestion));
       QVERIFY(!window.deepScan()->Running());
     }
-    SubstituteDeviceOpener(previous);
   }
 };
 
