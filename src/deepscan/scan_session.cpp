@@ -9,6 +9,7 @@
 #include "deepscan/scan_state_file.h"
 #include "deepscan/scan_texts.h"
 #include "platform/files.h"
+#include "platform/fs_identity.h"
 #include "deepscan/sector_classifier.h"
 #include "diag/log.h"
 #include "diag/threads.h"
@@ -148,6 +149,13 @@ std::uint32_t CheckpointMinutesSetting() {
 
 bool ScanSession::SaveScan() {
   if (env_.stateFilePath.empty() || !chunkMap_ || chunkCount_ == 0) return true;
+  // The saved scan must never land on the disk being scanned: its sectors
+  // may hold the very files still to be found.
+  const std::string folder = env_.stateFilePath.substr(0, env_.stateFilePath.find_last_of('/') + 1);
+  if (FolderOnSourceDevice(folder.empty() ? "." : folder, partition_.diskPath)) {
+    LogLine(1, "Scan save refused: the program folder is on the scanned disk");
+    return false;
+  }
   std::lock_guard<std::mutex> once(saveLock_);
   std::vector<std::uint8_t> map(chunkCount_);
   for (std::uint64_t i = 0; i < chunkCount_; ++i) map[i] = chunkMap_[i].load();

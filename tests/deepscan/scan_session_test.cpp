@@ -4,9 +4,13 @@
 // notices.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <cstring>
@@ -386,6 +390,47 @@ TEST(ScanSession, ACheckpointWrittenMidScanIsWholeAndResumes) {
   EXPECT_TRUE(resumed.Completed());
   EXPECT_EQ(resumed.ReadsCounted(), 4u - analysed) << "only the chunks the checkpoint had not analysed";
   EXPECT_EQ(HitKinds(resumed)[5], kHitNtfsBoot);
+}
+
+}  // namespace
+}  // namespace ambrel
+
+namespace ambrel {
+namespace {
+
+// Scanning the disk that holds the program folder: no save, checkpoint or
+// end-of-scan offer may write onto it.
+TEST(ScanSession, NoSaveLandsOnTheScannedDisk) {
+  const std::string here = test::TempDir("scan-save-source");
+  struct stat folder {};
+  ASSERT_EQ(::stat(here.c_str(), &folder), 0);
+  const std::string sys =
+      "/sys/dev/block/" + std::to_string(major(folder.st_dev)) + ":" + std::to_string(minor(folder.st_dev));
+  std::error_code ec;
+  const std::string node = "/dev/" + std::filesystem::read_symlink(sys, ec).filename().string();
+  struct stat st {};
+  if (ec || ::stat(node.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) GTEST_SKIP() << "no device node for " << sys;
+  Harness h;
+  h.device = std::make_shared<MemoryDevice>(test::Bytes(2 * kChunkSectors * 512ull, 0));
+  PartitionInfo disk = WholeDevice(2 * kChunkSectors);
+  disk.diskPath = node;  // the scan reads memory, but names the folder's own disk
+  ScanEnvironment env = h.Environment();
+  env.stateFilePath = here + "/DiskScanData.dat";
+  const DeepScanSettings settings = DefaultScanSettings(disk, 1);
+  ScanSession scan(std::move(disk), kModeAllFiles, settings, env);
+  ASSERT_TRUE(scan.Start());
+  scan.Join();
+  EXPECT_FALSE(scan.SaveScan());
+  EXPECT_FALSE(std::filesystem::exists(env.stateFilePath));
+  // The same scan naming an image file saves beside it.
+  PartitionInfo image = WholeDevice(2 * kChunkSectors);
+  image.diskPath = here + "/card.img";
+  { std::ofstream(image.diskPath) << "x"; }
+  ScanSession imageScan(std::move(image), kModeAllFiles, settings, env);
+  ASSERT_TRUE(imageScan.Start());
+  imageScan.Join();
+  EXPECT_TRUE(imageScan.SaveScan());
+  EXPECT_TRUE(std::filesystem::exists(env.stateFilePath));
 }
 
 }  // namespace
