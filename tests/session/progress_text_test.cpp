@@ -2,7 +2,7 @@
 // estimate that never rises by less than 10 %, the speed texts.
 #include <gtest/gtest.h>
 
-#include "deepscan/scan_texts.h"
+#include "session/texts.h"
 
 namespace ambrel {
 namespace {

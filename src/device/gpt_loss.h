@@ -1,7 +1,7 @@
 // What a GPT names that the partition table reader could not use: when the
 // entry array runs past the end of the device (a truncated image, a damaged
 // header) the whole table is refused, and partitions that reach past the
-// end are dropped. The command line warns with the partitions lost.
+// end are dropped. The front end warns with the partitions lost.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +12,7 @@
 #include "device/disk_handle.h"
 #include "device/partition_table.h"
 
-namespace ambrel::cli {
+namespace ambrel {
 
 struct GptLoss {
   std::uint64_t entriesLba = 0;
@@ -37,11 +37,4 @@ GptLoss DecodeGptLoss(const GptHeader& header, ByteSpan readableEntries, std::ui
 // the device holds no GPT header or nothing was lost.
 GptLoss FindGptLoss(DiskHandle& disk, const std::vector<int>& found);
 
-// The warning line (without a trailing newline); empty when nothing was lost.
-std::string GptLossText(const GptLoss& loss);
-
-// Writes "ambrel-cli COMMAND: warning: ..." on stderr when partitions were lost.
-void WarnOfLostGptPartitions(DiskHandle& disk, const std::vector<int>& found, const char* command);
-void WarnOfLostGptPartitions(const std::string& path, const std::vector<int>& found, const char* command);
-
-}  // namespace ambrel::cli
+}  // namespace ambrel

@@ -1,4 +1,4 @@
-#include "out_folder.h"
+#include "platform/out_folder.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,18 +7,18 @@
 #include <filesystem>
 #include <system_error>
 
-namespace ambrel::cli {
+namespace ambrel {
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ProblemText(const std::error_code& error) {
+OutFolderResult ProblemOf(const std::error_code& error) {
   if (error == std::errc::permission_denied || error == std::errc::operation_not_permitted)
-    return "permission denied";
-  if (error == std::errc::not_a_directory || error == std::errc::file_exists) return "not a folder";
-  if (error == std::errc::read_only_file_system) return "read-only file system";
-  return error.message();
+    return {OutFolderProblem::kPermissionDenied, {}};
+  if (error == std::errc::not_a_directory || error == std::errc::file_exists) return {OutFolderProblem::kNotAFolder, {}};
+  if (error == std::errc::read_only_file_system) return {OutFolderProblem::kReadOnly, {}};
+  return {OutFolderProblem::kOther, error.message()};
 }
 
 }  // namespace
@@ -30,18 +30,18 @@ std::string ExistingFolderOrParent(const std::string& folder) {
   return path.string();
 }
 
-std::string PrepareOutFolder(const std::string& folder) {
+OutFolderResult PrepareOutFolder(const std::string& folder) {
   std::error_code error;
   const fs::file_status status = fs::status(folder, error);
-  if (fs::exists(status) && !fs::is_directory(status)) return "not a folder";
+  if (fs::exists(status) && !fs::is_directory(status)) return {OutFolderProblem::kNotAFolder, {}};
   if (!fs::exists(status)) {
     fs::create_directories(folder, error);
-    if (error) return ProblemText(error);
+    if (error) return ProblemOf(error);
   }
   // The effective user must be able to create entries there.
   if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
-    return ProblemText(std::error_code(errno, std::generic_category()));
+    return ProblemOf(std::error_code(errno, std::generic_category()));
   return {};
 }
 
-}  // namespace ambrel::cli
+}  // namespace ambrel

@@ -1,13 +1,10 @@
-#include "gpt_loss.h"
+#include "device/gpt_loss.h"
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 
-#include "common/text.h"
-#include "text_output.h"
 
-namespace ambrel::cli {
+namespace ambrel {
 
 namespace {
 
@@ -22,14 +19,6 @@ bool ReadHeader(DiskHandle& disk, std::uint64_t lba, GptHeader& header) {
   return ReadSectors(disk, lba, 1, sector.data()) && DecodeGptHeader(ByteSpan(sector.data(), sector.size()), header);
 }
 
-std::string PartitionText(const TablePartition& p, std::uint64_t diskSectors) {
-  std::string text = Format("%d", p.number);
-  if (!p.name.empty()) text += " \"" + PrintableText(p.name) + "\"";
-  text += Format(" (start %llu, %llu sectors", static_cast<unsigned long long>(p.startLba),
-                 static_cast<unsigned long long>(p.sectorCount));
-  if (p.startLba >= diskSectors || p.sectorCount > diskSectors - p.startLba) text += ", past the end of the device";
-  return text + ")";
-}
 
 }  // namespace
 
@@ -70,35 +59,4 @@ GptLoss FindGptLoss(DiskHandle& disk, const std::vector<int>& found) {
   return DecodeGptLoss(header, ByteSpan(bytes.data(), bytes.size()), diskSectors, found);
 }
 
-std::string GptLossText(const GptLoss& loss) {
-  if (loss.Empty()) return {};
-  std::string text = "warning: ";
-  if (loss.CutShort())
-    text += Format("the GPT partition entries (sector %llu on, %llu sectors) are cut short by the end of the "
-                   "device after %llu sectors; ",
-                   static_cast<unsigned long long>(loss.entriesLba),
-                   static_cast<unsigned long long>(loss.entrySectors),
-                   static_cast<unsigned long long>(loss.readableSectors));
-  if (!loss.lost.empty()) {
-    text += "partitions lost: ";
-    for (std::size_t i = 0; i < loss.lost.size(); ++i)
-      text += (i ? ", " : "") + PartitionText(loss.lost[i], loss.diskSectors);
-  } else {
-    text += "no partition could be read from them";
-  }
-  if (loss.CutShort())
-    text += Format("; entries %u to %u could not be read", loss.firstUnreadableEntry, loss.entryCount);
-  return text;
-}
-
-void WarnOfLostGptPartitions(DiskHandle& disk, const std::vector<int>& found, const char* command) {
-  const std::string text = GptLossText(FindGptLoss(disk, found));
-  if (!text.empty()) std::fprintf(stderr, "ambrel-cli %s: %s\n", command, text.c_str());
-}
-
-void WarnOfLostGptPartitions(const std::string& path, const std::vector<int>& found, const char* command) {
-  DiskHandle disk;
-  if (OpenByPath(path, disk)) WarnOfLostGptPartitions(disk, found, command);
-}
-
-}  // namespace ambrel::cli
+}  // namespace ambrel
