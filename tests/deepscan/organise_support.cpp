@@ -62,7 +62,7 @@ std::set<std::string> Files(const PartitionInfo& p, bool deletedOnly) {
 
 }  // namespace
 
-OrganisedScan ScanAndOrganise(const std::string& image, int mode, bool live, FoundFileCatalog* catalog,
+OrganisedScan ScanAndOrganise(const std::string& image, RecoveryMode mode, bool live, FoundFileCatalog* catalog,
                               const ScanOptions& options) {
   Settings().Set("Default-ParseFileSys:", "1");
   Settings().Set("Default-ShowAllFile:", "1");
