@@ -140,13 +140,32 @@ TEST(FreeSpace, FatChunksOutsideTheDataAreaAlwaysQualify) {
   EXPECT_EQ(chunks[2], 4u * 16384);
 }
 
+// Free space is read from the volume's allocation map, which needs the
+// geometry its boot sector gives; without it the scan reads everything.
 TEST(ScanSettings, FreeSpaceModesFallBackWithoutGeometry) {
   PartitionInfo p;
   p.fsKind = kFsFat16;
+  p.sectorCount = 20000;
+  p.bootSector[12] = 0x02;  // 512 bytes per sector
+  p.bootSector[14] = 1;     // reserved sectors
+  p.bootSector[16] = 2;     // two FATs
+  p.bootSector[18] = 0x02;  // 512 root entries
+  p.bootSector[19] = 0x20;  // 20000 sectors
+  p.bootSector[20] = 0x4E;
+  p.bootSector[22] = 20;    // sectors per FAT
   p.bootSector[13] = 0;
   EXPECT_EQ(EffectiveScanMode(p, RecoveryMode::kDeletedFiles), RecoveryMode::kPartitionFiles);
   p.bootSector[13] = 4;
   EXPECT_EQ(EffectiveScanMode(p, RecoveryMode::kDeletedFiles), RecoveryMode::kDeletedFiles);
+  p.bootSector[11] = 0x01;  // 513 bytes per sector: no geometry
+  EXPECT_EQ(EffectiveScanMode(p, RecoveryMode::kDeletedFiles), RecoveryMode::kPartitionFiles);
+  p.bootSector[11] = 0x00;
+  // NTFS: the cluster size by the one rule, 2 MiB clusters included.
+  p.fsKind = kFsNtfs;
+  p.bootSector[13] = 3;
+  EXPECT_EQ(EffectiveScanMode(p, RecoveryMode::kRecycledFiles), RecoveryMode::kPartitionFiles);
+  p.bootSector[13] = 0xF4;
+  EXPECT_EQ(EffectiveScanMode(p, RecoveryMode::kRecycledFiles), RecoveryMode::kRecycledFiles);
   p.fsKind = kFsUnknown;
   EXPECT_EQ(EffectiveScanMode(p, RecoveryMode::kRecycledFiles), RecoveryMode::kPartitionFiles);
   EXPECT_EQ(EffectiveScanMode(p, RecoveryMode::kAllFiles), RecoveryMode::kAllFiles);
