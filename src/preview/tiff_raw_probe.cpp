@@ -19,6 +19,7 @@ constexpr std::uint32_t kDefaultRawType = 50;
 constexpr std::uint16_t kTagMake = 271, kTagStripOffsets = 273, kTagStripCounts = 279;
 constexpr std::uint16_t kTagTileOffsets = 324, kTagTileCounts = 325, kTagSubDirectories = 330;
 constexpr std::uint16_t kTagJpegOffset = 513, kTagJpegLength = 514, kTagExif = 34665;
+constexpr std::uint16_t kTagDngVersion = 50706;
 
 std::uint64_t TypeSize(std::uint16_t type) {
   switch (type) {
@@ -141,6 +142,7 @@ class TiffWalker {
         case kTagJpegLength: pairs[5] = *e; break;
         case kTagSubDirectories:
         case kTagExif: Descend(*e, depth); break;
+        case kTagDngVersion: extent_.dng = true; break;
         default: break;
       }
     }

@@ -18,6 +18,7 @@ struct TiffExtent {
   std::string make;         // the Make tag of the first directory that has one
   std::size_t directories = 0;
   bool beyond = false;      // some directory, value, strip or tile lies past the data
+  bool dng = false;         // a directory holds the DNG version tag
 };
 
 // The walk over data that starts with "II" or "MM"; nothing otherwise.
