@@ -1,5 +1,6 @@
 // Archives: cabinet, MIDAS, 7-Zip, ZIP (and the Office Open XML documents
-// and Java archives built on it), RAR, JAR.
+// and Java archives built on it), RAR, JAR; and Windows programs, whose
+// installers are archives too.
 #include <zlib.h>
 
 #include <algorithm>
@@ -35,6 +36,14 @@ constexpr std::uint8_t kNamedContentTypes = 1, kNamedWord = 2, kNamedSheet = 4, 
 constexpr std::uint32_t kDocxType = 37, kXlsxType = 38, kPptxType = 89, kJarType = 63;
 
 constexpr std::uint8_t kRarMarker = 0x72, kRarFile = 0x74, kRarService = 0x7A, kRarEnd = 0x7B;
+// RAR 5: after the 8-byte signature, blocks of a CRC32, the header size and
+// the header (type, flags, then the extra and data sizes the flags
+// announce), each size a variable-length integer; the data follows the
+// header, and the end-of-archive block (type 5) ends the file.
+constexpr std::uint64_t kRar5Signature = 8;
+constexpr std::uint64_t kRar5MaxHeader = 0x200000;
+constexpr std::uint64_t kRar5EndBlock = 5, kRar5MaxType = 5;
+constexpr std::uint64_t kRar5HasExtra = 1, kRar5HasData = 2;
 constexpr std::uint16_t kRarLongBlock = 0x8000;
 constexpr std::uint16_t kRarMinHeader = 7;
 
@@ -51,6 +60,18 @@ constexpr std::uint16_t kCabReserve = 4, kCabPrevious = 1, kCabNext = 2;
 constexpr std::uint8_t kCabStart = 0, kCabBlocks = 1;
 // The header with its optional strings, and the usual folder entries.
 constexpr std::uint32_t kCabFirstWindow = 4096;
+
+// Windows programs: the DOS header names the PE header ("PE\0\0", the
+// file header, the optional header with its data directories, the section
+// table). The file ends with the section or the certificate table that
+// ends last.
+constexpr std::uint32_t kPeMaxHeaderOffset = 0x400;
+constexpr std::uint32_t kPeHeaderWindow = 0x1000;
+constexpr std::uint16_t kPe32 = 0x10B, kPe32Plus = 0x20B;
+constexpr std::uint16_t kPeMaxSections = 96;
+constexpr std::uint32_t kPeCertificateEntry = 4;
+constexpr std::uint32_t kPeMaxSymbols = 0x1000000;
+constexpr std::uint32_t kPeMaxStrings = 0x4000000;
 
 void NoteMember(CarveState& s, std::string_view name) {
   if (name == "[Content_Types].xml") s.phase |= kNamedContentTypes;
@@ -229,6 +250,55 @@ std::optional<RuleResult> ZipStep(CarveState& s, const ByteCursor& w, bool last,
   return std::nullopt;
 }
 
+// A RAR 5 variable-length integer at `at`: 7 bits per byte, low first.
+std::optional<std::uint64_t> RarVint(const ByteCursor& w, std::uint64_t& at) {
+  std::uint64_t value = 0;
+  for (unsigned shift = 0; shift < 64; shift += 7) {
+    const auto b = w.U8(at++);
+    if (!b) return std::nullopt;
+    value |= std::uint64_t{*b & 0x7Fu} << shift;
+    if (!(*b & 0x80)) return value;
+  }
+  return std::nullopt;
+}
+
+std::optional<RuleResult> Rar5Step(CarveState& s, const ByteCursor& w, bool, std::uint32_t& need) {
+  std::uint64_t pos = s.offset == 0 ? kRar5Signature : 0;
+  for (;;) {
+    // CRC, header size (at most 3 bytes of it), header.
+    std::uint64_t at = pos + 4;
+    const auto size = RarVint(w, at);
+    if (!size || !w.Contains(pos, 7)) {
+      need = 16;
+      break;
+    }
+    if (*size == 0 || *size > kRar5MaxHeader) return Invalid(s);
+    const std::uint64_t headerStart = pos + 4, headerEnd = at + *size;
+    if (!w.Contains(pos, headerEnd - pos)) {
+      need = static_cast<std::uint32_t>(headerEnd - pos);
+      break;
+    }
+    if (crc32(0, w.data() + headerStart, static_cast<uInt>(headerEnd - headerStart)) != w.UncheckedU32(pos))
+      return Invalid(s);
+    const auto type = RarVint(w, at), flags = RarVint(w, at);
+    if (!type || !flags || *type == 0 || *type > kRar5MaxType) return Invalid(s);
+    std::uint64_t data = 0;
+    if (*flags & kRar5HasExtra) {
+      if (!RarVint(w, at)) return Invalid(s);
+    }
+    if (*flags & kRar5HasData) {
+      const auto d = RarVint(w, at);
+      if (!d || *d > kZipMaxRecord) return Invalid(s);
+      data = *d;
+    }
+    if (at > headerEnd) return Invalid(s);
+    pos = headerEnd + data;
+    if (*type == kRar5EndBlock) return Sized(s, s.offset + pos);
+  }
+  s.offset += pos;
+  return std::nullopt;
+}
+
 // 7-Zip: the signature header's CRC, then the next header's CRC.
 std::optional<RuleResult> SevenZipStep(CarveState& s, const ByteCursor& w, bool, std::uint32_t& need) {
   if (s.phase == 0) {
@@ -350,6 +420,54 @@ std::optional<RuleResult> CabinetStep(CarveState& s, const ByteCursor& w, bool, 
 
 }  // namespace
 
+bool IsWindowsProgram(const ByteCursor& s) {
+  const auto header = s.U32(0x3C);
+  return s.Matches(0, "MZ"sv) && header && *header >= 0x40 && *header + 4 <= 512 &&
+         s.Matches(*header, "PE\0\0"sv);
+}
+
+RuleResult WindowsProgramRule(CarveState& s, const CarveInput& in) {
+  ByteCursor w;
+  const WindowRead r = Window(s, in, 0, kPeHeaderWindow, w);
+  if (r != WindowRead::kReady) return NotReady(r);
+  const auto pe = w.U32(0x3C);
+  if (!pe || *pe > kPeMaxHeaderOffset || !w.Matches(*pe, "PE\0\0"sv)) return Invalid(s);
+  const auto sections = w.U16(*pe + 6), optionalSize = w.U16(*pe + 20);
+  const std::uint64_t optional = *pe + 24ull;
+  const auto magic = w.U16(optional);
+  if (!sections || !optionalSize || !magic || *sections == 0 || *sections > kPeMaxSections ||
+      (*magic != kPe32 && *magic != kPe32Plus))
+    return Invalid(s);
+  const std::uint64_t table = optional + *optionalSize;
+  const std::uint32_t symbols = w.U32(*pe + 12).value_or(0), symbolCount = w.U32(*pe + 16).value_or(0);
+  if (!w.Contains(table, 40ull * *sections)) return RuleResult::kNone;
+  std::uint64_t end = w.U32(optional + 60).value_or(0);  // the size of the headers
+  for (std::uint16_t i = 0; i < *sections; ++i) {
+    const std::uint32_t raw = w.UncheckedU32(table + 40ull * i + 16), at = w.UncheckedU32(table + 40ull * i + 20);
+    if (raw != 0) end = std::max<std::uint64_t>(end, std::uint64_t{at} + raw);
+  }
+  // The certificate table's entry holds a file offset, not an address.
+  const std::uint64_t directories = optional + (*magic == kPe32 ? 96 : 112);
+  const auto count = w.U32(directories - 4);
+  if (count && *count > kPeCertificateEntry) {
+    const std::uint64_t entry = directories + 8 * kPeCertificateEntry;
+    const auto at = w.U32(entry), size = w.U32(entry + 4);
+    if (at && size && *size != 0) end = std::max<std::uint64_t>(end, std::uint64_t{*at} + *size);
+  }
+  // Last (the window is read anew): a COFF symbol table (left by some
+  // linkers) and its string table.
+  if (symbols != 0 && symbolCount != 0 && symbolCount < kPeMaxSymbols) {
+    const std::uint64_t strings = std::uint64_t{symbols} + 18ull * symbolCount;
+    ByteCursor tail;
+    const WindowRead t = Window(s, in, strings, 4, tail);
+    if (t == WindowRead::kPending) return RuleResult::kPending;
+    const auto size = tail.U32(0);
+    if (t == WindowRead::kReady && size && *size >= 4 && *size < kPeMaxStrings)
+      end = std::max(end, strings + *size);
+  }
+  return Sized(s, end);
+}
+
 bool IsCabinet(const ByteCursor& s) {
   return (s.Matches(0, "MSCF"sv) && s.U32(4) == 0u) || s.Matches(0, "ISc("sv);
 }
@@ -362,7 +480,9 @@ bool IsZip(const ByteCursor& s) {
   return s.Matches(0, "PK\x03\x04"sv) || s.Matches(0, "PK00"sv) || s.Matches(0, "PK\x05\x06"sv);
 }
 
-bool IsRar(const ByteCursor& s) { return s.Matches(0, "Rar!\x1A\x07\x00"sv); }
+bool IsRar(const ByteCursor& s) {
+  return s.Matches(0, "Rar!\x1A\x07\x00"sv) || s.Matches(0, "Rar!\x1A\x07\x01\x00"sv);
+}
 
 bool IsJar(const ByteCursor& s) { return s.Matches(0, "\x5F\x27\xA8\x89"sv); }
 
@@ -379,6 +499,14 @@ RuleResult CabinetRule(CarveState& s, const CarveInput& in) {
 // The block chain: every block by its header size plus, for long blocks,
 // the data size after it; the end-of-archive block ends the file.
 RuleResult RarRule(CarveState& s, const CarveInput& in) {
+  if (s.phase == 0) {
+    ByteCursor w;
+    const WindowRead r = Window(s, in, 0, 16, w);
+    if (r != WindowRead::kReady) return NotReady(r);
+    s.phase = w.Matches(0, "Rar!\x1A\x07\x01\x00"sv) ? 5 : 4;
+    s.offset = 0;
+  }
+  if (s.phase == 5) return WalkRecords(s, in, Rar5Step, 16);
   for (;;) {
     ByteCursor w;
     const WindowRead r = Window(s, in, s.offset, 16, w);

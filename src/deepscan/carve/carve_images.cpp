@@ -1,9 +1,10 @@
-// Images and photos: PNG, GIF, JPEG, Photoshop, bitmaps, TIFF and the
-// camera raw files built on it, Fujifilm raw.
+// Images and photos: PNG, GIF, JPEG, Photoshop, bitmaps, icons, TIFF and
+// the camera raw files built on it, Fujifilm raw.
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "deepscan/carve/carve_units.h"
 #include "preview/tiff_raw_probe.h"
@@ -48,6 +49,13 @@ constexpr std::uint8_t kPsdHeader = 0, kPsdSections = 1, kPsdImage = 2, kPsdRowT
 constexpr std::uint64_t kPsdHeaderBytes = 26;
 constexpr std::uint32_t kPsdMaxChannels = 56;
 constexpr std::uint32_t kPsdMaxSide = 300000;
+
+// Icons and cursors: a 6-byte header (0, type 1 or 2, image count), then
+// 16 bytes per image with its size and offset; each image is a PNG or a
+// bitmap header.
+constexpr std::uint64_t kIconHeader = 6, kIconEntry = 16;
+constexpr std::uint16_t kIconMaxImages = 256;
+constexpr std::uint32_t kIconMaxImage = 0x1000000;
 
 // Phase 1 over the window that starts at s.offset: the answer, or nothing
 // when the start of scan was reached (s.offset is then its position).
@@ -300,6 +308,16 @@ bool IsBitmap(const ByteCursor& s) {
   return header == 0x0C || header == 0x28 || header == 0x6C || header == 0x7C;
 }
 
+bool IsIcon(const ByteCursor& s) {
+  const auto type = s.U16(2), count = s.U16(4);
+  if (s.U16(0) != 0u || !type || (*type != 1 && *type != 2) || !count || *count == 0 || *count > kIconMaxImages)
+    return false;
+  // The first entry: reserved byte 0, an image after the directory.
+  const auto reserved = s.U8(kIconHeader + 3);
+  const auto size = s.U32(kIconHeader + 8), offset = s.U32(kIconHeader + 12);
+  return reserved == 0 && size && *size > 0 && offset && *offset >= kIconHeader + kIconEntry * *count;
+}
+
 bool IsTiff(const ByteCursor& s) {
   return s.Matches(0, "II*\x00"sv) || s.Matches(0, "MM\x00*"sv) || s.Matches(0, "IIRO"sv) ||
          s.Matches(0, "IIU\x00"sv);
@@ -329,6 +347,37 @@ RuleResult BitmapRule(CarveState& s, const CarveInput& in) {
   const auto size = w.U32(2);
   if (!size || *size < 14 + *dib) return Invalid(s);
   return Sized(s, *size);
+}
+
+// The file ends with the image that ends last; every image must start
+// with a PNG signature or a bitmap header.
+RuleResult IconRule(CarveState& s, const CarveInput& in) {
+  ByteCursor w;
+  WindowRead r = Window(s, in, 0, 4096, w);
+  if (r != WindowRead::kReady) return NotReady(r);
+  if (!IsIcon(w)) return Invalid(s);
+  const std::uint16_t count = *w.U16(4);
+  const std::uint64_t directoryEnd = kIconHeader + kIconEntry * count;
+  if (!w.Contains(0, directoryEnd)) return Invalid(s);
+  std::uint64_t end = directoryEnd;
+  std::vector<std::uint32_t> offsets;
+  for (std::uint16_t i = 0; i < count; ++i) {
+    const std::uint64_t at = kIconHeader + kIconEntry * i;
+    const std::uint32_t size = w.UncheckedU32(at + 8), offset = w.UncheckedU32(at + 12);
+    if (w.UncheckedU8(at + 3) != 0 || size < 16 || size > kIconMaxImage || offset < directoryEnd) return Invalid(s);
+    end = std::max<std::uint64_t>(end, std::uint64_t{offset} + size);
+    offsets.push_back(offset);
+  }
+  // Each image's first bytes, looked at one by one (the walk word counts
+  // those already seen).
+  for (; s.counter < count; ++s.counter) {
+    ByteCursor image;
+    r = Window(s, in, offsets[s.counter], 8, image);
+    if (r == WindowRead::kPending) return RuleResult::kPending;
+    if (r != WindowRead::kReady || !(IsPng(image) || image.U32(0) == 40u || image.U32(0) == 12u))
+      return Invalid(s);
+  }
+  return Sized(s, end);
 }
 
 RuleResult PngRule(CarveState& s, const CarveInput& in) { return WalkRecords(s, in, PngStep, 16); }

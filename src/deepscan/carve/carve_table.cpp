@@ -53,6 +53,8 @@ const std::vector<CarveUnit>& CarveUnitTable() {
       {82, "\x00"sv, IsMpegProgram, MpegProgramRule, nullptr, kUnitStream},
       {73, "R"sv, IsAvi, AviRule},
       {75, "A"sv, IsAutoCad, nullptr},
+      {162, "\x00"sv, IsIcon, IconRule},
+      {74, "M"sv, IsWindowsProgram, WindowsProgramRule},
       {80, "M"sv, IsVisualStudioDsw, nullptr},
       {81, "M\xEF"sv, IsVisualStudioSln, nullptr},
       {163, "<"sv, IsXamlXml, TextRule},

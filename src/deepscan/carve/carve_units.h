@@ -86,10 +86,12 @@ bool IsJpeg(const ByteCursor& s);
 bool IsPhotoshop(const ByteCursor& s);
 bool IsBitmap(const ByteCursor& s);
 bool IsTiff(const ByteCursor& s);
+bool IsIcon(const ByteCursor& s);
 bool IsFujifilmRaw(const ByteCursor& s);
 RuleResult JpegRule(CarveState& s, const CarveInput& in);
 RuleResult BitmapRule(CarveState& s, const CarveInput& in);
 RuleResult PngRule(CarveState& s, const CarveInput& in);
+RuleResult IconRule(CarveState& s, const CarveInput& in);
 RuleResult GifRule(CarveState& s, const CarveInput& in);
 RuleResult PhotoshopRule(CarveState& s, const CarveInput& in);
 // TIFF and the camera raw files on it; the type follows the maker.
@@ -147,6 +149,8 @@ bool Is7z(const ByteCursor& s);
 bool IsZip(const ByteCursor& s);
 bool IsRar(const ByteCursor& s);
 bool IsJar(const ByteCursor& s);
+bool IsWindowsProgram(const ByteCursor& s);
+RuleResult WindowsProgramRule(CarveState& s, const CarveInput& in);
 // Zip and what is built on it: the type follows the member names (Office
 // Open XML documents, Java archives).
 RuleResult ZipRule(CarveState& s, const CarveInput& in);
