@@ -22,7 +22,10 @@ constexpr std::uint8_t kJpegScan = 1;
 // judged broken.
 constexpr std::uint64_t kJpegJumpSlack = 0xFFFFF;
 constexpr std::uint32_t kTiffProbeWindow = 0x3800000;
-constexpr std::uint32_t kTiffGrowStep = 0x800000;  // the growing window's step
+// Bytes read past the largest end the directories name (directories past
+// the data are read whole), and the growths allowed.
+constexpr std::uint64_t kTiffSlack = 0x10000;
+constexpr std::uint32_t kTiffMaxGrowths = 8;
 constexpr std::uint32_t kTiffType = 51;
 constexpr std::uint32_t kDngType = 52;
 
@@ -401,36 +404,29 @@ std::uint32_t TiffTypeOf(const ByteCursor& w, const TiffExtent& extent) {
 }
 
 // The TIFF directories may point anywhere in the file: the window grows
-// from the file's start until everything they describe lies inside it, or
-// up to the probe's window; the file ends at the highest byte a directory,
-// value, strip or tile takes.
+// from the file's start to the largest end of what they name, until all
+// of it lies inside (at most the probe's window); the file ends at the
+// highest byte a directory, value, strip or tile takes.
 RuleResult TiffRule(CarveState& s, const CarveInput& in) {
-  if (s.remembered > kTiffProbeWindow) s.remembered = kTiffProbeWindow;
   ByteCursor w;
   const WindowRead r = GrowingWindow(s, in, 0, w);
   if (r != WindowRead::kReady) return NotReady(r);
-  const bool complete = s.fileLba * 512 + w.size() >= in.AreaEndByte();
+  const std::uint64_t toAreaEnd = in.AreaEndByte() - s.fileLba * 512;
+  const bool complete = w.size() >= toAreaEnd;
   const auto extent = MeasureTiff(w.span());
   if (!extent || extent->directories == 0 || extent->end == 0) return Invalid(s);
-  if (extent->beyond && !complete && w.size() < kTiffProbeWindow) {
-    // The directories are re-read from the file's start: a first growth
-    // covers a photo cut by a chunk boundary, a second goes straight to the
-    // whole probe window.
-    if (++s.counter >= 2) {
-      const std::uint64_t toAreaEnd = in.AreaEndByte() - s.fileLba * 512;
-      const std::uint64_t jump = std::min<std::uint64_t>(kTiffProbeWindow - kTiffGrowStep, toAreaEnd - 1);
-      s.remembered = std::max(s.remembered, jump);
-    }
-    const RuleResult grown = GrowWindow(s, in, 0);
-    if (grown == RuleResult::kPending && s.need > kTiffProbeWindow) {
-      s.remembered = s.need = kTiffProbeWindow;
-      s.windowFirst = s.windowLast = s.fileLba + kTiffProbeWindow / 512 - 1;
-    }
-    return grown;
+  if (extent->beyond) {
+    // Something the directories name lies past the device or the largest
+    // window: the end is not known.
+    const std::uint64_t want = std::min(extent->wanted + kTiffSlack, toAreaEnd);
+    if (complete || want > kTiffProbeWindow || want <= w.size() || ++s.counter > kTiffMaxGrowths)
+      return RuleResult::kNone;
+    // Read again from the file's start once the chunk holding `want` is in.
+    s.remembered = s.need = static_cast<std::uint32_t>(want);
+    s.offset = 0;
+    s.windowFirst = s.windowLast = s.fileLba + (want - 1) / 512;
+    return RuleResult::kPending;
   }
-  // Something the directories name lies past the device or the largest
-  // window: the end is not known.
-  if (extent->beyond) return RuleResult::kNone;
   s.type = TiffTypeOf(w, *extent);
   return Sized(s, extent->end);
 }

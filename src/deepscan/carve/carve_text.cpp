@@ -315,12 +315,26 @@ TextMeasure MeasureRtf(ByteSpan d, bool complete) {
   return m;
 }
 
+// Bytes below 0x80 that are text.
+const std::array<bool, 128>& AsciiText() {
+  static const std::array<bool, 128> table = [] {
+    std::array<bool, 128> t{};
+    for (std::uint32_t c = 0; c < 128; ++c) t[c] = IsTextCode(c);
+    return t;
+  }();
+  return table;
+}
+
 // The text run of a sector from its first byte; `whole`: it fills the sector.
 std::size_t SectorTextRun(ByteSpan d, bool& whole) {
+  const auto& ascii = AsciiText();
   Encoding enc = Encoding::kAscii;
   std::size_t at = 0;
   whole = false;
   while (at < d.size()) {
+    // Runs of ASCII text, then one character of any other kind.
+    while (at < d.size() && d[at] < 0x80 && ascii[d[at]]) ++at;
+    if (at >= d.size()) break;
     const Char ch = CharAt(d, at, enc);
     if (ch.more) {
       whole = true;  // a character carried on into the next sector
@@ -381,10 +395,12 @@ RuleResult MeasuredRule(CarveState& s, const CarveInput& in, MeasureFn measure) 
 }  // namespace
 
 bool IsPlainText(const ByteCursor& s) {
-  // Most sectors fail on their first bytes.
-  for (std::size_t i = 0; i < 8; ++i) {
+  // Most sectors fail on their first bytes: text starts with a few ASCII
+  // letters, digits, blanks or marks, or with characters of other scripts.
+  const auto& ascii = AsciiText();
+  for (std::size_t i = 0; i < 16; ++i) {
     const std::uint8_t b = s.UncheckedU8(i);
-    if (b < 0x20 && !IsTextControl(b)) return false;
+    if (b < 0x80 && !ascii[b]) return false;
   }
   bool whole = false;
   const std::size_t run = SectorTextRun(s.span().first(kSector), whole);
