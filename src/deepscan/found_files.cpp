@@ -17,6 +17,7 @@ constexpr std::uint32_t kFirstFreeId = 237;  // ids 0..236: the category and typ
 constexpr std::uint64_t kMinDuplicateNodes = 12;
 constexpr std::uint64_t kMaxDuplicateNodes = 0x800000;
 constexpr std::size_t kMaxFolderNameLength = 64;
+constexpr std::uint8_t kPlainTextKind = 161;
 
 std::uint64_t EndSector(const ScanHit& hit) { return hit.lba + (hit.Size() + 511) / 512; }
 
@@ -26,16 +27,17 @@ void SetSize(ScanHit& hit, std::uint64_t size) {
 }
 
 // Later hits of the same kind whose whole extent lies in a file of known
-// size are copies inside it (a thumbnail in a JPEG, a zip in a zip).
+// size are copies inside it (a thumbnail in a JPEG, a zip in a zip); so is
+// plain text found inside any file of known size (the text of a document).
 void AbsorbNestedCopies(std::vector<ScanHit*>& hits) {
   for (std::size_t i = 0; i < hits.size(); ++i) {
     const ScanHit& outer = *hits[i];
-    if (!IsSignatureKind(outer.kind) || outer.status != kStatusSized) continue;
+    if (!IsSignatureKind(outer.kind) || !HasRuleSize(outer)) continue;
     const std::uint64_t end = EndSector(outer);
     for (std::size_t j = i + 1; j < hits.size() && hits[j]->lba < end; ++j) {
       ScanHit& inner = *hits[j];
-      if (inner.kind == outer.kind && inner.status == kStatusSized && inner.lba >= outer.lba &&
-          EndSector(inner) <= end)
+      if ((inner.kind == outer.kind || inner.kind == kPlainTextKind) && HasRuleSize(inner) &&
+          inner.lba >= outer.lba && EndSector(inner) <= end)
         inner.status = kStatusAbsorbed;
     }
   }
@@ -111,7 +113,9 @@ FoundFileNode CarvedFileNode(const ScanHit& hit, std::uint64_t size) {
   n.size = size;
   n.typeCode = hit.kind;
   SetKind(n, kPresentFile);
-  if (hit.status == kStatusSized) n.flags |= kFlagStructuralSize;
+  // Only the size the file's own structure gave (its rule's answer) is
+  // structural; a gap size never is.
+  if (HasRuleSize(hit) && size == hit.Size()) n.flags |= kFlagStructuralSize;
   return n;
 }
 
@@ -132,10 +136,15 @@ std::uint64_t GapSize(const std::vector<ScanHit*>& hits, std::size_t index, cons
   return sectors * 512;
 }
 
+bool HasRuleSize(const ScanHit& hit) { return hit.status == kStatusSized && hit.Size() != 0; }
+
 void ApplyGapSizes(std::vector<ScanHit*>& hits, const PartitionInfo& scanned, const FreeSpaceMap* free) {
   for (std::size_t i = 0; i < hits.size(); ++i) {
     ScanHit& hit = *hits[i];
     if (!IsSignatureKind(hit.kind) || hit.status == kStatusAbsorbed || hit.Size() != 0) continue;
+    // A hit marked sized without a size (a damaged saved scan) is sized by
+    // its gap like any other.
+    if (hit.status == kStatusSized) hit.status = kStatusNone;
     SetSize(hit, GapSize(hits, i, scanned, free));
   }
 }

@@ -24,11 +24,15 @@ inline constexpr std::uint64_t kMaxGapSectors = 3686400;
 // records 172..220 do not).
 bool EndsGap(std::uint32_t kind);
 
+// Whether the hit's size came from its size rule (status 4 and a size).
+bool HasRuleSize(const ScanHit& hit);
+
 // "%x_%x.ext" with the LBA's high and low halves when the high half is not
 // zero, else "%x.ext".
 std::string CarvedFileName(std::uint64_t lba, std::uint32_t type);
 // A present file of the found-files table for a signature hit of `size`
-// bytes; parentId carries the type code.
+// bytes; parentId carries the type code. Flagged structural only when
+// `size` is the size its rule gave.
 FoundFileNode CarvedFileNode(const ScanHit& hit, std::uint64_t size);
 
 // The size of the signature hit hits[index] measured to the next hit of a

@@ -427,6 +427,7 @@ bool IsWindowsProgram(const ByteCursor& s) {
 }
 
 RuleResult WindowsProgramRule(CarveState& s, const CarveInput& in) {
+  if (s.endPending) return SizedIfPresent(s, in, s.size);
   ByteCursor w;
   const WindowRead r = Window(s, in, 0, kPeHeaderWindow, w);
   if (r != WindowRead::kReady) return NotReady(r);
@@ -465,7 +466,7 @@ RuleResult WindowsProgramRule(CarveState& s, const CarveInput& in) {
     if (t == WindowRead::kReady && size && *size >= 4 && *size < kPeMaxStrings)
       end = std::max(end, strings + *size);
   }
-  return Sized(s, end);
+  return SizedIfPresent(s, in, end);
 }
 
 bool IsCabinet(const ByteCursor& s) {

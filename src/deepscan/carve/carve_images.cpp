@@ -355,6 +355,7 @@ RuleResult BitmapRule(CarveState& s, const CarveInput& in) {
 // The file ends with the image that ends last; every image must start
 // with a PNG signature or a bitmap header.
 RuleResult IconRule(CarveState& s, const CarveInput& in) {
+  if (s.endPending) return SizedIfPresent(s, in, s.size);
   ByteCursor w;
   WindowRead r = Window(s, in, 0, 4096, w);
   if (r != WindowRead::kReady) return NotReady(r);
@@ -380,7 +381,7 @@ RuleResult IconRule(CarveState& s, const CarveInput& in) {
     if (r != WindowRead::kReady || !(IsPng(image) || image.U32(0) == 40u || image.U32(0) == 12u))
       return Invalid(s);
   }
-  return Sized(s, end);
+  return SizedIfPresent(s, in, end);
 }
 
 RuleResult PngRule(CarveState& s, const CarveInput& in) { return WalkRecords(s, in, PngStep, 16); }

@@ -37,6 +37,24 @@ RuleResult Invalid(CarveState& s) {
   return RuleResult::kInvalid;
 }
 
+RuleResult SizedIfPresent(CarveState& s, const CarveInput& in, std::uint64_t size) {
+  if (size == 0) return Invalid(s);
+  s.size = size;
+  s.endPending = true;
+  // An end a little past the chunk is read from the disk at once (the
+  // window starts in the chunk), a farther one waits for its chunk.
+  const std::uint64_t fileByte = s.fileLba * 512, chunkEnd = in.ChunkEndByte();
+  std::uint64_t from = size - 1;
+  if (fileByte + from >= chunkEnd && fileByte < chunkEnd && fileByte + size - chunkEnd < kDiskReadWindowLimit)
+    from = chunkEnd - 1 - fileByte;
+  ByteCursor tail;
+  const WindowRead r = Window(s, in, from, static_cast<std::uint32_t>(size - from), tail);
+  if (r == WindowRead::kPending) return RuleResult::kPending;
+  s.endPending = false;
+  if (r != WindowRead::kReady || tail.size() != size - from) return RuleResult::kNone;  // past the scanned area
+  return Sized(s, size);
+}
+
 RuleResult FromWalk(int walk) {
   switch (walk) {
     case kWalkOk: return RuleResult::kSized;
@@ -76,6 +94,7 @@ RuleResult WalkRecords(CarveState& s, const CarveInput& in, RecordStep step, std
   const std::uint64_t fileByte = s.fileLba * 512;
   const std::uint64_t chunkStart = in.chunk.firstLba * 512, chunkEnd = in.ChunkEndByte();
   const std::uint64_t areaEnd = in.AreaEndByte();
+  if (s.endPending) return SizedIfPresent(s, in, s.size);
   std::uint32_t need = std::max<std::uint32_t>(firstNeed, 1);
   for (;;) {
     if (s.offset >= areaEnd - std::min(areaEnd, fileByte)) return RuleResult::kNone;
@@ -94,7 +113,7 @@ RuleResult WalkRecords(CarveState& s, const CarveInput& in, RecordStep step, std
     const std::uint64_t before = s.offset;
     need = std::max<std::uint32_t>(firstNeed, 1);
     if (const auto answer = step(s, w, last, need)) {
-      s.result = *answer;
+      if (*answer == RuleResult::kSized) return SizedIfPresent(s, in, s.size);
       return *answer;
     }
     if (s.offset < before) return Invalid(s);  // steps only move forward

@@ -41,6 +41,9 @@ struct CarveState {
   std::uint64_t remembered = 0;
   std::uint64_t mark = 0;
   std::uint8_t phase = 0;
+  // The size is found; its last byte is waited for (a size is known only
+  // once the bytes up to it have been seen).
+  bool endPending = false;
   // The carving unit that runs the rule, and the kind of the stored hit.
   std::uint16_t unit = 0;
   std::uint8_t hitKind = 0;

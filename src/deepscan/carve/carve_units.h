@@ -168,6 +168,9 @@ RuleResult NotReady(WindowRead r, RuleResult pastArea = RuleResult::kInvalid);
 // Ends a rule with a known size (invalid for a size of 0).
 RuleResult Sized(CarveState& s, std::uint64_t size);
 RuleResult Invalid(CarveState& s);
+// Sized once the file's last byte is on hand: pending until its chunk is
+// read (the rule then answers again from here), none past the scanned area.
+RuleResult SizedIfPresent(CarveState& s, const CarveInput& in, std::uint64_t size);
 // A walker's answer (walk_result.h) as a rule's.
 RuleResult FromWalk(int walk);
 // The growing window of the walks that need much of the file: from
