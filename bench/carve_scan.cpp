@@ -93,7 +93,6 @@ double TimeScan(const std::string& image, std::size_t& carved) {
   probe.Close();
   ambrel::DeepScanExtensions extensions;
   ambrel::ScanEnvironment env;
-  env.publishProgress = false;
   env.organiseDelayMs = 0;
   env.extensions = &extensions;
   const auto settings = ambrel::DefaultScanSettings(disk, ambrel::kModeAllFiles);

@@ -66,7 +66,6 @@ double TimeScan() {
   disk.diskPath = gImage;
   probe.Close();
   ambrel::ScanEnvironment env;
-  env.publishProgress = false;
   env.organiseDelayMs = 0;
   env.pollMs = 1;
   env.open = [](const ambrel::PartitionInfo&, ambrel::DiskHandle& h) { return ambrel::OpenByPath(gImage, h); };

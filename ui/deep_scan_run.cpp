@@ -5,8 +5,6 @@
 #include <thread>
 
 #include "deep_scan_settings.h"
-#include "deepscan/scan_state_file.h"
-#include "platform/files.h"
 
 namespace ambrel::ui {
 
@@ -27,37 +25,24 @@ DeepScanSettings SettingsFromOptions(const PartitionInfo& partition, int mode) {
 }
 
 DeepScanRun::DeepScanRun(PartitionInfo partition, int mode, DeepScanSettings settings,
-                         NoticeListener* window, UserPrompt* prompt, FoundFileCatalog* catalog)
-    : extensions_(catalog) {
-  ScanEnvironment env;
-  env.listener = window;
-  env.prompt = prompt;
-  env.extensions = &extensions_;
-  env.stateFilePath = ProgramFolder() + kScanStateFileName;
-  env.checkpointMinutes = CheckpointMinutesSetting();
-  session_ = std::make_unique<ScanSession>(std::move(partition), mode, settings, std::move(env));
+                         NoticeListener* window, WordedPrompt* prompt, FoundFileCatalog* catalog,
+                         DeviceLists devices) {
+  ScanJobOptions options;
+  options.listener = window;
+  options.prompt = prompt;
+  options.liveCatalog = catalog;
+  options.devices = std::move(devices);
+  job_ = std::make_unique<ScanJob>(std::move(partition), mode, settings, std::move(options));
 }
 
 DeepScanRun::~DeepScanRun() { Finish(true); }
 
-bool DeepScanRun::Start() { return session_->Start(); }
-
-bool DeepScanRun::Running() const {
-  const std::uint32_t state = session_->State();
-  return state == kScanRunning || state == kScanPaused;
-}
-
-ScanGateInput DeepScanRun::Gate() const {
-  const ScanGateFacts facts = session_->GateFacts();
-  return {facts.state, facts.partitionFsKind, facts.recoveryMode};
-}
-
 void DeepScanRun::Finish(bool closing) {
-  if (closing) session_->SetClosing();
-  if (Running()) session_->Stop();
+  if (closing) job_->SetClosing();
+  if (Running()) job_->Stop();
   std::atomic<bool> joined{false};
   std::thread waiter([&] {
-    session_->Join();
+    job_->Join();
     joined = true;
   });
   while (!joined.load()) {

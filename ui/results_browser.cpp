@@ -8,7 +8,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/settings.h"
+#include "session/program.h"
 #include "filter_dialog.h"
 #include "item_texts.h"
 #include "qt_text.h"
@@ -33,7 +33,7 @@ std::int32_t ModeOfCommand(int command) {
 
 }  // namespace
 
-ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, UserPrompt& prompt, QWidget* parent)
+ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, QWidget* parent)
     : QWidget(parent),
       catalog_(catalog),
       prompt_(prompt),
@@ -99,8 +99,8 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, UserPrompt& prompt, QW
   }
   layout->addLayout(actionRow);
   connect(actions_[0], &QPushButton::clicked, this, [this] { Command(kCmdFilter); });
-  connect(actions_[1], &QPushButton::clicked, this, [] {
-    const std::string folder = CurrentOutputFolder();
+  connect(actions_[1], &QPushButton::clicked, this, [this] {
+    const std::string folder = copy_.LastOutputFolder();
     if (!folder.empty()) QDesktopServices::openUrl(QUrl::fromLocalFile(Q(folder)));
   });
   connect(actions_[2], &QPushButton::clicked, this, [this] { copy_.RecoverChecked(); });

@@ -13,7 +13,7 @@
 #include <array>
 #include <vector>
 
-#include "app/notify.h"
+#include "session/worded_prompt.h"
 #include "catalog/found_file_catalog.h"
 #include "catalog/search_filter.h"
 #include "catalog_models.h"
@@ -40,7 +40,7 @@ enum BrowserCommand : int {
 class ResultsBrowser final : public QWidget {
   Q_OBJECT
  public:
-  ResultsBrowser(FoundFileCatalog& catalog, UserPrompt& prompt, QWidget* parent = nullptr);
+  ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, QWidget* parent = nullptr);
   ~ResultsBrowser() override;
 
   // Drops every reference into the catalogue (before it is reset).
@@ -75,7 +75,7 @@ class ResultsBrowser final : public QWidget {
   std::vector<std::uint32_t> RootRows() const;
 
   FoundFileCatalog& catalog_;
-  UserPrompt& prompt_;
+  WordedPrompt& prompt_;
   NoticeBridge bridge_;
   FolderTreeModel tree_;
   FileListModel list_;

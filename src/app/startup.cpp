@@ -36,7 +36,7 @@ void StartupThread() {
 }
 
 StartupStatus SettingsError() {
-  ShowUserMessage(kSettingsErrorText);
+  ShowUserMessage({PromptId::kSettingsError});
   LogLine(1, "Get soft param error!");
   return StartupStatus::kSettingsError;
 }
@@ -62,7 +62,7 @@ bool LoadSettings(const std::string& packFolder, const PackCheck& check,
 
 StartupStatus RunStartup(const StartupOptions& options) {
   if (options.prompt) SetUserPrompt(options.prompt);
-  SetPoolFailureNotice(ShowUserMessage);
+  SetPoolFailureNotice([](std::uint64_t bytes) { ShowUserMessage({PromptId::kOutOfMemory, {}, bytes}); });
   const std::string logFolder = WithSlash(options.logFolder.empty() ? ProgramFolder() : options.logFolder);
   OpenLogFile(logFolder + kLogFileName);
 
@@ -78,7 +78,7 @@ StartupStatus RunStartup(const StartupOptions& options) {
     auto guard = std::make_unique<SingleInstanceGuard>();
     const auto result = guard->Acquire(GetSetting("SingleRunStr"));
     if (result == SingleInstanceGuard::Result::kAlreadyRunning) {
-      ShowUserMessage(Format(kSecondInstanceFormat, GetSetting("NormalName").c_str()));
+      ShowUserMessage({PromptId::kSecondInstance, GetSetting("NormalName")});
       return StartupStatus::kAlreadyRunning;
     }
     if (result == SingleInstanceGuard::Result::kAcquired) g_guard = std::move(guard);

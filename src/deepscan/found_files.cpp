@@ -158,6 +158,7 @@ std::unique_ptr<PartitionInfo> BuildFoundFilesPartition(
   part->fsKind = kFsSignature;
   part->displayName = part->volumeLabel = kFoundFilesLabel;
   part->diskPath = scanned.diskPath;
+  part->source = scanned.source;
   part->diskName = scanned.diskName;
   part->startLba = scanned.startLba;
   part->sectorCount = scanned.sectorCount;

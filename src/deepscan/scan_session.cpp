@@ -7,7 +7,6 @@
 #include "common/text.h"
 #include "app/settings.h"
 #include "deepscan/scan_state_file.h"
-#include "deepscan/scan_texts.h"
 #include "platform/files.h"
 #include "platform/fs_identity.h"
 #include "deepscan/sector_classifier.h"
@@ -170,7 +169,7 @@ bool ScanSession::SaveScan() {
     record.u.counter.total = total;
     auto written = [&](std::uint32_t n) {
       record.u.counter.done = n;
-      if (env_.publishProgress) PublishProgress(record);
+      if (env_.progress) env_.progress->Publish(record);
     };
     bytes = EncodeScanState(SavedDiskName(partition_.diskPath), map, cursor_.load(), range_.first,
                             range_.last,
@@ -188,7 +187,7 @@ bool ScanSession::SaveOnDemand() {
   if (pausedHere) Pause();
   const bool ok = SaveScan();
   if (pausedHere) Resume();
-  if (env_.prompt) env_.prompt->ShowMessage(ok ? "保存扫描数据成功！" : "保存扫描数据失败！");
+  if (env_.prompt) env_.prompt->Show({ok ? PromptId::kScanSaved : PromptId::kScanSaveFailed});
   return ok;
 }
 
@@ -197,19 +196,19 @@ bool ScanSession::LoadSavedScan() {
   std::vector<std::uint8_t> file;
   if (!ReadWholeFile(env_.stateFilePath, file, 0x100000000ull)) return false;
   if (!NamesDisk(file, SavedDiskName(partition_.diskPath))) return false;
-  if (!env_.prompt->AskYesNo("磁盘上保存有当前设备以前扫描的数据，是否复用？")) return false;
+  if (!env_.prompt->Ask({PromptId::kReuseSavedScan})) return false;
   ScanProgress record{};
   record.stage = kStageLoadScan;
   auto read = [&](std::uint32_t n, std::uint32_t total) {
     record.u.counter.done = n;
     record.u.counter.total = total;
-    if (env_.publishProgress) PublishProgress(record);
+    if (env_.progress) env_.progress->Publish(record);
     return state_.load() != kScanStopped;  // a stop abandons the load
   };
   auto saved = DecodeScanState(file, chunkCount_, read);
   if (!saved && state_.load() == kScanStopped) return false;
   if (!saved) {
-    env_.prompt->ShowMessage("加载保存在磁盘上的数据失败！");
+    env_.prompt->Show({PromptId::kScanLoadFailed});
     return false;
   }
   for (std::uint64_t i = 0; i < chunkCount_; ++i) chunkMap_[i].store(saved->chunkMap[i]);
@@ -229,8 +228,8 @@ void ScanSession::OfferSave() {
   const std::int64_t elapsed = ElapsedSeconds();
   if (closing_.load() || elapsed < 120 || !env_.prompt || env_.stateFilePath.empty()) return;
   if (elapsed > 299) LogLine(22, Format("Scan minute: %u", static_cast<unsigned>(elapsed / 60)));
-  if (!env_.prompt->AskYesNo("是否保存当前已扫描的数据？")) return;
-  if (!SaveScan()) env_.prompt->ShowMessage("保存扫描数据失败！");
+  if (!env_.prompt->Ask({PromptId::kSaveScanAtEnd})) return;
+  if (!SaveScan()) env_.prompt->Show({PromptId::kScanSaveFailed});
 }
 
 // ---- preparation ----
@@ -240,7 +239,7 @@ bool ScanSession::Prepare() {
   chunkCount_ = ChunkCountOf(partition_.diskSectorCount);
   if (chunkCount_ == 0) {
     // Refused rather than ending the process: the front end stays usable.
-    if (env_.prompt) env_.prompt->ShowMessage("设备大小不正确！");
+    if (env_.prompt) env_.prompt->Show({PromptId::kDeviceSizeWrong});
     LogLine(1, "Dev size failed!");
     return false;
   }
@@ -280,6 +279,7 @@ void ScanSession::BuildPriorityList() {
 
 void ScanSession::DiskScanAndViewThread() {
   ThreadBegin("DiskScanAndViewThread");
+  ProgressBinding binding(env_.progress);
   if (!Prepare()) {
     state_.store(kScanStopped);
     producerDone_ = true;
@@ -382,8 +382,12 @@ void ScanSession::RunProducer() {
 void ScanSession::ReportReadErrors() {
   const auto failed = static_cast<std::uint32_t>(failedReads_.load());
   const auto reads = static_cast<std::uint32_t>(reads_.load());
-  if (auto text = ReadErrorSummaryText(failed, reads, partition_.removable != 0)) {
-    if (env_.prompt) env_.prompt->ShowMessage(*text);
+  // A few failed reads are noise; more than ten of the chunks read are
+  // worth the user's attention.
+  if (failed > 10 && failed <= reads) {
+    if (env_.prompt)
+      env_.prompt->Show({PromptId::kScanReadErrors, {}, failed, std::uint64_t{failed} * (std::uint64_t{kChunkSectors} * kSectorSize >> 20),
+                         partition_.removable != 0});
     LogLine(23, Format("Disk scan error: %u / %u", failed, reads));
   }
 }
@@ -439,11 +443,12 @@ void ScanSession::PublishCopy() {
     std::lock_guard<std::mutex> guard(progressLock_);
     published_ = handProgress_;
   }
-  if (env_.publishProgress) PublishProgress(handProgress_);
+  if (env_.progress) env_.progress->Publish(handProgress_);
 }
 
 void ScanSession::DiskFileScanHandThread() {
   ThreadBegin("DiskFileScanHandThread");
+  ProgressBinding binding(env_.progress);
   InitHandProgress();
   DiskHandle handle;
   env_.open(partition_, handle);

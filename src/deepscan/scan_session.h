@@ -33,6 +33,7 @@
 #include "deepscan/scan_hit.h"
 #include "deepscan/scan_settings.h"
 #include "deepscan/sector_hit.h"
+#include "device/device_enum.h"
 #include "device/disk_handle.h"
 #include "catalog/partition_info.h"
 
@@ -82,7 +83,12 @@ struct ScanEnvironment {
   std::uint32_t pollMs = 100;
   std::uint32_t pauseMs = 1000;
   std::uint32_t organiseDelayMs = 500;
-  bool publishProgress = true;  // into the process-wide mailbox
+  // Where the progress records go (null: nowhere); the scan's threads bind
+  // it while they run.
+  ProgressMailbox* progress = nullptr;
+  // The machine's disks and volumes as the front end enumerated them, for
+  // the real volumes of the scanned area (empty: the disk's own table).
+  DeviceLists devices;
   // The scan-state file; empty: none is offered, loaded or saved.
   std::string stateFilePath;
   // Minutes between silent checkpoint saves (0: none).

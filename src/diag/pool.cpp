@@ -18,7 +18,7 @@
 namespace ambrel {
 namespace {
 
-std::atomic<void (*)(const std::string&)> g_failureNotice{nullptr};
+std::atomic<void (*)(std::uint64_t)> g_failureNotice{nullptr};
 
 // Block layout: magic "CK" (u16), tag (u16), size (u32), data, guard "K".
 constexpr std::uint16_t kMagic = 0x4B43;
@@ -96,7 +96,7 @@ bool LiveHeader(const void* p, BlockHeader& h) {
                      static_cast<unsigned>(mem.totalBytes >> 20),
                      static_cast<unsigned>(mem.availableBytes >> 20)));
   LogLine(1, "");
-  if (auto notice = g_failureNotice.load()) notice("分配内存失败: " + FormatSize(n + kFrame));
+  if (auto notice = g_failureNotice.load()) notice(std::uint64_t{n} + kFrame);
   LogLine(1, "Alloc mem failed!");
   EndProcess(1);
 }
@@ -267,7 +267,7 @@ bool PoolFailed() {
   return s.failed;
 }
 
-void SetPoolFailureNotice(void (*notice)(const std::string& text)) { g_failureNotice.store(notice); }
+void SetPoolFailureNotice(void (*notice)(std::uint64_t bytes)) { g_failureNotice.store(notice); }
 
 void SetPoolSummarySource(std::string (*summary)()) {
   PoolState& s = State();

@@ -30,7 +30,7 @@ void SetPoolSummarySource(std::string (*summary)());
 // Who tells the user that an allocation failed before the process ends (the
 // start-up sequence passes its message box); without one only the log says
 // so.
-void SetPoolFailureNotice(void (*notice)(const std::string& text));
+void SetPoolFailureNotice(void (*notice)(std::uint64_t bytes));
 
 // Delayed release of blocks another thread may still be reading: a queued
 // block is freed once 200 ms old, when more than 64 are queued, or when the

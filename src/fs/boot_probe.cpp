@@ -173,4 +173,14 @@ SectorVerdict JudgeSector(ByteSpan sector, std::uint64_t sectorsAvailable) {
   return v;
 }
 
+const char* FsKindName(std::int32_t kind) {
+  switch (kind) {
+    case kFsNtfs: return "NTFS";
+    case kFsFat16: return "FAT16";
+    case kFsFat32: return "FAT32";
+    case kFsExfat: return "exFAT";
+    default: return "unknown";
+  }
+}
+
 }  // namespace ambrel

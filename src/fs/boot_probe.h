@@ -37,6 +37,10 @@ SectorVerdict JudgeExfatBootSector(ByteSpan sector, std::uint64_t sectorsAvailab
 // what those entries point at).
 SectorVerdict JudgeSector(ByteSpan sector, std::uint64_t sectorsAvailable);
 
+// The short name of a file-system kind code: "NTFS", "FAT16", "FAT32",
+// "exFAT", else "unknown".
+const char* FsKindName(std::int32_t kind);
+
 // True when the four MBR slots of `sector` are well formed (status 0x00 or
 // 0x80, a non-zero start and size within 2^32 for each used slot) and at
 // least one is used; the 0x55AA mark is required.

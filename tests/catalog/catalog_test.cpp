@@ -395,10 +395,11 @@ TEST(CatalogProgress, ClassificationPublishesStageTen) {
   auto part = std::make_unique<PartitionInfo>();
   InitTable(part->table);
   for (int i = 0; i < 5000; ++i) test::AddFile(part->table, 0, kRootId, "a.jpg");
-  ClearProgress();
+  ProgressMailbox box;
+  ProgressBinding bound(&box);
   ASSERT_EQ(catalog.AddPartition(std::move(part), nullptr, false), 4u);
   ScanProgress p;
-  ASSERT_TRUE(TakeProgress(p));
+  ASSERT_TRUE(box.Take(p));
   EXPECT_EQ(p.stage, kStageClassify);
   EXPECT_EQ(p.u.counter.done, 4u) << "the first record is kept until taken";
   EXPECT_EQ(p.u.counter.total, 5006u);

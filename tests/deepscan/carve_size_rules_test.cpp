@@ -280,7 +280,6 @@ TEST(LiveCarvedFiles, EachChunkAddsItsFilesToTheFoundFilesSlot) {
   };
   env.pollMs = 1;
   env.organiseDelayMs = 0;
-  env.publishProgress = false;
   env.extensions = &extensions;
   DeepScanSettings settings = DefaultScanSettings(whole, kModeAllFiles);
   ASSERT_TRUE(settings.On(kOptLiveResults));

@@ -45,7 +45,6 @@ CarveRun CarveImage(const Bytes& image, int mode, DeepScanSettings settings) {
   env.pollMs = 1;
   env.pauseMs = 5;
   env.organiseDelayMs = 0;
-  env.publishProgress = false;
   DeepScanExtensions extensions;
   env.extensions = &extensions;
   ScanSession scan(std::move(whole), mode, settings, env);

@@ -36,7 +36,6 @@ std::uint64_t ScanReads(const std::string& path, std::int32_t kind, int mode, in
   ScanEnvironment env;
   env.pollMs = 1;
   env.organiseDelayMs = 0;
-  env.publishProgress = false;
   const DeepScanSettings settings = DefaultScanSettings(p, mode);
   ScanSession scan(std::move(p), mode, settings, env);
   EXPECT_TRUE(scan.Start());

@@ -79,7 +79,6 @@ OrganisedScan ScanAndOrganise(const std::string& image, int mode, bool live, Fou
   ScanEnvironment env;
   env.pollMs = 1;
   env.organiseDelayMs = 0;
-  env.publishProgress = false;
   env.extensions = &extensions;
   DeepScanSettings settings = DefaultScanSettings(disk, mode);
   settings.SetOption(kOptLiveResults, live ? 1 : 0);

@@ -17,9 +17,10 @@
 #include <mutex>
 #include <thread>
 
+#include "session/worded_prompt.h"
 #include "deepscan/scan_session.h"
 #include "deepscan/scan_state_file.h"
-#include "deepscan/scan_texts.h"
+#include "session/texts.h"
 #include "deepscan_support.h"
 #include "device/faulty_device.h"
 #include "device/memory_device.h"
@@ -37,7 +38,7 @@ struct RecordingListener final : NoticeListener {
   }
 };
 
-struct RecordingPrompt final : UserPrompt {
+struct RecordingPrompt final : WordedPrompt {
   std::mutex lock;
   std::vector<std::string> messages;
   void ShowMessage(const std::string& text) override {
@@ -71,7 +72,6 @@ struct Harness {
     env.pollMs = 2;
     env.pauseMs = 5;
     env.organiseDelayMs = 0;
-    env.publishProgress = false;
     return env;
   }
 };

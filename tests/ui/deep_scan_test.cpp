@@ -146,14 +146,14 @@ class DeepScanTest : public QObject {
 
       // The panel's pause goes through the session.
       window.scanPanel()->TogglePause();
-      QCOMPARE(window.deepScan()->session().State(), std::uint32_t(kScanPaused));
+      QCOMPARE(window.deepScan()->job().Scan().State(), std::uint32_t(kScanPaused));
       window.scanPanel()->TogglePause();
-      QCOMPARE(window.deepScan()->session().State(), std::uint32_t(kScanRunning));
+      QCOMPARE(window.deepScan()->job().Scan().State(), std::uint32_t(kScanRunning));
 
       gate.Open();
       QVERIFY(WaitFor([&] { return window.layoutState() == 3; }));
-      QVERIFY(WaitFor([&] { return window.deepScan()->session().State() == kScanFinished; }));
-      QVERIFY(window.deepScan()->session().Completed());
+      QVERIFY(WaitFor([&] { return window.deepScan()->job().Scan().State() == kScanFinished; }));
+      QVERIFY(window.deepScan()->job().Scan().Completed());
       // The organised results are in the catalogue: the volume (its
       // deleted-files view in this mode) after the signature slot.
       QVERIFY(window.catalog().partitionCount() > kFirstPartitionSlot);

@@ -98,6 +98,7 @@ void CopyFields(const PartitionInfo& s, PartitionInfo& c) {
   c.diskName = s.diskName;
   c.displayName = s.displayName;
   c.diskPath = s.diskPath;
+  c.source = s.source;
   c.volumePath = s.volumePath;
   c.volumeLabel = s.volumeLabel;
   c.fsName = s.fsName;
