@@ -8,6 +8,7 @@
 #include "catalog/type_folder.h"
 #include "common/text.h"
 #include "diag/log.h"
+#include "recovery/save_item.h"
 
 namespace ambrel {
 namespace {
@@ -147,6 +148,63 @@ void ApplyGapSizes(std::vector<ScanHit*>& hits, const PartitionInfo& scanned, co
     if (hit.status == kStatusSized) hit.status = kStatusNone;
     SetSize(hit, GapSize(hits, i, scanned, free));
   }
+}
+
+void AppendFileRuns(const PartitionInfo& partition, SectorRuns& runs) {
+  if (partition.fsKind == kFsSignature) return;
+  const FoundFileTable& t = partition.table;
+  if (t.count > kMaxDuplicateNodes) return;
+  ExtentList extents;
+  for (std::uint32_t id = 0; id < t.count; ++id) {
+    const FoundFileNode* n = NodeAt(t, id);
+    if (!n || !IsFileKind(KindOf(*n)) || n->size == 0) continue;
+    if (!BuildExtents(*n, partition, extents)) continue;
+    for (const DataExtent& e : extents)
+      if (!e.sparse && e.sectorCount > 0) runs.emplace_back(e.startSector, e.startSector + e.sectorCount);
+  }
+}
+
+void AppendFileStarts(const PartitionInfo& partition, FileStarts& starts) {
+  const FoundFileTable& t = partition.table;
+  if (t.count > kMaxDuplicateNodes) return;
+  for (std::uint32_t id = 0; id < t.count; ++id) {
+    const FoundFileNode* n = NodeAt(t, id);
+    if (n && IsFileKind(KindOf(*n)) && n->size != 0) starts.emplace_back(std::uint64_t{n->dataSector}, std::uint64_t{n->size});
+  }
+}
+
+bool RepeatsFiles(const PartitionInfo& partition, const FileStarts& sortedStarts) {
+  FileStarts own;
+  AppendFileStarts(partition, own);
+  if (own.empty() || sortedStarts.empty()) return false;
+  std::size_t repeated = 0;
+  for (const auto& file : own) repeated += std::binary_search(sortedStarts.begin(), sortedStarts.end(), file);
+  return repeated * 10 >= own.size() * 9;
+}
+
+std::size_t DropCarvedInsideFileRuns(std::vector<ScanHit*>& hits, SectorRuns runs) {
+  if (runs.empty()) return 0;
+  std::sort(runs.begin(), runs.end());
+  SectorRuns merged;
+  for (const auto& r : runs) {
+    if (!merged.empty() && r.first <= merged.back().second)
+      merged.back().second = std::max(merged.back().second, r.second);
+    else
+      merged.push_back(r);
+  }
+  std::size_t dropped = 0;
+  for (ScanHit* hit : hits) {
+    if (!IsSignatureKind(hit->kind) || hit->status == kStatusAbsorbed) continue;
+    // The run holding the hit's first sector, if any.
+    auto after = std::upper_bound(merged.begin(), merged.end(), std::make_pair(hit->lba, ~std::uint64_t{0}));
+    if (after == merged.begin()) continue;
+    const auto& run = *std::prev(after);
+    if (hit->lba >= run.second) continue;
+    if (HasRuleSize(*hit) && EndSector(*hit) > run.second) continue;
+    hit->status = kStatusAbsorbed;
+    ++dropped;
+  }
+  return dropped;
 }
 
 std::unique_ptr<PartitionInfo> BuildFoundFilesPartition(

@@ -44,6 +44,23 @@ std::uint64_t GapSize(const std::vector<ScanHit*>& hits, std::size_t index,
 // Gives every signature hit whose size is still 0 its gap size.
 void ApplyGapSizes(std::vector<ScanHit*>& hits, const PartitionInfo& scanned,
                    const FreeSpaceMap* free);
+// Sector runs [first, end) of file data.
+using SectorRuns = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+// The runs of every file (live or deleted) that `partition` lists.
+void AppendFileRuns(const PartitionInfo& partition, SectorRuns& runs);
+// (first data sector, size) of files.
+using FileStarts = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+// Those of every file (live or deleted, not empty) that `partition` lists.
+void AppendFileStarts(const PartitionInfo& partition, FileStarts& starts);
+// Whether nearly all (9 in 10) of the non-empty files of `partition` are
+// in `sortedStarts`: the partition lists those files again.
+bool RepeatsFiles(const PartitionInfo& partition, const FileStarts& sortedStarts);
+
+// Carved hits that repeat a listed file: a hit whose first sector lies in
+// one of the `runs`, and whose own extent (when its size is the rule's)
+// ends inside that run too, is absorbed. Returns how many were.
+std::size_t DropCarvedInsideFileRuns(std::vector<ScanHit*>& hits, SectorRuns runs);
+
 // Builds the pseudo-partition from the signature hits of `hits`, after the
 // partitions of `found` (whose files a carved duplicate repeats). Null when
 // no carved file remains.
