@@ -241,10 +241,10 @@ bool ResultOrganiser::OrganiseResults(ScanSession& session) {
   DropNearlyEmptyPartitions(found, session.Mode());
 
   Step(session, kStepFoundFiles);
-  // Where the scan reads free space only, what it carves may be the data
-  // of deleted files the volumes list, or (read with the rest of its
-  // chunk) of live files: each file once, with its name.
-  if (IsFreeSpaceMode(session.Mode())) {
+  // A carved copy of a file a volume lists (live or deleted; in the
+  // free-space modes the live files' chunks are read as well) is not
+  // listed again: each file once, with its name.
+  {
     SectorRuns runs = listedRuns_;
     for (const auto& p : found) AppendFileRuns(*p, runs);
     DropCarvedInsideFileRuns(hits, std::move(runs));
