@@ -112,3 +112,64 @@ TEST(EachFileOnce, AnExfatVolumeIsNotRebuiltFromItsOwnDirectories) {
 
 }  // namespace
 }  // namespace ambrel
+
+namespace ambrel {
+namespace {
+
+// A camera card of photos and clips in DCIM folders, formatted again by
+// mkfs.exfat with the same layout: the old directories in the new volume's
+// free space rebuild the old trees, every file named, byte for byte, below
+// the folders whose names survive (the old root is gone: DCIM's name with
+// it); and what the carver finds is not listed a second time.
+TEST(FormattedCard, AnExfatCardFormattedAgainComesBackNamed) {
+  if (test::CorpusDir().empty() || !test::ToolAvailable("mkfs.exfat") || !test::ToolAvailable("mount.exfat-fuse") ||
+      geteuid() != 0)
+    GTEST_SKIP() << "needs root, mkfs.exfat and exfat-fuse";
+  const std::string dir = test::TempDir("formatted-exfat");
+  const std::string image = dir + "/card.img", mnt = dir + "/mnt", c = test::CorpusDir();
+  const std::string script =
+      "set -e; truncate -s 64M '" + image + "'; loop=$(losetup -f --show '" + image + "'); "
+      "mkfs.exfat -L CARD $loop > /dev/null; mkdir -p '" + mnt + "'; mount.exfat-fuse $loop '" + mnt + "'; "
+      "mkdir -p '" + mnt + "/DCIM/100CANON' '" + mnt + "/DCIM/101CANON'; "
+      "cp '" + c + "'/jpg/* '" + c + "'/tif/* '" + c + "'/nef/* '" + mnt + "/DCIM/100CANON/'; "
+      "cp '" + c + "'/mov/* '" + c + "'/mp4/* '" + c + "'/png/* '" + mnt + "/DCIM/101CANON/'; sync; "
+      "umount '" + mnt + "'; mkfs.exfat -L NEWCARD $loop > /dev/null; losetup -d $loop";
+  {
+    std::ofstream out(dir + "/make.sh");
+    out << script << "\n";
+  }
+  if (!test::Run("bash '" + dir + "/make.sh' > /dev/null 2>&1")) GTEST_SKIP() << "the card could not be made";
+  const test::OrganisedScan scan = test::ScanCarveAndOrganise(image, kModePartitionFiles, false);
+  ASSERT_TRUE(scan.organised);
+  const PartitionInfo* rebuilt = nullptr;
+  std::size_t carved = 0;
+  for (const auto& p : scan.results) {
+    if (p->origin == kOriginDirectoryEntries) rebuilt = p.get();
+    if (p->origin == kOriginSignatures) carved += test::FilePaths(*p).size();
+  }
+  ASSERT_NE(rebuilt, nullptr);
+  std::set<std::string> expected;
+  for (const char* folder : {"jpg", "tif", "nef"})
+    for (const auto& e : std::filesystem::directory_iterator(c + "/" + folder))
+      expected.insert("100CANON/" + e.path().filename().string());
+  for (const char* folder : {"mov", "mp4", "png"})
+    for (const auto& e : std::filesystem::directory_iterator(c + "/" + folder))
+      expected.insert("101CANON/" + e.path().filename().string());
+  EXPECT_EQ(test::FilePaths(*rebuilt), expected);
+  EXPECT_EQ(carved, 0u);
+  // The bytes, through the copy-out.
+  std::map<std::string, std::string> written;  // below the volume's folder
+  for (const auto& [path, md5] : test::CopyOutTree(*const_cast<PartitionInfo*>(rebuilt), dir + "/out"))
+    written[path.substr(path.find('/') + 1)] = md5;
+  for (const std::string& path : expected) {
+    const std::string name = path.substr(path.find('/') + 1);
+    std::string source;
+    for (const char* f : {"jpg", "tif", "nef", "mov", "mp4", "png"})
+      if (std::filesystem::exists(c + "/" + f + "/" + name)) source = c + "/" + f + "/" + name;
+    ASSERT_TRUE(written.count(path)) << path;
+    EXPECT_EQ(written.at(path), test::Md5OfCommand("cat '" + source + "'")) << path;
+  }
+}
+
+}  // namespace
+}  // namespace ambrel

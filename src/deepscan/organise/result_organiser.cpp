@@ -197,7 +197,8 @@ void ResultOrganiser::RebuiltTrees(ScanSession& session, DiskHandle& disk,
                                    const std::vector<ScanHit*>& hits, PartitionList& found) {
   const std::string& name = session.Partition().displayName;
   Step(session, kStepExfat);
-  RebuildExfatVolumes(session.StateWord(), disk, hits, found, liveVolumes_, name);
+  if (!RebuildFormerExfatTrees(session.StateWord(), disk, hits, found, liveVolumes_, name))
+    RebuildExfatVolumes(session.StateWord(), disk, hits, found, liveVolumes_, name);
   if (GetSetting("ParseFileSys") != "1") return;
   const std::vector<const ScanHit*> loose = AliveOfKind(hits, kHitFileRecord);
   if (loose.size() > kMinLooseRecords) {
