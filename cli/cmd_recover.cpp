@@ -322,8 +322,9 @@ int RunDeepRecover(SourceSession& source) {
   options.organiseDelayMs = 0;  // no window to redraw before the organisation
   options.prompt = &scanPrompt;
   options.useStateFile = false;
-  const DeepScanSettings settings = DefaultScanSettings(*area, o.mode);
-  ScanJob scan(std::move(*area), o.mode, settings, std::move(options));
+  const RecoveryMode mode = ModeFromNumber(o.mode);
+  const DeepScanSettings settings = DefaultScanSettings(*area, mode);
+  ScanJob scan(std::move(*area), mode, settings, std::move(options));
   if (!RunScanWithProgress(scan)) {
     std::fprintf(stderr, "ambrel-cli recover: the scan was stopped; nothing was copied\n");
     return 130;

@@ -32,7 +32,7 @@ namespace {
 
 struct ScanArgs {
   std::string path;
-  int mode = kModeDiskFiles;
+  int mode = ModeNumber(RecoveryMode::kDiskFiles);
   int partition = 0;
   std::vector<std::uint64_t> priority;
   std::string reuse = "ask";
@@ -89,7 +89,7 @@ int RunScan() {
     std::fprintf(stderr, "ambrel-cli scan: %s has no volume %d\n", args.path.c_str(), args.partition);
     return 1;
   }
-  DeepScanSettings settings = DefaultScanSettings(*area, args.mode);
+  DeepScanSettings settings = DefaultScanSettings(*area, ModeFromNumber(args.mode));
   if (!ApplyPriority(args, *area, settings)) return 2;
   Answer reuse = Answer::kAsk, save = Answer::kAsk;
   ParseAnswer(args.reuse, reuse);
@@ -101,7 +101,7 @@ int RunScan() {
   ScanJobOptions options;
   options.organiseDelayMs = 0;  // no window to redraw before the organisation
   options.prompt = &prompt;
-  ScanJob scan(std::move(*area), args.mode, settings, std::move(options));
+  ScanJob scan(std::move(*area), ModeFromNumber(args.mode), settings, std::move(options));
   if (!scan.Start()) return 1;
   FollowScan(scan);
   // The scan offers a save only after two minutes; --save yes always saves.
@@ -113,7 +113,7 @@ int RunScan() {
   if (args.json) {
     Json out = Json::object();
     out["path"] = JsonText(args.path);
-    out["mode"] = scan.Mode();
+    out["mode"] = ModeNumber(scan.Mode());
     out["completed"] = scan.Completed();
     AddScanStructures(scan.Scan(), out);
     Json volumes = Json::array();

@@ -8,7 +8,7 @@
 
 namespace ambrel::ui {
 
-DeepScanSettings SettingsFromOptions(const PartitionInfo& partition, int mode) {
+DeepScanSettings SettingsFromOptions(const PartitionInfo& partition, RecoveryMode mode) {
   DeepScanSettings settings = DefaultScanSettings(partition, mode);
   const DeepScanOptions options = CurrentDeepScanOptions();
   const bool sameArea = options.partStart == partition.startLba && options.partSectors == partition.sectorCount;
@@ -24,7 +24,7 @@ DeepScanSettings SettingsFromOptions(const PartitionInfo& partition, int mode) {
   return settings;
 }
 
-DeepScanRun::DeepScanRun(PartitionInfo partition, int mode, DeepScanSettings settings,
+DeepScanRun::DeepScanRun(PartitionInfo partition, RecoveryMode mode, DeepScanSettings settings,
                          NoticeListener* window, WordedPrompt* prompt, FoundFileCatalog* catalog,
                          DeviceLists devices) {
   ScanJobOptions options;

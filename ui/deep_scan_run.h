@@ -20,7 +20,7 @@ namespace ambrel::ui {
 class DeepScanRun {
  public:
   // `window` receives 0x466 / 0x467; `catalog` the live results.
-  DeepScanRun(PartitionInfo partition, int mode, DeepScanSettings settings, NoticeListener* window,
+  DeepScanRun(PartitionInfo partition, RecoveryMode mode, DeepScanSettings settings, NoticeListener* window,
               WordedPrompt* prompt, FoundFileCatalog* catalog, DeviceLists devices = {});
   ~DeepScanRun();
   DeepScanRun(const DeepScanRun&) = delete;
@@ -43,6 +43,6 @@ class DeepScanRun {
 
 // The settings of a scan of `partition` in `mode` with the options the
 // settings dialog stored.
-DeepScanSettings SettingsFromOptions(const PartitionInfo& partition, int mode);
+DeepScanSettings SettingsFromOptions(const PartitionInfo& partition, RecoveryMode mode);
 
 }  // namespace ambrel::ui

@@ -145,7 +145,7 @@ void MainWindow::SelectMode(int mode) {
   const RecoveryMode* m = FindMode(mode);
   if (!m) return;
   SetCurrentRecoveryMode(mode);
-  LogLine(0, m->logName);
+  LogLine(LogCode::kStartUp, m->logName);
   layoutState_ = 1;
   pages_->setCurrentWidget(devices_);
   devices_->Refresh();
@@ -161,7 +161,7 @@ void MainWindow::StartRecovery(const DeviceInfo& row) {
   if (run_ && run_->Running()) return;
   run_.reset();
   browser_->Clear();
-  catalog_->SetViewMode(kViewDirectory);
+  catalog_->SetViewMode(ViewMode::kDirectory);
   catalog_->Reset(nullptr, false);
   layoutState_ = 1;
   // The source is opened once, here: its description, the scan and every
@@ -192,7 +192,8 @@ bool MainWindow::StartDeepScan(const DeviceInfo& row) {
   PartitionInfo part = std::move(*area);
   if (!row.displayName.empty()) part.displayName = row.displayName;
   if (part.sectorCount == 0 || part.diskPath.empty()) return false;
-  const int mode = CurrentRecoveryMode() != 0 ? CurrentRecoveryMode() : kModeDiskFiles;
+  // The menu's mode number (none chosen: the whole device).
+  const ::ambrel::RecoveryMode mode = ModeFromNumber(CurrentRecoveryMode());
   DeepScanSettings settings = SettingsFromOptions(part, mode);
   run_ = std::make_unique<DeepScanRun>(std::move(part), mode, settings, &windowNotices_, &prompt_,
                                        catalog_.get(), devices_->deviceLists());

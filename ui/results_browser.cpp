@@ -22,12 +22,12 @@ FilterSettings TodayDefaults() {
   return DefaultFilterSettings(today.year(), today.month(), today.day());
 }
 
-std::int32_t ModeOfCommand(int command) {
+ViewMode ModeOfCommand(int command) {
   switch (command) {
-    case kCmdTypeView: return kViewByType;
-    case kCmdCreatedView: return kViewByCreated;
-    case kCmdModifiedView: return kViewByModified;
-    default: return kViewDirectory;
+    case kCmdTypeView: return ViewMode::kByType;
+    case kCmdCreatedView: return ViewMode::kByCreated;
+    case kCmdModifiedView: return ViewMode::kByModified;
+    default: return ViewMode::kDirectory;
   }
 }
 
@@ -123,8 +123,8 @@ void ResultsBrowser::Clear() {
 }
 
 std::vector<std::uint32_t> ResultsBrowser::RootRows() const {
-  const std::int32_t mode = catalog_.viewMode();
-  if (mode >= kViewByType && mode <= kViewByModified) return {kClassRow + std::uint32_t(mode)};
+  const ViewMode mode = catalog_.viewMode();
+  if (IsClassView(mode)) return {kClassRow + std::uint32_t(ViewNumber(mode))};
   std::vector<std::uint32_t> rows;
   for (std::uint32_t slot = kSignatureSlot; slot < catalog_.partitionCount(); ++slot) {
     if (!catalog_.GetNode(slot, kRootId)) continue;  // not visible in this view
@@ -167,7 +167,7 @@ void ResultsBrowser::ListActivated(const QModelIndex& index) {
   if (node && IsFolderKind(KindOf(*node))) catalog_.Navigate(ref.row, ref.id);
 }
 
-void ResultsBrowser::SwitchView(std::int32_t mode) {
+void ResultsBrowser::SwitchView(ViewMode mode) {
   if (mode == shownMode_ && mode == catalog_.viewMode()) return;  // the current view again: nothing
   catalog_.SetViewMode(mode);  // recomputes the checks; 1227 comes back to Rebuild
 }

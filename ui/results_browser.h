@@ -65,7 +65,7 @@ class ResultsBrowser final : public QWidget {
 
  private:
   void OnNotice(quint32 message, quint64 wparam, quint64 lparam);
-  void SwitchView(std::int32_t mode);
+  void SwitchView(ViewMode mode);
   void RunFilterDialog();
   void ShowContextMenu(const QPoint& at);
   void TreeSelected(const QModelIndex& index);
@@ -81,7 +81,7 @@ class ResultsBrowser final : public QWidget {
   FileListModel list_;
   CopyFlow copy_;
   SearchFilter filter_;
-  std::int32_t shownMode_ = kViewDirectory;
+  ViewMode shownMode_ = ViewMode::kDirectory;
   QTreeView* treeView_;
   QStackedWidget* lists_;
   QTreeView* detailView_;

@@ -31,13 +31,13 @@ void StartupThread() {
   ThreadBegin("StartupThread");
   g_app.runNumber = GetRunNumber();
   g_app.startupLine = StartupLogLine(g_app.runNumber, IdentityString(g_app.detail));
-  LogLine(0, g_app.startupLine);
+  LogLine(LogCode::kStartUp, g_app.startupLine);
   ThreadEnd("StartupThread");
 }
 
 StartupStatus SettingsError() {
   ShowUserMessage({PromptId::kSettingsError});
-  LogLine(1, "Get soft param error!");
+  LogLine(LogCode::kNotice, "Get soft param error!");
   return StartupStatus::kSettingsError;
 }
 
@@ -98,7 +98,7 @@ void ShutdownApp(std::uint32_t workerWaitMs) {
   g_guard.reset();
   // Shared tables may be freed only when no worker still reads them.
   if (!WaitForWorkers(workerWaitMs)) TraceLine(Format("Workers still running: %d", ThreadCount()));
-  LogLine(1, "");
+  LogLine(LogCode::kNotice, "");
 }
 
 std::string RegistryKeyPath() {

@@ -28,8 +28,6 @@ enum PartitionOrigin : std::uint32_t {
 };
 
 struct PartitionInfo {
-  std::uint32_t readerWord = 0;
-  std::int32_t readerInt = 0;
   std::int32_t fsKind = kFsUnknown;
   std::uint64_t startLba = 0;
   std::uint64_t freeSectors = 0;

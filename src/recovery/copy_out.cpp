@@ -47,7 +47,7 @@ SaveRunResult ResultOf(const SaveContext& c, SaveJob& job, bool completed) {
   for (const SaveJob::DamagedFile& d : job.damagedFiles) r.damagedFiles.push_back(d.report);
   r.shortenedNames = job.shortenedNames;
   r.outputFolder = job.outputFolder;
-  if (completed && r.readErrors > 0) LogLine(3, Format("Disk scan error: %u / %u", r.readErrors, r.reads));
+  if (completed && r.readErrors > 0) LogLine(LogCode::kCopy, Format("Disk scan error: %u / %u", r.readErrors, r.reads));
   return r;
 }
 
@@ -119,7 +119,7 @@ SaveRunResult QuickOpen(const SaveContext& c, std::uint32_t row, std::uint32_t n
   if (c.source->FilterView() && !(node.record.flags & kFlagFilterHit)) return Refused(CopyRefusal::kNothingChosen);
   const std::string folder = TempOpenFolder();
   if (!EnsureFolder(folder)) {
-    TraceLine("创建目录: " + folder + " 失败！");
+    TraceLine("Cannot create the folder " + folder);
     return Refused(CopyRefusal::kTargetInvalid);
   }
   SaveJob job;

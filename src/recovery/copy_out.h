@@ -22,7 +22,7 @@ namespace ambrel {
 struct ScanGateInput {
   bool scanRunning = false;  // running or paused
   std::int32_t partitionFsKind = 0;
-  int recoveryMode = 0;
+  RecoveryMode recoveryMode = RecoveryMode::kDiskFiles;
 };
 
 // Why a command did not run (or, for kStopped, did not finish).

@@ -71,7 +71,7 @@ std::string NowText() {
 }
 
 void WriteSummaryLine(const ScanProgress& p) {
-  LogLine(3, Format("%s copy data(MB): %u / %u     ", NowText().c_str(),
+  LogLine(LogCode::kCopy, Format("%s copy data(MB): %u / %u     ", NowText().c_str(),
                     static_cast<unsigned>(p.u.copy.bytesCopied >> 20),
                     static_cast<unsigned>(p.u.copy.totalBytes >> 20)) +
                  Format("File num: %u / %u", static_cast<unsigned>(p.u.copy.filesCopied),

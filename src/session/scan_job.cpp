@@ -9,7 +9,7 @@
 
 namespace ambrel {
 
-ScanJob::ScanJob(PartitionInfo area, int mode, DeepScanSettings settings, ScanJobOptions options)
+ScanJob::ScanJob(PartitionInfo area, RecoveryMode mode, DeepScanSettings settings, ScanJobOptions options)
     : extensions_(options.liveCatalog) {
   ScanEnvironment env;
   env.listener = options.listener;
@@ -33,16 +33,16 @@ ScanJob::~ScanJob() {
 }
 
 bool ScanJob::Running() const {
-  const std::uint32_t state = session_->State();
-  return state == kScanRunning || state == kScanPaused;
+  const ScanState state = session_->State();
+  return state == ScanState::kRunning || state == ScanState::kPaused;
 }
 
-bool ScanJob::Paused() const { return session_->State() == kScanPaused; }
+bool ScanJob::Paused() const { return session_->State() == ScanState::kPaused; }
 
 ScanGateInput ScanJob::Gate() const {
   const ScanGateFacts facts = session_->GateFacts();
   ScanGateInput gate;
-  gate.scanRunning = facts.state == kScanRunning || facts.state == kScanPaused;
+  gate.scanRunning = facts.state == ScanState::kRunning || facts.state == ScanState::kPaused;
   gate.partitionFsKind = facts.partitionFsKind;
   gate.recoveryMode = facts.recoveryMode;
   return gate;

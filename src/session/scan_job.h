@@ -31,7 +31,7 @@ struct ScanJobOptions {
 
 class ScanJob {
  public:
-  ScanJob(PartitionInfo area, int mode, DeepScanSettings settings, ScanJobOptions options);
+  ScanJob(PartitionInfo area, RecoveryMode mode, DeepScanSettings settings, ScanJobOptions options);
   ~ScanJob();
   ScanJob(const ScanJob&) = delete;
   ScanJob& operator=(const ScanJob&) = delete;
@@ -47,7 +47,7 @@ class ScanJob {
   bool Running() const;
   bool Paused() const;
   bool Completed() const { return session_->Completed(); }
-  int Mode() const { return session_->Mode(); }
+  RecoveryMode Mode() const { return session_->Mode(); }
   // The latest record of the scan's mailbox (stages 2, 7, 8, 10, 11, 12).
   bool TakeProgress(ScanProgress& out) { return mailbox_.Take(out); }
   // The scan's own figures, whatever the mailbox dropped.

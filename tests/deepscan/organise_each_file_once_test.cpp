@@ -61,7 +61,7 @@ TEST(EachFileOnce, DeletedFilesOfAFat32VolumeAreListedOnce) {
   const std::size_t deleted = files.size() * 4 / 10;
   for (std::size_t i = 0; i < deleted; ++i) commands += "mdel -i '" + image + "' '::/" + files[i] + "'; ";
   ASSERT_TRUE(test::Run("bash -c \"" + commands + "\" > /dev/null 2>&1"));
-  const test::OrganisedScan scan = test::ScanCarveAndOrganise(image, kModeDeletedFiles, false);
+  const test::OrganisedScan scan = test::ScanCarveAndOrganise(image, RecoveryMode::kDeletedFiles, false);
   ASSERT_TRUE(scan.organised);
   const Counted c = CountResults(scan);
   EXPECT_EQ(c.deletedListed, deleted);
@@ -75,7 +75,7 @@ TEST(EachFileOnce, DeletedFilesOfAnExfatVolumeAreListedOnce) {
   const std::string dir = test::TempDir("once-exfat");
   const std::string image = dir + "/exfat.img";
   ASSERT_TRUE(test::CopyFixture("exfat-basic", image));
-  const test::OrganisedScan scan = test::ScanCarveAndOrganise(image, kModeDeletedFiles, false);
+  const test::OrganisedScan scan = test::ScanCarveAndOrganise(image, RecoveryMode::kDeletedFiles, false);
   ASSERT_TRUE(scan.organised);
   const Counted c = CountResults(scan);
   EXPECT_EQ(c.deletedListed, 7u);
@@ -102,7 +102,7 @@ TEST(EachFileOnce, AnExfatVolumeIsNotRebuiltFromItsOwnDirectories) {
     out << script << "\n";
   }
   if (!test::Run("bash '" + dir + "/make.sh' > /dev/null 2>&1")) GTEST_SKIP() << "the exFAT volume could not be made";
-  const test::OrganisedScan scan = test::ScanCarveAndOrganise(image, kModeDeletedFiles, false);
+  const test::OrganisedScan scan = test::ScanCarveAndOrganise(image, RecoveryMode::kDeletedFiles, false);
   ASSERT_TRUE(scan.organised);
   const Counted c = CountResults(scan);
   EXPECT_GT(c.deletedListed, 40u);
@@ -139,7 +139,7 @@ TEST(FormattedCard, AnExfatCardFormattedAgainComesBackNamed) {
     out << script << "\n";
   }
   if (!test::Run("bash '" + dir + "/make.sh' > /dev/null 2>&1")) GTEST_SKIP() << "the card could not be made";
-  const test::OrganisedScan scan = test::ScanCarveAndOrganise(image, kModePartitionFiles, false);
+  const test::OrganisedScan scan = test::ScanCarveAndOrganise(image, RecoveryMode::kPartitionFiles, false);
   ASSERT_TRUE(scan.organised);
   const PartitionInfo* rebuilt = nullptr;
   std::size_t carved = 0;

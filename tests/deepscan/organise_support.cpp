@@ -66,7 +66,7 @@ std::set<std::string> Files(const PartitionInfo& p, bool deletedOnly) {
 namespace {
 
 template <class Extensions>
-OrganisedScan ScanWith(Extensions& extensions, const std::string& image, int mode, bool live,
+OrganisedScan ScanWith(Extensions& extensions, const std::string& image, RecoveryMode mode, bool live,
                        const ScanOptions& options) {
   Settings().Set("Default-ParseFileSys:", "1");
   Settings().Set("Default-ShowAllFile:", "1");
@@ -99,12 +99,12 @@ OrganisedScan ScanWith(Extensions& extensions, const std::string& image, int mod
 
 }  // namespace
 
-OrganisedScan ScanCarveAndOrganise(const std::string& image, int mode, bool live) {
+OrganisedScan ScanCarveAndOrganise(const std::string& image, RecoveryMode mode, bool live) {
   DeepScanExtensions extensions;
   return ScanWith(extensions, image, mode, live, {});
 }
 
-OrganisedScan ScanAndOrganise(const std::string& image, int mode, bool live, FoundFileCatalog* catalog,
+OrganisedScan ScanAndOrganise(const std::string& image, RecoveryMode mode, bool live, FoundFileCatalog* catalog,
                               const ScanOptions& options) {
   Settings().Set("Default-ParseFileSys:", "1");
   Settings().Set("Default-ShowAllFile:", "1");

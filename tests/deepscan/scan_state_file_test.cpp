@@ -197,12 +197,12 @@ TEST(ScanStateFile, ScanResumesFromASaveAndReadsNothingWhenAllDone) {
   };
   const PartitionInfo p = card();
   {
-    ScanSession first(card(), kModeAllFiles, DefaultScanSettings(p, 1), env);
+    ScanSession first(card(), RecoveryMode::kAllFiles, DefaultScanSettings(p, ModeFromNumber(1)), env);
     ASSERT_TRUE(first.Start());
     first.Join();
     ASSERT_TRUE(first.SaveScan());
   }
-  ScanSession second(card(), kModeAllFiles, DefaultScanSettings(p, 1), env);
+  ScanSession second(card(), RecoveryMode::kAllFiles, DefaultScanSettings(p, ModeFromNumber(1)), env);
   ASSERT_TRUE(second.Start());
   second.Join();
   EXPECT_EQ(second.ReadsCounted(), 0u);
@@ -241,8 +241,8 @@ int SaveQuestions(std::int64_t seconds, const std::string& folder) {
   PartitionInfo p;
   p.sectorCount = p.diskSectorCount = kChunkSectors;
   p.diskPath = "/images/offer.img";
-  const DeepScanSettings settings = DefaultScanSettings(p, 1);
-  ScanSession scan(std::move(p), kModeAllFiles, settings, env);
+  const DeepScanSettings settings = DefaultScanSettings(p, ModeFromNumber(1));
+  ScanSession scan(std::move(p), RecoveryMode::kAllFiles, settings, env);
   scan.Start();
   scan.Join();
   return prompt.questions.load();

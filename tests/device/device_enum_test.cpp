@@ -307,9 +307,9 @@ TEST(PartitionInfoTest, MakePartitionInfoCopiesTheRowAndReads) {
   ASSERT_TRUE(DescribeDisk(test::FixtureImage("disk-gpt"), d, JudgeSector));
   const DeviceInfo& ntfs = d.volumes[1];
   PartitionInfo p;
-  p.readerWord = 7;
+  p.origin = kOriginMftRun;
   EXPECT_EQ(MakePartitionInfo(ntfs, p), 1);
-  EXPECT_EQ(p.readerWord, 0u);  // cleared first
+  EXPECT_EQ(p.origin, kOriginNone);  // cleared first
   EXPECT_EQ(p.startLba, 83968u);
   EXPECT_EQ(p.sectorCount, 143360u);
   EXPECT_EQ(p.fsKind, kFsNtfs);

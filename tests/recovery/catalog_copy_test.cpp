@@ -109,7 +109,7 @@ TEST_F(CatalogCopy, TheFilterViewWritesOnlyItsHits) {
   SearchFilter filter;
   filter.Store(settings);
   ASSERT_EQ(RunFilter(f.catalog, filter), "");
-  ASSERT_EQ(f.catalog.viewMode(), kViewFilter);
+  ASSERT_EQ(f.catalog.viewMode(), ViewMode::kFilter);
   const std::string folder = test::TempDir("catalog-filter");
   const SaveRunResult r = f.Run(folder);
   ASSERT_TRUE(r.completed);
@@ -120,7 +120,7 @@ TEST_F(CatalogCopy, TheFilterViewWritesOnlyItsHits) {
 
 TEST_F(CatalogCopy, AClassificationRowIsCopiedInTheTypeView) {
   CatalogFixture f;
-  ASSERT_TRUE(f.catalog.SetViewMode(kViewByType));
+  ASSERT_TRUE(f.catalog.SetViewMode(ViewMode::kByType));
   ASSERT_TRUE(f.catalog.ToggleCheck(kClassRow, kRootId));
   CatalogRows rows(f.catalog);
   EXPECT_EQ(rows.Rows(), (std::vector<std::uint32_t>{kClassRow}));

@@ -119,9 +119,9 @@ TEST_F(TargetChecks, ScanGateWhileAScanRuns) {
   EXPECT_EQ(CheckScanGate(scan), CopyRefusal::kNone);
   scan.scanRunning = true;
   scan.partitionFsKind = kFsFat32;
-  scan.recoveryMode = 2;
+  scan.recoveryMode = RecoveryMode::kDeletedFiles;
   EXPECT_EQ(CheckScanGate(scan), CopyRefusal::kFat32DeletedScanRunning);
-  scan.recoveryMode = 5;
+  scan.recoveryMode = RecoveryMode::kRecycledFiles;
   EXPECT_EQ(CheckScanGate(scan), CopyRefusal::kFat32DeletedScanRunning);
   scan.partitionFsKind = kFsNtfs;
   OverrideSetting("MustScanEnd", "1");

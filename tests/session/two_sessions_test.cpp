@@ -62,7 +62,7 @@ std::string RunOneSession(const std::string& image, const std::string& out) {
   ScanJobOptions options;
   options.useStateFile = false;
   options.organiseDelayMs = 0;
-  ScanJob scan(std::move(*area), kModeDiskFiles, DefaultScanSettings(*source->ScanArea(), kModeDiskFiles),
+  ScanJob scan(std::move(*area), RecoveryMode::kDiskFiles, DefaultScanSettings(*source->ScanArea(), RecoveryMode::kDiskFiles),
                std::move(options));
   if (!scan.Start()) return text.str() + "scan did not start";
   scan.Join();

@@ -109,7 +109,7 @@ bool LoadFat(PartitionInfo& partition, DiskHandle& handle, const StopWord* stopW
   // The second copy lies one recorded FAT size further on.
   std::uint64_t second = g->fatStart + g->fatSectors;
   if (ReadRange(handle, second, fs, out)) return true;
-  LogLine(1, "FAT copies unreadable, reading sector by sector");
+  LogLine(LogCode::kNotice, "FAT copies unreadable, reading sector by sector");
   for (std::uint64_t s = 0; s < fs; ++s) {
     if (FatStopRequested(stopWord)) return false;
     if (!ReadSectors(handle, second + s, 1, out + s * kSectorSize))
