@@ -1,7 +1,9 @@
 // Fuzzes the signature table and every size rule: the first byte picks a
 // carving unit, the rest is a file at LBA 0 of a small device whose first
 // part is the chunk in hand and whose rest is only reachable through disk
-// reads; then every sector of the data goes through the signature tests.
+// reads; a rule that waits is run again with the whole device in hand
+// until it answers. Then every sector of the data goes through the
+// signature tests and the continuation tests against the sector before.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -50,20 +52,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CarveState state;
   state.unit = unit;
   state.type = table[unit].type;
-  int result = SizeRule(state, in);
-  // Pending: continue with the whole device as the next chunk.
-  if (result == 3) {
+  RuleResult result = SizeRule(state, in);
+  // Pending: continue with the whole device as the next chunk, as often as
+  // the rule asks (each answer must move it on: a loop is a fault).
+  CarveInput rest = in;
+  rest.chunk = ChunkData{ByteSpan(disk.data(), disk.size()), 0};
+  for (int round = 0; result == RuleResult::kPending && round < 64; ++round) {
     PendingCarves pending;
-    pending.AddPending(state);
-    CarveInput rest = in;
-    rest.chunk = ChunkData{ByteSpan(disk.data(), disk.size()), 0};
-    for (CarveState& s : pending.TakeOverlapping(0, disk.size() / 512)) {
+    if (!pending.AddPending(state)) break;
+    for (CarveState& s : pending.TakeAll()) {
       result = SizeRule(s, rest);
       state = s;
     }
   }
-  for (std::size_t at = 0; at + 512 <= disk.size(); at += 512) DetectSignature(ByteSpan(disk.data() + at, 512));
+  for (std::size_t at = 0; at + 512 <= disk.size(); at += 512) {
+    const ByteCursor sector(disk.data() + at, 512);
+    const auto match = DetectSignature(sector.span());
+    if (match && at >= 512 && table[match->unit].continues)
+      table[match->unit].continues(ByteCursor(disk.data() + at - 512, 512), sector);
+  }
   // A known size is never 0.
-  if (result == 4 && state.size == 0) __builtin_trap();
+  if (result == RuleResult::kSized && state.size == 0) __builtin_trap();
   return 0;
 }

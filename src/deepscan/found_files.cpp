@@ -9,6 +9,7 @@
 #include "catalog/type_folder.h"
 #include "common/text.h"
 #include "diag/log.h"
+#include "recovery/save_item.h"
 
 namespace ambrel {
 namespace {
@@ -18,6 +19,7 @@ constexpr std::uint32_t kFirstFreeId = 237;  // ids 0..236: the category and typ
 constexpr std::uint64_t kMinDuplicateNodes = 12;
 constexpr std::uint64_t kMaxDuplicateNodes = 0x800000;
 constexpr std::size_t kMaxFolderNameLength = 64;
+constexpr std::uint8_t kPlainTextKind = 161;
 
 std::uint64_t EndSector(const ScanHit& hit) { return hit.lba + (hit.Size() + 511) / 512; }
 
@@ -27,16 +29,17 @@ void SetSize(ScanHit& hit, std::uint64_t size) {
 }
 
 // Later hits of the same kind whose whole extent lies in a file of known
-// size are copies inside it (a thumbnail in a JPEG, a zip in a zip).
+// size are copies inside it (a thumbnail in a JPEG, a zip in a zip); so is
+// plain text found inside any file of known size (the text of a document).
 void AbsorbNestedCopies(std::vector<ScanHit*>& hits) {
   for (std::size_t i = 0; i < hits.size(); ++i) {
     const ScanHit& outer = *hits[i];
-    if (!IsSignatureKind(outer.kind) || outer.status != kStatusSized) continue;
+    if (!IsSignatureKind(outer.kind) || !HasRuleSize(outer)) continue;
     const std::uint64_t end = EndSector(outer);
     for (std::size_t j = i + 1; j < hits.size() && hits[j]->lba < end; ++j) {
       ScanHit& inner = *hits[j];
-      if (inner.kind == outer.kind && inner.status == kStatusSized && inner.lba >= outer.lba &&
-          EndSector(inner) <= end)
+      if ((inner.kind == outer.kind || inner.kind == kPlainTextKind) && HasRuleSize(inner) &&
+          inner.lba >= outer.lba && EndSector(inner) <= end)
         inner.status = kStatusAbsorbed;
     }
   }
@@ -112,7 +115,9 @@ FoundFileNode CarvedFileNode(const ScanHit& hit, std::uint64_t size) {
   n.size = size;
   n.typeCode = hit.kind;
   SetKind(n, kPresentFile);
-  if (hit.status == kStatusSized) n.flags |= kFlagStructuralSize;
+  // Only the size the file's own structure gave (its rule's answer) is
+  // structural; a gap size never is.
+  if (HasRuleSize(hit) && size == hit.Size()) n.flags |= kFlagStructuralSize;
   return n;
 }
 
@@ -133,12 +138,74 @@ std::uint64_t GapSize(const std::vector<ScanHit*>& hits, std::size_t index, cons
   return sectors * 512;
 }
 
+bool HasRuleSize(const ScanHit& hit) { return hit.status == kStatusSized && hit.Size() != 0; }
+
 void ApplyGapSizes(std::vector<ScanHit*>& hits, const PartitionInfo& scanned, const FreeSpaceMap* free) {
   for (std::size_t i = 0; i < hits.size(); ++i) {
     ScanHit& hit = *hits[i];
     if (!IsSignatureKind(hit.kind) || hit.status == kStatusAbsorbed || hit.Size() != 0) continue;
+    // A hit marked sized without a size (a damaged saved scan) is sized by
+    // its gap like any other.
+    if (hit.status == kStatusSized) hit.status = kStatusNone;
     SetSize(hit, GapSize(hits, i, scanned, free));
   }
+}
+
+void AppendFileRuns(const PartitionInfo& partition, SectorRuns& runs) {
+  if (partition.fsKind == kFsSignature) return;
+  const FoundFileTable& t = partition.table;
+  if (t.count > kMaxDuplicateNodes) return;
+  ExtentList extents;
+  for (std::uint32_t id = 0; id < t.count; ++id) {
+    const FoundFileNode* n = NodeAt(t, id);
+    if (!n || !IsFileKind(KindOf(*n)) || n->size == 0) continue;
+    if (!BuildExtents(*n, partition, extents)) continue;
+    for (const DataExtent& e : extents)
+      if (!e.sparse && e.sectorCount > 0) runs.emplace_back(e.startSector, e.startSector + e.sectorCount);
+  }
+}
+
+void AppendFileStarts(const PartitionInfo& partition, FileStarts& starts) {
+  const FoundFileTable& t = partition.table;
+  if (t.count > kMaxDuplicateNodes) return;
+  for (std::uint32_t id = 0; id < t.count; ++id) {
+    const FoundFileNode* n = NodeAt(t, id);
+    if (n && IsFileKind(KindOf(*n)) && n->size != 0) starts.emplace_back(std::uint64_t{n->dataSector}, std::uint64_t{n->size});
+  }
+}
+
+bool RepeatsFiles(const PartitionInfo& partition, const FileStarts& sortedStarts) {
+  FileStarts own;
+  AppendFileStarts(partition, own);
+  if (own.empty() || sortedStarts.empty()) return false;
+  std::size_t repeated = 0;
+  for (const auto& file : own) repeated += std::binary_search(sortedStarts.begin(), sortedStarts.end(), file);
+  return repeated * 10 >= own.size() * 9;
+}
+
+std::size_t DropCarvedInsideFileRuns(std::vector<ScanHit*>& hits, SectorRuns runs) {
+  if (runs.empty()) return 0;
+  std::sort(runs.begin(), runs.end());
+  SectorRuns merged;
+  for (const auto& r : runs) {
+    if (!merged.empty() && r.first <= merged.back().second)
+      merged.back().second = std::max(merged.back().second, r.second);
+    else
+      merged.push_back(r);
+  }
+  std::size_t dropped = 0;
+  for (ScanHit* hit : hits) {
+    if (!IsSignatureKind(hit->kind) || hit->status == kStatusAbsorbed) continue;
+    // The run holding the hit's first sector, if any.
+    auto after = std::upper_bound(merged.begin(), merged.end(), std::make_pair(hit->lba, ~std::uint64_t{0}));
+    if (after == merged.begin()) continue;
+    const auto& run = *std::prev(after);
+    if (hit->lba >= run.second) continue;
+    if (HasRuleSize(*hit) && EndSector(*hit) > run.second) continue;
+    hit->status = kStatusAbsorbed;
+    ++dropped;
+  }
+  return dropped;
 }
 
 std::unique_ptr<PartitionInfo> BuildFoundFilesPartition(

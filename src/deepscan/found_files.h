@@ -24,11 +24,15 @@ inline constexpr std::uint64_t kMaxGapSectors = 3686400;
 // records 172..220 do not).
 bool EndsGap(std::uint32_t kind);
 
+// Whether the hit's size came from its size rule (status 4 and a size).
+bool HasRuleSize(const ScanHit& hit);
+
 // "%x_%x.ext" with the LBA's high and low halves when the high half is not
 // zero, else "%x.ext".
 std::string CarvedFileName(std::uint64_t lba, std::uint32_t type);
 // A present file of the found-files table for a signature hit of `size`
-// bytes; parentId carries the type code.
+// bytes; parentId carries the type code. Flagged structural only when
+// `size` is the size its rule gave.
 FoundFileNode CarvedFileNode(const ScanHit& hit, std::uint64_t size);
 
 // The size of the signature hit hits[index] measured to the next hit of a
@@ -40,6 +44,23 @@ std::uint64_t GapSize(const std::vector<ScanHit*>& hits, std::size_t index,
 // Gives every signature hit whose size is still 0 its gap size.
 void ApplyGapSizes(std::vector<ScanHit*>& hits, const PartitionInfo& scanned,
                    const FreeSpaceMap* free);
+// Sector runs [first, end) of file data.
+using SectorRuns = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+// The runs of every file (live or deleted) that `partition` lists.
+void AppendFileRuns(const PartitionInfo& partition, SectorRuns& runs);
+// (first data sector, size) of files.
+using FileStarts = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+// Those of every file (live or deleted, not empty) that `partition` lists.
+void AppendFileStarts(const PartitionInfo& partition, FileStarts& starts);
+// Whether nearly all (9 in 10) of the non-empty files of `partition` are
+// in `sortedStarts`: the partition lists those files again.
+bool RepeatsFiles(const PartitionInfo& partition, const FileStarts& sortedStarts);
+
+// Carved hits that repeat a listed file: a hit whose first sector lies in
+// one of the `runs`, and whose own extent (when its size is the rule's)
+// ends inside that run too, is absorbed. Returns how many were.
+std::size_t DropCarvedInsideFileRuns(std::vector<ScanHit*>& hits, SectorRuns runs);
+
 // Builds the pseudo-partition from the signature hits of `hits`, after the
 // partitions of `found` (whose files a carved duplicate repeats). Null when
 // no carved file remains.

@@ -15,10 +15,13 @@ constexpr int kMaxDepth = 4;
 constexpr std::uint32_t kMaxSubDirectories = 512;
 constexpr std::uint32_t kMaxArrayScan = 65536;
 constexpr std::uint32_t kDefaultRawType = 50;
+// The bytes a directory past the data is taken to need, to read it whole.
+constexpr std::uint64_t kDirectoryGuess = 2 + 12 * 64 + 4;
 
 constexpr std::uint16_t kTagMake = 271, kTagStripOffsets = 273, kTagStripCounts = 279;
 constexpr std::uint16_t kTagTileOffsets = 324, kTagTileCounts = 325, kTagSubDirectories = 330;
 constexpr std::uint16_t kTagJpegOffset = 513, kTagJpegLength = 514, kTagExif = 34665;
+constexpr std::uint16_t kTagDngVersion = 50706;
 
 std::uint64_t TypeSize(std::uint16_t type) {
   switch (type) {
@@ -51,9 +54,14 @@ class TiffWalker {
   std::optional<std::uint16_t> U16(std::uint64_t off) const { return big_ ? data_.U16Be(off) : data_.U16(off); }
   std::optional<std::uint32_t> U32(std::uint64_t off) const { return big_ ? data_.U32Be(off) : data_.U32(off); }
 
+  void Beyond(std::uint64_t end) {
+    extent_.beyond = true;
+    extent_.wanted = std::max(extent_.wanted, end);
+  }
+
   void Note(std::uint64_t end) {
     if (end <= data_.size()) extent_.end = std::max(extent_.end, end);
-    else extent_.beyond = true;
+    else Beyond(end);
   }
 
   // Value i of a SHORT or LONG array.
@@ -83,7 +91,8 @@ class TiffWalker {
       if (i == kMaxArrayScan && n > kMaxArrayScan) i = n - 1;   // huge arrays: the last run too
       auto off = Value(offsets, i), len = Value(lengths, i);
       if (!off || !len) {
-        if (offsets.valueOffset >= data_.size() || lengths.valueOffset >= data_.size()) extent_.beyond = true;
+        if (offsets.valueOffset >= data_.size() || lengths.valueOffset >= data_.size())
+          Beyond(std::max(offsets.valueOffset + offsets.bytes, lengths.valueOffset + lengths.bytes));
         return;
       }
       Note(std::uint64_t{*off} + *len);
@@ -110,7 +119,7 @@ class TiffWalker {
   // they move forward inside the data.
   void Chain(std::uint64_t offset, int depth) {
     while (auto next = Directory(offset, depth)) {
-      if (*next >= data_.size()) extent_.beyond = true;
+      if (*next >= data_.size()) Beyond(*next + kDirectoryGuess);
       if (*next <= offset || *next >= data_.size()) return;
       offset = *next;
     }
@@ -121,7 +130,7 @@ class TiffWalker {
     if (extent_.directories >= kMaxDirectories || !visited_.insert(offset).second)
       return std::nullopt;
     auto count = U16(offset);
-    if (!count && offset >= data_.size()) extent_.beyond = true;
+    if (!count && offset >= data_.size()) Beyond(offset + kDirectoryGuess);
     if (!count || *count == 0 || *count > kMaxEntries) return std::nullopt;
     ++extent_.directories;
     const std::uint64_t end = offset + 2 + 12ull * *count;
@@ -141,6 +150,7 @@ class TiffWalker {
         case kTagJpegLength: pairs[5] = *e; break;
         case kTagSubDirectories:
         case kTagExif: Descend(*e, depth); break;
+        case kTagDngVersion: extent_.dng = true; break;
         default: break;
       }
     }

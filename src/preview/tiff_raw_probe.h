@@ -18,6 +18,8 @@ struct TiffExtent {
   std::string make;         // the Make tag of the first directory that has one
   std::size_t directories = 0;
   bool beyond = false;      // some directory, value, strip or tile lies past the data
+  std::uint64_t wanted = 0; // then: the largest end known of what lies past it
+  bool dng = false;         // a directory holds the DNG version tag
 };
 
 // The walk over data that starts with "II" or "MM"; nothing otherwise.

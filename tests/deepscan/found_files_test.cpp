@@ -214,3 +214,42 @@ TEST(FoundFiles, CarvedCopiesOfListedFilesAreDropped) {
 
 }  // namespace
 }  // namespace ambrel
+
+namespace ambrel {
+namespace {
+
+// Only a size the file's own structure gave is marked structural: a hit
+// marked sized without a size (a damaged saved scan) gets its gap size,
+// unmarked.
+TEST(FoundFiles, TheStructuralMarkOnlyForARuleSize) {
+  std::vector<ScanHit> hits = List(Hit(46, 100, 4, 4096), Hit(40, 200, 4, 0), Hit(44, 400, 0));
+  auto p = Pointers(hits);
+  ApplyGapSizes(p, Area(0, 1000), nullptr);
+  EXPECT_EQ(hits[1].Size(), 200u * 512);
+  EXPECT_EQ(hits[1].status, 0);
+  auto part = BuildFoundFilesPartition(p, {}, DeepScanSettings{}, Area(0, 1000));
+  ASSERT_TRUE(part);
+  auto files = Files(*part);
+  EXPECT_NE(files["64.jpg"].flags & kFlagStructuralSize, 0);
+  EXPECT_EQ(files["c8.pdf"].flags & kFlagStructuralSize, 0);
+  EXPECT_EQ(files["190.png"].flags & kFlagStructuralSize, 0);
+  // A node made with another size than the rule's is not structural either.
+  EXPECT_EQ(CarvedFileNode(hits[0], 8192).flags & kFlagStructuralSize, 0);
+  EXPECT_NE(CarvedFileNode(hits[0], 4096).flags & kFlagStructuralSize, 0);
+}
+
+// Plain text inside a file of known size is that file's text, whatever
+// the file's type; outside it, it is a file of its own.
+TEST(FoundFiles, TextInsideASizedFileIsAbsorbed) {
+  std::vector<ScanHit> hits = List(Hit(36, 1000, 4, 40 * 512), Hit(161, 1010, 4, 3 * 512 - 20),
+                                   Hit(161, 1100, 4, 700));
+  auto p = Pointers(hits);
+  auto part = BuildFoundFilesPartition(p, {}, DeepScanSettings{}, Area(0, 100000));
+  ASSERT_TRUE(part);
+  EXPECT_EQ(hits[1].status, 5);
+  EXPECT_EQ(hits[2].status, 4);
+  EXPECT_EQ(Files(*part).size(), 2u);
+}
+
+}  // namespace
+}  // namespace ambrel

@@ -8,6 +8,7 @@
 #include "app/settings.h"
 #include "catalog/found_file_catalog.h"
 #include "catalog/node_table.h"
+#include "deepscan/deep_scan_extensions.h"
 #include "deepscan/organise/result_organiser.h"
 #include "deepscan/scan_session.h"
 #include "device/device_enum.h"
@@ -61,6 +62,47 @@ std::set<std::string> Files(const PartitionInfo& p, bool deletedOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+template <class Extensions>
+OrganisedScan ScanWith(Extensions& extensions, const std::string& image, RecoveryMode mode, bool live,
+                       const ScanOptions& options) {
+  Settings().Set("Default-ParseFileSys:", "1");
+  Settings().Set("Default-ShowAllFile:", "1");
+  SetSettingsLoaded(true);
+  PartitionInfo disk;
+  DiskDescription description;
+  if (DescribeDisk(image, description, JudgeSector) && description.volumes.size() == 1 &&
+      description.volumes[0].startLba == 0)
+    MakePartitionInfo(description.volumes[0], disk);
+  disk.startLba = 0;
+  disk.sectorCount = disk.diskSectorCount = FileSectors(image);
+  disk.diskPath = disk.diskName = disk.displayName = image;
+  ScanEnvironment env;
+  env.pollMs = 1;
+  env.organiseDelayMs = 0;
+  env.extensions = &extensions;
+  DeepScanSettings settings = DefaultScanSettings(disk, mode);
+  settings.SetOption(kOptLiveResults, live ? 1 : 0);
+  for (const auto& [number, value] : options) settings.SetOption(number, value);
+  OrganisedScan out;
+  {
+    ScanSession scan(std::move(disk), mode, settings, env);
+    if (!scan.Start()) return out;
+    scan.Join();
+    out.organised = scan.Completed();
+  }
+  out.results = extensions.TakeResults();
+  return out;
+}
+
+}  // namespace
+
+OrganisedScan ScanCarveAndOrganise(const std::string& image, RecoveryMode mode, bool live) {
+  DeepScanExtensions extensions;
+  return ScanWith(extensions, image, mode, live, {});
+}
 
 OrganisedScan ScanAndOrganise(const std::string& image, RecoveryMode mode, bool live, FoundFileCatalog* catalog,
                               const ScanOptions& options) {

@@ -35,6 +35,10 @@ using ScanOptions = std::vector<std::pair<int, std::uint8_t>>;
 OrganisedScan ScanAndOrganise(const std::string& image, RecoveryMode mode, bool live,
                               FoundFileCatalog* catalog = nullptr, const ScanOptions& options = {});
 
+// The same with the signature carver as well (the results end with the
+// found-files partition when anything was carved).
+OrganisedScan ScanCarveAndOrganise(const std::string& image, RecoveryMode mode, bool live);
+
 // Runs a shell command; true when it exits 0.
 bool Run(const std::string& command);
 // Writes `count` zero sectors at `lba` of the image.

@@ -3,6 +3,7 @@
 // Studio files, XML and HTML.
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "deepscan/carve/carve_units.h"
 #include "preview/compound_probe.h"
@@ -20,6 +21,113 @@ constexpr std::array<std::uint8_t, 32> kItsfGuids = {
     0x11, 0xFD, 0x01, 0x7C, 0xAA, 0x7B, 0xD0, 0x11, 0x9E, 0x0C, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC};
 
 bool U32Is(const ByteCursor& s, std::uint64_t at, std::string_view text) { return s.Matches(at, text); }
+
+// PDF: the file ends at an "%%EOF" that a "startxref" names the
+// cross-reference section before (a table "xref", or an "N G obj" stream
+// when it lies in the window); an incremental update after it moves the
+// end on to its own "%%EOF". Each window is searched with kPdfBack bytes
+// of the one before (the startxref before an %%EOF) and kPdfAhead bytes
+// kept for the next (what follows an %%EOF).
+constexpr std::uint64_t kPdfBack = 1024;
+constexpr std::uint64_t kPdfAhead = 64;
+// Searched this far past a sound end without another: that end is taken.
+constexpr std::uint64_t kPdfMaxAfterEnd = 0x4000000;
+// Searched this far without any sound end: the size is not told.
+constexpr std::uint64_t kPdfMaxSearch = 0x40000000;
+constexpr std::uint8_t kPdfStart = 0, kPdfSearch = 1;
+
+bool IsPdfBlank(std::uint8_t c) { return c == ' ' || c == '\r' || c == '\n' || c == '\t' || c == '\f' || c == 0; }
+bool IsDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }
+
+// Digits, blanks, digits, blanks and "obj" at `at`.
+bool IsObjectHeader(const ByteCursor& w, std::uint64_t at) {
+  for (int part = 0; part < 2; ++part) {
+    std::uint64_t digits = 0;
+    while (w.U8(at) && IsDigit(*w.U8(at)) && digits < 12) ++at, ++digits;
+    if (digits == 0) return false;
+    std::uint64_t blanks = 0;
+    while (w.U8(at) && (*w.U8(at) == ' ' || *w.U8(at) == '\r' || *w.U8(at) == '\n')) ++at, ++blanks;
+    if (blanks == 0) return false;
+  }
+  return w.Matches(at, "obj");
+}
+
+// The offset "startxref" names before the %%EOF at `p`.
+std::optional<std::uint64_t> StartXrefBefore(const ByteCursor& w, std::uint64_t p) {
+  std::uint64_t at = p;
+  auto back = [&](auto pred) {
+    std::uint64_t n = 0;
+    while (at > 0 && pred(w.UncheckedU8(at - 1)) && n < 64) --at, ++n;
+    return n;
+  };
+  back(IsPdfBlank);
+  const std::uint64_t digitsEnd = at;
+  if (back(IsDigit) == 0) return std::nullopt;
+  std::uint64_t value = 0;
+  for (std::uint64_t i = at; i < digitsEnd; ++i) value = value * 10 + (w.UncheckedU8(i) - '0');
+  if (back(IsPdfBlank) == 0 || at < 9 || !w.Matches(at - 9, "startxref")) return std::nullopt;
+  return value;
+}
+
+// What follows a sound %%EOF: an update (objects, a cross-reference
+// section or trailer) or the end of the file.
+bool UpdateFollows(const ByteCursor& w, std::uint64_t at) {
+  std::uint64_t blanks = 0;
+  while (w.U8(at) && IsPdfBlank(*w.U8(at)) && *w.U8(at) != 0 && blanks < kPdfAhead / 2) ++at, ++blanks;
+  return IsObjectHeader(w, at) || w.Matches(at, "xref") || w.Matches(at, "trailer") ||
+         w.Matches(at, "startxref");
+}
+
+// Words: phase; mark, the last sound end (0: none yet).
+std::optional<RuleResult> PdfStep(CarveState& s, const ByteCursor& w, bool last, std::uint32_t& need) {
+  if (s.phase == kPdfStart) {
+    if (!IsPdf(w)) return Invalid(s);
+    s.phase = kPdfSearch;
+  }
+  const std::uint64_t lo = s.offset == 0 ? 0 : kPdfBack;
+  const std::uint64_t hi = last ? w.size() : (w.size() > kPdfAhead ? w.size() - kPdfAhead : 0);
+  if (hi <= lo + kPdfBack && !last) {
+    need = static_cast<std::uint32_t>(lo + 2 * kPdfBack + kPdfAhead);
+    return std::nullopt;
+  }
+  // A PDF header at a sector start is another file: this one was cut.
+  std::uint64_t stop = hi;
+  for (std::uint64_t at = (512 - s.offset % 512) % 512; at < hi; at += 512) {
+    if (at >= lo && s.offset + at > 0 && w.Matches(at, "%PDF-")) {
+      stop = at;
+      break;
+    }
+  }
+  const std::uint8_t* d = w.data();
+  std::uint64_t p = lo;
+  while (p + 5 <= stop) {
+    const void* hit = memmem(d + p, static_cast<std::size_t>(stop - p), "%%EOF", 5);
+    if (!hit) break;
+    p = static_cast<std::uint64_t>(static_cast<const std::uint8_t*>(hit) - d);
+    std::uint64_t end = p + 5;
+    if (end < w.size() && d[end] == '\r') ++end;
+    if (end < w.size() && d[end] == '\n') ++end;
+    const auto xref = StartXrefBefore(w, p);
+    bool sound = xref && *xref < s.offset + p;
+    if (sound && *xref >= s.offset) {
+      const std::uint64_t at = *xref - s.offset;
+      sound = w.Matches(at, "xref") || IsObjectHeader(w, at);
+    }
+    if (sound) {
+      s.mark = s.offset + end;
+      if (!UpdateFollows(w, end)) return Sized(s, s.mark);
+    }
+    p += 5;
+  }
+  if (stop < hi) return s.mark ? Sized(s, s.mark) : Invalid(s);
+  const std::uint64_t searched = s.offset + hi;
+  if (last) return s.mark ? Sized(s, s.mark) : RuleResult::kNone;
+  if (s.mark && searched - s.mark > kPdfMaxAfterEnd) return Sized(s, s.mark);
+  if (!s.mark && searched > kPdfMaxSearch) return RuleResult::kNone;
+  s.offset += hi - kPdfBack;
+  need = static_cast<std::uint32_t>(2 * kPdfBack + kPdfAhead);
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -84,35 +192,37 @@ bool IsHtmlAfterLineBreaks(const ByteCursor& s) {
 
 // The allocation table gives the last sector in use; the directory names
 // the document type (Word, Excel, PowerPoint, Visio, Project).
-int CompoundFileRule(CarveState& s, const CarveInput& in) {
+RuleResult CompoundFileRule(CarveState& s, const CarveInput& in) {
   ByteCursor w;
-  const int r = GrowingWindow(s, in, 0, w);
-  if (r != kWindowReady) return r;
+  const WindowRead r = GrowingWindow(s, in, 0, w);
+  if (r != WindowRead::kReady) return NotReady(r);
   if (w.size() < 512 || !IsCompoundFile(w)) return Invalid(s);
   const SizeProbe probe = CompoundFileSize(w.span());
-  if (probe.result == kRulePending) return GrowWindow(s, in, 0);
-  if (probe.result != kRuleSized) return Invalid(s);
+  if (probe.result == kWalkNeedMore) return GrowWindow(s, in, 0);
+  if (probe.result != kWalkOk) return Invalid(s);
   if (probe.typeCode != 0) s.type = probe.typeCode;
   return Sized(s, probe.size);
 }
 
-int CompiledHtmlRule(CarveState& s, const CarveInput& in) {
+RuleResult CompiledHtmlRule(CarveState& s, const CarveInput& in) {
   ByteCursor w;
-  const int r = Window(s, in, 0, 256, w);
-  if (r != kWindowReady) return r;
+  const WindowRead r = Window(s, in, 0, 256, w);
+  if (r != WindowRead::kReady) return NotReady(r);
   auto guids = w.Sub(24, kItsfGuids.size());
   if (!guids || !std::equal(kItsfGuids.begin(), kItsfGuids.end(), guids->data())) return Invalid(s);
   const auto size = w.U32(104);
   return size ? Sized(s, *size) : Invalid(s);
 }
 
-int WindowsHelpRule(CarveState& s, const CarveInput& in) {
+RuleResult WindowsHelpRule(CarveState& s, const CarveInput& in) {
   ByteCursor w;
-  const int r = Window(s, in, 0, 256, w);
-  if (r != kWindowReady) return r;
+  const WindowRead r = Window(s, in, 0, 256, w);
+  if (r != WindowRead::kReady) return NotReady(r);
   const auto size = w.U32(12), first = w.U32(4);
   if (!size || !first || *size < 512 || *size < *first) return Invalid(s);
   return Sized(s, *size);
 }
+
+RuleResult PdfRule(CarveState& s, const CarveInput& in) { return WalkRecords(s, in, PdfStep, 4096); }
 
 }  // namespace ambrel

@@ -10,17 +10,26 @@
 
 namespace ambrel {
 
-// Results of a size rule (they become the hit's status).
-inline constexpr int kRuleNone = 0;       // no rule, or the size cannot be told
-inline constexpr int kRulePending = 3;    // the wanted bytes lie beyond the chunk
-inline constexpr int kRuleSized = 4;      // the size is known
-inline constexpr int kRuleInvalid = 5;    // not a valid file of the type
-// ReadWindow's answer when the bytes are in hand.
-inline constexpr int kWindowReady = 1;
+// What a size rule answers. The number is the hit's status (and is kept
+// in the scan-state file): StatusOf converts where the result is stored.
+enum class RuleResult : std::uint8_t {
+  kNone = 0,     // no rule, or the size cannot be told
+  kPending = 3,  // the wanted bytes lie beyond the chunk
+  kSized = 4,    // the size is known
+  kInvalid = 5,  // not a valid file of the type
+};
+constexpr std::uint8_t StatusOf(RuleResult r) { return static_cast<std::uint8_t>(r); }
+
+// What reading a rule's window answers.
+enum class WindowRead : std::uint8_t {
+  kReady,     // the bytes are in hand (fewer when the scanned area ends first)
+  kPending,   // they lie in a chunk not read yet (windowFirst / windowLast set)
+  kPastArea,  // the window starts past the scanned area
+};
 
 struct CarveState {
   std::uint32_t type = 0;        // type code; a rule may refine it
-  std::uint32_t result = 0;      // last result of the rule
+  RuleResult result = RuleResult::kNone;  // last result of the rule
   std::uint64_t fileLba = 0;     // first sector of the file
   std::uint64_t size = 0;        // bytes, once known
   std::uint64_t offset = 0;      // byte offset in the file where the rule reads next
@@ -30,7 +39,11 @@ struct CarveState {
   // Rule-private words.
   std::uint32_t counter = 0;
   std::uint64_t remembered = 0;
+  std::uint64_t mark = 0;
   std::uint8_t phase = 0;
+  // The size is found; its last byte is waited for (a size is known only
+  // once the bytes up to it have been seen).
+  bool endPending = false;
   // The carving unit that runs the rule, and the kind of the stored hit.
   std::uint16_t unit = 0;
   std::uint8_t hitKind = 0;

@@ -1,6 +1,7 @@
 // Video: Matroska, transport streams, ASF, Flash video, RealMedia, MPEG
-// program streams, AVI and the QuickTime family (whose sizes the video
-// reassembly gives). Animated cursors are RIFF files as well.
+// program streams, AVI and the QuickTime family (sized here when the file
+// lies in one piece; a recording scattered over the disk is left to the
+// video reassembly). Animated cursors are RIFF files as well.
 #include <algorithm>
 #include <array>
 #include <string_view>
@@ -34,7 +35,30 @@ constexpr std::array<std::string_view, 8> kAviSkipped = {"JUNK", "LIST", "strd",
 constexpr std::array<std::string_view, 3> kAviEntered = {"AVI ", "hdrl", "strl"};
 
 constexpr std::uint32_t kMinMpegPacks = 11;
+// DVD-style program streams: packs of 2048 bytes each.
+constexpr std::uint64_t kMpegFixedPack = 2048;
+// A stream starts near clock 0: its first packs carry a system clock
+// reference below one second (90 kHz).
+constexpr std::uint64_t kMpegStartClock = 90000;
+constexpr std::uint8_t kMpegEnded = 1, kMpegIrregular = 2;
 constexpr std::uint64_t kMaxObjectBytes = 1ull << 40;
+
+// Transport streams: 188-byte packets, or 192 bytes with a 4-byte time
+// code before each (M2TS); every packet begins with the sync byte.
+constexpr std::uint64_t kTsPacket = 188, kM2tsPacket = 192;
+constexpr std::uint8_t kTsSync = 0x47;
+constexpr std::uint32_t kM2tsType = 88;
+constexpr std::uint32_t kMinTsPackets = 3;
+
+// QuickTime and ISO media files: top-level atoms, each a big-endian size
+// (1: a 64-bit size follows the type; 0: to the end of the file) and a type.
+constexpr std::array<std::string_view, 21> kTopLevelAtoms = {
+    "ftyp", "moov", "mdat", "free", "skip", "wide", "uuid", "pnot", "PICT", "meta", "moof",
+    "mfra", "sidx", "styp", "ssix", "prft", "emsg", "udta", "junk", "pdin", "bloc"};
+constexpr std::uint8_t kSeenBrand = 1, kSeenMovie = 2, kSeenData = 4, kSeenFragments = 8;
+constexpr std::uint64_t kMaxMovieAtom = 0x2000000;
+constexpr int kMaxAtomDepth = 16;
+constexpr std::uint64_t kMaxAtomBytes = 1ull << 44;
 
 bool IsAsfTopLevel(const ByteCursor& w) {
   auto guid = w.Sub(0, 16);
@@ -95,9 +119,202 @@ std::uint64_t MpegUnitLength(const ByteCursor& w, bool& pack, bool& end) {
   return 0;
 }
 
+// The system clock reference of a pack header (MPEG-1 or MPEG-2) at the
+// window's start, when its marker bits hold.
+std::optional<std::uint64_t> PackClock(const ByteCursor& w) {
+  if (!w.Matches(0, "\x00\x00\x01\xBA"sv) || !w.Contains(0, 12)) return std::nullopt;
+  const std::uint8_t b4 = w.UncheckedU8(4), b5 = w.UncheckedU8(5), b6 = w.UncheckedU8(6);
+  const std::uint8_t b7 = w.UncheckedU8(7), b8 = w.UncheckedU8(8), b9 = w.UncheckedU8(9);
+  if ((b4 & 0xC4) == 0x44) {  // MPEG-2: 01 ccc 1 cc ... with markers after each part
+    if (!(b6 & 0x04) || !(b8 & 0x04) || !(b9 & 0x01)) return std::nullopt;
+    return (std::uint64_t{b4 & 0x38u} << 27) | (std::uint64_t{b4 & 0x03u} << 28) | (std::uint64_t{b5} << 20) |
+           (std::uint64_t{b6 & 0xF8u} << 12) | (std::uint64_t{b6 & 0x03u} << 13) | (std::uint64_t{b7} << 5) |
+           (b8 >> 3);
+  }
+  if ((b4 & 0xF1) == 0x21) {  // MPEG-1: 0010 ccc 1, then two 15-bit parts each followed by a marker
+    if (!(b6 & 0x01) || !(b8 & 0x01) || !(b9 & 0x80)) return std::nullopt;
+    return (std::uint64_t{b4 & 0x0Eu} << 29) | (std::uint64_t{b5} << 22) | (std::uint64_t{b6 & 0xFEu} << 14) |
+           (std::uint64_t{b7} << 7) | (b8 >> 1);
+  }
+  return std::nullopt;
+}
+
+bool IsTopLevelAtom(const ByteCursor& w, std::uint64_t at) {
+  return std::any_of(kTopLevelAtoms.begin(), kTopLevelAtoms.end(),
+                     [&](std::string_view t) { return w.Matches(at, t); });
+}
+
+// What a movie atom's sample tables tell: the largest chunk offset, and
+// whether the movie is fragmented (its samples then lie in fragments).
+struct MovieFacts {
+  std::uint64_t lastChunk = 0;
+  bool anyChunk = false;
+  bool fragments = false;
+};
+
+void WalkMovieAtoms(const ByteCursor& body, int depth, MovieFacts& f) {
+  if (depth > kMaxAtomDepth) return;
+  std::uint64_t pos = 0;
+  while (body.Contains(pos, 8)) {
+    std::uint64_t size = *body.U32Be(pos), header = 8;
+    if (size == 1) {
+      const auto big = body.U64Be(pos + 8);
+      if (!big) return;
+      size = *big;
+      header = 16;
+    } else if (size == 0) {
+      size = body.size() - pos;
+    }
+    if (size < header || !body.Contains(pos, size)) return;
+    const ByteCursor inner = *body.Sub(pos + header, size - header);
+    if (body.Matches(pos + 4, "trak") || body.Matches(pos + 4, "mdia") || body.Matches(pos + 4, "minf") ||
+        body.Matches(pos + 4, "stbl")) {
+      WalkMovieAtoms(inner, depth + 1, f);
+    } else if (body.Matches(pos + 4, "mvex")) {
+      f.fragments = true;
+    } else if (body.Matches(pos + 4, "stco") || body.Matches(pos + 4, "co64")) {
+      const unsigned width = body.Matches(pos + 4, "co64") ? 8 : 4;
+      const auto count = inner.U32Be(4);
+      if (count && inner.Contains(8, std::uint64_t{*count} * width)) {
+        for (std::uint64_t i = 0; i < *count; ++i) {
+          const std::uint64_t at = 8 + i * width;
+          const std::uint64_t offset = width == 8 ? *inner.U64Be(at) : *inner.U32Be(at);
+          f.lastChunk = std::max(f.lastChunk, offset);
+          f.anyChunk = true;
+        }
+      }
+    }
+    pos += size;
+  }
+}
+
 std::uint32_t Be24(const ByteCursor& w, std::size_t at) {
   return (std::uint32_t{w.UncheckedU8(at)} << 16) | (std::uint32_t{w.UncheckedU8(at + 1)} << 8) |
          w.UncheckedU8(at + 2);
+}
+
+
+// Transport streams. Words: counter, the packets walked.
+std::optional<RuleResult> TransportStep(CarveState& s, const ByteCursor& w, bool last, std::uint32_t& need) {
+  const std::uint64_t packet = s.type == kM2tsType ? kM2tsPacket : kTsPacket;
+  const std::uint64_t sync = packet - kTsPacket;
+  std::uint64_t pos = 0;
+  for (;;) {
+    if (!w.Contains(pos, packet)) {
+      if (last) break;
+      need = static_cast<std::uint32_t>(packet);
+      s.offset += pos;
+      return std::nullopt;
+    }
+    if (w.UncheckedU8(pos + sync) != kTsSync) break;
+    pos += packet;
+    ++s.counter;
+  }
+  // The run of packets whose sync bytes hold.
+  if (s.counter < kMinTsPackets) return Invalid(s);
+  return Sized(s, s.offset + pos);
+}
+
+// Program streams. Words: counter, the packs; phase, kMpegEnded /
+// kMpegIrregular (a pack not 2048 bytes after the one before); mark, the
+// last pack's position + 1.
+std::optional<RuleResult> ProgramStep(CarveState& s, const ByteCursor& w, bool last, std::uint32_t& need) {
+  std::uint64_t pos = 0;
+  for (;;) {
+    const auto unit = w.Sub(pos, 32);
+    if (!unit && !last) {
+      need = 32;
+      s.offset += pos;
+      return std::nullopt;
+    }
+    bool pack = false, end = false;
+    const std::uint64_t length = unit ? MpegUnitLength(*unit, pack, end) : 0;
+    if (length == 0) break;
+    const std::uint64_t at = s.offset + pos;
+    if (pack) {
+      if (s.mark != 0 && at - (s.mark - 1) != kMpegFixedPack) s.phase |= kMpegIrregular;
+      s.mark = at + 1;
+      ++s.counter;
+    }
+    pos += length;
+    if (end) {
+      s.phase |= kMpegEnded;
+      break;
+    }
+  }
+  // The walk stopped: a stream with an end code, enough packs, or packs of
+  // a fixed 2048 bytes that end on a pack boundary.
+  const std::uint64_t at = s.offset + pos;
+  const bool fixed = !(s.phase & kMpegIrregular) && s.counter > 0 && at % kMpegFixedPack == 0;
+  if ((s.phase & kMpegEnded) || s.counter >= kMinMpegPacks || fixed) return Sized(s, at);
+  return Invalid(s);
+}
+
+// Where the atom walk stops (no atom at `at`): a file in one piece has its
+// type, its movie and its data, and every chunk the movie names lies
+// before `at`; anything else is not told here (cut, or scattered over the
+// disk: the video reassembly's case).
+RuleResult QuickTimeEnd(CarveState& s, std::uint64_t at) {
+  const bool whole = (s.phase & (kSeenBrand | kSeenMovie | kSeenData)) == (kSeenBrand | kSeenMovie | kSeenData);
+  if (!whole) return RuleResult::kNone;
+  if (!(s.phase & kSeenFragments) && s.mark != 0) {
+    const std::uint64_t lastChunk = s.mark - 1;
+    if (lastChunk >= at || s.remembered == 0 || lastChunk + 1 < s.remembered) return RuleResult::kNone;
+  }
+  return Sized(s, at);
+}
+
+// Words: phase, the kSeen* bits; mark, the largest chunk offset + 1;
+// remembered, the first data atom's payload + 1.
+std::optional<RuleResult> QuickTimeStep(CarveState& s, const ByteCursor& w, bool last, std::uint32_t& need) {
+  std::uint64_t pos = 0;
+  for (;;) {
+    const std::uint64_t at = s.offset + pos;
+    if (!w.Contains(pos, 8)) {
+      if (last) return QuickTimeEnd(s, at);
+      need = 16;
+      break;
+    }
+    const bool brand = w.Matches(pos + 4, "ftyp"), movie = w.Matches(pos + 4, "moov");
+    if (at == 0 && !brand) return Invalid(s);
+    // Another file's first atom, a second movie or no atom: the end.
+    if (!IsTopLevelAtom(w, pos + 4) || (brand && at != 0) || (movie && (s.phase & kSeenMovie)))
+      return QuickTimeEnd(s, at);
+    std::uint64_t size = w.UncheckedU32(pos) == 0 ? 0 : *w.U32Be(pos), header = 8;
+    if (size == 1) {
+      const auto big = w.U64Be(pos + 8);
+      if (!big) {
+        if (last) return QuickTimeEnd(s, at);
+        need = 16;
+        break;
+      }
+      size = *big;
+      header = 16;
+    }
+    if (size == 0) return RuleResult::kNone;  // runs to the end of the file: not told
+    if (size < header || size > kMaxAtomBytes) return QuickTimeEnd(s, at);
+    if (movie) {
+      if (size > kMaxMovieAtom) return RuleResult::kNone;
+      const auto atom = w.Sub(pos + header, size - header);
+      if (!atom) {
+        need = static_cast<std::uint32_t>(size);
+        break;
+      }
+      MovieFacts facts;
+      WalkMovieAtoms(*atom, 0, facts);
+      if (facts.fragments) s.phase |= kSeenFragments;
+      if (facts.anyChunk) s.mark = facts.lastChunk + 1;
+      s.phase |= kSeenMovie;
+    } else if (brand) {
+      s.phase |= kSeenBrand;
+    } else if (w.Matches(pos + 4, "mdat")) {
+      s.phase |= kSeenData;
+      if (s.remembered == 0) s.remembered = at + header + 1;
+    }
+    pos += size;
+  }
+  s.offset += pos;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -106,10 +323,27 @@ bool IsMatroska(const ByteCursor& s) { return s.Matches(0, "\x1A\x45\xDF\xA3"sv)
 
 bool IsMts(const ByteCursor& s) {
   const auto first = s.U8(0);
-  return first && *first <= 1 && s.Matches(4, "\x47\x40\x00\x10"sv);
+  if (first && *first <= 1 && s.Matches(4, "\x47\x40\x00\x10"sv)) return true;
+  // Three packets of 192 bytes, each with its time code.
+  return s.U8(4) == kTsSync && s.U8(4 + kM2tsPacket) == kTsSync && s.U8(4 + 2 * kM2tsPacket) == kTsSync &&
+         !(*s.U8(5) & 0x80);
 }
 
-bool IsM2t(const ByteCursor& s) { return s.Matches(0, "\x47\x48\x10\x11\x00\x00\x01"sv); }
+// Three packets of 188 bytes, none marked as damaged in transport.
+bool IsM2t(const ByteCursor& s) {
+  if (s.Matches(0, "\x47\x48\x10\x11\x00\x00\x01"sv)) return true;
+  for (std::uint64_t i = 0; i < 3; ++i) {
+    const auto sync = s.U8(i * kTsPacket), flags = s.U8(i * kTsPacket + 1);
+    if (sync != kTsSync || !flags || (*flags & 0x80)) return false;
+  }
+  return true;
+}
+
+// The packet that ends 324 bytes into the previous sector runs on into
+// this one: the sector is inside a stream, not at its start.
+bool ContinuesTransportStream(const ByteCursor& previous, const ByteCursor&) {
+  return previous.U8(512 - kTsPacket) == kTsSync;
+}
 
 bool IsAsf(const ByteCursor& s) { return s.Matches(0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11"sv); }
 
@@ -131,34 +365,38 @@ bool IsMp4(const ByteCursor& s) { return HasBrand(s) && (s.Matches(8, "isom"sv) 
 
 bool IsQuickTime(const ByteCursor& s) { return HasBrand(s); }
 
+// A pack header whose clock is (nearly) zero: the first pack of a stream.
 bool IsMpegProgram(const ByteCursor& s) {
   const auto scr = s.U32(4);
-  return s.Matches(0, "\x00\x00\x01\xBA"sv) && scr && (*scr == 0x00010021u || *scr == 0x00040044u);
+  if (!s.Matches(0, "\x00\x00\x01\xBA"sv) || !scr) return false;
+  if (*scr == 0x00010021u || *scr == 0x00040044u) return true;
+  const auto clock = PackClock(s);
+  return clock && *clock < kMpegStartClock;
 }
 
 bool IsAvi(const ByteCursor& s) { return s.Matches(0, "RIFF"sv) && s.Matches(8, "AVI "sv); }
 
 // The EBML header and the Segment that follows it make the whole file.
-int MatroskaRule(CarveState& s, const CarveInput& in) {
+RuleResult MatroskaRule(CarveState& s, const CarveInput& in) {
   ByteCursor w;
-  const int r = Window(s, in, 0, 2048, w);
-  if (r != kWindowReady) return r;
+  const WindowRead r = Window(s, in, 0, 2048, w);
+  if (r != WindowRead::kReady) return NotReady(r);
   auto headerSize = ReadVint(w, 4);
   if (!IsMatroska(w) || !headerSize || !headerSize->value) return Invalid(s);
   const std::uint64_t segmentAt = 4 + headerSize->width + *headerSize->value;
   if (!w.Matches(segmentAt, "\x18\x53\x80\x67"sv)) return Invalid(s);
   auto segmentSize = ReadVint(w, segmentAt + 4);
   if (!segmentSize) return Invalid(s);
-  if (!segmentSize->value) return kRuleNone;  // a live stream: the size is not written
+  if (!segmentSize->value) return RuleResult::kNone;  // a live stream: the size is not written
   return Sized(s, segmentAt + 4 + segmentSize->width + *segmentSize->value);
 }
 
-int AsfRule(CarveState& s, const CarveInput& in) {
+RuleResult AsfRule(CarveState& s, const CarveInput& in) {
   for (;;) {
     ByteCursor w;
-    const int r = Window(s, in, s.offset, 512, w);
-    if (r == kRuleInvalid) break;  // the scanned area ends here
-    if (r != kWindowReady) return r;
+    const WindowRead r = Window(s, in, s.offset, 512, w);
+    if (r == WindowRead::kPastArea) break;  // the scanned area ends here
+    if (r != WindowRead::kReady) return NotReady(r);
     const auto size = w.U64(16);
     if (!IsAsfTopLevel(w) || !size || *size < 24 || *size > kMaxObjectBytes) break;
     s.offset += *size;
@@ -169,20 +407,20 @@ int AsfRule(CarveState& s, const CarveInput& in) {
 
 // The tags, each followed by the size of the one before; a size that does
 // not match ends the file before the tag it follows.
-int FlvRule(CarveState& s, const CarveInput& in) {
+RuleResult FlvRule(CarveState& s, const CarveInput& in) {
   ByteCursor w;
   if (s.phase == 0) {
-    const int r = Window(s, in, 0, 15, w);
-    if (r != kWindowReady) return r;
+    const WindowRead r = Window(s, in, 0, 15, w);
+    if (r != WindowRead::kReady) return NotReady(r);
     const auto header = w.U32Be(5);
     if (!w.Matches(0, "FLV"sv) || !header || *header < 9 || *header > 0x10000) return Invalid(s);
     s.offset = *header;
     s.phase = 1;
   }
   for (;;) {
-    const int r = Window(s, in, s.offset, 15, w);
-    if (r == kRuleInvalid) return s.counter < 2 ? Invalid(s) : Sized(s, s.offset);
-    if (r != kWindowReady) return r;
+    const WindowRead r = Window(s, in, s.offset, 15, w);
+    if (r == WindowRead::kPastArea) return s.counter < 2 ? Invalid(s) : Sized(s, s.offset);
+    if (r != WindowRead::kReady) return NotReady(r);
     if (w.size() < 15) return s.counter < 2 ? Invalid(s) : Sized(s, std::min(s.offset + 4, s.offset + w.size()));
     if (s.counter >= 1 && w.U32Be(0) != s.remembered) return Sized(s, s.offset - s.remembered);
     const std::uint8_t type = w.UncheckedU8(4);
@@ -196,12 +434,12 @@ int FlvRule(CarveState& s, const CarveInput& in) {
 
 // Top-level chunks by their sizes; the file is taken when it has its
 // header and a data chunk.
-int RealMediaRule(CarveState& s, const CarveInput& in) {
+RuleResult RealMediaRule(CarveState& s, const CarveInput& in) {
   for (;;) {
     ByteCursor w;
-    const int r = Window(s, in, s.offset, 8, w);
-    if (r == kRuleInvalid) break;
-    if (r != kWindowReady) return r;
+    const WindowRead r = Window(s, in, s.offset, 8, w);
+    if (r == WindowRead::kPastArea) break;
+    if (r != WindowRead::kReady) return NotReady(r);
     const auto size = w.U32Be(4);
     if (!size || *size < 8 || !IdIn(w, kRealMediaChunks)) break;
     if (s.offset == 0 && !w.Matches(0, ".RMF"sv)) break;
@@ -212,28 +450,18 @@ int RealMediaRule(CarveState& s, const CarveInput& in) {
   return s.phase && s.offset > 0 ? Sized(s, s.offset) : Invalid(s);
 }
 
-int MpegProgramRule(CarveState& s, const CarveInput& in) {
-  for (;;) {
-    ByteCursor w;
-    const int r = Window(s, in, s.offset, 32, w);
-    if (r == kRuleInvalid) break;
-    if (r != kWindowReady) return r;
-    bool pack = false, end = false;
-    const std::uint64_t length = MpegUnitLength(w, pack, end);
-    if (length == 0) break;
-    s.offset += length;
-    if (pack) ++s.counter;
-    if (end) break;
-  }
-  return s.counter >= kMinMpegPacks ? Sized(s, s.offset) : Invalid(s);
+RuleResult MpegProgramRule(CarveState& s, const CarveInput& in) { return WalkRecords(s, in, ProgramStep, 32); }
+
+RuleResult TransportStreamRule(CarveState& s, const CarveInput& in) {
+  return WalkRecords(s, in, TransportStep, static_cast<std::uint32_t>(kM2tsPacket));
 }
 
-int AviRule(CarveState& s, const CarveInput& in) {
+RuleResult AviRule(CarveState& s, const CarveInput& in) {
   for (;;) {
     if (s.remembered != 0 && s.offset >= s.remembered) return Sized(s, s.remembered);
     ByteCursor w;
-    const int r = Window(s, in, s.offset, 8, w);
-    if (r != kWindowReady) return r;
+    const WindowRead r = Window(s, in, s.offset, 8, w);
+    if (r != WindowRead::kReady) return NotReady(r);
     const auto length = w.U32(4);
     if (!length) return Invalid(s);
     const std::uint64_t chunk = std::uint64_t{*length} + 8 + (*length & 1);
@@ -256,6 +484,6 @@ int AviRule(CarveState& s, const CarveInput& in) {
   }
 }
 
-int QuickTimeRule(CarveState&, const CarveInput&) { return kRuleNone; }
+RuleResult QuickTimeRule(CarveState& s, const CarveInput& in) { return WalkRecords(s, in, QuickTimeStep, 16); }
 
 }  // namespace ambrel

@@ -38,14 +38,14 @@ std::uint64_t CarveInput::AreaEndByte() const {
   return areaEndLba >= kTop ? kTop * kSector : areaEndLba * kSector;
 }
 
-int ReadWindow(CarveState& state, const CarveInput& in, std::vector<std::uint8_t>& out) {
+WindowRead ReadWindow(CarveState& state, const CarveInput& in, std::vector<std::uint8_t>& out) {
   // The buffer keeps its bytes between windows (resizing does not clear
   // what it already holds): every byte of the window is written below.
   const std::uint64_t first = state.fileLba * kSector + state.offset;
   const std::uint64_t areaEnd = in.AreaEndByte();
   if (state.offset >= areaEnd || first >= areaEnd) {
     out.clear();
-    return kRuleInvalid;
+    return WindowRead::kPastArea;
   }
   const std::uint64_t end = std::min(first + state.need, areaEnd);
   const std::uint64_t chunkStart = in.chunk.firstLba * kSector;
@@ -53,7 +53,7 @@ int ReadWindow(CarveState& state, const CarveInput& in, std::vector<std::uint8_t
   if (end > chunkEnd && (first >= chunkEnd || state.need > kDiskReadWindowLimit)) {
     out.clear();
     SetPendingWindow(state);
-    return kRulePending;
+    return WindowRead::kPending;
   }
   out.resize(end - first);
   // The part inside the chunk is copied; what lies before or after it is
@@ -71,12 +71,12 @@ int ReadWindow(CarveState& state, const CarveInput& in, std::vector<std::uint8_t
   if (!ok) {
     out.clear();
     SetPendingWindow(state);
-    return kRulePending;
+    return WindowRead::kPending;
   }
-  return kWindowReady;
+  return WindowRead::kReady;
 }
 
-int ReadWindowCursor(CarveState& state, const CarveInput& in, ByteCursor& out) {
+WindowRead ReadWindowCursor(CarveState& state, const CarveInput& in, ByteCursor& out) {
   // A window inside the chunk is looked at where it lies: the growing
   // windows of photos and documents reach the chunk's end, and copying
   // them for every hit would cost more than the whole scan.
@@ -85,9 +85,9 @@ int ReadWindowCursor(CarveState& state, const CarveInput& in, ByteCursor& out) {
   const std::uint64_t chunkStart = in.chunk.firstLba * kSector;
   if (state.offset < in.AreaEndByte() && first < end && first >= chunkStart && end <= in.ChunkEndByte()) {
     out = ByteCursor(in.chunk.bytes.data() + (first - chunkStart), static_cast<std::size_t>(end - first));
-    return kWindowReady;
+    return WindowRead::kReady;
   }
-  const int r = ReadWindow(state, in, *in.scratch);
+  const WindowRead r = ReadWindow(state, in, *in.scratch);
   out = ByteCursor(in.scratch->data(), in.scratch->size());
   return r;
 }

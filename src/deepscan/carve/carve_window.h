@@ -20,13 +20,13 @@ inline constexpr std::uint32_t kDiskReadWindowLimit = 0x10000;
 inline constexpr std::uint32_t kMaxWindowBytes = 0x1C000 * 512;
 
 // Fills `out` with `state.need` bytes at `state.offset` of the file (fewer
-// when the scanned area ends first) and answers 1; answers 3 with
-// `windowFirst` / `windowLast` set when the bytes are not read yet, and 5
-// when the window starts past the scanned area.
-int ReadWindow(CarveState& state, const CarveInput& in, std::vector<std::uint8_t>& out);
+// when the scanned area ends first): kReady; kPending with `windowFirst` /
+// `windowLast` set when the bytes are not read yet; kPastArea when the
+// window starts past the scanned area.
+WindowRead ReadWindow(CarveState& state, const CarveInput& in, std::vector<std::uint8_t>& out);
 
 // The window of the rule as a cursor (ReadWindow into the input's scratch).
-int ReadWindowCursor(CarveState& state, const CarveInput& in, ByteCursor& out);
+WindowRead ReadWindowCursor(CarveState& state, const CarveInput& in, ByteCursor& out);
 
 // A candidate file read through the chunk and the disk, for the probes that
 // walk a file in one go (MP3). Reads stop at the scanned area's end; disk

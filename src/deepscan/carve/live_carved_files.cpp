@@ -79,9 +79,8 @@ void LiveCarvedFiles(ScanSession& session, const ChunkData& chunk, const HitList
     if (isLiveFileStart && isLiveFileStart(hit.lba)) continue;
     // The chunk's last hit is measured once the next chunk is analysed.
     const bool lastOwn = i + 1 == ownEnd && i >= firstOwn;
-    if (lastOwn && !nextAnalysed && !atAreaEnd && hit.status != kStatusSized) continue;
-    const std::uint64_t size = hit.status == kStatusSized ? hit.Size()
-                                                           : GapSize(pointers, i, session.Partition(), free);
+    if (lastOwn && !nextAnalysed && !atAreaEnd && !HasRuleSize(hit)) continue;
+    const std::uint64_t size = HasRuleSize(hit) ? hit.Size() : GapSize(pointers, i, session.Partition(), free);
     if (catalog.AddFoundFile(CarvedFileNode(hit, size), CarvedFileName(hit.lba, hit.kind))) added.insert(hit.lba);
   }
 }

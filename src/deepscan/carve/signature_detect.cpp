@@ -47,11 +47,11 @@ std::optional<SignatureMatch> DetectSignature(ByteSpan bytes) {
   return std::nullopt;
 }
 
-int SizeRule(CarveState& state, const CarveInput& in) {
+RuleResult SizeRule(CarveState& state, const CarveInput& in) {
   const auto& table = CarveUnitTable();
-  int result = kRuleNone;
+  RuleResult result = RuleResult::kNone;
   if (state.unit < table.size() && table[state.unit].size) result = table[state.unit].size(state, in);
-  state.result = static_cast<std::uint32_t>(result);
+  state.result = result;
   return result;
 }
 

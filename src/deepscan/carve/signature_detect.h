@@ -19,8 +19,8 @@ struct SignatureMatch {
 // sector of zeros or of 0x7F bytes, or when no test holds.
 std::optional<SignatureMatch> DetectSignature(ByteSpan sector);
 
-// Runs (or continues) the size rule of `state.unit`: 0 no rule, 3 pending,
-// 4 sized, 5 invalid. Records the result in `state.result`.
-int SizeRule(CarveState& state, const CarveInput& in);
+// Runs (or continues) the size rule of `state.unit` and records its
+// answer in `state.result`.
+RuleResult SizeRule(CarveState& state, const CarveInput& in);
 
 }  // namespace ambrel

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "fs/exfat/exfat_geometry.h"
 #include "fs/ntfs/ntfs_known_extents.h"
+#include "recovery/save_item.h"
 
 namespace ambrel {
 
@@ -39,6 +41,36 @@ SectorRanges KnownNtfsRanges(const KnownExtents& known) {
   for (const IndexExtent& e : known.Index()) ranges.Add(e.startSector, e.sectorCount);
   ranges.Seal();
   return ranges;
+}
+
+void NoteExfatDirectories(const PartitionInfo& partition, SectorRanges& ranges) {
+  const auto g = ExfatGeometryOf(partition);
+  if (!g) return;
+  if (g->InClusterRange(g->rootCluster)) ranges.Add(g->ClusterLba(g->rootCluster), g->spc);
+  const FoundFileTable& t = partition.table;
+  ExtentList extents;
+  for (std::uint32_t id = 0; id < t.count; ++id) {
+    const FoundFileNode* n = NodeAt(t, id);
+    if (!n || !IsFolderKind(KindOf(*n)) || !g->InClusterRange(n->firstCluster)) continue;
+    if (n->size == 0) {
+      ranges.Add(g->ClusterLba(n->firstCluster), g->spc);
+      continue;
+    }
+    if (!BuildExtents(*n, partition, extents)) continue;
+    for (const DataExtent& e : extents) ranges.Add(e.startSector, e.sectorCount);
+  }
+}
+
+std::size_t RetireExfatDirectoryHits(const std::vector<ScanHit*>& hits, const SectorRanges& ranges) {
+  std::size_t retired = 0;
+  for (ScanHit* h : hits) {
+    if (!h || (h->kind != kHitExfatRootDirectory && h->kind != kHitExfatDirectory)) continue;
+    if (ranges.Contains(h->lba)) {
+      h->kind = kHitDead;
+      ++retired;
+    }
+  }
+  return retired;
 }
 
 std::size_t RetireConsumedHits(const std::vector<ScanHit*>& hits, const SectorRanges& ranges,

@@ -1,6 +1,7 @@
 // Retiring the hits that a file-system reader has already read: FILE and
 // INDX records inside the MFT and index extents of parsed NTFS volumes, and
-// FAT directory clusters the FAT reader walked. A range test over sorted,
+// FAT directory clusters the FAT reader walked, exFAT directories of the
+// volumes read. A range test over sorted,
 // merged extents: the hits are never matched one extent at a time.
 #pragma once
 
@@ -9,8 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "fs/ntfs/ntfs_known_extents.h"
+#include "catalog/partition_info.h"
 #include "deepscan/scan_hit.h"
+#include "fs/ntfs/ntfs_known_extents.h"
 
 namespace ambrel {
 
@@ -32,6 +34,11 @@ SectorRanges KnownNtfsRanges(const KnownExtents& known);
 
 // Kinds 224, 225, 231 and 232 inside `ranges`, and FAT directory hits at a
 // start in `directoryStarts`, become dead (238). Returns how many.
+// The sectors of every folder (the root included) of an exFAT volume read.
+void NoteExfatDirectories(const PartitionInfo& partition, SectorRanges& ranges);
+// exFAT directory hits (234, 235) inside `ranges` die: their volume is read.
+std::size_t RetireExfatDirectoryHits(const std::vector<ScanHit*>& hits, const SectorRanges& ranges);
+
 std::size_t RetireConsumedHits(const std::vector<ScanHit*>& hits, const SectorRanges& ranges,
                                const std::set<std::uint64_t>& directoryStarts);
 

@@ -24,4 +24,17 @@ bool RebuildExfatVolumes(const std::atomic<std::uint32_t>* stopWord, DiskHandle&
                          const std::vector<PartitionInfo>& otherVolumes,
                          const std::string& displayName);
 
+// The trees a volume left in the free space of the exFAT volume formatted
+// over it with the same layout (a card formatted again in the camera):
+// the directory hits inside a known volume's cluster heap that are not its
+// own directories (those hits are retired before) are read with that
+// volume's geometry. Directories no other of them names are the tops of
+// the old trees: their entries go below the root, with every folder name
+// that survives. Appends one volume (kind 17, found by directory entries)
+// per known volume that had old trees; true when one was appended.
+bool RebuildFormerExfatTrees(const std::atomic<std::uint32_t>* stopWord, DiskHandle& disk,
+                             const std::vector<ScanHit*>& hits,
+                             std::vector<std::unique_ptr<PartitionInfo>>& found,
+                             const std::vector<PartitionInfo>& otherVolumes, const std::string& displayName);
+
 }  // namespace ambrel

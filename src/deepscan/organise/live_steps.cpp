@@ -40,7 +40,10 @@ void ResultOrganiser::AddRealPartitions(ScanSession& session) {
   parses_.Reset();
   extentsOfThisScan_ = true;
   readDirectories_.clear();
+  exfatDirectories_ = SectorRanges{};
   liveVolumes_.clear();
+  listedRuns_.clear();
+  listedFiles_.clear();
   PartitionList views;
   CollectRealPartitions(session, views);
   for (auto& view : views) AddLive(session, std::move(view));

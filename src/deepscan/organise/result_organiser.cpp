@@ -116,6 +116,7 @@ bool ResultOrganiser::Parse(ScanSession& session, PartitionInfo& partition) {
   const bool ok = ParseFileSystem(session.StateWord(), partition, &parses_);
   if (partition.fsKind == kFsFat16 || partition.fsKind == kFsFat32)
     for (std::uint64_t lba : parses_.visitedDirectories) readDirectories_.insert(lba);
+  if (partition.fsKind == kFsExfat && ok) NoteExfatDirectories(partition, exfatDirectories_);
   if (!IsLive(partition.table, kRootId)) InitTable(partition.table);
   return ok;
 }
@@ -139,6 +140,10 @@ void ResultOrganiser::CollectRealPartitions(ScanSession& session, PartitionList&
     p->origin = kOriginReal;
     if (!session.IsNewPartitionStart(p->startLba)) continue;
     if (!Parse(session, *p)) continue;
+    // Every file of the volume, also those its views leave out (the live
+    // files in modes 2 and 5): carved copies of them are not listed again.
+    AppendFileRuns(*p, listedRuns_);
+    AppendFileStarts(*p, listedFiles_);
     for (auto& view : ViewsByMode(std::move(p), session.Mode())) out.push_back(std::move(view));
   }
 }
@@ -178,6 +183,10 @@ ResultOrganiser::PartitionList ResultOrganiser::LostPartitions(ScanSession& sess
     if (p->origin == kOriginMftRun) ReadBuiltLabel(disk, *p);
   }
   RetireConsumedHits(hits, KnownNtfsRanges(parses_.known), readDirectories_);
+  // The directories of the exFAT volumes read are theirs: only the others
+  // (in their free space, or of volumes gone) rebuild a volume.
+  exfatDirectories_.Seal();
+  RetireExfatDirectoryHits(hits, exfatDirectories_);
   return lost;
 }
 
@@ -188,7 +197,8 @@ void ResultOrganiser::RebuiltTrees(ScanSession& session, DiskHandle& disk,
                                    const std::vector<ScanHit*>& hits, PartitionList& found) {
   const std::string& name = session.Partition().displayName;
   Step(session, kStepExfat);
-  RebuildExfatVolumes(session.StateWord(), disk, hits, found, liveVolumes_, name);
+  if (!RebuildFormerExfatTrees(session.StateWord(), disk, hits, found, liveVolumes_, name))
+    RebuildExfatVolumes(session.StateWord(), disk, hits, found, liveVolumes_, name);
   if (GetSetting("ParseFileSys") != "1") return;
   const std::vector<const ScanHit*> loose = AliveOfKind(hits, kHitFileRecord);
   if (loose.size() > kMinLooseRecords) {
@@ -200,6 +210,16 @@ void ResultOrganiser::RebuiltTrees(ScanSession& session, DiskHandle& disk,
   if (auto fat = BuildFatDirectoryTrees(disk, AliveOfKind(hits, kHitFatDirectory),
                                         AliveOfKind(hits, kHitFatRootDirectory), name))
     found.push_back(std::move(fat));
+}
+
+void ResultOrganiser::DropRepeatedVolumes(PartitionList& found) const {
+  FileStarts real = listedFiles_;
+  for (const auto& p : found)
+    if (p->origin == kOriginReal) AppendFileStarts(*p, real);
+  std::sort(real.begin(), real.end());
+  std::erase_if(found, [&](const std::unique_ptr<PartitionInfo>& p) {
+    return p->origin != kOriginReal && p->origin != kOriginSignatures && RepeatsFiles(*p, real);
+  });
 }
 
 bool ResultOrganiser::OrganiseResults(ScanSession& session) {
@@ -217,10 +237,19 @@ bool ResultOrganiser::OrganiseResults(ScanSession& session) {
   CollectRealPartitions(session, found);
   for (auto& p : LostPartitions(session, disk, hits)) found.push_back(std::move(p));
   RebuiltTrees(session, disk, hits, found);
+  DropRepeatedVolumes(found);
   for (auto& p : found) GiveDiskFacts(scanned, *p);
   DropNearlyEmptyPartitions(found, session.Mode());
 
   Step(session, kStepFoundFiles);
+  // A carved copy of a file a volume lists (live or deleted; in the
+  // free-space modes the live files' chunks are read as well) is not
+  // listed again: each file once, with its name.
+  {
+    SectorRuns runs = listedRuns_;
+    for (const auto& p : found) AppendFileRuns(*p, runs);
+    DropCarvedInsideFileRuns(hits, std::move(runs));
+  }
   if (auto carved = BuildFoundFilesPartition(hits, found, session.Settings(), scanned)) {
     carved->origin = kOriginSignatures;
     found.push_back(std::move(carved));

@@ -16,6 +16,7 @@
 #include "catalog/partition_info.h"
 #include "deepscan/scan_hit.h"
 #include "deepscan/sector_hit.h"
+#include "deepscan/organise/consumed_hits.h"
 #include "device/disk_handle.h"
 
 namespace ambrel {
@@ -59,6 +60,10 @@ class ResultOrganiser {
   void Step(ScanSession& session, const char* text);
   bool Parse(ScanSession& session, PartitionInfo& partition);
   void CollectRealPartitions(ScanSession& session, PartitionList& out);
+  // Drops the volumes rebuilt from boot sectors, directory entries or FILE
+  // records that are a real volume again (nearly all their files are its
+  // files, at the same places).
+  void DropRepeatedVolumes(PartitionList& found) const;
   PartitionList LostPartitions(ScanSession& session, DiskHandle& disk,
                                const std::vector<ScanHit*>& hits);
   void RebuiltTrees(ScanSession& session, DiskHandle& disk, const std::vector<ScanHit*>& hits,
@@ -70,11 +75,18 @@ class ResultOrganiser {
   FoundFileCatalog* live_ = nullptr;
   PartitionList results_;
   PartitionList liveAdded_;  // without a catalogue
+  // The data runs of the files of the real volumes parsed (all of them,
+  // whatever the views show).
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> listedRuns_;
+  // Their files' (first data sector, size), for the rebuilt volumes that
+  // only repeat them.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> listedFiles_;
   // Layout copies (kind, start, size, boot sector) of every partition added
   // live, for the end-of-scan steps that compare with known volumes.
   std::vector<PartitionInfo> liveVolumes_;
   std::vector<std::string> steps_;
   std::set<std::uint64_t> readDirectories_;  // FAT directory starts the readers read
+  SectorRanges exfatDirectories_;             // exFAT directories the readers listed
   ParseContext parses_;                      // this scan's parses: visited directories, completed hits
   // The known MFT extents are this scan's (emptied at its start and filled
   // by the volumes added live); before that they may be a former scan's.
