@@ -120,7 +120,9 @@ TEST(CarveCorpusImage, EveryFileOnceAmongJunkAndDecoys) {
   const FoundFileTable& table = run.foundFiles->table;
   for (std::uint32_t id = 0; id < table.count; ++id) {
     const FoundFileNode* n = NodeAt(table, id);
-    if (n && IsFileKind(KindOf(*n))) carved[n->dataSector] = n->size;
+    if (!n || !IsFileKind(KindOf(*n))) continue;
+    const std::uint64_t first = n->dataSector, size = n->size;  // packed fields: copied before use
+    carved[first] = size;
   }
   std::size_t exact = 0, expected = 0, straddling = 0;
   for (const Planted& file : files) {

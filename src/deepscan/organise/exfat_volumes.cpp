@@ -24,7 +24,9 @@ std::set<std::uint32_t> NamedFolders(const std::atomic<std::uint32_t>* stopWord,
   ReadExfatDirectory(stopWord, nullptr, disk, scratch, cluster, kExfatMaxDirectoryBytes, kRootId);
   for (std::uint32_t id = kRootId + 1; id < scratch.table.count; ++id) {
     const FoundFileNode* n = NodeAt(scratch.table, id);
-    if (n && IsFolderKind(KindOf(*n)) && n->firstCluster >= 2) named.insert(n->firstCluster);
+    if (!n || !IsFolderKind(KindOf(*n))) continue;
+    const std::uint32_t first = n->firstCluster;  // packed field: copied before use
+    if (first >= 2) named.insert(first);
   }
   return named;
 }
