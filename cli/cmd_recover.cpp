@@ -30,6 +30,8 @@
 #include "out_folder.h"
 #include "platform/fs_identity.h"
 #include "text_output.h"
+#include "video/video_reassembly.h"
+#include "video_output.h"
 #include "volume_checks.h"
 #include "volume_loader.h"
 
@@ -334,7 +336,10 @@ int RunDeepRecover(DiskHandle& disk, bool blockSource) {
   if (!PrepareScanTarget(o.path, "recover", target)) return 1;
   ReportPrompt scanPrompt;
   DeepScanExtensions extensions;
+  // With a video switch on, the video reassembly analyses the chunks.
+  const auto video = video::VideoReassembly::Create(video::VideoSettingsFromProgram());
   ScanEnvironment env;
+  env.analyser = video.get();
   env.organiseDelayMs = 0;  // no window to redraw before the organisation
   env.publishProgress = false;
   env.prompt = &scanPrompt;
@@ -346,8 +351,16 @@ int RunDeepRecover(DiskHandle& disk, bool blockSource) {
     return 130;
   }
   FoundFileCatalog catalog;
-  catalog.LoadResults(extensions.TakeResults(), nullptr);
+  auto results = extensions.TakeResults();
+  if (video)
+    for (auto& part : video->TakeResults()) results.push_back(std::move(part));
+  catalog.LoadResults(std::move(results), nullptr);
   outcome.messages = scanPrompt.messages;
+  // Recordings whose placement could not be checked throughout are written
+  // and named in the report.
+  if (video)
+    for (const video::Recording& r : video->Recordings())
+      if (!r.verified) outcome.messages.push_back("partial recording " + r.name + ": " + RecordingState(r));
   return FilterAndCopy(catalog, disk, blockSource, outcome);
 }
 

@@ -33,6 +33,8 @@
 #include "scan_output.h"
 #include "scan_report.h"
 #include "scan_volumes_output.h"
+#include "video/video_reassembly.h"
+#include "video_output.h"
 #include "volume_loader.h"
 
 namespace ambrel::cli {
@@ -144,9 +146,11 @@ int RunScan() {
   if (!SettingsLoaded()) SetSettingsLoaded(true);
   if (GetSetting("ParseFileSys").empty()) OverrideSetting("ParseFileSys", "1");
   DeepScanExtensions extensions;
+  // With a video switch on, the video reassembly analyses the chunks.
+  const auto video = video::VideoReassembly::Create(video::VideoSettingsFromProgram());
   ScanEnvironment env;
   env.extensions = &extensions;
-  env.extensions = &extensions;
+  env.analyser = video.get();
   env.organiseDelayMs = 0;  // no window to redraw before the organisation
   env.publishProgress = false;
   env.prompt = &prompt;
@@ -158,7 +162,9 @@ int RunScan() {
   // The scan offers a save only after two minutes; --save yes always saves.
   if (save == Answer::kYes && !prompt.savedAtEnd() && !scan.SaveScan())
     std::fprintf(stderr, "ambrel-cli scan: the scan could not be saved to %s\n", env.stateFilePath.c_str());
-  const auto results = extensions.TakeResults();
+  auto results = extensions.TakeResults();
+  if (video)
+    for (auto& part : video->TakeResults()) results.push_back(std::move(part));
   bool shown = true;
   if (args.json) {
     Json out = Json::object();
@@ -171,6 +177,7 @@ int RunScan() {
     out["deviceVolumes"] = std::move(volumes);
     out["volumes"] = RebuiltVolumesJson(results);
     out["carvedFiles"] = CarvedFilesJson(CarvedFileRows(FoundFilesOf(results)));
+    if (video) out["recordings"] = RecordingsJson(video->Recordings());
     if (args.tree != 0) shown = PrintRebuiltTree(results, args.tree, true, &out);
     PrintJson(out);
   } else {
@@ -179,6 +186,7 @@ int RunScan() {
     for (const DeviceInfo& v : description.volumes) PrintVolumeLine(stdout, v);
     PrintRebuiltVolumes(results);
     PrintCarvedFiles(stdout, CarvedFileRows(FoundFilesOf(results)));
+    if (video) PrintRecordings(stdout, video->Recordings());
     if (args.tree != 0) shown = PrintRebuiltTree(results, args.tree, false, nullptr);
   }
   if (!shown) return 1;

@@ -1,0 +1,178 @@
+#include "video/mts_chain.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <deque>
+
+#include "common/text.h"
+
+namespace ambrel::video {
+namespace {
+
+constexpr std::uint64_t kSector = 512;
+constexpr std::uint64_t kMinRecordingBytes = 0x100000;
+constexpr std::uint64_t kLargeRecordingBytes = 0x100000000ull;
+constexpr std::uint32_t kTimeRange = 1u << 30;
+// A step of half the clock's range or more runs backwards.
+constexpr std::uint32_t kBackwards = 1u << 29;
+
+std::uint32_t TimeStep(std::uint32_t from, std::uint32_t to) { return (to - from) & (kTimeRange - 1); }
+
+std::string FragmentLine(const MtsFragment& f) {
+  std::string line = Format("lba: %" PRIu64 "   offset: %u     ", f.startLba, f.startOffset);
+  for (std::int8_t c : f.firstCounters) line += Format("%d ", c);
+  line += Format("     lba: %" PRIu64 "   offset: %u   ", f.endLba,
+                 static_cast<unsigned>(f.endPosition % kSector));
+  for (std::int8_t c : f.lastCounters) line += Format("%d ", c);
+  return line;
+}
+
+struct Join {
+  std::size_t index = 0;  // in the remaining list
+  bool front = false;     // goes before the chain
+  std::uint32_t gap = UINT32_MAX;
+  TimeVerdict time = TimeVerdict::kUnknown;
+};
+
+}  // namespace
+
+TimedFragment ReadFragmentTimes(const MtsFragment& f, ByteSource& disk) {
+  TimedFragment t;
+  t.f = f;
+  std::uint8_t h[4];
+  const std::uint64_t first = f.StartByte();
+  const std::uint64_t end = f.EndByte();
+  if (end < first + 2 * kPacketBytes) return t;
+  bool ok = disk.ReadAt(first, h, 4);
+  t.firstTime = ArrivalTime(h);
+  ok = ok && disk.ReadAt(first + kPacketBytes, h, 4);
+  t.secondTime = ArrivalTime(h);
+  ok = ok && disk.ReadAt(end - kPacketBytes, h, 4);
+  t.lastTime = ArrivalTime(h);
+  ok = ok && disk.ReadAt(end - 2 * kPacketBytes, h, 4);
+  t.beforeLastTime = ArrivalTime(h);
+  t.timed = ok;
+  return t;
+}
+
+bool StartsRecording(const MtsFragment& f) {
+  return f.startOffset == 0 && f.firstCounters[0] == 0 && f.firstCounters[1] == 0 && f.firstCounters[2] == 0;
+}
+
+bool CountersContinue(const MtsFragment& before, const MtsFragment& after) {
+  for (std::size_t i = 0; i < kTrackedPids.size(); ++i) {
+    const std::int8_t last = before.lastCounters[i], first = after.firstCounters[i];
+    if (first < 0) continue;  // not seen after the break: nothing to compare
+    if (NextCounter(last) != first) return false;
+  }
+  return true;
+}
+
+bool CutPacketFits(const MtsFragment& before, const MtsFragment& after) {
+  const std::uint64_t boundary = before.endLba * kSector;
+  const std::uint64_t end = before.EndByte();
+  return end >= boundary && end - boundary == after.startOffset;
+}
+
+TimeVerdict TimesRunOn(const TimedFragment& before, const TimedFragment& after, std::uint32_t& gap) {
+  gap = UINT32_MAX;
+  if (!before.timed || !after.timed) return TimeVerdict::kUnknown;
+  // Streams whose own clock does not move forward say nothing.
+  if (TimeStep(before.beforeLastTime, before.lastTime) >= kBackwards ||
+      TimeStep(after.firstTime, after.secondTime) >= kBackwards)
+    return TimeVerdict::kUnknown;
+  gap = TimeStep(before.lastTime, after.firstTime);
+  return gap >= kBackwards ? TimeVerdict::kBackward : TimeVerdict::kForward;
+}
+
+std::vector<Recording> ChainMts(std::vector<MtsFragment> fragments, ByteSource& disk, const RebuildHooks& hooks) {
+  std::vector<Recording> out;
+  std::sort(fragments.begin(), fragments.end(),
+            [](const MtsFragment& a, const MtsFragment& b) { return a.StartByte() < b.StartByte(); });
+  std::vector<TimedFragment> remaining;
+  remaining.reserve(fragments.size());
+  for (const MtsFragment& f : fragments) remaining.push_back(ReadFragmentTimes(f, disk));
+  const auto total = static_cast<std::uint32_t>(remaining.size());
+  auto log = [&](const std::string& text) {
+    if (hooks.log) hooks.log(text);
+  };
+
+  while (!remaining.empty()) {
+    if (hooks.stopped && hooks.stopped()) return {};
+    if (hooks.progress) hooks.progress(total - static_cast<std::uint32_t>(remaining.size()), total);
+    std::size_t first = 0;
+    for (std::size_t i = 0; i < remaining.size(); ++i)
+      if (StartsRecording(remaining[i].f)) {
+        first = i;
+        break;
+      }
+    std::deque<TimedFragment> chain{remaining[first]};
+    remaining.erase(remaining.begin() + static_cast<std::ptrdiff_t>(first));
+    const bool startFound = StartsRecording(chain.front().f);
+    bool certain = startFound;
+    std::uint32_t joinsCertain = startFound ? 1 : 0;
+
+    for (;;) {
+      std::vector<Join> joins;
+      for (std::size_t i = 0; i < remaining.size(); ++i) {
+        const TimedFragment& f = remaining[i];
+        // Before the chain, unless the chain begins a recording.
+        if (!StartsRecording(chain.front().f) && CountersContinue(f.f, chain.front().f) &&
+            CutPacketFits(f.f, chain.front().f)) {
+          Join j{i, true};
+          j.time = TimesRunOn(f, chain.front(), j.gap);
+          if (j.time != TimeVerdict::kBackward) joins.push_back(j);
+        }
+        // After the chain; a fragment that begins a recording never does.
+        if (!StartsRecording(f.f) && CountersContinue(chain.back().f, f.f) && CutPacketFits(chain.back().f, f.f)) {
+          Join j{i, false};
+          j.time = TimesRunOn(chain.back(), f, j.gap);
+          if (j.time != TimeVerdict::kBackward) joins.push_back(j);
+        }
+      }
+      if (joins.empty()) break;
+      // More than one: the arrival times decide (the smallest step forward).
+      std::sort(joins.begin(), joins.end(), [](const Join& a, const Join& b) { return a.gap < b.gap; });
+      const Join pick = joins.front();
+      const bool clear = joins.size() == 1 ||
+                         (pick.time == TimeVerdict::kForward && joins[1].gap > pick.gap);
+      if (!clear) certain = false;
+      else ++joinsCertain;
+      if (pick.front) chain.push_front(remaining[pick.index]);
+      else chain.push_back(remaining[pick.index]);
+      remaining.erase(remaining.begin() + static_cast<std::ptrdiff_t>(pick.index));
+    }
+
+    Recording rec;
+    rec.kind = RecordingKind::kTransportStream;
+    rec.skip = chain.front().f.startOffset;
+    std::string line = "FileFrag(LBA,Size): ";
+    std::uint64_t bytes = 0;
+    for (std::size_t k = 0; k < chain.size(); ++k) {
+      const MtsFragment& f = chain[k].f;
+      const bool last = k + 1 == chain.size();
+      // The last fragment ends where its last packet ends, not on the
+      // sector rule: the recording keeps its exact length.
+      const std::uint64_t end = last ? (f.EndByte() + kSector - 1) / kSector : f.endLba;
+      if (end <= f.startLba) continue;
+      rec.fragments.push_back({f.startLba, end - f.startLba});
+      bytes += last ? f.endPosition : (end - f.startLba) * kSector;
+      line += Format("[0x%" PRIx64 ",0x%" PRIx64 "]", f.startLba, end);
+    }
+    if (rec.fragments.empty() || bytes <= rec.skip) continue;
+    rec.size = bytes - rec.skip;
+    rec.name = RecordingName(rec.fragments.front().startLba, "mts");
+    rec.samplesChecked = static_cast<std::uint32_t>(chain.size());
+    rec.samplesVerified = std::min(joinsCertain, rec.samplesChecked);
+    rec.verified = certain && startFound;
+    log(line);
+    if (rec.size <= kMinRecordingBytes && rec.size < kLargeRecordingBytes) continue;
+    for (const TimedFragment& t : chain) log(FragmentLine(t.f));
+    log("------------------------------------------------------------------------ \n");
+    out.push_back(std::move(rec));
+  }
+  if (hooks.progress) hooks.progress(total, total);
+  return out;
+}
+
+}  // namespace ambrel::video
