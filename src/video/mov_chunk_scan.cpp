@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
 
 #include "video/atoms.h"
 #include "video/sample_checks.h"
@@ -22,16 +21,20 @@ std::uint32_t Be32(const std::uint8_t* p) {
 
 bool InChainRange(std::uint32_t v) { return v > kMinChainLength && v < kMaxChainLength; }
 
-// Every occurrence of `tag` (4 bytes) in `bytes`.
+// Every atom start p whose type (at p + 4) is "moov" or "mdat": found by
+// their common first letter, which compressed media holds once in 256
+// bytes.
 template <typename Fn>
-void ForEachTag(ByteSpan bytes, std::string_view tag, Fn fn) {
+void ForEachMovieAtom(ByteSpan bytes, Fn fn) {
   const std::uint8_t* data = bytes.data();
-  std::size_t at = 0;
-  while (at + tag.size() <= bytes.size()) {
-    const void* hit = memmem(data + at, bytes.size() - at, tag.data(), tag.size());
+  const std::size_t n = bytes.size();
+  std::size_t at = 4;
+  while (at + 4 <= n) {
+    const void* hit = std::memchr(data + at, 'm', n - 3 - at);
     if (!hit) break;
     const std::size_t pos = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - data);
-    fn(pos);
+    if (std::memcmp(data + pos, "moov", 4) == 0) fn(pos - 4, AtomKind::kMoov);
+    else if (std::memcmp(data + pos, "mdat", 4) == 0) fn(pos - 4, AtomKind::kMdat);
     at = pos + 1;
   }
 }
@@ -144,25 +147,24 @@ void MovChunkScanner::Scan(ByteSpan chunk, std::uint64_t chunkByte, const Candid
     if (const std::uint8_t type = PictureHeaderType(d + s))
       out.pictures.push_back({static_cast<std::uint32_t>(s / 512), type});
 
-  // The atoms, by their type after the size word.
-  ForEachTag(chunk.subspan(4), "ftyp", [&](std::size_t at) {
-    if (at % 512 != 0) return;  // `at` is the atom start: the tag sits 4 bytes in
+  // The atoms, by their type after the size word; an ftyp only at a
+  // sector start.
+  for (std::size_t at = 0; at + 8 <= n; at += 512) {
+    if (std::memcmp(d + at + 4, "ftyp", 4) != 0) continue;
     const std::uint32_t size = Be32(d + at);
-    if (size == 0 || size > kFtypMaxSize) return;
-    out.atoms.push_back({AtomKind::kFtyp, static_cast<std::uint32_t>(at), size & 0x7FFFFFFF, (size >> 31) != 0});
-  });
-  ForEachTag(chunk.subspan(4), "moov", [&](std::size_t at) {
-    const std::uint32_t size = Be32(d + at);
-    if (size == 0 || size >= kMaxMoovBytes) return;
-    out.atoms.push_back({AtomKind::kMoov, static_cast<std::uint32_t>(at), size, false});
-  });
-  ForEachTag(chunk.subspan(4), "mdat", [&](std::size_t at) {
-    std::uint64_t size = Be32(d + at);  // 0: to the end of the file, unknown here
-    if (size == 1) {
+    if (size == 0 || size > kFtypMaxSize) continue;
+    out.atoms.push_back({AtomKind::kFtyp, static_cast<std::uint32_t>(at), size, false});
+  }
+  ForEachMovieAtom(chunk, [&](std::size_t at, AtomKind kind) {
+    std::uint64_t size = Be32(d + at);
+    if (kind == AtomKind::kMoov) {
+      if (size == 0 || size >= kMaxMoovBytes) return;
+    } else if (size == 1) {
       if (at + 16 > n) return;
       size = (std::uint64_t{Be32(d + at + 8)} << 32) | Be32(d + at + 12);
     }
-    out.atoms.push_back({AtomKind::kMdat, static_cast<std::uint32_t>(at), size, false});
+    // An mdat size of 0 runs to the end of the file: unknown here.
+    out.atoms.push_back({kind, static_cast<std::uint32_t>(at), size, false});
   });
 
   // The sample-start tests: every one needs a zero first byte.

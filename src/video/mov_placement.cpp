@@ -303,6 +303,10 @@ void MovPlacer::Candidates(Rec& r, Break& b) {
     b.chosen = b.feasible.front();
     b.settled = true;
   }
+  r.result.notes.push_back(Format("break after 0x%llx up to 0x%llx, bases 0x%llx -> 0x%llx: %zu candidate(s)",
+                                  static_cast<unsigned long long>(b.low), static_cast<unsigned long long>(b.high),
+                                  static_cast<unsigned long long>(b.baseBefore),
+                                  static_cast<unsigned long long>(b.baseAfter), b.feasible.size()));
 }
 
 // Pieces of a card tile its used area: a break whose candidates leave

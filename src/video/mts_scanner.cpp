@@ -35,31 +35,8 @@ bool SyncAt(const std::uint8_t* b, std::uint32_t phase) {
   return b[phase + 4] == kSyncByte && b[phase + 196] == kSyncByte && b[phase + 388] == kSyncByte;
 }
 
-std::uint32_t GoodPacketsFirst(const std::uint8_t* bytes, std::size_t length, std::uint32_t packets,
-                               PidCounters& counters, bool firstFree, PidCounters* firstSeen) {
-  for (std::uint32_t k = 0; k < packets; ++k) {
-    const std::size_t at = std::size_t{k} * kPacketBytes;
-    if (at + kPacketBytes > length) return k;
-    const std::uint8_t* p = bytes + at;
-    if (p[4] != kSyncByte) return k;
-    const auto pid = static_cast<std::uint16_t>(((p[5] & 0x1F) << 8) | p[6]);
-    const int index = TrackedIndex(pid);
-    if (index < 0) continue;
-    const auto counter = static_cast<std::int8_t>(p[7] & 15);
-    const unsigned control = (p[7] >> 4) & 3;
-    if (control == 0) return k;
-    const std::int8_t previous = counters[static_cast<std::size_t>(index)];
-    if (!(previous < 0 && firstFree)) {
-      // A packet with payload advances the counter; one without keeps it.
-      const std::int8_t expected = (control & 1) ? NextCounter(previous) : (previous < 0 ? 0 : previous);
-      if (counter != expected) return k;
-    }
-    counters[static_cast<std::size_t>(index)] = counter;
-    if (firstSeen && (*firstSeen)[static_cast<std::size_t>(index)] < 0)
-      (*firstSeen)[static_cast<std::size_t>(index)] = counter;
-  }
-  return packets;
-}
+constexpr std::uint32_t kSteadyStep = 1u << 22;
+constexpr std::uint32_t kMaxStep = 1u << 24;
 
 }  // namespace
 
@@ -109,9 +86,43 @@ std::uint64_t FragmentEndLba(std::uint64_t startLba, std::uint64_t endPosition) 
   return startLba + endPosition / kSector + (endPosition % kSector >= kEndSectorRule ? 1 : 0);
 }
 
-std::uint32_t GoodPackets(const std::uint8_t* bytes, std::size_t length, std::uint32_t packets,
-                          PidCounters& counters, bool firstFree) {
-  return GoodPacketsFirst(bytes, length, packets, counters, firstFree, nullptr);
+std::uint32_t GoodPackets(const std::uint8_t* bytes, std::size_t length, std::uint32_t packets, PacketRun& run,
+                          bool firstFree) {
+  for (std::uint32_t k = 0; k < packets; ++k) {
+    const std::size_t at = std::size_t{k} * kPacketBytes;
+    if (at + kPacketBytes > length) return k;
+    const std::uint8_t* p = bytes + at;
+    if (p[4] != kSyncByte) return k;
+    const std::uint32_t time = ArrivalTime(p);
+    PacketRun::Clock clock = run.clock;
+    if (run.haveTime) {
+      const std::uint32_t step = (time - run.lastTime) & 0x3FFFFFFF;
+      if (clock == PacketRun::Clock::kUnknown)
+        clock = step < kSteadyStep ? PacketRun::Clock::kSteady : PacketRun::Clock::kUnusable;
+      else if (clock == PacketRun::Clock::kSteady && step >= kMaxStep)
+        return k;
+    }
+    const auto pid = static_cast<std::uint16_t>(((p[5] & 0x1F) << 8) | p[6]);
+    const int index = TrackedIndex(pid);
+    if (index >= 0) {
+      const auto i = static_cast<std::size_t>(index);
+      const auto counter = static_cast<std::int8_t>(p[7] & 15);
+      const unsigned control = (p[7] >> 4) & 3;
+      if (control == 0) return k;
+      const std::int8_t previous = run.counters[i];
+      if (!(previous < 0 && firstFree)) {
+        // A packet with payload advances the counter; one without keeps it.
+        const std::int8_t expected = (control & 1) ? NextCounter(previous) : (previous < 0 ? 0 : previous);
+        if (counter != expected) return k;
+      }
+      run.counters[i] = counter;
+      if (run.first[i] < 0) run.first[i] = counter;
+    }
+    run.clock = clock;
+    run.haveTime = true;
+    run.lastTime = time;
+  }
+  return packets;
 }
 
 std::size_t MtsBlockScanner::Load(ByteSource& source, std::uint64_t at, std::size_t length) {
@@ -154,13 +165,13 @@ bool MtsBlockScanner::TryStart(ByteSource& source) {
   current_.startLba = position_ / kSector;
   // A recording's first packet: the program association table, counter 0.
   if (loaded >= 8 && b[0] <= 1 && b[4] == 0x47 && b[5] == 0x40 && b[6] == 0x00 && b[7] == 0x10) {
-    PidCounters counters{-1, -1, -1, -1}, first{-1, -1, -1, -1};
-    if (GoodPacketsFirst(b, loaded, kBlockPackets, counters, false, &first) == kBlockPackets) {
+    PacketRun run;
+    if (GoodPackets(b, loaded, kBlockPackets, run, false) == kBlockPackets) {
       state_ = 1;
       current_.recordingStart = true;
       current_.startOffset = 0;
-      current_.firstCounters = first;
-      counters_ = counters;
+      current_.firstCounters = run.first;
+      run_ = run;
       scanned_ = kBlockBytes;
       position_ += kBlockBytes;
       return true;
@@ -168,14 +179,14 @@ bool MtsBlockScanner::TryStart(ByteSource& source) {
   }
   for (std::uint32_t phase : kPacketPhases) {
     if (loaded < phase + 197 || b[phase + 4] != kSyncByte || b[phase + 196] != kSyncByte) continue;
-    PidCounters counters{-1, -1, -1, -1}, first{-1, -1, -1, -1};
-    const std::uint32_t good = GoodPacketsFirst(b + phase, loaded - phase, kBlockPackets, counters, true, &first);
+    PacketRun run;
+    const std::uint32_t good = GoodPackets(b + phase, loaded - phase, kBlockPackets, run, true);
     if (good < kMinShortFragmentPackets) continue;
     state_ = 2;
     current_.recordingStart = false;
     current_.startOffset = phase;
-    current_.firstCounters = first;
-    counters_ = counters;
+    current_.firstCounters = run.first;
+    run_ = run;
     scanned_ = 0;
     if (good == kBlockPackets) {
       scanned_ = kBlockBytes;
@@ -194,7 +205,8 @@ void MtsBlockScanner::EndFragment(std::vector<MtsFragment>& out, std::uint32_t g
   current_.endPosition = current_.startOffset + scanned_ + goodBytes;
   current_.endLba = FragmentEndLba(current_.startLba, current_.endPosition);
   current_.goodBytes = goodBytes;
-  current_.lastCounters = counters_;
+  current_.firstCounters = run_.first;  // a PID may first appear after the first block
+  current_.lastCounters = run_.counters;
   out.push_back(current_);
   state_ = 0;
   endNow_ = false;
@@ -208,9 +220,7 @@ void MtsBlockScanner::Continue(ByteSource& source, std::vector<MtsFragment>& out
     return;
   }
   const std::size_t loaded = Load(source, position_, static_cast<std::size_t>(kBlockBytes));
-  PidCounters counters = counters_;
-  const std::uint32_t good = GoodPackets(buffer_.data(), loaded, kBlockPackets, counters, false);
-  counters_ = counters;
+  const std::uint32_t good = GoodPackets(buffer_.data(), loaded, kBlockPackets, run_, false);
   if (good == kBlockPackets) {
     scanned_ += kBlockBytes;
     position_ += kBlockBytes;

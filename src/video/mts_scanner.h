@@ -52,6 +52,19 @@ std::uint64_t FragmentEndLba(std::uint64_t startLba, std::uint64_t endPosition);
 // Counter arithmetic on the signed value: -1 (not seen) + 1 is 0.
 inline std::int8_t NextCounter(std::int8_t c) { return static_cast<std::int8_t>((c + 1) & 15); }
 
+// The state of a run of packets: the counters per tracked PID, the first
+// ones seen, and the arrival clock. A clock whose first step is small runs
+// steady: a later step back, or forward by more than 2^24 ticks (0.6 s),
+// ends the run (another stream's packet, met where the phases coincide);
+// a clock that jumps from the start says nothing.
+struct PacketRun {
+  PidCounters counters{-1, -1, -1, -1};
+  PidCounters first{-1, -1, -1, -1};
+  enum class Clock : std::uint8_t { kUnknown, kSteady, kUnusable } clock = Clock::kUnknown;
+  bool haveTime = false;
+  std::uint32_t lastTime = 0;
+};
+
 class MtsBlockScanner {
  public:
   // Starts at absolute byte `start` (a sector start); the area ends where
@@ -76,7 +89,7 @@ class MtsBlockScanner {
   std::uint64_t position_;
   int state_ = 0;  // 0 searching, 1 in a fragment that began a recording, 2 one found mid-stream
   MtsFragment current_;
-  PidCounters counters_{-1, -1, -1, -1};
+  PacketRun run_;
   std::uint64_t scanned_ = 0;     // bytes of whole blocks from the fragment's first packet
   std::uint32_t pendingEnd_ = 0;  // good bytes of a fragment shorter than a block
   bool endNow_ = false;
@@ -84,13 +97,13 @@ class MtsBlockScanner {
 };
 
 // Tests up to `packets` packets of `bytes` (packet starts every 192 bytes
-// from 0): the sync byte at 4 and the counters of the tracked PIDs
-// continuing from `counters` (updated). `firstFree`: a PID's first counter
-// may be anything (else it must follow `counters`, -1 + 1 = 0). Packets
-// without payload keep their counter. The number of good packets before
-// the first failure.
-std::uint32_t GoodPackets(const std::uint8_t* bytes, std::size_t length, std::uint32_t packets,
-                          PidCounters& counters, bool firstFree);
+// from 0): the sync byte at 4, the counters of the tracked PIDs continuing
+// (-1 + 1 = 0; with `firstFree` a PID's first counter may be anything),
+// packets without payload keeping theirs, and the arrival clock. `run` is
+// updated through the good packets. The number of good packets before the
+// first failure.
+std::uint32_t GoodPackets(const std::uint8_t* bytes, std::size_t length, std::uint32_t packets, PacketRun& run,
+                          bool firstFree);
 
 // The 30-bit arrival time in a packet's 4-byte header.
 inline std::uint32_t ArrivalTime(const std::uint8_t* header) {
