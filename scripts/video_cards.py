@@ -558,7 +558,9 @@ def check_card(image, truth, cli, work, pool, with_photorec):
 
 
 def card_line(r):
-    clips = " ".join(f"{c['name']}({c['fragments']}){'=' if c['exact'] else 'x'}" for c in r["clips"])
+    # = byte-exact and verified, ~ byte-exact but reported partial, x not byte-exact
+    marks = lambda c: ("=" if c["verified"] else "~") if c["exact"] else "x"
+    clips = " ".join(f"{c['name']}({c['fragments']}){marks(c)}" for c in r["clips"])
     exact = sum(c["exact"] for c in r["clips"])
     pr = f" photorec {r['photorecExact']}/{len(r['clips'])}" if "photorecExact" in r else ""
     return (f"card {r['seed']:3d} {r['fs']:5s} {r['cluster'] // 1024:3d}K  ours {exact}/{len(r['clips'])}{pr}"

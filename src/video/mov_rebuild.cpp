@@ -5,6 +5,7 @@
 #include <set>
 
 #include "common/text.h"
+#include "video/sample_checks.h"
 #include "video/sample_map.h"
 
 namespace ambrel::video {
@@ -95,6 +96,19 @@ std::uint64_t BaseOf(const std::vector<std::uint64_t>& s, const std::vector<std:
   return base % kSector == 0 ? base : 0;
 }
 
+// The file read from one base.
+class StartReader final : public FileReader {
+ public:
+  StartReader(ByteSource& disk, std::uint64_t base) : disk_(disk), base_(base) {}
+  bool Read(std::uint64_t offset, std::uint8_t* out, std::size_t length) override {
+    return disk_.ReadAt(base_ + offset, out, length);
+  }
+
+ private:
+  ByteSource& disk_;
+  std::uint64_t base_;
+};
+
 struct Pairing {
   const FtypRecord* ftyp = nullptr;
   bool front = false;
@@ -147,19 +161,29 @@ bool PairEnd(const MovScanFinds& finds, ByteSource& disk, const MoovRecord& moov
     out = Pairing{f, false, std::move(head), base};
     return true;
   }
-  const FtypRecord* only = nullptr;
-  Head onlyHead;
-  int count = 0;
+  // The mapping missed the first piece: the ftyp whose head holds an mdat
+  // that fits these samples and after which the first video sample opens
+  // (else the one whose mdat ends exactly where the samples end).
+  const TrackSamples& video = moov.info.tracks[static_cast<std::size_t>(moov.info.videoTrack)];
+  std::vector<Pairing> opening, exact;
   for (const FtypRecord& f : finds.ftyps) {
     Head head = ReadHead(disk, f.position, f, nullptr, samplesFrom);
     if (!head.ok || !mdatFits(head)) continue;
-    if (++count > 1) break;
-    only = &f;
-    onlyHead = std::move(head);
+    StartReader reader(disk, f.position);
+    const SampleCheck c = CheckSample(reader, video.offsets[0], video.sizes[0], video.format, video.nalLengthBytes);
+    const bool exactEnd = head.mdatOffset + head.mdatSize == moov.info.mediaEnd;
+    if (c.checkable && c.ok) opening.push_back(Pairing{&f, false, head, f.position});
+    if (exactEnd) exact.push_back(Pairing{&f, false, std::move(head), f.position});
   }
-  if (count != 1) return false;
-  out = Pairing{only, false, std::move(onlyHead), only->position};
-  return true;
+  if (opening.size() == 1) {
+    out = std::move(opening.front());
+    return true;
+  }
+  if (opening.empty() && exact.size() == 1) {
+    out = std::move(exact.front());
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -229,12 +253,22 @@ std::vector<Recording> RebuildMov(MovScanFinds& finds, ByteSource& disk, const M
     std::set<std::uint64_t> taken(m.begin(), m.end());
     std::erase_if(used, [&](std::uint64_t p) { return taken.count(p) != 0; });
     Log(hooks, "Moov Mdat match!");
+    {
+      std::size_t first = 0;
+      while (first < m.size() && BaseOf(s, m, first) == 0) ++first;
+      Log(hooks, Format("list %d of %zu positions: first sample mapped %zu at base 0x%" PRIx64, list,
+                        finds.lists[static_cast<std::size_t>(list)].size(), first,
+                        first < m.size() ? BaseOf(s, m, first) : 0));
+    }
 
     Pairing pair;
     if (!PairFront(finds, disk, moov, pair)) {
       if (const std::uint64_t d0 = BaseOf(s, m, 0))
         Log(hooks, Format("Computer Mdat lba: 0x%x", static_cast<unsigned>(d0 / kSector)));
-      if (!PairEnd(finds, disk, moov, s, m, pair)) continue;
+      if (!PairEnd(finds, disk, moov, s, m, pair)) {
+        Log(hooks, "no ftyp pairs with this moov");
+        continue;
+      }
     }
 
     std::vector<PlacementItem> items = std::move(pair.head.items);

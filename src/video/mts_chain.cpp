@@ -56,7 +56,8 @@ TimedFragment ReadFragmentTimes(const MtsFragment& f, ByteSource& disk) {
 }
 
 bool StartsRecording(const MtsFragment& f) {
-  return f.startOffset == 0 && f.firstCounters[0] == 0 && f.firstCounters[1] == 0 && f.firstCounters[2] == 0;
+  // Audio may start later than the first fragment ends (muxers delay it).
+  return f.startOffset == 0 && f.firstCounters[0] == 0 && f.firstCounters[1] == 0 && f.firstCounters[2] <= 0;
 }
 
 bool CountersContinue(const MtsFragment& before, const MtsFragment& after) {

@@ -27,7 +27,7 @@ TimedFragment ReadFragmentTimes(const MtsFragment& f, ByteSource& disk);
 
 // True when the fragment starts a recording: its first whole packet
 // starts its sector and the first counters of the program association
-// table, the video and the audio are 0.
+// table and the video are 0, and the audio's 0 or not seen yet.
 bool StartsRecording(const MtsFragment& f);
 
 // The counters of `before` continue into `after` for every tracked PID
