@@ -26,19 +26,37 @@ DeepScanSettings SettingsFromOptions(const PartitionInfo& partition, int mode) {
   return settings;
 }
 
+video::VideoSettings VideoSettingsFromOptions() {
+  video::VideoSettings video = video::VideoSettingsFromProgram();
+  const DeepScanOptions options = CurrentDeepScanOptions();
+  if (options.videoChosen) {
+    video.movOn = options.movFragRecovery;
+    video.mtsOn = options.mtsFragRecovery;
+  }
+  return video;
+}
+
 DeepScanRun::DeepScanRun(PartitionInfo partition, int mode, DeepScanSettings settings,
                          NoticeListener* window, UserPrompt* prompt, FoundFileCatalog* catalog)
-    : extensions_(catalog) {
+    : extensions_(catalog), video_(video::VideoReassembly::Create(VideoSettingsFromOptions())) {
   ScanEnvironment env;
   env.listener = window;
   env.prompt = prompt;
   env.extensions = &extensions_;
+  env.analyser = video_.get();
   env.stateFilePath = ProgramFolder() + kScanStateFileName;
   env.checkpointMinutes = CheckpointMinutesSetting();
   session_ = std::make_unique<ScanSession>(std::move(partition), mode, settings, std::move(env));
 }
 
 DeepScanRun::~DeepScanRun() { Finish(true); }
+
+std::vector<std::unique_ptr<PartitionInfo>> DeepScanRun::TakeResults() {
+  auto results = extensions_.TakeResults();
+  if (video_)
+    for (auto& part : video_->TakeResults()) results.push_back(std::move(part));
+  return results;
+}
 
 bool DeepScanRun::Start() { return session_->Start(); }
 

@@ -16,6 +16,7 @@
 #include "deepscan/deep_scan_extensions.h"
 #include "deepscan/scan_session.h"
 #include "recovery/copy_out.h"
+#include "video/video_reassembly.h"
 
 namespace ambrel::ui {
 
@@ -33,19 +34,24 @@ class DeepScanRun {
   bool Running() const;
   // What the copy-out guard reads: the live state of this scan.
   ScanGateInput Gate() const;
-  // The organised results, once 0x467 has been raised.
-  std::vector<std::unique_ptr<PartitionInfo>> TakeResults() { return extensions_.TakeResults(); }
+  // The organised results, once 0x467 has been raised (with the video
+  // partition when the video reassembly ran).
+  std::vector<std::unique_ptr<PartitionInfo>> TakeResults();
   // Stops a running scan (the window closes: no save offer) and waits for
   // its threads while the GUI thread keeps handling their notices.
   void Finish(bool closing);
 
  private:
   DeepScanExtensions extensions_;
+  std::unique_ptr<video::VideoReassembly> video_;
   std::unique_ptr<ScanSession> session_;
 };
 
 // The settings of a scan of `partition` in `mode` with the options the
 // settings dialog stored.
 DeepScanSettings SettingsFromOptions(const PartitionInfo& partition, int mode);
+// The video settings of a scan: the program's, with the dialog's switches
+// once it stored them.
+video::VideoSettings VideoSettingsFromOptions();
 
 }  // namespace ambrel::ui

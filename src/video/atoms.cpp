@@ -139,8 +139,10 @@ void MoovWalker::Header(const ByteCursor& p) {
   if (!version || *version != 0) return;  // only the 32-bit layout is read
   auto created = p.U32Be(4), scale = p.U32Be(12), duration = p.U32Be(16);
   if (!created || !scale || !duration) return;
-  info.creationTime = *created >= kEpochShift ? *created - kEpochShift : 0;
-  info.durationSeconds = *scale == 0 ? 0 : *duration / *scale;
+  // The movie header comes first; a track's header fills in only what the
+  // movie's left unknown.
+  if (info.creationTime == 0) info.creationTime = *created >= kEpochShift ? *created - kEpochShift : 0;
+  if (info.durationSeconds == 0) info.durationSeconds = *scale == 0 ? 0 : *duration / *scale;
 }
 
 void MoovWalker::Handler(const ByteCursor& p) {

@@ -162,8 +162,7 @@ std::optional<std::uint64_t> MovPlacer::Locate(Rec& r, std::size_t i) {
     const std::vector<std::uint64_t> at = index_->WithLength(length);
     if (at.size() > kMaxLocateCandidates) continue;
     for (std::uint64_t p : at) {
-      if (p < prefix + item.offset) continue;
-      const std::uint64_t base = p - prefix - item.offset;
+      const std::uint64_t base = p - prefix - item.offset;  // modulo 2^64, as every base
       if (base % kSector == 0 && Check(item, base)) bases.insert(base);
     }
   }

@@ -3,7 +3,9 @@
 //
 // A recording is a list of items at known file offsets (the atoms of its
 // head, its samples, its moov). An item placed at base D lies at disk byte
-// D + offset; a recording stored in pieces has one base per piece. Every
+// D + offset; a recording stored in pieces has one base per piece. Bases
+// are taken modulo 2^64: a late piece of a file may lie nearer the disk's
+// start than its own file offset. Every
 // base of every recording on one volume is congruent modulo the cluster
 // size, and a piece ends on a cluster boundary of the file, so where two
 // bases meet the break lies on a multiple of the cluster size between the

@@ -89,9 +89,10 @@ std::uint64_t MinSampleOffset(const MoovInfo& info) {
   return lowest;
 }
 
-// The base that puts mapped sample i at its mapped place, or 0.
+// The base that puts mapped sample i at its mapped place (modulo 2^64), or
+// 0.
 std::uint64_t BaseOf(const std::vector<std::uint64_t>& s, const std::vector<std::uint64_t>& m, std::size_t i) {
-  if (i >= m.size() || m[i] == 0 || m[i] < s[i]) return 0;
+  if (i >= m.size() || m[i] == 0) return 0;
   const std::uint64_t base = m[i] - s[i];
   return base % kSector == 0 ? base : 0;
 }
@@ -283,7 +284,7 @@ std::vector<Recording> RebuildMov(MovScanFinds& finds, ByteSource& disk, const M
       tail.offset = moovAt;
       tail.size = moov.info.size;
       tail.expect = moov.head;
-      tail.hint = moov.position >= moovAt ? moov.position - moovAt : 0;
+      tail.hint = moov.position - moovAt;
       items.push_back(std::move(tail));
       fileEnd = moovAt + moov.info.size;
     }
