@@ -98,7 +98,10 @@ bool AvcNalHeaderOk(std::uint8_t b) {
 bool HevcNalHeaderOk(std::uint8_t b0, std::uint8_t b1) {
   const unsigned type = (b0 >> 1) & 0x3F;
   const unsigned layer = ((b0 & 1u) << 5) | (b1 >> 3);
-  return !(b0 & 0x80) && type <= 40 && !(type >= 22 && type <= 31) && layer == 0 && (b1 & 7) != 0;
+  // Reserved types never occur; the unspecified ones (48-63) carry
+  // extensions such as Dolby Vision's.
+  return !(b0 & 0x80) && !(type >= 22 && type <= 31) && !(type >= 41 && type <= 47) && layer == 0 &&
+         (b1 & 7) != 0;
 }
 
 bool AvcSampleStartHeader(std::uint8_t b) {
