@@ -350,18 +350,31 @@ def fat32_image_bytes(cluster, need):
     return max(need, (65525 + 256) * cluster + (16 << 20))
 
 
-def make_card(pool, seed, image, small, keep_fs=False):
+def make_card(pool, seed, image, small, keep_fs=False, size_gib=0):
     """Writes the card `image` and returns its ground truth."""
     rng = random.Random(seed)
     specs = SMALL_POOL if small else FULL_POOL
     paths = make_pool(pool, small)
     fs = "exfat" if seed % 2 == 0 else "fat32"
     cluster = rng.choice([32768, 65536, 131072] if fs == "exfat" else [32768, 65536])
-    count = rng.randint(1, 4)
-    chosen = rng.sample(range(len(specs)), count)
-    clips = [(os.path.basename(paths[i]), open(paths[i], "rb").read()) for i in chosen]
-    need = sum(len(d) for _, d in clips)
-    image_bytes = (need * 3 // 2 + (64 << 20)) // (1 << 20) * (1 << 20)
+    if size_gib:
+        # A full card for the benchmark: the pool's clips again and again
+        # (as separate files) until about 80 % of the card is written.
+        image_bytes = size_gib << 30
+        clips, total, k = [], 0, 0
+        while total < image_bytes * 0.8:
+            path = paths[k % len(paths)]
+            data = open(path, "rb").read()
+            base, ext = os.path.basename(path).split(".")
+            clips.append((f"{base}{k // len(paths)}.{ext}", data))
+            total += len(data)
+            k += 1
+    else:
+        count = rng.randint(1, 4)
+        chosen = rng.sample(range(len(specs)), count)
+        clips = [(os.path.basename(paths[i]), open(paths[i], "rb").read()) for i in chosen]
+        need = sum(len(d) for _, d in clips)
+        image_bytes = (need * 3 // 2 + (64 << 20)) // (1 << 20) * (1 << 20)
     if fs == "fat32":
         image_bytes = fat32_image_bytes(cluster, image_bytes)
     if os.path.exists(image):
@@ -412,7 +425,8 @@ def make_card(pool, seed, image, small, keep_fs=False):
     for (name, data), clusters in zip(clips, placed):
         vol.write_file(name.replace("-", "")[:12], data, clusters)
         fragments = 1 + sum(1 for a, b in zip(clusters, clusters[1:]) if b != a + 1)
-        facts = clip_facts(os.path.join(pool, name))
+        facts = clip_facts(os.path.join(pool, name)) if not size_gib else {"md5": hashlib.md5(data).hexdigest(),
+                                                                           "frames": 0, "decodesClean": True}
         pieces = []
         for c in clusters:
             lba = vol.offset_of(c) // SECTOR
@@ -582,13 +596,15 @@ def main():
     ap.add_argument("--report", default=None)
     ap.add_argument("--min-exact", type=float, default=95.0)
     ap.add_argument("--keep-fs", action="store_true", help="card: skip the final format")
+    ap.add_argument("--size-gib", type=int, default=0, help="card: a full card of this size (benchmark)")
     a = ap.parse_args()
     if a.command == "pool":
         for p in make_pool(a.pool, a.small):
             print(p, clip_facts(p))
         return 0
     if a.command == "card":
-        print(json.dumps(make_card(a.pool, a.seed, a.image, a.small, a.keep_fs), indent=1))
+        truth = make_card(a.pool, a.seed, a.image, a.small, a.keep_fs, a.size_gib)
+        print(f"{a.image}: {len(truth['clips'])} clips, {truth['fs']}, {truth['cluster'] // 1024} KiB clusters")
         return 0
     if a.command == "check":
         truth = json.load(open(a.image + ".json"))

@@ -356,6 +356,14 @@ bool MtsReassembly::Organise(ScanSession& session) {
       if (hit.kind == static_cast<std::uint8_t>(VideoHit::kMtsStart) ||
           hit.kind == static_cast<std::uint8_t>(VideoHit::kMtsMiddle))
         if (auto f = MtsFragment::Decode(hit.extra)) fragments.push_back(*f);
+  // A resumed scan walks again through chunks a saved scan had done: one
+  // fragment may then be recorded twice.
+  std::sort(fragments.begin(), fragments.end(), [](const MtsFragment& a, const MtsFragment& b) {
+    return a.StartByte() != b.StartByte() ? a.StartByte() < b.StartByte() : a.EndByte() > b.EndByte();
+  });
+  fragments.erase(std::unique(fragments.begin(), fragments.end(),
+                              [](const MtsFragment& a, const MtsFragment& b) { return a.StartByte() == b.StartByte(); }),
+                  fragments.end());
   RebuildDisk disk;
   if (!disk.Open(session)) return false;
   recordings_ = ChainMts(std::move(fragments), *disk.bytes, HooksFor(session, kStageVideoRebuild));

@@ -8,6 +8,7 @@
 #include "catalog/found_file_node.h"
 #include "catalog/node_table.h"
 #include "deepscan/scan_session.h"
+#include "app/settings.h"
 #include "device/memory_device.h"
 #include "video/video_reassembly.h"
 #include "video/video_support.h"
@@ -154,6 +155,40 @@ TEST(VideoSession, AStoppedScanRebuildsNothing) {
   if (!run.session->Completed()) {
     EXPECT_TRUE(run.video->Recordings().empty());
   }
+}
+
+}  // namespace
+}  // namespace ambrel::video
+
+namespace ambrel::video {
+namespace {
+
+void SetDefault(const std::string& key, const std::string& value) {
+  Settings().Set("Default-" + key + ":", value);
+  SetSettingsLoaded(true);
+}
+
+TEST(VideoSettingsFromTheProgram, TheExtensionIsMp4OnlyWhenTheNameHoldsMp4AfterItsStart) {
+  SetDefault("LocalName", "MP4 Recovery");
+  EXPECT_FALSE(VideoSettingsFromProgram().mp4Extension);
+  SetDefault("LocalName", "Super MP4 Recovery");
+  EXPECT_TRUE(VideoSettingsFromProgram().mp4Extension);
+  SetDefault("LocalName", "Ambrel");
+  EXPECT_FALSE(VideoSettingsFromProgram().mp4Extension);
+}
+
+TEST(VideoSettingsFromTheProgram, SwitchesAndTheVariantKey) {
+  SetDefault("MovFragRecovery", "1");
+  SetDefault("MtsFragRecovery", "0");
+  SetDefault("VideoSample02", "1");
+  SetDefault("Key", "118");
+  const VideoSettings s = VideoSettingsFromProgram();
+  EXPECT_TRUE(s.movOn);
+  EXPECT_FALSE(s.mtsOn);
+  EXPECT_TRUE(s.sample02);
+  EXPECT_EQ(s.variantKey, 118);
+  SetDefault("MovFragRecovery", "0");
+  SetDefault("Key", "0");
 }
 
 }  // namespace
