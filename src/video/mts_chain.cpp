@@ -27,6 +27,38 @@ std::string FragmentLine(const MtsFragment& f) {
   return line;
 }
 
+// The counters at the chain's two ends: per PID the first counter of the
+// earliest fragment that saw it and the last of the latest one (a short
+// fragment may hold no packet of the audio or the program table).
+MtsFragment ChainCounters(const std::deque<TimedFragment>& chain) {
+  MtsFragment ends;
+  for (std::size_t i = 0; i < kTrackedPids.size(); ++i) {
+    for (const TimedFragment& t : chain)
+      if (t.f.firstCounters[i] >= 0) {
+        ends.firstCounters[i] = t.f.firstCounters[i];
+        break;
+      }
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+      if (it->f.lastCounters[i] >= 0) {
+        ends.lastCounters[i] = it->f.lastCounters[i];
+        break;
+      }
+  }
+  return ends;
+}
+
+// Bytes after the recording's last packet up to the end of its sector (at
+// least one packet's worth) are zero: the slack of a file on a formatted
+// card, where a recording that goes on elsewhere would have its next bytes.
+bool EndsInSlack(const MtsFragment& f, ByteSource& disk) {
+  const std::uint64_t end = f.EndByte();
+  const std::uint64_t sectorEnd = (end / kSector + 1) * kSector;
+  const std::uint64_t length = std::max<std::uint64_t>(sectorEnd - end, kPacketBytes);
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
+  if (!disk.ReadAt(end, bytes.data(), bytes.size())) return end == disk.End();
+  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
+}
+
 struct Join {
   std::size_t index = 0;  // in the remaining list
   bool front = false;     // goes before the chain
@@ -114,18 +146,19 @@ std::vector<Recording> ChainMts(std::vector<MtsFragment> fragments, ByteSource& 
     std::uint32_t joinsCertain = startFound ? 1 : 0;
 
     for (;;) {
+      const MtsFragment ends = ChainCounters(chain);
       std::vector<Join> joins;
       for (std::size_t i = 0; i < remaining.size(); ++i) {
         const TimedFragment& f = remaining[i];
         // Before the chain, unless the chain begins a recording.
-        if (!StartsRecording(chain.front().f) && CountersContinue(f.f, chain.front().f) &&
+        if (!StartsRecording(chain.front().f) && CountersContinue(f.f, ends) &&
             CutPacketFits(f.f, chain.front().f)) {
           Join j{i, true};
           j.time = TimesRunOn(f, chain.front(), j.gap);
           if (j.time != TimeVerdict::kBackward) joins.push_back(j);
         }
         // After the chain; a fragment that begins a recording never does.
-        if (!StartsRecording(f.f) && CountersContinue(chain.back().f, f.f) && CutPacketFits(chain.back().f, f.f)) {
+        if (!StartsRecording(f.f) && CountersContinue(ends, f.f) && CutPacketFits(chain.back().f, f.f)) {
           Join j{i, false};
           j.time = TimesRunOn(chain.back(), f, j.gap);
           if (j.time != TimeVerdict::kBackward) joins.push_back(j);
@@ -165,7 +198,9 @@ std::vector<Recording> ChainMts(std::vector<MtsFragment> fragments, ByteSource& 
     rec.name = RecordingName(rec.fragments.front().startLba, "mts");
     rec.samplesChecked = static_cast<std::uint32_t>(chain.size());
     rec.samplesVerified = std::min(joinsCertain, rec.samplesChecked);
-    rec.verified = certain && startFound;
+    // Verified: it starts a recording, every join was clear, and it ends
+    // where the file ended (a recording cut short would go on elsewhere).
+    rec.verified = certain && startFound && EndsInSlack(chain.back().f, disk);
     log(line);
     if (rec.size <= kMinRecordingBytes && rec.size < kLargeRecordingBytes) continue;
     for (const TimedFragment& t : chain) log(FragmentLine(t.f));

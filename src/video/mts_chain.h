@@ -31,7 +31,8 @@ TimedFragment ReadFragmentTimes(const MtsFragment& f, ByteSource& disk);
 bool StartsRecording(const MtsFragment& f);
 
 // The counters of `before` continue into `after` for every tracked PID
-// (-1 + 1 = 0; a PID seen in neither is no evidence either way).
+// (-1 + 1 = 0; a PID `after` never saw is no evidence either way). When
+// chaining, `before` stands for the chain: per PID its last counter seen.
 bool CountersContinue(const MtsFragment& before, const MtsFragment& after);
 // The packet that `before` ends with was cut where `after` begins: the
 // bytes of it past the break are exactly the bytes `after` skips.

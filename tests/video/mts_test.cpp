@@ -131,13 +131,15 @@ TEST(MtsFragmentRecord, EncodesToSeventeenWordsAndBack) {
   EXPECT_FALSE(MtsFragment::Decode(bad));
 }
 
-// Lays the stream's file in clusters at the given disk clusters.
+// Lays the stream's file in clusters at the given disk clusters; the rest
+// of its last cluster is slack (zeros on a formatted card).
 void LayStream(Bytes& disk, const Bytes& ts, const std::vector<std::uint64_t>& diskClusters) {
   for (std::size_t k = 0; k < diskClusters.size(); ++k) {
     const std::size_t from = k * kCluster;
     if (from >= ts.size()) break;
     const std::size_t n = std::min<std::size_t>(kCluster, ts.size() - from);
     std::memcpy(disk.data() + diskClusters[k] * kCluster, ts.data() + from, n);
+    std::memset(disk.data() + diskClusters[k] * kCluster + n, 0, kCluster - n);
   }
 }
 
@@ -155,6 +157,49 @@ TEST(MtsChain, FragmentsAreChainedInCounterOrderWhereverTheyLie) {
   EXPECT_EQ(all[0].fragments.size(), 3u);
   EXPECT_EQ(all[0].name, "0xa00.mts");
   EXPECT_EQ(Assemble(disk, all[0]), ts);
+}
+
+TEST(MtsChain, ARecordingWhoseLastPieceIsMissingIsNotCalledVerified) {
+  const Bytes ts = test::MakeTransportStream(8000, 1000, 2000, 7);
+  const std::size_t n = (ts.size() + kCluster - 1) / kCluster;
+  std::vector<std::uint64_t> where;
+  for (std::size_t k = 0; k < n; ++k) where.push_back(k < 16 ? 40 + k : k < 32 ? 4 + (k - 16) : 70 + (k - 32));
+  Bytes disk = test::NoiseWithoutZeros(100 * kCluster, 9);
+  LayStream(disk, ts, where);
+  // The third piece is overwritten.
+  std::memcpy(disk.data() + 70 * kCluster, test::NoiseWithoutZeros(20 * kCluster, 4).data(), 20 * kCluster);
+  const auto all = Chain(disk);
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].fragments.size(), 2u);
+  EXPECT_FALSE(all[0].verified);
+}
+
+TEST(MtsChain, APieceWithoutAudioOrTableStillChains) {
+  // Audio every 7th packet, but none in the middle piece: the chain keeps
+  // the last audio counter seen before it.
+  Bytes ts = test::MakeTransportStream(8000, 1000, 2000, 17);
+  const std::size_t n = (ts.size() + kCluster - 1) / kCluster;
+  std::vector<std::uint64_t> where;
+  for (std::size_t k = 0; k < n; ++k) where.push_back(k < 16 ? 40 + k : k < 32 ? 4 + (k - 16) : 70 + (k - 32));
+  Bytes disk(100 * kCluster, 0);
+  LayStream(disk, ts, where);
+  MemoryByteSource source(ByteSpan(disk.data(), disk.size()), 0);
+  auto fragments = ScanAll(disk);
+  ASSERT_EQ(fragments.size(), 3u);
+  // As if the middle piece had held neither the table nor the audio: it
+  // sees none, and the last piece's counters follow on from the first's.
+  std::sort(fragments.begin(), fragments.end(),
+            [](const MtsFragment& a, const MtsFragment& b) { return a.startLba < b.startLba; });
+  MtsFragment& middle = fragments[0];  // cluster 4
+  MtsFragment& first = fragments[1];   // cluster 40
+  MtsFragment& last = fragments[2];    // cluster 70
+  for (std::size_t pid : {0u, 2u}) {
+    middle.firstCounters[pid] = middle.lastCounters[pid] = -1;
+    last.firstCounters[pid] = NextCounter(first.lastCounters[pid]);
+  }
+  const auto all = ChainMts(fragments, source, RebuildHooks{});
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].fragments.size(), 3u);
 }
 
 TEST(MtsChain, APidSeenInNeitherFragmentIsNoEvidenceButMinusOneChainsOnlyToZero) {

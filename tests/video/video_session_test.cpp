@@ -110,6 +110,7 @@ TEST(VideoSession, TransportStreamsScanAtStage13) {
     const std::uint64_t to = (k < 40 ? 300 + k : 10 + k - 40) * kCluster;
     const std::size_t len = std::min<std::size_t>(kCluster, ts.size() - k * kCluster);
     std::memcpy(disk.data() + to, ts.data() + k * kCluster, len);
+    std::memset(disk.data() + to + len, 0, kCluster - len);  // slack
   }
   VideoSettings settings;
   settings.mtsOn = true;
