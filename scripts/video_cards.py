@@ -152,17 +152,25 @@ def decodes_clean(path):
     return r.returncode == 0 and r.stderr.strip() == ""
 
 
-def make_proxy(directory, small):
-    """The proxy a camera records beside its main clips: low-resolution H.264."""
-    path = os.path.join(directory, "p01.mp4")
-    if os.path.exists(path):
-        return path
-    tmp = path + ".part.mp4"
-    run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=320x180:rate=30,noise=alls=20:allf=t",
-         "-f", "lavfi", "-i", "sine=frequency=220:sample_rate=48000", "-t", "8" if small else "20",
-         "-c:v", "libx264", "-preset", "veryfast", "-b:v", "1M", "-c:a", "aac", "-b:a", "64k", tmp])
-    os.replace(tmp, path)
-    return path
+PROXIES = 8
+
+
+def make_proxies(directory, small):
+    """The proxies a camera records beside its main clips: low-resolution
+    H.264, one per clip, each different."""
+    paths = []
+    for k in range(1, PROXIES + 1):
+        path = os.path.join(directory, f"p{k:02d}.mp4")
+        paths.append(path)
+        if os.path.exists(path):
+            continue
+        tmp = path + ".part.mp4"
+        run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+             f"testsrc2=size=320x180:rate=30,noise=alls=20:allf=t:all_seed={k}",
+             "-f", "lavfi", "-i", f"sine=frequency={200 + 20 * k}:sample_rate=48000", "-t", "6" if small else "20",
+             "-c:v", "libx264", "-preset", "veryfast", "-b:v", "1M", "-c:a", "aac", "-b:a", "64k", tmp])
+        os.replace(tmp, path)
+    return paths
 
 
 def make_pool(directory, small):
@@ -173,7 +181,7 @@ def make_pool(directory, small):
         path = make_clip(spec, directory, small)
         clip_facts(path)
         paths.append(path)
-    make_proxy(directory, small)
+    make_proxies(directory, small)
     return paths
 
 
@@ -435,7 +443,7 @@ def make_card(pool, seed, image, small, keep_fs=False, size_gib=0):
             proxy.extend(taken)
         else:
             placed[who].extend(taken)
-    truth = {"seed": seed, "fs": fs, "cluster": vol.cluster, "imageBytes": image_bytes, "clips": []}
+    truth = {"seed": seed, "fs": fs, "cluster": vol.cluster, "imageBytes": image_bytes, "small": small, "clips": []}
     for (name, data), clusters in zip(clips, placed):
         vol.write_file(name.replace("-", "")[:12], data, clusters)
         fragments = 1 + sum(1 for a, b in zip(clusters, clusters[1:]) if b != a + 1)
@@ -452,11 +460,20 @@ def make_card(pool, seed, image, small, keep_fs=False, size_gib=0):
                                "pieces": pieces,
                                "frames": facts["frames"], "decodesClean": facts["decodesClean"],
                                "firstByte": vol.offset_of(clusters[0])})
-    if proxy:
-        # The proxy stream: the proxy clip over and over.
-        one = open(make_proxy(pool, small), "rb").read()
-        need = len(proxy) * vol.cluster
-        vol.write_file("PROXY.MP4", (one * (need // len(one) + 1))[:need], proxy)
+    # The proxy stream: proxy files one after another, each from a cluster
+    # boundary; the last one is finished after the clips.
+    proxies = [open(p, "rb").read() for p in make_proxies(pool, small)]
+    k = 0
+    while proxy:
+        data = proxies[k % len(proxies)]
+        n = -(-len(data) // vol.cluster)
+        if n > len(proxy):
+            missing = n - len(proxy)
+            proxy += free[cursor:cursor + missing]
+            cursor += missing
+        vol.write_file(f"PRX{k:05d}.MP4", data, proxy[:n])
+        proxy = proxy[n:]
+        k += 1
     vol.finish()
     if keep_fs:  # for checking the writer: the volume as written
         json.dump(truth, open(image + ".json", "w"), indent=1)
@@ -547,8 +564,11 @@ def photorec_exact(image, work, md5s):
 
 def check_card(image, truth, cli, work, pool, with_photorec):
     clips = truth["clips"]
+    small = truth.get("small", False)
     datas = [(c["name"], open(os.path.join(pool, c["name"]), "rb").read()) for c in clips]
-    owner = block_index(datas)
+    # An output mixes recordings when its blocks come from two of the
+    # clips or proxies.
+    owner = block_index(datas + [(os.path.basename(p), open(p, "rb").read()) for p in make_proxies(pool, small)])
     md5s = {c["md5"]: c["name"] for c in clips}
     settings = []
     if any(not c["name"].endswith(".m2ts") for c in clips):
@@ -564,9 +584,8 @@ def check_card(image, truth, cli, work, pool, with_photorec):
                             "sources": sorted(sources_of(path, owner))})
     result = {"seed": truth["seed"], "fs": truth["fs"], "cluster": truth["cluster"], "clips": [],
               "outputs": len(outputs), "mixed": 0, "verifiedWrong": 0}
-    # The proxy clip is a recording too: a copy of it is no wrong output.
-    proxy_path = os.path.join(pool, "p01.mp4")
-    known = set(md5s) | ({md5_of(proxy_path)} if os.path.exists(proxy_path) else set())
+    # The proxies are recordings too: a copy of one is no wrong output.
+    known = set(md5s) | {md5_of(p) for p in make_proxies(pool, small)}
     for o in outputs:
         if len(o["sources"]) > 1:
             result["mixed"] += 1

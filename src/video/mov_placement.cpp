@@ -63,8 +63,21 @@ bool Checkable(const PlacementItem& item) {
   return item.kind == ItemKind::kBytes || item.format != SampleFormat::kUnknown;
 }
 
+// Four sync bytes a transport-stream packet apart (192 or 188 bytes):
+// never in a NAL unit's payload.
+bool LooksLikeTransportStream(const std::uint8_t* p, std::size_t n) {
+  for (std::size_t stride : {std::size_t{192}, std::size_t{188}}) {
+    if (n < 3 * stride + 1) continue;
+    for (std::size_t i = 0; i + 3 * stride < n; ++i)
+      if (p[i] == 0x47 && p[i + stride] == 0x47 && p[i + 2 * stride] == 0x47 && p[i + 3 * stride] == 0x47)
+        return true;
+  }
+  return false;
+}
+
 // No NAL payload byte of the video items in [from, to) (file offsets)
-// holds a start code, read through `file`.
+// holds a start code or a run of transport-stream packets, read through
+// `file`.
 bool PayloadsClean(FileReader& file, const std::vector<PlacementItem>& items, std::size_t first,
                    std::size_t last, std::uint64_t from, std::uint64_t to) {
   std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
@@ -85,6 +98,7 @@ bool PayloadsClean(FileReader& file, const std::vector<PlacementItem>& items, st
         buffer.resize(take);
         if (!file.Read(at, buffer.data(), take)) return false;
         if (!FreeOfStartCodes(buffer.data(), take, zeros)) return false;
+        if (LooksLikeTransportStream(buffer.data(), take)) return false;
         at += take;
       }
     }
@@ -249,6 +263,35 @@ void MovPlacer::EstimateCluster() {
       if (b && *b % cluster_ != ref % cluster_) b.reset();
 }
 
+void MovPlacer::CollectClaims() {
+  claims_.clear();
+  for (std::size_t k = 0; k < recordings_.size(); ++k) {
+    const Rec& r = recordings_[k];
+    for (std::size_t i = 0; i < r.items.size(); ++i) {
+      if (!r.base[i]) continue;
+      const std::uint64_t from = *r.base[i] + r.items[i].offset;
+      claims_.push_back({from, from + r.lastByte[i] + 1, k, *r.base[i]});
+    }
+  }
+  std::sort(claims_.begin(), claims_.end(), [](const Claim& a, const Claim& b) { return a.from < b.from; });
+}
+
+// Whether disk bytes [from, to), placed at `base` for `recording`, hold
+// bytes another placement was checked at.
+bool MovPlacer::ClaimedByOther(std::size_t recording, std::uint64_t base, std::uint64_t from,
+                               std::uint64_t to) const {
+  if (from >= to) return false;
+  // Claims are short (an item's checked bytes): look back a little.
+  auto it = std::lower_bound(claims_.begin(), claims_.end(), from,
+                             [](const Claim& c, std::uint64_t at) { return c.from < at; });
+  while (it != claims_.begin() && std::prev(it)->to > from && from - std::prev(it)->from < 0x10000) --it;
+  for (; it != claims_.end() && it->from < to; ++it) {
+    if (it->to <= from) continue;
+    if (it->recording != recording || it->base != base) return true;
+  }
+  return false;
+}
+
 void MovPlacer::FindBreaks(Rec& r) {
   r.breaks.clear();
   std::optional<std::size_t> previous;
@@ -269,6 +312,10 @@ void MovPlacer::FindBreaks(Rec& r) {
 }
 
 bool MovPlacer::Feasible(Rec& r, const Break& b, std::uint64_t at) {
+  const auto self = static_cast<std::size_t>(&r - recordings_.data());
+  if (ClaimedByOther(self, b.baseBefore, b.baseBefore + b.low + 1, b.baseBefore + at) ||
+      ClaimedByOther(self, b.baseAfter, b.baseAfter + at, b.baseAfter + b.high))
+    return false;
   const std::vector<PlacedRun> runs = {{b.baseBefore, 0, at}, {b.baseAfter, at, UINT64_MAX}};
   RunReader reader(disk_, runs);
   for (std::size_t k = b.before; k <= b.after; ++k) {
@@ -405,6 +452,7 @@ void MovPlacer::Finish(Rec& r) {
 void MovPlacer::Run() {
   for (Rec& r : recordings_) Assign(r);
   EstimateCluster();
+  CollectClaims();
   for (Rec& r : recordings_) {
     FindBreaks(r);
     for (Break& b : r.breaks) Candidates(r, b);

@@ -11,7 +11,8 @@
 // bases meet the break lies on a multiple of the cluster size between the
 // last byte checked at the first base and the first item at the second.
 // Among those multiples the bytes decide (the items between must open at
-// their places; no NAL unit payload may hold a start code); where they
+// their places; no NAL unit payload may hold a start code or a transport
+// stream; no bytes where another item was found may be taken); where they
 // cannot, the ends and starts of the other recordings' pieces do (the
 // pieces of a card tile its used area). A break that neither settles
 // leaves the recording unverified.
@@ -110,6 +111,14 @@ class MovPlacer {
     PlacementResult result;
   };
 
+  // Disk bytes an item was checked at: no other placement may take them.
+  struct Claim {
+    std::uint64_t from = 0, to = 0;  // disk bytes [from, to)
+    std::size_t recording = 0;
+    std::uint64_t base = 0;
+  };
+  void CollectClaims();
+  bool ClaimedByOther(std::size_t recording, std::uint64_t base, std::uint64_t from, std::uint64_t to) const;
   bool Check(const PlacementItem& item, std::uint64_t base, std::uint32_t* lastByte = nullptr);
   bool Strong(const PlacementItem& item) const;
   void Assign(Rec& r);
@@ -124,6 +133,7 @@ class MovPlacer {
   ByteSource& disk_;
   const NalStartIndex* index_;
   std::vector<Rec> recordings_;
+  std::vector<Claim> claims_;  // by `from`
   std::uint64_t cluster_ = 0;
 };
 
