@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <deque>
+#include <optional>
 
 #include "common/text.h"
 
@@ -64,7 +65,23 @@ struct Join {
   bool front = false;     // goes before the chain
   std::uint32_t gap = UINT32_MAX;
   TimeVerdict time = TimeVerdict::kUnknown;
+  TimedFragment before;   // the fragment before the break, its end trimmed to fit
 };
+
+// A fragment's run may have gone on over a packet or two of another file
+// after its break (a stray sync byte before a PID it does not follow): the
+// fragment ended on a whole packet that far back when the cut then fits.
+std::optional<MtsFragment> TrimmedToFit(const MtsFragment& before, const MtsFragment& after) {
+  for (std::uint64_t drop = 0; drop <= 2; ++drop) {
+    MtsFragment f = before;
+    const std::uint64_t cut = drop * kPacketBytes;
+    if (f.endPosition < f.startOffset + cut + kMinShortFragmentPackets * kPacketBytes) break;
+    f.endPosition -= cut;
+    f.endLba = FragmentEndLba(f.startLba, f.endPosition);
+    if (CutPacketFits(f, after)) return f;
+  }
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -151,18 +168,24 @@ std::vector<Recording> ChainMts(std::vector<MtsFragment> fragments, ByteSource& 
       for (std::size_t i = 0; i < remaining.size(); ++i) {
         const TimedFragment& f = remaining[i];
         // Before the chain, unless the chain begins a recording.
-        if (!StartsRecording(chain.front().f) && CountersContinue(f.f, ends) &&
-            CutPacketFits(f.f, chain.front().f)) {
-          Join j{i, true};
-          j.time = TimesRunOn(f, chain.front(), j.gap);
-          if (j.time != TimeVerdict::kBackward) joins.push_back(j);
-        }
+        if (!StartsRecording(chain.front().f) && CountersContinue(f.f, ends))
+          if (auto trimmed = TrimmedToFit(f.f, chain.front().f)) {
+            Join j;
+            j.index = i;
+            j.front = true;
+            j.before = ReadFragmentTimes(*trimmed, disk);
+            j.time = TimesRunOn(j.before, chain.front(), j.gap);
+            if (j.time != TimeVerdict::kBackward) joins.push_back(j);
+          }
         // After the chain; a fragment that begins a recording never does.
-        if (!StartsRecording(f.f) && CountersContinue(ends, f.f) && CutPacketFits(chain.back().f, f.f)) {
-          Join j{i, false};
-          j.time = TimesRunOn(chain.back(), f, j.gap);
-          if (j.time != TimeVerdict::kBackward) joins.push_back(j);
-        }
+        if (!StartsRecording(f.f) && CountersContinue(ends, f.f))
+          if (auto trimmed = TrimmedToFit(chain.back().f, f.f)) {
+            Join j;
+            j.index = i;
+            j.before = ReadFragmentTimes(*trimmed, disk);
+            j.time = TimesRunOn(j.before, f, j.gap);
+            if (j.time != TimeVerdict::kBackward) joins.push_back(j);
+          }
       }
       if (joins.empty()) break;
       // More than one: the arrival times decide (the smallest step forward).
@@ -172,8 +195,12 @@ std::vector<Recording> ChainMts(std::vector<MtsFragment> fragments, ByteSource& 
                          (pick.time == TimeVerdict::kForward && joins[1].gap > pick.gap);
       if (!clear) certain = false;
       else ++joinsCertain;
-      if (pick.front) chain.push_front(remaining[pick.index]);
-      else chain.push_back(remaining[pick.index]);
+      if (pick.front) {
+        chain.push_front(pick.before);
+      } else {
+        chain.back() = pick.before;
+        chain.push_back(remaining[pick.index]);
+      }
       remaining.erase(remaining.begin() + static_cast<std::ptrdiff_t>(pick.index));
     }
 

@@ -92,7 +92,8 @@ std::uint32_t GoodPackets(const std::uint8_t* bytes, std::size_t length, std::ui
     const std::size_t at = std::size_t{k} * kPacketBytes;
     if (at + kPacketBytes > length) return k;
     const std::uint8_t* p = bytes + at;
-    if (p[4] != kSyncByte) return k;
+    // A recorded stream has no transport errors and no scrambling.
+    if (p[4] != kSyncByte || (p[5] & 0x80) || (p[7] & 0xC0)) return k;
     const std::uint32_t time = ArrivalTime(p);
     PacketRun::Clock clock = run.clock;
     if (run.haveTime) {
@@ -220,7 +221,10 @@ void MtsBlockScanner::Continue(ByteSource& source, std::vector<MtsFragment>& out
     return;
   }
   const std::size_t loaded = Load(source, position_, static_cast<std::size_t>(kBlockBytes));
-  const std::uint32_t good = GoodPackets(buffer_.data(), loaded, kBlockPackets, run_, false);
+  // In a fragment found mid-stream a PID may first show up in a later block
+  // (the program table comes every few thousand packets) with any counter;
+  // in one that began a recording its first counter is 0.
+  const std::uint32_t good = GoodPackets(buffer_.data(), loaded, kBlockPackets, run_, state_ == 2);
   if (good == kBlockPackets) {
     scanned_ += kBlockBytes;
     position_ += kBlockBytes;

@@ -97,7 +97,7 @@ class MtsBlockScanner {
 };
 
 // Tests up to `packets` packets of `bytes` (packet starts every 192 bytes
-// from 0): the sync byte at 4, the counters of the tracked PIDs continuing
+// from 0): the sync byte at 4, no transport error or scrambling, the counters of the tracked PIDs continuing
 // (-1 + 1 = 0; with `firstFree` a PID's first counter may be anything),
 // packets without payload keeping theirs, and the arrival clock. `run` is
 // updated through the good packets. The number of good packets before the

@@ -106,6 +106,18 @@ TEST(MtsScanner, AnotherStreamMetWhereThePhasesCoincideIsCutByTheClock) {
   EXPECT_EQ(frags[0].EndByte(), 4000u * 192);
 }
 
+TEST(MtsScanner, MidStreamAPidMayFirstShowUpInALaterBlockWithAnyCounter) {
+  // The program table every 2500 packets: a run found mid-stream meets it
+  // only in its second block, with counter 3.
+  Bytes ts = test::MakeTransportStream(12000, 1000, 2000, 21);
+  Bytes disk(ts.size() + 65536, 0);
+  const std::size_t from = 600;  // packets skipped: the run starts mid-stream
+  std::copy(ts.begin() + from * 192, ts.end(), disk.begin());
+  const auto frags = ScanAll(disk);
+  ASSERT_EQ(frags.size(), 1u);
+  EXPECT_EQ(frags[0].EndByte(), ts.size() - from * 192);
+}
+
 TEST(MtsFragmentRecord, EncodesToSeventeenWordsAndBack) {
   MtsFragment f;
   f.recordingStart = false;
@@ -223,6 +235,29 @@ TEST(MtsChain, TheCutPacketMustFit) {
   EXPECT_TRUE(CutPacketFits(a, b));
   b.startOffset = 128;
   EXPECT_FALSE(CutPacketFits(a, b));
+}
+
+TEST(MtsChain, AStrayPacketRunOnIntoAfterABreakIsTrimmed) {
+  // The stream in two pieces of three clusters each (512 packets: the break
+  // falls between packets); after the first piece on the disk comes one
+  // packet-like run of bytes with the sync byte and a PID the stream does
+  // not have, then other bytes.
+  const Bytes ts = test::MakeTransportStream(6000, 1000, 2000, 23);
+  Bytes disk(80 * kCluster, 0);
+  std::vector<std::uint64_t> where;
+  for (std::size_t k = 0; k * kCluster < ts.size(); ++k) where.push_back(k < 3 ? 10 + k : 30 + k);
+  LayStream(disk, ts, where);
+  const Bytes noise = test::NoiseWithoutZeros(kCluster, 3);
+  std::memcpy(disk.data() + 13 * kCluster, noise.data(), noise.size());
+  std::uint8_t* stray = disk.data() + 13 * kCluster;
+  const std::uint32_t time = ArrivalTime(ts.data() + 511 * 192) + 2000;
+  for (int i = 0; i < 4; ++i) stray[i] = static_cast<std::uint8_t>(time >> (24 - 8 * i));
+  stray[4] = 0x47, stray[5] = 0x01, stray[6] = 0x23, stray[7] = 0x10;
+  const auto all = Chain(disk);
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].fragments.size(), 2u);
+  EXPECT_EQ(all[0].fragments[0].sectors, 3 * kCluster / 512);
+  EXPECT_EQ(Assemble(disk, all[0]), ts);
 }
 
 TEST(MtsChain, WhenCountersAcceptTwoFragmentsTheArrivalTimesDecide) {
