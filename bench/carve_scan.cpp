@@ -93,12 +93,11 @@ double TimeScan(const std::string& image, std::size_t& carved) {
   probe.Close();
   ambrel::DeepScanExtensions extensions;
   ambrel::ScanEnvironment env;
-  env.publishProgress = false;
   env.organiseDelayMs = 0;
   env.extensions = &extensions;
-  const auto settings = ambrel::DefaultScanSettings(disk, ambrel::kModeAllFiles);
+  const auto settings = ambrel::DefaultScanSettings(disk, ambrel::RecoveryMode::kAllFiles);
   const auto start = Clock::now();
-  ambrel::ScanSession scan(std::move(disk), ambrel::kModeAllFiles, settings, env);
+  ambrel::ScanSession scan(std::move(disk), ambrel::RecoveryMode::kAllFiles, settings, env);
   scan.Start();
   scan.Join();
   const double seconds = Seconds(start);

@@ -66,12 +66,11 @@ double TimeScan() {
   disk.diskPath = gImage;
   probe.Close();
   ambrel::ScanEnvironment env;
-  env.publishProgress = false;
   env.organiseDelayMs = 0;
   env.pollMs = 1;
   env.open = [](const ambrel::PartitionInfo&, ambrel::DiskHandle& h) { return ambrel::OpenByPath(gImage, h); };
   const auto start = Clock::now();
-  ambrel::ScanSession scan(std::move(disk), ambrel::kModeDiskFiles,
+  ambrel::ScanSession scan(std::move(disk), ambrel::RecoveryMode::kDiskFiles,
                            ambrel::DeepScanSettings{}, env);
   scan.Start();
   scan.Join();

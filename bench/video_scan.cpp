@@ -58,16 +58,15 @@ Timing Scan(const std::string& image, const Config& config) {
   auto video = config.video ? ambrel::video::VideoReassembly::Create(config.settings) : nullptr;
   OrganiseClock organise;
   ambrel::ScanEnvironment env;
-  env.publishProgress = false;
   env.organiseDelayMs = 0;
   env.pollMs = 1;
   env.listener = &organise;
   env.extensions = &extensions;
   env.analyser = video.get();
   env.open = [image](const ambrel::PartitionInfo&, ambrel::DiskHandle& h) { return ambrel::OpenByPath(image, h); };
-  const ambrel::DeepScanSettings settings = ambrel::DefaultScanSettings(disk, ambrel::kModeDiskFiles);
+  const ambrel::DeepScanSettings settings = ambrel::DefaultScanSettings(disk, ambrel::RecoveryMode::kDiskFiles);
   const auto start = Clock::now();
-  ambrel::ScanSession scan(std::move(disk), ambrel::kModeDiskFiles, settings, env);
+  ambrel::ScanSession scan(std::move(disk), ambrel::RecoveryMode::kDiskFiles, settings, env);
   scan.Start();
   scan.Join();
   const auto end = Clock::now();

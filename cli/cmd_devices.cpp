@@ -8,9 +8,8 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.h"
-#include "device/device_enum.h"
 #include "device_output.h"
-#include "fs/boot_probe.h"
+#include "session/program.h"
 #include "text_output.h"
 
 namespace ambrel::cli {
@@ -60,14 +59,17 @@ void Define(CLI::App& app) { app.add_flag("--json", g_options.json, "print the l
 
 int RunDevices() {
   std::vector<DeviceInfo> rows;
-  if (!EnumerateDevices(rows, 0, JudgeSector) && DiskList().empty()) {
+  DeviceEnumerator enumerator;
+  const bool found = EnumerateMachineDevices(enumerator, rows, 0);
+  const DeviceLists lists = enumerator.Lists();
+  if (!found && lists.disks.empty()) {
     std::fprintf(stderr, "ambrel-cli devices: no disk could be opened (reading raw disks needs root)\n");
     return 1;
   }
   if (g_options.json)
-    PrintDevicesJson(DiskList(), VolumeList());
+    PrintDevicesJson(lists.disks, lists.volumes);
   else
-    PrintText(DiskList(), VolumeList());
+    PrintText(lists.disks, lists.volumes);
   return 0;
 }
 

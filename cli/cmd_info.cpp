@@ -7,11 +7,10 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.h"
-#include "device/device_enum.h"
 #include "device_output.h"
-#include "fs/boot_probe.h"
-#include "gpt_loss.h"
+#include "session/source_session.h"
 #include "text_output.h"
+#include "volume_checks.h"
 
 namespace ambrel::cli {
 namespace {
@@ -54,15 +53,14 @@ void Define(CLI::App& app) {
 
 int RunInfo() {
   const std::string& path = g_options.path;
-  DiskDescription description;
   std::string why;
-  if (!DescribeDisk(path, description, JudgeSector, &why)) {
+  std::unique_ptr<SourceSession> source = SourceSession::Open(path, &why);
+  if (!source) {
     std::fprintf(stderr, "ambrel-cli info: %s: %s\n", path.c_str(), why.c_str());
     return 1;
   }
-  std::vector<int> numbers;
-  for (const TablePartition& p : description.partitions) numbers.push_back(p.number);
-  WarnOfLostGptPartitions(path, numbers, "info");
+  WarnOfLostGptPartitions(*source, "info");
+  const DiskDescription& description = source->Description();
   if (g_options.json)
     PrintInfoJson(path, description);
   else

@@ -9,20 +9,14 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/settings.h"
-#include "catalog/node_table.h"
 #include "commands.h"
-#include "device_output.h"
-#include "common/text.h"
-#include "device/disk_handle.h"
-#include "catalog/partition_info.h"
-#include "fs/views/recycle_bin.h"
-#include "gpt_loss.h"
 #include "json_output.h"
+#include "session/program.h"
+#include "session/source_session.h"
 #include "text_output.h"
 #include "tree_output.h"
 #include "volume_checks.h"
-#include "volume_loader.h"
+#include "volume_options.h"
 
 namespace ambrel::cli {
 namespace {
@@ -41,30 +35,23 @@ void Define(CLI::App& app) {
 }
 
 // Lists one volume; false (with a message) when it cannot be listed.
-bool ListVolume(DiskHandle& disk, Volume& v, Json& document) {
+bool ListOneVolume(SourceSession& source, const SourceVolume& v, Json& document) {
   const ListOptions& options = g_options;
-  if (v.info.fsKind == kFsUnknown) {
-    std::fprintf(stderr, "ambrel-cli list: %s\n", NotFileSystemText(disk, v).c_str());
-    return false;
-  }
-  if (!LoadVolume(v)) {
-    std::fprintf(stderr, "ambrel-cli list: volume %d (%s): the file system could not be read\n", v.number,
-                 v.info.fsName.c_str());
-    return false;
-  }
+  ParseProgressLine progress(v.info.displayName);
   // The deleted and present listings are the two halves of the deletion
   // split: a present file inside a deleted folder goes with its folder.
-  const std::unique_ptr<PartitionInfo> shown = ScopedVolume(options.volumes.scope, v.info);
-  if (!shown) {
-    if (options.volumes.scope == Scope::kRecycle)
-      std::fprintf(stderr, "ambrel-cli list: volume %d has no recycle bin holding files\n", v.number);
-    return true;
+  const VolumeListing listing = source.ListVolume(v.number, options.volumes.scope, nullptr, progress.Observer());
+  progress.Finish();
+  if (listing.problem != ListProblem::kNone) {
+    std::fprintf(stderr, "ambrel-cli list: %s\n", ListProblemText(source, v.number, listing).c_str());
+    return listing.problem == ListProblem::kNoRecycleBin;
   }
-  const std::vector<TreeEntry> entries = CollectTreeEntries(shown->table);
+  if (!listing.volume) return true;
+  const std::vector<TreeEntry> entries = CollectTreeEntries(listing.volume->table);
   if (options.json)
-    document.push_back(TreeJson(v.number, *shown, entries));
+    document.push_back(TreeJson(v.number, *listing.volume, entries));
   else
-    PrintTreeText(v.number, *shown, entries);
+    PrintTreeText(v.number, *listing.volume, entries);
   return true;
 }
 
@@ -73,28 +60,27 @@ int RunList() {
   // The command line parses file systems unless a settings file says otherwise.
   if (!SettingsLoaded()) SetSettingsLoaded(true);
   if (GetSetting("ParseFileSys").empty()) OverrideSetting("ParseFileSys", "1");
-  DiskHandle disk;
   std::string why;
-  if (!OpenByPath(options.path, disk, &why)) {
+  std::unique_ptr<SourceSession> source = SourceSession::Open(options.path, &why);
+  if (!source) {
     std::fprintf(stderr, "ambrel-cli list: cannot open %s: %s\n", options.path.c_str(), why.c_str());
     return 1;
   }
-  std::vector<Volume> volumes = FindVolumes(disk, options.path);
-  WarnOfLostGptPartitions(disk, VolumeNumbers(volumes), "list");
-  if (volumes.empty()) {
-    std::fprintf(stderr, "ambrel-cli list: %s: %s\n", options.path.c_str(), NoVolumesText(disk).c_str());
+  WarnOfLostGptPartitions(*source, "list");
+  if (source->Volumes().empty()) {
+    std::fprintf(stderr, "ambrel-cli list: %s: %s\n", options.path.c_str(), NoVolumesText(*source).c_str());
     return 1;
   }
   const int wanted = options.volumes.partition;
-  if (wanted != 0 && std::none_of(volumes.begin(), volumes.end(), [&](const Volume& v) { return v.number == wanted; })) {
-    std::fprintf(stderr, "ambrel-cli list: %s\n", NoVolumeText(wanted, volumes, options.path).c_str());
+  if (wanted != 0 && !source->Volume(wanted)) {
+    std::fprintf(stderr, "ambrel-cli list: %s\n", NoVolumeText(wanted, *source).c_str());
     return 1;
   }
   int status = 0;
   Json document = Json::array();
-  for (Volume& v : volumes) {
+  for (const SourceVolume& v : source->Volumes()) {
     if (wanted != 0 && v.number != wanted) continue;
-    if (!ListVolume(disk, v, document)) status = 1;
+    if (!ListOneVolume(*source, v, document)) status = 1;
   }
   if (options.json) PrintJson(document);
   return status;

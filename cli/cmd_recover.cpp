@@ -12,35 +12,25 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/progress.h"
-#include "app/user_prompt.h"
-#include "commands.h"
-#include "common/text.h"
-#include "fs/views/recycle_bin.h"
-#include "platform/interrupt.h"
 #include "catalog/found_file_catalog.h"
 #include "catalog/search_filter.h"
-#include "recovery/catalog_rows.h"
-#include "recovery/copy_out.h"
+#include "commands.h"
+#include "common/text.h"
 #include "deep_scan_run.h"
-#include "deepscan/deep_scan_extensions.h"
-#include "device_output.h"
-#include "gpt_loss.h"
 #include "json_output.h"
-#include "out_folder.h"
-#include "platform/fs_identity.h"
+#include "session/copy_service.h"
+#include "session/program.h"
+#include "session/scan_job.h"
+#include "session/source_session.h"
+#include "session/texts.h"
+#include "session/worded_prompt.h"
 #include "text_output.h"
-#include "video/video_reassembly.h"
 #include "video_output.h"
 #include "volume_checks.h"
-#include "volume_loader.h"
+#include "volume_options.h"
 
 namespace ambrel::cli {
 namespace {
-
-// The refusal of the target check, shown before the folder is made.
-constexpr const char* kTargetOnSourceText =
-    "您选择的恢复文件保存目录在您需要恢复数据的分区里，请选择其他分区里的目录!";
 
 struct RecoverOptions {
   std::string path;
@@ -123,10 +113,11 @@ std::string FilterByKeywords(FoundFileCatalog& catalog, const std::vector<std::s
 }
 
 // Questions go to the terminal; messages are kept for the report.
-class ReportPrompt final : public UserPrompt {
+class ReportPrompt final : public WordedPrompt {
  public:
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  bool AskYesNo(const std::string& text) override { return CurrentUserPrompt().AskYesNo(text); }
+  bool Ask(const PromptMessage& question) override { return CurrentUserPrompt().Ask(question); }
+  bool AskYesNo(const std::string&) override { return false; }  // every question goes through Ask
   std::vector<std::string> messages;
 };
 
@@ -137,7 +128,7 @@ class ProgressBar final : public SaveProgressView {
   void Poll(SaveJob& job) override {
     if (InterruptRequested()) job.state = kJobStopRequested;  // Ctrl+C: stop after this chunk
     ScanProgress p;
-    if (!TakeProgress(p) || p.stage != kStageCopy) return;
+    if (!job.progress.Take(p) || p.stage != kStageCopy) return;
     last_ = p;
     seen_ = true;
     if (enabled_) Draw();
@@ -171,6 +162,12 @@ class ProgressBar final : public SaveProgressView {
   std::chrono::steady_clock::time_point start_;
 };
 
+std::vector<std::string> DamagedTexts(const SaveRunResult& r) {
+  std::vector<std::string> texts;
+  for (const DamagedFileReport& d : r.damagedFiles) texts.push_back(DamagedFileText(d));
+  return texts;
+}
+
 void PrintSummaryJson(const RecoverOptions& o, const SaveRunResult& r, const SelectionTotal& chosen,
                       const std::vector<std::string>& messages, int status) {
   auto list = [](const std::vector<std::string>& texts) {
@@ -191,7 +188,7 @@ void PrintSummaryJson(const RecoverOptions& o, const SaveRunResult& r, const Sel
   j["reads"] = r.reads;
   j["readErrors"] = r.readErrors;
   j["failedFiles"] = list(r.failedFiles);
-  j["damagedFiles"] = list(r.damagedFiles);
+  j["damagedFiles"] = list(DamagedTexts(r));
   j["report"] = list(messages);
   j["status"] = status;
   PrintJson(j);
@@ -227,7 +224,7 @@ int Report(const RecoverOptions& o, const RecoverOutcome& outcome) {
   std::FILE* reportOut = (o.json || !r.started) ? stderr : stdout;
   for (const std::string& m : outcome.messages) std::fprintf(reportOut, "%s\n", PrintableText(m, true).c_str());
   for (const std::string& f : r.failedFiles) std::fprintf(reportOut, "failed: %s\n", PrintableText(f).c_str());
-  for (const std::string& f : r.damagedFiles) std::fprintf(reportOut, "damaged: %s\n", PrintableText(f).c_str());
+  for (const std::string& f : DamagedTexts(r)) std::fprintf(reportOut, "damaged: %s\n", PrintableText(f).c_str());
   if (o.json) PrintSummaryJson(o, r, outcome.chosen, outcome.messages, status);
   if (status != 0) std::fprintf(stderr, "ambrel-cli recover: %s\n", reason.c_str());
   return status;
@@ -235,79 +232,73 @@ int Report(const RecoverOptions& o, const RecoverOutcome& outcome) {
 
 // Parses the chosen volumes into the catalogue; false when one of them
 // could not be read (the others are kept).
-bool LoadChosenVolumes(DiskHandle& disk, std::vector<Volume>& volumes, FoundFileCatalog& catalog) {
+bool LoadChosenVolumes(SourceSession& source, FoundFileCatalog& catalog) {
   const RecoverOptions& o = g_options;
   bool allRead = true;
-  for (Volume& v : volumes) {
+  for (const SourceVolume& v : source.Volumes()) {
     if (o.volumes.partition != 0 && v.number != o.volumes.partition) continue;
-    if (v.info.fsKind == kFsUnknown) {
-      std::fprintf(stderr, "ambrel-cli recover: %s\n", NotFileSystemText(disk, v).c_str());
+    ParseProgressLine progress(v.info.displayName);
+    VolumeListing listing = source.ListVolume(v.number, o.volumes.scope, nullptr, progress.Observer());
+    progress.Finish();
+    if (listing.problem == ListProblem::kNotAFileSystem) {
+      std::fprintf(stderr, "ambrel-cli recover: %s\n",
+                   NotFileSystemText(v.number, v.info.startLba, listing.bootSector).c_str());
       allRead = false;
-      continue;
-    }
-    if (!LoadVolume(v)) {
+    } else if (listing.problem == ListProblem::kUnreadable) {
       std::fprintf(stderr, "ambrel-cli recover: volume %d (%s): the file system could not be read\n", v.number,
                    FsKindName(v.info.fsKind));
       allRead = false;
-      continue;
     }
-    if (auto part = ScopedVolume(o.volumes.scope, v.info)) catalog.AddPartition(std::move(part), nullptr, false);
+    if (listing.volume) catalog.AddPartition(std::move(listing.volume), nullptr, false);
   }
   return allRead;
 }
 
-// The --out checks before anything is written: the partition number, the
-// folder's device (a missing folder would be made on its parent's), then
-// the folder itself. The exit status when the run ends here, else -1.
-int CheckTarget(const std::vector<Volume>& volumes, bool blockSource, RecoverOutcome& outcome) {
+// The --out checks before anything is written (see SourceSession::
+// PrepareTarget). The exit status when the run ends here, else -1.
+int CheckTarget(SourceSession& source, RecoverOutcome& outcome) {
   const RecoverOptions& o = g_options;
-  const int wanted = o.volumes.partition;
-  if (wanted != 0 && std::none_of(volumes.begin(), volumes.end(), [&](const Volume& v) { return v.number == wanted; })) {
-    std::fprintf(stderr, "ambrel-cli recover: %s\n", NoVolumeText(wanted, volumes, o.path).c_str());
-    return 1;
-  }
   if (o.out.empty()) return -1;  // the target check names it
-  if (blockSource && FolderOnSourceDevice(ExistingFolderOrParent(o.out), o.path)) {
-    outcome.messages.push_back(kTargetOnSourceText);
+  const FolderCheck check = source.PrepareTarget(o.out);
+  if (check.problem == FolderProblem::kOnTheSource) {
+    outcome.messages.push_back(FolderProblemText(check));
     return Report(o, outcome);
   }
-  const std::string problem = PrepareOutFolder(o.out);
-  if (!problem.empty()) {
-    std::fprintf(stderr, "ambrel-cli recover: --out %s: %s\n", o.out.c_str(), problem.c_str());
+  if (check.problem != FolderProblem::kNone) {
+    std::fprintf(stderr, "ambrel-cli recover: --out %s: %s\n", o.out.c_str(), FolderProblemText(check).c_str());
     return 1;
   }
   return -1;
 }
 
 // Checks every file of the catalogue and copies them out; the report.
-int CopyEverything(FoundFileCatalog& catalog, DiskHandle& disk, bool blockSource, RecoverOutcome& outcome) {
+int CopyEverything(FoundFileCatalog& catalog, SourceSession& source, RecoverOutcome& outcome) {
   const RecoverOptions& o = g_options;
   for (std::uint32_t slot = kSignatureSlot; slot < catalog.partitionCount(); ++slot)
     if (catalog.GetCheck(slot, kRootId) != 1) catalog.ToggleCheck(slot, kRootId);
   outcome.chosen = catalog.SumSelected();
-  CatalogRows rows(catalog);
   CatchInterrupts();
   ReportPrompt prompt;
-  ProgressBar bar(::isatty(STDERR_FILENO) != 0);
-  SaveContext context;
-  context.source = &rows;
-  context.prompt = &prompt;
-  context.view = &bar;
-  context.sourcePath = blockSource ? o.path : std::string();
-  context.removableSource = IsUsbDevice(disk);
-  SaveParameters parameters;
-  parameters.folder = o.out;
-  parameters.overwrite = PolicyIndex(o.overwrite, kOverwriteNames);
-  parameters.readErrors = PolicyIndex(o.readErrors, kReadErrorNames);
-  outcome.result = RecoverChecked(context, parameters, outcome.chosen.files, outcome.chosen.bytes);
+  ProgressBar bar(StderrIsTerminal());
+  CopyRequest request;
+  request.prompt = &prompt;
+  request.view = &bar;
+  request.sourcePath = source.IsImageFile() ? std::string() : o.path;
+  request.removableSource = source.Removable();
+  request.parameters.folder = o.out;
+  request.parameters.overwrite = PolicyIndex(o.overwrite, kOverwriteNames);
+  request.parameters.readErrors = PolicyIndex(o.readErrors, kReadErrorNames);
+  CopyService copies;
+  outcome.result = copies.CopyChecked(catalog, request);
   bar.Finish(outcome.result);
   outcome.messages.insert(outcome.messages.end(), prompt.messages.begin(), prompt.messages.end());
+  for (const std::string& text : CopyReportTexts(outcome.result, "恢复")) outcome.messages.push_back(text);
   return Report(o, outcome);
 }
 
 // Keeps the files the --filter keywords name (all without keywords), then
 // copies them.
-int FilterAndCopy(FoundFileCatalog& catalog, DiskHandle& disk, bool blockSource, RecoverOutcome& outcome) {
+int FilterAndCopy(FoundFileCatalog& catalog, SourceSession& source, RecoverOutcome& outcome) {
   const std::vector<std::string> keywords = SplitKeywords(g_options.filter);
   if (!keywords.empty()) {
     const std::string message = FilterByKeywords(catalog, keywords);
@@ -316,78 +307,64 @@ int FilterAndCopy(FoundFileCatalog& catalog, DiskHandle& disk, bool blockSource,
       return 1;
     }
   }
-  return CopyEverything(catalog, disk, blockSource, outcome);
+  return CopyEverything(catalog, source, outcome);
 }
 
 // --mode: a deep scan of the whole device, then the copy of what it found
 // (the volumes it parsed or rebuilt, and the carved files).
-int RunDeepRecover(DiskHandle& disk, bool blockSource) {
+int RunDeepRecover(SourceSession& source) {
   const RecoverOptions& o = g_options;
   RecoverOutcome outcome;
-  if (blockSource && FolderOnSourceDevice(ExistingFolderOrParent(o.out), o.path)) {
-    outcome.messages.push_back(kTargetOnSourceText);
-    return Report(o, outcome);
-  }
-  if (const std::string problem = PrepareOutFolder(o.out); !problem.empty()) {
-    std::fprintf(stderr, "ambrel-cli recover: --out %s: %s\n", o.out.c_str(), problem.c_str());
-    return 1;
-  }
-  ScanTarget target;
-  if (!PrepareScanTarget(o.path, "recover", target)) return 1;
+  if (const int status = CheckTarget(source, outcome); status >= 0) return status;
+  std::optional<PartitionInfo> area = source.ScanArea();
+  if (!area) return 1;
   ReportPrompt scanPrompt;
-  DeepScanExtensions extensions;
-  // With a video switch on, the video reassembly analyses the chunks.
-  const auto video = video::VideoReassembly::Create(video::VideoSettingsFromProgram());
-  ScanEnvironment env;
-  env.analyser = video.get();
-  env.organiseDelayMs = 0;  // no window to redraw before the organisation
-  env.publishProgress = false;
-  env.prompt = &scanPrompt;
-  env.extensions = &extensions;
-  const DeepScanSettings settings = DefaultScanSettings(target.disk, o.mode);
-  ScanSession scan(std::move(target.disk), o.mode, settings, env);
+  ScanJobOptions options;
+  options.organiseDelayMs = 0;  // no window to redraw before the organisation
+  options.prompt = &scanPrompt;
+  options.useStateFile = false;
+  const RecoveryMode mode = ModeFromNumber(o.mode);
+  const DeepScanSettings settings = DefaultScanSettings(*area, mode);
+  ScanJob scan(std::move(*area), mode, settings, std::move(options));
   if (!RunScanWithProgress(scan)) {
     std::fprintf(stderr, "ambrel-cli recover: the scan was stopped; nothing was copied\n");
     return 130;
   }
   FoundFileCatalog catalog;
-  auto results = extensions.TakeResults();
-  if (video)
-    for (auto& part : video->TakeResults()) results.push_back(std::move(part));
-  catalog.LoadResults(std::move(results), nullptr);
+  catalog.LoadResults(scan.TakeResults(), nullptr);
   outcome.messages = scanPrompt.messages;
   // Recordings whose placement could not be checked throughout are written
   // and named in the report.
-  if (video)
-    for (const video::Recording& r : video->Recordings())
-      if (!r.verified) outcome.messages.push_back("partial recording " + r.name + ": " + RecordingState(r));
-  return FilterAndCopy(catalog, disk, blockSource, outcome);
+  for (const video::Recording& r : scan.Recordings())
+    if (!r.verified) outcome.messages.push_back("partial recording " + r.name + ": " + RecordingState(r));
+  return FilterAndCopy(catalog, source, outcome);
 }
 
 int RunRecover() {
   const RecoverOptions& o = g_options;
-  DiskHandle disk;
   std::string why;
-  if (!OpenByPath(o.path, disk, &why)) {
+  std::unique_ptr<SourceSession> source = SourceSession::Open(o.path, &why);
+  if (!source) {
     std::fprintf(stderr, "ambrel-cli recover: cannot open %s: %s\n", o.path.c_str(), why.c_str());
     return 1;
   }
-  // Writing beside an image file cannot change the image: only a device
-  // source keeps the target off its own disk.
-  const bool blockSource = !IsImageFile(o.path);
-  if (o.mode != 0) return RunDeepRecover(disk, blockSource);
-  std::vector<Volume> volumes = FindVolumes(disk, o.path);
-  WarnOfLostGptPartitions(disk, VolumeNumbers(volumes), "recover");
-  if (volumes.empty()) {
-    std::fprintf(stderr, "ambrel-cli recover: %s: %s\n", o.path.c_str(), NoVolumesText(disk).c_str());
+  if (o.mode != 0) return RunDeepRecover(*source);
+  WarnOfLostGptPartitions(*source, "recover");
+  if (source->Volumes().empty()) {
+    std::fprintf(stderr, "ambrel-cli recover: %s: %s\n", o.path.c_str(), NoVolumesText(*source).c_str());
+    return 1;
+  }
+  const int wanted = o.volumes.partition;
+  if (wanted != 0 && !source->Volume(wanted)) {
+    std::fprintf(stderr, "ambrel-cli recover: %s\n", NoVolumeText(wanted, *source).c_str());
     return 1;
   }
   RecoverOutcome outcome;
-  if (const int status = CheckTarget(volumes, blockSource, outcome); status >= 0) return status;
+  if (const int status = CheckTarget(*source, outcome); status >= 0) return status;
   FoundFileCatalog catalog;
   catalog.Reset(nullptr, false);
-  outcome.volumesFailed = !LoadChosenVolumes(disk, volumes, catalog);
-  return FilterAndCopy(catalog, disk, blockSource, outcome);
+  outcome.volumesFailed = !LoadChosenVolumes(*source, catalog);
+  return FilterAndCopy(catalog, *source, outcome);
 }
 
 const CliCommandRegistrar kRegistrar({"recover", kSynopsis, "copy the files of a disk, volume or image out to a folder",

@@ -15,34 +15,25 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/settings.h"
-#include "app/user_prompt.h"
 #include "commands.h"
 #include "deep_scan_run.h"
-#include "deepscan/deep_scan_extensions.h"
-#include "deepscan/deep_scan_extensions.h"
-#include "deepscan/scan_session.h"
-#include "deepscan/scan_state_file.h"
-#include "device/device_enum.h"
 #include "device_output.h"
-#include "fs/boot_probe.h"
 #include "json_output.h"
-#include "platform/files.h"
-#include "platform/interrupt.h"
-#include "scan_prompt.h"
 #include "scan_output.h"
+#include "scan_prompt.h"
 #include "scan_report.h"
 #include "scan_volumes_output.h"
-#include "video/video_reassembly.h"
+#include "session/program.h"
+#include "session/scan_job.h"
+#include "session/source_session.h"
 #include "video_output.h"
-#include "volume_loader.h"
 
 namespace ambrel::cli {
 namespace {
 
 struct ScanArgs {
   std::string path;
-  int mode = kModeDiskFiles;
+  int mode = ModeNumber(RecoveryMode::kDiskFiles);
   int partition = 0;
   std::vector<std::uint64_t> priority;
   std::string reuse = "ask";
@@ -71,46 +62,6 @@ void Define(CLI::App& app) {
   app.add_flag("--json", g_args.json, "print the results as JSON on stdout");
 }
 
-// The scanned area: the whole device, or one of its volumes. A volume that
-// fills the image gives the file system whose free space modes 2 and 5 read.
-bool ScanArea(const ScanArgs& args, const DiskDescription& description, PartitionInfo& out) {
-  out = PartitionInfo();
-  if (args.partition == 0) {
-    if (description.volumes.size() == 1 && description.volumes[0].startLba == 0)
-      MakePartitionInfo(description.volumes[0], out);
-    out.startLba = 0;
-    out.sectorCount = out.diskSectorCount = description.disk.sectorCount;
-  } else {
-    DiskHandle disk;
-    if (!OpenByPath(args.path, disk)) return false;
-    std::vector<Volume> volumes = FindVolumes(disk, args.path);
-    disk.Close();
-    const Volume* chosen = nullptr;
-    for (const Volume& v : volumes)
-      if (v.number == args.partition) chosen = &v;
-    if (!chosen) {
-      std::fprintf(stderr, "ambrel-cli scan: %s has no volume %d\n", args.path.c_str(), args.partition);
-      return false;
-    }
-    out.fsKind = chosen->info.fsKind;
-    out.bootSector = chosen->info.bootSector;
-    out.startLba = chosen->info.startLba;
-    out.sectorCount = chosen->info.sectorCount;
-    out.diskSectorCount = description.disk.sectorCount;
-    out.volumeLabel = chosen->info.volumeLabel;
-  }
-  out.removable = description.disk.removable;
-  out.diskPath = out.displayName = args.path;
-  out.diskName = args.path;  // the scan-state identity is the full path
-  return true;
-}
-
-const PartitionInfo* FoundFilesOf(const std::vector<std::unique_ptr<PartitionInfo>>& results) {
-  for (const auto& part : results)
-    if (part && part->fsKind == kFsSignature) return part.get();
-  return nullptr;
-}
-
 bool ApplyPriority(const ScanArgs& args, const PartitionInfo& area, DeepScanSettings& settings) {
   if (args.priority.empty()) return true;
   const std::uint64_t start = args.priority[0], length = args.priority[1];
@@ -128,16 +79,19 @@ bool ApplyPriority(const ScanArgs& args, const PartitionInfo& area, DeepScanSett
 
 int RunScan() {
   const ScanArgs& args = g_args;
-  DiskDescription description;
   std::string why;
-  if (!DescribeDisk(args.path, description, JudgeSector, &why)) {
+  std::unique_ptr<SourceSession> source = SourceSession::Open(args.path, &why);
+  if (!source) {
     std::fprintf(stderr, "ambrel-cli scan: %s: %s\n", args.path.c_str(), why.c_str());
     return 1;
   }
-  PartitionInfo area;
-  if (!ScanArea(args, description, area)) return 1;
-  DeepScanSettings settings = DefaultScanSettings(area, args.mode);
-  if (!ApplyPriority(args, area, settings)) return 2;
+  std::optional<PartitionInfo> area = source->ScanArea(args.partition);
+  if (!area) {
+    std::fprintf(stderr, "ambrel-cli scan: %s has no volume %d\n", args.path.c_str(), args.partition);
+    return 1;
+  }
+  DeepScanSettings settings = DefaultScanSettings(*area, ModeFromNumber(args.mode));
+  if (!ApplyPriority(args, *area, settings)) return 2;
   Answer reuse = Answer::kAsk, save = Answer::kAsk;
   ParseAnswer(args.reuse, reuse);
   ParseAnswer(args.save, save);
@@ -145,48 +99,39 @@ int RunScan() {
   // The rebuilt volumes are parsed unless a settings file says otherwise.
   if (!SettingsLoaded()) SetSettingsLoaded(true);
   if (GetSetting("ParseFileSys").empty()) OverrideSetting("ParseFileSys", "1");
-  DeepScanExtensions extensions;
-  // With a video switch on, the video reassembly analyses the chunks.
-  const auto video = video::VideoReassembly::Create(video::VideoSettingsFromProgram());
-  ScanEnvironment env;
-  env.extensions = &extensions;
-  env.analyser = video.get();
-  env.organiseDelayMs = 0;  // no window to redraw before the organisation
-  env.publishProgress = false;
-  env.prompt = &prompt;
-  env.stateFilePath = ProgramFolder() + kScanStateFileName;
-  env.checkpointMinutes = CheckpointMinutesSetting();
-  ScanSession scan(std::move(area), args.mode, settings, env);
+  ScanJobOptions options;
+  options.organiseDelayMs = 0;  // no window to redraw before the organisation
+  options.prompt = &prompt;
+  ScanJob scan(std::move(*area), ModeFromNumber(args.mode), settings, std::move(options));
   if (!scan.Start()) return 1;
   FollowScan(scan);
   // The scan offers a save only after two minutes; --save yes always saves.
   if (save == Answer::kYes && !prompt.savedAtEnd() && !scan.SaveScan())
-    std::fprintf(stderr, "ambrel-cli scan: the scan could not be saved to %s\n", env.stateFilePath.c_str());
-  auto results = extensions.TakeResults();
-  if (video)
-    for (auto& part : video->TakeResults()) results.push_back(std::move(part));
+    std::fprintf(stderr, "ambrel-cli scan: the scan could not be saved to %s\n", scan.StateFilePath().c_str());
+  const auto results = scan.TakeResults();
+  const DiskDescription& description = source->Description();
   bool shown = true;
   if (args.json) {
     Json out = Json::object();
     out["path"] = JsonText(args.path);
-    out["mode"] = scan.Mode();
+    out["mode"] = ModeNumber(scan.Mode());
     out["completed"] = scan.Completed();
-    AddScanStructures(scan, out);
+    AddScanStructures(scan.Scan(), out);
     Json volumes = Json::array();
     for (const DeviceInfo& v : description.volumes) volumes.push_back(VolumeJson(v));
     out["deviceVolumes"] = std::move(volumes);
     out["volumes"] = RebuiltVolumesJson(results);
     out["carvedFiles"] = CarvedFilesJson(CarvedFileRows(FoundFilesOf(results)));
-    if (video) out["recordings"] = RecordingsJson(video->Recordings());
+    if (scan.ReassemblesVideo()) out["recordings"] = RecordingsJson(scan.Recordings());
     if (args.tree != 0) shown = PrintRebuiltTree(results, args.tree, true, &out);
     PrintJson(out);
   } else {
-    PrintScanStructures(scan);
+    PrintScanStructures(scan.Scan());
     std::printf("volumes of the device: %zu\n", description.volumes.size());
     for (const DeviceInfo& v : description.volumes) PrintVolumeLine(stdout, v);
     PrintRebuiltVolumes(results);
     PrintCarvedFiles(stdout, CarvedFileRows(FoundFilesOf(results)));
-    if (video) PrintRecordings(stdout, video->Recordings());
+    if (scan.ReassemblesVideo()) PrintRecordings(stdout, scan.Recordings());
     if (args.tree != 0) shown = PrintRebuiltTree(results, args.tree, false, nullptr);
   }
   if (!shown) return 1;

@@ -3,11 +3,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/resource_pack.h"
-#include "app/settings.h"
-#include "app/startup.h"
 #include "commands.h"
-#include "platform/files.h"
+#include "session/program.h"
 
 namespace ambrel::cli {
 namespace {

@@ -3,29 +3,10 @@
 #include <cinttypes>
 
 #include "common/text.h"
-#include "fs/boot_probe.h"
+#include "session/source_session.h"
 #include "text_output.h"
 
 namespace ambrel::cli {
-
-const char* FsKindName(std::int32_t kind) {
-  switch (kind) {
-    case kFsNtfs: return "NTFS";
-    case kFsFat16: return "FAT16";
-    case kFsFat32: return "FAT32";
-    case kFsExfat: return "exFAT";
-    default: return "unknown";
-  }
-}
-
-const char* VolumeKindName(const DeviceInfo& v) {
-  // FAT12 shares the FAT16 kind; its boot sector tells them apart.
-  if (v.fsKind == kFsFat16) {
-    const char* name = JudgeFatBootSector(v.bootSector, 0).fsName;
-    if (name[0] != '\0') return name;
-  }
-  return FsKindName(v.fsKind);
-}
 
 Json VolumeJson(const DeviceInfo& v) {
   Json j;

@@ -2,7 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/settings.h"
+#include "session/program.h"
 
 namespace ambrel::cli {
 

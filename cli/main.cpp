@@ -18,12 +18,10 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/startup.h"
-#include "app/user_prompt.h"
 #include "commands.h"
-#include "diag/crash_dump.h"
 #include "global_options.h"
-#include "platform/files.h"
+#include "session/program.h"
+#include "session/worded_prompt.h"
 #include "text_output.h"
 
 namespace ambrel::cli {
@@ -37,7 +35,7 @@ namespace {
 
 // Messages go to standard error; questions are answered from the terminal,
 // or by --yes, and are "no" when nobody can answer.
-class CliPrompt final : public UserPrompt {
+class CliPrompt final : public WordedPrompt {
  public:
   explicit CliPrompt(bool assumeYes) : assumeYes_(assumeYes) {}
   void ShowMessage(const std::string& text) override {

@@ -4,31 +4,10 @@
 #include <cinttypes>
 #include <map>
 
-#include "catalog/file_types.h"
-#include "deepscan/found_files.h"
+#include "session/scan_job.h"
 #include "text_output.h"
 
 namespace ambrel::cli {
-
-std::vector<CarvedFileRow> CarvedFileRows(const PartitionInfo* found) {
-  std::vector<CarvedFileRow> rows;
-  if (!found) return rows;
-  const FoundFileTable& t = found->table;
-  for (std::uint32_t id = 0; id < t.count; ++id) {
-    const FoundFileNode* n = NodeAt(t, id);
-    if (!n || !IsFileKind(KindOf(*n))) continue;
-    CarvedFileRow row;
-    row.type = n->typeCode;
-    if (const FileTypeEntry* type = FindFileType(n->typeCode)) row.extension = type->extension;
-    row.name = n->name;
-    row.lba = n->dataSector;
-    row.size = n->size;
-    row.structural = (n->flags & kFlagStructuralSize) != 0;
-    rows.push_back(std::move(row));
-  }
-  std::sort(rows.begin(), rows.end(), [](const CarvedFileRow& a, const CarvedFileRow& b) { return a.lba < b.lba; });
-  return rows;
-}
 
 const char* SizeSourceText(bool structural) { return structural ? "structure" : "gap"; }
 

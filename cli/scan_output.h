@@ -9,23 +9,11 @@
 #include <vector>
 
 #include "catalog/partition_info.h"
-#include "deepscan/scan_session.h"
+#include "session/scan_job.h"
 #include "json_output.h"
 
 namespace ambrel::cli {
 
-// One carved file of the found-files pseudo-partition.
-struct CarvedFileRow {
-  std::uint32_t type = 0;
-  std::string extension;
-  std::string name;
-  std::uint64_t lba = 0;
-  std::uint64_t size = 0;
-  bool structural = false;  // the size was read from the file's structure, not the gap
-};
-
-// The file nodes of a found-files partition, by LBA; empty for null.
-std::vector<CarvedFileRow> CarvedFileRows(const PartitionInfo* found);
 // "structure" or "gap".
 const char* SizeSourceText(bool structural);
 

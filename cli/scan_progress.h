@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/progress.h"
+#include "session/scan_job.h"
 
 namespace ambrel::cli {
 

@@ -2,15 +2,12 @@
 
 namespace ambrel::cli {
 
-namespace {
-constexpr char kReuseQuestion[] = "磁盘上保存有当前设备以前扫描的数据，是否复用？";
-constexpr char kSaveQuestion[] = "是否保存当前已扫描的数据？";
-}  // namespace
-
-bool ScanPrompt::AskYesNo(const std::string& text) {
-  const Answer given = text == kReuseQuestion ? reuse_ : text == kSaveQuestion ? save_ : Answer::kAsk;
-  const bool yes = given == Answer::kAsk ? inner_.AskYesNo(text) : given == Answer::kYes;
-  if (text == kSaveQuestion && yes) savedAtEnd_ = true;
+bool ScanPrompt::Ask(const PromptMessage& question) {
+  const Answer given = question.id == PromptId::kReuseSavedScan  ? reuse_
+                       : question.id == PromptId::kSaveScanAtEnd ? save_
+                                                                 : Answer::kAsk;
+  const bool yes = given == Answer::kAsk ? inner_.Ask(question) : given == Answer::kYes;
+  if (question.id == PromptId::kSaveScanAtEnd && yes) savedAtEnd_ = true;
   return yes;
 }
 

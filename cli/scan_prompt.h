@@ -15,8 +15,8 @@ enum class Answer { kAsk, kYes, kNo };
 class ScanPrompt final : public UserPrompt {
  public:
   ScanPrompt(UserPrompt& inner, Answer reuse, Answer save) : inner_(inner), reuse_(reuse), save_(save) {}
-  void ShowMessage(const std::string& text) override { inner_.ShowMessage(text); }
-  bool AskYesNo(const std::string& text) override;
+  void Show(const PromptMessage& message) override { inner_.Show(message); }
+  bool Ask(const PromptMessage& question) override;
   // Whether the scan's own end-of-scan offer was answered yes.
   bool savedAtEnd() const { return savedAtEnd_; }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "json_output.h"
-#include "deepscan/scan_session.h"
+#include "session/scan_job.h"
 
 namespace ambrel::cli {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "json_output.h"
-#include "video/recording.h"
+#include "session/scan_job.h"
 
 namespace ambrel::cli {
 

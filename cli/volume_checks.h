@@ -1,31 +1,36 @@
-// Messages about the volumes of a device that the commands cannot work on:
-// a --partition number the device does not have, a volume without a file
-// system the readers know.
+// Messages about the volumes of a source that the commands cannot work on:
+// a --partition number it does not have, a volume without a file system
+// the readers know, no volume at all, GPT entries lost.
 #pragma once
 
 #include <string>
-#include <vector>
 
-#include "device/disk_handle.h"
-#include "volume_loader.h"
+#include "session/source_session.h"
 
 namespace ambrel::cli {
 
-std::vector<int> VolumeNumbers(const std::vector<Volume>& volumes);
-
 // "no volume 99 (the image has 3)"; the numbers are listed when they are
 // not simply 1 to N ("the disk has 4: 1, 2, 5, 6").
-std::string NoVolumeText(int wanted, const std::vector<Volume>& volumes, const std::string& path);
+std::string NoVolumeText(int wanted, const SourceSession& source);
 
 // "volume 2: not NTFS, FAT or exFAT (...)" with why: the boot sector could
 // not be read, it is empty, or it holds none of the known signatures.
-std::string NotFileSystemText(DiskHandle& disk, const Volume& volume);
+std::string NotFileSystemText(int number, std::uint64_t startLba, BootSectorState state);
 
-// Why a device shows no volume at all: "no volume found (...)" with what
+// Why a source shows no volume at all: "no volume found (...)" with what
 // sector 0 holds.
-std::string NoVolumesText(DiskHandle& disk);
+std::string NoVolumesText(SourceSession& source);
 
-// True when `path` names a regular file (a disk image) rather than a device.
-bool IsImageFile(const std::string& path);
+// The message of a listing that gave nothing ("" when there is none).
+std::string ListProblemText(SourceSession& source, int number, const VolumeListing& listing);
+
+// The GPT warning line (without a trailing newline); empty when nothing was
+// lost.
+std::string GptLossText(const GptLoss& loss);
+// Writes "ambrel-cli COMMAND: warning: ..." on stderr when partitions were lost.
+void WarnOfLostGptPartitions(SourceSession& source, const char* command);
+
+// The --out problem in words ("not a folder", "permission denied", ...).
+std::string FolderProblemText(const FolderCheck& check);
 
 }  // namespace ambrel::cli

@@ -63,14 +63,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   p.sectorCount = image.size() / 512;
   p.bootSector = boot;
   DiskHandle handle = HandleForDevice(std::make_shared<MemoryDevice>(std::move(image)), "fuzz");
+  ParseContext context;
   if (scanned) {
-    std::vector<ClusterKindHit> hits;
-    for (std::uint64_t lba = 0; lba < p.sectorCount; lba += 2) hits.push_back({lba, static_cast<std::uint16_t>(lba % 240)});
-    SetCompletedScanHits(std::move(hits));
-  } else {
-    ClearCompletedScanHits();
+    context.scanCompleted = true;
+    for (std::uint64_t lba = 0; lba < p.sectorCount; lba += 2)
+      context.scanHits.push_back({lba, static_cast<std::uint16_t>(lba % 240)});
   }
-  ReadFatVolume(nullptr, p, handle);
+  ReadFatVolume(nullptr, p, handle, &context);
   ParseFatDirectory(p, data, size, nullptr, kRootId);
   ExtentList extents;
   for (std::uint32_t id = 0; id < p.table.count; ++id)

@@ -37,7 +37,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   partition.bootSector[13] = static_cast<std::uint8_t>(spc);
   FoundFileNode node{};
   if (ParseMftRecord(node, partition, record, keepSystem)) ReleaseParsedNode(node);
-  ResetKnownExtents();
   FindAttribute(record, std::nullopt, 0x80);
   FindAttribute(record, 0x100, 0x30);
 

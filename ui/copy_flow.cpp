@@ -2,19 +2,23 @@
 
 #include "gui_prompt.h"
 #include "progress_dialog.h"
-#include "recovery/catalog_rows.h"
 #include "save_dialog.h"
+#include "session/texts.h"
 
 namespace ambrel::ui {
 
 namespace {
 
-// The run's stop request comes from the dialog's status word.
+// The run's stop request comes from the dialog's status word; its progress
+// records go on to the dialog's mailbox, bound on this (the worker's)
+// thread.
 class StopRelay final : public SaveProgressView {
  public:
   explicit StopRelay(TaskStatus& status) : status_(status) {}
   void Poll(SaveJob& job) override {
     if (status_.load() == 2) job.state = kJobStopRequested;
+    ScanProgress record;
+    if (job.progress.Take(record)) PublishProgress(record);
   }
 
  private:
@@ -23,42 +27,47 @@ class StopRelay final : public SaveProgressView {
 
 }  // namespace
 
-SaveContext CopyFlow::ContextFor(UserPrompt& prompt) const {
-  SaveContext c;
-  c.prompt = &prompt;
-  c.scan = session_.Gate();
-  c.sourcePath = session_.sourcePath;
-  c.removableSource = session_.removableSource;
-  return c;
+bool CopyFlow::ShowRefusal(CopyRefusal refusal, const std::string& verb) {
+  if (refusal == CopyRefusal::kNone) return false;
+  prompt_.ShowMessage(CopyRefusalText(refusal, verb));
+  return true;
 }
 
-template <typename Run>
-void CopyFlow::RunAndReport(Run run) {
+void CopyFlow::RunAndReport(const std::string& verb, bool report,
+                            const std::function<SaveRunResult(CopyRequest&)>& run) {
   DeferredPrompt deferred(prompt_);
-  CatalogRows rows(catalog_);
-  const bool ran = RunBehindProgress(window_, [&](TaskStatus& status) {
+  SaveRunResult result;
+  RunBehindProgress(window_, [&](TaskStatus& status) {
     StopRelay relay(status);
-    SaveContext context = ContextFor(deferred);
-    context.source = &rows;
-    context.view = &relay;
-    run(context);
+    CopyRequest request;
+    request.prompt = &deferred;
+    request.view = &relay;
+    request.scan = session_.Gate();
+    request.sourcePath = GuardedSource();
+    request.removableSource = session_.removableSource;
+    result = run(request);
   });
-  (void)ran;
   for (const std::string& message : deferred.TakeMessages()) prompt_.ShowMessage(message);
+  if (report) {
+    for (const std::string& text : CopyReportTexts(result, verb)) prompt_.ShowMessage(text);
+  } else {
+    ShowRefusal(result.refusal == CopyRefusal::kStopped ? CopyRefusal::kNone : result.refusal, verb);
+  }
 }
 
 void CopyFlow::RecoverChecked() {
-  if (!CheckScanGate("恢复", session_.Gate(), prompt_)) return;
+  if (ShowRefusal(CheckScanGate(session_.Gate()), "恢复")) return;
   const SelectionTotal total = catalog_.SumSelected();
   if (total.files == 0) {
-    prompt_.ShowMessage("请至少选择一个需要恢复的文件或目录!");
+    ShowRefusal(CopyRefusal::kNothingChosen, "恢复");
     return;
   }
-  SaveDialog dialog(total.files, total.bytes, session_.sourcePath, prompt_, window_);
+  SaveDialog dialog(total.files, total.bytes, GuardedSource(), prompt_, window_);
   if (dialog.exec() != QDialog::Accepted) return;
   const SaveParameters parameters = dialog.parameters();
-  RunAndReport([&](const SaveContext& context) {
-    ambrel::RecoverChecked(context, parameters, total.files, total.bytes);
+  RunAndReport("恢复", true, [&](CopyRequest& request) {
+    request.parameters = parameters;
+    return copies_.CopyChecked(catalog_, request);
   });
 }
 
@@ -68,16 +77,23 @@ void CopyFlow::QuickSave(std::uint32_t row, std::uint32_t id) {
   SelectionTotal total;
   total.files = IsFolderKind(KindOf(*node)) ? node->fileCount : 1;
   total.bytes = node->size;
-  SaveDialog dialog(total.files, total.bytes, session_.sourcePath, prompt_, window_);
+  SaveDialog dialog(total.files, total.bytes, GuardedSource(), prompt_, window_);
   if (dialog.exec() != QDialog::Accepted) return;
   const SaveParameters parameters = dialog.parameters();
-  RunAndReport([&](const SaveContext& context) { ambrel::QuickSave(context, parameters, row, id); });
+  RunAndReport("恢复", true, [&](CopyRequest& request) {
+    request.parameters = parameters;
+    return copies_.CopyOne(catalog_, row, id, request);
+  });
 }
 
 bool CopyFlow::QuickOpen(std::uint32_t row, std::uint32_t id) {
-  if (!CheckScanGate("打开", session_.Gate(), prompt_)) return false;
+  if (ShowRefusal(CheckScanGate(session_.Gate()), "打开")) return false;
   bool opened = false;
-  RunAndReport([&](const SaveContext& context) { opened = ambrel::QuickOpen(context, row, id); });
+  RunAndReport("打开", false, [&](CopyRequest& request) {
+    SaveRunResult r = copies_.Open(catalog_, row, id, request);
+    opened = r.opened;
+    return r;
+  });
   return opened;
 }
 

@@ -5,12 +5,10 @@
 #include <thread>
 
 #include "deep_scan_settings.h"
-#include "deepscan/scan_state_file.h"
-#include "platform/files.h"
 
 namespace ambrel::ui {
 
-DeepScanSettings SettingsFromOptions(const PartitionInfo& partition, int mode) {
+DeepScanSettings SettingsFromOptions(const PartitionInfo& partition, RecoveryMode mode) {
   DeepScanSettings settings = DefaultScanSettings(partition, mode);
   const DeepScanOptions options = CurrentDeepScanOptions();
   const bool sameArea = options.partStart == partition.startLba && options.partSectors == partition.sectorCount;
@@ -27,7 +25,7 @@ DeepScanSettings SettingsFromOptions(const PartitionInfo& partition, int mode) {
 }
 
 video::VideoSettings VideoSettingsFromOptions() {
-  video::VideoSettings video = video::VideoSettingsFromProgram();
+  video::VideoSettings video = ProgramVideoSettings();
   const DeepScanOptions options = CurrentDeepScanOptions();
   if (options.videoChosen) {
     video.movOn = options.movFragRecovery;
@@ -36,46 +34,26 @@ video::VideoSettings VideoSettingsFromOptions() {
   return video;
 }
 
-DeepScanRun::DeepScanRun(PartitionInfo partition, int mode, DeepScanSettings settings,
-                         NoticeListener* window, UserPrompt* prompt, FoundFileCatalog* catalog)
-    : extensions_(catalog), video_(video::VideoReassembly::Create(VideoSettingsFromOptions())) {
-  ScanEnvironment env;
-  env.listener = window;
-  env.prompt = prompt;
-  env.extensions = &extensions_;
-  env.analyser = video_.get();
-  env.stateFilePath = ProgramFolder() + kScanStateFileName;
-  env.checkpointMinutes = CheckpointMinutesSetting();
-  session_ = std::make_unique<ScanSession>(std::move(partition), mode, settings, std::move(env));
+DeepScanRun::DeepScanRun(PartitionInfo partition, RecoveryMode mode, DeepScanSettings settings,
+                         NoticeListener* window, WordedPrompt* prompt, FoundFileCatalog* catalog,
+                         DeviceLists devices) {
+  ScanJobOptions options;
+  options.listener = window;
+  options.prompt = prompt;
+  options.liveCatalog = catalog;
+  options.devices = std::move(devices);
+  options.video = VideoSettingsFromOptions();
+  job_ = std::make_unique<ScanJob>(std::move(partition), mode, settings, std::move(options));
 }
 
 DeepScanRun::~DeepScanRun() { Finish(true); }
 
-std::vector<std::unique_ptr<PartitionInfo>> DeepScanRun::TakeResults() {
-  auto results = extensions_.TakeResults();
-  if (video_)
-    for (auto& part : video_->TakeResults()) results.push_back(std::move(part));
-  return results;
-}
-
-bool DeepScanRun::Start() { return session_->Start(); }
-
-bool DeepScanRun::Running() const {
-  const std::uint32_t state = session_->State();
-  return state == kScanRunning || state == kScanPaused;
-}
-
-ScanGateInput DeepScanRun::Gate() const {
-  const ScanGateFacts facts = session_->GateFacts();
-  return {facts.state, facts.partitionFsKind, facts.recoveryMode};
-}
-
 void DeepScanRun::Finish(bool closing) {
-  if (closing) session_->SetClosing();
-  if (Running()) session_->Stop();
+  if (closing) job_->SetClosing();
+  if (Running()) job_->Stop();
   std::atomic<bool> joined{false};
   std::thread waiter([&] {
-    session_->Join();
+    job_->Join();
     joined = true;
   });
   while (!joined.load()) {

@@ -1,5 +1,5 @@
-// One deep scan started from the window: its session, the carver and the
-// organiser plugged into it, and the results it leaves. The window owns
+// One deep scan started from the window: the session's scan job with the
+// window's notices and prompt, and the results it leaves. The window owns
 // the run; a new scan replaces it, so two scans share nothing.
 //
 // Threads: every method runs on the GUI thread. The scan's own threads
@@ -11,45 +11,40 @@
 #include <memory>
 #include <vector>
 
-#include "app/notify.h"
 #include "catalog/found_file_catalog.h"
-#include "deepscan/deep_scan_extensions.h"
-#include "deepscan/scan_session.h"
-#include "recovery/copy_out.h"
-#include "video/video_reassembly.h"
+#include "session/scan_job.h"
+#include "session/worded_prompt.h"
 
 namespace ambrel::ui {
 
 class DeepScanRun {
  public:
   // `window` receives 0x466 / 0x467; `catalog` the live results.
-  DeepScanRun(PartitionInfo partition, int mode, DeepScanSettings settings, NoticeListener* window,
-              UserPrompt* prompt, FoundFileCatalog* catalog);
+  DeepScanRun(PartitionInfo partition, RecoveryMode mode, DeepScanSettings settings, NoticeListener* window,
+              WordedPrompt* prompt, FoundFileCatalog* catalog, DeviceLists devices = {});
   ~DeepScanRun();
   DeepScanRun(const DeepScanRun&) = delete;
   DeepScanRun& operator=(const DeepScanRun&) = delete;
 
-  bool Start();
-  ScanSession& session() { return *session_; }
-  bool Running() const;
+  bool Start() { return job_->Start(); }
+  ScanJob& job() { return *job_; }
+  bool Running() const { return job_->Running(); }
   // What the copy-out guard reads: the live state of this scan.
-  ScanGateInput Gate() const;
+  ScanGateInput Gate() const { return job_->Gate(); }
   // The organised results, once 0x467 has been raised (with the video
   // partition when the video reassembly ran).
-  std::vector<std::unique_ptr<PartitionInfo>> TakeResults();
+  std::vector<std::unique_ptr<PartitionInfo>> TakeResults() { return job_->TakeResults(); }
   // Stops a running scan (the window closes: no save offer) and waits for
   // its threads while the GUI thread keeps handling their notices.
   void Finish(bool closing);
 
  private:
-  DeepScanExtensions extensions_;
-  std::unique_ptr<video::VideoReassembly> video_;
-  std::unique_ptr<ScanSession> session_;
+  std::unique_ptr<ScanJob> job_;
 };
 
 // The settings of a scan of `partition` in `mode` with the options the
 // settings dialog stored.
-DeepScanSettings SettingsFromOptions(const PartitionInfo& partition, int mode);
+DeepScanSettings SettingsFromOptions(const PartitionInfo& partition, RecoveryMode mode);
 // The video settings of a scan: the program's, with the dialog's switches
 // once it stored them.
 video::VideoSettings VideoSettingsFromOptions();

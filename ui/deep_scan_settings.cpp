@@ -9,9 +9,8 @@
 #include <QVBoxLayout>
 #include <mutex>
 
-#include "app/settings.h"
+#include "session/program.h"
 #include "file_type_page.h"
-#include "platform/desktop.h"
 #include "qt_text.h"
 
 namespace ambrel::ui {
@@ -55,7 +54,7 @@ QString PriorityGbText(const QString& text) {
 }
 
 DeepScanSettingsDialog::DeepScanSettingsDialog(const PartitionInfo& partition, DeepScanOptions options,
-                                               UserPrompt& prompt, QWidget* parent)
+                                               WordedPrompt& prompt, QWidget* parent)
     : QDialog(parent), prompt_(prompt), options_(options) {
   options_.partStart = partition.startLba;
   options_.partSectors = partition.sectorCount;

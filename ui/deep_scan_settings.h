@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/notify.h"
+#include "session/worded_prompt.h"
 #include "catalog/file_types.h"
 #include "catalog/partition_info.h"
 
@@ -54,7 +54,7 @@ QString PriorityGbText(const QString& text);
 class DeepScanSettingsDialog final : public QDialog {
   Q_OBJECT
  public:
-  DeepScanSettingsDialog(const PartitionInfo& partition, DeepScanOptions options, UserPrompt& prompt,
+  DeepScanSettingsDialog(const PartitionInfo& partition, DeepScanOptions options, WordedPrompt& prompt,
                          QWidget* parent = nullptr);
   const DeepScanOptions& options() const { return options_; }
   bool TryAccept();
@@ -70,7 +70,7 @@ class DeepScanSettingsDialog final : public QDialog {
  private:
   void FieldEdited(QLineEdit* field, QLabel* label, QString& accepted, const char* message);
 
-  UserPrompt& prompt_;
+  WordedPrompt& prompt_;
   DeepScanOptions options_;
   QLineEdit* start_;
   QLineEdit* count_;

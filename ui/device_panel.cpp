@@ -1,4 +1,3 @@
-#include "fs/boot_probe.h"
 #include "device_panel.h"
 
 #include <QFileDialog>
@@ -6,10 +5,7 @@
 #include <QHeaderView>
 #include <QVBoxLayout>
 
-#include "app/settings.h"
-#include "device/device_enum.h"
 #include "device_access.h"
-#include "platform/desktop.h"
 #include "progress_dialog.h"
 #include "qt_text.h"
 #include "recovery_modes.h"
@@ -31,7 +27,7 @@ QString KindText(const DeviceInfo& row) {
 
 }  // namespace
 
-DevicePanel::DevicePanel(UserPrompt& prompt, QWidget* parent) : QWidget(parent), prompt_(prompt) {
+DevicePanel::DevicePanel(WordedPrompt& prompt, QWidget* parent) : QWidget(parent), prompt_(prompt) {
   auto* layout = new QVBoxLayout(this);
   caption_ = new QLabel(Q("请选择需要恢复数据的磁盘或分区:"), this);
   layout->addWidget(caption_);
@@ -79,9 +75,13 @@ void DevicePanel::Refresh() {
   const int mode = CurrentRecoveryMode();
   const int view = DeviceViewForMode(mode, SettingOn("ShowDev"));
   std::vector<DeviceInfo> found;
-  RunBehindProgress(this, [&](TaskStatus& status) {
-    EnumerateDevices(found, view, JudgeSector, [&status] { return status.load() == 2; });
-  });
+  auto mailbox = std::make_shared<ProgressMailbox>();
+  RunBehindProgress(
+      this,
+      [&](TaskStatus& status) {
+        EnumerateMachineDevices(enumerator_, found, view, [&status] { return status.load() == 2; }, mailbox);
+      },
+      mailbox);
   std::string empty = EmptyDeviceListText(mode, SettingOn("ShowUsbDev"));
   const std::string permission = found.empty() ? PermissionProblem() : std::string();
   if (!permission.empty()) empty += "\n" + permission;

@@ -9,8 +9,9 @@
 #include <QWidget>
 #include <vector>
 
-#include "app/notify.h"
+#include "session/worded_prompt.h"
 #include "catalog/partition_info.h"
+#include "session/program.h"
 
 namespace ambrel::ui {
 
@@ -24,7 +25,7 @@ enum DevicePanelCommand : int {
 class DevicePanel final : public QWidget {
   Q_OBJECT
  public:
-  DevicePanel(UserPrompt& prompt, QWidget* parent = nullptr);
+  DevicePanel(WordedPrompt& prompt, QWidget* parent = nullptr);
   // Enumerates the devices of the current mode behind the progress dialog.
   void Refresh();
   // Adds an image file as a device row; false (after the message) when
@@ -48,8 +49,14 @@ class DevicePanel final : public QWidget {
   void PickImage();
   void Start();
 
-  UserPrompt& prompt_;
+  WordedPrompt& prompt_;
   std::vector<DeviceInfo> enumerated_;
+  DeviceEnumerator enumerator_;  // this panel's lists
+
+ public:
+  // The machine's lists of the last enumeration (the real volumes a scan
+  // of one of these disks finds).
+  DeviceLists deviceLists() const { return enumerator_.Lists(); }
   std::vector<DeviceInfo> images_;
   std::vector<DeviceInfo> rows_;
   QTreeWidget* list_;

@@ -25,7 +25,7 @@ FilterDate DateOf(const QDateEdit* edit) {
 
 }  // namespace
 
-FilterDialog::FilterDialog(const FilterSettings& current, UserPrompt& prompt, QWidget* parent)
+FilterDialog::FilterDialog(const FilterSettings& current, WordedPrompt& prompt, QWidget* parent)
     : QDialog(parent), prompt_(prompt), chosen_(current) {
   setWindowTitle(Q(kFilterDialogCaption));
   auto* form = new QFormLayout(this);

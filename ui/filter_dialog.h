@@ -8,7 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "app/notify.h"
+#include "session/worded_prompt.h"
 #include "catalog/search_filter.h"
 
 namespace ambrel::ui {
@@ -16,7 +16,7 @@ namespace ambrel::ui {
 class FilterDialog final : public QDialog {
   Q_OBJECT
  public:
-  FilterDialog(const FilterSettings& current, UserPrompt& prompt, QWidget* parent = nullptr);
+  FilterDialog(const FilterSettings& current, WordedPrompt& prompt, QWidget* parent = nullptr);
   // The settings chosen (valid after the dialog was accepted).
   const FilterSettings& chosen() const { return chosen_; }
   FilterDialogInput Input() const;
@@ -33,7 +33,7 @@ class FilterDialog final : public QDialog {
  private:
   void SizeEdited(QLineEdit* field, QLabel* label, QString& accepted);
 
-  UserPrompt& prompt_;
+  WordedPrompt& prompt_;
   FilterSettings chosen_;
   QLineEdit* keywords_;
   QLineEdit* minSize_;

@@ -5,7 +5,7 @@
 #include <QThread>
 #include <utility>
 
-#include "app/settings.h"
+#include "session/program.h"
 #include "qt_text.h"
 
 namespace ambrel::ui {

@@ -11,11 +11,11 @@
 #include <vector>
 #include <string>
 
-#include "app/notify.h"
+#include "session/worded_prompt.h"
 
 namespace ambrel::ui {
 
-class GuiPrompt final : public QObject, public UserPrompt {
+class GuiPrompt final : public QObject, public WordedPrompt {
   Q_OBJECT
  public:
   explicit GuiPrompt(QObject* parent = nullptr);
@@ -36,15 +36,15 @@ class GuiPrompt final : public QObject, public UserPrompt {
 
 // Collects messages for later (a copying run shows its report after the
 // progress dialog closed) and hands questions to another prompt at once.
-class DeferredPrompt final : public UserPrompt {
+class DeferredPrompt final : public WordedPrompt {
  public:
-  explicit DeferredPrompt(UserPrompt& questions) : questions_(questions) {}
+  explicit DeferredPrompt(WordedPrompt& questions) : questions_(questions) {}
   void ShowMessage(const std::string& text) override;
   bool AskYesNo(const std::string& text) override { return questions_.AskYesNo(text); }
   std::vector<std::string> TakeMessages();
 
  private:
-  UserPrompt& questions_;
+  WordedPrompt& questions_;
   std::mutex lock_;
   std::vector<std::string> messages_;
 };

@@ -6,9 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/startup.h"
+#include "session/program.h"
 #include "device_panel.h"
-#include "diag/crash_dump.h"
 #include "gui_prompt.h"
 #include "main_window.h"
 #include "startup_flow.h"

@@ -7,20 +7,15 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/settings.h"
+#include "session/program.h"
 #include "deep_scan_run.h"
 #include "deep_scan_settings.h"
 #include "device_panel.h"
-#include "device/device_enum.h"
-#include "diag/log.h"
-#include "fs/boot_probe.h"
-#include "platform/desktop.h"
 #include "progress_dialog.h"
 #include "qt_text.h"
 #include "recovery_modes.h"
 #include "results_browser.h"
 #include "scan_panel.h"
-#include "volume_parse.h"
 
 namespace ambrel::ui {
 
@@ -36,7 +31,7 @@ QPushButton* MenuButton(QWidget* parent, const QString& title, const QString& li
 
 }  // namespace
 
-MainWindow::MainWindow(UserPrompt& prompt, QWidget* parent)
+MainWindow::MainWindow(WordedPrompt& prompt, QWidget* parent)
     : QMainWindow(parent), prompt_(prompt), catalog_(std::make_unique<FoundFileCatalog>()) {
   catalog_->Reset(nullptr, false);
   catalog_->SetMainWindow(&windowNotices_);
@@ -150,7 +145,7 @@ void MainWindow::SelectMode(int mode) {
   const RecoveryMode* m = FindMode(mode);
   if (!m) return;
   SetCurrentRecoveryMode(mode);
-  LogLine(0, m->logName);
+  LogLine(LogCode::kStartUp, m->logName);
   layoutState_ = 1;
   pages_->setCurrentWidget(devices_);
   devices_->Refresh();
@@ -166,48 +161,45 @@ void MainWindow::StartRecovery(const DeviceInfo& row) {
   if (run_ && run_->Running()) return;
   run_.reset();
   browser_->Clear();
-  catalog_->SetViewMode(kViewDirectory);
+  catalog_->SetViewMode(ViewMode::kDirectory);
   catalog_->Reset(nullptr, false);
   layoutState_ = 1;
+  // The source is opened once, here: its description, the scan and every
+  // listing and copy read through that one device. Opening reads the
+  // device, which the GUI thread never does itself.
+  source_.reset();
+  const DeviceLists lists = devices_->deviceLists();
+  RunBehindProgress(this, [&](TaskStatus&) { source_ = SourceSession::OpenRow(row, &lists); });
   CopySession session;
   session.sourcePath = row.diskPath.empty() ? row.volumePath : row.diskPath;
   session.removableSource = row.removable != 0;
+  session.imageSource = source_ && source_->IsImageFile();
   session.scanGate = [this] { return run_ ? run_->Gate() : ScanGateInput{}; };
   browser_->copyFlow().setSession(session);
-  if (!StartDeepScan(row)) ParseWithoutScan(row);
+  if (!source_) {
+    prompt_.ShowMessage("没有找到可以解析的分区！");
+    return;
+  }
+  if (!StartDeepScan(row)) ParseWithoutScan();
 }
 
 bool MainWindow::StartDeepScan(const DeviceInfo& row) {
-  PartitionInfo part;
-  MakePartitionInfo(row, part);
-  // An image that is one volume from its first sector scans as that volume,
-  // whose free space modes 2 and 5 read. Finding that out reads the device,
-  // which the GUI thread never does itself.
-  if (row.kind != 1) {
-    RunBehindProgress(this, [&](TaskStatus&) {
-      DiskDescription description;
-      if (DescribeDisk(row.diskPath, description, JudgeSector) && description.volumes.size() == 1 &&
-          description.volumes[0].startLba == 0) {
-        MakePartitionInfo(description.volumes[0], part);
-        part.startLba = 0;
-        part.sectorCount = part.diskSectorCount = description.disk.sectorCount;
-        part.diskPath = row.diskPath;
-        part.displayName = row.displayName;
-        part.removable = row.removable;
-      }
-    });
-  }
-  if (part.diskPath.empty()) part.diskPath = row.volumePath;
-  // The saved scan's identity is the device's full path.
-  if (part.diskName.empty()) part.diskName = part.diskPath;
+  // A volume row scans that volume; a disk or image its whole device (an
+  // image that is one volume from its first sector scans as that volume,
+  // whose free space modes 2 and 5 read).
+  std::optional<PartitionInfo> area = source_->ScanArea(row.kind == 1 ? 1 : 0);
+  if (!area) return false;
+  PartitionInfo part = std::move(*area);
+  if (!row.displayName.empty()) part.displayName = row.displayName;
   if (part.sectorCount == 0 || part.diskPath.empty()) return false;
-  const int mode = CurrentRecoveryMode() != 0 ? CurrentRecoveryMode() : kModeDiskFiles;
+  // The menu's mode number (none chosen: the whole device).
+  const ::ambrel::RecoveryMode mode = ModeFromNumber(CurrentRecoveryMode());
   DeepScanSettings settings = SettingsFromOptions(part, mode);
   run_ = std::make_unique<DeepScanRun>(std::move(part), mode, settings, &windowNotices_, &prompt_,
-                                       catalog_.get());
-  scan_->Attach(&run_->session());
+                                       catalog_.get(), devices_->deviceLists());
+  scan_->Attach(&run_->job());
   if (!run_->Start()) {
-    scan_->Attach(static_cast<ScanSession*>(nullptr));
+    scan_->Attach(static_cast<ScanJob*>(nullptr));
     run_.reset();
     return false;
   }
@@ -215,12 +207,12 @@ bool MainWindow::StartDeepScan(const DeviceInfo& row) {
   return true;
 }
 
-void MainWindow::ParseWithoutScan(const DeviceInfo& row) {
-  std::uint32_t added = 0;
+void MainWindow::ParseWithoutScan() {
+  std::size_t before = catalog_->partitionCount();
   RunBehindProgress(this, [&](TaskStatus& status) {
-    added = ParseIntoCatalog(*catalog_, PartitionsOfRow(row), status);
+    source_->ListInto(*catalog_, 0, ListScope::kAll, &status, {}, true);
   });
-  if (added == 0) {
+  if (catalog_->partitionCount() == before) {
     prompt_.ShowMessage("没有找到可以解析的分区！");
     return;
   }

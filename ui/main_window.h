@@ -8,8 +8,9 @@
 #include <QStackedWidget>
 #include <memory>
 
-#include "app/notify.h"
+#include "session/worded_prompt.h"
 #include "catalog/found_file_catalog.h"
+#include "session/source_session.h"
 #include "notice_bridge.h"
 
 namespace ambrel::ui {
@@ -27,7 +28,7 @@ enum MainWindowNotice : std::uint32_t {
 class MainWindow final : public QMainWindow {
   Q_OBJECT
  public:
-  explicit MainWindow(UserPrompt& prompt, QWidget* parent = nullptr);
+  explicit MainWindow(WordedPrompt& prompt, QWidget* parent = nullptr);
   ~MainWindow() override;
 
   void SelectMode(int mode);
@@ -58,9 +59,9 @@ class MainWindow final : public QMainWindow {
   void OpenSettingLink(const char* key);
   void ShowResultsLayout(int state);
   bool StartDeepScan(const DeviceInfo& row);
-  void ParseWithoutScan(const DeviceInfo& row);
+  void ParseWithoutScan();
 
-  UserPrompt& prompt_;
+  WordedPrompt& prompt_;
   std::unique_ptr<FoundFileCatalog> catalog_;
   NoticeBridge windowNotices_;
   QStackedWidget* pages_;
@@ -71,6 +72,7 @@ class MainWindow final : public QMainWindow {
   QWidget* resultsPage_;
   int layoutState_ = 0;
   std::unique_ptr<DeepScanRun> run_;
+  std::unique_ptr<SourceSession> source_;  // the device of the current recovery
 };
 
 }  // namespace ambrel::ui

@@ -15,16 +15,20 @@ constexpr int kCloseDelayMs = 200;
 }  // namespace
 
 std::unique_ptr<ProgressDialog> ProgressDialog::Open(QWidget* parent, TaskStatus* status,
-                                                     std::function<bool()> workerEnded) {
+                                                     std::function<bool()> workerEnded,
+                                                     std::shared_ptr<ProgressMailbox> mailbox) {
   if (g_openDialog) return nullptr;
-  ClearProgress();
-  return std::unique_ptr<ProgressDialog>(new ProgressDialog(parent, status, std::move(workerEnded)));
+  if (!mailbox) mailbox = std::make_shared<ProgressMailbox>();
+  mailbox->Clear();
+  return std::unique_ptr<ProgressDialog>(
+      new ProgressDialog(parent, status, std::move(workerEnded), std::move(mailbox)));
 }
 
 bool ProgressDialog::IsOpen() { return g_openDialog != nullptr; }
 
-ProgressDialog::ProgressDialog(QWidget* parent, TaskStatus* status, std::function<bool()> workerEnded)
-    : QDialog(parent), status_(status), workerEnded_(std::move(workerEnded)) {
+ProgressDialog::ProgressDialog(QWidget* parent, TaskStatus* status, std::function<bool()> workerEnded,
+                               std::shared_ptr<ProgressMailbox> mailbox)
+    : QDialog(parent), status_(status), workerEnded_(std::move(workerEnded)), mailbox_(std::move(mailbox)) {
   g_openDialog = this;
   setWindowTitle(Q("处理信息"));
   setModal(true);
@@ -71,7 +75,7 @@ void ProgressDialog::Tick() {
     return;
   }
   ScanProgress record;
-  if (!TakeProgress(record)) return;
+  if (!mailbox_->Take(record)) return;
   Show(record);
 }
 
@@ -89,12 +93,15 @@ void ProgressDialog::Show(const ScanProgress& record) {
   if (shown.barPercent >= 0) bar_->setValue(shown.barPercent);
 }
 
-bool RunBehindProgress(QWidget* parent, const std::function<void(TaskStatus&)>& work) {
+bool RunBehindProgress(QWidget* parent, const std::function<void(TaskStatus&)>& work,
+                       std::shared_ptr<ProgressMailbox> mailbox) {
   TaskStatus status{0};
   std::atomic<bool> ended{false};
-  auto dialog = ProgressDialog::Open(parent, &status, [&ended] { return ended.load(); });
+  if (!mailbox) mailbox = std::make_shared<ProgressMailbox>();
+  auto dialog = ProgressDialog::Open(parent, &status, [&ended] { return ended.load(); }, mailbox);
   if (!dialog) return false;
   std::thread worker([&] {
+    ProgressBinding binding(mailbox.get());
     work(status);
     std::uint32_t running = 0;
     status.compare_exchange_strong(running, 3);

@@ -17,7 +17,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/progress.h"
+#include "session/program.h"
 
 namespace ambrel::ui {
 
@@ -29,7 +29,8 @@ class ProgressDialog final : public QDialog {
   // Null when a progress dialog already exists; otherwise the dialog, with
   // the mailbox emptied. `workerEnded` tells when the worker has returned.
   static std::unique_ptr<ProgressDialog> Open(QWidget* parent, TaskStatus* status,
-                                              std::function<bool()> workerEnded);
+                                              std::function<bool()> workerEnded,
+                                              std::shared_ptr<ProgressMailbox> mailbox = nullptr);
   ~ProgressDialog() override;
   static bool IsOpen();
 
@@ -46,11 +47,13 @@ class ProgressDialog final : public QDialog {
   void reject() override;  // Esc and the close box ask the worker to stop
 
  private:
-  ProgressDialog(QWidget* parent, TaskStatus* status, std::function<bool()> workerEnded);
+  ProgressDialog(QWidget* parent, TaskStatus* status, std::function<bool()> workerEnded,
+                 std::shared_ptr<ProgressMailbox> mailbox);
   void RequestStop();
 
   TaskStatus* status_;
   std::function<bool()> workerEnded_;
+  std::shared_ptr<ProgressMailbox> mailbox_;  // the task's records
   std::uint32_t lastStage_ = 0;
   bool closing_ = false;
   QTimer timer_;
@@ -65,6 +68,10 @@ class ProgressDialog final : public QDialog {
 // served). The status is set to 3 when the work returns with it still 0.
 // False at once, without running anything, when a dialog is already open;
 // otherwise whether the status ended as 3.
-bool RunBehindProgress(QWidget* parent, const std::function<void(TaskStatus&)>& work);
+// The worker publishes into `mailbox` (a fresh one when null), bound on
+// its thread; a task that hands the records on to threads of its own
+// passes it to them.
+bool RunBehindProgress(QWidget* parent, const std::function<void(TaskStatus&)>& work,
+                       std::shared_ptr<ProgressMailbox> mailbox = nullptr);
 
 }  // namespace ambrel::ui

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "app/progress.h"
+#include "session/program.h"
 
 namespace ambrel::ui {
 

@@ -8,7 +8,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/settings.h"
+#include "session/program.h"
 #include "filter_dialog.h"
 #include "item_texts.h"
 #include "qt_text.h"
@@ -22,18 +22,18 @@ FilterSettings TodayDefaults() {
   return DefaultFilterSettings(today.year(), today.month(), today.day());
 }
 
-std::int32_t ModeOfCommand(int command) {
+ViewMode ModeOfCommand(int command) {
   switch (command) {
-    case kCmdTypeView: return kViewByType;
-    case kCmdCreatedView: return kViewByCreated;
-    case kCmdModifiedView: return kViewByModified;
-    default: return kViewDirectory;
+    case kCmdTypeView: return ViewMode::kByType;
+    case kCmdCreatedView: return ViewMode::kByCreated;
+    case kCmdModifiedView: return ViewMode::kByModified;
+    default: return ViewMode::kDirectory;
   }
 }
 
 }  // namespace
 
-ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, UserPrompt& prompt, QWidget* parent)
+ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, QWidget* parent)
     : QWidget(parent),
       catalog_(catalog),
       prompt_(prompt),
@@ -99,8 +99,8 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, UserPrompt& prompt, QW
   }
   layout->addLayout(actionRow);
   connect(actions_[0], &QPushButton::clicked, this, [this] { Command(kCmdFilter); });
-  connect(actions_[1], &QPushButton::clicked, this, [] {
-    const std::string folder = CurrentOutputFolder();
+  connect(actions_[1], &QPushButton::clicked, this, [this] {
+    const std::string folder = copy_.LastOutputFolder();
     if (!folder.empty()) QDesktopServices::openUrl(QUrl::fromLocalFile(Q(folder)));
   });
   connect(actions_[2], &QPushButton::clicked, this, [this] { copy_.RecoverChecked(); });
@@ -123,8 +123,8 @@ void ResultsBrowser::Clear() {
 }
 
 std::vector<std::uint32_t> ResultsBrowser::RootRows() const {
-  const std::int32_t mode = catalog_.viewMode();
-  if (mode >= kViewByType && mode <= kViewByModified) return {kClassRow + std::uint32_t(mode)};
+  const ViewMode mode = catalog_.viewMode();
+  if (IsClassView(mode)) return {kClassRow + std::uint32_t(ViewNumber(mode))};
   std::vector<std::uint32_t> rows;
   for (std::uint32_t slot = kSignatureSlot; slot < catalog_.partitionCount(); ++slot) {
     if (!catalog_.GetNode(slot, kRootId)) continue;  // not visible in this view
@@ -167,7 +167,7 @@ void ResultsBrowser::ListActivated(const QModelIndex& index) {
   if (node && IsFolderKind(KindOf(*node))) catalog_.Navigate(ref.row, ref.id);
 }
 
-void ResultsBrowser::SwitchView(std::int32_t mode) {
+void ResultsBrowser::SwitchView(ViewMode mode) {
   if (mode == shownMode_ && mode == catalog_.viewMode()) return;  // the current view again: nothing
   catalog_.SetViewMode(mode);  // recomputes the checks; 1227 comes back to Rebuild
 }

@@ -13,7 +13,7 @@
 #include <array>
 #include <vector>
 
-#include "app/notify.h"
+#include "session/worded_prompt.h"
 #include "catalog/found_file_catalog.h"
 #include "catalog/search_filter.h"
 #include "catalog_models.h"
@@ -40,7 +40,7 @@ enum BrowserCommand : int {
 class ResultsBrowser final : public QWidget {
   Q_OBJECT
  public:
-  ResultsBrowser(FoundFileCatalog& catalog, UserPrompt& prompt, QWidget* parent = nullptr);
+  ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, QWidget* parent = nullptr);
   ~ResultsBrowser() override;
 
   // Drops every reference into the catalogue (before it is reset).
@@ -65,7 +65,7 @@ class ResultsBrowser final : public QWidget {
 
  private:
   void OnNotice(quint32 message, quint64 wparam, quint64 lparam);
-  void SwitchView(std::int32_t mode);
+  void SwitchView(ViewMode mode);
   void RunFilterDialog();
   void ShowContextMenu(const QPoint& at);
   void TreeSelected(const QModelIndex& index);
@@ -75,13 +75,13 @@ class ResultsBrowser final : public QWidget {
   std::vector<std::uint32_t> RootRows() const;
 
   FoundFileCatalog& catalog_;
-  UserPrompt& prompt_;
+  WordedPrompt& prompt_;
   NoticeBridge bridge_;
   FolderTreeModel tree_;
   FileListModel list_;
   CopyFlow copy_;
   SearchFilter filter_;
-  std::int32_t shownMode_ = kViewDirectory;
+  ViewMode shownMode_ = ViewMode::kDirectory;
   QTreeView* treeView_;
   QStackedWidget* lists_;
   QTreeView* detailView_;

@@ -44,7 +44,7 @@ QString SaveDialog::LastFolder() { return g_lastFolder; }
 void SaveDialog::SetLastFolder(const QString& folder) { g_lastFolder = folder; }
 
 SaveDialog::SaveDialog(std::uint64_t itemCount, std::uint64_t byteTotal, std::string sourcePath,
-                       UserPrompt& prompt, QWidget* parent)
+                       WordedPrompt& prompt, QWidget* parent)
     : QDialog(parent), byteTotal_(byteTotal), sourcePath_(std::move(sourcePath)), prompt_(prompt) {
   setWindowTitle(Q("准备恢复文件"));
   auto* layout = new QVBoxLayout(this);
@@ -104,7 +104,10 @@ void SaveDialog::ToggleAdvanced() {
 
 bool SaveDialog::TryAccept() {
   const std::string folder = U8(folder_->text().trimmed());
-  if (!ValidateTarget(folder, byteTotal_, sourcePath_, prompt_)) return false;
+  if (const CopyRefusal refusal = ValidateTarget(folder, byteTotal_, sourcePath_); refusal != CopyRefusal::kNone) {
+    prompt_.ShowMessage(CopyRefusalText(refusal, "恢复"));
+    return false;
+  }
   parameters_.folder = folder;
   parameters_.overwrite = std::uint32_t(std::max(0, overwrite_.checkedId()));
   parameters_.readErrors = std::uint32_t(std::max(0, readErrors_.checkedId()));

@@ -11,15 +11,15 @@
 #include <cstdint>
 #include <string>
 
-#include "app/notify.h"
-#include "recovery/copy_out.h"
+#include "session/worded_prompt.h"
+#include "session/texts.h"
 
 namespace ambrel::ui {
 
 class SaveDialog final : public QDialog {
   Q_OBJECT
  public:
-  SaveDialog(std::uint64_t itemCount, std::uint64_t byteTotal, std::string sourcePath, UserPrompt& prompt,
+  SaveDialog(std::uint64_t itemCount, std::uint64_t byteTotal, std::string sourcePath, WordedPrompt& prompt,
              QWidget* parent = nullptr);
   // Presses OK by itself one second after opening.
   void setAutoConfirm(bool on);
@@ -43,7 +43,7 @@ class SaveDialog final : public QDialog {
 
   std::uint64_t byteTotal_;
   std::string sourcePath_;
-  UserPrompt& prompt_;
+  WordedPrompt& prompt_;
   SaveParameters parameters_;
   QLineEdit* folder_;
   QPushButton* advanced_;

@@ -12,7 +12,7 @@ namespace {
 constexpr int kTickMs = 200;
 }
 
-ScanPanel::ScanPanel(UserPrompt& prompt, QWidget* parent) : QWidget(parent), prompt_(prompt) {
+ScanPanel::ScanPanel(WordedPrompt& prompt, QWidget* parent) : QWidget(parent), prompt_(prompt) {
   auto* layout = new QVBoxLayout(this);
   first_ = new QLabel(this);
   second_ = new QLabel(this);
@@ -40,7 +40,7 @@ void ScanPanel::Attach(std::atomic<std::uint32_t>* scanState) {
   Reset();
 }
 
-void ScanPanel::Attach(ScanSession* session) {
+void ScanPanel::Attach(ScanJob* session) {
   state_ = nullptr;
   session_ = session;
   Reset();
@@ -58,7 +58,7 @@ void ScanPanel::Reset() {
 void ScanPanel::Tick() {
   if (frozen_) return;
   ScanProgress record;
-  if (TakeProgress(record)) Show(record);
+  if (session_ && session_->TakeProgress(record)) Show(record);
 }
 
 void ScanPanel::Show(const ScanProgress& record) {
@@ -93,7 +93,7 @@ void ScanPanel::TogglePause() {
 
 bool ScanPanel::AskKeepScanning() {
   if (prompt_.AskYesNo(kKeepScanningQuestion)) return true;
-  if (session_ && session_->State() != kScanFinished) session_->Stop();
+  if (session_ && session_->Running()) session_->Stop();
   if (state_) {
     std::uint32_t word = state_->load();
     // A finished scan stays finished; running or paused becomes a stop.

@@ -13,9 +13,8 @@
 #include <chrono>
 #include <cstdint>
 
-#include "app/notify.h"
-#include "app/progress.h"
-#include "deepscan/scan_session.h"
+#include "session/worded_prompt.h"
+#include "session/scan_job.h"
 
 namespace ambrel::ui {
 
@@ -25,12 +24,13 @@ inline constexpr char kKeepScanningQuestion[] =
 class ScanPanel final : public QWidget {
   Q_OBJECT
  public:
-  ScanPanel(UserPrompt& prompt, QWidget* parent = nullptr);
+  ScanPanel(WordedPrompt& prompt, QWidget* parent = nullptr);
   // Follows the scan whose state word this is (null: none).
   void Attach(std::atomic<std::uint32_t>* scanState);
-  // Follows a deep scan: pause, resume and stop go through its session,
-  // which also keeps the paused time out of its statistics.
-  void Attach(ScanSession* session);
+  // Follows a deep scan: its progress records, and pause, resume and stop
+  // through the job, which also keeps the paused time out of its
+  // statistics.
+  void Attach(ScanJob* job);
   // A new scan: "暂停扫描", both lines cleared, the bar at 0.
   void Reset();
   void setFrozen(bool frozen) { frozen_ = frozen; }
@@ -50,9 +50,9 @@ class ScanPanel final : public QWidget {
 
  private:
   using Clock = std::chrono::steady_clock;
-  UserPrompt& prompt_;
+  WordedPrompt& prompt_;
   std::atomic<std::uint32_t>* state_ = nullptr;
-  ScanSession* session_ = nullptr;
+  ScanJob* session_ = nullptr;
   bool frozen_ = false;
   bool paused_ = false;
   Clock::time_point pauseStart_{};

@@ -1,10 +1,10 @@
+#include "session/program.h"
 #include "startup_flow.h"
 
-#include "app/user_prompt.h"
 
 namespace ambrel::ui {
 
-int RunGuiStartup(StartupOptions options, UserPrompt& prompt) {
+int RunGuiStartup(StartupOptions options, WordedPrompt& prompt) {
   SetUserPrompt(&prompt);
   options.prompt = &prompt;
   switch (RunStartup(options)) {

@@ -5,14 +5,14 @@
 
 #include <string>
 
-#include "app/notify.h"
-#include "app/startup.h"
+#include "session/program.h"
+#include "session/worded_prompt.h"
 
 namespace ambrel::ui {
 
 // Runs the start-up sequence with `prompt` for its messages. Returns the
 // exit status the program ends with when start-up fails, or 0 when the
 // main window may open.
-int RunGuiStartup(StartupOptions options, UserPrompt& prompt);
+int RunGuiStartup(StartupOptions options, WordedPrompt& prompt);
 
 }  // namespace ambrel::ui

@@ -10,18 +10,7 @@
 namespace ambrel {
 namespace {
 
-struct ProgressMailbox {
-  std::mutex lock;
-  ScanProgress record;
-  // Mirror of record.stage, so a publisher can test emptiness without the
-  // lock; it changes only while the lock is held.
-  std::atomic<std::uint32_t> stage{kStageEmpty};
-};
-
-ProgressMailbox& Mailbox() {
-  static ProgressMailbox box;
-  return box;
-}
+thread_local ProgressMailbox* t_bound = nullptr;
 
 // Copies at most `chars` characters of `text`, and never more than fits
 // with its terminator, into `dest`.
@@ -34,22 +23,33 @@ void CopyText(char (&dest)[N], const char* text, std::size_t chars) {
 
 }  // namespace
 
-void PublishProgress(const ScanProgress& record) {
-  ProgressMailbox& box = Mailbox();
-  if (box.stage.load(std::memory_order_acquire) != kStageEmpty) return;
-  std::lock_guard<std::mutex> guard(box.lock);
-  box.record = record;
-  box.stage.store(record.stage, std::memory_order_release);
+void ProgressMailbox::Publish(const ScanProgress& record) {
+  if (stage_.load(std::memory_order_acquire) != kStageEmpty) return;
+  std::lock_guard<std::mutex> guard(lock_);
+  record_ = record;
+  stage_.store(record.stage, std::memory_order_release);
 }
 
-bool TakeProgress(ScanProgress& out) {
-  ProgressMailbox& box = Mailbox();
-  std::lock_guard<std::mutex> guard(box.lock);
-  if (box.record.stage == kStageEmpty) return false;
-  out = box.record;
-  box.record.stage = kStageEmpty;
-  box.stage.store(kStageEmpty, std::memory_order_release);
+bool ProgressMailbox::Take(ScanProgress& out) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (record_.stage == kStageEmpty) return false;
+  out = record_;
+  record_.stage = kStageEmpty;
+  stage_.store(kStageEmpty, std::memory_order_release);
   return true;
+}
+
+void ProgressMailbox::Clear() {
+  std::lock_guard<std::mutex> guard(lock_);
+  record_ = ScanProgress{};
+  stage_.store(kStageEmpty, std::memory_order_release);
+}
+
+ProgressBinding::ProgressBinding(ProgressMailbox* box) : previous_(t_bound) { t_bound = box; }
+ProgressBinding::~ProgressBinding() { t_bound = previous_; }
+
+void PublishProgress(const ScanProgress& record) {
+  if (t_bound) t_bound->Publish(record);
 }
 
 void PostNotice(const char* title, const char* text) {
@@ -58,13 +58,6 @@ void PostNotice(const char* title, const char* text) {
   CopyText(record.u.notice.title, title, 39);
   CopyText(record.u.notice.text, text, 109);
   PublishProgress(record);
-}
-
-void ClearProgress() {
-  ProgressMailbox& box = Mailbox();
-  std::lock_guard<std::mutex> guard(box.lock);
-  box.record = ScanProgress{};
-  box.stage.store(kStageEmpty, std::memory_order_release);
 }
 
 }  // namespace ambrel

@@ -2,7 +2,9 @@
 // through which workers publish it and a view takes it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 
 namespace ambrel {
 
@@ -49,15 +51,45 @@ struct ScanProgress {
   } u{};
 };
 
-// Workers (any thread): copies the record into the mailbox unless it still
-// holds an untaken one, in which case the record is dropped.
+// One task's mailbox: the task's workers publish into it and its view
+// takes from it. Each task (a parse, a copy, a scan, an enumeration) owns
+// its own, so two tasks never see each other's records.
+class ProgressMailbox {
+ public:
+  // Workers (any thread): copies the record in unless the mailbox still
+  // holds an untaken one, in which case the record is dropped.
+  void Publish(const ScanProgress& record);
+  // The view: moves the record into `out` and empties the mailbox; false
+  // when it is empty (`out` untouched).
+  bool Take(ScanProgress& out);
+  // Empties the mailbox (a view as it opens, or before a task).
+  void Clear();
+
+ private:
+  std::mutex lock_;
+  ScanProgress record_{};
+  // Mirror of record_.stage, so a publisher can test emptiness without the
+  // lock; it changes only while the lock is held.
+  std::atomic<std::uint32_t> stage_{kStageEmpty};
+};
+
+// The mailbox the calling thread's records go to: a task binds its own for
+// the life of the binding on the thread that runs it; bindings nest.
+class ProgressBinding {
+ public:
+  explicit ProgressBinding(ProgressMailbox* box);
+  ~ProgressBinding();
+  ProgressBinding(const ProgressBinding&) = delete;
+  ProgressBinding& operator=(const ProgressBinding&) = delete;
+
+ private:
+  ProgressMailbox* previous_;
+};
+
+// Workers: publishes into the mailbox bound on this thread; dropped when
+// none is bound (a task nobody watches).
 void PublishProgress(const ScanProgress& record);
-// Progress views (interface thread): moves the mailbox's record into `out`
-// and empties the mailbox; false when it is empty (`out` untouched).
-bool TakeProgress(ScanProgress& out);
 // Publishes a stage-11 notice: title cut to 39 characters, text to 109.
 void PostNotice(const char* title, const char* text);
-// Empties the mailbox (a view as it opens, or before an enumeration).
-void ClearProgress();
 
 }  // namespace ambrel

@@ -31,13 +31,13 @@ void StartupThread() {
   ThreadBegin("StartupThread");
   g_app.runNumber = GetRunNumber();
   g_app.startupLine = StartupLogLine(g_app.runNumber, IdentityString(g_app.detail));
-  LogLine(0, g_app.startupLine);
+  LogLine(LogCode::kStartUp, g_app.startupLine);
   ThreadEnd("StartupThread");
 }
 
 StartupStatus SettingsError() {
-  ShowUserMessage(kSettingsErrorText);
-  LogLine(1, "Get soft param error!");
+  ShowUserMessage({PromptId::kSettingsError});
+  LogLine(LogCode::kNotice, "Get soft param error!");
   return StartupStatus::kSettingsError;
 }
 
@@ -62,7 +62,7 @@ bool LoadSettings(const std::string& packFolder, const PackCheck& check,
 
 StartupStatus RunStartup(const StartupOptions& options) {
   if (options.prompt) SetUserPrompt(options.prompt);
-  SetPoolFailureNotice(ShowUserMessage);
+  SetPoolFailureNotice([](std::uint64_t bytes) { ShowUserMessage({PromptId::kOutOfMemory, {}, bytes}); });
   const std::string logFolder = WithSlash(options.logFolder.empty() ? ProgramFolder() : options.logFolder);
   OpenLogFile(logFolder + kLogFileName);
 
@@ -78,7 +78,7 @@ StartupStatus RunStartup(const StartupOptions& options) {
     auto guard = std::make_unique<SingleInstanceGuard>();
     const auto result = guard->Acquire(GetSetting("SingleRunStr"));
     if (result == SingleInstanceGuard::Result::kAlreadyRunning) {
-      ShowUserMessage(Format(kSecondInstanceFormat, GetSetting("NormalName").c_str()));
+      ShowUserMessage({PromptId::kSecondInstance, GetSetting("NormalName")});
       return StartupStatus::kAlreadyRunning;
     }
     if (result == SingleInstanceGuard::Result::kAcquired) g_guard = std::move(guard);
@@ -98,7 +98,7 @@ void ShutdownApp(std::uint32_t workerWaitMs) {
   g_guard.reset();
   // Shared tables may be freed only when no worker still reads them.
   if (!WaitForWorkers(workerWaitMs)) TraceLine(Format("Workers still running: %d", ThreadCount()));
-  LogLine(1, "");
+  LogLine(LogCode::kNotice, "");
 }
 
 std::string RegistryKeyPath() {

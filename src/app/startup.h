@@ -19,8 +19,6 @@ namespace ambrel {
 
 inline constexpr const char* kVersionText = "6.3.1";
 inline constexpr unsigned kSvnBuild = 3779;
-inline constexpr const char* kSettingsErrorText = "抱歉，获取软件配置参数失败！";
-inline constexpr const char* kSecondInstanceFormat = "已经有一个%s软件运行了!";
 inline constexpr const char* kLogFileName = "Ambrel.log";
 
 enum class StartupStatus { kReady, kSettingsError, kAlreadyRunning };

@@ -6,14 +6,16 @@
 namespace ambrel {
 namespace {
 
+// Before a front end is installed nothing can word a message: its number
+// and subject still reach the terminal.
 class StderrPrompt final : public UserPrompt {
  public:
-  void ShowMessage(const std::string& text) override {
-    std::fprintf(stderr, "%s\n", text.c_str());
+  void Show(const PromptMessage& m) override {
+    std::fprintf(stderr, "message %u %s\n", static_cast<unsigned>(m.id), m.subject.c_str());
     std::fflush(stderr);
   }
-  bool AskYesNo(const std::string& text) override {
-    ShowMessage(text);
+  bool Ask(const PromptMessage& m) override {
+    Show(m);
     return false;
   }
 };
@@ -30,6 +32,6 @@ UserPrompt& CurrentUserPrompt() {
   return p ? *p : g_defaultPrompt;
 }
 
-void ShowUserMessage(const std::string& text) { CurrentUserPrompt().ShowMessage(text); }
+void ShowUserMessage(const PromptMessage& message) { CurrentUserPrompt().Show(message); }
 
 }  // namespace ambrel

@@ -1,10 +1,9 @@
-// The process-wide UserPrompt (app/notify.h) through which the core shows
+// The process-wide UserPrompt (app/notify.h) through which start-up shows
 // its few blocking messages (settings error, single instance, out of
-// memory). The front end installs its own on the main thread before start-up;
-// without one, messages go to standard error and questions answer "no".
+// memory). The front end installs its own on the main thread before
+// start-up; without one, messages go to standard error by their number and
+// questions answer "no".
 #pragma once
-
-#include <string>
 
 #include "app/notify.h"
 
@@ -13,6 +12,6 @@ namespace ambrel {
 // `prompt` must outlive every later call; null restores the default.
 void SetUserPrompt(UserPrompt* prompt);
 UserPrompt& CurrentUserPrompt();
-void ShowUserMessage(const std::string& text);
+void ShowUserMessage(const PromptMessage& message);
 
 }  // namespace ambrel

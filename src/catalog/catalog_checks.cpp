@@ -116,9 +116,9 @@ void FoundFileCatalog::RecomputeTreeChecks(std::uint32_t row) {
     if (IsFolderAt(row, *it)) SetStateAt(row, *it, FolderStateFromChildren(row, *it));
 }
 
-void FoundFileCatalog::RecomputeChecks(std::int32_t mode) {
-  if (mode >= kViewByType) {
-    RecomputeTreeChecks(kClassRow + static_cast<std::uint32_t>(mode));
+void FoundFileCatalog::RecomputeChecks(ViewMode mode) {
+  if (IsClassView(mode)) {
+    RecomputeTreeChecks(kClassRow + static_cast<std::uint32_t>(ViewNumber(mode)));
     return;
   }
   for (std::uint32_t s = kSignatureSlot; s < partitionCount(); ++s) RecomputeTreeChecks(s);
@@ -164,28 +164,28 @@ bool FoundFileCatalog::EnterFilterView(NoticeListener* sender) {
   std::uint32_t first = 0;
   {
     std::shared_lock<std::shared_mutex> hold(slotsLock_);
-    const std::int32_t previous = viewMode_.exchange(kViewFilter, std::memory_order_acq_rel);
+    const ViewMode previous = viewMode_.exchange(ViewMode::kFilter, std::memory_order_acq_rel);
     for (std::uint32_t s = kFirstPartitionSlot; s < partitionCount() && !first; ++s)
       if (Visible(s, kRootId)) first = s;
     if (!first) {
       viewMode_.store(previous, std::memory_order_release);
       return false;
     }
-    RecomputeChecks(kViewFilter);
+    RecomputeChecks(ViewMode::kFilter);
   }
   Broadcast(sender, kNoticeFilterApplied, first, 0);
   return true;
 }
 
-bool FoundFileCatalog::SetViewMode(std::int32_t mode, NoticeListener* sender) {
-  if (mode < kViewDirectory || mode > kViewByModified) return false;
-  if (mode == kViewFilter) return EnterFilterView(sender);
+bool FoundFileCatalog::SetViewMode(ViewMode mode, NoticeListener* sender) {
+  if (mode < ViewMode::kDirectory || mode > ViewMode::kByModified) return false;  // not one of the five
+  if (mode == ViewMode::kFilter) return EnterFilterView(sender);
   {
     std::shared_lock<std::shared_mutex> hold(slotsLock_);
     viewMode_.store(mode, std::memory_order_release);
     RecomputeChecks(mode);
   }
-  Broadcast(sender, kNoticeViewMode, static_cast<std::uint64_t>(static_cast<std::int64_t>(mode)), 0);
+  Broadcast(sender, kNoticeViewMode, static_cast<std::uint64_t>(static_cast<std::int64_t>(ViewNumber(mode))), 0);
   return true;
 }
 

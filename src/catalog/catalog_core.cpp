@@ -115,7 +115,7 @@ void FoundFileCatalog::InitClassTrees() {
 void FoundFileCatalog::Reset(ScanControl scan, bool notify) {
   {
     std::unique_lock<std::shared_mutex> hold(slotsLock_);
-    viewMode_.store(kViewDirectory, std::memory_order_release);
+    viewMode_.store(ViewMode::kDirectory, std::memory_order_release);
     FreeAll();
     slots_.resize(kCatalogSlots);
     BuildNameTables();

@@ -37,7 +37,7 @@ bool FoundFileCatalog::VisibleRef(const Ref& ref) const {
   const FoundFileTable& table = slots_[ref.slot]->table;
   std::lock_guard<std::mutex> hold(table.guard);
   const FoundFileNode* n = NodeAt(table, ref.id);
-  return n && (viewMode() != kViewFilter || (n->flags & kFlagFilterHit));
+  return n && (viewMode() != ViewMode::kFilter || (n->flags & kFlagFilterHit));
 }
 
 bool FoundFileCatalog::Visible(std::uint32_t row, std::uint32_t col) const {

@@ -50,13 +50,18 @@ inline constexpr int kFirstTreeYear = 1980;
 inline constexpr int kLastTreeYear = 2039;
 inline constexpr std::uint32_t kClassifyProgressStep = 1879;
 
-enum ViewMode : std::int32_t {
-  kViewDirectory = -2,
-  kViewFilter = -1,
-  kViewByType = 0,
-  kViewByCreated = 1,
-  kViewByModified = 2,
+// The five views of the results. The number is the one the view notice
+// (1227) carries; the three classification views are also the offset of
+// their tree's row from kClassRow.
+enum class ViewMode : std::int32_t {
+  kDirectory = -2,
+  kFilter = -1,
+  kByType = 0,
+  kByCreated = 1,
+  kByModified = 2,
 };
+constexpr std::int32_t ViewNumber(ViewMode mode) { return static_cast<std::int32_t>(mode); }
+constexpr bool IsClassView(ViewMode mode) { return mode >= ViewMode::kByType && mode <= ViewMode::kByModified; }
 
 // Window-message numbers of the notices.
 enum CatalogNotice : std::uint32_t {
@@ -124,8 +129,8 @@ class FoundFileCatalog {
   // Modes -2..2. Mode -1 (the filter view) is entered only after a filter
   // was applied: false, and the mode unchanged, when no slot from 4 upward
   // has hits.
-  bool SetViewMode(std::int32_t mode, NoticeListener* sender = nullptr);
-  std::int32_t viewMode() const { return viewMode_.load(std::memory_order_acquire); }
+  bool SetViewMode(ViewMode mode, NoticeListener* sender = nullptr);
+  ViewMode viewMode() const { return viewMode_.load(std::memory_order_acquire); }
   std::uint32_t FirstVisibleFile(std::uint32_t row, const std::vector<std::uint32_t>& ids) const;
 
   // Checked files of every table (visible or not).
@@ -169,7 +174,7 @@ class FoundFileCatalog {
   void SetStateBelow(std::uint32_t row, std::uint32_t col, unsigned state);
   void UpdateAncestors(std::uint32_t row, std::uint32_t col);
   unsigned FolderStateFromChildren(std::uint32_t row, std::uint32_t col) const;
-  void RecomputeChecks(std::int32_t mode);
+  void RecomputeChecks(ViewMode mode);
   void RecomputeTreeChecks(std::uint32_t row);
   std::string RowLabel(std::uint32_t row) const;
   bool EnterFilterView(NoticeListener* sender);
@@ -188,7 +193,7 @@ class FoundFileCatalog {
   std::vector<std::unique_ptr<PartitionInfo>> slots_;
   std::atomic<std::uint32_t> slotCount_{0};
   std::array<ClassTable, 3> classTrees_;
-  std::atomic<std::int32_t> viewMode_{kViewDirectory};
+  std::atomic<ViewMode> viewMode_{ViewMode::kDirectory};
 
   std::mutex listenersLock_;
   std::vector<NoticeListener*> listeners_;

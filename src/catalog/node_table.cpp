@@ -1,3 +1,4 @@
+#include "catalog/folder_names.h"
 #include "catalog/node_table.h"
 
 #include <algorithm>
@@ -15,7 +16,7 @@
 namespace ambrel {
 namespace {
 
-constexpr char kLostFolderName[] = "丢失的文件";
+constexpr const char* kLostFolderName = kLostFilesFolderName;
 
 FoundFileNode* Nodes(const FoundFileTable& table) {
   return table.nodes.load(std::memory_order_acquire);

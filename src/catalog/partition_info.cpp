@@ -23,6 +23,16 @@ int MakePartitionInfo(const DeviceInfo& row, PartitionInfo& out) {
 }
 
 bool OpenPartition(const PartitionInfo& partition, DiskHandle& out) {
+  if (partition.source) {
+    out = HandleForDevice(partition.source, partition.displayName);
+    if (partition.sectorCount == 0) {
+      out = DiskHandle{};
+      return false;
+    }
+    out.reopenPath = partition.diskPath;
+    out.lastLba = LastLbaOf(partition.startLba, partition.sectorCount);
+    return true;
+  }
   return OpenVolumeRange(partition.diskPath, partition.startLba, partition.sectorCount,
                          partition.displayName, out);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,6 @@ enum PartitionOrigin : std::uint32_t {
 };
 
 struct PartitionInfo {
-  std::uint32_t readerWord = 0;
-  std::int32_t readerInt = 0;
   std::int32_t fsKind = kFsUnknown;
   std::uint64_t startLba = 0;
   std::uint64_t freeSectors = 0;
@@ -51,6 +50,11 @@ struct PartitionInfo {
   std::vector<std::uint8_t> fat;
   std::vector<std::uint8_t> allocationBitmap;
   std::uint32_t origin = kOriginNone;  // a PartitionOrigin
+  // The device the session opened for the disk this partition lies on:
+  // every reader, the scan and the copy-out read through it, so a source is
+  // opened once. Null for a record made without a session (then diskPath
+  // is opened).
+  std::shared_ptr<BlockDevice> source;
 
   PartitionInfo() = default;
   PartitionInfo(PartitionInfo&&) noexcept = default;
@@ -60,9 +64,10 @@ struct PartitionInfo {
 // Copies a volume row into a fresh partition record; returns the row's kind.
 int MakePartitionInfo(const DeviceInfo& row, PartitionInfo& out);
 
-// Opens the disk of a partition; reads use absolute disk LBAs, limited to the
-// partition's last sector (2^48 when its size is unknown). Fails for a
-// partition of 0 sectors.
+// A handle on the disk of a partition: its session's device when it has
+// one, else the disk at diskPath opened anew. Reads use absolute disk LBAs,
+// limited to the partition's last sector (2^48 when its size is unknown).
+// Fails for a partition of 0 sectors.
 bool OpenPartition(const PartitionInfo& partition, DiskHandle& out);
 
 }  // namespace ambrel

@@ -139,7 +139,7 @@ bool ApplyFilter(FoundFileCatalog& catalog, const SearchFilter& filter) {
 
 std::string RunFilter(FoundFileCatalog& catalog, const SearchFilter& filter) {
   if (!ApplyFilter(catalog, filter)) return kMsgNoMatch;
-  if (!catalog.SetViewMode(kViewFilter)) return kMsgOnlySignatureMatch;
+  if (!catalog.SetViewMode(ViewMode::kFilter)) return kMsgOnlySignatureMatch;
   return {};
 }
 

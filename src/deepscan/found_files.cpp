@@ -1,3 +1,4 @@
+#include "catalog/folder_names.h"
 #include "deepscan/found_files.h"
 
 #include <algorithm>
@@ -12,7 +13,7 @@
 namespace ambrel {
 namespace {
 
-constexpr char kFoundFilesLabel[] = "找到的文件";
+constexpr const char* kFoundFilesLabel = kFoundFilesFolderName;
 constexpr std::uint32_t kFirstFreeId = 237;  // ids 0..236: the category and type folders
 constexpr std::uint64_t kMinDuplicateNodes = 12;
 constexpr std::uint64_t kMaxDuplicateNodes = 0x800000;
@@ -86,7 +87,7 @@ void FinishTypeFolders(FoundFileTable& table) {
       continue;
     }
     if (std::char_traits<char>::length(folder->name) > kMaxFolderNameLength)
-      LogLine(1, Format("File name len: %u", static_cast<unsigned>(std::char_traits<char>::length(folder->name))) +
+      LogLine(LogCode::kNotice, Format("File name len: %u", static_cast<unsigned>(std::char_traits<char>::length(folder->name))) +
                      folder->name);
     if (!HoldsPresentEntry(table, *folder)) SetKind(*folder, kDeletedFolder);
   }
@@ -149,6 +150,7 @@ std::unique_ptr<PartitionInfo> BuildFoundFilesPartition(
   part->fsKind = kFsSignature;
   part->displayName = part->volumeLabel = kFoundFilesLabel;
   part->diskPath = scanned.diskPath;
+  part->source = scanned.source;
   part->diskName = scanned.diskName;
   part->startLba = scanned.startLba;
   part->sectorCount = scanned.sectorCount;

@@ -7,7 +7,6 @@
 #include "common/text.h"
 #include "app/settings.h"
 #include "deepscan/scan_state_file.h"
-#include "deepscan/scan_texts.h"
 #include "platform/files.h"
 #include "platform/fs_identity.h"
 #include "deepscan/sector_classifier.h"
@@ -31,7 +30,7 @@ class ScanSession::HitSource final : public SectorHitSource {
   DiskHandle& handle_;
 };
 
-ScanSession::ScanSession(PartitionInfo partition, int mode, DeepScanSettings settings,
+ScanSession::ScanSession(PartitionInfo partition, RecoveryMode mode, DeepScanSettings settings,
                          ScanEnvironment env)
     : partition_(std::move(partition)), requestedMode_(mode), mode_(mode),
       settings_(settings), env_(std::move(env)) {
@@ -40,15 +39,15 @@ ScanSession::ScanSession(PartitionInfo partition, int mode, DeepScanSettings set
 }
 
 ScanSession::~ScanSession() {
-  if (state_.load() == kScanRunning || state_.load() == kScanPaused) Stop();
+  if (state_.load() == Word(ScanState::kRunning) || state_.load() == Word(ScanState::kPaused)) Stop();
   Join();
 }
 
 bool ScanSession::Start() {
   if (started_.exchange(true)) return false;
   mode_ = EffectiveScanMode(partition_, requestedMode_);
-  if (IsFreeSpaceMode(mode_) && !freeSpace_.Load(partition_)) mode_ = kModePartitionFiles;
-  LogLine(12, Format("%" PRIu64 "(GB) %" PRIu64 "(GB)  %s  %s", partition_.sectorCount >> 21,
+  if (IsFreeSpaceMode(mode_) && !freeSpace_.Load(partition_)) mode_ = RecoveryMode::kPartitionFiles;
+  LogLine(LogCode::kScanStart, Format("%" PRIu64 "(GB) %" PRIu64 "(GB)  %s  %s", partition_.sectorCount >> 21,
                      partition_.freeSectors >> 21, partition_.fsName.c_str(),
                      partition_.volumeLabel.c_str()));
   largeWholeDisk_ = IsLargeWholeDisk(partition_);
@@ -58,22 +57,22 @@ bool ScanSession::Start() {
     pausedTotal_ = 0;
     paused_ = false;
   }
-  state_.store(kScanRunning);
+  state_.store(Word(ScanState::kRunning));
   top_ = std::thread([this] { DiskScanAndViewThread(); });
   return true;
 }
 
 void ScanSession::Pause() {
-  std::uint32_t expected = kScanRunning;
-  if (!state_.compare_exchange_strong(expected, kScanPaused)) return;
+  std::uint32_t expected = Word(ScanState::kRunning);
+  if (!state_.compare_exchange_strong(expected, Word(ScanState::kPaused))) return;
   std::lock_guard<std::mutex> guard(timeLock_);
   paused_ = true;
   pauseStart_ = Now();
 }
 
 void ScanSession::Resume() {
-  std::uint32_t expected = kScanPaused;
-  if (!state_.compare_exchange_strong(expected, kScanRunning)) return;
+  std::uint32_t expected = Word(ScanState::kPaused);
+  if (!state_.compare_exchange_strong(expected, Word(ScanState::kRunning))) return;
   std::lock_guard<std::mutex> guard(timeLock_);
   if (paused_) pausedTotal_ += Now() - pauseStart_;
   paused_ = false;
@@ -87,7 +86,7 @@ void ScanSession::Stop() {
   }
   // A finished scan stays finished; running or paused becomes a stop.
   std::uint32_t word = state_.load();
-  while (word != kScanFinished && !state_.compare_exchange_weak(word, kScanStopped)) {
+  while (word != Word(ScanState::kFinished) && !state_.compare_exchange_weak(word, Word(ScanState::kStopped))) {
   }
 }
 
@@ -110,10 +109,10 @@ ScanProgress ScanSession::Progress() const {
   return published_;
 }
 
-ScanGateFacts ScanSession::GateFacts() const { return {state_.load(), partition_.fsKind, mode_}; }
+ScanGateFacts ScanSession::GateFacts() const { return {State(), partition_.fsKind, mode_}; }
 
-std::uint8_t ScanSession::ChunkMapByte(std::uint64_t chunk) const {
-  return chunk < chunkCount_ && chunkMap_ ? chunkMap_[chunk].load() : 0;
+ChunkState ScanSession::ChunkStateOf(std::uint64_t chunk) const {
+  return chunk < chunkCount_ && chunkMap_ ? chunkMap_[chunk].load() : ChunkState::kUnread;
 }
 
 void ScanSession::ForEachHit(const std::function<void(const ScanHit&)>& fn) const {
@@ -153,12 +152,12 @@ bool ScanSession::SaveScan() {
   // may hold the very files still to be found.
   const std::string folder = env_.stateFilePath.substr(0, env_.stateFilePath.find_last_of('/') + 1);
   if (FolderOnSourceDevice(folder.empty() ? "." : folder, partition_.diskPath)) {
-    LogLine(1, "Scan save refused: the program folder is on the scanned disk");
+    LogLine(LogCode::kNotice, "Scan save refused: the program folder is on the scanned disk");
     return false;
   }
   std::lock_guard<std::mutex> once(saveLock_);
   std::vector<std::uint8_t> map(chunkCount_);
-  for (std::uint64_t i = 0; i < chunkCount_; ++i) map[i] = chunkMap_[i].load();
+  for (std::uint64_t i = 0; i < chunkCount_; ++i) map[i] = static_cast<std::uint8_t>(chunkMap_[i].load());
   std::vector<std::uint8_t> bytes;
   {
     std::lock_guard<std::mutex> guard(hitsLock_);
@@ -170,7 +169,7 @@ bool ScanSession::SaveScan() {
     record.u.counter.total = total;
     auto written = [&](std::uint32_t n) {
       record.u.counter.done = n;
-      if (env_.publishProgress) PublishProgress(record);
+      if (env_.progress) env_.progress->Publish(record);
     };
     bytes = EncodeScanState(SavedDiskName(partition_.diskPath), map, cursor_.load(), range_.first,
                             range_.last,
@@ -184,11 +183,11 @@ bool ScanSession::SaveScan() {
 }
 
 bool ScanSession::SaveOnDemand() {
-  const bool pausedHere = state_.load() == kScanRunning;
+  const bool pausedHere = state_.load() == Word(ScanState::kRunning);
   if (pausedHere) Pause();
   const bool ok = SaveScan();
   if (pausedHere) Resume();
-  if (env_.prompt) env_.prompt->ShowMessage(ok ? "保存扫描数据成功！" : "保存扫描数据失败！");
+  if (env_.prompt) env_.prompt->Show({ok ? PromptId::kScanSaved : PromptId::kScanSaveFailed});
   return ok;
 }
 
@@ -197,22 +196,23 @@ bool ScanSession::LoadSavedScan() {
   std::vector<std::uint8_t> file;
   if (!ReadWholeFile(env_.stateFilePath, file, 0x100000000ull)) return false;
   if (!NamesDisk(file, SavedDiskName(partition_.diskPath))) return false;
-  if (!env_.prompt->AskYesNo("磁盘上保存有当前设备以前扫描的数据，是否复用？")) return false;
+  if (!env_.prompt->Ask({PromptId::kReuseSavedScan})) return false;
   ScanProgress record{};
   record.stage = kStageLoadScan;
   auto read = [&](std::uint32_t n, std::uint32_t total) {
     record.u.counter.done = n;
     record.u.counter.total = total;
-    if (env_.publishProgress) PublishProgress(record);
-    return state_.load() != kScanStopped;  // a stop abandons the load
+    if (env_.progress) env_.progress->Publish(record);
+    return state_.load() != Word(ScanState::kStopped);  // a stop abandons the load
   };
   auto saved = DecodeScanState(file, chunkCount_, read);
-  if (!saved && state_.load() == kScanStopped) return false;
+  if (!saved && state_.load() == Word(ScanState::kStopped)) return false;
   if (!saved) {
-    env_.prompt->ShowMessage("加载保存在磁盘上的数据失败！");
+    env_.prompt->Show({PromptId::kScanLoadFailed});
     return false;
   }
-  for (std::uint64_t i = 0; i < chunkCount_; ++i) chunkMap_[i].store(saved->chunkMap[i]);
+  for (std::uint64_t i = 0; i < chunkCount_; ++i)
+    chunkMap_[i].store(saved->chunkMap[i] == 2 ? ChunkState::kAnalysed : ChunkState::kUnread);
   for (ScanHit& hit : saved->hits) chunkHits_[hit.Chunk()].push_back(std::move(hit));
   return true;
 }
@@ -222,15 +222,15 @@ void ScanSession::MaybeCheckpoint() {
   const std::int64_t now = ElapsedSeconds();
   if (now - lastCheckpoint_ < std::int64_t{env_.checkpointMinutes} * 60) return;
   lastCheckpoint_ = now;
-  if (!SaveScan()) LogLine(1, "Scan checkpoint failed");
+  if (!SaveScan()) LogLine(LogCode::kNotice, "Scan checkpoint failed");
 }
 
 void ScanSession::OfferSave() {
   const std::int64_t elapsed = ElapsedSeconds();
   if (closing_.load() || elapsed < 120 || !env_.prompt || env_.stateFilePath.empty()) return;
-  if (elapsed > 299) LogLine(22, Format("Scan minute: %u", static_cast<unsigned>(elapsed / 60)));
-  if (!env_.prompt->AskYesNo("是否保存当前已扫描的数据？")) return;
-  if (!SaveScan()) env_.prompt->ShowMessage("保存扫描数据失败！");
+  if (elapsed > 299) LogLine(LogCode::kScanMinutes, Format("Scan minute: %u", static_cast<unsigned>(elapsed / 60)));
+  if (!env_.prompt->Ask({PromptId::kSaveScanAtEnd})) return;
+  if (!SaveScan()) env_.prompt->Show({PromptId::kScanSaveFailed});
 }
 
 // ---- preparation ----
@@ -240,16 +240,16 @@ bool ScanSession::Prepare() {
   chunkCount_ = ChunkCountOf(partition_.diskSectorCount);
   if (chunkCount_ == 0) {
     // Refused rather than ending the process: the front end stays usable.
-    if (env_.prompt) env_.prompt->ShowMessage("设备大小不正确！");
-    LogLine(1, "Dev size failed!");
+    if (env_.prompt) env_.prompt->Show({PromptId::kDeviceSizeWrong});
+    LogLine(LogCode::kNotice, "Dev size failed!");
     return false;
   }
   chunkHits_.clear();
   chunkHits_.resize(chunkCount_);
-  chunkMap_ = std::make_unique<std::atomic<std::uint8_t>[]>(chunkCount_);
-  for (std::uint64_t i = 0; i < chunkCount_; ++i) chunkMap_[i].store(0);
+  chunkMap_ = std::make_unique<std::atomic<ChunkState>[]>(chunkCount_);
+  for (std::uint64_t i = 0; i < chunkCount_; ++i) chunkMap_[i].store(ChunkState::kUnread);
   if (!LoadSavedScan()) {
-    for (std::uint64_t i = 0; i < chunkCount_; ++i) chunkMap_[i].store(0);
+    for (std::uint64_t i = 0; i < chunkCount_; ++i) chunkMap_[i].store(ChunkState::kUnread);
     for (HitList& list : chunkHits_) list.clear();
   }
   // Only the map and the hits carry over: the range is this partition's.
@@ -280,15 +280,16 @@ void ScanSession::BuildPriorityList() {
 
 void ScanSession::DiskScanAndViewThread() {
   ThreadBegin("DiskScanAndViewThread");
+  ProgressBinding binding(env_.progress);
   if (!Prepare()) {
-    state_.store(kScanStopped);
+    state_.store(Word(ScanState::kStopped));
     producerDone_ = true;
     ThreadEnd("DiskScanAndViewThread");
     return;
   }
   if (settings_.On(kOptLiveResults) && env_.extensions) {
     env_.extensions->AddRealPartitions(*this);
-    LogLine(27, "Add real part info");
+    LogLine(LogCode::kScanLiveResults, "Add real part info");
   }
   if (env_.analyser) hand_ = std::thread([this] { VideoFragmentScanHandThread(); });
   else hand_ = std::thread([this] { DiskFileScanHandThread(); });
@@ -306,8 +307,8 @@ bool ScanSession::NextChunk(std::uint64_t& lba) {
       priority_.pop_front();
       const std::uint64_t chunk = candidate >> kChunkShift;
       if (!range_.Contains(candidate) || chunk >= chunkCount_) continue;
-      std::uint8_t expected = 0;
-      if (!chunkMap_[chunk].compare_exchange_strong(expected, 1)) continue;
+      ChunkState expected = ChunkState::kUnread;
+      if (!chunkMap_[chunk].compare_exchange_strong(expected, ChunkState::kHandedOut)) continue;
       lba = candidate;
       return true;
     }
@@ -316,8 +317,8 @@ bool ScanSession::NextChunk(std::uint64_t& lba) {
   while (cursor_.load() <= range_.last) {
     const std::uint64_t candidate = cursor_.fetch_add(kChunkSectors);
     const std::uint64_t chunk = candidate >> kChunkShift;
-    std::uint8_t expected = 0;
-    if (chunk < chunkCount_ && chunkMap_[chunk].compare_exchange_strong(expected, 1)) {
+    ChunkState expected = ChunkState::kUnread;
+    if (chunk < chunkCount_ && chunkMap_[chunk].compare_exchange_strong(expected, ChunkState::kHandedOut)) {
       lba = candidate;
       return true;
     }
@@ -347,7 +348,7 @@ void ScanSession::RunProducer() {
   DiskHandle handle;
   if (!env_.open(partition_, handle)) {
     // Leave the state at stopped and let the hand thread finish.
-    state_.store(kScanStopped);
+    state_.store(Word(ScanState::kStopped));
     producerDone_ = true;
     return;
   }
@@ -355,12 +356,12 @@ void ScanSession::RunProducer() {
   failedReads_ = 0;
   std::uint64_t lba = 0;
   while (NextChunk(lba)) {
-    if (state_.load() == kScanStopped) break;
-    while (state_.load() == kScanPaused) SleepMs(env_.pauseMs);
-    if (state_.load() == kScanStopped) break;
+    if (state_.load() == Word(ScanState::kStopped)) break;
+    while (state_.load() == Word(ScanState::kPaused)) SleepMs(env_.pauseMs);
+    if (state_.load() == Word(ScanState::kStopped)) break;
     // The chunk is read straight into its ring slot.
     std::uint8_t* slot = nullptr;
-    while (!(slot = ring_->AcquireWrite()) && state_.load() != kScanStopped) ring_->WaitWritable(env_.pollMs);
+    while (!(slot = ring_->AcquireWrite()) && state_.load() != Word(ScanState::kStopped)) ring_->WaitWritable(env_.pollMs);
     if (!slot) break;
     std::fill(slot + kRingSlotLbaOffset, slot + kRingSlotBytes, 0);
     ++reads_;
@@ -371,9 +372,9 @@ void ScanSession::RunProducer() {
   ReportReadErrors();
   handle.Close();
   // A pause at the very end is waited out, so that the scan still finishes.
-  while (state_.load() == kScanPaused) SleepMs(env_.pauseMs);
-  std::uint32_t expected = kScanRunning;
-  state_.compare_exchange_strong(expected, kScanFinished);
+  while (state_.load() == Word(ScanState::kPaused)) SleepMs(env_.pauseMs);
+  std::uint32_t expected = Word(ScanState::kRunning);
+  state_.compare_exchange_strong(expected, Word(ScanState::kFinished));
   // Wake the analysing thread before the flag: once the flag is set it may
   // free the ring.
   ring_->WakeAll();
@@ -383,9 +384,13 @@ void ScanSession::RunProducer() {
 void ScanSession::ReportReadErrors() {
   const auto failed = static_cast<std::uint32_t>(failedReads_.load());
   const auto reads = static_cast<std::uint32_t>(reads_.load());
-  if (auto text = ReadErrorSummaryText(failed, reads, partition_.removable != 0)) {
-    if (env_.prompt) env_.prompt->ShowMessage(*text);
-    LogLine(23, Format("Disk scan error: %u / %u", failed, reads));
+  // A few failed reads are noise; more than ten of the chunks read are
+  // worth the user's attention.
+  if (failed > 10 && failed <= reads) {
+    if (env_.prompt)
+      env_.prompt->Show({PromptId::kScanReadErrors, {}, failed, std::uint64_t{failed} * (std::uint64_t{kChunkSectors} * kSectorSize >> 20),
+                         partition_.removable != 0});
+    LogLine(LogCode::kScanReadErrors, Format("Disk scan error: %u / %u", failed, reads));
   }
 }
 
@@ -401,14 +406,14 @@ void ScanSession::InitHandProgress() {
     std::lock_guard<std::mutex> guard(priorityLock_);
     for (std::uint64_t lba : priority_) {
       const std::uint64_t chunk = lba >> kChunkShift;
-      if (!range_.Contains(lba) || chunk >= chunkCount_ || chunkMap_[chunk].load() == 2)
+      if (!range_.Contains(lba) || chunk >= chunkCount_ || chunkMap_[chunk].load() == ChunkState::kAnalysed)
         done += kChunkSectors;
     }
   } else {
     scan.totalSectors = partition_.sectorCount;
     for (std::uint64_t lba = range_.first; lba <= range_.last; lba += kChunkSectors) {
       const std::uint64_t chunk = lba >> kChunkShift;
-      if (chunk >= chunkCount_ || chunkMap_[chunk].load() == 2) done += ProgressSectorsOf(lba);
+      if (chunk >= chunkCount_ || chunkMap_[chunk].load() == ChunkState::kAnalysed) done += ProgressSectorsOf(lba);
     }
   }
   scan.doneSectors = done;
@@ -440,7 +445,7 @@ void ScanSession::PublishStage(const ScanProgress& record) {
     std::lock_guard<std::mutex> guard(progressLock_);
     stagePublished_ = record;
   }
-  if (env_.publishProgress) PublishProgress(record);
+  if (env_.progress) env_.progress->Publish(record);
 }
 
 ScanProgress ScanSession::StageProgress() const {
@@ -453,19 +458,20 @@ void ScanSession::PublishCopy() {
     std::lock_guard<std::mutex> guard(progressLock_);
     published_ = handProgress_;
   }
-  if (env_.publishProgress) PublishProgress(handProgress_);
+  if (env_.progress) env_.progress->Publish(handProgress_);
 }
 
 void ScanSession::DiskFileScanHandThread() {
   ThreadBegin("DiskFileScanHandThread");
+  ProgressBinding binding(env_.progress);
   InitHandProgress();
   DiskHandle handle;
   env_.open(partition_, handle);
-  while (state_.load() != kScanStopped) {
+  while (state_.load() != Word(ScanState::kStopped)) {
     if (const std::uint8_t* slot = ring_->AcquireRead()) {
       ProcessChunk(slot, handle);
       ring_->ReleaseRead();
-    } else if (state_.load() == kScanFinished && producerDone_.load() && ring_->Count() == 0)
+    } else if (state_.load() == Word(ScanState::kFinished) && producerDone_.load() && ring_->Count() == 0)
       break;
     else
       ring_->WaitReadable(env_.pollMs);
@@ -505,7 +511,7 @@ void ScanSession::StoreChunkHits(std::uint64_t first, HitList& hits) {
       for (ScanHit& hit : hits) chunkHits_[number].push_back(std::move(hit));
     }
   }
-  if (number < chunkCount_) chunkMap_[number].store(2);
+  if (number < chunkCount_) chunkMap_[number].store(ChunkState::kAnalysed);
   handProgress_.u.scan.doneSectors += ProgressSectorsOf(first);
   PublishCopy();
   MaybeCheckpoint();
@@ -516,16 +522,17 @@ void ScanSession::StoreChunkHits(std::uint64_t first, HitList& hits) {
 void ScanSession::VideoFragmentScanHandThread() {
   ChunkAnalyser& analyser = *env_.analyser;
   ThreadBegin(analyser.ThreadName());
+  ProgressBinding binding(env_.progress);
   InitHandProgress();
   handProgress_.stage = analyser.ProgressStage();
   PublishCopy();
   DiskHandle handle;
   env_.open(partition_, handle);
-  while (state_.load() != kScanStopped) {
+  while (state_.load() != Word(ScanState::kStopped)) {
     if (const std::uint8_t* slot = ring_->AcquireRead()) {
       AnalyseChunk(slot, handle);
       ring_->ReleaseRead();
-    } else if (state_.load() == kScanFinished && producerDone_.load() && ring_->Count() == 0)
+    } else if (state_.load() == Word(ScanState::kFinished) && producerDone_.load() && ring_->Count() == 0)
       break;
     else
       ring_->WaitReadable(env_.pollMs);
@@ -556,25 +563,25 @@ void ScanSession::PushChunkHints(const HitList& hits) {
 }
 
 void ScanSession::EndOfScan() {
-  if (state_.load() == kScanFinished) completed_ = true;
+  if (state_.load() == Word(ScanState::kFinished)) completed_ = true;
   while (!producerDone_.load()) SleepMs(env_.pollMs);
   // A chunk handed out but never analysed was not read (the producer has
   // left, so no chunk is handed out any more).
   for (std::uint64_t i = 0; i < chunkCount_; ++i) {
-    std::uint8_t expected = 1;
-    chunkMap_[i].compare_exchange_strong(expected, 0);
+    ChunkState expected = ChunkState::kHandedOut;
+    chunkMap_[i].compare_exchange_strong(expected, ChunkState::kUnread);
   }
   OfferSave();
   ring_.reset();
-  std::uint32_t expected = kScanFinished;
-  if (!state_.compare_exchange_strong(expected, kScanRunning)) return;
+  std::uint32_t expected = Word(ScanState::kFinished);
+  if (!state_.compare_exchange_strong(expected, Word(ScanState::kRunning))) return;
   if (env_.listener) env_.listener->OnNotice(kNoticeOrganiseBegin, 0, 0);
   SleepMs(env_.organiseDelayMs);
   if (env_.analyser) env_.analyser->Organise(*this);
   else if (env_.extensions) env_.extensions->OrganiseResults(*this);
   if (env_.listener) env_.listener->OnNotice(kNoticeOrganiseEnd, 0, 0);
-  expected = kScanRunning;
-  state_.compare_exchange_strong(expected, kScanFinished);
+  expected = Word(ScanState::kRunning);
+  state_.compare_exchange_strong(expected, Word(ScanState::kFinished));
 }
 
 }  // namespace ambrel

@@ -33,14 +33,21 @@
 #include "deepscan/scan_hit.h"
 #include "deepscan/scan_settings.h"
 #include "deepscan/sector_hit.h"
+#include "device/device_enum.h"
 #include "device/disk_handle.h"
 #include "catalog/partition_info.h"
 
 namespace ambrel {
 
-// The state word: 0 running, 1 paused, 2 stopped / idle, 3 finished.
-enum ScanStateValue : std::uint32_t { kScanRunning = 0, kScanPaused = 1, kScanStopped = 2,
-                                      kScanFinished = 3 };
+// The state of a scan. Its number is the value of the shared 32-bit state
+// word that the scan's threads and the readers it starts poll (0 running,
+// 1 paused, 2 stopped or stop requested, 3 finished).
+enum class ScanState : std::uint32_t { kRunning = 0, kPaused = 1, kStopped = 2, kFinished = 3 };
+constexpr std::uint32_t Word(ScanState state) { return static_cast<std::uint32_t>(state); }
+
+// What the scan did with one chunk; its number is the chunk's byte in the
+// scan-state file (where only kAnalysed is kept).
+enum class ChunkState : std::uint8_t { kUnread = 0, kHandedOut = 1, kAnalysed = 2 };
 // Notices to the main window around the organisation of the results.
 inline constexpr std::uint32_t kNoticeOrganiseBegin = 0x466;
 inline constexpr std::uint32_t kNoticeOrganiseEnd = 0x467;
@@ -104,7 +111,12 @@ struct ScanEnvironment {
   std::uint32_t pollMs = 100;
   std::uint32_t pauseMs = 1000;
   std::uint32_t organiseDelayMs = 500;
-  bool publishProgress = true;  // into the process-wide mailbox
+  // Where the progress records go (null: nowhere); the scan's threads bind
+  // it while they run.
+  ProgressMailbox* progress = nullptr;
+  // The machine's disks and volumes as the front end enumerated them, for
+  // the real volumes of the scanned area (empty: the disk's own table).
+  DeviceLists devices;
   // The scan-state file; empty: none is offered, loaded or saved.
   std::string stateFilePath;
   // Minutes between silent checkpoint saves (0: none).
@@ -116,14 +128,14 @@ std::uint32_t CheckpointMinutesSetting();
 
 // What the copy-out guard needs to know about the scan.
 struct ScanGateFacts {
-  std::uint32_t state = kScanStopped;
+  ScanState state = ScanState::kStopped;
   std::int32_t partitionFsKind = 0;
-  int recoveryMode = 0;
+  RecoveryMode recoveryMode = RecoveryMode::kDiskFiles;
 };
 
 class ScanSession {
  public:
-  ScanSession(PartitionInfo partition, int mode, DeepScanSettings settings, ScanEnvironment env);
+  ScanSession(PartitionInfo partition, RecoveryMode mode, DeepScanSettings settings, ScanEnvironment env);
   ~ScanSession();
   ScanSession(const ScanSession&) = delete;
   ScanSession& operator=(const ScanSession&) = delete;
@@ -140,13 +152,13 @@ class ScanSession {
   void SetClosing() { closing_ = true; }
   // Waits for both threads.
   void Join();
-  std::uint32_t State() const { return state_.load(); }
+  ScanState State() const { return static_cast<ScanState>(state_.load()); }
   const std::atomic<std::uint32_t>* StateWord() const { return &state_; }
   ScanProgress Progress() const;
   // Seconds scanned, pauses excluded.
   std::int64_t ElapsedSeconds() const;
   ScanGateFacts GateFacts() const;
-  int Mode() const { return mode_; }
+  RecoveryMode Mode() const { return mode_; }
   std::uint64_t ReadsCounted() const { return reads_.load(); }
   std::uint64_t ReadsFailed() const { return failedReads_.load(); }
   bool Completed() const { return completed_.load(); }
@@ -157,7 +169,7 @@ class ScanSession {
   ScanRange Range() const { return range_; }
   bool LargeWholeDisk() const { return largeWholeDisk_; }
   std::uint64_t ChunkCount() const { return chunkCount_; }
-  std::uint8_t ChunkMapByte(std::uint64_t chunk) const;
+  ChunkState ChunkStateOf(std::uint64_t chunk) const;
   // Copies of one chunk's hits are not made; walk them under the lock.
   void ForEachHit(const std::function<void(const ScanHit&)>& fn) const;
   // Changes the stored hits of one chunk under the lock (a pending carve
@@ -215,12 +227,12 @@ class ScanSession {
   void PublishCopy();
 
   PartitionInfo partition_;
-  int requestedMode_;
-  int mode_;
+  RecoveryMode requestedMode_;
+  RecoveryMode mode_;
   DeepScanSettings settings_;
   ScanEnvironment env_;
 
-  std::atomic<std::uint32_t> state_{kScanStopped};
+  std::atomic<std::uint32_t> state_{Word(ScanState::kStopped)};
   std::atomic<bool> producerDone_{false};
   std::atomic<bool> completed_{false};
   std::atomic<bool> closing_{false};
@@ -230,7 +242,7 @@ class ScanSession {
   ScanRange range_;
   std::atomic<std::uint64_t> cursor_{0};  // the producer's; read by saves
   std::uint64_t chunkCount_ = 0;
-  std::unique_ptr<std::atomic<std::uint8_t>[]> chunkMap_;
+  std::unique_ptr<std::atomic<ChunkState>[]> chunkMap_;
   mutable std::mutex hitsLock_;
   std::vector<HitList> chunkHits_;
   std::unique_ptr<ChunkRing> ring_;

@@ -1,10 +1,12 @@
 #include "deepscan/scan_settings.h"
 
 #include "fs/exfat/exfat_geometry.h"
+#include "fs/fat/fat_geometry.h"
+#include "fs/ntfs/ntfs_geometry.h"
 
 namespace ambrel {
 
-DeepScanSettings DefaultScanSettings(const PartitionInfo& partition, int mode) {
+DeepScanSettings DefaultScanSettings(const PartitionInfo& partition, RecoveryMode mode) {
   DeepScanSettings s;
   s.partStart = partition.startLba;
   s.partSectors = partition.sectorCount;
@@ -31,19 +33,22 @@ DeepScanSettings NextScanSettings(const DeepScanSettings& previous, const Partit
   return s;
 }
 
-int EffectiveScanMode(const PartitionInfo& partition, int mode) {
+RecoveryMode EffectiveScanMode(const PartitionInfo& partition, RecoveryMode mode) {
   if (!IsFreeSpaceMode(mode)) return mode;
   switch (partition.fsKind) {
+    // Free space is read from the volume's own allocation map, which needs
+    // the volume's geometry.
     case kFsNtfs:
+      return SectorsPerCluster(partition) != 0 ? mode : RecoveryMode::kPartitionFiles;
     case kFsFat16:
     case kFsFat32:
-      return partition.bootSector[13] != 0 ? mode : kModePartitionFiles;
+      return FatGeometryOf(partition) ? mode : RecoveryMode::kPartitionFiles;
     case kFsExfat:
       // A cluster shift of 0 is a valid geometry (512-byte clusters); what
       // matters is that the boot sector decodes.
-      return ExfatGeometryOf(partition) ? mode : kModePartitionFiles;
+      return ExfatGeometryOf(partition) ? mode : RecoveryMode::kPartitionFiles;
     default:
-      return kModePartitionFiles;
+      return RecoveryMode::kPartitionFiles;
   }
 }
 

@@ -12,16 +12,25 @@
 
 namespace ambrel {
 
-enum RecoveryMode : int {
-  kModeAllFiles = 1,        // "Recovery all file"
-  kModeDeletedFiles = 2,    // "Recovery del file": free space only
-  kModePartitionFiles = 3,  // "Recovery part file"
-  kModeUsbFiles = 4,        // "Recovery usb file"
-  kModeRecycledFiles = 5,   // "Recovery recycle file": free space only
-  kModeDiskFiles = 6,       // "Recovery disk file"
+// The six recovery modes; the number is the mode of the menus, the command
+// line and the scan-state file.
+enum class RecoveryMode : int {
+  kAllFiles = 1,        // "Recovery all file"
+  kDeletedFiles = 2,    // "Recovery del file": free space only
+  kPartitionFiles = 3,  // "Recovery part file"
+  kUsbFiles = 4,        // "Recovery usb file"
+  kRecycledFiles = 5,   // "Recovery recycle file": free space only
+  kDiskFiles = 6,       // "Recovery disk file"
 };
+constexpr int ModeNumber(RecoveryMode mode) { return static_cast<int>(mode); }
+// A number of 1 to 6 as its mode; any other as kDiskFiles (the whole device).
+constexpr RecoveryMode ModeFromNumber(int number) {
+  return number >= 1 && number <= 6 ? static_cast<RecoveryMode>(number) : RecoveryMode::kDiskFiles;
+}
 
-inline bool IsFreeSpaceMode(int mode) { return mode == kModeDeletedFiles || mode == kModeRecycledFiles; }
+inline bool IsFreeSpaceMode(RecoveryMode mode) {
+  return mode == RecoveryMode::kDeletedFiles || mode == RecoveryMode::kRecycledFiles;
+}
 
 // Option bytes are numbered 32..42 as the dialog and the organisation name
 // them. A value of 2 marks an option the dialog must not change.
@@ -54,14 +63,14 @@ struct DeepScanSettings {
 };
 
 // The defaults of a first scan of `partition` in `mode`.
-DeepScanSettings DefaultScanSettings(const PartitionInfo& partition, int mode);
+DeepScanSettings DefaultScanSettings(const PartitionInfo& partition, RecoveryMode mode);
 // A later scan keeps the options of `previous`, takes the new partition's
 // area and drops a priority range that does not lie inside it.
 DeepScanSettings NextScanSettings(const DeepScanSettings& previous, const PartitionInfo& partition);
 
 // Modes 2 and 5 need a file system with a cluster geometry; otherwise the
 // scan runs as mode 3 over the whole partition.
-int EffectiveScanMode(const PartitionInfo& partition, int mode);
+RecoveryMode EffectiveScanMode(const PartitionInfo& partition, RecoveryMode mode);
 
 // A whole disk (start 0, every sector) above 75 GiB (fixed) or 400 GiB
 // (removable): gets the one-chunk-per-GiB probes and the hints.

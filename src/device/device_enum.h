@@ -4,18 +4,20 @@
 //
 // Threads: GetAllPartInfoThread runs on its own worker thread, started by
 // EnumerateDevices, which waits for it on the calling (interface or CLI)
-// thread. The process-wide lists are replaced at the end of the thread under
-// a lock; readers take copies. The other functions may be called from any
-// thread.
+// thread. The lists belong to the caller's DeviceEnumerator; the thread
+// replaces them at its end under the enumerator's lock, readers take
+// copies. The other functions may be called from any thread.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "app/progress.h"
 #include "device/disk_handle.h"
 #include "device/device_info.h"
 #include "device/partition_table.h"
@@ -60,34 +62,56 @@ bool ListDisks(std::vector<DeviceInfo>& disks);
 void ListVolumes(const std::vector<DeviceInfo>& disks, std::vector<DeviceInfo>& volumes,
                  const std::atomic<int>& status, SectorJudge judge);
 
-// The thread body; sets the status to 3 when the lists were replaced and to
-// 2 when no disk was found.
-void GetAllPartInfoThread(EnumerationStatus status, SectorJudge judge);
-// Runs a full enumeration on its own thread and waits for it (polling
-// `cancelRequested`, when given, as a progress dialog's Stop button would);
-// then fills `out` by view (1 volumes, 2 disks, 3 nothing, else volumes then
-// disks), or, with the setting "ShowUsbDev" = "1", with the removable
-// volumes and then the USB disks. False when another enumeration is still
-// running, when it failed or was cancelled, or when `out` stays empty. After
-// a cancel the thread finishes the current volume and then ends on its own.
-bool EnumerateDevices(std::vector<DeviceInfo>& out, int view, SectorJudge judge,
-                      const std::function<bool()>& cancelRequested = {});
-bool EnumerationRunning();
-// Waits until no enumeration thread runs; false on timeout.
-bool WaitForEnumeration(std::uint32_t timeoutMs);
-// The rows of one view from the current lists (the last step above).
-void FillDeviceView(std::vector<DeviceInfo>& out, int view);
+struct DeviceLists;
+// The thread body: lists the disks and their volumes into `lists`; sets the
+// status to 2 when no disk was found (and returns false).
+bool GetAllPartInfoThread(EnumerationStatus status, SectorJudge judge, DeviceLists& lists);
 
-// Copies of the process-wide lists, and their replacement (the thread's
-// last step; also for tests).
-std::vector<DeviceInfo> DiskList();
-std::vector<DeviceInfo> VolumeList();
-void ReplaceDeviceLists(std::vector<DeviceInfo> disks, std::vector<DeviceInfo> volumes);
+// The machine's disks and volumes as one enumeration found them.
+struct DeviceLists {
+  std::vector<DeviceInfo> disks;
+  std::vector<DeviceInfo> volumes;
 
-// Volume rows of VolumeList on disk `diskNumber` whose start satisfies
-// first <= start < end; true when any was found.
-bool VolumesInRange(std::vector<DeviceInfo>& out, int diskNumber, std::uint64_t first,
-                    std::uint64_t end);
+  // The rows of one view: 1 volumes, 2 disks, 3 nothing, else volumes then
+  // disks; with the setting "ShowUsbDev" = "1", the removable volumes and
+  // then the USB disks.
+  void FillView(std::vector<DeviceInfo>& out, int view) const;
+  // Volume rows on disk `diskNumber` whose start satisfies
+  // first <= start < end; true when any was found.
+  bool VolumesInRange(std::vector<DeviceInfo>& out, int diskNumber, std::uint64_t first,
+                      std::uint64_t end) const;
+};
+
+// One owner's enumerations (the device selection of a window, a command):
+// the lists of its last enumeration and whether one is running.
+class DeviceEnumerator {
+ public:
+  DeviceEnumerator() : state_(std::make_shared<Shared>()) {}
+  // Runs a full enumeration on its own thread and waits for it (polling
+  // `cancelRequested`, when given, as a progress dialog's Stop button
+  // would); then fills `out` by view (DeviceLists::FillView). False when
+  // another enumeration of this owner is still running, when it failed or
+  // was cancelled, or when `out` stays empty. After a cancel the thread
+  // finishes the current volume and then ends on its own. `progress`, when
+  // given, receives the stage-5 records.
+  bool Enumerate(std::vector<DeviceInfo>& out, int view, SectorJudge judge,
+                 const std::function<bool()>& cancelRequested = {},
+                 std::shared_ptr<ProgressMailbox> progress = nullptr);
+  bool Running() const { return state_->running.load(); }
+  // Waits until no enumeration thread of this owner runs; false on timeout.
+  bool WaitUntilIdle(std::uint32_t timeoutMs) const;
+  DeviceLists Lists() const;
+  void ReplaceLists(DeviceLists lists);
+
+ private:
+  // Shared with the thread, which outlives a waiter that gives up.
+  struct Shared {
+    std::mutex lock;
+    DeviceLists lists;
+    std::atomic<bool> running{false};
+  };
+  std::shared_ptr<Shared> state_;
+};
 
 // A disk, partition node or image file described from its own contents: the
 // disk row, the partition table and one volume row per partition (or one
@@ -99,8 +123,12 @@ struct DiskDescription {
   std::vector<TablePartition> partitions;
   std::vector<DeviceInfo> volumes;
 };
+// `known`, when given, numbers the disk as the enumeration did.
 bool DescribeDisk(const std::string& path, DiskDescription& out, SectorJudge judge,
-                  std::string* why = nullptr);
+                  std::string* why = nullptr, const DeviceLists* known = nullptr);
+// The same for a disk the caller has open (`path` names it).
+void DescribeOpenDisk(const std::string& path, DiskHandle& disk, DiskDescription& out, SectorJudge judge,
+                      const DeviceLists* known = nullptr);
 // The volume rows of an open disk or image from its own partition table
 // (partitions the system knows take their /dev name and mount point).
 std::vector<DeviceInfo> VolumesFromTable(const DeviceInfo& disk, DiskHandle& handle,

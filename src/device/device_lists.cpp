@@ -1,5 +1,5 @@
-// The process-wide disk and volume lists, the enumeration thread and the
-// views that the device selection shows.
+// The disk and volume lists of an enumeration, the enumeration thread and
+// the views that the device selection shows.
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -11,44 +11,11 @@
 #include "diag/threads.h"
 
 namespace ambrel {
-namespace {
 
-std::mutex& ListLock() {
-  static std::mutex lock;
-  return lock;
-}
-std::vector<DeviceInfo>& Disks() {
-  static std::vector<DeviceInfo> rows;
-  return rows;
-}
-std::vector<DeviceInfo>& Volumes() {
-  static std::vector<DeviceInfo> rows;
-  return rows;
-}
-std::atomic<bool> g_enumerationRunning{false};
-
-}  // namespace
-
-std::vector<DeviceInfo> DiskList() {
-  std::lock_guard<std::mutex> guard(ListLock());
-  return Disks();
-}
-
-std::vector<DeviceInfo> VolumeList() {
-  std::lock_guard<std::mutex> guard(ListLock());
-  return Volumes();
-}
-
-void ReplaceDeviceLists(std::vector<DeviceInfo> disks, std::vector<DeviceInfo> volumes) {
-  std::lock_guard<std::mutex> guard(ListLock());
-  Disks() = std::move(disks);
-  Volumes() = std::move(volumes);
-}
-
-bool VolumesInRange(std::vector<DeviceInfo>& out, int diskNumber, std::uint64_t first,
-                    std::uint64_t end) {
+bool DeviceLists::VolumesInRange(std::vector<DeviceInfo>& out, int diskNumber, std::uint64_t first,
+                                 std::uint64_t end) const {
   bool found = false;
-  for (const DeviceInfo& v : VolumeList()) {
+  for (const DeviceInfo& v : volumes) {
     if (v.diskNumber == diskNumber && v.startLba >= first && v.startLba < end) {
       out.push_back(v);
       found = true;
@@ -57,22 +24,7 @@ bool VolumesInRange(std::vector<DeviceInfo>& out, int diskNumber, std::uint64_t 
   return found;
 }
 
-void GetAllPartInfoThread(EnumerationStatus status, SectorJudge judge) {
-  ThreadBegin("GetAllPartInfoThread");
-  ReplaceDeviceLists({}, {});
-  std::vector<DeviceInfo> disks, volumes;
-  if (!ListDisks(disks)) {
-    status->store(2);
-  } else {
-    ListVolumes(disks, volumes, *status, judge);
-    ReplaceDeviceLists(std::move(disks), std::move(volumes));
-    status->store(3);  // also after a cancel: the lists hold what was done
-  }
-  ThreadEnd("GetAllPartInfoThread");
-}
-
-void FillDeviceView(std::vector<DeviceInfo>& out, int view) {
-  std::vector<DeviceInfo> disks = DiskList(), volumes = VolumeList();
+void DeviceLists::FillView(std::vector<DeviceInfo>& out, int view) const {
   if (SettingOn("ShowUsbDev")) {
     for (const DeviceInfo& v : volumes)
       if (v.removable) out.push_back(v);
@@ -84,29 +36,61 @@ void FillDeviceView(std::vector<DeviceInfo>& out, int view) {
   if (view != 1 && view != 3) out.insert(out.end(), disks.begin(), disks.end());
 }
 
+bool GetAllPartInfoThread(EnumerationStatus status, SectorJudge judge, DeviceLists& lists) {
+  ThreadBegin("GetAllPartInfoThread");
+  bool found = false;
+  if (!ListDisks(lists.disks)) {
+    status->store(2);
+  } else {
+    ListVolumes(lists.disks, lists.volumes, *status, judge);
+    found = true;
+  }
+  ThreadEnd("GetAllPartInfoThread");
+  return found;
+}
 
-bool EnumerationRunning() { return g_enumerationRunning.load(); }
+DeviceLists DeviceEnumerator::Lists() const {
+  std::lock_guard<std::mutex> guard(state_->lock);
+  return state_->lists;
+}
 
-bool WaitForEnumeration(std::uint32_t timeoutMs) {
-  for (std::uint32_t waited = 0; g_enumerationRunning.load(); waited += 10) {
+void DeviceEnumerator::ReplaceLists(DeviceLists lists) {
+  std::lock_guard<std::mutex> guard(state_->lock);
+  state_->lists = std::move(lists);
+}
+
+bool DeviceEnumerator::WaitUntilIdle(std::uint32_t timeoutMs) const {
+  for (std::uint32_t waited = 0; state_->running.load(); waited += 10) {
     if (waited >= timeoutMs) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
 }
 
-bool EnumerateDevices(std::vector<DeviceInfo>& out, int view, SectorJudge judge,
-                      const std::function<bool()>& cancelRequested) {
+bool DeviceEnumerator::Enumerate(std::vector<DeviceInfo>& out, int view, SectorJudge judge,
+                                 const std::function<bool()>& cancelRequested,
+                                 std::shared_ptr<ProgressMailbox> progress) {
   bool idle = false;
-  if (!g_enumerationRunning.compare_exchange_strong(idle, true)) return false;
-  ClearProgress();
-  // The status word is shared with the thread, which outlives a waiter that
-  // gives up; the running flag is cleared only when the thread ends, so no
-  // second enumeration starts while the first still writes the lists.
+  if (!state_->running.compare_exchange_strong(idle, true)) return false;
+  if (progress) progress->Clear();
+  ReplaceLists({});
+  // The status word and the lists are shared with the thread, which
+  // outlives a waiter that gives up; the running flag is cleared only when
+  // the thread ends, so no second enumeration starts while the first still
+  // writes the lists.
   EnumerationStatus status = std::make_shared<std::atomic<int>>(0);
-  std::thread([status, judge] {
-    GetAllPartInfoThread(status, judge);
-    g_enumerationRunning.store(false);
+  std::shared_ptr<Shared> shared = state_;
+  std::thread([status, judge, shared, progress] {
+    ProgressBinding binding(progress.get());
+    DeviceLists lists;
+    if (GetAllPartInfoThread(status, judge, lists)) {
+      {
+        std::lock_guard<std::mutex> guard(shared->lock);
+        shared->lists = std::move(lists);
+      }
+      status->store(3);  // also after a cancel: the lists hold what was done
+    }
+    shared->running.store(false);
   }).detach();
   // The wait of the progress dialog: it closes on 2 (cancel or failure) or 3.
   for (;;) {
@@ -117,10 +101,9 @@ bool EnumerateDevices(std::vector<DeviceInfo>& out, int view, SectorJudge judge,
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   if (status->load() != 3) return false;
-  WaitForEnumeration(1000);  // the thread's last steps after setting 3
-  FillDeviceView(out, view);
+  WaitUntilIdle(1000);  // the thread's last steps after setting 3
+  Lists().FillView(out, view);
   return !out.empty();
 }
-
 
 }  // namespace ambrel

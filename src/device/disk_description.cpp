@@ -16,7 +16,7 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-DeviceInfo DiskRowFor(const std::string& path, DiskHandle& disk) {
+DeviceInfo DiskRowFor(const std::string& path, DiskHandle& disk, const DeviceLists* known) {
   DeviceInfo row;
   row.kind = 0;
   row.sectorCount = row.diskSectorCount = disk.lastLba + 1;
@@ -24,8 +24,9 @@ DeviceInfo DiskRowFor(const std::string& path, DiskHandle& disk) {
   row.diskName = row.displayName;
   row.diskPath = path;
   row.removable = IsUsbDevice(disk) ? 1 : 0;
-  for (const DeviceInfo& known : DiskList())
-    if (known.diskPath == path) row.diskNumber = known.diskNumber;
+  if (known)
+    for (const DeviceInfo& d : known->disks)
+      if (d.diskPath == path) row.diskNumber = d.diskNumber;
   return row;
 }
 
@@ -103,17 +104,23 @@ std::vector<DeviceInfo> VolumesFromTable(const DeviceInfo& disk, DiskHandle& han
 }
 
 bool DescribeDisk(const std::string& path, DiskDescription& out, SectorJudge judge,
-                  std::string* why) {
+                  std::string* why, const DeviceLists* known) {
   out = DiskDescription{};
   DiskHandle disk;
   if (!OpenByPath(path, disk, why)) return false;
-  out.disk = DiskRowFor(path, disk);
+  DescribeOpenDisk(path, disk, out, judge, known);
+  return true;
+}
+
+void DescribeOpenDisk(const std::string& path, DiskHandle& disk, DiskDescription& out, SectorJudge judge,
+                      const DeviceLists* known) {
+  out = DiskDescription{};
+  out.disk = DiskRowFor(path, disk, known);
   out.container = disk.device->Container();
   PartitionTable table;
   out.volumes = VolumesFromTable(out.disk, disk, judge, &table);
   out.tableKind = table.kind;
   out.partitions = std::move(table.partitions);
-  return true;
 }
 
 }  // namespace ambrel

@@ -11,13 +11,11 @@
 namespace ambrel {
 namespace {
 
-std::mutex& ReadLock() {
-  static std::mutex lock;
-  return lock;
-}
+thread_local ReadStatistics* t_counted = nullptr;
 
 void CountRead(std::uint32_t count, bool ok) {
-  ReadStatistics& stats = ReadStats();
+  if (!t_counted) return;
+  ReadStatistics& stats = *t_counted;
   int mode = stats.mode.load(std::memory_order_relaxed);
   if ((mode == 1 && count == 0x4000) || mode == 2) {
     stats.reads.fetch_add(1, std::memory_order_relaxed);
@@ -31,10 +29,8 @@ void SetLastLbaFromSize(DiskHandle& handle) {
 
 }  // namespace
 
-ReadStatistics& ReadStats() {
-  static ReadStatistics stats;
-  return stats;
-}
+ReadCountBinding::ReadCountBinding(ReadStatistics* stats) : previous_(t_counted) { t_counted = stats; }
+ReadCountBinding::~ReadCountBinding() { t_counted = previous_; }
 
 bool OpenByPath(const std::string& path, DiskHandle& out, std::string* why) {
   out = DiskHandle{};
@@ -63,14 +59,14 @@ bool OpenVolumeRange(const std::string& diskPath, std::uint64_t startLba,
   out.device = std::move(device);
   out.name = name;
   out.reopenPath = diskPath;
-  if (sectorCount == kUnknownPartitionSize) {
-    out.lastLba = kUnknownPartitionSize;
-  } else if (startLba > UINT64_MAX - sectorCount) {
-    out.lastLba = UINT64_MAX;  // saturated; reads past the device's end simply fail
-  } else {
-    out.lastLba = startLba + sectorCount - 1;
-  }
+  out.lastLba = LastLbaOf(startLba, sectorCount);
   return true;
+}
+
+std::uint64_t LastLbaOf(std::uint64_t startLba, std::uint64_t sectorCount) {
+  if (sectorCount == kUnknownPartitionSize) return kUnknownPartitionSize;
+  if (startLba > UINT64_MAX - sectorCount) return UINT64_MAX;  // saturated; reads past the end simply fail
+  return startLba + sectorCount - 1;
 }
 
 DiskHandle HandleForDevice(std::shared_ptr<BlockDevice> device, std::string name) {
@@ -117,7 +113,7 @@ bool ReadSectors(DiskHandle& handle, std::uint64_t lba, std::uint32_t count, voi
 bool ReadBytes(DiskHandle& handle, std::uint64_t offset, std::uint32_t length, void* buffer) {
   if (length > kMaxReadBytes || !handle.device || buffer == nullptr) return false;
   auto* out = static_cast<std::uint8_t*>(buffer);
-  std::lock_guard<std::mutex> guard(ReadLock());
+  std::lock_guard<std::mutex> guard(handle.device->ReadLock());
   std::int64_t got = handle.device->ReadAt(offset, out, length);
   if (got < 0) {
     // One retry on a freshly opened descriptor at the same position.

@@ -1,7 +1,7 @@
 // The one read path of the program: 512-byte sectors addressed by 64-bit LBA.
 //
 // Threads: any thread may read. Every read, with its retry, is serialised by
-// one process-wide lock. A DiskHandle is a small value: copies share the
+// the lock of its device. A DiskHandle is a small value: copies share the
 // open device, and the device is closed when the last copy is dropped or its
 // owner calls Close().
 #pragma once
@@ -42,6 +42,9 @@ bool OpenByPath(const std::string& path, DiskHandle& out, std::string* why = nul
 // sector (2^48 when its size is kUnknownPartitionSize). Fails for 0 sectors.
 bool OpenVolumeRange(const std::string& diskPath, std::uint64_t startLba,
                      std::uint64_t sectorCount, const std::string& name, DiskHandle& out);
+// The last LBA of a volume of `sectorCount` sectors from `startLba`
+// (2^48 when its size is kUnknownPartitionSize; saturated on overflow).
+std::uint64_t LastLbaOf(std::uint64_t startLba, std::uint64_t sectorCount);
 // Wraps an existing device (tests, decorators); lastLba from its size.
 DiskHandle HandleForDevice(std::shared_ptr<BlockDevice> device, std::string name);
 
@@ -57,12 +60,26 @@ bool QueryDeviceModel(DiskHandle& handle, std::string& model);
 // True for a removable (USB, card reader) disk.
 bool IsUsbDevice(DiskHandle& handle);
 
-// Read statistics: mode 0 none, 1 only 0x4000-sector reads, 2 every read.
+// Read statistics of one task: mode 0 none, 1 only 0x4000-sector reads, 2
+// every read.
 struct ReadStatistics {
   std::atomic<int> mode{0};
   std::atomic<std::uint32_t> reads{0};
   std::atomic<std::uint32_t> failed{0};
 };
-ReadStatistics& ReadStats();
+
+// The statistics the calling thread's reads are counted in: a task binds
+// its own on the thread that runs it, for the life of the binding (none:
+// reads are not counted).
+class ReadCountBinding {
+ public:
+  explicit ReadCountBinding(ReadStatistics* stats);
+  ~ReadCountBinding();
+  ReadCountBinding(const ReadCountBinding&) = delete;
+  ReadCountBinding& operator=(const ReadCountBinding&) = delete;
+
+ private:
+  ReadStatistics* previous_;
+};
 
 }  // namespace ambrel

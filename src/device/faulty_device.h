@@ -48,6 +48,7 @@ class FaultyDevice final : public BlockDevice {
   bool Reopen() override;
   std::string Path() const override { return inner_->Path(); }
   std::string Container() const override { return inner_->Container(); }
+  std::mutex& ReadLock() override { return inner_->ReadLock(); }
 
  private:
   bool CoversFailingSector(std::uint64_t offset, std::size_t length) const;

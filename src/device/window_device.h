@@ -19,6 +19,7 @@ class WindowDevice final : public BlockDevice {
   std::int64_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override;
   std::uint64_t SizeBytes() override { return length_; }
   bool Reopen() override { return inner_->Reopen(); }
+  std::mutex& ReadLock() override { return inner_->ReadLock(); }
   std::string Path() const override { return path_; }
   std::string Container() const override { return inner_->Container(); }
 

@@ -43,7 +43,7 @@ void Write(int level, std::string_view text) {
 
 }  // namespace
 
-void LogLine(int level, std::string_view text) { Write(level, text); }
+void LogLine(LogCode code, std::string_view text) { Write(static_cast<int>(code), text); }
 void TraceLine(std::string_view text) { Write(-1, text); }
 
 bool OpenLogFile(const std::string& path) {

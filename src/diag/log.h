@@ -10,9 +10,24 @@
 
 namespace ambrel {
 
-// Level codes in use: 0 start-up, 1 terminal lines, 16-18 pool misuse,
-// 19 memory status, 20 large total, 27 crash.
-void LogLine(int level, std::string_view text);
+// What a log line is about. The number is the code written at the start of
+// the line, as the log's readers know it.
+enum class LogCode : int {
+  kStartUp = 0,         // the start-up line, the chosen mode
+  kNotice = 1,          // a failure or a note
+  kCopy = 3,            // copy-out summaries
+  kScanStart = 12,      // the scanned area
+  kPoolHeader = 16,     // pool misuse: a bad header
+  kPoolGuard = 17,      // pool misuse: a guard byte changed
+  kPoolOperation = 18,  // pool misuse: a bad operation
+  kMemory = 19,         // memory status
+  kMemoryTotal = 20,    // a large total
+  kScanMinutes = 22,    // a long scan's duration
+  kScanReadErrors = 23, // the read errors of a scan
+  kScanLiveResults = 26,// "Add real part info"
+  kCrash = 27,          // the crash path
+};
+void LogLine(LogCode code, std::string_view text);
 // The detailed trace (same sink, level -1).
 void TraceLine(std::string_view text);
 

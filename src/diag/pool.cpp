@@ -18,7 +18,7 @@
 namespace ambrel {
 namespace {
 
-std::atomic<void (*)(const std::string&)> g_failureNotice{nullptr};
+std::atomic<void (*)(std::uint64_t)> g_failureNotice{nullptr};
 
 // Block layout: magic "CK" (u16), tag (u16), size (u32), data, guard "K".
 constexpr std::uint16_t kMagic = 0x4B43;
@@ -90,14 +90,14 @@ bool LiveHeader(const void* p, BlockHeader& h) {
   }
   MemoryStatus mem;
   ReadMemoryStatus(mem);
-  LogLine(19, Format("Mem size: %llu    alloc size: %llu   line: %u  AllMem: %u   FreeMem: %u     ",
+  LogLine(LogCode::kMemory, Format("Mem size: %llu    alloc size: %llu   line: %u  AllMem: %u   FreeMem: %u     ",
                      static_cast<unsigned long long>(total),
                      static_cast<unsigned long long>(n + kFrame), static_cast<unsigned>(tag),
                      static_cast<unsigned>(mem.totalBytes >> 20),
                      static_cast<unsigned>(mem.availableBytes >> 20)));
-  LogLine(1, "");
-  if (auto notice = g_failureNotice.load()) notice("分配内存失败: " + FormatSize(n + kFrame));
-  LogLine(1, "Alloc mem failed!");
+  LogLine(LogCode::kNotice, "");
+  if (auto notice = g_failureNotice.load()) notice(std::uint64_t{n} + kFrame);
+  LogLine(LogCode::kNotice, "Alloc mem failed!");
   EndProcess(1);
 }
 
@@ -123,7 +123,7 @@ void AddToTotal(const void* data, std::uint64_t cost) {
   if (newLevel == 0) return;
   std::string line = Format("Mem big: %llu(MB)", static_cast<unsigned long long>(bigTotal >> 20));
   if (newLevel <= 12 && summary) line += "   " + summary();
-  LogLine(20, line);
+  LogLine(LogCode::kMemoryTotal, line);
 }
 
 void ReleaseBlock(void* p) { std::free(static_cast<std::uint8_t*>(p) - kHeader); }
@@ -175,7 +175,7 @@ bool PoolFree(void* p) {
     if (h.magic == kMagic) s.live.erase(p);
   }
   if (h.magic != kMagic) {
-    PoolReport(kForeignCode, 16);
+    PoolReport(kForeignCode, LogCode::kPoolHeader);
     return false;
   }
   const std::uint64_t cost = static_cast<std::uint64_t>(h.size) + kFrame;
@@ -189,10 +189,10 @@ bool PoolFree(void* p) {
       total = s.total;
     }
     if (underflow)
-      LogLine(19, Format("Mem size: %llu    free size: %u", static_cast<unsigned long long>(total),
+      LogLine(LogCode::kMemory, Format("Mem size: %llu    free size: %u", static_cast<unsigned long long>(total),
                          static_cast<unsigned>(h.size)));
   } else {
-    PoolReport(h.tag, 17);
+    PoolReport(h.tag, LogCode::kPoolGuard);
     std::lock_guard<std::mutex> guard(s.totalLock);
     s.total = s.total >= cost ? s.total - cost : 0;
   }
@@ -209,11 +209,11 @@ void* PoolCopy(std::uint64_t n, std::uint16_t tag, void* dest, const void* src) 
   if (!dest || !src || n == 0) return nullptr;
   BlockHeader h{};
   if (!LiveHeader(dest, h)) {
-    PoolReport(tag, 16);
+    PoolReport(tag, LogCode::kPoolHeader);
     return nullptr;
   }
   if (n > h.size) {
-    PoolReport(tag, 18);
+    PoolReport(tag, LogCode::kPoolOperation);
     n = h.size;
   }
   std::memmove(dest, src, static_cast<std::size_t>(n));
@@ -225,13 +225,13 @@ void* PoolCopyAt(std::uint16_t tag, std::uint64_t n, void* dest, std::uint64_t o
   BlockHeader h{};
   if (!dest || !src) return nullptr;
   if (!LiveHeader(dest, h)) {
-    PoolReport(tag, 16);
+    PoolReport(tag, LogCode::kPoolHeader);
     return nullptr;
   }
   const std::uint64_t size = h.size;
   // offset + n compared without forming the sum, which may wrap.
   if (offset > size || n > size - offset) {
-    PoolReport(tag, 18);
+    PoolReport(tag, LogCode::kPoolOperation);
     if (offset >= size) return nullptr;
     n = size - offset;
   }
@@ -240,16 +240,16 @@ void* PoolCopyAt(std::uint16_t tag, std::uint64_t n, void* dest, std::uint64_t o
   return at;
 }
 
-void PoolReport(std::uint32_t code, int type) {
+void PoolReport(std::uint32_t code, LogCode type) {
   PoolState& s = State();
   {
     std::lock_guard<std::mutex> guard(s.reportLock);
     if (!s.reported.insert(code).second) return;
   }
-  const char* format = type == 16   ? "Mem begin err: %u  "
-                       : type == 17 ? "Mem end err: %u  "
-                       : type == 18 ? "Mem oper: %u  "
-                                    : "Mem xxx: %u  ";
+  const char* format = type == LogCode::kPoolHeader      ? "Mem begin err: %u  "
+                       : type == LogCode::kPoolGuard     ? "Mem end err: %u  "
+                       : type == LogCode::kPoolOperation ? "Mem oper: %u  "
+                                                         : "Mem xxx: %u  ";
   const std::string line = Format(format, static_cast<unsigned>(code));
   LogLine(type, line);
   TraceLine(line);
@@ -267,7 +267,7 @@ bool PoolFailed() {
   return s.failed;
 }
 
-void SetPoolFailureNotice(void (*notice)(const std::string& text)) { g_failureNotice.store(notice); }
+void SetPoolFailureNotice(void (*notice)(std::uint64_t bytes)) { g_failureNotice.store(notice); }
 
 void SetPoolSummarySource(std::string (*summary)()) {
   PoolState& s = State();

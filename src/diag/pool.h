@@ -2,6 +2,8 @@
 // a header (magic "CK", call-site tag, size) and a guard byte after the data.
 #pragma once
 
+#include "diag/log.h"
+
 #include <cstdint>
 #include <string>
 
@@ -20,7 +22,7 @@ void* PoolCopyAt(std::uint16_t tag, std::uint64_t n, void* dest, std::uint64_t o
                  const void* src);
 // Logs a misuse once per code: type 16 bad header, 17 guard byte changed,
 // 18 copy past the block's end.
-void PoolReport(std::uint32_t code, int type);
+void PoolReport(std::uint32_t code, LogCode type);
 // Bytes of live blocks including their 9 bytes of framing.
 std::uint64_t PoolTotal();
 // True once an allocation has failed.
@@ -30,7 +32,7 @@ void SetPoolSummarySource(std::string (*summary)());
 // Who tells the user that an allocation failed before the process ends (the
 // start-up sequence passes its message box); without one only the log says
 // so.
-void SetPoolFailureNotice(void (*notice)(const std::string& text));
+void SetPoolFailureNotice(void (*notice)(std::uint64_t bytes));
 
 // Delayed release of blocks another thread may still be reading: a queued
 // block is freed once 200 ms old, when more than 64 are queued, or when the

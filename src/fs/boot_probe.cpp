@@ -173,4 +173,21 @@ SectorVerdict JudgeSector(ByteSpan sector, std::uint64_t sectorsAvailable) {
   return v;
 }
 
+const char* FsKindName(std::int32_t kind) {
+  switch (kind) {
+    case kFsNtfs: return "NTFS";
+    case kFsFat16: return "FAT16";
+    case kFsFat32: return "FAT32";
+    case kFsExfat: return "exFAT";
+    default: return "unknown";
+  }
+}
+
+std::uint32_t NtfsClusterSectors(std::uint8_t raw, std::uint32_t bytesPerSector) {
+  const std::uint32_t spc = NtfsSectorsPerCluster(raw);
+  if (spc == 0 || !IsSectorSize(bytesPerSector)) return 0;
+  const std::uint64_t sectors = std::uint64_t(spc) * (bytesPerSector / 512);
+  return sectors <= (1u << 24) ? static_cast<std::uint32_t>(sectors) : 0;
+}
+
 }  // namespace ambrel

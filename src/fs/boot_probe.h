@@ -37,6 +37,15 @@ SectorVerdict JudgeExfatBootSector(ByteSpan sector, std::uint64_t sectorsAvailab
 // what those entries point at).
 SectorVerdict JudgeSector(ByteSpan sector, std::uint64_t sectorsAvailable);
 
+// NTFS cluster size from boot byte 13 (1..128 sectors, or 2^(256 - v)
+// sectors for 0xF4..0xFF) and the volume's sector size, in 512-byte
+// sectors; 0 when either is not valid. The one rule every NTFS reader uses.
+std::uint32_t NtfsClusterSectors(std::uint8_t raw, std::uint32_t bytesPerSector);
+
+// The short name of a file-system kind code: "NTFS", "FAT16", "FAT32",
+// "exFAT", else "unknown".
+const char* FsKindName(std::int32_t kind);
+
 // True when the four MBR slots of `sector` are well formed (status 0x00 or
 // 0x80, a non-zero start and size within 2^32 for each used slot) and at
 // least one is used; the 0x55AA mark is required.

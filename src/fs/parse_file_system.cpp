@@ -7,16 +7,17 @@
 
 namespace ambrel {
 
-bool ParseFileSystem(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition) {
+bool ParseFileSystem(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
+                     ParseContext* context) {
   if (!SettingOn("ParseFileSys")) return false;
   switch (partition.fsKind) {
     case kFsExfat:
       return ReadExfatPartition(stopWord, partition);
     case kFsFat16:
     case kFsFat32:
-      return ReadFatPartition(stopWord, partition);
+      return ReadFatPartition(stopWord, partition, context);
     case kFsNtfs:
-      return ReadNtfsPartition(stopWord, partition);
+      return ReadNtfsPartition(stopWord, partition, context);
     default:
       return false;
   }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "catalog/partition_info.h"
+#include "fs/parse_context.h"
 
 namespace ambrel {
 
@@ -14,6 +15,9 @@ namespace ambrel {
 // which lists its live and deleted files into the partition's table. The
 // stop word is the task's 32-bit state word (0 running, 1 paused, 2 stop
 // requested, 3 finished). Any other kind fails.
-bool ParseFileSystem(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition);
+// `context`: what the parses of one task share (see ParseContext); null
+// for a parse of its own.
+bool ParseFileSystem(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
+                     ParseContext* context = nullptr);
 
 }  // namespace ambrel

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace ambrel {
@@ -26,6 +27,15 @@ class BlockDevice {
   // device node; "E01", "VHD", "VHDX", "VMDK" for images read through their
   // libraries). Decorators pass their inner device's answer on.
   virtual std::string Container() const { return "raw"; }
+
+  // Serialises one read with its retry and reopen: every holder of the
+  // device shares it, and no other device waits on it. Decorators pass on
+  // their inner device's lock, since the inner handle (a container
+  // library's above all) is what must not be entered twice.
+  virtual std::mutex& ReadLock() { return readLock_; }
+
+ private:
+  std::mutex readLock_;
 };
 
 }  // namespace ambrel

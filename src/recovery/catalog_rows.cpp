@@ -18,8 +18,8 @@ std::vector<std::uint32_t> CatalogRows::Children(std::uint32_t row, std::uint32_
 }
 
 std::vector<std::uint32_t> CatalogRows::Rows() const {
-  const std::int32_t mode = catalog_.viewMode();
-  if (mode >= kViewByType && mode <= kViewByModified) return {kClassRow + static_cast<std::uint32_t>(mode)};
+  const ViewMode mode = catalog_.viewMode();
+  if (IsClassView(mode)) return {kClassRow + static_cast<std::uint32_t>(ViewNumber(mode))};
   std::vector<std::uint32_t> rows;
   for (std::uint32_t slot = kSignatureSlot; slot < catalog_.partitionCount(); ++slot) rows.push_back(slot);
   return rows;

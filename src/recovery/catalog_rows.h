@@ -21,7 +21,7 @@ class CatalogRows final : public SaveSource {
   // The classification row of the current view in modes 0-2; otherwise
   // every partition slot from 3 upward.
   std::vector<std::uint32_t> Rows() const override;
-  bool FilterView() const override { return catalog_.viewMode() == kViewFilter; }
+  bool FilterView() const override { return catalog_.viewMode() == ViewMode::kFilter; }
 
  private:
   const FoundFileCatalog& catalog_;

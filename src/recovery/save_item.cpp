@@ -63,24 +63,30 @@ WriteOutcome WriteData(SaveJob& job, ScanProgress& progress, const SaveNode& nod
                           LeadingSkip(node.record), tally);
 }
 
-void ReportDamaged(SaveJob& job, const std::string& path, const std::string& reason, std::uint64_t badSectors) {
-  TraceLine("copy: damaged " + path + ": " + reason);
-  job.damagedFiles.push_back(SaveJob::DamagedFile{path, reason, badSectors});
+void ReportDamaged(SaveJob& job, DamagedFileReport report) {
+  TraceLine("copy: damaged " + report.path);
+  job.damagedFiles.push_back(SaveJob::DamagedFile{std::move(report)});
 }
 
 // Why a copied file is not whole ("" when it is).
-std::string DamageOf(const FilePlan& plan, const FileTally& tally, WriteOutcome outcome) {
-  std::string why;
-  auto add = [&why](const std::string& text) { why += (why.empty() ? "" : "; ") + text; };
-  if (tally.badSectors > 0) add(Format("%llu unreadable sector(s)", static_cast<unsigned long long>(tally.badSectors)));
-  if (tally.undecodableUnits > 0)
-    add(Format("%llu undecodable compression unit(s)", static_cast<unsigned long long>(tally.undecodableUnits)));
-  if (plan.damage != DataDamage::kNone)
-    add(Format("%s: %llu of %llu bytes", DamageText(plan.damage), static_cast<unsigned long long>(plan.readable),
-               static_cast<unsigned long long>(plan.size)));
-  if (why.empty() && outcome == WriteOutcome::kReadFailed) add("unreadable data");
-  if (why.empty() && plan.size > 0 && tally.written < std::min(plan.size, plan.readable)) add("short copy");
-  return why;
+// Why a file is not whole; no damage at all when it is.
+DamagedFileReport DamageOf(const std::string& path, const FilePlan& plan, const FileTally& tally,
+                           WriteOutcome outcome) {
+  DamagedFileReport r;
+  r.path = path;
+  r.badSectors = tally.badSectors;
+  r.undecodableUnits = tally.undecodableUnits;
+  r.damage = plan.damage;
+  r.readable = plan.readable;
+  r.size = plan.size;
+  const bool explained = r.badSectors > 0 || r.undecodableUnits > 0 || r.damage != DataDamage::kNone;
+  r.readFailed = !explained && outcome == WriteOutcome::kReadFailed;
+  r.shortCopy = !explained && !r.readFailed && plan.size > 0 && tally.written < std::min(plan.size, plan.readable);
+  return r;
+}
+
+bool IsDamaged(const DamagedFileReport& r) {
+  return r.badSectors > 0 || r.undecodableUnits > 0 || r.damage != DataDamage::kNone || r.readFailed || r.shortCopy;
 }
 
 // Gives the finished temporary file its name; the retry replaces the
@@ -116,7 +122,7 @@ bool SaveFile(SaveJob& job, ScanProgress& progress, std::uint32_t row, std::uint
     out = UniqueVariant(out, [&](const std::string& p) { return TakenInRun(job, p); });
   } else if (PathExists(out)) {
     if (job.overwrite == kOverwriteSkip) return true;
-    if (job.overwrite == kOverwriteAsk && !PromptOf(job).AskYesNo(out + "，已经存在，是否覆盖？")) return true;
+    if (job.overwrite == kOverwriteAsk && !PromptOf(job).Ask({PromptId::kOverwriteFile, out})) return true;
   }
   DiskHandle handle;
   if (!OpenJobSource(job.opener, *node.partition, handle)) {
@@ -127,7 +133,7 @@ bool SaveFile(SaveJob& job, ScanProgress& progress, std::uint32_t row, std::uint
   if (plan.Skip() || plan.damage == DataDamage::kEncrypted || plan.damage == DataDamage::kRecordDamaged) {
     // Nothing of it can be copied (encrypted, damaged record, no data on
     // the device): reported, and no file is made.
-    ReportDamaged(job, out, DamageOf(plan, FileTally{}, WriteOutcome::kDone), 0);
+    ReportDamaged(job, DamageOf(out, plan, FileTally{}, WriteOutcome::kDone));
     return false;
   }
   OutputFile file;
@@ -146,7 +152,7 @@ bool SaveFile(SaveJob& job, ScanProgress& progress, std::uint32_t row, std::uint
     job.failedFiles.push_back(out);
     return false;
   }
-  const std::string damage = DamageOf(plan, tally, outcome);
+  DamagedFileReport damage = DamageOf(out, plan, tally, outcome);
   const bool readFailed = tally.badSectors > 0 || outcome == WriteOutcome::kReadFailed;
   if (readFailed && job.readErrors == kReadErrorsEmptyFile) {
     file.Truncate(0);
@@ -158,8 +164,9 @@ bool SaveFile(SaveJob& job, ScanProgress& progress, std::uint32_t row, std::uint
     return false;
   }
   job.createdPaths.insert(out);
-  if (damage.empty()) return true;
-  ReportDamaged(job, out, damage, tally.badSectors);
+  if (!IsDamaged(damage)) return true;
+  damage.path = out;
+  ReportDamaged(job, std::move(damage));
   return false;
 }
 

@@ -1,5 +1,4 @@
-// One copying run: the job handed to a copying thread, its policies, and the
-// program-wide copy statistics.
+// One copying run: the job handed to a copying thread and its policies.
 //
 // Threads: the front end builds the job and starts the run (StartSaveJob);
 // the copying thread reads it and writes only `state` (3 at its end, when
@@ -17,7 +16,10 @@
 #include <vector>
 
 #include "app/notify.h"
+#include "app/progress.h"
 #include "device/disk_handle.h"
+#include "recovery/copy_ledger.h"
+#include "recovery/file_plan.h"
 #include "recovery/save_source.h"
 
 namespace ambrel {
@@ -44,6 +46,19 @@ enum SaveJobState : std::uint32_t {
 // tests put a faulty device in between.
 using SourceOpener = std::function<bool(const PartitionInfo&, DiskHandle&)>;
 
+// A file written short of its whole data, or not at all because nothing of
+// it can be read (never counted in `files`).
+struct DamagedFileReport {
+  std::string path;
+  DataDamage damage = DataDamage::kNone;
+  std::uint64_t readable = 0;       // bytes the file's data gave
+  std::uint64_t size = 0;           // bytes its entry claims
+  std::uint64_t badSectors = 0;
+  std::uint64_t undecodableUnits = 0;
+  bool readFailed = false;          // the source failed and nothing else explains it
+  bool shortCopy = false;           // fewer bytes written than readable
+};
+
 struct SaveJob {
   std::atomic<std::uint32_t> state{kJobRunning};
   std::string target;  // folder of the run (a file path for "open")
@@ -55,18 +70,21 @@ struct SaveJob {
   const SaveSource* source = nullptr;
   UserPrompt* prompt = nullptr;  // null: the process-wide one
   SourceOpener opener;           // empty: OpenPartition
+  // The session's ledger; null: the job's own (a run nobody follows).
+  CopyLedger* ledger = nullptr;
+  // The run's progress records, for the view to take.
+  ProgressMailbox progress;
+
+  CopyLedger& Ledger() { return ledger ? *ledger : ownLedger; }
 
   // Results, written by the copying thread.
   std::string outputFolder;              // the folder the run wrote into
   std::uint32_t filesWritten = 0;        // files that ended as success
   std::uint64_t bytesWritten = 0;
   std::vector<std::string> failedFiles;  // output paths of failed files
-  // Files written (or skipped) short of their whole data: the output path,
-  // why, and the count of unreadable sectors.
+  // Files written (or skipped) short of their whole data, and why.
   struct DamagedFile {
-    std::string path;
-    std::string reason;
-    std::uint64_t badSectors = 0;
+    DamagedFileReport report;
   };
   std::vector<DamagedFile> damagedFiles;
   // Names cut to fit the target's name length: {the name on disk, the name written}.
@@ -74,17 +92,10 @@ struct SaveJob {
   // Output paths created in this run: a second node whose (made-safe) name
   // leads to one of them is written beside it, never over it.
   std::set<std::string> createdPaths;
-};
 
-// Program-wide statistics: totals since start and the last run's figures.
-struct CopyStatistics {
-  std::uint64_t totalBytes = 0;
-  std::uint32_t totalFiles = 0;
-  std::uint64_t lastBytes = 0;
-  std::uint32_t lastFiles = 0;
+ private:
+  CopyLedger ownLedger;
 };
-CopyStatistics GetCopyStatistics();
-void ResetCopyStatistics();
 
 // The three copying threads; each takes its job as its only argument.
 void SaveAllToDirThread(SaveJob* job);
@@ -101,7 +112,7 @@ class SaveProgressView {
 };
 
 // Starts `thread` on `job` and waits for it, polling `view` (may be null).
-// Refuses (false) while another run is going on. True when the job ended in
+// Refuses (false) while another run of the same ledger is going on. True when the job ended in
 // state 3 (not stopped).
 bool StartSaveJob(SaveJob& job, SaveThreadFn thread, SaveProgressView* view);
 

@@ -17,11 +17,6 @@ namespace ambrel {
 
 namespace {
 
-std::mutex g_statisticsLock;
-CopyStatistics g_statistics;
-std::mutex g_outputFolderLock;
-std::string g_outputFolder;
-std::atomic<bool> g_runActive{false};
 
 }  // namespace
 
@@ -76,25 +71,20 @@ std::string NowText() {
 }
 
 void WriteSummaryLine(const ScanProgress& p) {
-  LogLine(3, Format("%s copy data(MB): %u / %u     ", NowText().c_str(),
+  LogLine(LogCode::kCopy, Format("%s copy data(MB): %u / %u     ", NowText().c_str(),
                     static_cast<unsigned>(p.u.copy.bytesCopied >> 20),
                     static_cast<unsigned>(p.u.copy.totalBytes >> 20)) +
                  Format("File num: %u / %u", static_cast<unsigned>(p.u.copy.filesCopied),
                         p.u.copy.totalFiles));
 }
 
-// Adds the run to the program-wide figures and ends the job.
+// Adds the run to the session's figures and ends the job.
 void FinishRun(SaveJob& job, const ScanProgress& progress, bool zeroWhenNothing) {
   job.bytesWritten = progress.u.copy.bytesCopied;
   WriteSummaryLine(progress);
-  {
-    std::lock_guard<std::mutex> lock(g_statisticsLock);
-    g_statistics.totalBytes += job.bytesWritten;
-    g_statistics.totalFiles += job.filesWritten;
-    g_statistics.lastBytes = job.bytesWritten;
-    g_statistics.lastFiles = job.filesWritten;
-    if (zeroWhenNothing && progress.u.copy.filesCopied == 0) g_statistics.lastBytes = g_statistics.lastFiles = 0;
-  }
+  job.Ledger().CountRun(job.bytesWritten, job.filesWritten,
+                        zeroWhenNothing && progress.u.copy.filesCopied == 0);
+
   std::uint32_t running = kJobRunning;
   job.state.compare_exchange_strong(running, kJobFinished);
 }
@@ -107,21 +97,6 @@ ScanProgress CopyProgress() {
 
 }  // namespace
 
-CopyStatistics GetCopyStatistics() {
-  std::lock_guard<std::mutex> lock(g_statisticsLock);
-  return g_statistics;
-}
-
-void ResetCopyStatistics() {
-  std::lock_guard<std::mutex> lock(g_statisticsLock);
-  g_statistics = CopyStatistics{};
-}
-
-std::string CurrentOutputFolder() {
-  std::lock_guard<std::mutex> lock(g_outputFolderLock);
-  return g_outputFolder;
-}
-
 std::string ResolveSaveFolder(const std::string& chosen) {
   std::string folder = chosen;
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
@@ -133,8 +108,6 @@ std::string ResolveSaveFolder(const std::string& chosen) {
     folder = (folder == "/" ? "" : folder) + "/" + SafeComponent(saveDir);
     if (!EnsureDirectory(folder)) return std::string();
   }
-  std::lock_guard<std::mutex> lock(g_outputFolderLock);
-  g_outputFolder = folder;
   return folder;
 }
 
@@ -153,6 +126,7 @@ void SaveAllToDirThread(SaveJob* job) {
     work.emplace_back(row, std::move(items));
   }
   job->outputFolder = ResolveSaveFolder(job->target);
+  if (!job->outputFolder.empty()) job->Ledger().SetOutputFolder(job->outputFolder);
   for (const auto& [row, items] : work) {
     if (job->outputFolder.empty()) break;
     std::string folder = job->outputFolder;
@@ -179,6 +153,7 @@ void SaveCurrFileThread(SaveJob* job) {
   CountItem(*job->source, sizes, job->row, job->nodeId, false, t, 0);
   AddTotals(progress, t);
   job->outputFolder = ResolveSaveFolder(job->target);
+  if (!job->outputFolder.empty()) job->Ledger().SetOutputFolder(job->outputFolder);
   if (job->outputFolder.empty())
     job->failedFiles.push_back(job->target);
   else
@@ -206,10 +181,12 @@ void QuickOpenFileThread(SaveJob* job) {
 }
 
 bool StartSaveJob(SaveJob& job, SaveThreadFn thread, SaveProgressView* view) {
-  if (g_runActive.exchange(true)) return false;
-  ClearProgress();
+  if (!job.Ledger().BeginRun()) return false;
+  job.progress.Clear();
   std::atomic<bool> done{false};
   std::thread worker([&] {
+    ProgressBinding binding(&job.progress);
+    ReadCountBinding counted(&job.Ledger().Reads());
     thread(&job);
     done = true;
   });
@@ -219,7 +196,7 @@ bool StartSaveJob(SaveJob& job, SaveThreadFn thread, SaveProgressView* view) {
   }
   worker.join();
   if (view != nullptr) view->Poll(job);
-  g_runActive = false;
+  job.Ledger().EndRun();
   return job.state.load() == kJobFinished;
 }
 

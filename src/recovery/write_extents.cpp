@@ -31,8 +31,7 @@ bool Emit(OutputFile& file, ScanProgress& progress, FileTally& tally, const std:
 }  // namespace
 
 bool OpenJobSource(const SourceOpener& opener, const PartitionInfo& partition, DiskHandle& handle) {
-  if (opener) return opener(partition, handle);
-  return OpenPartition(partition, handle);
+  return opener ? opener(partition, handle) : OpenPartition(partition, handle);
 }
 
 std::uint64_t SourceLastLba(const SourceOpener& opener, const PartitionInfo& partition) {

@@ -86,7 +86,7 @@ RebuildHooks HooksFor(ScanSession& session, std::uint32_t stage) {
     record.u.counter.total = total;
     session.PublishStage(record);
   };
-  hooks.stopped = [&session] { return session.State() == kScanStopped; };
+  hooks.stopped = [&session] { return session.State() == ScanState::kStopped; };
   return hooks;
 }
 
@@ -120,7 +120,7 @@ std::unique_ptr<VideoReassembly> VideoReassembly::Create(const VideoSettings& se
 }
 
 void VideoReassembly::Notice(ScanSession& session, const char* text) {
-  if (session.Environment().publishProgress) PostNotice(kRebuildTitle, text);
+  PostNotice(kRebuildTitle, text);  // into the scan's mailbox, bound on this thread
 }
 
 void VideoReassembly::BuildResults(ScanSession& session, const std::vector<const ScanHit*>& pictures) {

@@ -22,55 +22,59 @@ ScanProgress CounterRecord(std::uint32_t stage, std::uint32_t done, std::uint32_
 }
 
 TEST(ProgressMailbox, SecondPublicationIsDroppedUntilTaken) {
-  ClearProgress();
+  ProgressMailbox box;
+  ProgressBinding bound(&box);
   ScanProgress out;
-  EXPECT_FALSE(TakeProgress(out));
+  EXPECT_FALSE(box.Take(out));
   PublishProgress(CounterRecord(kStageLoadScan, 1, 10));
   PublishProgress(CounterRecord(kStageSaveScan, 2, 10));
-  ASSERT_TRUE(TakeProgress(out));
+  ASSERT_TRUE(box.Take(out));
   EXPECT_EQ(out.stage, kStageLoadScan);
   EXPECT_EQ(out.u.counter.done, 1u);
-  EXPECT_FALSE(TakeProgress(out));
+  EXPECT_FALSE(box.Take(out));
   EXPECT_EQ(out.stage, kStageLoadScan);  // untouched by the failed take
   PublishProgress(CounterRecord(kStageSaveScan, 3, 10));
-  ASSERT_TRUE(TakeProgress(out));
+  ASSERT_TRUE(box.Take(out));
   EXPECT_EQ(out.stage, kStageSaveScan);
   EXPECT_EQ(out.u.counter.done, 3u);
 }
 
 TEST(ProgressMailbox, ClearEmptiesIt) {
-  ClearProgress();
+  ProgressMailbox box;
+  ProgressBinding bound(&box);
   PublishProgress(CounterRecord(kStageClassify, 5, 6));
-  ClearProgress();
+  box.Clear();
   ScanProgress out;
-  EXPECT_FALSE(TakeProgress(out));
+  EXPECT_FALSE(box.Take(out));
   PublishProgress(CounterRecord(kStageClassify, 6, 6));
-  EXPECT_TRUE(TakeProgress(out));
+  EXPECT_TRUE(box.Take(out));
 }
 
 TEST(ProgressMailbox, NoticeTitleAndTextAreCutByCharacters) {
-  ClearProgress();
+  ProgressMailbox box;
+  ProgressBinding bound(&box);
   std::string title;
   for (int i = 0; i < 50; ++i) title += "准";
   std::string text(200, 'x');
   PostNotice(title.c_str(), text.c_str());
   ScanProgress out;
-  ASSERT_TRUE(TakeProgress(out));
+  ASSERT_TRUE(box.Take(out));
   EXPECT_EQ(out.stage, kStageNotice);
   EXPECT_EQ(Utf8Length(out.u.notice.title), 39u);
   EXPECT_EQ(std::strlen(out.u.notice.text), 109u);
   PostNotice("准备恢复文件", "处理搜索到的信息");
-  ASSERT_TRUE(TakeProgress(out));
+  ASSERT_TRUE(box.Take(out));
   EXPECT_STREQ(out.u.notice.title, "准备恢复文件");
   EXPECT_STREQ(out.u.notice.text, "处理搜索到的信息");
 }
 
 TEST(ProgressMailbox, ConcurrentPublishersNeverTearARecord) {
-  ClearProgress();
+  ProgressMailbox box;
   std::atomic<bool> stop{false};
   std::vector<std::thread> publishers;
   for (std::uint32_t t = 1; t <= 4; ++t)
-    publishers.emplace_back([t, &stop] {
+    publishers.emplace_back([t, &stop, &box] {
+      ProgressBinding bound(&box);
       ScanProgress r;
       r.stage = kStageDeepScan;
       for (std::uint64_t i = 0; !stop; ++i) {
@@ -84,7 +88,7 @@ TEST(ProgressMailbox, ConcurrentPublishersNeverTearARecord) {
   int taken = 0;
   while (taken < 2000) {
     ScanProgress out;
-    if (!TakeProgress(out)) {
+    if (!box.Take(out)) {
       std::this_thread::yield();
       continue;
     }
@@ -96,7 +100,31 @@ TEST(ProgressMailbox, ConcurrentPublishersNeverTearARecord) {
   }
   stop = true;
   for (auto& p : publishers) p.join();
-  ClearProgress();
+}
+
+// Two tasks on two threads: each view sees its own task's records only,
+// and a thread with no mailbox bound publishes nowhere.
+TEST(ProgressMailbox, EachTaskHasItsOwn) {
+  ProgressMailbox first, second;
+  std::thread a([&] {
+    ProgressBinding bound(&first);
+    PublishProgress(CounterRecord(kStageLoadScan, 1, 2));
+  });
+  std::thread b([&] {
+    ProgressBinding bound(&second);
+    PublishProgress(CounterRecord(kStageSaveScan, 7, 9));
+  });
+  std::thread none([] { PublishProgress(CounterRecord(kStageCopy, 3, 3)); });
+  a.join();
+  b.join();
+  none.join();
+  ScanProgress out;
+  ASSERT_TRUE(first.Take(out));
+  EXPECT_EQ(out.stage, kStageLoadScan);
+  EXPECT_FALSE(first.Take(out));
+  ASSERT_TRUE(second.Take(out));
+  EXPECT_EQ(out.stage, kStageSaveScan);
+  EXPECT_EQ(out.u.counter.done, 7u);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "session/worded_prompt.h"
 #include "app/startup.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +22,7 @@
 namespace ambrel {
 namespace {
 
-class RecordingPrompt final : public UserPrompt {
+class RecordingPrompt final : public WordedPrompt {
  public:
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   bool AskYesNo(const std::string&) override { return false; }
@@ -133,7 +134,7 @@ TEST_F(StoreTest, StartupRunsGuardsAndLogs) {
   options.packCheck = PackCheck{check_.size, std::string(32, 'F')};
   EXPECT_EQ(RunStartup(options), StartupStatus::kSettingsError);
   ASSERT_EQ(prompt.messages.size(), 2u);
-  EXPECT_EQ(prompt.messages[1], kSettingsErrorText);
+  EXPECT_EQ(prompt.messages[1], PromptText({PromptId::kSettingsError}));
   EXPECT_NE(RecentLogText().find("1\tGet soft param error!"), std::string::npos);
   SetUserPrompt(nullptr);
 }

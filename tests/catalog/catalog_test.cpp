@@ -72,7 +72,7 @@ class CatalogTest : public ::testing::Test {
 
 TEST_F(CatalogTest, ResetBuildsReservedSlotsAndTrees) {
   ASSERT_EQ(catalog.partitionCount(), 4u);
-  EXPECT_EQ(catalog.viewMode(), kViewDirectory);
+  EXPECT_EQ(catalog.viewMode(), ViewMode::kDirectory);
   EXPECT_EQ(views.Count(kNoticeSlotAdded), 1u);
   EXPECT_EQ(std::get<1>(views.seen.back()), 3u);
   const FoundFileTable& types = catalog.Partition(0)->table;
@@ -240,7 +240,7 @@ TEST_F(CatalogTest, TriStateChecksPropagate) {
   EXPECT_EQ(catalog.GetCheck(4, kRootId), 2u);
   // Through the type tree: the jpg files are still checked from the root,
   // so the jpg folder reads checked; toggling twice unchecks, then checks.
-  ASSERT_TRUE(catalog.SetViewMode(kViewByType));
+  ASSERT_TRUE(catalog.SetViewMode(ViewMode::kByType));
   EXPECT_EQ(catalog.GetCheck(kClassRow, 46), 1u);
   EXPECT_EQ(catalog.GetCheck(kClassRow, 6), 0u);
   ASSERT_TRUE(catalog.ToggleCheck(kClassRow, 46));
@@ -262,8 +262,8 @@ TEST_F(CatalogTest, FilterViewHidesUnmarkedNodes) {
   FoundFileTable& t = catalog.Partition(4)->table;
   for (std::uint32_t id : {std::uint32_t(kRootId), docs, a}) NodeAt(t, id)->flags |= kFlagFilterHit;
   NodeAt(t, b)->flags |= 1u << 1;  // b is checked but will be hidden
-  ASSERT_TRUE(catalog.SetViewMode(kViewFilter));
-  EXPECT_EQ(catalog.viewMode(), kViewFilter);
+  ASSERT_TRUE(catalog.SetViewMode(ViewMode::kFilter));
+  EXPECT_EQ(catalog.viewMode(), ViewMode::kFilter);
   EXPECT_EQ(views.Count(kNoticeFilterApplied), 1u);
   EXPECT_EQ(std::get<1>(views.seen.back()), 4u);
   EXPECT_FALSE(catalog.GetNode(4, b).has_value());
@@ -281,12 +281,12 @@ TEST_F(CatalogTest, FilterViewHidesUnmarkedNodes) {
   EXPECT_EQ(CheckStateOf(*NodeAt(t, b)), 1u);
   EXPECT_EQ(catalog.SumSelected().files, 1u) << "b counts though hidden";
   // No slot from 4 upward with hits: the mode stays.
-  ASSERT_TRUE(catalog.SetViewMode(kViewDirectory));
+  ASSERT_TRUE(catalog.SetViewMode(ViewMode::kDirectory));
   NodeAt(t, kRootId)->flags &= static_cast<std::uint16_t>(~kFlagFilterHit);
-  EXPECT_FALSE(catalog.SetViewMode(kViewFilter));
-  EXPECT_EQ(catalog.viewMode(), kViewDirectory);
-  EXPECT_FALSE(catalog.SetViewMode(3));
-  EXPECT_FALSE(catalog.SetViewMode(-3));
+  EXPECT_FALSE(catalog.SetViewMode(ViewMode::kFilter));
+  EXPECT_EQ(catalog.viewMode(), ViewMode::kDirectory);
+  EXPECT_FALSE(catalog.SetViewMode(static_cast<ViewMode>(3)));
+  EXPECT_FALSE(catalog.SetViewMode(static_cast<ViewMode>(-3)));
 }
 
 TEST_F(CatalogTest, RenameMarkNavigateAndPreviewChoice) {
@@ -310,7 +310,7 @@ TEST_F(CatalogTest, RenameMarkNavigateAndPreviewChoice) {
   EXPECT_EQ(catalog.FirstVisibleFile(4, {docs, a}), docs);
   EXPECT_EQ(catalog.FirstVisibleFile(4, {}), 0u);
   EXPECT_EQ(catalog.GetPath(4, a), (std::vector<std::uint32_t>{a, docs, kRootId}));
-  EXPECT_TRUE(catalog.SetViewMode(kViewByCreated, &mainWindow));
+  EXPECT_TRUE(catalog.SetViewMode(ViewMode::kByCreated, &mainWindow));
   EXPECT_EQ(views.seen.back(), std::make_tuple(std::uint32_t(kNoticeViewMode), std::uint64_t(1),
                                                std::uint64_t(0)));
   EXPECT_EQ(catalog.GetItemText(99, 5), "");
@@ -395,10 +395,11 @@ TEST(CatalogProgress, ClassificationPublishesStageTen) {
   auto part = std::make_unique<PartitionInfo>();
   InitTable(part->table);
   for (int i = 0; i < 5000; ++i) test::AddFile(part->table, 0, kRootId, "a.jpg");
-  ClearProgress();
+  ProgressMailbox box;
+  ProgressBinding bound(&box);
   ASSERT_EQ(catalog.AddPartition(std::move(part), nullptr, false), 4u);
   ScanProgress p;
-  ASSERT_TRUE(TakeProgress(p));
+  ASSERT_TRUE(box.Take(p));
   EXPECT_EQ(p.stage, kStageClassify);
   EXPECT_EQ(p.u.counter.done, 4u) << "the first record is kept until taken";
   EXPECT_EQ(p.u.counter.total, 5006u);

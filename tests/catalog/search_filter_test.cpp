@@ -121,10 +121,10 @@ TEST(SearchFilter, ApplyMarksFoldersAndSwitchesView) {
   catalog.AddFoundFile(carved, "00000001.jpg");
   SearchFilter none = FilterWith("nothing-like-this");
   EXPECT_EQ(RunFilter(catalog, none), kMsgOnlySignatureMatch);
-  EXPECT_EQ(catalog.viewMode(), kViewDirectory);
+  EXPECT_EQ(catalog.viewMode(), ViewMode::kDirectory);
 
   EXPECT_EQ(RunFilter(catalog, f), "");
-  EXPECT_EQ(catalog.viewMode(), kViewFilter);
+  EXPECT_EQ(catalog.viewMode(), ViewMode::kFilter);
   const FoundFileTable& table = catalog.Partition(4)->table;
   auto hitBit = [&](std::uint32_t id) { return (NodeAt(table, id)->flags & kFlagFilterHit) != 0; };
   EXPECT_TRUE(hitBit(kRootId));
@@ -135,7 +135,7 @@ TEST(SearchFilter, ApplyMarksFoldersAndSwitchesView) {
   EXPECT_FALSE(hitBit(14));
   EXPECT_EQ(catalog.GetChildren(4, kRootId, false), (std::vector<std::uint32_t>{10}));
   // Leaving the filter view keeps the bits; a new filter replaces them.
-  ASSERT_TRUE(catalog.SetViewMode(kViewDirectory));
+  ASSERT_TRUE(catalog.SetViewMode(ViewMode::kDirectory));
   EXPECT_TRUE(hitBit(12));
   ApplyFilter(catalog, FilterWith("budget"));
   EXPECT_FALSE(hitBit(10));

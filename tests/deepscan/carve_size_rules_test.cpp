@@ -284,11 +284,10 @@ TEST(LiveCarvedFiles, EachChunkAddsItsFilesToTheFoundFilesSlot) {
   };
   env.pollMs = 1;
   env.organiseDelayMs = 0;
-  env.publishProgress = false;
   env.extensions = &extensions;
-  DeepScanSettings settings = DefaultScanSettings(whole, kModeAllFiles);
+  DeepScanSettings settings = DefaultScanSettings(whole, RecoveryMode::kAllFiles);
   ASSERT_TRUE(settings.On(kOptLiveResults));
-  ScanSession scan(std::move(whole), kModeAllFiles, settings, env);
+  ScanSession scan(std::move(whole), RecoveryMode::kAllFiles, settings, env);
   ASSERT_TRUE(scan.Start());
   scan.Join();
   const PartitionInfo* found = catalog.Partition(kSignatureSlot);

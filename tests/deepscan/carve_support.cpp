@@ -30,7 +30,7 @@ Bytes SectorWith(std::size_t offset, const std::string& bytes) {
   return sector;
 }
 
-CarveRun CarveImage(const Bytes& image, int mode, DeepScanSettings settings) {
+CarveRun CarveImage(const Bytes& image, RecoveryMode mode, DeepScanSettings settings) {
   Bytes padded = image;
   padded.resize((padded.size() + 511) / 512 * 512);
   auto device = std::make_shared<MemoryDevice>(padded);
@@ -45,7 +45,6 @@ CarveRun CarveImage(const Bytes& image, int mode, DeepScanSettings settings) {
   env.pollMs = 1;
   env.pauseMs = 5;
   env.organiseDelayMs = 0;
-  env.publishProgress = false;
   DeepScanExtensions extensions;
   env.extensions = &extensions;
   ScanSession scan(std::move(whole), mode, settings, env);

@@ -35,7 +35,7 @@ struct CarveRun {
 };
 
 // A deep scan of `image` (whole device, `mode`) with the carver.
-CarveRun CarveImage(const Bytes& image, int mode = kModeAllFiles,
+CarveRun CarveImage(const Bytes& image, RecoveryMode mode = RecoveryMode::kAllFiles,
                     DeepScanSettings settings = DeepScanSettings{});
 
 }  // namespace ambrel::test

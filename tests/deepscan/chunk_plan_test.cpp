@@ -144,12 +144,12 @@ TEST(ScanSettings, FreeSpaceModesFallBackWithoutGeometry) {
   PartitionInfo p;
   p.fsKind = kFsFat16;
   p.bootSector[13] = 0;
-  EXPECT_EQ(EffectiveScanMode(p, kModeDeletedFiles), kModePartitionFiles);
+  EXPECT_EQ(EffectiveScanMode(p, RecoveryMode::kDeletedFiles), RecoveryMode::kPartitionFiles);
   p.bootSector[13] = 4;
-  EXPECT_EQ(EffectiveScanMode(p, kModeDeletedFiles), kModeDeletedFiles);
+  EXPECT_EQ(EffectiveScanMode(p, RecoveryMode::kDeletedFiles), RecoveryMode::kDeletedFiles);
   p.fsKind = kFsUnknown;
-  EXPECT_EQ(EffectiveScanMode(p, kModeRecycledFiles), kModePartitionFiles);
-  EXPECT_EQ(EffectiveScanMode(p, kModeAllFiles), kModeAllFiles);
+  EXPECT_EQ(EffectiveScanMode(p, RecoveryMode::kRecycledFiles), RecoveryMode::kPartitionFiles);
+  EXPECT_EQ(EffectiveScanMode(p, RecoveryMode::kAllFiles), RecoveryMode::kAllFiles);
 }
 
 TEST(ScanSettings, DefaultsAndLargeWholeDisk) {
@@ -158,7 +158,7 @@ TEST(ScanSettings, DefaultsAndLargeWholeDisk) {
   EXPECT_TRUE(IsLargeWholeDisk(p));
   p.removable = 1;
   EXPECT_FALSE(IsLargeWholeDisk(p));
-  DeepScanSettings s = DefaultScanSettings(p, kModeDeletedFiles);
+  DeepScanSettings s = DefaultScanSettings(p, RecoveryMode::kDeletedFiles);
   EXPECT_EQ(s.Option(kOptClusterAligned), 1);
   EXPECT_EQ(s.Option(33), 2);
   EXPECT_EQ(s.Option(kOptLiveResults), 1);

@@ -22,7 +22,7 @@ PartitionInfo VolumeOfImage(const std::string& path, std::int32_t kind) {
   return p;
 }
 
-std::uint64_t ScanReads(const std::string& path, std::int32_t kind, int mode, int* usedMode,
+std::uint64_t ScanReads(const std::string& path, std::int32_t kind, RecoveryMode mode, RecoveryMode* usedMode,
                         std::uint64_t* freeChunks) {
   PartitionInfo p = VolumeOfImage(path, kind);
   if (freeChunks) {
@@ -36,7 +36,6 @@ std::uint64_t ScanReads(const std::string& path, std::int32_t kind, int mode, in
   ScanEnvironment env;
   env.pollMs = 1;
   env.organiseDelayMs = 0;
-  env.publishProgress = false;
   const DeepScanSettings settings = DefaultScanSettings(p, mode);
   ScanSession scan(std::move(p), mode, settings, env);
   EXPECT_TRUE(scan.Start());
@@ -48,10 +47,10 @@ std::uint64_t ScanReads(const std::string& path, std::int32_t kind, int mode, in
 TEST(FreeSpaceScan, FatDeletedFilesModeReadsOnlyFreeChunks) {
   const std::string path = test::FixtureImage("fat32-default");
   ASSERT_FALSE(path.empty());
-  int mode = 0;
+  RecoveryMode mode = RecoveryMode::kAllFiles;
   std::uint64_t free = 0;
-  const std::uint64_t reads = ScanReads(path, kFsFat32, kModeDeletedFiles, &mode, &free);
-  EXPECT_EQ(mode, kModeDeletedFiles);
+  const std::uint64_t reads = ScanReads(path, kFsFat32, RecoveryMode::kDeletedFiles, &mode, &free);
+  EXPECT_EQ(mode, RecoveryMode::kDeletedFiles);
   EXPECT_EQ(reads, free);
   EXPECT_LE(reads, 32u);  // the image's 32 chunks, each at most once
   EXPECT_GT(reads, 0u);
@@ -60,10 +59,10 @@ TEST(FreeSpaceScan, FatDeletedFilesModeReadsOnlyFreeChunks) {
 TEST(FreeSpaceScan, NtfsRecycledModeReadsOnlyChunksWithClearBits) {
   const std::string path = test::FixtureImage("ntfs-default");
   ASSERT_FALSE(path.empty());
-  int mode = 0;
+  RecoveryMode mode = RecoveryMode::kAllFiles;
   std::uint64_t free = 0;
-  const std::uint64_t reads = ScanReads(path, kFsNtfs, kModeRecycledFiles, &mode, &free);
-  EXPECT_EQ(mode, kModeRecycledFiles);
+  const std::uint64_t reads = ScanReads(path, kFsNtfs, RecoveryMode::kRecycledFiles, &mode, &free);
+  EXPECT_EQ(mode, RecoveryMode::kRecycledFiles);
   EXPECT_EQ(reads, free);
   EXPECT_GT(reads, 0u);
 }
@@ -73,7 +72,7 @@ TEST(FreeSpaceScan, ZeroClusterSizeScansTheWholeVolume) {
   ASSERT_FALSE(path.empty());
   PartitionInfo p = VolumeOfImage(path, kFsFat32);
   p.bootSector[13] = 0;
-  EXPECT_EQ(EffectiveScanMode(p, kModeDeletedFiles), kModePartitionFiles);
+  EXPECT_EQ(EffectiveScanMode(p, RecoveryMode::kDeletedFiles), RecoveryMode::kPartitionFiles);
 }
 
 }  // namespace

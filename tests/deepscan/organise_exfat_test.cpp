@@ -18,7 +18,7 @@ TEST(ExfatDirectories, BothBootRegionsWipedRebuildTheVolumeFromItsDirectories) {
   const std::string image = dir + "/exfat.img";
   ASSERT_TRUE(test::CopyFixture("exfat-dirs", image));
   test::ZeroSectors(image, 0, 24);  // the main and the backup boot region
-  test::OrganisedScan scan = test::ScanAndOrganise(image, kModePartitionFiles, true);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kPartitionFiles, true);
   ASSERT_TRUE(scan.organised);
   const auto rebuilt = test::ResultsBy(scan, kOriginDirectoryEntries);
   ASSERT_EQ(rebuilt.size(), 1u);
@@ -46,7 +46,7 @@ TEST(ExfatDirectories, TheMainBootRegionWipedReadsTheVolumeFromItsBackup) {
   const std::string image = test::TempDir("organise-exfat-backup") + "/exfat.img";
   ASSERT_TRUE(test::CopyFixture("exfat-dirs", image));
   test::ZeroSectors(image, 0, 12);
-  test::OrganisedScan scan = test::ScanAndOrganise(image, kModePartitionFiles, false);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kPartitionFiles, false);
   ASSERT_TRUE(scan.organised);
   // One exFAT volume (as its two views), no second one from the directories.
   EXPECT_TRUE(test::ResultsBy(scan, kOriginDirectoryEntries).empty());

@@ -61,7 +61,7 @@ class LostPartitions : public ::testing::Test {
 
 TEST_F(LostPartitions, IntactDiskGivesEachRealVolumeAsPresentAndDeletedViews) {
   for (bool live : {false, true}) {
-    test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, live);
+    test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kAllFiles, live);
     ASSERT_TRUE(scan.organised);
     EXPECT_EQ(test::ResultsBy(scan, kOriginReal).size(), 8u) << "live " << live;
     for (const auto& p : scan.results) {
@@ -75,7 +75,7 @@ TEST_F(LostPartitions, IntactDiskGivesEachRealVolumeAsPresentAndDeletedViews) {
 TEST(OrganiseViews, DeletedFilesModeKeepsOnlyTheDeletedView) {
   const std::string image = test::TempDir("organise-mode2") + "/fat32.img";
   ASSERT_TRUE(test::CopyFixture("fat32-basic", image));
-  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeDeletedFiles, false);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kDeletedFiles, false);
   ASSERT_TRUE(scan.organised);
   ASSERT_EQ(scan.results.size(), 1u);
   EXPECT_EQ(scan.results[0]->table.listingScope, 2u);
@@ -98,7 +98,7 @@ TEST(OrganiseViews, DeletedFilesModeKeepsOnlyTheDeletedView) {
 
 TEST_F(LostPartitions, WipedTableGivesEveryVolumeBackWithItsFiles) {
   test::ZeroSectors(image, 0, 34);
-  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, false);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kAllFiles, false);
   ASSERT_TRUE(scan.organised);
   EXPECT_TRUE(test::ResultsBy(scan, kOriginReal).empty());
   const std::map<std::string, std::pair<std::uint64_t, std::int32_t>> volumes = {
@@ -121,7 +121,7 @@ TEST_F(LostPartitions, WipedTableGivesEveryVolumeBackWithItsFiles) {
 
 TEST_F(LostPartitions, RebuiltVolumesCopyOutWithTheirFolders) {
   test::ZeroSectors(image, 0, 34);
-  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, false);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kAllFiles, false);
   ASSERT_TRUE(scan.organised);
   const std::map<std::string, std::uint64_t> volumes = {
       {"1", kFat16Start}, {"2", kFat32Start}, {"5", kNtfsStart}, {"6", kExfatStart}};
@@ -141,7 +141,7 @@ TEST_F(LostPartitions, RebuiltVolumesCopyOutWithTheirFolders) {
 
 TEST_F(LostPartitions, LiveResultsFindTheLostVolumesWhileScanning) {
   test::ZeroSectors(image, 0, 34);
-  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, true);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kAllFiles, true);
   ASSERT_TRUE(scan.organised);
   for (std::uint64_t start : {kFat16Start, kFat32Start, kNtfsStart, kExfatStart})
     EXPECT_NE(test::ResultAt(scan, start), nullptr) << start;
@@ -152,7 +152,7 @@ TEST_F(LostPartitions, NtfsBootSectorWipedComesBackFromItsBackupAtTheVolumeEnd) 
   test::ZeroSectors(image, 0, 34);
   test::ZeroSectors(image, kExtendedStart, 1);  // the EBR that names it
   test::ZeroSectors(image, kNtfsStart, 1);
-  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, false);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kAllFiles, false);
   const PartitionInfo* ntfs = test::ResultAt(scan, kNtfsStart, kFsNtfs);
   ASSERT_NE(ntfs, nullptr);
   EXPECT_EQ(ntfs->origin, kOriginBackupBootSector);
@@ -164,7 +164,7 @@ TEST_F(LostPartitions, NtfsBootSectorWipedComesBackFromItsBackupAtTheVolumeEnd) 
 TEST_F(LostPartitions, Fat32BootSectorWipedComesBackFromTheBackupSixSectorsOn) {
   test::ZeroSectors(image, 0, 34);
   test::ZeroSectors(image, kFat32Start, 1);
-  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, false);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kAllFiles, false);
   const PartitionInfo* fat = test::ResultAt(scan, kFat32Start, kFsFat32);
   ASSERT_NE(fat, nullptr);
   EXPECT_EQ(fat->origin, kOriginBackupBootSector);
@@ -176,7 +176,7 @@ TEST_F(LostPartitions, ExfatBootRegionWipedComesBackFromTheBackupRegion) {
   test::ZeroSectors(image, 0, 34);
   test::ZeroSectors(image, kExfatStart, 12);
   // The EBR entry of the exFAT volume points at a wiped boot sector.
-  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, false);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kAllFiles, false);
   const PartitionInfo* exfat = test::ResultAt(scan, kExfatStart, kFsExfat);
   ASSERT_NE(exfat, nullptr);
   EXPECT_EQ(exfat->origin, kOriginBackupBootSector);
@@ -187,7 +187,7 @@ TEST_F(LostPartitions, ExfatBootRegionWipedComesBackFromTheBackupRegion) {
 TEST_F(LostPartitions, SettingsFilterDropsTheKindsNotSearched) {
   test::ZeroSectors(image, 0, 34);
   test::OrganisedScan scan =
-      test::ScanAndOrganise(image, kModeAllFiles, false, nullptr, {{kOptSearchNtfs, 0}, {kOptSearchExfat, 0}});
+      test::ScanAndOrganise(image, RecoveryMode::kAllFiles, false, nullptr, {{kOptSearchNtfs, 0}, {kOptSearchExfat, 0}});
   EXPECT_EQ(test::ResultAt(scan, kNtfsStart), nullptr);
   EXPECT_EQ(test::ResultAt(scan, kExfatStart), nullptr);
   EXPECT_NE(test::ResultAt(scan, kFat16Start), nullptr);
@@ -200,7 +200,7 @@ TEST(LostGptPartitions, WipedGptGivesEveryVolumeBackByItsBootSector) {
   const std::string image = test::TempDir("organise-gpt") + "/disk.img";
   ASSERT_TRUE(test::CopyFixture("disk-gpt", image));
   test::ZeroSectors(image, 0, 34);
-  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, false);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kAllFiles, false);
   ASSERT_TRUE(scan.organised);
   const std::map<std::string, std::pair<std::uint64_t, std::int32_t>> volumes = {
       {"1", {2048, kFsFat32}}, {"2", {83968, kFsNtfs}}, {"3", {227328, kFsExfat}},
@@ -218,7 +218,7 @@ TEST(LostGptPartitions, WipedGptGivesEveryVolumeBackByItsBootSector) {
 
 TEST_F(LostPartitions, OrganisationReportsItsStepsInOrder) {
   test::ZeroSectors(image, 0, 34);
-  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, false);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kAllFiles, false);
   ASSERT_GE(scan.steps.size(), 5u);
   EXPECT_EQ(scan.steps.front(), "处理搜索到的信息");
   EXPECT_EQ(scan.steps[1], "整理搜索到的分区关键信息!");

@@ -39,7 +39,7 @@ class OneVolume : public ::testing::Test {
 
 TEST_F(OneVolume, EveryPathFindsTheSameStartAndItIsListedOnce) {
   for (bool live : {false, true}) {
-    test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, live);
+    test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kAllFiles, live);
     ASSERT_TRUE(scan.organised);
     ASSERT_EQ(scan.results.size(), 2u) << "live " << live;  // present and deleted views
     for (const auto& p : scan.results) {
@@ -52,7 +52,7 @@ TEST_F(OneVolume, EveryPathFindsTheSameStartAndItIsListedOnce) {
 TEST_F(OneVolume, BothBootSectorsWipedLeaveTheMftRun) {
   test::ZeroSectors(image, 0, 1);
   test::ZeroSectors(image, kVolumeSectors - 1, 1);
-  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, false);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kAllFiles, false);
   ASSERT_TRUE(scan.organised);
   const auto byRun = test::ResultsBy(scan, kOriginMftRun);
   ASSERT_EQ(byRun.size(), 1u);
@@ -73,7 +73,7 @@ TEST_F(OneVolume, TheMirrorPlacesTheVolumeWhenTheMftStartIsGone) {
   test::ZeroSectors(image, 0, 1);
   test::ZeroSectors(image, kVolumeSectors - 1, 1);
   test::ZeroSectors(image, 4 * 8, 32);
-  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, false);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kAllFiles, false);
   ASSERT_TRUE(scan.organised);
   const auto byRun = test::ResultsBy(scan, kOriginMftRun);
   ASSERT_EQ(byRun.size(), 1u);
@@ -86,15 +86,15 @@ TEST_F(OneVolume, TheMirrorPlacesTheVolumeWhenTheMftStartIsGone) {
 TEST_F(OneVolume, AFormerScansVolumeDoesNotHideThisScansRecords) {
   // The first scan reads the volume (its MFT extents become known); the
   // second, without live results, must still see the FILE records.
-  ASSERT_TRUE(test::ScanAndOrganise(image, kModeAllFiles, true).organised);
+  ASSERT_TRUE(test::ScanAndOrganise(image, RecoveryMode::kAllFiles, true).organised);
   test::ZeroSectors(image, 0, 1);
   test::ZeroSectors(image, kVolumeSectors - 1, 1);
-  test::OrganisedScan second = test::ScanAndOrganise(image, kModeAllFiles, false);
+  test::OrganisedScan second = test::ScanAndOrganise(image, RecoveryMode::kAllFiles, false);
   EXPECT_EQ(test::ResultsBy(second, kOriginMftRun).size(), 1u);
 }
 
 TEST_F(OneVolume, RecycledFilesModeListsOnlyTheRecycleBin) {
-  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeRecycledFiles, false);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kRecycledFiles, false);
   ASSERT_TRUE(scan.organised);
   ASSERT_EQ(scan.results.size(), 1u);
   const std::set<std::string> files = test::FilePaths(*scan.results[0]);
@@ -104,7 +104,7 @@ TEST_F(OneVolume, RecycledFilesModeListsOnlyTheRecycleBin) {
 
 TEST_F(OneVolume, TheMainBootSectorWipedIsFoundThroughItsBackupOnce) {
   test::ZeroSectors(image, 0, 1);
-  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, false);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kAllFiles, false);
   ASSERT_TRUE(scan.organised);
   std::map<std::uint64_t, int> starts;
   for (const auto& p : scan.results) starts[p->startLba] += p->table.listingScope == 2 ? 0 : 1;
@@ -125,7 +125,7 @@ TEST_F(OneVolume, LiveResultsReachTheCatalogueAndStayAfterLoading) {
   catalog.Reset(nullptr, false);
   Recorder views;
   catalog.RegisterListener(&views);
-  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, true, &catalog);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kAllFiles, true, &catalog);
   ASSERT_TRUE(scan.organised);
   // The two views of the volume were added before the end of the scan.
   EXPECT_EQ(views.slots, (std::vector<std::uint32_t>{4, 5}));
@@ -146,7 +146,7 @@ TEST(LiveBootSectors, LostVolumesReachTheCatalogueWhileScanning) {
   test::ZeroSectors(image, 0, 34);
   FoundFileCatalog catalog;
   catalog.Reset(nullptr, false);
-  test::OrganisedScan scan = test::ScanAndOrganise(image, kModeAllFiles, true, &catalog);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kAllFiles, true, &catalog);
   ASSERT_TRUE(scan.organised);
   std::set<std::uint64_t> live;
   for (std::uint32_t slot = 4; slot < catalog.partitionCount(); ++slot) {

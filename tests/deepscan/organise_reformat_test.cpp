@@ -71,7 +71,7 @@ TEST_P(ReformattedNtfs, OldFilesComeBackFromLooseRecords) {
   ASSERT_TRUE(OracleFiles(image).empty());
 
   for (bool live : {false, true}) {
-    test::OrganisedScan scan = test::ScanAndOrganise(image, kModePartitionFiles, live);
+    test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kPartitionFiles, live);
     ASSERT_TRUE(scan.organised);
     // The new volume is listed once as its two views, the old files beside it.
     EXPECT_EQ(test::ResultsBy(scan, kOriginReal).size(), 2u);
@@ -116,7 +116,7 @@ TEST_P(ReformattedFat, DirectoriesComeBackFromTheirClusters) {
   ASSERT_TRUE(test::Run(Sh("mkfs.vfat " + format + " -n NEWFAT volume.img")));
   ASSERT_TRUE(OracleFiles(image).empty());
 
-  test::OrganisedScan scan = test::ScanAndOrganise(image, kModePartitionFiles, true);
+  test::OrganisedScan scan = test::ScanAndOrganise(image, RecoveryMode::kPartitionFiles, true);
   ASSERT_TRUE(scan.organised);
   const auto dirs = test::ResultsBy(scan, kOriginDirectoryEntries);
   ASSERT_EQ(dirs.size(), 1u);

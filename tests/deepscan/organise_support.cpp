@@ -62,7 +62,7 @@ std::set<std::string> Files(const PartitionInfo& p, bool deletedOnly) {
 
 }  // namespace
 
-OrganisedScan ScanAndOrganise(const std::string& image, int mode, bool live, FoundFileCatalog* catalog,
+OrganisedScan ScanAndOrganise(const std::string& image, RecoveryMode mode, bool live, FoundFileCatalog* catalog,
                               const ScanOptions& options) {
   Settings().Set("Default-ParseFileSys:", "1");
   Settings().Set("Default-ShowAllFile:", "1");
@@ -79,7 +79,6 @@ OrganisedScan ScanAndOrganise(const std::string& image, int mode, bool live, Fou
   ScanEnvironment env;
   env.pollMs = 1;
   env.organiseDelayMs = 0;
-  env.publishProgress = false;
   env.extensions = &extensions;
   DeepScanSettings settings = DefaultScanSettings(disk, mode);
   settings.SetOption(kOptLiveResults, live ? 1 : 0);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "catalog/partition_info.h"
+#include "deepscan/scan_settings.h"
 
 namespace ambrel {
 class FoundFileCatalog;
@@ -31,7 +32,7 @@ using ScanOptions = std::vector<std::pair<int, std::uint8_t>>;
 // Scans the whole image in `mode` (live results on or off) and organises
 // the hits; `catalog` receives the live results when given. An image that
 // is one volume is scanned as that volume (its free space in modes 2, 5).
-OrganisedScan ScanAndOrganise(const std::string& image, int mode, bool live,
+OrganisedScan ScanAndOrganise(const std::string& image, RecoveryMode mode, bool live,
                               FoundFileCatalog* catalog = nullptr, const ScanOptions& options = {});
 
 // Runs a shell command; true when it exits 0.

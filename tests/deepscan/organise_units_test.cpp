@@ -226,11 +226,11 @@ std::vector<std::unique_ptr<PartitionInfo>> ListOf(std::size_t n) {
 TEST(NinePartitionRule, TwoFilesDropAPartitionOnlyAmongNine) {
   auto nine = ListOf(8);
   nine.push_back(std::make_unique<PartitionInfo>(WithFiles(2, 4, 9, 1)));  // 2 real files, '$' ones ignored
-  DropNearlyEmptyPartitions(nine, kModeAllFiles);
+  DropNearlyEmptyPartitions(nine, RecoveryMode::kAllFiles);
   EXPECT_EQ(nine.size(), 8u);
   auto eight = ListOf(7);
   eight.push_back(std::make_unique<PartitionInfo>(WithFiles(2, 0, 0, 1)));
-  DropNearlyEmptyPartitions(eight, kModeAllFiles);
+  DropNearlyEmptyPartitions(eight, RecoveryMode::kAllFiles);
   EXPECT_EQ(eight.size(), 8u);
 }
 
@@ -238,12 +238,12 @@ TEST(NinePartitionRule, DeletedViewsAreJudgedByTheirDeletedFiles) {
   auto list = ListOf(8);
   list.push_back(std::make_unique<PartitionInfo>(WithFiles(0, 3, 0, 2)));  // a deleted-files view
   list.push_back(std::make_unique<PartitionInfo>(WithFiles(0, 2, 0, 2)));
-  DropNearlyEmptyPartitions(list, kModeAllFiles);
+  DropNearlyEmptyPartitions(list, RecoveryMode::kAllFiles);
   ASSERT_EQ(list.size(), 9u);
   EXPECT_EQ(list.back()->table.listingScope, 2u);
-  EXPECT_EQ(QualifyingFiles(*list.back(), kModeAllFiles), 3u);
+  EXPECT_EQ(QualifyingFiles(*list.back(), RecoveryMode::kAllFiles), 3u);
   // Mode 2 counts deleted files everywhere.
-  EXPECT_EQ(QualifyingFiles(WithFiles(7, 1, 0, 0), kModeDeletedFiles), 1u);
+  EXPECT_EQ(QualifyingFiles(WithFiles(7, 1, 0, 0), RecoveryMode::kDeletedFiles), 1u);
 }
 
 TEST(BootSectorRebuild, FatSectorsOfRealImagesPass) {

@@ -17,9 +17,10 @@
 #include <mutex>
 #include <thread>
 
+#include "session/worded_prompt.h"
 #include "deepscan/scan_session.h"
 #include "deepscan/scan_state_file.h"
-#include "deepscan/scan_texts.h"
+#include "session/texts.h"
 #include "deepscan_support.h"
 #include "device/faulty_device.h"
 #include "device/memory_device.h"
@@ -37,7 +38,7 @@ struct RecordingListener final : NoticeListener {
   }
 };
 
-struct RecordingPrompt final : UserPrompt {
+struct RecordingPrompt final : WordedPrompt {
   std::mutex lock;
   std::vector<std::string> messages;
   void ShowMessage(const std::string& text) override {
@@ -71,7 +72,6 @@ struct Harness {
     env.pollMs = 2;
     env.pauseMs = 5;
     env.organiseDelayMs = 0;
-    env.publishProgress = false;
     return env;
   }
 };
@@ -103,11 +103,11 @@ TEST(ScanSession, StructuresAcrossChunkBoundaries) {
   std::memcpy(image.data() + (3 * kChunkSectors + 50) * 512ull, fat.data(), 512);
   Harness h;
   h.device = std::make_shared<MemoryDevice>(image);
-  ScanSession scan(WholeDevice(sectors), kModeAllFiles, DefaultScanSettings(WholeDevice(sectors), 1),
+  ScanSession scan(WholeDevice(sectors), RecoveryMode::kAllFiles, DefaultScanSettings(WholeDevice(sectors), ModeFromNumber(1)),
                    h.Environment());
   ASSERT_TRUE(scan.Start());
   scan.Join();
-  EXPECT_EQ(scan.State(), kScanFinished);
+  EXPECT_EQ(scan.State(), ScanState::kFinished);
   EXPECT_TRUE(scan.Completed());
   auto kinds = HitKinds(scan);
   EXPECT_EQ(kinds[kChunkSectors - 1], kHitFileRecord);
@@ -126,7 +126,7 @@ TEST(ScanSession, StructuresAcrossChunkBoundaries) {
   // Done counts the area's sectors: the clipped tail chunk is not a whole one.
   EXPECT_EQ(p.u.scan.doneSectors, sectors);
   EXPECT_EQ(p.u.scan.totalSectors, sectors);
-  for (std::uint64_t c = 0; c < 4; ++c) EXPECT_EQ(scan.ChunkMapByte(c), 2);
+  for (std::uint64_t c = 0; c < 4; ++c) EXPECT_EQ(scan.ChunkStateOf(c), ChunkState::kAnalysed);
   std::lock_guard<std::mutex> guard(h.listener.lock);
   EXPECT_EQ(h.listener.notices, (std::vector<std::uint32_t>{kNoticeOrganiseBegin, kNoticeOrganiseEnd}));
 }
@@ -139,7 +139,7 @@ TEST(ScanSession, TwoScansInARowShareNothing) {
   h.device = std::make_shared<MemoryDevice>(image);
   for (int round = 0; round < 2; ++round) {
     PartitionInfo p = WholeDevice(2 * kChunkSectors);
-    ScanSession scan(WholeDevice(2 * kChunkSectors), kModeAllFiles, DefaultScanSettings(p, 1),
+    ScanSession scan(WholeDevice(2 * kChunkSectors), RecoveryMode::kAllFiles, DefaultScanSettings(p, ModeFromNumber(1)),
                      h.Environment());
     ASSERT_TRUE(scan.Start());
     scan.Join();
@@ -152,15 +152,15 @@ TEST(ScanSession, PriorityRangeIsReadFirstAndOnce) {
   Harness h;
   h.device = std::make_shared<MemoryDevice>(test::Bytes(4 * kChunkSectors * 512ull, 0));
   PartitionInfo p = WholeDevice(4 * kChunkSectors);
-  DeepScanSettings settings = DefaultScanSettings(p, 1);
+  DeepScanSettings settings = DefaultScanSettings(p, ModeFromNumber(1));
   settings.priorityStart = 2 * kChunkSectors + 5;
   settings.priorityLength = 10;
-  ScanSession scan(WholeDevice(4 * kChunkSectors), kModeAllFiles, settings, h.Environment());
+  ScanSession scan(WholeDevice(4 * kChunkSectors), RecoveryMode::kAllFiles, settings, h.Environment());
   ASSERT_TRUE(scan.Start());
   scan.Join();
   // The priority chunk is read before the sequential pass, which skips it.
   EXPECT_EQ(scan.ReadsCounted(), 4u);
-  for (std::uint64_t c = 0; c < 4; ++c) EXPECT_EQ(scan.ChunkMapByte(c), 2);
+  for (std::uint64_t c = 0; c < 4; ++c) EXPECT_EQ(scan.ChunkStateOf(c), ChunkState::kAnalysed);
 }
 
 TEST(ScanSession, PauseExcludedFromElapsedAndStopSkipsOrganisation) {
@@ -170,7 +170,7 @@ TEST(ScanSession, PauseExcludedFromElapsedAndStopSkipsOrganisation) {
   PartitionInfo p = WholeDevice(sectors);
   ScanEnvironment env = h.Environment(true);
   env.pauseMs = 2;
-  ScanSession scan(WholeDevice(sectors), kModeAllFiles, DefaultScanSettings(p, 1), env);
+  ScanSession scan(WholeDevice(sectors), RecoveryMode::kAllFiles, DefaultScanSettings(p, ModeFromNumber(1)), env);
   ASSERT_TRUE(scan.Start());
   std::thread ui([&] {
     scan.Pause();
@@ -189,11 +189,11 @@ TEST(ScanSession, PauseExcludedFromElapsedAndStopSkipsOrganisation) {
   });
   ui.join();
   scan.Join();
-  EXPECT_EQ(scan.State(), kScanStopped);
+  EXPECT_EQ(scan.State(), ScanState::kStopped);
   EXPECT_FALSE(scan.Completed());
   std::lock_guard<std::mutex> guard(h.listener.lock);
   EXPECT_TRUE(h.listener.notices.empty());
-  for (std::uint64_t c = 0; c < 40; ++c) EXPECT_NE(scan.ChunkMapByte(c), 1);
+  for (std::uint64_t c = 0; c < 40; ++c) EXPECT_NE(scan.ChunkStateOf(c), ChunkState::kHandedOut);
 }
 
 TEST(ScanSession, ReadErrorSummaryOnAFaultyRemovableDevice) {
@@ -210,7 +210,7 @@ TEST(ScanSession, ReadErrorSummaryOnAFaultyRemovableDevice) {
   p.removable = 1;
   PartitionInfo q = WholeDevice(sectors);
   q.removable = 1;
-  ScanSession scan(std::move(q), kModeAllFiles, DefaultScanSettings(p, 1), h.Environment());
+  ScanSession scan(std::move(q), RecoveryMode::kAllFiles, DefaultScanSettings(p, ModeFromNumber(1)), h.Environment());
   ASSERT_TRUE(scan.Start());
   scan.Join();
   EXPECT_EQ(scan.ReadsFailed(), 11u);
@@ -239,7 +239,7 @@ TEST(ScanSession, NtfsImageFindsEveryMftRecordOnce) {
   Harness h;
   h.device = std::make_shared<MemoryDevice>(std::move(image));
   PartitionInfo p = WholeDevice(sectors);
-  ScanSession scan(WholeDevice(sectors), kModeAllFiles, DefaultScanSettings(p, 1), h.Environment());
+  ScanSession scan(WholeDevice(sectors), RecoveryMode::kAllFiles, DefaultScanSettings(p, ModeFromNumber(1)), h.Environment());
   ASSERT_TRUE(scan.Start());
   scan.Join();
   auto kinds = HitKinds(scan);
@@ -282,7 +282,7 @@ TEST(ScanSession, AGibOfRandomBytesHoldsNoBootSectorOrPartitionTable) {
   Harness h;
   h.device = std::make_shared<NoiseDevice>();
   const std::uint64_t sectors = NoiseDevice::kBytes / 512;
-  ScanSession scan(WholeDevice(sectors), kModeAllFiles, DefaultScanSettings(WholeDevice(sectors), 1),
+  ScanSession scan(WholeDevice(sectors), RecoveryMode::kAllFiles, DefaultScanSettings(WholeDevice(sectors), ModeFromNumber(1)),
                    h.Environment());
   ASSERT_TRUE(scan.Start());
   scan.Join();
@@ -353,7 +353,7 @@ TEST(ScanSession, ACheckpointWrittenMidScanIsWholeAndResumes) {
   env.checkpointMinutes = 1;
   std::vector<std::uint8_t> snapshot;
   {
-    ScanSession scan(WholeDevice(sectors), kModeAllFiles, DefaultScanSettings(WholeDevice(sectors), 1), env);
+    ScanSession scan(WholeDevice(sectors), RecoveryMode::kAllFiles, DefaultScanSettings(WholeDevice(sectors), ModeFromNumber(1)), env);
     ASSERT_TRUE(scan.Start());
     // Wait for a checkpoint (the first comes with chunk 0, a minute in),
     // then keep it as a crash would leave it.
@@ -384,7 +384,7 @@ TEST(ScanSession, ACheckpointWrittenMidScanIsWholeAndResumes) {
   again.prompt.answer = true;  // reuse the saved scan
   ScanEnvironment env2 = again.Environment();
   env2.stateFilePath = stateFile;
-  ScanSession resumed(WholeDevice(sectors), kModeAllFiles, DefaultScanSettings(WholeDevice(sectors), 1), env2);
+  ScanSession resumed(WholeDevice(sectors), RecoveryMode::kAllFiles, DefaultScanSettings(WholeDevice(sectors), ModeFromNumber(1)), env2);
   ASSERT_TRUE(resumed.Start());
   resumed.Join();
   EXPECT_TRUE(resumed.Completed());
@@ -416,8 +416,8 @@ TEST(ScanSession, NoSaveLandsOnTheScannedDisk) {
   disk.diskPath = node;  // the scan reads memory, but names the folder's own disk
   ScanEnvironment env = h.Environment();
   env.stateFilePath = here + "/DiskScanData.dat";
-  const DeepScanSettings settings = DefaultScanSettings(disk, 1);
-  ScanSession scan(std::move(disk), kModeAllFiles, settings, env);
+  const DeepScanSettings settings = DefaultScanSettings(disk, ModeFromNumber(1));
+  ScanSession scan(std::move(disk), RecoveryMode::kAllFiles, settings, env);
   ASSERT_TRUE(scan.Start());
   scan.Join();
   EXPECT_FALSE(scan.SaveScan());
@@ -426,7 +426,7 @@ TEST(ScanSession, NoSaveLandsOnTheScannedDisk) {
   PartitionInfo image = WholeDevice(2 * kChunkSectors);
   image.diskPath = here + "/card.img";
   { std::ofstream(image.diskPath) << "x"; }
-  ScanSession imageScan(std::move(image), kModeAllFiles, settings, env);
+  ScanSession imageScan(std::move(image), RecoveryMode::kAllFiles, settings, env);
   ASSERT_TRUE(imageScan.Start());
   imageScan.Join();
   EXPECT_TRUE(imageScan.SaveScan());

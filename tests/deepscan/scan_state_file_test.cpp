@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "session/worded_prompt.h"
 #include "deepscan/scan_session.h"
 #include "deepscan/scan_state_file.h"
 #include "deepscan_support.h"
@@ -165,7 +166,7 @@ TEST(ScanStateFile, FailedWriteKeepsThePreviousSave) {
   EXPECT_EQ(now, first);
 }
 
-struct YesPrompt final : UserPrompt {
+struct YesPrompt final : WordedPrompt {
   std::vector<std::string> messages;
   void ShowMessage(const std::string& t) override { messages.push_back(t); }
   bool AskYesNo(const std::string&) override { return true; }
@@ -187,7 +188,6 @@ TEST(ScanStateFile, ScanResumesFromASaveAndReadsNothingWhenAllDone) {
   };
   env.pollMs = 1;
   env.organiseDelayMs = 0;
-  env.publishProgress = false;
   env.stateFilePath = folder + "/DiskScanData.dat";
   auto card = [&] {
     PartitionInfo p;
@@ -197,12 +197,12 @@ TEST(ScanStateFile, ScanResumesFromASaveAndReadsNothingWhenAllDone) {
   };
   const PartitionInfo p = card();
   {
-    ScanSession first(card(), kModeAllFiles, DefaultScanSettings(p, 1), env);
+    ScanSession first(card(), RecoveryMode::kAllFiles, DefaultScanSettings(p, ModeFromNumber(1)), env);
     ASSERT_TRUE(first.Start());
     first.Join();
     ASSERT_TRUE(first.SaveScan());
   }
-  ScanSession second(card(), kModeAllFiles, DefaultScanSettings(p, 1), env);
+  ScanSession second(card(), RecoveryMode::kAllFiles, DefaultScanSettings(p, ModeFromNumber(1)), env);
   ASSERT_TRUE(second.Start());
   second.Join();
   EXPECT_EQ(second.ReadsCounted(), 0u);
@@ -213,7 +213,7 @@ TEST(ScanStateFile, ScanResumesFromASaveAndReadsNothingWhenAllDone) {
   EXPECT_EQ(hits, 1);
 }
 
-struct CountingPrompt final : UserPrompt {
+struct CountingPrompt final : WordedPrompt {
   std::atomic<int> questions{0};
   void ShowMessage(const std::string&) override {}
   bool AskYesNo(const std::string& text) override {
@@ -237,13 +237,12 @@ int SaveQuestions(std::int64_t seconds, const std::string& folder) {
   env.clock = [calls, seconds] { return std::int64_t{5000} + (calls->fetch_add(1) == 0 ? 0 : seconds); };
   env.pollMs = 1;
   env.organiseDelayMs = 0;
-  env.publishProgress = false;
   env.stateFilePath = folder + "/DiskScanData.dat";
   PartitionInfo p;
   p.sectorCount = p.diskSectorCount = kChunkSectors;
   p.diskPath = "/images/offer.img";
-  const DeepScanSettings settings = DefaultScanSettings(p, 1);
-  ScanSession scan(std::move(p), kModeAllFiles, settings, env);
+  const DeepScanSettings settings = DefaultScanSettings(p, ModeFromNumber(1));
+  ScanSession scan(std::move(p), RecoveryMode::kAllFiles, settings, env);
   scan.Start();
   scan.Join();
   return prompt.questions.load();

@@ -227,12 +227,12 @@ std::vector<std::string> Names(const std::vector<DeviceInfo>& rows) {
 }
 
 TEST(DeviceListsTest, ViewsAndShowUsbDev) {
-  ReplaceDeviceLists({Row(0, 0, 0, 0, "d0"), Row(0, 1, 0, 1, "usb1")},
-                     {Row(1, 0, 2048, 0, "v0a"), Row(1, 0, 900000, 0, "v0b"), Row(1, 1, 63, 1, "v1")});
+  DeviceLists lists{{Row(0, 0, 0, 0, "d0"), Row(0, 1, 0, 1, "usb1")},
+                    {Row(1, 0, 2048, 0, "v0a"), Row(1, 0, 900000, 0, "v0b"), Row(1, 1, 63, 1, "v1")}};
   using V = std::vector<std::string>;
-  auto view = [](int n) {
+  auto view = [&lists](int n) {
     std::vector<DeviceInfo> out;
-    FillDeviceView(out, n);
+    lists.FillView(out, n);
     return Names(out);
   };
   EXPECT_EQ(view(1), (V{"v0a", "v0b", "v1"}));
@@ -243,34 +243,41 @@ TEST(DeviceListsTest, ViewsAndShowUsbDev) {
   SetSettingsLoaded(true);
   OverrideSetting("ShowUsbDev", "1");
   EXPECT_EQ(view(3), (V{"v1", "usb1"}));  // whatever the view
-  ReplaceDeviceLists({Row(0, 0, 0, 0, "d0")}, {Row(1, 0, 2048, 0, "v0a")});
+  lists = DeviceLists{{Row(0, 0, 0, 0, "d0")}, {Row(1, 0, 2048, 0, "v0a")}};
   EXPECT_EQ(view(0), V{});  // nothing removable: empty
   OverrideSetting("ShowUsbDev", "0");
   SetSettingsLoaded(wasLoaded);
-  ReplaceDeviceLists({}, {});
 }
 
 TEST(DeviceListsTest, OneEnumerationAtATimeAndCancel) {
+  DeviceEnumerator enumerator;
   std::vector<DeviceInfo> out;
   // Cancelled at once: false, the caller's list untouched, and the thread
   // still ends by itself (its status word is its own).
   out.push_back(Row(0, 9, 0, 0, "mine"));
-  EXPECT_FALSE(EnumerateDevices(out, 0, JudgeSector, [] { return true; }));
+  EXPECT_FALSE(enumerator.Enumerate(out, 0, JudgeSector, [] { return true; }));
   EXPECT_EQ(out.size(), 1u);
-  ASSERT_TRUE(WaitForEnumeration(60000));
-  EXPECT_FALSE(EnumerationRunning());
+  ASSERT_TRUE(enumerator.WaitUntilIdle(60000));
+  EXPECT_FALSE(enumerator.Running());
 
-  // While one runs, a second call is refused.
+  // While one runs, a second call of the same owner is refused; another
+  // owner's enumeration is its own.
   std::atomic<bool> secondRefused{false};
+  std::atomic<bool> otherRan{false};
   std::vector<DeviceInfo> first;
-  EnumerateDevices(first, 0, JudgeSector, [&] {
+  enumerator.Enumerate(first, 0, JudgeSector, [&] {
     std::vector<DeviceInfo> second;
-    if (!EnumerateDevices(second, 0, JudgeSector)) secondRefused = true;
+    if (!enumerator.Enumerate(second, 0, JudgeSector)) secondRefused = true;
+    if (!otherRan.exchange(true)) {
+      DeviceEnumerator other;
+      std::vector<DeviceInfo> theirs;
+      other.Enumerate(theirs, 0, JudgeSector);
+      other.WaitUntilIdle(60000);
+    }
     return false;
   });
   EXPECT_TRUE(secondRefused.load());
-  ASSERT_TRUE(WaitForEnumeration(60000));
-  ReplaceDeviceLists({}, {});
+  ASSERT_TRUE(enumerator.WaitUntilIdle(60000));
 }
 
 TEST(DeviceListsTest, DiskNumberingOrderIsStable) {
@@ -282,18 +289,17 @@ TEST(DeviceListsTest, DiskNumberingOrderIsStable) {
 }
 
 TEST(DeviceListsTest, VolumesInRange) {
-  ReplaceDeviceLists({}, {Row(1, 0, 2048, 0, "a"), Row(1, 0, 900000, 0, "b"), Row(1, 1, 2048, 0, "c")});
+  const DeviceLists lists{{}, {Row(1, 0, 2048, 0, "a"), Row(1, 0, 900000, 0, "b"), Row(1, 1, 2048, 0, "c")}};
   std::vector<DeviceInfo> out;
-  EXPECT_TRUE(VolumesInRange(out, 0, 2048, 900000));  // first <= start < end
+  EXPECT_TRUE(lists.VolumesInRange(out, 0, 2048, 900000));  // first <= start < end
   EXPECT_EQ(Names(out), std::vector<std::string>{"a"});
   out.clear();
-  EXPECT_TRUE(VolumesInRange(out, 0, 0, ~std::uint64_t{0}));
+  EXPECT_TRUE(lists.VolumesInRange(out, 0, 0, ~std::uint64_t{0}));
   EXPECT_EQ(out.size(), 2u);
   out.clear();
-  EXPECT_FALSE(VolumesInRange(out, 0, 2049, 900000));
-  EXPECT_FALSE(VolumesInRange(out, 2, 0, ~std::uint64_t{0}));
+  EXPECT_FALSE(lists.VolumesInRange(out, 0, 2049, 900000));
+  EXPECT_FALSE(lists.VolumesInRange(out, 2, 0, ~std::uint64_t{0}));
   EXPECT_TRUE(out.empty());
-  ReplaceDeviceLists({}, {});
 }
 
 TEST(PartitionInfoTest, MakePartitionInfoCopiesTheRowAndReads) {
@@ -301,9 +307,9 @@ TEST(PartitionInfoTest, MakePartitionInfoCopiesTheRowAndReads) {
   ASSERT_TRUE(DescribeDisk(test::FixtureImage("disk-gpt"), d, JudgeSector));
   const DeviceInfo& ntfs = d.volumes[1];
   PartitionInfo p;
-  p.readerWord = 7;
+  p.origin = kOriginMftRun;
   EXPECT_EQ(MakePartitionInfo(ntfs, p), 1);
-  EXPECT_EQ(p.readerWord, 0u);  // cleared first
+  EXPECT_EQ(p.origin, kOriginNone);  // cleared first
   EXPECT_EQ(p.startLba, 83968u);
   EXPECT_EQ(p.sectorCount, 143360u);
   EXPECT_EQ(p.fsKind, kFsNtfs);

@@ -152,7 +152,8 @@ TEST(ReadSectorsEdges, ShortReadKeepsArrivedBytesAndFails) {
 TEST(ReadSectorsEdges, StatisticsModes) {
   FaultyDisk d = MakeFaultyDisk(0x4000 + 8);
   std::vector<std::uint8_t> chunk(std::size_t{0x4000} * 512);
-  ReadStatistics& stats = ReadStats();
+  ReadStatistics stats;
+  ReadCountBinding counted(&stats);
   auto reset = [&](int mode) {
     stats.mode = mode;
     stats.reads = 0;

@@ -41,9 +41,12 @@ TEST(LoopDeviceEnumeration, AttachedFixtureShowsItsDiskAndVolumes) {
   if (loop.device.rfind("/dev/loop", 0) != 0) GTEST_SKIP() << "no loop device available";
 
   std::vector<DeviceInfo> rows;
-  ASSERT_TRUE(EnumerateDevices(rows, 0, JudgeSector));
+  DeviceEnumerator enumerator;
+  auto box = std::make_shared<ProgressMailbox>();
+  ASSERT_TRUE(enumerator.Enumerate(rows, 0, JudgeSector, {}, box));
+  const DeviceLists lists = enumerator.Lists();
   const DeviceInfo* disk = nullptr;
-  std::vector<DeviceInfo> disks = DiskList();
+  const std::vector<DeviceInfo>& disks = lists.disks;
   for (const DeviceInfo& d : disks)
     if (d.diskPath == loop.device) disk = &d;
   if (!disk) GTEST_SKIP() << loop.device << " is beyond the first ten disks";
@@ -63,7 +66,7 @@ TEST(LoopDeviceEnumeration, AttachedFixtureShowsItsDiskAndVolumes) {
               {151552, 32768, kFsNtfs, "AmbrelNTFS"},
               {186368, 16384, kFsExfat, "AmbExfat"}};
   std::vector<DeviceInfo> mine;
-  for (const DeviceInfo& v : VolumeList())
+  for (const DeviceInfo& v : lists.volumes)
     if (v.diskNumber == disk->diskNumber) mine.push_back(v);
   ASSERT_EQ(mine.size(), 4u);
   for (int i = 0; i < 4; ++i) {
@@ -78,11 +81,11 @@ TEST(LoopDeviceEnumeration, AttachedFixtureShowsItsDiskAndVolumes) {
   // Stage-5 progress was published: the first record stays in the mailbox
   // until taken.
   ScanProgress p;
-  ASSERT_TRUE(TakeProgress(p));
+  ASSERT_TRUE(box->Take(p));
   EXPECT_EQ(p.stage, kStageEnumerate);
   EXPECT_GE(p.u.enumerate.volumesFound, 1u);
   // The views: volumes, then disks.
-  ASSERT_EQ(rows.size(), VolumeList().size() + disks.size());
+  ASSERT_EQ(rows.size(), lists.volumes.size() + disks.size());
   EXPECT_EQ(rows.front().kind, 1);
   EXPECT_EQ(rows.back().kind, 0);
 }

@@ -35,7 +35,7 @@ TEST(Log, ConcurrentWritersLoseAndSplitNoLine) {
   for (int t = 0; t < kThreads; ++t)
     writers.emplace_back([t, &who] {
       for (int i = 0; i < kLines; ++i)
-        LogLine(t, Format("%s-%d-%d ", who.c_str(), t, i) + std::string(100 + i % 300, 'x'));
+        LogLine(static_cast<LogCode>(t), Format("%s-%d-%d ", who.c_str(), t, i) + std::string(100 + i % 300, 'x'));
     });
   for (auto& w : writers) w.join();
   if (child == 0) _exit(0);
@@ -60,7 +60,7 @@ TEST(Log, ConcurrentWritersLoseAndSplitNoLine) {
 TEST(Log, LinesAreCutOnCharacterBoundaries) {
   std::string text;
   for (int i = 0; i < 400; ++i) text += "中";  // 1200 bytes
-  LogLine(3, text);
+  LogLine(LogCode::kCopy, text);
   TraceLine("a\nb");
   const std::string recent = RecentLogText();
   const auto start = recent.rfind("3\t");

@@ -12,6 +12,8 @@
 #include "fs/exfat/exfat_boot_sector.h"
 #include "fs/fat/fat_boot_sector.h"
 #include "fs/ntfs/ntfs_boot_sector.h"
+#include "fs/boot_probe.h"
+#include "fs/ntfs/ntfs_geometry.h"
 #include "support/test_paths.h"
 
 namespace ambrel {
@@ -195,6 +197,35 @@ TEST(BootSectorTests, ExfatRules) {
       {"4096-byte sectors", [](Sector& s) { s[108] = 12; }},
   };
   CheckRules(good, IsExfatBootSector, rejected, accepted);
+}
+
+// The NTFS cluster size has one rule for the probe and the readers: byte 13
+// in the volume's own sectors (or 2^(256 - v) of them), counted in 512-byte
+// sectors. A 4 KiB-sector volume with one sector per cluster has 8; a
+// volume with 2 MiB clusters is read, not refused.
+TEST(NtfsGeometry, ClusterSizeHasOneRuleForTheProbeAndTheReaders) {
+  EXPECT_EQ(NtfsClusterSectors(8, 512), 8u);
+  EXPECT_EQ(NtfsClusterSectors(1, 4096), 8u);
+  EXPECT_EQ(NtfsClusterSectors(128, 512), 128u);
+  EXPECT_EQ(NtfsClusterSectors(0xF4, 512), 4096u);  // 2^12 sectors: 2 MiB clusters
+  EXPECT_EQ(NtfsClusterSectors(0xF4, 4096), 32768u);
+  EXPECT_EQ(NtfsClusterSectors(3, 512), 0u);
+  EXPECT_EQ(NtfsClusterSectors(0, 512), 0u);
+  EXPECT_EQ(NtfsClusterSectors(0x81, 512), 0u);
+  EXPECT_EQ(NtfsClusterSectors(1, 1000), 0u);
+  BootSector boot{};
+  boot[11] = 0x00;
+  boot[12] = 0x10;  // 4096 bytes per sector
+  boot[13] = 1;
+  EXPECT_EQ(SectorsPerCluster(boot), 8u);
+  std::uint64_t lba = 0;
+  boot[0x30] = 4;  // MFT at cluster 4
+  ASSERT_TRUE(MftStartLba(boot, 2048, false, lba));
+  EXPECT_EQ(lba, 2048u + 32u);
+  boot[13] = 0xF4;
+  boot[11] = 0x00;
+  boot[12] = 0x02;
+  EXPECT_EQ(SectorsPerCluster(boot), 4096u);
 }
 
 }  // namespace

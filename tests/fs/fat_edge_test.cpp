@@ -167,9 +167,9 @@ LoadedImage Load(const char* name, std::int32_t kind) {
   return l;
 }
 
-bool Read(LoadedImage& l) {
+bool Read(LoadedImage& l, ParseContext* context = nullptr) {
   l.handle = HandleForDevice(l.image, "memory");
-  return ReadFatVolume(nullptr, l.partition, l.handle);
+  return ReadFatVolume(nullptr, l.partition, l.handle, context);
 }
 
 // Byte offset of the short entry of a listed node (searched by cluster and name bytes).
@@ -263,9 +263,9 @@ TEST(FatLoad, SizesFromDiskAreCapped) {
   r.partition.bootSector[13] = 1;  // one sector per cluster: a 1024-sector buffer
   r.handle = HandleForDevice(r.image, "memory");
   std::vector<std::uint8_t> buffer;
-  ClearVisitedDirectories();
-  EXPECT_EQ(ReadFatDirectory(r.partition, nullptr, r.handle, 0, buffer), 1024u * 512);
-  EXPECT_EQ(ReadFatDirectory(r.partition, nullptr, r.handle, 0, buffer), 0u) << "already read";
+  std::unordered_set<std::uint64_t> visited;
+  EXPECT_EQ(ReadFatDirectory(r.partition, nullptr, r.handle, 0, buffer, visited), 1024u * 512);
+  EXPECT_EQ(ReadFatDirectory(r.partition, nullptr, r.handle, 0, buffer, visited), 0u) << "already read";
 }
 
 TEST(FatLoad, FirstCopyIsTheAllocationMap) {
@@ -333,17 +333,14 @@ TEST(Fat32HighWords, NeighbourInTimeGivesTheHighWord) {
   add(0x50010, 1001, kPresentFile);
   add(0x60010, 5000, kPresentFile);
   add(0x20010, 7000, kPresentFile);
-  SetCompletedScanHits({});
   FatGeometry g = *FatGeometryOf(p);
   ASSERT_TRUE(RecoverFat32HighWords(nullptr, p, kRootId, p.table.count, false, ClusterKindTable(g, {})));
   EXPECT_EQ(std::uint32_t{NodeAt(p.table, target)->firstCluster}, 0x51234u);
-  ClearCompletedScanHits();
 }
 
 TEST(Fat32HighWords, DeletedFileOnTheFixtureIsFoundWithTheScanHits) {
   test::EnableParsing();
   LoadedImage l = Load("fat32-basic", kFsFat32);
-  ClearCompletedScanHits();
   ASSERT_TRUE(Read(l));
   auto paths = test::NodePaths(l.partition.table);
   auto it = paths.find("!RASH/!ONE.TXT");
@@ -365,9 +362,11 @@ TEST(Fat32HighWords, DeletedFileOnTheFixtureIsFoundWithTheScanHits) {
   std::size_t off = EntryOffset(l, "\xE5ONE    TXT");
   ASSERT_TRUE(off);
   std::memset(&l.image->bytes[off + 20], 0, 2);
-  SetCompletedScanHits(hits);
-  ASSERT_TRUE(Read(l));
-  ClearCompletedScanHits();
+  // The hits belong to this parse's task alone.
+  ParseContext scan;
+  scan.scanCompleted = true;
+  scan.scanHits = hits;
+  ASSERT_TRUE(Read(l, &scan));
   paths = test::NodePaths(l.partition.table);
   const FoundFileNode* gone = NodeAt(l.partition.table, paths.at("!RASH/!ONE.TXT"));
   EXPECT_EQ(std::uint32_t{gone->firstCluster}, truth);

@@ -119,7 +119,8 @@ std::string OnDiskPath(std::string path) {
 }
 
 TEST_F(NtfsVolume, EveryManifestEntryIsListedWithSizeAndState) {
-  ASSERT_TRUE(ParseFileSystem(nullptr, partition_));
+  ParseContext context;
+  ASSERT_TRUE(ParseFileSystem(nullptr, partition_, &context));
   const Listing listing = ListTable(partition_.table);
   const auto manifest = test::LoadManifest("ntfs-basic");
   ASSERT_GT(manifest.size(), 20u);
@@ -144,7 +145,7 @@ TEST_F(NtfsVolume, EveryManifestEntryIsListedWithSizeAndState) {
   ASSERT_NE(lost, nullptr);
   EXPECT_EQ(std::uint32_t{lost->childCount}, 0u);
   // Registered extents: the MFT's own run and the mirror's.
-  EXPECT_TRUE(LbaInKnownMftExtents(kMftLba));
+  EXPECT_TRUE(context.known.InMft(kMftLba));
 }
 
 // fls -r -p -l lines: "r/r *
@@ -433,22 +434,22 @@ TEST_F(NtfsVolume, StopAfterTheFirstChunkLeavesAnUnlinkedTable) {
 }
 
 TEST(NtfsKnownExtents, RegisterOnceAndReset) {
-  ResetKnownExtents();
-  std::vector<DataExtent> seen;
-  SetMftExtentListener([&](const DataExtent& e) { seen.push_back(e); });
+  KnownExtents known;
   DataExtent a{0, 4, 1000, 32, false};
-  RegisterMftExtents({a});
-  RegisterMftExtents({a});
-  EXPECT_EQ(KnownMftExtents().size(), 1u);
-  EXPECT_EQ(seen.size(), 1u);
-  EXPECT_TRUE(LbaInKnownMftExtents(1031));
-  EXPECT_FALSE(LbaInKnownMftExtents(1032));
-  AddKnownIndexExtent(5000, 8);
-  EXPECT_TRUE(LbaInKnownIndexExtents(5007));
-  ResetKnownExtents();
-  SetMftExtentListener(nullptr);
-  EXPECT_TRUE(KnownMftExtents().empty());
-  EXPECT_FALSE(LbaInKnownIndexExtents(5007));
+  EXPECT_TRUE(known.RegisterMft({a}));
+  EXPECT_FALSE(known.RegisterMft({a}));
+  EXPECT_EQ(known.Mft().size(), 1u);
+  EXPECT_TRUE(known.InMft(1031));
+  EXPECT_FALSE(known.InMft(1032));
+  known.AddIndex(5000, 8);
+  EXPECT_TRUE(known.InIndex(5007));
+  // Another task's extents are its own.
+  KnownExtents other;
+  EXPECT_FALSE(other.InMft(1031));
+  EXPECT_FALSE(other.InIndex(5007));
+  known.Reset();
+  EXPECT_TRUE(known.Mft().empty());
+  EXPECT_FALSE(known.InIndex(5007));
 }
 
 }  // namespace

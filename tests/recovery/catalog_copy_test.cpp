@@ -7,6 +7,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "session/texts.h"
 #include "app/settings.h"
 #include "catalog/file_types.h"
 #include "catalog/found_file_catalog.h"
@@ -53,12 +54,14 @@ struct CatalogFixture {
     c.source = &rows;
     c.prompt = &prompt;
     c.opener = probe.opener;
+    c.ledger = &ledger;
     const SelectionTotal total = catalog.SumSelected();
     return RecoverChecked(c, SaveParameters{folder, kOverwriteYes, kReadErrorsKeepWritten}, total.files,
                           total.bytes);
   }
 
   test::MemorySource src;
+  CopyLedger ledger;
   FoundFileCatalog catalog;
   std::uint32_t slot = 0;
   test::RecordingPrompt prompt;
@@ -94,7 +97,8 @@ TEST_F(CatalogCopy, CheckedPartitionRowIsWrittenUnderItsLabel) {
                                                           "Out/" + label + "/photo.jpg"}));
   EXPECT_EQ(test::FileText(folder + "/Out/" + label + "/docs/other.txt"), f.src.Expected(20, 800));
   EXPECT_EQ(r.files, 3u);
-  EXPECT_EQ(f.prompt.messages.back(), "恢复结束！本次恢复3个文件，共计4(KB)数据！");
+  EXPECT_EQ(CopyReportTexts(r, "恢复").back(), "恢复结束！本次恢复3个文件，共计4(KB)数据！");
+  EXPECT_TRUE(f.prompt.messages.empty()) << "the core words nothing itself";
 }
 
 TEST_F(CatalogCopy, TheFilterViewWritesOnlyItsHits) {
@@ -105,7 +109,7 @@ TEST_F(CatalogCopy, TheFilterViewWritesOnlyItsHits) {
   SearchFilter filter;
   filter.Store(settings);
   ASSERT_EQ(RunFilter(f.catalog, filter), "");
-  ASSERT_EQ(f.catalog.viewMode(), kViewFilter);
+  ASSERT_EQ(f.catalog.viewMode(), ViewMode::kFilter);
   const std::string folder = test::TempDir("catalog-filter");
   const SaveRunResult r = f.Run(folder);
   ASSERT_TRUE(r.completed);
@@ -116,13 +120,13 @@ TEST_F(CatalogCopy, TheFilterViewWritesOnlyItsHits) {
 
 TEST_F(CatalogCopy, AClassificationRowIsCopiedInTheTypeView) {
   CatalogFixture f;
-  ASSERT_TRUE(f.catalog.SetViewMode(kViewByType));
+  ASSERT_TRUE(f.catalog.SetViewMode(ViewMode::kByType));
   ASSERT_TRUE(f.catalog.ToggleCheck(kClassRow, kRootId));
   CatalogRows rows(f.catalog);
   EXPECT_EQ(rows.Rows(), (std::vector<std::uint32_t>{kClassRow}));
   const std::string folder = test::TempDir("catalog-class");
   const SaveRunResult r = f.Run(folder);
-  ASSERT_TRUE(r.completed) << (f.prompt.messages.empty() ? "" : f.prompt.messages.back())
+  ASSERT_TRUE(r.completed) << CopyRefusalText(r.refusal, "恢复")
                            << " checked " << f.catalog.SumSelected().files;
   const auto files = FilesBelow(folder);
   ASSERT_EQ(files.size(), 3u);

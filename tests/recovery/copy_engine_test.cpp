@@ -7,6 +7,7 @@
 #include <fstream>
 #include <set>
 
+#include "session/texts.h"
 #include "app/settings.h"
 #include "catalog/node_table.h"
 #include "diag/log.h"
@@ -50,15 +51,14 @@ TEST_P(ReadErrorPolicy, BadSectorInTheSecondChunk) {
   // Two bad sectors in the second 4 MiB chunk, 37 and 1000 sectors into it.
   src.faulty->FailSectors(100 + 8192 + 37, 1);
   src.faulty->FailSectors(100 + 8192 + 1000, 1);
-  ReadStats().failed = 0;
-  ReadStats().mode = 2;
   SaveJob job;
+  job.Ledger().ResetReads();
   job.readErrors = GetParam();
   RunQuickSave(src, job, folder_, id);
   const std::string out = test::FileText(folder_ + "/big.bin");
   const std::string expected = src.Expected(100, size);
   const std::uint64_t firstBad = (8192 + 37) * 512ull, secondBad = (8192 + 1000) * 512ull;
-  EXPECT_GE(ReadStats().failed.load(), 1u);
+  EXPECT_GE(job.Ledger().Reads().failed.load(), 1u);
   switch (GetParam()) {
     case kReadErrorsEmptyFile:
       EXPECT_EQ(out.size(), 0u);
@@ -82,9 +82,9 @@ TEST_P(ReadErrorPolicy, BadSectorInTheSecondChunk) {
   // counted as whole.
   EXPECT_EQ(job.filesWritten, 0u);
   ASSERT_EQ(job.damagedFiles.size(), 1u);
-  EXPECT_EQ(job.damagedFiles[0].path, folder_ + "/big.bin");
-  EXPECT_EQ(job.damagedFiles[0].badSectors, 2u);
-  EXPECT_NE(job.damagedFiles[0].reason.find("2 unreadable sector(s)"), std::string::npos);
+  EXPECT_EQ(job.damagedFiles[0].report.path, folder_ + "/big.bin");
+  EXPECT_EQ(job.damagedFiles[0].report.badSectors, 2u);
+  EXPECT_NE(DamagedFileText(job.damagedFiles[0].report).find("2 unreadable sector(s)"), std::string::npos);
   EXPECT_TRUE(job.failedFiles.empty());
 }
 
@@ -174,7 +174,7 @@ TEST_F(CopyEngine, ShortExtentsAreWrittenShortAndReportedDamaged) {
   EXPECT_TRUE(job.failedFiles.empty());
   EXPECT_EQ(job.filesWritten, 0u);
   ASSERT_EQ(job.damagedFiles.size(), 1u);
-  EXPECT_NE(job.damagedFiles[0].reason.find("1024 of 5000 bytes"), std::string::npos);
+  EXPECT_NE(DamagedFileText(job.damagedFiles[0].report).find("1024 of 5000 bytes"), std::string::npos);
 }
 
 TEST_F(CopyEngine, HostileNamesStayInsideTheTargetAndDoNotOverwriteEachOther) {
@@ -297,7 +297,6 @@ TEST_F(CopyEngine, RowFolderSummaryLineAndStatistics) {
   src.AddFile(kRootId, "unchecked.bin", 20, 10);
   src.CheckAll();
   SetCheckState(*NodeAt(src.partition.table, 9), 0);  // unchecked.bin
-  ResetCopyStatistics();
   OverrideSetting("SaveDir", "Saved");
   SaveJob job;
   src.Prepare(job, folder_, nullptr);
@@ -305,7 +304,7 @@ TEST_F(CopyEngine, RowFolderSummaryLineAndStatistics) {
   EXPECT_EQ(job.outputFolder, folder_ + "/Saved");
   EXPECT_EQ(test::FileText(folder_ + "/Saved/00 test/docs/b.bin"), src.Expected(4000, 1000));
   EXPECT_FALSE(fs::exists(folder_ + "/Saved/00 test/unchecked.bin"));
-  const CopyStatistics stats = GetCopyStatistics();
+  const CopyStatistics stats = job.Ledger().Statistics();
   EXPECT_EQ(stats.lastFiles, 2u);
   EXPECT_EQ(stats.lastBytes, 3 * kMiB / 2 + 1000);
   EXPECT_NE(RecentLogText().find(" copy data(MB): 1 / 1     File num: 2 / 2"), std::string::npos);

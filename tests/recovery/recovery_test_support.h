@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "session/worded_prompt.h"
 #include "app/notify.h"
 #include "device/faulty_device.h"
 #include "device/memory_device.h"
@@ -17,7 +18,7 @@
 
 namespace ambrel::test {
 
-class RecordingPrompt final : public UserPrompt {
+class RecordingPrompt final : public WordedPrompt {
  public:
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   bool AskYesNo(const std::string& text) override {

@@ -15,6 +15,7 @@
 #include "platform/output_file.h"
 #include "recovery/recovery_test_support.h"
 #include "recovery/safe_name.h"
+#include "session/texts.h"
 #include "support/test_paths.h"
 
 namespace ambrel {
@@ -65,30 +66,29 @@ class TargetChecks : public ::testing::Test {
   test::RecordingPrompt prompt_;
 };
 
-TEST_F(TargetChecks, RunInOrderWithTheirMessages) {
+TEST_F(TargetChecks, RunInOrder) {
   const std::string here = test::TempDir("target-checks");
   const std::string image = here + "/disk.img";
   std::ofstream(image) << std::string(4096, 'x');
-  EXPECT_FALSE(ValidateTarget("", 0, image, prompt_));
-  EXPECT_FALSE(ValidateTarget(here + "/missing", 0, image, prompt_));
+  EXPECT_EQ(ValidateTarget("", 0, image), CopyRefusal::kNoTargetFolder);
+  EXPECT_EQ(ValidateTarget(here + "/missing", 0, image), CopyRefusal::kTargetInvalid);
   // A folder on the file system that holds the image is allowed.
-  EXPECT_TRUE(ValidateTarget(here, 0, image, prompt_));
-  ASSERT_EQ(prompt_.messages.size(), 2u);
-  EXPECT_EQ(prompt_.messages[0], "请选择文件恢复后的保存目录！");
-  EXPECT_EQ(prompt_.messages[1], "选择的目录不合法，恢复失败！");
+  EXPECT_EQ(ValidateTarget(here, 0, image), CopyRefusal::kNone);
+  EXPECT_EQ(CopyRefusalText(CopyRefusal::kNoTargetFolder, "恢复"), "请选择文件恢复后的保存目录！");
+  EXPECT_EQ(CopyRefusalText(CopyRefusal::kTargetInvalid, "恢复"), "选择的目录不合法，恢复失败！");
   const std::string other = test::OtherDeviceFolder("target-checks");
   if (other.empty()) GTEST_SKIP() << "no second file system";
-  EXPECT_TRUE(ValidateTarget(other, 0, image, prompt_));
+  EXPECT_EQ(ValidateTarget(other, 0, image), CopyRefusal::kNone);
   std::uint64_t freeBytes = 0;
   ASSERT_TRUE(FreeBytesOfFolder(other, freeBytes));
   // 103 bytes per 100 must be free: 10,000 bytes need 10,300. Other tests
   // write on the same file system meanwhile, so each side keeps 2% of slack.
-  EXPECT_TRUE(ValidateTarget(other, freeBytes / 100 * 95, image, prompt_));
-  EXPECT_FALSE(ValidateTarget(other, freeBytes / 100 * 99, image, prompt_));
-  EXPECT_EQ(prompt_.messages.back(), "您选择的目录所在磁盘的空间不足!");
+  EXPECT_EQ(ValidateTarget(other, freeBytes / 100 * 95, image), CopyRefusal::kNone);
+  EXPECT_EQ(ValidateTarget(other, freeBytes / 100 * 99, image), CopyRefusal::kNotEnoughSpace);
+  EXPECT_EQ(CopyRefusalText(CopyRefusal::kNotEnoughSpace, "恢复"), "您选择的目录所在磁盘的空间不足!");
   // Free space beyond 32 bits is compared in 64 bits.
   EXPECT_GT(freeBytes, 0xFFFFFFFFull);
-  EXPECT_TRUE(ValidateTarget(other, 0x100000000ull, image, prompt_));
+  EXPECT_EQ(ValidateTarget(other, 0x100000000ull, image), CopyRefusal::kNone);
   fs::remove_all(other);
 }
 
@@ -103,85 +103,86 @@ TEST_F(TargetChecks, ABlockDeviceSourceRefusesAFolderOnItsOwnFileSystem) {
   const std::string node = "/dev/" + fs::read_symlink(sys, ec).filename().string();
   struct stat st {};
   if (ec || ::stat(node.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) GTEST_SKIP() << "no device node for " << sys;
-  EXPECT_FALSE(ValidateTarget(here, 0, node, prompt_));
-  EXPECT_EQ(prompt_.messages.back(), "您选择的恢复文件保存目录在您需要恢复数据的分区里，请选择其他分区里的目录!");
+  EXPECT_EQ(ValidateTarget(here, 0, node), CopyRefusal::kTargetOnSource);
+  EXPECT_EQ(CopyRefusalText(CopyRefusal::kTargetOnSource, "恢复"),
+            "您选择的恢复文件保存目录在您需要恢复数据的分区里，请选择其他分区里的目录!");
   const std::string other = test::OtherDeviceFolder("target-disk");
   if (!other.empty()) {
-    EXPECT_TRUE(ValidateTarget(other, 0, node, prompt_));
+    EXPECT_EQ(ValidateTarget(other, 0, node), CopyRefusal::kNone);
     fs::remove_all(other);
   }
 }
 
 TEST_F(TargetChecks, ScanGateWhileAScanRuns) {
   ScanGateInput scan;
-  scan.scanState = 3;
-  EXPECT_TRUE(CheckScanGate("恢复", scan, prompt_));
-  scan.scanState = 0;
+  scan.scanRunning = false;
+  EXPECT_EQ(CheckScanGate(scan), CopyRefusal::kNone);
+  scan.scanRunning = true;
   scan.partitionFsKind = kFsFat32;
-  scan.recoveryMode = 2;
-  EXPECT_FALSE(CheckScanGate("恢复", scan, prompt_));
-  scan.recoveryMode = 5;
-  scan.scanState = 1;
-  EXPECT_FALSE(CheckScanGate("打开", scan, prompt_));
+  scan.recoveryMode = RecoveryMode::kDeletedFiles;
+  EXPECT_EQ(CheckScanGate(scan), CopyRefusal::kFat32DeletedScanRunning);
+  scan.recoveryMode = RecoveryMode::kRecycledFiles;
+  EXPECT_EQ(CheckScanGate(scan), CopyRefusal::kFat32DeletedScanRunning);
   scan.partitionFsKind = kFsNtfs;
   OverrideSetting("MustScanEnd", "1");
-  EXPECT_FALSE(CheckScanGate("恢复", scan, prompt_));
+  EXPECT_EQ(CheckScanGate(scan), CopyRefusal::kScanMustEnd);
   OverrideSetting("MustScanEnd", "0");
-  EXPECT_TRUE(CheckScanGate("恢复", scan, prompt_));
-  ASSERT_EQ(prompt_.messages.size(), 3u);
-  EXPECT_EQ(prompt_.messages[0], "FAT32分区删除的文件，扫描完后才能恢复，请耐心等待!");
-  EXPECT_EQ(prompt_.messages[1], "FAT32分区删除的文件，扫描完后才能打开，请耐心等待!");
-  EXPECT_EQ(prompt_.messages[2], "扫描完后才能恢复，请耐心等待!");
+  EXPECT_EQ(CheckScanGate(scan), CopyRefusal::kNone);
+  EXPECT_EQ(CopyRefusalText(CopyRefusal::kFat32DeletedScanRunning, "恢复"),
+            "FAT32分区删除的文件，扫描完后才能恢复，请耐心等待!");
+  EXPECT_EQ(CopyRefusalText(CopyRefusal::kFat32DeletedScanRunning, "打开"),
+            "FAT32分区删除的文件，扫描完后才能打开，请耐心等待!");
+  EXPECT_EQ(CopyRefusalText(CopyRefusal::kScanMustEnd, "恢复"), "扫描完后才能恢复，请耐心等待!");
 }
 
 TEST_F(TargetChecks, NothingCheckedStopsBeforeTheDialog) {
   test::MemorySource src(8);
+  CopyLedger ledger;
   SaveContext c;
   c.source = &src.rows;
   c.prompt = &prompt_;
+  c.ledger = &ledger;
   const SaveRunResult r = RecoverChecked(c, SaveParameters{}, 0, 0);
   EXPECT_FALSE(r.started);
-  ASSERT_EQ(prompt_.messages.size(), 1u);
-  EXPECT_EQ(prompt_.messages[0], "请至少选择一个需要恢复的文件或目录!");
+  EXPECT_EQ(r.refusal, CopyRefusal::kNothingChosen);
+  EXPECT_EQ(CopyReportTexts(r, "恢复"), std::vector<std::string>{"请至少选择一个需要恢复的文件或目录!"});
 }
 
 // Temporary copies that cannot be deleted (here: folders in their place,
 // which unlink refuses even to root) are counted against the limits.
 TEST_F(TargetChecks, ElevenLockedTemporaryFilesBlockTenDoNot) {
   const std::string folder = test::TempDir("temp-open");
-  ClearTempOpenList();
+  CopyLedger ledger;
   for (int i = 0; i < 11; ++i) {
     const std::string path = folder + "/locked" + std::to_string(i);
     fs::create_directory(path);
-    AddTempOpenFile(path, 1000);
+    ledger.AddTempOpenFile(path, 1000);
   }
-  AddTempOpenFile(folder + "/gone.txt", 5);
+  ledger.AddTempOpenFile(folder + "/gone.txt", 5);
   std::ofstream(folder + "/deletable.txt") << "x";
-  AddTempOpenFile(folder + "/deletable.txt", 1);
-  EXPECT_FALSE(CleanTempOpenFiles(prompt_));
-  EXPECT_EQ(prompt_.messages.back(), "请关闭刚才打开的临时文件，再打开新的文件！");
-  EXPECT_EQ(TempOpenFiles().size(), 11u);
+  ledger.AddTempOpenFile(folder + "/deletable.txt", 1);
+  EXPECT_FALSE(ledger.CleanTempOpenFiles());
+  EXPECT_EQ(ledger.TempOpenFiles().size(), 11u);
   EXPECT_FALSE(fs::exists(folder + "/deletable.txt"));
   fs::remove(folder + "/locked0");
-  prompt_.messages.clear();
-  EXPECT_TRUE(CleanTempOpenFiles(prompt_));
-  EXPECT_TRUE(prompt_.messages.empty());
+  EXPECT_TRUE(ledger.CleanTempOpenFiles());
   // One locked file of more than 512 MiB blocks as well.
-  ClearTempOpenList();
-  AddTempOpenFile(folder + "/locked1", 0x20000001ull);
-  EXPECT_FALSE(CleanTempOpenFiles(prompt_));
-  ClearTempOpenList();
+  ledger.ClearTempOpenList();
+  ledger.AddTempOpenFile(folder + "/locked1", 0x20000001ull);
+  EXPECT_FALSE(ledger.CleanTempOpenFiles());
+  EXPECT_EQ(CopyRefusalText(CopyRefusal::kTooManyTempFiles, "打开"), "请关闭刚才打开的临时文件，再打开新的文件！");
 }
 
 TEST_F(TargetChecks, QuickOpenWritesIntoTheTemporaryFolder) {
   const std::string home = test::TempDir("quick-open-home");
   SetProgramFolder(home + "/");
-  ClearTempOpenList();
+  CopyLedger ledger;
   test::MemorySource src(64);
   const std::uint32_t id = src.AddFile(kRootId, "../../evil.txt", 3, 700);
   SaveContext c;
   c.source = &src.rows;
   c.prompt = &prompt_;
+  c.ledger = &ledger;
   SaveJob probe;
   src.Prepare(probe, "", nullptr);
   c.opener = probe.opener;
@@ -189,9 +190,25 @@ TEST_F(TargetChecks, QuickOpenWritesIntoTheTemporaryFolder) {
   EXPECT_EQ(TempOpenFolder(), home + "/AmbrelTemp");
   const std::string written = home + "/AmbrelTemp/.._.._evil.txt";
   EXPECT_EQ(test::FileText(written), src.Expected(3, 700));
-  ASSERT_EQ(TempOpenFiles().size(), 1u);
-  EXPECT_EQ(TempOpenFiles()[0].path, written);
-  ClearTempOpenList();
+  ASSERT_EQ(ledger.TempOpenFiles().size(), 1u);
+  EXPECT_EQ(ledger.TempOpenFiles()[0].path, written);
+}
+
+// Two sessions' ledgers: a copy of one leaves the other's figures, folder
+// and temporary copies alone.
+TEST(CopyLedgers, TwoSessionsShareNothing) {
+  CopyLedger first, second;
+  first.CountRun(100, 2, false);
+  first.SetOutputFolder("/a");
+  first.AddTempOpenFile("/tmp/x", 1);
+  EXPECT_EQ(second.Statistics().totalFiles, 0u);
+  EXPECT_TRUE(second.OutputFolder().empty());
+  EXPECT_TRUE(second.TempOpenFiles().empty());
+  EXPECT_TRUE(first.BeginRun());
+  EXPECT_TRUE(second.BeginRun());
+  EXPECT_FALSE(first.BeginRun());
+  first.EndRun();
+  EXPECT_TRUE(first.BeginRun());
 }
 
 TEST(CompletionReport, TextsAndThresholds) {

@@ -130,7 +130,7 @@ class DeepScanTest : public QObject {
     RecordingPrompt prompt;
     {
       MainWindow window(prompt);
-      SetCurrentRecoveryMode(kModeDeletedFiles);
+      SetCurrentRecoveryMode(ModeNumber(::ambrel::RecoveryMode::kDeletedFiles));
       gate.Shut();
       window.StartRecovery(row);
       QVERIFY(window.deepScan() != nullptr);
@@ -140,20 +140,20 @@ class DeepScanTest : public QObject {
       // While it runs, deleted files of a FAT32 volume cannot be copied yet.
       const ScanGateInput gateNow = window.browser()->copyFlow().session().Gate();
       QCOMPARE(gateNow.partitionFsKind, kFsFat32);
-      QCOMPARE(gateNow.recoveryMode, int(kModeDeletedFiles));
+      QCOMPARE(gateNow.recoveryMode, ::ambrel::RecoveryMode::kDeletedFiles);
       window.browser()->copyFlow().RecoverChecked();
       QCOMPARE(prompt.last(), std::string("FAT32分区删除的文件，扫描完后才能恢复，请耐心等待!"));
 
       // The panel's pause goes through the session.
       window.scanPanel()->TogglePause();
-      QCOMPARE(window.deepScan()->session().State(), std::uint32_t(kScanPaused));
+      QCOMPARE(window.deepScan()->job().Scan().State(), ScanState::kPaused);
       window.scanPanel()->TogglePause();
-      QCOMPARE(window.deepScan()->session().State(), std::uint32_t(kScanRunning));
+      QCOMPARE(window.deepScan()->job().Scan().State(), ScanState::kRunning);
 
       gate.Open();
       QVERIFY(WaitFor([&] { return window.layoutState() == 3; }));
-      QVERIFY(WaitFor([&] { return window.deepScan()->session().State() == kScanFinished; }));
-      QVERIFY(window.deepScan()->session().Completed());
+      QVERIFY(WaitFor([&] { return window.deepScan()->job().Scan().State() == ScanState::kFinished; }));
+      QVERIFY(window.deepScan()->job().Scan().Completed());
       // The organised results are in the catalogue: the volume (its
       // deleted-files view in this mode) after the signature slot.
       QVERIFY(window.catalog().partitionCount() > kFirstPartitionSlot);
@@ -176,7 +176,7 @@ class DeepScanTest : public QObject {
     {
       MainWindow window(prompt);
       window.show();
-      SetCurrentRecoveryMode(kModeAllFiles);
+      SetCurrentRecoveryMode(ModeNumber(::ambrel::RecoveryMode::kAllFiles));
       gate.Shut();
       window.StartRecovery(row);
       QVERIFY(window.deepScan() && window.deepScan()->Running());

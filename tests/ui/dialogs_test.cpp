@@ -376,7 +376,7 @@ class DialogsTest : public QObject {
     options.logFolder = TempFolder("startup-log");
     options.splashRequested = false;
     QCOMPARE(RunGuiStartup(options, prompt), 3);
-    QCOMPARE(prompt.last(), std::string(kSettingsErrorText));
+    QCOMPARE(prompt.last(), PromptText({PromptId::kSettingsError}));
 
     options.packFolder = AMBREL_PACK_DIR;
     QCOMPARE(RunGuiStartup(options, prompt), 0);

@@ -111,13 +111,13 @@ class ModelsTest : public QObject {
   }
 
   void classificationRowsAreTrees() {
-    QVERIFY(catalog_->SetViewMode(kViewByType));
+    QVERIFY(catalog_->SetViewMode(ViewMode::kByType));
     FolderTreeModel tree(*catalog_);
     tree.SetRoots({kClassRow});
     const QModelIndex root = tree.index(0, 0);
     tree.fetchMore(root);
     QVERIFY(tree.rowCount(root) >= 1);  // a category folder holding the .txt files
-    QVERIFY(catalog_->SetViewMode(kViewDirectory));
+    QVERIFY(catalog_->SetViewMode(ViewMode::kDirectory));
   }
 };
 

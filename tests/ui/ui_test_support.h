@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "session/worded_prompt.h"
 #include "app/notify.h"
 #include "catalog/found_file_catalog.h"
 
 namespace ambrel::test {
 
-class RecordingPrompt final : public UserPrompt {
+class RecordingPrompt final : public WordedPrompt {
  public:
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   bool AskYesNo(const std::string& text) override {

@@ -37,13 +37,12 @@ struct VideoScan {
     };
     env.pollMs = 2;
     env.organiseDelayMs = 0;
-    env.publishProgress = false;
     PartitionInfo p;
     p.startLba = 0;
     p.sectorCount = p.diskSectorCount = sectors;
     p.diskPath = "memory";
-    const DeepScanSettings scan = DefaultScanSettings(p, 6);
-    session = std::make_unique<ScanSession>(std::move(p), 6, scan, std::move(env));
+    const DeepScanSettings scan = DefaultScanSettings(p, RecoveryMode::kDiskFiles);
+    session = std::make_unique<ScanSession>(std::move(p), RecoveryMode::kDiskFiles, scan, std::move(env));
   }
   void Scan() {
     ASSERT_TRUE(session->Start());

@@ -22,7 +22,7 @@ ScanHit Bare(const ScanHit& hit) {
 }
 
 bool Analysed(const ScanSession& session, std::uint64_t chunk) {
-  return chunk < session.ChunkCount() && session.ChunkMapByte(chunk) == 2;
+  return chunk < session.ChunkCount() && session.ChunkStateOf(chunk) == ChunkState::kAnalysed;
 }
 
 bool InScanned(const ScanSession& session, std::uint64_t lba) {

@@ -32,11 +32,11 @@ bool SectorRanges::Contains(std::uint64_t lba) const {
   return lba >= it->first && lba < it->second;
 }
 
-SectorRanges KnownNtfsRanges() {
+SectorRanges KnownNtfsRanges(const KnownExtents& known) {
   SectorRanges ranges;
-  for (const DataExtent& e : KnownMftExtents())
+  for (const DataExtent& e : known.Mft())
     if (!e.sparse) ranges.Add(e.startSector, e.sectorCount);
-  for (const IndexExtent& e : KnownIndexExtents()) ranges.Add(e.startSector, e.sectorCount);
+  for (const IndexExtent& e : known.Index()) ranges.Add(e.startSector, e.sectorCount);
   ranges.Seal();
   return ranges;
 }

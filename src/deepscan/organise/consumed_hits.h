@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "fs/ntfs/ntfs_known_extents.h"
 #include "deepscan/scan_hit.h"
 
 namespace ambrel {
@@ -25,8 +26,9 @@ class SectorRanges {
   std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges_;  // [first, end)
 };
 
-// The extents of every NTFS volume read so far (MFT, MFT mirror, indexes).
-SectorRanges KnownNtfsRanges();
+// The extents of every NTFS volume the task read so far (MFT, MFT mirror,
+// indexes).
+SectorRanges KnownNtfsRanges(const KnownExtents& known);
 
 // Kinds 224, 225, 231 and 232 inside `ranges`, and FAT directory hits at a
 // start in `directoryStarts`, become dead (238). Returns how many.

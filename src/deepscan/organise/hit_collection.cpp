@@ -17,7 +17,7 @@ bool KindSearched(std::uint8_t kind, const DeepScanSettings& s) {
 
 }  // namespace
 
-bool OrganisedHit(const ScanHit& hit, std::uint64_t start, std::uint64_t sectors, int mode,
+bool OrganisedHit(const ScanHit& hit, std::uint64_t start, std::uint64_t sectors, RecoveryMode mode,
                   const DeepScanSettings& settings, const FreeSpaceMap* free) {
   if (hit.kind == kHitDead || hit.lba < start) return false;
   const std::uint64_t offset = hit.lba - start;
@@ -37,7 +37,7 @@ bool OrganisedHit(const ScanHit& hit, std::uint64_t start, std::uint64_t sectors
 }
 
 std::vector<ScanHit*> CollectOrganisedHits(std::vector<HitList>& chunks, std::uint64_t start,
-                                           std::uint64_t sectors, int mode,
+                                           std::uint64_t sectors, RecoveryMode mode,
                                            const DeepScanSettings& settings, const FreeSpaceMap* free) {
   std::vector<ScanHit*> out;
   for (HitList& list : chunks) {

@@ -18,13 +18,13 @@ class ScanSession;
 // sectors) (modes 2 and 5: the end included, and a signature hit only in a
 // free cluster, on a cluster boundary when clusterAligned is set), and of a
 // kind the settings search for. Dead hits never are.
-bool OrganisedHit(const ScanHit& hit, std::uint64_t start, std::uint64_t sectors, int mode,
+bool OrganisedHit(const ScanHit& hit, std::uint64_t start, std::uint64_t sectors, RecoveryMode mode,
                   const DeepScanSettings& settings, const FreeSpaceMap* free);
 
 // The organised hits of every chunk, in chunk order and LBA order within it.
 std::vector<ScanHit*> CollectOrganisedHits(ScanSession& session);
 std::vector<ScanHit*> CollectOrganisedHits(std::vector<HitList>& chunks, std::uint64_t start,
-                                           std::uint64_t sectors, int mode,
+                                           std::uint64_t sectors, RecoveryMode mode,
                                            const DeepScanSettings& settings, const FreeSpaceMap* free);
 
 // The sector kinds 221..236 among them (FILE records excluded).

@@ -37,10 +37,8 @@ void ResultOrganiser::AddLive(ScanSession& session, std::unique_ptr<PartitionInf
 }
 
 void ResultOrganiser::AddRealPartitions(ScanSession& session) {
-  ResetKnownExtents();
+  parses_.Reset();
   extentsOfThisScan_ = true;
-  ClearCompletedScanHits();
-  ClearVisitedDirectories();
   readDirectories_.clear();
   liveVolumes_.clear();
   PartitionList views;

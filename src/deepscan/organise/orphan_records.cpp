@@ -7,6 +7,7 @@
 #include "app/progress.h"
 #include "device/device_enum.h"
 #include "deepscan/organise/mft_run_rebuild.h"
+#include "fs/ntfs/ntfs_geometry.h"
 #include "fs/ntfs/ntfs_layout.h"
 #include "fs/ntfs/ntfs_record.h"
 #include "fs/ntfs/ntfs_run_list.h"
@@ -179,8 +180,8 @@ std::optional<RecordPlacement> PlacementFromKnownVolume(
     std::uint64_t recordZero, const std::vector<const PartitionInfo*>& volumes) {
   for (const PartitionInfo* p : volumes) {
     if (!p || p->fsKind != kFsNtfs || p->origin == kOriginLooseRecords) continue;
-    const std::uint32_t spc = p->bootSector[13];
-    if (!IsValidNtfsSpc(spc)) continue;
+    const std::uint32_t spc = SectorsPerCluster(p->bootSector);
+    if (spc == 0) continue;
     const std::uint64_t mftCluster = ByteCursor(p->bootSector).U64(0x30).value_or(0);
     if (p->startLba + mftCluster * spc == recordZero) return RecordPlacement{p->startLba, spc};
   }

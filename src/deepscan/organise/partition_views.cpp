@@ -6,24 +6,24 @@
 namespace ambrel {
 
 std::vector<std::unique_ptr<PartitionInfo>> ViewsByMode(std::unique_ptr<PartitionInfo> parsed,
-                                                        int mode) {
+                                                        RecoveryMode mode) {
   std::vector<std::unique_ptr<PartitionInfo>> views;
   if (!parsed) return views;
-  if (mode == kModeRecycledFiles) {
+  if (mode == RecoveryMode::kRecycledFiles) {
     auto bin = std::make_unique<PartitionInfo>();
     if (BuildRecycleBinView(*parsed, *bin)) views.push_back(std::move(bin));
     return views;
   }
   auto deleted = std::make_unique<PartitionInfo>();
   if (!SplitByDeletion(*parsed, *deleted)) return views;
-  if (mode != kModeDeletedFiles) views.push_back(std::move(parsed));
+  if (mode != RecoveryMode::kDeletedFiles) views.push_back(std::move(parsed));
   views.push_back(std::move(deleted));
   return views;
 }
 
-std::uint32_t QualifyingFiles(const PartitionInfo& partition, int mode) {
+std::uint32_t QualifyingFiles(const PartitionInfo& partition, RecoveryMode mode) {
   const FoundFileTable& table = partition.table;
-  const bool wantDeleted = mode == kModeDeletedFiles || table.listingScope == 2;
+  const bool wantDeleted = mode == RecoveryMode::kDeletedFiles || table.listingScope == 2;
   std::uint32_t count = 0;
   for (std::uint32_t id = 2; id < table.count; ++id) {
     const FoundFileNode* n = NodeAt(table, id);
@@ -33,7 +33,7 @@ std::uint32_t QualifyingFiles(const PartitionInfo& partition, int mode) {
   return count;
 }
 
-void DropNearlyEmptyPartitions(std::vector<std::unique_ptr<PartitionInfo>>& list, int mode) {
+void DropNearlyEmptyPartitions(std::vector<std::unique_ptr<PartitionInfo>>& list, RecoveryMode mode) {
   if (list.size() < 9) return;
   std::erase_if(list, [mode](const std::unique_ptr<PartitionInfo>& p) {
     return !p || QualifyingFiles(*p, mode) <= 2;

@@ -6,12 +6,15 @@
 #include <vector>
 
 #include "catalog/partition_info.h"
+#include "device/device_enum.h"
 #include "device/device_info.h"
 
 namespace ambrel {
 
 // Volume rows whose start lies in [scanned start, scanned start + sectors]
 // and whose file system is known.
-std::vector<DeviceInfo> RealVolumeRows(const PartitionInfo& scanned);
+// `known`: the machine's lists from the front end's enumeration (empty for
+// an image). The table is read through the scanned partition's device.
+std::vector<DeviceInfo> RealVolumeRows(const PartitionInfo& scanned, const DeviceLists& known);
 
 }  // namespace ambrel

@@ -105,23 +105,24 @@ std::vector<const ScanHit*> AliveOfKind(const std::vector<ScanHit*>& hits, std::
 
 void ResultOrganiser::Step(ScanSession& session, const char* text) {
   steps_.emplace_back(text);
-  if (session.Environment().publishProgress) PostNotice(kOrganiseTitle, text);
+  PostNotice(kOrganiseTitle, text);  // into the scan's mailbox, bound on this thread
 }
 
 bool ResultOrganiser::InKnownMftExtent(std::uint64_t lba) {
-  return extentsOfThisScan_ && LbaInKnownMftExtents(lba);
+  return extentsOfThisScan_ && parses_.known.InMft(lba);
 }
 
 bool ResultOrganiser::Parse(ScanSession& session, PartitionInfo& partition) {
-  const bool ok = ParseFileSystem(session.StateWord(), partition);
+  const bool ok = ParseFileSystem(session.StateWord(), partition, &parses_);
   if (partition.fsKind == kFsFat16 || partition.fsKind == kFsFat32)
-    for (std::uint64_t lba : VisitedDirectoryStarts()) readDirectories_.insert(lba);
+    for (std::uint64_t lba : parses_.visitedDirectories) readDirectories_.insert(lba);
   if (!IsLive(partition.table, kRootId)) InitTable(partition.table);
   return ok;
 }
 
 void ResultOrganiser::GiveDiskFacts(const PartitionInfo& scanned, PartitionInfo& p) const {
   p.diskPath = scanned.diskPath;
+  p.source = scanned.source;
   p.diskName = scanned.diskName;
   p.diskNumber = scanned.diskNumber;
   p.diskSectorCount = scanned.diskSectorCount;
@@ -131,7 +132,7 @@ void ResultOrganiser::GiveDiskFacts(const PartitionInfo& scanned, PartitionInfo&
 
 void ResultOrganiser::CollectRealPartitions(ScanSession& session, PartitionList& out) {
   const PartitionInfo& scanned = session.Partition();
-  for (const DeviceInfo& row : RealVolumeRows(scanned)) {
+  for (const DeviceInfo& row : RealVolumeRows(scanned, session.Environment().devices)) {
     auto p = std::make_unique<PartitionInfo>();
     MakePartitionInfo(row, *p);
     GiveDiskFacts(scanned, *p);
@@ -176,7 +177,7 @@ ResultOrganiser::PartitionList ResultOrganiser::LostPartitions(ScanSession& sess
     else InitTable(p->table);
     if (p->origin == kOriginMftRun) ReadBuiltLabel(disk, *p);
   }
-  RetireConsumedHits(hits, KnownNtfsRanges(), readDirectories_);
+  RetireConsumedHits(hits, KnownNtfsRanges(parses_.known), readDirectories_);
   return lost;
 }
 
@@ -208,8 +209,9 @@ bool ResultOrganiser::OrganiseResults(ScanSession& session) {
   ApplyGapSizes(hits, scanned, IsFreeSpaceMode(session.Mode()) ? &session.FreeSpace() : nullptr);
   DiskHandle disk;
   if (!session.Environment().open(scanned, disk)) return false;
-  ResetKnownExtents();
-  SetCompletedScanHits(ClusterKindHitsOf(hits));
+  parses_.known.Reset();
+  parses_.scanCompleted = true;
+  parses_.scanHits = ClusterKindHitsOf(hits);
 
   PartitionList found;
   CollectRealPartitions(session, found);
@@ -224,7 +226,8 @@ bool ResultOrganiser::OrganiseResults(ScanSession& session) {
     found.push_back(std::move(carved));
   }
   for (auto& p : found) SplitLostFolder(p->table);
-  ClearCompletedScanHits();
+  parses_.scanCompleted = false;
+  parses_.scanHits.clear();
 
   results_.clear();
   for (auto& p : found) results_.push_back(std::move(p));

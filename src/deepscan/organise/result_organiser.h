@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/parse_context.h"
 #include "catalog/partition_info.h"
 #include "deepscan/scan_hit.h"
 #include "deepscan/sector_hit.h"
@@ -74,6 +75,7 @@ class ResultOrganiser {
   std::vector<PartitionInfo> liveVolumes_;
   std::vector<std::string> steps_;
   std::set<std::uint64_t> readDirectories_;  // FAT directory starts the readers read
+  ParseContext parses_;                      // this scan's parses: visited directories, completed hits
   // The known MFT extents are this scan's (emptied at its start and filled
   // by the volumes added live); before that they may be a former scan's.
   bool extentsOfThisScan_ = false;

@@ -9,9 +9,6 @@
 namespace ambrel {
 namespace {
 
-std::mutex g_hitsLock;
-std::vector<ClusterKindHit> g_hits;
-bool g_scanCompleted = false;
 
 constexpr std::uint32_t kNeighbourSteps = 1000;
 constexpr std::uint32_t kNeighbourMinSteps = 50;
@@ -99,23 +96,6 @@ std::uint32_t EstimateFirstCluster(const PartitionInfo& partition, const FatGeom
 
 }  // namespace
 
-void SetCompletedScanHits(std::vector<ClusterKindHit> hits) {
-  std::lock_guard lock(g_hitsLock);
-  g_hits = std::move(hits);
-  g_scanCompleted = true;
-}
-
-void ClearCompletedScanHits() {
-  std::lock_guard lock(g_hitsLock);
-  g_hits.clear();
-  g_scanCompleted = false;
-}
-
-bool HasCompletedScan() {
-  std::lock_guard lock(g_hitsLock);
-  return g_scanCompleted;
-}
-
 ClusterKindTable::ClusterKindTable(const FatGeometry& g, std::span<const ClusterKindHit> hits) {
   kinds_.assign(std::min<std::uint64_t>(g.clusterCount + 2, kMaxClusterKinds), 0);
   for (const ClusterKindHit& hit : hits) {
@@ -125,17 +105,11 @@ ClusterKindTable::ClusterKindTable(const FatGeometry& g, std::span<const Cluster
   }
 }
 
-ClusterKindTable ClusterKindTableFromScan(const FatGeometry& geometry) {
-  std::lock_guard lock(g_hitsLock);
-  if (!g_scanCompleted) return {};
-  return ClusterKindTable(geometry, g_hits);
-}
-
 bool RecoverFat32HighWords(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
                            std::uint32_t firstId, std::uint32_t endId, bool deletedDirsOnly,
                            const ClusterKindTable& kinds) {
   auto g = FatGeometryOf(partition);
-  if (!HasCompletedScan() || !g || !g->fat32 || partition.fat.empty()) return false;
+  if (!g || !g->fat32 || partition.fat.empty()) return false;
   endId = std::min(endId, partition.table.count);
   if (endId < firstId || endId - firstId < 6) return false;
   FatEntries fat(partition.fat, true);

@@ -20,13 +20,6 @@ struct ClusterKindHit {
   std::uint16_t kind = 0;
 };
 
-// The hits of a deep scan that ran to completion on the device; the FAT
-// reader uses them while it lists a FAT32 partition. Set by the deep scan's
-// thread before it parses partitions, cleared when a new scan starts.
-void SetCompletedScanHits(std::vector<ClusterKindHit> hits);
-void ClearCompletedScanHits();
-bool HasCompletedScan();
-
 // One u16 kind per cluster (cluster count + 2 entries, at most 0x4000000).
 class ClusterKindTable {
  public:
@@ -42,16 +35,13 @@ class ClusterKindTable {
   std::vector<std::uint16_t> kinds_;
 };
 
-// The table of the registered completed scan (empty without one).
-ClusterKindTable ClusterKindTableFromScan(const FatGeometry& geometry);
-
 inline constexpr std::uint64_t kMaxClusterKinds = 0x4000000;
 
 // For each deleted node in [firstId, endId) whose first cluster has bits
 // 16-27 clear (deleted folders only when deletedDirsOnly), estimates the high
 // word from the closest-in-time neighbours and, for typed entries, from the
-// cluster kinds. Needs a completed scan, FAT32, a loaded FAT and a range of
-// at least 6 ids; false otherwise.
+// cluster kinds (those of a completed scan). Needs FAT32, a loaded FAT and
+// a range of at least 6 ids; false otherwise.
 bool RecoverFat32HighWords(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
                            std::uint32_t firstId, std::uint32_t endId, bool deletedDirsOnly,
                            const ClusterKindTable& kinds);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "catalog/folder_names.h"
 #include "app/progress.h"
 #include "catalog/found_file_node.h"
 #include "catalog/partition_info.h"
@@ -53,7 +54,7 @@ std::vector<FatDirEntry> DecodeFatDirectory(std::span<const std::uint8_t> buffer
 // True for "$RECYCLE.BIN" (12 characters, ASCII case ignored).
 bool IsRecycleBinText(const std::string& name);
 // The display name of the system recycle bin.
-inline constexpr const char* kRecycleBinDisplayName = "回收站";
+inline constexpr const char* kRecycleBinDisplayName = kRecycleBinFolderName;
 
 // Turns the entries of one directory buffer into unlinked nodes under
 // parentId; counts them in `progress` (stage 1, may be null) and publishes

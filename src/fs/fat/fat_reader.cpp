@@ -21,8 +21,6 @@ constexpr std::uint64_t kMaxFatSectors = 0x40000;   // 128 MiB
 constexpr std::uint32_t kMaxDirectoryClusters = 1024;
 constexpr int kMaxDirectoryDepth = 128;
 
-std::mutex g_visitedLock;
-std::unordered_set<std::uint64_t> g_visited;
 
 // FAT size actually loaded: the recorded size, or for an implausible one
 // (partition clusters / 8), at most 0x40000 sectors.
@@ -47,6 +45,7 @@ struct FatWalk {
   const StopWord* stop;
   ScanProgress progress{};
   const ClusterKindTable* kinds = nullptr;  // FAT32 with a completed scan only
+  std::unordered_set<std::uint64_t>& visited;
 };
 
 // A folder whose own entry is deleted: nothing reachable points at its
@@ -69,7 +68,7 @@ void WalkFatDirectory(FatWalk& walk, std::uint32_t firstCluster, std::uint32_t p
                       bool insideDeleted) {
   if (FatStopRequested(walk.stop) || depth > kMaxDirectoryDepth) return;
   std::vector<std::uint8_t> buffer;
-  std::uint64_t bytes = ReadFatDirectory(walk.partition, walk.stop, walk.handle, firstCluster, buffer);
+  std::uint64_t bytes = ReadFatDirectory(walk.partition, walk.stop, walk.handle, firstCluster, buffer, walk.visited);
   if (bytes == 0) return;
   FoundFileTable& table = walk.partition.table;
   std::uint32_t before = table.count;
@@ -96,21 +95,6 @@ void WalkFatDirectory(FatWalk& walk, std::uint32_t firstCluster, std::uint32_t p
 
 }  // namespace
 
-void ClearVisitedDirectories() {
-  std::lock_guard lock(g_visitedLock);
-  g_visited.clear();
-}
-
-bool MarkDirectoryVisited(std::uint64_t lba) {
-  std::lock_guard lock(g_visitedLock);
-  return g_visited.insert(lba).second;
-}
-
-std::vector<std::uint64_t> VisitedDirectoryStarts() {
-  std::lock_guard lock(g_visitedLock);
-  return std::vector<std::uint64_t>(g_visited.begin(), g_visited.end());
-}
-
 bool LoadFat(PartitionInfo& partition, DiskHandle& handle, const StopWord* stopWord) {
   partition.fat.clear();
   auto g = FatGeometryOf(partition);
@@ -125,7 +109,7 @@ bool LoadFat(PartitionInfo& partition, DiskHandle& handle, const StopWord* stopW
   // The second copy lies one recorded FAT size further on.
   std::uint64_t second = g->fatStart + g->fatSectors;
   if (ReadRange(handle, second, fs, out)) return true;
-  LogLine(1, "FAT copies unreadable, reading sector by sector");
+  LogLine(LogCode::kNotice, "FAT copies unreadable, reading sector by sector");
   for (std::uint64_t s = 0; s < fs; ++s) {
     if (FatStopRequested(stopWord)) return false;
     if (!ReadSectors(handle, second + s, 1, out + s * kSectorSize))
@@ -152,7 +136,8 @@ bool LoadFatCopy(const PartitionInfo& partition, std::vector<std::uint8_t>& out)
 }
 
 std::uint64_t ReadFatDirectory(PartitionInfo& partition, const StopWord* stopWord, DiskHandle& handle,
-                               std::uint32_t firstCluster, std::vector<std::uint8_t>& buffer) {
+                               std::uint32_t firstCluster, std::vector<std::uint8_t>& buffer,
+                               std::unordered_set<std::uint64_t>& visited) {
   buffer.clear();
   auto g = FatGeometryOf(partition);
   if (!g) return 0;
@@ -161,14 +146,14 @@ std::uint64_t ReadFatDirectory(PartitionInfo& partition, const StopWord* stopWor
     // The fixed FAT16 root, at most as large as the directory buffer.
     std::uint64_t sectors = std::uint64_t(g->rootEntries) * 32 / kSectorSize;
     sectors = std::min<std::uint64_t>(sectors, std::uint64_t(kMaxDirectoryClusters) * g->spc);
-    if (sectors == 0 || !MarkDirectoryVisited(g->rootStart)) return 0;
+    if (sectors == 0 || !visited.insert(g->rootStart).second) return 0;
     buffer.assign(sectors * kSectorSize, 0);
     ReadRange(handle, g->rootStart, sectors, buffer.data());
     return FatStopRequested(stopWord) ? 0 : buffer.size();
   }
   const bool isRoot = firstCluster == 0;
   std::uint64_t cluster = isRoot ? g->rootCluster : firstCluster;
-  if (cluster < 2 || !MarkDirectoryVisited(g->ClusterLba(cluster))) return 0;
+  if (cluster < 2 || !visited.insert(g->ClusterLba(cluster)).second) return 0;
   FatEntries fat(partition.fat, *g);
   std::uint32_t read = 0;
   std::unordered_set<std::uint64_t> chain;  // a chain that loops back ends there
@@ -184,18 +169,20 @@ std::uint64_t ReadFatDirectory(PartitionInfo& partition, const StopWord* stopWor
   return buffer.size();
 }
 
-bool ReadFatVolume(const StopWord* stopWord, PartitionInfo& partition, DiskHandle& handle) {
+bool ReadFatVolume(const StopWord* stopWord, PartitionInfo& partition, DiskHandle& handle, ParseContext* context) {
   auto g = FatGeometryOf(partition);
   if (!g) return false;
   LoadFat(partition, handle, stopWord);
   if (FatStopRequested(stopWord)) return false;
   InitTable(partition.table);
-  ClearVisitedDirectories();
-  FatWalk walk{partition, handle, stopWord};
+  ParseContext own;
+  ParseContext& shared = context ? *context : own;  // a parse of its own
+  shared.visitedDirectories.clear();
+  FatWalk walk{partition, handle, stopWord, {}, nullptr, shared.visitedDirectories};
   walk.progress.stage = kStageParse;
   ClusterKindTable kinds;
-  if (g->fat32 && HasCompletedScan()) {
-    kinds = ClusterKindTableFromScan(*g);
+  if (g->fat32 && shared.scanCompleted) {
+    kinds = ClusterKindTable(*g, shared.scanHits);
     walk.kinds = &kinds;
   }
   WalkFatDirectory(walk, 0, kRootId, 0, false);
@@ -206,11 +193,11 @@ bool ReadFatVolume(const StopWord* stopWord, PartitionInfo& partition, DiskHandl
   return true;
 }
 
-bool ReadFatPartition(const StopWord* stopWord, PartitionInfo& partition) {
+bool ReadFatPartition(const StopWord* stopWord, PartitionInfo& partition, ParseContext* context) {
   if (GetSetting("ParseFileSys") != "1") return false;
   DiskHandle handle;
   if (!OpenPartition(partition, handle)) return false;
-  bool ok = ReadFatVolume(stopWord, partition, handle);
+  bool ok = ReadFatVolume(stopWord, partition, handle, context);
   handle.Close();
   return ok;
 }

@@ -8,11 +8,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <unordered_set>
 #include <vector>
 
 #include "app/progress.h"
 #include "device/disk_handle.h"
 #include "catalog/partition_info.h"
+#include "fs/parse_context.h"
 #include "fs/data_extent.h"
 #include "fs/fat/fat_geometry.h"
 
@@ -23,19 +25,15 @@ inline bool FatStopRequested(const std::atomic<std::uint32_t>* stopWord) {
   return stopWord && stopWord->load(std::memory_order_relaxed) == 2;
 }
 
-// Directory start LBAs already read during this walk or deep scan.
-void ClearVisitedDirectories();
-// Records a directory start; false when it was already recorded.
-bool MarkDirectoryVisited(std::uint64_t lba);
-// The directory start LBAs recorded so far (the last walk's), unordered.
-std::vector<std::uint64_t> VisitedDirectoryStarts();
-
 // Reads and lists the whole partition (FsKind 10 or 11). Needs the setting
 // "ParseFileSys" = "1". Nodes added before a stop request stay, unlinked.
-bool ReadFatPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition);
+// `context`, when given, keeps the directory starts this walk read (after
+// clearing them) and gives the hits of a completed deep scan.
+bool ReadFatPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
+                      ParseContext* context = nullptr);
 // The same over a handle the caller opened (tests, in-memory devices).
 bool ReadFatVolume(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
-                   DiskHandle& handle);
+                   DiskHandle& handle, ParseContext* context = nullptr);
 
 // Loads the first FAT into partition.fat: capped at 0x40000 sectors, falling
 // back to the second copy and then sector by sector. False when a read
@@ -50,9 +48,10 @@ bool LoadFatCopy(const PartitionInfo& partition, std::vector<std::uint8_t>& out)
 // Reads one directory (cluster 0 = the root) into `buffer`: at most 1024
 // clusters; a subdirectory must begin with "." and "..". Returns the byte
 // count, 0 when nothing was read, it was already visited, or on a stop.
+// A directory whose start is in `visited` already is not read again (0).
 std::uint64_t ReadFatDirectory(PartitionInfo& partition, const std::atomic<std::uint32_t>* stopWord,
                                DiskHandle& handle, std::uint32_t firstCluster,
-                               std::vector<std::uint8_t>& buffer);
+                               std::vector<std::uint8_t>& buffer, std::unordered_set<std::uint64_t>& visited);
 
 // Data extents of a node: a deleted folder is one run of ceil(size / 512)
 // sectors; otherwise the FAT chain, where a free, missing or out-of-range

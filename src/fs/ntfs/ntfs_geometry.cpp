@@ -1,13 +1,14 @@
 #include "fs/ntfs/ntfs_geometry.h"
 
 #include "common/byte_cursor.h"
+#include "fs/boot_probe.h"
 #include "fs/ntfs/ntfs_layout.h"
 
 namespace ambrel {
 
 std::uint32_t SectorsPerCluster(const BootSector& boot) {
-  const std::uint32_t spc = boot[kBootSectorsPerCluster];
-  return (spc != 0 && (spc & (spc - 1)) == 0) ? spc : 0;
+  const std::uint32_t bytesPerSector = std::uint32_t{boot[11]} | std::uint32_t{boot[12]} << 8;
+  return NtfsClusterSectors(boot[kBootSectorsPerCluster], bytesPerSector);
 }
 
 std::uint64_t MftCluster(const BootSector& boot) {

@@ -8,7 +8,9 @@
 
 namespace ambrel {
 
-// Sectors per cluster (boot byte 13); 0 when not a power of two up to 128.
+// 512-byte sectors per cluster from boot bytes 11-13 (the probe's rule:
+// byte 13 of 1..128 or 0xF4..0xFF, scaled by the sector size); 0 when not
+// valid.
 std::uint32_t SectorsPerCluster(const BootSector& boot);
 inline std::uint32_t SectorsPerCluster(const PartitionInfo& p) {
   return SectorsPerCluster(p.bootSector);

@@ -1,22 +1,8 @@
 #include "fs/ntfs/ntfs_known_extents.h"
 
-#include <mutex>
-
 namespace ambrel {
 
 namespace {
-
-struct KnownLists {
-  std::mutex lock;
-  ExtentList mft;
-  std::vector<IndexExtent> index;
-  MftExtentListener listener;
-};
-
-KnownLists& Lists() {
-  static KnownLists lists;
-  return lists;
-}
 
 bool Inside(std::uint64_t lba, std::uint64_t start, std::uint64_t count) {
   return lba >= start && lba - start < count;
@@ -24,60 +10,48 @@ bool Inside(std::uint64_t lba, std::uint64_t start, std::uint64_t count) {
 
 }  // namespace
 
-void RegisterMftExtents(const ExtentList& extents) {
-  KnownLists& l = Lists();
-  MftExtentListener listener;
-  {
-    std::lock_guard<std::mutex> guard(l.lock);
-    for (const DataExtent& e : extents)
-      for (const DataExtent& known : l.mft)
-        if (known.startSector == e.startSector && known.sectorCount == e.sectorCount) return;
-    l.mft.insert(l.mft.end(), extents.begin(), extents.end());
-    listener = l.listener;
-  }
-  if (listener)
-    for (const DataExtent& e : extents) listener(e);
+bool KnownExtents::RegisterMft(const ExtentList& extents) {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (const DataExtent& e : extents)
+    for (const DataExtent& known : mft_)
+      if (known.startSector == e.startSector && known.sectorCount == e.sectorCount) return false;
+  mft_.insert(mft_.end(), extents.begin(), extents.end());
+  return true;
 }
 
-void SetMftExtentListener(MftExtentListener listener) {
-  std::lock_guard<std::mutex> guard(Lists().lock);
-  Lists().listener = std::move(listener);
-}
-
-bool LbaInKnownMftExtents(std::uint64_t lba) {
-  std::lock_guard<std::mutex> guard(Lists().lock);
-  for (const DataExtent& e : Lists().mft)
+bool KnownExtents::InMft(std::uint64_t lba) const {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (const DataExtent& e : mft_)
     if (!e.sparse && Inside(lba, e.startSector, e.sectorCount)) return true;
   return false;
 }
 
-ExtentList KnownMftExtents() {
-  std::lock_guard<std::mutex> guard(Lists().lock);
-  return Lists().mft;
+ExtentList KnownExtents::Mft() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return mft_;
 }
 
-void AddKnownIndexExtent(std::uint64_t startSector, std::uint64_t sectorCount) {
-  std::lock_guard<std::mutex> guard(Lists().lock);
-  if (Lists().index.size() < kMaxKnownIndexExtents)
-    Lists().index.push_back({startSector, sectorCount});
+void KnownExtents::AddIndex(std::uint64_t startSector, std::uint64_t sectorCount) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (index_.size() < kMaxKnownIndexExtents) index_.push_back({startSector, sectorCount});
 }
 
-bool LbaInKnownIndexExtents(std::uint64_t lba) {
-  std::lock_guard<std::mutex> guard(Lists().lock);
-  for (const IndexExtent& e : Lists().index)
+bool KnownExtents::InIndex(std::uint64_t lba) const {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (const IndexExtent& e : index_)
     if (Inside(lba, e.startSector, e.sectorCount)) return true;
   return false;
 }
 
-std::vector<IndexExtent> KnownIndexExtents() {
-  std::lock_guard<std::mutex> guard(Lists().lock);
-  return Lists().index;
+std::vector<IndexExtent> KnownExtents::Index() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return index_;
 }
 
-void ResetKnownExtents() {
-  std::lock_guard<std::mutex> guard(Lists().lock);
-  Lists().mft.clear();
-  Lists().index.clear();
+void KnownExtents::Reset() {
+  std::lock_guard<std::mutex> guard(lock_);
+  mft_.clear();
+  index_.clear();
 }
 
 }  // namespace ambrel

@@ -90,13 +90,13 @@ void DropSystemDescendants(FoundFileTable& table, const SystemRecords& system) {
 }
 
 void AddRecord(PartitionInfo& partition, ByteSpan record, std::uint64_t lba,
-               ScanProgress& progress, SystemRecords& system) {
+               ScanProgress& progress, SystemRecords& system, KnownExtents* known) {
   auto summary = DecodeMftRecord(record, false);
   if (!summary) NoteSystemRecord(record, system);
   // Extension records and records without a name are not listed.
   if (!summary || !summary->hasName || summary->recordNumber == 0) return;
   FoundFileNode node{};
-  FillNodeFromSummary(node, partition, *summary);
+  FillNodeFromSummary(node, partition, *summary, known);
   if (node.flags & kFlagResident) node.dataSector = lba;
   PointDirectoryAtIndex(node, partition);
   if (AddNodeNamed(partition.table, node, summary->name, false) == 0) return;
@@ -107,7 +107,7 @@ void AddRecord(PartitionInfo& partition, ByteSpan record, std::uint64_t lba,
 }  // namespace
 
 bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
-             const std::atomic<std::uint32_t>* stopWord, const ExtentList& mftExtents) {
+             const std::atomic<std::uint32_t>* stopWord, const ExtentList& mftExtents, KnownExtents* known) {
   const std::uint32_t spc = SectorsPerCluster(partition);
   if (spc == 0) return false;
   std::uint64_t expected = 0;
@@ -134,7 +134,7 @@ bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
       for (std::uint32_t i = 0; i < records; ++i)
         AddRecord(partition,
                   ByteSpan(buffer.data() + std::size_t{i} * kMftRecordBytes, kMftRecordBytes),
-                  extent.startSector + at + 2ull * i, progress, system);
+                  extent.startSector + at + 2ull * i, progress, system, known);
       recordsLeft -= records;
     }
     if (recordsLeft == 0) break;
@@ -143,17 +143,21 @@ bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
   return true;
 }
 
-bool ReadNtfsPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition) {
+bool ReadNtfsPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
+                       ParseContext* context) {
+  KnownExtents* known = context ? &context->known : nullptr;
   if (!SettingOn("ParseFileSys")) return false;
   DiskHandle handle;
   if (!OpenPartition(partition, handle)) return false;
   ExtentList mftExtents;
   bool result = false;
   if (LoadMftExtents(handle, partition, mftExtents) &&
-      WalkMft(handle, partition, stopWord, mftExtents) && partition.table.count != 0) {
-    RegisterMftExtents(mftExtents);
+      WalkMft(handle, partition, stopWord, mftExtents, known) && partition.table.count != 0) {
     ExtentList mirrorExtents;
-    if (LoadMftMirrorExtents(handle, partition, mirrorExtents)) RegisterMftExtents(mirrorExtents);
+    if (known) {
+      known->RegisterMft(mftExtents);
+      if (LoadMftMirrorExtents(handle, partition, mirrorExtents)) known->RegisterMft(mirrorExtents);
+    }
     if (!StopRequested(stopWord)) {
       InitTable(partition.table);
       LinkAll(partition.table);

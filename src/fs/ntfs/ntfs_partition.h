@@ -9,6 +9,7 @@
 
 #include <atomic>
 
+#include "fs/parse_context.h"
 #include "device/disk_handle.h"
 #include "catalog/partition_info.h"
 #include "fs/data_extent.h"
@@ -19,12 +20,15 @@ namespace ambrel {
 // fallback), walks the MFT and, unless stopped, registers the MFT and mirror
 // extents and links the table. Does nothing unless the setting ParseFileSys
 // is "1".
-bool ReadNtfsPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition);
+// `context`, when given, receives the MFT, mirror and index extents.
+bool ReadNtfsPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
+                       ParseContext* context = nullptr);
 
 // Parses every record of the MFT extents into the partition's table (nodes
 // unlinked), publishing stage-1 progress. Walks at most 0x200000 records.
 // False when stopped.
 bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
-             const std::atomic<std::uint32_t>* stopWord, const ExtentList& mftExtents);
+             const std::atomic<std::uint32_t>* stopWord, const ExtentList& mftExtents,
+             KnownExtents* known = nullptr);
 
 }  // namespace ambrel

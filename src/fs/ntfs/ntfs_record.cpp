@@ -1,3 +1,4 @@
+#include "catalog/folder_names.h"
 #include "fs/ntfs/ntfs_record.h"
 
 #include "common/text.h"
@@ -116,7 +117,7 @@ Step TakeFileName(const MftAttribute& attribute, DecodeState& state) {
   if (!state.system || s.name.empty() || s.name[0] != '$') return Step::kGoOn;
   if (IsNtfsRecycleBinName(s.name)) {
     // The recycle bin is always listed as a deleted folder.
-    s.name = "回收站";
+    s.name = kRecycleBinFolderName;
     s.nodeFlags = static_cast<std::uint16_t>((s.nodeFlags & ~kFlagPresent) | kFlagDirectory);
     return Step::kGoOn;
   }

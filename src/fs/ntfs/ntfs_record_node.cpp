@@ -12,20 +12,20 @@ namespace ambrel {
 
 namespace {
 
-void RegisterIndexExtents(const PartitionInfo& partition, const MftRecordSummary& summary) {
+void RegisterIndexExtents(const PartitionInfo& partition, const MftRecordSummary& summary, KnownExtents& known) {
   for (const auto& runs : summary.indexRuns) {
     ExtentList extents;
     if (!ResolveExtents(partition, runs, extents)) continue;
     for (const DataExtent& e : extents)
-      if (!e.sparse) AddKnownIndexExtent(e.startSector, e.sectorCount);
+      if (!e.sparse) known.AddIndex(e.startSector, e.sectorCount);
   }
 }
 
 }  // namespace
 
 void FillNodeFromSummary(FoundFileNode& node, const PartitionInfo& partition,
-                         const MftRecordSummary& summary) {
-  RegisterIndexExtents(partition, summary);
+                         const MftRecordSummary& summary, KnownExtents* known) {
+  if (known) RegisterIndexExtents(partition, summary, *known);
   node.id = summary.recordNumber;
   node.parentId = summary.parentId;
   node.flags = summary.nodeFlags;

@@ -3,6 +3,7 @@
 // worker thread.
 #pragma once
 
+#include "fs/ntfs/ntfs_known_extents.h"
 #include "catalog/found_file_node.h"
 #include "common/byte_cursor.h"
 
@@ -22,8 +23,9 @@ bool ParseMftRecord(FoundFileNode& node, const PartitionInfo& partition, ByteSpa
 struct MftRecordSummary;
 // The same from an already decoded record, without the name (the caller
 // adds it, e.g. straight into the table's name store).
+// A directory's index extents go to `known` when given.
 void FillNodeFromSummary(FoundFileNode& node, const PartitionInfo& partition,
-                         const MftRecordSummary& summary);
+                         const MftRecordSummary& summary, KnownExtents* known = nullptr);
 
 // Frees the heap blocks a parsed node holds that no table took over.
 void ReleaseParsedNode(FoundFileNode& node);

@@ -12,14 +12,15 @@ namespace ambrel {
 
 namespace {
 
-PartitionInfo ScanBuiltPartition(const std::string& displayName, std::uint64_t startLba,
-                                 std::uint32_t hiWord, std::uint32_t spc) {
+PartitionInfo ScanBuiltPartition(const std::string& displayName, std::uint64_t startLba, std::uint32_t spc) {
   PartitionInfo partition;
   partition.fsKind = kFsNtfs;
-  partition.readerWord = kPartitionBuiltByScan;
-  partition.readerInt = static_cast<std::int32_t>(hiWord);
   partition.startLba = startLba;
   partition.sectorCount = kUnknownPartitionSize;
+  // The geometry of the records' volume, in 512-byte sectors as the run
+  // lists are resolved.
+  partition.bootSector[11] = 0x00;
+  partition.bootSector[12] = 0x02;
   partition.bootSector[kBootSectorsPerCluster] = static_cast<std::uint8_t>(spc);
   partition.displayName = displayName;
   partition.fsName = "NTFS";
@@ -33,7 +34,7 @@ bool BuildNtfsTreeFromRecords(std::vector<PartitionInfo>& partitions, ScanProgre
                               const std::vector<FileRecordHit>& hits, std::uint64_t startLba,
                               std::uint32_t hiWord, std::uint32_t spc) {
   if (spc == 0 || spc > 128 || (spc & (spc - 1)) != 0) return false;
-  PartitionInfo partition = ScanBuiltPartition(displayName, startLba, hiWord, spc);
+  PartitionInfo partition = ScanBuiltPartition(displayName, startLba, spc);
   if (!hits.empty()) ReserveNodes(partition.table, hits.back().recordNumber + 1);
   std::array<std::uint8_t, kMftRecordBytes> record{};
   for (const FileRecordHit& hit : hits) {

@@ -84,8 +84,6 @@ void CollectSubtree(const FoundFileTable& table, std::uint32_t id, std::vector<s
 
 // Copies the partition's own fields (everything but the node table).
 void CopyFields(const PartitionInfo& s, PartitionInfo& c) {
-  c.readerWord = s.readerWord;
-  c.readerInt = s.readerInt;
   c.fsKind = s.fsKind;
   c.startLba = s.startLba;
   c.freeSectors = s.freeSectors;
@@ -98,6 +96,7 @@ void CopyFields(const PartitionInfo& s, PartitionInfo& c) {
   c.diskName = s.diskName;
   c.displayName = s.displayName;
   c.diskPath = s.diskPath;
+  c.source = s.source;
   c.volumePath = s.volumePath;
   c.volumeLabel = s.volumeLabel;
   c.fsName = s.fsName;

@@ -4,13 +4,14 @@
 // before the partition (or its views) is handed to the catalogue.
 #pragma once
 
+#include "catalog/folder_names.h"
 #include "catalog/found_file_node.h"
 #include "catalog/partition_info.h"
 
 namespace ambrel {
 
 // The display name of the system recycle bin.
-inline constexpr const char* kRecycleBinName = "回收站";
+inline constexpr const char* kRecycleBinName = kRecycleBinFolderName;
 
 // True when the node's name is "$RECYCLE.BIN" (12 characters, ASCII letters
 // compared without case).

@@ -1,0 +1,178 @@
+#include "session/texts.h"
+
+#include "common/text.h"
+#include "diag/format_size.h"
+
+namespace ambrel {
+
+namespace {
+
+constexpr const char* kCableAdvice =
+    "\n可能是电脑、读卡器、USB线、USB口等设备接触不良。建议您更换电脑、读卡器、USB线，"
+    "并将存储设备插在电脑机箱后面的USB口，再重新恢复您的数据！";
+
+std::string ScanReadErrorText(std::uint64_t failed, std::uint64_t megabytes, bool removable) {
+  std::string text =
+      megabytes <= 2000
+          ? Format("扫描数据时，发生了%u次读磁盘错误，至少%u(MB)数据读失败，可能影响您的恢复效果！",
+                   static_cast<unsigned>(failed), static_cast<unsigned>(megabytes))
+          : Format("扫描数据时，发生了%u次读磁盘错误，至少%.2f(GB)数据读失败，可能会严重影响您的恢复效果！",
+                   static_cast<unsigned>(failed), double(megabytes) / 1024.0);
+  if (removable) text += kCableAdvice;
+  return text;
+}
+
+}  // namespace
+
+std::string PromptText(const PromptMessage& m) {
+  switch (m.id) {
+    case PromptId::kSettingsError: return "抱歉，获取软件配置参数失败！";
+    case PromptId::kSecondInstance: return Format("已经有一个%s软件运行了!", m.subject.c_str());
+    case PromptId::kOutOfMemory: return "分配内存失败: " + FormatSize(m.count);
+    case PromptId::kOverwriteFile: return m.subject + "，已经存在，是否覆盖？";
+    case PromptId::kReuseSavedScan: return "磁盘上保存有当前设备以前扫描的数据，是否复用？";
+    case PromptId::kSaveScanAtEnd: return "是否保存当前已扫描的数据？";
+    case PromptId::kScanSaved: return "保存扫描数据成功！";
+    case PromptId::kScanSaveFailed: return "保存扫描数据失败！";
+    case PromptId::kScanLoadFailed: return "加载保存在磁盘上的数据失败！";
+    case PromptId::kDeviceSizeWrong: return "设备大小不正确！";
+    case PromptId::kScanReadErrors: return ScanReadErrorText(m.count, m.amount, m.flag);
+  }
+  return {};
+}
+
+std::optional<std::string> ReadErrorSummaryText(std::uint32_t failed, std::uint32_t reads,
+                                                bool removable) {
+  if (failed <= 10 || failed > reads) return std::nullopt;
+  return ScanReadErrorText(failed, std::uint64_t(failed) * 8, removable);
+}
+
+namespace {
+
+std::string ClockText(const char* label, std::uint64_t s, bool secondsOnlyBelowMinute) {
+  const auto h = static_cast<unsigned>(s / 3600), m = static_cast<unsigned>(s / 60 % 60),
+             sec = static_cast<unsigned>(s % 60);
+  if (s >= 3600) return Format("%s: %u:%02u:%02u     ", label, h, m, sec);
+  if (s < 60 && secondsOnlyBelowMinute) return Format("%s: %02u     ", label, sec);
+  return Format("%s: %02u:%02u     ", label, static_cast<unsigned>(s / 60), sec);
+}
+
+}  // namespace
+
+std::string FormatProgress(std::uint64_t done, std::uint64_t total, std::uint64_t elapsed,
+                           std::uint64_t baseline, std::uint64_t& previousRemaining) {
+  if (elapsed == 0) return {};
+  std::string text = ClockText("已用时间", elapsed, true);
+  if (elapsed <= 60 || done <= baseline) return text;
+  const std::uint64_t rate = (done - baseline) / elapsed;
+  if (rate > 0) {
+    std::uint64_t remaining = total >= done ? (total - done) / rate : 0;
+    if (remaining > previousRemaining && remaining < previousRemaining * 110 / 100)
+      remaining = previousRemaining;
+    previousRemaining = remaining;
+    text += remaining >= 60 ? ClockText("剩余时间", remaining, false)
+                            : Format("剩余时间: %02u     ", static_cast<unsigned>(remaining));
+  }
+  const std::uint64_t speed = ((done - baseline) >> 11) / elapsed;
+  text += Format("速度: %u(MB)/秒", static_cast<unsigned>(speed));
+  if ((speed * 60) >> 10 > 2) text += Format("  %u(GB)/分钟", static_cast<unsigned>((speed * 60) >> 10));
+  return text;
+}
+
+std::string CopyRefusalText(CopyRefusal refusal, const std::string& verb) {
+  switch (refusal) {
+    case CopyRefusal::kNone: return {};
+    case CopyRefusal::kFat32DeletedScanRunning:
+      return Format("FAT32分区删除的文件，扫描完后才能%s，请耐心等待!", verb.c_str());
+    case CopyRefusal::kScanMustEnd: return Format("扫描完后才能%s，请耐心等待!", verb.c_str());
+    case CopyRefusal::kNothingChosen: return "请至少选择一个需要恢复的文件或目录!";
+    case CopyRefusal::kNoTargetFolder: return "请选择文件恢复后的保存目录！";
+    case CopyRefusal::kTargetInvalid: return "选择的目录不合法，恢复失败！";
+    case CopyRefusal::kTargetOnSource:
+      return "您选择的恢复文件保存目录在您需要恢复数据的分区里，请选择其他分区里的目录!";
+    case CopyRefusal::kNotEnoughSpace: return "您选择的目录所在磁盘的空间不足!";
+    case CopyRefusal::kTooManyTempFiles: return "请关闭刚才打开的临时文件，再打开新的文件！";
+    case CopyRefusal::kAnotherRun:  // the run could not start: it ended before it began
+    case CopyRefusal::kStopped: return "恢复文件终止！";
+  }
+  return {};
+}
+
+std::string CompletionReportText(std::uint32_t files, std::uint64_t bytes) {
+  if (bytes > 1288490188ull)  // 1.2 GiB
+    return Format("恢复结束！本次恢复%u个文件，共计%.2f(GB)数据！", files, static_cast<double>(bytes >> 20) / 1024.0);
+  if (bytes > 1258291ull)  // 1.2 MiB
+    return Format("恢复结束！本次恢复%u个文件，共计%.2f(MB)数据！", files, static_cast<double>(bytes) / 1048576.0);
+  if (bytes > 1228ull)  // 1.2 KiB
+    return Format("恢复结束！本次恢复%u个文件，共计%u(KB)数据！", files, static_cast<unsigned>(bytes >> 10));
+  return Format("恢复结束！本次恢复%u个文件，共计%u(B)数据！", files, static_cast<unsigned>(bytes));
+}
+
+std::string ReadErrorReportText(std::uint32_t failedReads, bool removable) {
+  std::string text = Format("恢复文件时，发生了%u次读磁盘错误，导致部分文件恢复失败！", failedReads);
+  if (removable) text += kCableAdvice;
+  return text;
+}
+
+std::string FailedFilesReportText(std::size_t failedFiles) {
+  return Format("有%zu个文件没有完整恢复（读取或写入失败）！", failedFiles);
+}
+
+std::string DamagedFileText(const DamagedFileReport& d) {
+  std::string why;
+  auto add = [&why](const std::string& text) { why += (why.empty() ? "" : "; ") + text; };
+  if (d.badSectors > 0) add(Format("%llu unreadable sector(s)", static_cast<unsigned long long>(d.badSectors)));
+  if (d.undecodableUnits > 0)
+    add(Format("%llu undecodable compression unit(s)", static_cast<unsigned long long>(d.undecodableUnits)));
+  if (d.damage != DataDamage::kNone)
+    add(Format("%s: %llu of %llu bytes", DamageText(d.damage), static_cast<unsigned long long>(d.readable),
+               static_cast<unsigned long long>(d.size)));
+  if (d.readFailed) add("unreadable data");
+  if (d.shortCopy) add("short copy");
+  return d.path + ": " + why;
+}
+
+namespace {
+
+// At most 20 lines of a list, then the count of the rest.
+std::string ListLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (std::size_t i = 0; i < lines.size() && i < 20; ++i) text += "\n" + lines[i];
+  if (lines.size() > 20) text += Format("\n……（另有%zu个）", lines.size() - 20);
+  return text;
+}
+
+}  // namespace
+
+std::string DamagedFilesReportText(const std::vector<std::string>& damaged) {
+  return Format("有%zu个文件已损坏，未能完整恢复：", damaged.size()) + ListLines(damaged);
+}
+
+std::string ShortenedNamesReportText(const std::vector<std::string>& shortened) {
+  return Format("有%zu个名称过长，已缩短：", shortened.size()) + ListLines(shortened);
+}
+
+std::vector<std::string> CopyReportTexts(const SaveRunResult& r, const std::string& verb) {
+  std::vector<std::string> texts;
+  if (r.refusal != CopyRefusal::kNone) {
+    texts.push_back(CopyRefusalText(r.refusal, verb));
+    return texts;
+  }
+  if (!r.started) return texts;
+  if (r.readErrors > 0) texts.push_back(ReadErrorReportText(r.readErrors, r.removableSource));
+  if (!r.failedFiles.empty()) texts.push_back(FailedFilesReportText(r.failedFiles.size()));
+  if (!r.damagedFiles.empty()) {
+    std::vector<std::string> lines;
+    for (const DamagedFileReport& d : r.damagedFiles) lines.push_back(DamagedFileText(d));
+    texts.push_back(DamagedFilesReportText(lines));
+  }
+  if (!r.shortenedNames.empty()) {
+    std::vector<std::string> lines;
+    for (const auto& [from, to] : r.shortenedNames) lines.push_back(from + " -> " + to);
+    texts.push_back(ShortenedNamesReportText(lines));
+  }
+  texts.push_back(CompletionReportText(r.files, r.bytes));
+  return texts;
+}
+
+}  // namespace ambrel

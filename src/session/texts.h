@@ -1,0 +1,51 @@
+// The words of both faces: the Chinese texts the user reads for every
+// message, question and report of the core, and the progress figures of a
+// scan. The core names what happened; this table says it. Pure functions.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/notify.h"
+#include "recovery/copy_out.h"
+
+namespace ambrel {
+
+// The text of a message or question of the core.
+std::string PromptText(const PromptMessage& message);
+
+// The summary after a scan read its area: none unless failed > 10 and
+// failed <= reads; MB wording up to 2000 MB (one chunk is 8 MiB), GB above;
+// the removable-device advice appended for USB disks and cards.
+std::optional<std::string> ReadErrorSummaryText(std::uint32_t failed, std::uint32_t reads,
+                                                bool removable);
+
+// The progress figures of a running scan, from the published sectors done
+// and total, the elapsed seconds without pauses and the sectors done when
+// the scan was prepared. `previousRemaining` carries the last estimate
+// between calls (start at 0): an estimate that rises by less than 10 % is
+// not shown. Empty when no time has passed.
+std::string FormatProgress(std::uint64_t done, std::uint64_t total, std::uint64_t elapsed,
+                           std::uint64_t baseline, std::uint64_t& previousRemaining);
+
+// Why a copy command did not run; `verb` is "恢复" or "打开". Empty for
+// kNone.
+std::string CopyRefusalText(CopyRefusal refusal, const std::string& verb);
+
+// The completion report of a run.
+std::string CompletionReportText(std::uint32_t files, std::uint64_t bytes);
+std::string ReadErrorReportText(std::uint32_t failedReads, bool removable);
+std::string FailedFilesReportText(std::size_t failedFiles);
+// "path: reason" of one damaged file, the reason in short English words.
+std::string DamagedFileText(const DamagedFileReport& damaged);
+std::string DamagedFilesReportText(const std::vector<std::string>& damaged);
+std::string ShortenedNamesReportText(const std::vector<std::string>& shortened);
+
+// Everything a run has to say, in the order the user reads it: the refusal,
+// or the stop, or the read errors, failed files, damaged files, shortened
+// names and the completion line.
+std::vector<std::string> CopyReportTexts(const SaveRunResult& result, const std::string& verb);
+
+}  // namespace ambrel
