@@ -6,7 +6,7 @@
 namespace ambrel::video {
 namespace {
 
-constexpr std::uint64_t kBlockBytes = 0x10000;
+constexpr std::uint64_t kBlockBytes = 0x4000;
 
 }  // namespace
 
@@ -23,22 +23,22 @@ SectorByteSource::SectorByteSource(ReadSectorsFn read, std::uint64_t endByte, st
     : read_(std::move(read)), end_(endByte), capacity_(std::max<std::size_t>(cachedBlocks, 1)) {}
 
 const SectorByteSource::Block& SectorByteSource::BlockAt(std::uint64_t first) {
-  for (auto it = blocks_.begin(); it != blocks_.end(); ++it) {
-    if (it->first != first) continue;
-    if (it != blocks_.begin()) blocks_.splice(blocks_.begin(), blocks_, it);
+  if (auto hit = where_.find(first); hit != where_.end()) {
+    if (hit->second != blocks_.begin()) blocks_.splice(blocks_.begin(), blocks_, hit->second);
     return blocks_.front();
   }
   Block block;
   if (blocks_.size() >= capacity_) {
     block = std::move(blocks_.back());
+    where_.erase(block.first);
     blocks_.pop_back();
   }
+  if (!block.bytes) block.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockBytes);
   block.first = first;
-  const std::uint64_t bytes = std::min(kBlockBytes, end_ - first);
-  block.bytes.assign(static_cast<std::size_t>((bytes + 511) / 512 * 512), 0);
-  block.ok = read_(first / 512, static_cast<std::uint32_t>(block.bytes.size() / 512), block.bytes.data());
-  block.bytes.resize(static_cast<std::size_t>(bytes));
+  block.size = static_cast<std::size_t>(std::min(kBlockBytes, end_ - first));
+  block.ok = read_(first / 512, static_cast<std::uint32_t>((block.size + 511) / 512), block.bytes.get());
   blocks_.push_front(std::move(block));
+  where_[first] = blocks_.begin();
   return blocks_.front();
 }
 
@@ -49,9 +49,9 @@ bool SectorByteSource::ReadAt(std::uint64_t position, std::uint8_t* out, std::si
     const Block& block = BlockAt(first);
     if (!block.ok) return false;
     const std::size_t at = static_cast<std::size_t>(position - first);
-    const std::size_t take = std::min<std::size_t>(length, block.bytes.size() - at);
+    const std::size_t take = std::min<std::size_t>(length, block.size - at);
     if (take == 0) return false;
-    std::memcpy(out, block.bytes.data() + at, take);
+    std::memcpy(out, block.bytes.get() + at, take);
     out += take;
     position += take;
     length -= take;

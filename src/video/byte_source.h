@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <memory>
+#include <unordered_map>
 #include <optional>
 #include <vector>
 
@@ -38,7 +40,7 @@ class MemoryByteSource final : public ByteSource {
 };
 
 // Reads whole sectors through `readSectors` (absolute LBA, count, out),
-// keeping the last few 64 KiB blocks: the checks after the scan look at
+// keeping the last few 16 KiB blocks: the checks after the scan look at
 // many small pieces, mostly in increasing order.
 class SectorByteSource final : public ByteSource {
  public:
@@ -51,7 +53,8 @@ class SectorByteSource final : public ByteSource {
   struct Block {
     std::uint64_t first = 0;  // byte position of the block
     bool ok = false;
-    std::vector<std::uint8_t> bytes;
+    std::size_t size = 0;
+    std::unique_ptr<std::uint8_t[]> bytes;  // not cleared: the read fills it
   };
   const Block& BlockAt(std::uint64_t first);
 
@@ -59,6 +62,7 @@ class SectorByteSource final : public ByteSource {
   std::uint64_t end_;
   std::size_t capacity_;
   std::list<Block> blocks_;  // most recently used first
+  std::unordered_map<std::uint64_t, std::list<Block>::iterator> where_;
 };
 
 // A chunk in memory in front of the disk behind it: reads inside the chunk

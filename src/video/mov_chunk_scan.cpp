@@ -39,6 +39,8 @@ void ForEachMovieAtom(ByteSpan bytes, Fn fn) {
   }
 }
 
+}  // namespace
+
 // Reads the word at `offset` of the chain window: from the chunk, or past
 // it from `beyond`.
 class ChainWords {
@@ -57,6 +59,8 @@ class ChainWords {
   std::uint64_t base_;
   ByteSource* beyond_;
 };
+
+namespace {
 
 // The units of the chain that starts at `start`: a unit is taken while its
 // length and the lengths of the next two units lie in the range.
@@ -102,37 +106,21 @@ std::uint8_t PictureHeaderType(const std::uint8_t* p) {
   return 0;
 }
 
-void MovChunkScanner::LengthChains(ByteSpan chunk, std::uint64_t chunkByte, bool padded, ByteSource* beyond,
-                                   std::vector<std::uint32_t>& out) {
-  const std::size_t marks = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), kUsedMarkBytes));
-  used_.assign((marks + 63) / 64, 0);
-  auto isUsed = [&](std::uint64_t at) { return at < marks && (used_[at / 64] >> (at % 64)) & 1; };
-  ChainWords words(chunk, chunkByte, beyond);
-  std::vector<std::uint64_t> units, paddedUnits;
-  const std::uint8_t* d = chunk.data();
-  const std::size_t n = chunk.size();
-  for (std::size_t i = 0; i + 4 <= n; ++i) {
-    // A length in the range starts with a zero byte and a byte below 0x20.
-    if (d[i] != 0) {
-      const void* z = std::memchr(d + i, 0, n - i);
-      if (!z) break;
-      i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(z) - d);
-      if (i + 4 > n) break;
-    }
-    if (d[i + 1] >= 0x20 || !InChainRange(Be32(d + i)) || isUsed(i)) continue;
-    FollowChain(words, i, false, units);
-    if (padded && units.size() < kMinChainUnits) {
-      FollowChain(words, i, true, paddedUnits);
-      if (paddedUnits.size() > units.size()) units.swap(paddedUnits);
-    }
-    if (units.size() < kMinChainUnits) continue;
-    for (std::uint64_t at : units) {
-      if (at < marks) used_[at / 64] |= std::uint64_t{1} << (at % 64);
-      out.push_back(static_cast<std::uint32_t>(at));
-    }
+// The length-chain rule at `at`: a chain of at least five units is kept,
+// its units recorded and marked so that no later chain starts at them.
+void MovChunkScanner::TryChain(ChainWords& words, std::size_t at, bool padded, std::vector<std::uint32_t>& out) {
+  while (!used_.empty() && used_.top() < at) used_.pop();
+  if (!used_.empty() && used_.top() == at) return;
+  FollowChain(words, at, false, units_);
+  if (padded && units_.size() < kMinChainUnits) {
+    FollowChain(words, at, true, paddedUnits_);
+    if (paddedUnits_.size() > units_.size()) units_.swap(paddedUnits_);
   }
-  std::sort(out.begin(), out.end());
-  out.erase(std::unique(out.begin(), out.end()), out.end());
+  if (units_.size() < kMinChainUnits) return;
+  for (std::uint64_t unit : units_) {
+    if (unit < kUsedMarkBytes && unit > at) used_.push(static_cast<std::uint32_t>(unit));
+    out.push_back(static_cast<std::uint32_t>(unit));
+  }
 }
 
 void MovChunkScanner::Scan(ByteSpan chunk, std::uint64_t chunkByte, const CandidateSwitches& on,
@@ -168,6 +156,9 @@ void MovChunkScanner::Scan(ByteSpan chunk, std::uint64_t chunkByte, const Candid
   });
 
   // The sample-start tests: every one needs a zero first byte.
+  used_ = {};
+  ChainWords words(chunk, chunkByte, beyond);
+  auto& chains = out.candidates[std::size_t(CandidateList::kSize)];
   auto& startCode = out.candidates[std::size_t(CandidateList::kStartCode)];
   auto& length2 = out.candidates[std::size_t(CandidateList::kLength2)];
   auto& length20 = out.candidates[std::size_t(CandidateList::kLength20)];
@@ -202,9 +193,11 @@ void MovChunkScanner::Scan(ByteSpan chunk, std::uint64_t chunkByte, const Candid
     if (on.nalStart && w >= 2 && p + 6 <= n &&
         (AvcSampleStartHeader(d[p + 4]) || HevcSampleStartHeader(d[p + 4], d[p + 5])))
       nal.push_back(static_cast<std::uint32_t>(p));
+    if (on.size && InChainRange(w)) TryChain(words, p, on.padded, chains);
     ++p;
   }
-  if (on.size) LengthChains(chunk, chunkByte, on.padded, beyond, out.candidates[std::size_t(CandidateList::kSize)]);
+  std::sort(chains.begin(), chains.end());
+  chains.erase(std::unique(chains.begin(), chains.end()), chains.end());
 }
 
 }  // namespace ambrel::video

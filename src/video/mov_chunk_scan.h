@@ -6,12 +6,16 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <queue>
 #include <vector>
 
 #include "common/byte_cursor.h"
 #include "video/byte_source.h"
 
 namespace ambrel::video {
+
+class ChainWords;
 
 // The candidate lists, in the order the rebuild tries them, and the list of
 // plausible first NAL units that the rebuild's own checks search.
@@ -71,9 +75,10 @@ class MovChunkScanner {
             ChunkFinds& out);
 
  private:
-  void LengthChains(ByteSpan chunk, std::uint64_t chunkByte, bool padded, ByteSource* beyond,
-                    std::vector<std::uint32_t>& out);
-  std::vector<std::uint64_t> used_;  // one bit per offset of the chunk
+  void TryChain(ChainWords& words, std::size_t at, bool padded, std::vector<std::uint32_t>& out);
+  // Units of kept chains still ahead of the scan (no chain starts at them).
+  std::priority_queue<std::uint32_t, std::vector<std::uint32_t>, std::greater<>> used_;
+  std::vector<std::uint64_t> units_, paddedUnits_;
 };
 
 // The picture header test at a sector start (4 bytes): 49 for TIFF-family

@@ -81,7 +81,7 @@ bool LooksLikeTransportStream(const std::uint8_t* p, std::size_t n) {
 bool PayloadsClean(FileReader& file, const std::vector<PlacementItem>& items, std::size_t first,
                    std::size_t last, std::uint64_t from, std::uint64_t to) {
   std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
-  std::vector<std::uint8_t> buffer;
+  std::vector<std::uint8_t> buffer(kScanPiece);
   for (std::size_t k = first; k <= last && k < items.size(); ++k) {
     const PlacementItem& item = items[k];
     if (!item.video || item.kind != ItemKind::kSample) continue;
@@ -95,7 +95,6 @@ bool PayloadsClean(FileReader& file, const std::vector<PlacementItem>& items, st
       int zeros = 0;
       while (at < end) {
         const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(end - at, kScanPiece));
-        buffer.resize(take);
         if (!file.Read(at, buffer.data(), take)) return false;
         if (!FreeOfStartCodes(buffer.data(), take, zeros)) return false;
         if (LooksLikeTransportStream(buffer.data(), take)) return false;

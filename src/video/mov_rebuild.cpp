@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <set>
+#include <iterator>
 
 #include "common/text.h"
 #include "video/sample_checks.h"
@@ -251,8 +251,12 @@ std::vector<Recording> RebuildMov(MovScanFinds& finds, ByteSource& disk, const M
     if (list < 0) continue;
     // The positions this recording took are no one else's.
     auto& used = finds.lists[static_cast<std::size_t>(list)];
-    std::set<std::uint64_t> taken(m.begin(), m.end());
-    std::erase_if(used, [&](std::uint64_t p) { return taken.count(p) != 0; });
+    std::vector<std::uint64_t> taken(m.begin(), m.end());
+    std::sort(taken.begin(), taken.end());
+    std::vector<std::uint64_t> left;
+    left.reserve(used.size());
+    std::set_difference(used.begin(), used.end(), taken.begin(), taken.end(), std::back_inserter(left));
+    used.swap(left);
     Log(hooks, "Moov Mdat match!");
     {
       std::size_t first = 0;

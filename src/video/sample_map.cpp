@@ -29,12 +29,20 @@ bool Shifted(const Positions& s, std::uint64_t at, std::size_t from, std::size_t
   return true;
 }
 
+// The candidates' indices by their offset within a sector, in order: an
+// anchor keeps its sample's offset within the sector.
+using PhaseIndex = std::vector<std::vector<std::uint32_t>>;
+
+PhaseIndex ByPhase(const Positions& c) {
+  PhaseIndex index(512);
+  for (std::size_t i = 0; i < c.size(); ++i) index[c[i] % 512].push_back(static_cast<std::uint32_t>(i));
+  return index;
+}
+
 // The first candidate for sample k whose three followers are candidates
 // too, each after the one before; its index, or c.size().
-std::size_t FindAnchor(const Positions& s, const Positions& c, std::size_t k) {
-  const std::uint64_t phase = s[k] % 512;
-  for (std::size_t i = 0; i < c.size(); ++i) {
-    if (c[i] % 512 != phase) continue;
+std::size_t FindAnchor(const Positions& s, const Positions& c, const PhaseIndex& phases, std::size_t k) {
+  for (const std::uint32_t i : phases[s[k] % 512]) {
     std::size_t at = i;
     bool all = true;
     for (std::size_t j = 1; j <= 3 && all; ++j) {
@@ -56,11 +64,12 @@ std::size_t FindAnchor(const Positions& s, const Positions& c, std::size_t k) {
 bool MapSamples(const Positions& s, const Positions& c, Positions& m) {
   const std::size_t n = s.size();
   m.assign(n, 0);
-  if (n < 8) return false;
+  if (n < 8 || c.size() > UINT32_MAX) return false;
+  const PhaseIndex phases = ByPhase(c);
   int failures = 0;
   std::size_t k = 1;
   while (k + 6 < n) {
-    const std::size_t anchor = k + 4 < n ? FindAnchor(s, c, k) : c.size();
+    const std::size_t anchor = k + 4 < n ? FindAnchor(s, c, phases, k) : c.size();
     if (anchor == c.size()) {
       if (++failures > kMaxAnchorFailures) return false;
       k += 3;

@@ -25,6 +25,8 @@ constexpr std::uint64_t kSector = 512;
 constexpr std::uint32_t kFirstFreeId = 237;  // ids below: the category and type folders
 constexpr std::size_t kMoovCheckBytes = 64;
 constexpr std::uint32_t kNalListId = static_cast<std::uint32_t>(CandidateList::kNalStart);
+// 16 KiB blocks read past a chunk and kept (8 MiB).
+constexpr std::size_t kBeyondCacheBlocks = 512;
 
 // The scan's disk reads as a byte source over the scanned area.
 SectorByteSource DiskBytes(SectorHitSource& disk, std::uint64_t areaEndByte) {
@@ -69,7 +71,7 @@ struct RebuildDisk {
         [this](std::uint64_t lba, std::uint32_t count, std::uint8_t* out) {
           return ReadSectors(handle, lba, count, out);
         },
-        AreaEndByte(session), 256);
+        AreaEndByte(session), 1024);
     return true;
   }
 };
@@ -192,8 +194,14 @@ MovReassembly::MovReassembly(const VideoSettings& settings) : VideoReassembly(se
 void MovReassembly::AnalyseChunk(ScanSession& session, const ChunkData& chunk, HitList& hits,
                                  SectorHitSource& disk) {
   const std::uint64_t chunkByte = chunk.firstLba * kSector;
-  SectorByteSource diskBytes = DiskBytes(disk, AreaEndByte(session));
-  ChunkByteSource bytes(chunk.bytes, chunkByte, &diskBytes);
+  disk_ = &disk;
+  if (!beyond_)
+    beyond_ = std::make_unique<SectorByteSource>(
+        [this](std::uint64_t lba, std::uint32_t count, std::uint8_t* out) {
+          return disk_ && disk_->ReadDisk(lba, count, out);
+        },
+        AreaEndByte(session), kBeyondCacheBlocks);
+  ChunkByteSource bytes(chunk.bytes, chunkByte, beyond_.get());
   scanner_.Scan(chunk.bytes, chunkByte, switches_, &bytes, finds_);
   std::uint32_t found = 0;
   for (const AtomFind& atom : finds_.atoms) {
@@ -256,6 +264,7 @@ void MovReassembly::AnalyseChunk(ScanSession& session, const ChunkData& chunk, H
   carver_.AfterChunk(session, chunk, pictures.hits, disk);
   for (ScanHit& hit : pictures.hits) hits.push_back(std::move(hit));
   found_ += found;
+  disk_ = nullptr;
 }
 
 bool MovReassembly::Organise(ScanSession& session) {

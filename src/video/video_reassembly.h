@@ -89,6 +89,11 @@ class MovReassembly final : public VideoReassembly {
   MovChunkScanner scanner_;
   ChunkFinds finds_;
   SignatureCarver carver_;
+  // Bytes past the chunk (chains and moovs that run into the next one),
+  // through the disk reads of the chunk in hand; the blocks read stay
+  // cached from chunk to chunk.
+  SectorHitSource* disk_ = nullptr;
+  std::unique_ptr<SectorByteSource> beyond_;
 };
 
 class MtsReassembly final : public VideoReassembly {
