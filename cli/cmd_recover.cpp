@@ -25,6 +25,7 @@
 #include "session/texts.h"
 #include "session/worded_prompt.h"
 #include "text_output.h"
+#include "video_output.h"
 #include "volume_checks.h"
 #include "volume_options.h"
 
@@ -332,6 +333,10 @@ int RunDeepRecover(SourceSession& source) {
   FoundFileCatalog catalog;
   catalog.LoadResults(scan.TakeResults(), nullptr);
   outcome.messages = scanPrompt.messages;
+  // Recordings whose placement could not be checked throughout are written
+  // and named in the report.
+  for (const video::Recording& r : scan.Recordings())
+    if (!r.verified) outcome.messages.push_back("partial recording " + r.name + ": " + RecordingState(r));
   return FilterAndCopy(catalog, source, outcome);
 }
 

@@ -26,6 +26,7 @@
 #include "session/program.h"
 #include "session/scan_job.h"
 #include "session/source_session.h"
+#include "video_output.h"
 
 namespace ambrel::cli {
 namespace {
@@ -121,6 +122,7 @@ int RunScan() {
     out["deviceVolumes"] = std::move(volumes);
     out["volumes"] = RebuiltVolumesJson(results);
     out["carvedFiles"] = CarvedFilesJson(CarvedFileRows(FoundFilesOf(results)));
+    if (scan.ReassemblesVideo()) out["recordings"] = RecordingsJson(scan.Recordings());
     if (args.tree != 0) shown = PrintRebuiltTree(results, args.tree, true, &out);
     PrintJson(out);
   } else {
@@ -129,6 +131,7 @@ int RunScan() {
     for (const DeviceInfo& v : description.volumes) PrintVolumeLine(stdout, v);
     PrintRebuiltVolumes(results);
     PrintCarvedFiles(stdout, CarvedFileRows(FoundFilesOf(results)));
+    if (scan.ReassemblesVideo()) PrintRecordings(stdout, scan.Recordings());
     if (args.tree != 0) shown = PrintRebuiltTree(results, args.tree, false, nullptr);
   }
   if (!shown) return 1;

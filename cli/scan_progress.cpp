@@ -38,7 +38,8 @@ std::string ScanProgressText(const ScanProgress& p, std::int64_t elapsed, std::u
 }
 
 void ScanProgressLine::Show(const ScanProgress& p, std::int64_t elapsed, bool paused) {
-  if (p.stage != kStageDeepScan || p.u.scan.totalSectors == 0) return;
+  const bool scanning = p.stage == kStageDeepScan || p.stage == kStageMtsScan;
+  if (!scanning || p.u.scan.totalSectors == 0) return;
   if (!haveBaseline_) {
     haveBaseline_ = true;
     baseline_ = p.u.scan.doneSectors;
@@ -55,7 +56,7 @@ void ScanProgressLine::Show(const ScanProgress& p, std::int64_t elapsed, bool pa
 }
 
 void ScanProgressLine::Finish(const ScanProgress& p, std::int64_t elapsed) {
-  if (p.stage == kStageDeepScan && p.u.scan.totalSectors != 0) {
+  if ((p.stage == kStageDeepScan || p.stage == kStageMtsScan) && p.u.scan.totalSectors != 0) {
     const std::string line = ScanProgressText(p, elapsed, baseline_, false);
     std::fprintf(out_, terminal_ ? "\r%s\033[K\n" : "%s\n", line.c_str());
   }

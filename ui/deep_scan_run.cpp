@@ -24,6 +24,16 @@ DeepScanSettings SettingsFromOptions(const PartitionInfo& partition, RecoveryMod
   return settings;
 }
 
+video::VideoSettings VideoSettingsFromOptions() {
+  video::VideoSettings video = ProgramVideoSettings();
+  const DeepScanOptions options = CurrentDeepScanOptions();
+  if (options.videoChosen) {
+    video.movOn = options.movFragRecovery;
+    video.mtsOn = options.mtsFragRecovery;
+  }
+  return video;
+}
+
 DeepScanRun::DeepScanRun(PartitionInfo partition, RecoveryMode mode, DeepScanSettings settings,
                          NoticeListener* window, WordedPrompt* prompt, FoundFileCatalog* catalog,
                          DeviceLists devices) {
@@ -32,6 +42,7 @@ DeepScanRun::DeepScanRun(PartitionInfo partition, RecoveryMode mode, DeepScanSet
   options.prompt = prompt;
   options.liveCatalog = catalog;
   options.devices = std::move(devices);
+  options.video = VideoSettingsFromOptions();
   job_ = std::make_unique<ScanJob>(std::move(partition), mode, settings, std::move(options));
 }
 

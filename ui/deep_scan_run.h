@@ -31,7 +31,8 @@ class DeepScanRun {
   bool Running() const { return job_->Running(); }
   // What the copy-out guard reads: the live state of this scan.
   ScanGateInput Gate() const { return job_->Gate(); }
-  // The organised results, once 0x467 has been raised.
+  // The organised results, once 0x467 has been raised (with the video
+  // partition when the video reassembly ran).
   std::vector<std::unique_ptr<PartitionInfo>> TakeResults() { return job_->TakeResults(); }
   // Stops a running scan (the window closes: no save offer) and waits for
   // its threads while the GUI thread keeps handling their notices.
@@ -44,5 +45,8 @@ class DeepScanRun {
 // The settings of a scan of `partition` in `mode` with the options the
 // settings dialog stored.
 DeepScanSettings SettingsFromOptions(const PartitionInfo& partition, RecoveryMode mode);
+// The video settings of a scan: the program's, with the dialog's switches
+// once it stored them.
+video::VideoSettings VideoSettingsFromOptions();
 
 }  // namespace ambrel::ui

@@ -99,6 +99,15 @@ DeepScanSettingsDialog::DeepScanSettingsDialog(const PartitionInfo& partition, D
     optLayout->addWidget(box);
   }
   layout->addWidget(opts);
+  auto* video = new QGroupBox(Q("视频碎片重组"), normal);
+  auto* videoLayout = new QVBoxLayout(video);
+  movFrag_ = new QCheckBox(Q("重组碎片化的MOV/MP4视频"), video);
+  mtsFrag_ = new QCheckBox(Q("重组碎片化的MTS视频"), video);
+  movFrag_->setChecked(options_.videoChosen ? options_.movFragRecovery : SettingOn("MovFragRecovery"));
+  mtsFrag_->setChecked(options_.videoChosen ? options_.mtsFragRecovery : SettingOn("MtsFragRecovery"));
+  videoLayout->addWidget(movFrag_);
+  videoLayout->addWidget(mtsFrag_);
+  layout->addWidget(video);
   pages->addTab(normal, Q("常规"));
   filePage_ = new FileTypePage(options_.typesLeftOut, pages);
   pages->addTab(filePage_, Q("文件类型"));
@@ -158,6 +167,9 @@ bool DeepScanSettingsDialog::TryAccept() {
     value = boxes_[std::size_t(number - 32)]->isChecked() ? 1 : 0;
   }
   options_.typesLeftOut = filePage_->LeftOut();
+  options_.videoChosen = true;
+  options_.movFragRecovery = movFrag_->isChecked();
+  options_.mtsFragRecovery = mtsFrag_->isChecked();
   accept();
   return true;
 }

@@ -31,6 +31,11 @@ struct DeepScanOptions {
   std::uint64_t priorityLength = 0;
   std::array<std::uint8_t, 11> option{{0, 1, 1, 1, 1, 1, 0, 1, 0, 0, 1}};
   std::bitset<kTypeSlots> typesLeftOut;  // the file page's clear boxes
+  // The video reassembly switches; until the dialog stored them, the
+  // settings MovFragRecovery and MtsFragRecovery decide.
+  bool videoChosen = false;
+  bool movFragRecovery = false;
+  bool mtsFragRecovery = false;
   std::uint8_t& Byte(int number) { return option[std::size_t(number - 32)]; }
   std::uint8_t Byte(int number) const { return option[std::size_t(number - 32)]; }
 };
@@ -58,6 +63,8 @@ class DeepScanSettingsDialog final : public QDialog {
   QLineEdit* countField() const { return count_; }
   QLabel* startLabel() const { return startGb_; }
   QCheckBox* optionBox(int number) const { return boxes_[std::size_t(number - 32)]; }
+  QCheckBox* movFragBox() const { return movFrag_; }
+  QCheckBox* mtsFragBox() const { return mtsFrag_; }
   FileTypePage* filePage() const { return filePage_; }
 
  private:
@@ -71,6 +78,8 @@ class DeepScanSettingsDialog final : public QDialog {
   QLabel* countGb_;
   QString startAccepted_, countAccepted_;
   std::array<QCheckBox*, 11> boxes_{};
+  QCheckBox* movFrag_ = nullptr;
+  QCheckBox* mtsFrag_ = nullptr;
   FileTypePage* filePage_;
 };
 

@@ -291,7 +291,8 @@ void ScanSession::DiskScanAndViewThread() {
     env_.extensions->AddRealPartitions(*this);
     LogLine(LogCode::kScanLiveResults, "Add real part info");
   }
-  hand_ = std::thread([this] { DiskFileScanHandThread(); });
+  if (env_.analyser) hand_ = std::thread([this] { VideoFragmentScanHandThread(); });
+  else hand_ = std::thread([this] { DiskFileScanHandThread(); });
   RunProducer();
   ThreadEnd("DiskScanAndViewThread");
 }
@@ -439,6 +440,19 @@ void ScanSession::CountHit(std::uint8_t kind) {
   if (counter >= 0) ++handProgress_.u.scan.kinds[counter];
 }
 
+void ScanSession::PublishStage(const ScanProgress& record) {
+  {
+    std::lock_guard<std::mutex> guard(progressLock_);
+    stagePublished_ = record;
+  }
+  if (env_.progress) env_.progress->Publish(record);
+}
+
+ScanProgress ScanSession::StageProgress() const {
+  std::lock_guard<std::mutex> guard(progressLock_);
+  return stagePublished_;
+}
+
 void ScanSession::PublishCopy() {
   {
     std::lock_guard<std::mutex> guard(progressLock_);
@@ -486,17 +500,60 @@ void ScanSession::ProcessChunk(const std::uint8_t* slot, DiskHandle& handle) {
   }
   if (ext) ext->AfterChunk(*this, chunk, builder.hits, source);
   if (largeWholeDisk_ && !builder.hits.empty()) PushChunkHints(builder.hits);
+  StoreChunkHits(first, builder.hits);
+}
+
+void ScanSession::StoreChunkHits(std::uint64_t first, HitList& hits) {
   const std::uint64_t number = first >> kChunkShift;
   {
     std::lock_guard<std::mutex> guard(hitsLock_);
     if (number < chunkHits_.size()) {
-      for (ScanHit& hit : builder.hits) chunkHits_[number].push_back(std::move(hit));
+      for (ScanHit& hit : hits) chunkHits_[number].push_back(std::move(hit));
     }
   }
   if (number < chunkCount_) chunkMap_[number].store(ChunkState::kAnalysed);
   handProgress_.u.scan.doneSectors += ProgressSectorsOf(first);
   PublishCopy();
   MaybeCheckpoint();
+}
+
+// ---- the video hand thread ----
+
+void ScanSession::VideoFragmentScanHandThread() {
+  ChunkAnalyser& analyser = *env_.analyser;
+  ThreadBegin(analyser.ThreadName());
+  ProgressBinding binding(env_.progress);
+  InitHandProgress();
+  handProgress_.stage = analyser.ProgressStage();
+  PublishCopy();
+  DiskHandle handle;
+  env_.open(partition_, handle);
+  while (state_.load() != Word(ScanState::kStopped)) {
+    if (const std::uint8_t* slot = ring_->AcquireRead()) {
+      AnalyseChunk(slot, handle);
+      ring_->ReleaseRead();
+    } else if (state_.load() == Word(ScanState::kFinished) && producerDone_.load() && ring_->Count() == 0)
+      break;
+    else
+      ring_->WaitReadable(env_.pollMs);
+  }
+  handle.Close();
+  EndOfScan();
+  ThreadEnd(analyser.ThreadName());
+}
+
+void ScanSession::AnalyseChunk(const std::uint8_t* slot, DiskHandle& handle) {
+  const std::uint64_t first = SlotLba(slot);
+  ChunkData chunk{ByteSpan(slot, kChunkBytes), first};
+  // The last chunk of the area holds only the sectors up to its end.
+  const std::uint64_t areaEnd = partition_.startLba + partition_.sectorCount;
+  if (first < areaEnd && areaEnd - first < kChunkSectors)
+    chunk.bytes = chunk.bytes.first(static_cast<std::size_t>(areaEnd - first) * 512);
+  HitList hits;
+  HitSource source(*this, handle);
+  env_.analyser->AnalyseChunk(*this, chunk, hits, source);
+  handProgress_.u.scan.filesFound = env_.analyser->FoundCount();
+  StoreChunkHits(first, hits);
 }
 
 void ScanSession::PushChunkHints(const HitList& hits) {
@@ -520,7 +577,8 @@ void ScanSession::EndOfScan() {
   if (!state_.compare_exchange_strong(expected, Word(ScanState::kRunning))) return;
   if (env_.listener) env_.listener->OnNotice(kNoticeOrganiseBegin, 0, 0);
   SleepMs(env_.organiseDelayMs);
-  if (env_.extensions) env_.extensions->OrganiseResults(*this);
+  if (env_.analyser) env_.analyser->Organise(*this);
+  else if (env_.extensions) env_.extensions->OrganiseResults(*this);
   if (env_.listener) env_.listener->OnNotice(kNoticeOrganiseEnd, 0, 0);
   expected = Word(ScanState::kRunning);
   state_.compare_exchange_strong(expected, Word(ScanState::kFinished));

@@ -78,10 +78,32 @@ class ScanExtensions {
   virtual bool OrganiseResults(ScanSession&) { return false; }
 };
 
+// An analysing thread that replaces the normal one (the video
+// reassembly): it sees every chunk in place of the signature and sector
+// tests, and its organisation in place of the normal one. Every method
+// runs on the hand thread.
+class ChunkAnalyser {
+ public:
+  virtual ~ChunkAnalyser() = default;
+  // The hand thread's name in the log.
+  virtual const char* ThreadName() const = 0;
+  // The progress stage of the scan (2, or 13 for a transport-stream scan).
+  virtual std::uint32_t ProgressStage() const { return kStageDeepScan; }
+  // Analyses one chunk; its hits go to `hits` (stored with the chunk).
+  virtual void AnalyseChunk(ScanSession& session, const ChunkData& chunk, HitList& hits,
+                            SectorHitSource& disk) = 0;
+  // The count the progress record shows as found.
+  virtual std::uint32_t FoundCount() const { return 0; }
+  // At the end of a completed scan, between the two notices.
+  virtual bool Organise(ScanSession& session) = 0;
+};
+
 struct ScanEnvironment {
   NoticeListener* listener = nullptr;
   UserPrompt* prompt = nullptr;
   ScanExtensions* extensions = nullptr;
+  // When set, its thread analyses the chunks instead of the normal one.
+  ChunkAnalyser* analyser = nullptr;
   // Opens the scanned disk read-only (default: OpenPartition).
   std::function<bool(const PartitionInfo&, DiskHandle&)> open;
   // Seconds of the wall clock (default: time()).
@@ -168,10 +190,16 @@ class ScanSession {
   // The progress view's save button: pauses a running scan, saves, resumes,
   // and shows the outcome.
   bool SaveOnDemand();
+  // Publishes a record of another stage (the organisation's own progress);
+  // Progress keeps the scan's record, StageProgress returns this one.
+  void PublishStage(const ScanProgress& record);
+  ScanProgress StageProgress() const;
 
   // ---- threads ----
   void DiskScanAndViewThread();
   void DiskFileScanHandThread();
+  // The hand thread when the environment carries an analyser.
+  void VideoFragmentScanHandThread();
   bool NextChunk(std::uint64_t& lba);
   // Puts a chunk at the front of the priority list (large whole disks only).
   void PushHint(std::uint64_t lba);
@@ -185,6 +213,8 @@ class ScanSession {
   void ReportReadErrors();
   void InitHandProgress();
   void ProcessChunk(const std::uint8_t* slot, DiskHandle& handle);
+  void AnalyseChunk(const std::uint8_t* slot, DiskHandle& handle);
+  void StoreChunkHits(std::uint64_t first, HitList& hits);
   void CountHit(std::uint8_t kind);
   std::uint64_t ProgressSectorsOf(std::uint64_t chunkLba) const;
   void PushChunkHints(const HitList& hits);
@@ -237,6 +267,7 @@ class ScanSession {
   ScanProgress handProgress_{};  // the hand thread's own copy
   mutable std::mutex progressLock_;
   ScanProgress published_{};
+  ScanProgress stagePublished_{};
 
   std::thread top_;
   std::thread hand_;

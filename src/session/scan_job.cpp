@@ -9,12 +9,16 @@
 
 namespace ambrel {
 
+video::VideoSettings ProgramVideoSettings() { return video::VideoSettingsFromProgram(); }
+
 ScanJob::ScanJob(PartitionInfo area, RecoveryMode mode, DeepScanSettings settings, ScanJobOptions options)
-    : extensions_(options.liveCatalog) {
+    : extensions_(options.liveCatalog),
+      video_(video::VideoReassembly::Create(options.video ? *options.video : ProgramVideoSettings())) {
   ScanEnvironment env;
   env.listener = options.listener;
   env.prompt = options.prompt;
   env.extensions = &extensions_;
+  env.analyser = video_.get();
   env.progress = &mailbox_;
   env.organiseDelayMs = options.organiseDelayMs;
   env.devices = std::move(options.devices);
@@ -30,6 +34,18 @@ ScanJob::~ScanJob() {
   session_->SetClosing();
   if (Running()) session_->Stop();
   session_->Join();
+}
+
+std::vector<std::unique_ptr<PartitionInfo>> ScanJob::TakeResults() {
+  auto results = extensions_.TakeResults();
+  if (video_)
+    for (auto& part : video_->TakeResults()) results.push_back(std::move(part));
+  return results;
+}
+
+const std::vector<video::Recording>& ScanJob::Recordings() const {
+  static const std::vector<video::Recording> kNone;
+  return video_ ? video_->Recordings() : kNone;
 }
 
 bool ScanJob::Running() const {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "deepscan/scan_session.h"
 #include "deepscan/scan_settings.h"
 #include "recovery/copy_out.h"
+#include "video/video_reassembly.h"
 
 namespace ambrel {
 
@@ -27,7 +29,13 @@ struct ScanJobOptions {
   bool useStateFile = true;                // offer, load and save DiskScanData.dat
   std::uint32_t organiseDelayMs = 500;     // a window redraws before the organisation
   DeviceLists devices;                     // the machine's volumes, for the real ones in the area
+  // The video reassembly's switches and lists; empty: the program's
+  // settings (MovFragRecovery, MtsFragRecovery, VideoSample...).
+  std::optional<video::VideoSettings> video;
 };
+
+// The video settings as the program's settings give them.
+video::VideoSettings ProgramVideoSettings();
 
 class ScanJob {
  public:
@@ -60,15 +68,20 @@ class ScanJob {
   bool SaveOnDemand() { return session_->SaveOnDemand(); }
   const std::string& StateFilePath() const { return stateFilePath_; }
 
-  // The organised results (real, lost and rebuilt volumes, found files),
-  // once the scan has ended.
-  std::vector<std::unique_ptr<PartitionInfo>> TakeResults() { return extensions_.TakeResults(); }
+  // The organised results (real, lost and rebuilt volumes, found files,
+  // and the rebuilt recordings' volume "视频文件"), once the scan has ended.
+  std::vector<std::unique_ptr<PartitionInfo>> TakeResults();
+  // Whether the video reassembly analyses this scan's chunks, and the
+  // recordings it rebuilt (after Join).
+  bool ReassemblesVideo() const { return video_ != nullptr; }
+  const std::vector<video::Recording>& Recordings() const;
   // The scan's hits and structures, for a report after Join.
   const ScanSession& Scan() const { return *session_; }
 
  private:
   ProgressMailbox mailbox_;
   DeepScanExtensions extensions_;
+  std::unique_ptr<video::VideoReassembly> video_;  // outlives the session that calls it
   std::string stateFilePath_;
   std::unique_ptr<ScanSession> session_;
 };

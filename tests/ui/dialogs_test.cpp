@@ -9,6 +9,8 @@
 
 #include "app/startup.h"
 #include "app/user_prompt.h"
+#include "app/settings.h"
+#include "deep_scan_run.h"
 #include "deep_scan_settings.h"
 #include "file_type_page.h"
 #include "device_access.h"
@@ -195,6 +197,30 @@ class DialogsTest : public QObject {
     QCOMPARE(int(dialog.options().Byte(34)), 0);
     QCOMPARE(int(dialog.options().Byte(33)), 2);
     QVERIFY(dialog.options().typesLeftOut.none());
+  }
+
+  // The two video reassembly switches: the program's settings until the
+  // dialog stored them, then the dialog's choice, which the scan takes.
+  void deepScanSettingsOfferTheVideoSwitches() {
+    PartitionInfo part;
+    part.sectorCount = 1000000;
+    RecordingPrompt prompt;
+    DeepScanOptions options;
+    DeepScanSettingsDialog dialog(part, options, prompt);
+    QVERIFY(dialog.movFragBox() && dialog.mtsFragBox());
+    QCOMPARE(dialog.movFragBox()->isChecked(), SettingOn("MovFragRecovery"));
+    dialog.movFragBox()->setChecked(true);
+    dialog.mtsFragBox()->setChecked(false);
+    QVERIFY(dialog.TryAccept());
+    QVERIFY(dialog.options().videoChosen);
+    QVERIFY(dialog.options().movFragRecovery);
+    QVERIFY(!dialog.options().mtsFragRecovery);
+    const DeepScanOptions before = CurrentDeepScanOptions();
+    StoreDeepScanOptions(dialog.options());
+    QVERIFY(VideoSettingsFromOptions().movOn);
+    DeepScanSettingsDialog again(part, dialog.options(), prompt);
+    QVERIFY(again.movFragBox()->isChecked());
+    StoreDeepScanOptions(before);
   }
 
   // The file page lists every category with its types; clearing a category

@@ -7,6 +7,8 @@
 #include <string_view>
 
 #include "deepscan/carve/carve_units.h"
+#include "deepscan/carve/carve_window.h"
+#include "video/contiguous_check.h"
 
 namespace ambrel {
 namespace {
@@ -484,6 +486,32 @@ RuleResult AviRule(CarveState& s, const CarveInput& in) {
   }
 }
 
-RuleResult QuickTimeRule(CarveState& s, const CarveInput& in) { return WalkRecords(s, in, QuickTimeStep, 16); }
+namespace {
+
+// The file from its first sector on, through the chunk and the disk.
+class CarvedFileReader final : public video::FileReader {
+ public:
+  CarvedFileReader(const CarveInput& in, std::uint64_t fileLba) : source_(in, fileLba) {}
+  bool Read(std::uint64_t offset, std::uint8_t* out, std::size_t length) override {
+    return source_.ReadAt(offset, out, length) == length;
+  }
+
+ private:
+  DeviceCarveSource source_;
+};
+
+}  // namespace
+
+// A whole file by its atoms is claimed only when its video samples lie
+// where its moov puts them in one run: a recording in pieces is left to
+// the gap size (and to the video reassembly).
+RuleResult QuickTimeRule(CarveState& s, const CarveInput& in) {
+  const RuleResult r = WalkRecords(s, in, QuickTimeStep, 16);
+  if (r != RuleResult::kSized || in.disk == nullptr) return r;
+  CarvedFileReader file(in, s.fileLba);
+  if (video::SamplesHoldContiguously(file, s.size)) return r;
+  s.size = 0;
+  return RuleResult::kNone;
+}
 
 }  // namespace ambrel
