@@ -2,6 +2,7 @@
 // (recursion into subdirectories), extents and the rebuild from directory
 // hits over a small volume whose FAT and cluster heap are the fuzz input.
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "app/settings.h"
 #include "catalog/node_table.h"
 #include "fs/exfat/exfat_entries.h"
+#include "fs/exfat/exfat_former_layout.h"
 #include "fs/exfat/exfat_reader.h"
 #include "device/memory_device.h"
 
@@ -77,5 +79,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   IsExfatVolumeAt(boot, handle, 0);
   std::vector<PartitionInfo> rebuilt;
   RebuildExfatFromScan(nullptr, nullptr, handle, "fuzz", hits, rebuilt);
+  // The links of every directory sector to the others: the layout solver.
+  std::vector<FormerDirectoryRun> runs;
+  for (std::uint64_t lba : hits)
+    runs.push_back({lba, ExfatSubdirectoryClusters(std::span(data, size).subspan(
+                             std::min<std::size_t>(size, (lba - 1) * 512)))});
+  SolveFormerExfatLayout(runs, 1);
   return 0;
 }

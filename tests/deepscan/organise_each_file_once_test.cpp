@@ -117,11 +117,22 @@ namespace ambrel {
 namespace {
 
 // A camera card of photos and clips in DCIM folders, formatted again by
-// mkfs.exfat with the same layout: the old directories in the new volume's
-// free space rebuild the old trees, every file named, byte for byte, below
-// the folders whose names survive (the old root is gone: DCIM's name with
-// it); and what the carver finds is not listed a second time.
-TEST(FormattedCard, AnExfatCardFormattedAgainComesBackNamed) {
+// mkfs.exfat, with the same layout or with another cluster size: the old
+// directories in the new volume's free space rebuild the old trees, every
+// file named, byte for byte, below the folders whose names survive; and
+// what the carver finds is not listed a second time.
+struct CardFormats {
+  const char* before;  // mkfs.exfat options of the card as it was used
+  const char* after;   // and of the format over it
+  // False when the new metadata covers the old root, DCIM and the camera
+  // folders (larger clusters): only the thumbnail folders written later
+  // keep their names, the photos come back carved.
+  bool cameraFoldersSurvive;
+};
+
+class FormattedCard : public ::testing::TestWithParam<CardFormats> {};
+
+TEST_P(FormattedCard, AnExfatCardFormattedAgainComesBackNamed) {
   if (test::CorpusDir().empty() || !test::ToolAvailable("mkfs.exfat") || !test::ToolAvailable("mount.exfat-fuse") ||
       geteuid() != 0)
     GTEST_SKIP() << "needs root, mkfs.exfat and exfat-fuse";
@@ -129,11 +140,16 @@ TEST(FormattedCard, AnExfatCardFormattedAgainComesBackNamed) {
   const std::string image = dir + "/card.img", mnt = dir + "/mnt", c = test::CorpusDir();
   const std::string script =
       "set -e; truncate -s 64M '" + image + "'; loop=$(losetup -f --show '" + image + "'); "
-      "mkfs.exfat -L CARD $loop > /dev/null; mkdir -p '" + mnt + "'; mount.exfat-fuse $loop '" + mnt + "'; "
+      "mkfs.exfat " + std::string(GetParam().before) + " -L CARD $loop > /dev/null; mkdir -p '" + mnt + "'; mount.exfat-fuse $loop '" + mnt + "'; "
       "mkdir -p '" + mnt + "/DCIM/100CANON' '" + mnt + "/DCIM/101CANON'; "
       "cp '" + c + "'/jpg/* '" + c + "'/tif/* '" + c + "'/nef/* '" + mnt + "/DCIM/100CANON/'; "
-      "cp '" + c + "'/mov/* '" + c + "'/mp4/* '" + c + "'/png/* '" + mnt + "/DCIM/101CANON/'; sync; "
-      "umount '" + mnt + "'; mkfs.exfat -L NEWCARD $loop > /dev/null; losetup -d $loop";
+      "cp '" + c + "'/mov/* '" + c + "'/mp4/* '" + c + "'/png/* '" + mnt + "/DCIM/101CANON/'; "
+      // Thumbnail folders below each: a folder that names another survives
+      // a format whose new metadata covers the old root and DCIM.
+      "mkdir -p '" + mnt + "/DCIM/100CANON/THM' '" + mnt + "/DCIM/101CANON/THM'; "
+      "for n in 1 2 3; do cp '" + c + "/jpg/court-exif.jpg' \"" + mnt + "/DCIM/100CANON/THM/T10$n.JPG\"; "
+      "cp '" + c + "/jpg/jpeg420exif.jpg' \"" + mnt + "/DCIM/101CANON/THM/T20$n.JPG\"; done; sync; "
+      "umount '" + mnt + "'; mkfs.exfat " + std::string(GetParam().after) + " -L NEWCARD $loop > /dev/null; losetup -d $loop";
   {
     std::ofstream out(dir + "/make.sh");
     out << script << "\n";
@@ -149,27 +165,61 @@ TEST(FormattedCard, AnExfatCardFormattedAgainComesBackNamed) {
   }
   ASSERT_NE(rebuilt, nullptr);
   std::set<std::string> expected;
+  if (!GetParam().cameraFoldersSurvive) {
+    std::set<std::string> names;
+    for (const std::string& p : test::FilePaths(*rebuilt)) names.insert(p.substr(p.rfind('/') + 1));
+    EXPECT_EQ(names, (std::set<std::string>{"T101.JPG", "T102.JPG", "T103.JPG", "T201.JPG", "T202.JPG", "T203.JPG"}));
+    EXPECT_GT(carved, 0u);
+    const std::string court = test::Md5OfCommand("cat '" + c + "/jpg/court-exif.jpg'");
+    const std::string j420 = test::Md5OfCommand("cat '" + c + "/jpg/jpeg420exif.jpg'");
+    for (const auto& [path, md5] : test::CopyOutTree(*const_cast<PartitionInfo*>(rebuilt), dir + "/out"))
+      EXPECT_EQ(md5, path.find("/T10") != std::string::npos ? court : j420) << path;
+    return;
+  }
   for (const char* folder : {"jpg", "tif", "nef"})
     for (const auto& e : std::filesystem::directory_iterator(c + "/" + folder))
       expected.insert("100CANON/" + e.path().filename().string());
   for (const char* folder : {"mov", "mp4", "png"})
     for (const auto& e : std::filesystem::directory_iterator(c + "/" + folder))
       expected.insert("101CANON/" + e.path().filename().string());
-  EXPECT_EQ(test::FilePaths(*rebuilt), expected);
+  for (const char* n : {"1", "2", "3"}) {
+    expected.insert(std::string("100CANON/THM/T10") + n + ".JPG");
+    expected.insert(std::string("101CANON/THM/T20") + n + ".JPG");
+  }
+  // Where the old root survived (another layout leaves it outside the new
+  // volume's metadata), the paths begin with DCIM/: compare below it.
+  std::set<std::string> paths;
+  for (std::string p : test::FilePaths(*rebuilt)) {
+    if (p.rfind("DCIM/", 0) == 0) p = p.substr(5);
+    paths.insert(p);
+  }
+  EXPECT_EQ(paths, expected);
   EXPECT_EQ(carved, 0u);
   // The bytes, through the copy-out.
   std::map<std::string, std::string> written;  // below the volume's folder
-  for (const auto& [path, md5] : test::CopyOutTree(*const_cast<PartitionInfo*>(rebuilt), dir + "/out"))
-    written[path.substr(path.find('/') + 1)] = md5;
+  for (const auto& [path, md5] : test::CopyOutTree(*const_cast<PartitionInfo*>(rebuilt), dir + "/out")) {
+    std::string below = path.substr(path.find('/') + 1);
+    if (below.rfind("DCIM/", 0) == 0) below = below.substr(5);
+    written[below] = md5;
+  }
   for (const std::string& path : expected) {
     const std::string name = path.substr(path.find('/') + 1);
-    std::string source;
+    std::string source = name.rfind("THM/T10", 0) == 0   ? c + "/jpg/court-exif.jpg"
+                         : name.rfind("THM/T20", 0) == 0 ? c + "/jpg/jpeg420exif.jpg"
+                                                         : "";
     for (const char* f : {"jpg", "tif", "nef", "mov", "mp4", "png"})
       if (std::filesystem::exists(c + "/" + f + "/" + name)) source = c + "/" + f + "/" + name;
     ASSERT_TRUE(written.count(path)) << path;
     EXPECT_EQ(written.at(path), test::Md5OfCommand("cat '" + source + "'")) << path;
   }
 }
+
+// mkfs.exfat's defaults both times; then 32 KiB clusters formatted over
+// with 128 KiB ones and the other way round (cameras format with the card
+// size's default, computers with the user's choice).
+INSTANTIATE_TEST_SUITE_P(Layouts, FormattedCard,
+                         ::testing::Values(CardFormats{"", "", true}, CardFormats{"-c 32K", "-c 128K", false},
+                                           CardFormats{"-c 128K", "-c 4K", true}));
 
 }  // namespace
 }  // namespace ambrel

@@ -19,11 +19,19 @@ bool Have(const char* tool) {
   return std::system(command.c_str()) == 0;
 }
 
-TEST(CameraCards, SixSmallCardsComeBackByteExact) {
+// The sanitized build runs the program several times slower; two cards (one
+// FAT32, one exFAT) still take every path the six do.
+#ifdef AMBREL_SANITIZED_BUILD
+constexpr const char* kCards = "2";
+#else
+constexpr const char* kCards = "6";
+#endif
+
+TEST(CameraCards, SmallCardsComeBackByteExact) {
   for (const char* tool : {"python3", "ffmpeg", "ffprobe", "mkfs.vfat", "mkfs.exfat"})
     if (!Have(tool)) GTEST_SKIP() << tool << " is not installed";
   const std::string work = test::TempDir("camera-cards");
-  const std::string command = "python3 " + test::SourceDir() + "/scripts/video_cards.py run --small --cards 6" +
+  const std::string command = "python3 " + test::SourceDir() + "/scripts/video_cards.py run --small --cards " + kCards +
                               " --pool " + test::BinaryDir() + "/video-pool-small --work " + work + " --cli " +
                               test::BinaryDir() + "/cli/ambrel-cli --report " + work + "/report.json" +
                               " --min-exact 95";

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <map>
 
 #include "app/progress.h"
@@ -86,6 +88,48 @@ std::optional<RecordPlacement> DefaultLayoutPlacement(std::uint64_t firstLba,
   const std::uint64_t back = 2ull * firstRecord + kDefaultMftSector;
   if (back > firstLba) return std::nullopt;
   return RecordPlacement{firstLba - back, kDefaultSpc};
+}
+
+std::optional<std::uint32_t> RecordClusterSectors(ByteSpan record) {
+  if (record.size() < 4 || std::memcmp(record.data(), "FILE", 4) != 0) return std::nullopt;
+  MftAttributeWalker walker(record);
+  while (auto attribute = walker.Next()) {
+    if (!attribute->nonResident) continue;
+    const ByteCursor& a = attribute->bytes;
+    const auto firstVcn = a.U64(0x10), lastVcn = a.U64(0x18), allocated = a.U64(0x28);
+    if (!firstVcn || !lastVcn || !allocated || *firstVcn != 0 || *lastVcn >= (1ull << 40) || *allocated == 0)
+      continue;
+    const std::uint64_t clusters = *lastVcn + 1;
+    if (*allocated % clusters != 0) continue;
+    const std::uint64_t bytes = *allocated / clusters;
+    if (bytes < 512 || bytes > (2u << 20) || !std::has_single_bit(bytes)) continue;
+    return static_cast<std::uint32_t>(bytes / 512);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::uint32_t> VotedClusterSectors(const std::vector<std::vector<std::uint8_t>>& records) {
+  std::map<std::uint32_t, std::size_t> votes;
+  std::size_t stated = 0;
+  for (const auto& r : records)
+    if (auto spc = RecordClusterSectors(ByteSpan(r.data(), r.size()))) {
+      ++votes[*spc];
+      ++stated;
+    }
+  if (stated < 3) return std::nullopt;
+  std::uint32_t best = 0;
+  std::size_t bestCount = 0, runnerUp = 0;
+  for (const auto& [spc, count] : votes) {
+    if (count > bestCount) {
+      runnerUp = bestCount;
+      best = spc;
+      bestCount = count;
+    } else if (count > runnerUp) {
+      runnerUp = count;
+    }
+  }
+  if (bestCount == runnerUp) return std::nullopt;
+  return best;
 }
 
 std::vector<std::uint8_t> IndexAllocationRuns(ByteSpan record) {
@@ -174,6 +218,19 @@ std::vector<IndexedDirectory> DirectoriesOf(DiskHandle& disk,
   return out;
 }
 
+// Up to 64 records of the group, fixed up, spread over it.
+std::vector<std::vector<std::uint8_t>> SampleRecords(DiskHandle& disk, const std::vector<const ScanHit*>& records,
+                                                     const RecordGroup& group) {
+  constexpr std::size_t kSample = 64;
+  std::vector<std::vector<std::uint8_t>> out;
+  const std::size_t step = std::max<std::size_t>(1, group.size() / kSample);
+  for (std::size_t k = 0; k < group.size() && out.size() < kSample; k += step) {
+    std::vector<std::uint8_t> record(kMftRecordBytes, 0);
+    if (ReadMftRecords(disk, records[group[k]]->lba, 1, record.data())) out.push_back(std::move(record));
+  }
+  return out;
+}
+
 // An NTFS volume already found whose MFT starts where the group's record 0
 // would lie (a volume formatted again over the old one keeps its MFT place).
 std::optional<RecordPlacement> PlacementFromKnownVolume(
@@ -205,8 +262,17 @@ void BuildOrphanRecordTrees(DiskHandle& disk, const std::vector<const ScanHit*>&
     auto recordZero = RecordZeroLba(first);
     if (!recordZero) continue;
     auto placement = PlacementFromIndexRecords(DirectoriesOf(disk, records, group, indx), *recordZero);
-    if (!placement) placement = PlacementFromKnownVolume(*recordZero, volumes);
-    if (!placement) placement = DefaultLayoutPlacement(first.lba, RecordNumberOf(first));
+    if (!placement) {
+      // Without INDX records to place it, the group lies where a volume
+      // found there keeps its MFT, or where the default layout would; its
+      // cluster size is what its own records state (a volume formatted
+      // over with another cluster size keeps the MFT's place, not its
+      // clusters), else that volume's or the default one.
+      placement = PlacementFromKnownVolume(*recordZero, volumes);
+      if (!placement) placement = DefaultLayoutPlacement(first.lba, RecordNumberOf(first));
+      if (placement)
+        if (auto stated = VotedClusterSectors(SampleRecords(disk, records, group))) placement->spc = *stated;
+    }
     if (!placement) continue;
     std::vector<FileRecordHit> hits;
     hits.reserve(group.size());

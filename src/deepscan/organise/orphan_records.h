@@ -54,6 +54,17 @@ struct IndexedDirectory {
 std::optional<RecordPlacement> PlacementFromIndexRecords(
     const std::vector<IndexedDirectory>& directories, std::uint64_t recordZeroLba);
 
+// The cluster size a record's own non-resident attributes state, in
+// sectors: an attribute whose runs start at VCN 0 and end at VCN n has
+// n + 1 clusters allocated, so its allocated size divided by n + 1 is the
+// cluster size of the volume the record was written on (a power of two of
+// 512 B to 2 MiB, or nothing). The first attribute that states one answers.
+std::optional<std::uint32_t> RecordClusterSectors(ByteSpan record);
+
+// The cluster size most of the records state (each a fixed-up record), when
+// at least 3 state one and no other size is stated as often.
+std::optional<std::uint32_t> VotedClusterSectors(const std::vector<std::vector<std::uint8_t>>& records);
+
 // The $INDEX_ALLOCATION run list of a fixed-up 1024-byte record.
 std::vector<std::uint8_t> IndexAllocationRuns(ByteSpan record);
 
