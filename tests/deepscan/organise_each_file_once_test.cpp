@@ -219,7 +219,11 @@ TEST_P(FormattedCard, AnExfatCardFormattedAgainComesBackNamed) {
 // size's default, computers with the user's choice).
 INSTANTIATE_TEST_SUITE_P(Layouts, FormattedCard,
                          ::testing::Values(CardFormats{"", "", true}, CardFormats{"-c 32K", "-c 128K", false},
-                                           CardFormats{"-c 128K", "-c 4K", true}));
+                                           CardFormats{"-c 128K", "-c 4K", true}),
+                         [](const ::testing::TestParamInfo<CardFormats>& info) {
+                           const char* names[] = {"Defaults", "From32KTo128K", "From128KTo4K"};
+                           return std::string(names[info.index]);
+                         });
 
 }  // namespace
 }  // namespace ambrel

@@ -147,7 +147,10 @@ TEST_P(ReformattedNtfs, OldFilesComeBackFromLooseRecords) {
 
 INSTANTIATE_TEST_SUITE_P(ClusterSizes, ReformattedNtfs,
                          ::testing::Values(NtfsFormats{512, 512}, NtfsFormats{4096, 4096}, NtfsFormats{4096, 1024},
-                                           NtfsFormats{1024, 8192}));
+                                           NtfsFormats{1024, 8192}),
+                         [](const ::testing::TestParamInfo<NtfsFormats>& info) {
+                           return "From" + std::to_string(info.param.before) + "To" + std::to_string(info.param.after);
+                         });
 
 // mkfs.vfat options of the volume as it was used, and of the format over it.
 struct FatFormats {
@@ -207,7 +210,13 @@ TEST_P(ReformattedFat, DirectoriesComeBackFromTheirClusters) {
 INSTANTIATE_TEST_SUITE_P(Formats, ReformattedFat,
                          ::testing::Values(FatFormats{"-F 32", "-F 32"}, FatFormats{"-F 16", "-F 16"},
                                            FatFormats{"-F 16 -s 16", "-F 16 -s 16"},
-                                           FatFormats{"-F 32 -s 1", "-F 32 -s 16"}));
+                                           FatFormats{"-F 32 -s 1", "-F 32 -s 16"}),
+                         [](const ::testing::TestParamInfo<FatFormats>& info) {
+                           std::string name = std::string(info.param.before) + "_to_" + info.param.after;
+                           for (char& ch : name)
+                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                           return name;
+                         });
 
 }  // namespace
 }  // namespace ambrel
