@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <unordered_set>
 
 #include "app/settings.h"
@@ -64,15 +65,67 @@ void MarkDeleted(FoundFileTable& table, std::uint32_t first, std::uint32_t end) 
   }
 }
 
+// The path of a folder of the table being read ("/" for the root), from
+// the parent links the walk set.
+std::string FolderPathOf(const FoundFileTable& table, std::uint32_t id) {
+  std::string path;
+  for (int depth = 0; id != kRootId && depth <= kMaxDirectoryDepth; ++depth) {
+    const FoundFileNode* node = NodeAt(table, id);
+    if (!node || !node->name) break;
+    path = "/" + std::string(node->name) + path;
+    if (node->parentId == id) break;
+    id = node->parentId;
+  }
+  return path.empty() ? "/" : path;
+}
+
+// Parses a directory buffer around its unreadable sectors: each readable
+// run of sectors on its own, so that a zeroed sector does not read as the
+// end of the directory. A run holding the end mark (an entry whose first
+// byte is 0) ends the directory.
+void ParseReadableRuns(PartitionInfo& partition, const std::uint8_t* buffer, std::uint64_t bytes,
+                       const std::vector<UnreadDirectorySector>& unread, ScanProgress* progress,
+                       std::uint32_t parentId) {
+  if (unread.empty()) {
+    ParseFatDirectory(partition, buffer, bytes, progress, parentId);
+    return;
+  }
+  const std::uint64_t sectors = bytes / kSectorSize;
+  std::uint64_t start = 0;
+  std::size_t next = 0;
+  while (start < sectors) {
+    std::uint64_t end = start;
+    while (next < unread.size() && unread[next].index < start) ++next;
+    const std::uint64_t stop = next < unread.size() ? std::min<std::uint64_t>(unread[next].index, sectors) : sectors;
+    end = stop;
+    if (end > start) {
+      const std::uint8_t* run = buffer + start * kSectorSize;
+      const std::uint64_t runBytes = (end - start) * kSectorSize;
+      ParseFatDirectory(partition, run, runBytes, progress, parentId);
+      bool endMark = false;
+      for (std::uint64_t at = 0; at < runBytes && !endMark; at += 32) endMark = run[at] == 0;
+      if (endMark) return;
+    }
+    start = end + 1;  // past the unreadable sector
+  }
+}
+
 void WalkFatDirectory(FatWalk& walk, std::uint32_t firstCluster, std::uint32_t parentId, int depth,
                       bool insideDeleted) {
   if (FatStopRequested(walk.stop) || depth > kMaxDirectoryDepth) return;
   std::vector<std::uint8_t> buffer;
-  std::uint64_t bytes = ReadFatDirectory(walk.partition, walk.stop, walk.handle, firstCluster, buffer, walk.visited);
+  std::vector<UnreadDirectorySector> unread;
+  std::uint64_t bytes =
+      ReadFatDirectory(walk.partition, walk.stop, walk.handle, firstCluster, buffer, walk.visited, &unread);
   if (bytes == 0) return;
   FoundFileTable& table = walk.partition.table;
   std::uint32_t before = table.count;
-  ParseFatDirectory(walk.partition, buffer.data(), bytes, &walk.progress, parentId);
+  if (!unread.empty()) {
+    const std::string folder = FolderPathOf(table, parentId);
+    for (const UnreadDirectorySector& u : unread)
+      NoteUnreadMetadata(walk.partition, {UnreadMetadataKind::kFolderSectors, firstCluster, 1, u.lba, folder});
+  }
+  ParseReadableRuns(walk.partition, buffer.data(), bytes, unread, &walk.progress, parentId);
   std::vector<std::uint8_t>().swap(buffer);
   std::uint32_t after = table.count;
   if (insideDeleted) MarkDeleted(table, before, after);
@@ -105,15 +158,22 @@ bool LoadFat(PartitionInfo& partition, DiskHandle& handle, const StopWord* stopW
   std::uint8_t* out = partition.fat.data();
   if (ReadRange(handle, g->fatStart, fs, out)) return true;
   if (FatStopRequested(stopWord)) return false;
-  if (g->fatCount < 2) return ReadRange(handle, g->fatStart, fs, out);
+  if (g->fatCount < 2) {
+    std::vector<std::uint32_t> bad;
+    ReadSectorsSalvaging(handle, g->fatStart, static_cast<std::uint32_t>(fs), out, &bad);
+    for (std::uint32_t s : bad)
+      NoteUnreadMetadata(partition, {UnreadMetadataKind::kFatSectors, s, 1, g->fatStart + s, {}});
+    return false;
+  }
   // The second copy lies one recorded FAT size further on.
   std::uint64_t second = g->fatStart + g->fatSectors;
   if (ReadRange(handle, second, fs, out)) return true;
   LogLine(LogCode::kNotice, "FAT copies unreadable, reading sector by sector");
   for (std::uint64_t s = 0; s < fs; ++s) {
     if (FatStopRequested(stopWord)) return false;
-    if (!ReadSectors(handle, second + s, 1, out + s * kSectorSize))
-      ReadSectors(handle, g->fatStart + s, 1, out + s * kSectorSize);
+    if (!ReadSectors(handle, second + s, 1, out + s * kSectorSize) &&
+        !ReadSectors(handle, g->fatStart + s, 1, out + s * kSectorSize))
+      NoteUnreadMetadata(partition, {UnreadMetadataKind::kFatSectors, s, 1, g->fatStart + s, {}});
   }
   return false;
 }
@@ -137,10 +197,21 @@ bool LoadFatCopy(const PartitionInfo& partition, std::vector<std::uint8_t>& out)
 
 std::uint64_t ReadFatDirectory(PartitionInfo& partition, const StopWord* stopWord, DiskHandle& handle,
                                std::uint32_t firstCluster, std::vector<std::uint8_t>& buffer,
-                               std::unordered_set<std::uint64_t>& visited) {
+                               std::unordered_set<std::uint64_t>& visited, std::vector<UnreadDirectorySector>* unread) {
   buffer.clear();
+  if (unread) unread->clear();
   auto g = FatGeometryOf(partition);
   if (!g) return 0;
+  std::vector<std::uint32_t> bad;
+  // Reads `sectors` at `lba` into the buffer from sector `index` on; true
+  // when its first sector could be read.
+  auto salvage = [&](std::uint64_t lba, std::uint64_t sectors, std::uint64_t index) {
+    bad.clear();
+    ReadSectorsSalvaging(handle, lba, static_cast<std::uint32_t>(sectors), buffer.data() + index * kSectorSize, &bad);
+    if (unread)
+      for (std::uint32_t b : bad) unread->push_back({static_cast<std::uint32_t>(index + b), lba + b});
+    return bad.empty() || bad.front() != 0;
+  };
   const std::uint64_t clusterBytes = std::uint64_t(g->spc) * kSectorSize;
   if (firstCluster == 0 && !g->fat32) {
     // The fixed FAT16 root, at most as large as the directory buffer.
@@ -148,7 +219,7 @@ std::uint64_t ReadFatDirectory(PartitionInfo& partition, const StopWord* stopWor
     sectors = std::min<std::uint64_t>(sectors, std::uint64_t(kMaxDirectoryClusters) * g->spc);
     if (sectors == 0 || !visited.insert(g->rootStart).second) return 0;
     buffer.assign(sectors * kSectorSize, 0);
-    ReadRange(handle, g->rootStart, sectors, buffer.data());
+    salvage(g->rootStart, sectors, 0);
     return FatStopRequested(stopWord) ? 0 : buffer.size();
   }
   const bool isRoot = firstCluster == 0;
@@ -160,10 +231,13 @@ std::uint64_t ReadFatDirectory(PartitionInfo& partition, const StopWord* stopWor
   while (cluster > 1 && cluster <= g->clusterCount + 2 && !IsFatEndOfChain(static_cast<std::uint32_t>(cluster), g->fat32) &&
          read < kMaxDirectoryClusters && chain.insert(cluster).second) {
     buffer.resize((read + 1) * clusterBytes);
-    ReadRange(handle, g->ClusterLba(cluster), g->spc, buffer.data() + read * clusterBytes);
+    const bool firstSectorRead = salvage(g->ClusterLba(cluster), g->spc, std::uint64_t{read} * g->spc);
     ++read;
     if (FatStopRequested(stopWord)) return 0;
-    if (read == 1 && !isRoot && !StartsWithDotEntries(buffer)) return 0;
+    if (read == 1 && !isRoot && firstSectorRead && !StartsWithDotEntries(buffer)) {
+      if (unread) unread->clear();
+      return 0;
+    }
     cluster = fat.Next(cluster);
   }
   return buffer.size();
