@@ -144,6 +144,33 @@ std::string ListLines(const std::vector<std::string>& lines) {
 
 }  // namespace
 
+std::string UnreadMetadataText(const UnreadMetadata& u) {
+  const auto first = static_cast<unsigned long long>(u.first), count = static_cast<unsigned long long>(u.count),
+             lba = static_cast<unsigned long long>(u.lba);
+  switch (u.kind) {
+    case UnreadMetadataKind::kMftRecords:
+      return count == 1 ? Format("MFT record %llu (sector %llu)", first, lba)
+                        : Format("MFT records %llu to %llu (from sector %llu)", first, first + count - 1, lba);
+    case UnreadMetadataKind::kFolderSectors:
+      return Format("folder %s: %llu sector(s) of %s (from sector %llu)", u.folder.c_str(), count,
+                    u.first == 0 ? "the root area" : Format("cluster %llu", first).c_str(), lba);
+    case UnreadMetadataKind::kFatSectors:
+      return Format("FAT sector(s) %llu to %llu (from sector %llu), in every copy", first, first + count - 1, lba);
+  }
+  return {};
+}
+
+std::vector<std::string> UnreadMetadataTexts(const std::vector<UnreadMetadata>& pieces, std::uint64_t dropped) {
+  std::vector<std::string> lines;
+  for (const UnreadMetadata& u : pieces) lines.push_back(UnreadMetadataText(u));
+  if (dropped > 0) lines.push_back(Format("%llu more", static_cast<unsigned long long>(dropped)));
+  return lines;
+}
+
+std::string UnreadMetadataReportText(const std::vector<std::string>& lines) {
+  return "文件系统的部分元数据无法读取，其中记录的文件没有列出：" + ListLines(lines);
+}
+
 std::string DamagedFilesReportText(const std::vector<std::string>& damaged) {
   return Format("有%zu个文件已损坏，未能完整恢复：", damaged.size()) + ListLines(damaged);
 }
