@@ -35,6 +35,10 @@ std::string PromptText(const PromptMessage& m) {
     case PromptId::kScanSaved: return "保存扫描数据成功！";
     case PromptId::kScanSaveFailed: return "保存扫描数据失败！";
     case PromptId::kScanLoadFailed: return "加载保存在磁盘上的数据失败！";
+    case PromptId::kScanStateDamaged: return "保存的扫描数据已损坏（校验不符），不能复用，将重新扫描。";
+    case PromptId::kScanStateNotAFile:
+      return "扫描数据文件“" + m.subject + "”不是普通文件，没有读取，将重新扫描。";
+    case PromptId::kScanStateUnchecked: return "保存的扫描数据是旧版本，没有校验值，无法确认其完整，仍按原样复用。";
     case PromptId::kDeviceSizeWrong: return "设备大小不正确！";
     case PromptId::kScanReadErrors: return ScanReadErrorText(m.count, m.amount, m.flag);
   }
