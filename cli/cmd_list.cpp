@@ -55,10 +55,13 @@ bool ListOneVolume(SourceSession& source, const SourceVolume& v, Json& document)
   const std::vector<TreeEntry> entries = CollectTreeEntries(listing.volume->table);
   if (options.json) {
     Json volume = TreeJson(v.number, *listing.volume, entries);
-    Json lines = Json::array();
-    for (const std::string& text : UnreadMetadataTexts(listing.unread, listing.unreadDropped))
-      lines.push_back(JsonText(text));
-    volume["unreadMetadata"] = std::move(lines);
+    if (listing.MetadataUnread()) {
+      // Only on a volume that lacks some: a whole listing stays as it was.
+      Json lines = Json::array();
+      for (const std::string& text : UnreadMetadataTexts(listing.unread, listing.unreadDropped))
+        lines.push_back(JsonText(text));
+      volume["unreadMetadata"] = std::move(lines);
+    }
     document.push_back(std::move(volume));
   } else {
     PrintTreeText(v.number, *listing.volume, entries);
