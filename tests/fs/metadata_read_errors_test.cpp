@@ -230,5 +230,39 @@ TEST(MetadataReadErrors, AnUnreadableSectorOfTheFat16RootCostsOnlyItsEntries) {
   EXPECT_EQ(damaged.partition.unreadMetadata[0].first, 0u);
 }
 
+// exFAT, on a volume made by mkfs.exfat: a bad sector in the root's
+// cluster used to zero the whole cluster, and with it every folder after
+// it. Now the sets in that sector are lost, the rest are listed.
+TEST(MetadataReadErrors, AnUnreadableExfatDirectorySectorCostsOnlyItsSets) {
+  const std::string image = test::FixtureImage("exfat-dirs");
+  ASSERT_FALSE(image.empty());
+  const auto bytes = LoadImage(image);
+  std::uint32_t heap = 0, root = 0;
+  std::memcpy(&heap, bytes.data() + 88, 4);
+  std::memcpy(&root, bytes.data() + 96, 4);
+  const std::uint64_t rootLba = heap + (std::uint64_t{root - 2} << bytes[109]);
+  const FaultyParse clean = Parse(image, kFsExfat, {});
+  ASSERT_TRUE(clean.parsed);
+  for (int n = 1; n <= 25; ++n) ASSERT_TRUE(clean.paths.count("dir" + std::to_string(n))) << n;
+
+  // Root sector 1 holds entries 16 to 31: three per folder after the
+  // label, bitmap and up-case entries.
+  const FaultyParse damaged = Parse(image, kFsExfat, {rootLba + 1});
+  ASSERT_TRUE(damaged.parsed);
+  int missing = 0;
+  for (int n = 1; n <= 25; ++n) missing += damaged.paths.count("dir" + std::to_string(n)) == 0;
+  EXPECT_GE(missing, 4);
+  EXPECT_LE(missing, 7);
+  EXPECT_FALSE(damaged.paths.count("dir7"));
+  for (int n : {1, 2, 3, 12, 20, 25}) {
+    EXPECT_TRUE(damaged.paths.count("dir" + std::to_string(n))) << n;
+    EXPECT_TRUE(damaged.paths.count("dir" + std::to_string(n) + "/b" + std::to_string(n) + ".bin")) << n;
+  }
+  ASSERT_EQ(damaged.partition.unreadMetadata.size(), 1u);
+  EXPECT_EQ(damaged.partition.unreadMetadata[0].kind, UnreadMetadataKind::kFolderSectors);
+  EXPECT_EQ(damaged.partition.unreadMetadata[0].folder, "/");
+  EXPECT_EQ(damaged.partition.unreadMetadata[0].lba, rootLba + 1);
+}
+
 }  // namespace
 }  // namespace ambrel

@@ -9,6 +9,7 @@
 #include "app/settings.h"
 #include "catalog/node_table.h"
 #include "diag/log.h"
+#include "fs/directory_salvage.h"
 #include "fs/fat/fat32_high_words.h"
 #include "fs/fat/fat_boot_sector.h"
 #include "fs/fat/fat_directory.h"
@@ -65,51 +66,6 @@ void MarkDeleted(FoundFileTable& table, std::uint32_t first, std::uint32_t end) 
   }
 }
 
-// The path of a folder of the table being read ("/" for the root), from
-// the parent links the walk set.
-std::string FolderPathOf(const FoundFileTable& table, std::uint32_t id) {
-  std::string path;
-  for (int depth = 0; id != kRootId && depth <= kMaxDirectoryDepth; ++depth) {
-    const FoundFileNode* node = NodeAt(table, id);
-    if (!node || !node->name) break;
-    path = "/" + std::string(node->name) + path;
-    if (node->parentId == id) break;
-    id = node->parentId;
-  }
-  return path.empty() ? "/" : path;
-}
-
-// Parses a directory buffer around its unreadable sectors: each readable
-// run of sectors on its own, so that a zeroed sector does not read as the
-// end of the directory. A run holding the end mark (an entry whose first
-// byte is 0) ends the directory.
-void ParseReadableRuns(PartitionInfo& partition, const std::uint8_t* buffer, std::uint64_t bytes,
-                       const std::vector<UnreadDirectorySector>& unread, ScanProgress* progress,
-                       std::uint32_t parentId) {
-  if (unread.empty()) {
-    ParseFatDirectory(partition, buffer, bytes, progress, parentId);
-    return;
-  }
-  const std::uint64_t sectors = bytes / kSectorSize;
-  std::uint64_t start = 0;
-  std::size_t next = 0;
-  while (start < sectors) {
-    std::uint64_t end = start;
-    while (next < unread.size() && unread[next].index < start) ++next;
-    const std::uint64_t stop = next < unread.size() ? std::min<std::uint64_t>(unread[next].index, sectors) : sectors;
-    end = stop;
-    if (end > start) {
-      const std::uint8_t* run = buffer + start * kSectorSize;
-      const std::uint64_t runBytes = (end - start) * kSectorSize;
-      ParseFatDirectory(partition, run, runBytes, progress, parentId);
-      bool endMark = false;
-      for (std::uint64_t at = 0; at < runBytes && !endMark; at += 32) endMark = run[at] == 0;
-      if (endMark) return;
-    }
-    start = end + 1;  // past the unreadable sector
-  }
-}
-
 void WalkFatDirectory(FatWalk& walk, std::uint32_t firstCluster, std::uint32_t parentId, int depth,
                       bool insideDeleted) {
   if (FatStopRequested(walk.stop) || depth > kMaxDirectoryDepth) return;
@@ -120,12 +76,24 @@ void WalkFatDirectory(FatWalk& walk, std::uint32_t firstCluster, std::uint32_t p
   if (bytes == 0) return;
   FoundFileTable& table = walk.partition.table;
   std::uint32_t before = table.count;
-  if (!unread.empty()) {
-    const std::string folder = FolderPathOf(table, parentId);
-    for (const UnreadDirectorySector& u : unread)
+  if (unread.empty()) {
+    ParseFatDirectory(walk.partition, buffer.data(), bytes, &walk.progress, parentId);
+  } else {
+    const std::string folder = FolderPathOf(table, parentId, kMaxDirectoryDepth);
+    std::vector<std::uint32_t> sectors;
+    for (const UnreadDirectorySector& u : unread) {
       NoteUnreadMetadata(walk.partition, {UnreadMetadataKind::kFolderSectors, firstCluster, 1, u.lba, folder});
+      sectors.push_back(u.index);
+    }
+    // Each readable run on its own: a zeroed sector must not read as the
+    // directory's end.
+    ForEachReadableRun(
+        std::span<const std::uint8_t>(buffer.data(), bytes), sectors,
+        [&](std::span<const std::uint8_t> run) {
+          ParseFatDirectory(walk.partition, run.data(), run.size(), &walk.progress, parentId);
+        },
+        HoldsDirectoryEnd);
   }
-  ParseReadableRuns(walk.partition, buffer.data(), bytes, unread, &walk.progress, parentId);
   std::vector<std::uint8_t>().swap(buffer);
   std::uint32_t after = table.count;
   if (insideDeleted) MarkDeleted(table, before, after);
