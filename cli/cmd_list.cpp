@@ -13,6 +13,7 @@
 #include "json_output.h"
 #include "session/program.h"
 #include "session/source_session.h"
+#include "session/texts.h"
 #include "text_output.h"
 #include "tree_output.h"
 #include "volume_checks.h"
@@ -42,17 +43,30 @@ bool ListOneVolume(SourceSession& source, const SourceVolume& v, Json& document)
   // split: a present file inside a deleted folder goes with its folder.
   const VolumeListing listing = source.ListVolume(v.number, options.volumes.scope, nullptr, progress.Observer());
   progress.Finish();
+  // What could not be read is named whatever else happened: a listing
+  // without it must never look complete.
+  const std::vector<std::string> unread = UnreadMetadataLines(v.number, v, listing);
+  for (const std::string& line : unread) std::fprintf(stderr, "ambrel-cli list: %s\n", line.c_str());
   if (listing.problem != ListProblem::kNone) {
     std::fprintf(stderr, "ambrel-cli list: %s\n", ListProblemText(source, v.number, listing).c_str());
-    return listing.problem == ListProblem::kNoRecycleBin;
+    return listing.problem == ListProblem::kNoRecycleBin && unread.empty();
   }
-  if (!listing.volume) return true;
+  if (!listing.volume) return unread.empty();
   const std::vector<TreeEntry> entries = CollectTreeEntries(listing.volume->table);
-  if (options.json)
-    document.push_back(TreeJson(v.number, *listing.volume, entries));
-  else
+  if (options.json) {
+    Json volume = TreeJson(v.number, *listing.volume, entries);
+    if (listing.MetadataUnread()) {
+      // Only on a volume that lacks some: a whole listing stays as it was.
+      Json lines = Json::array();
+      for (const std::string& text : UnreadMetadataTexts(listing.unread, listing.unreadDropped))
+        lines.push_back(JsonText(text));
+      volume["unreadMetadata"] = std::move(lines);
+    }
+    document.push_back(std::move(volume));
+  } else {
     PrintTreeText(v.number, *listing.volume, entries);
-  return true;
+  }
+  return unread.empty();
 }
 
 int RunList() {

@@ -210,6 +210,7 @@ struct RecoverOutcome {
   SelectionTotal chosen;
   std::vector<std::string> messages;
   bool volumesFailed = false;  // a chosen volume could not be read
+  bool metadataUnread = false;  // a chosen volume was listed without some of its metadata
 };
 
 // The exit status and the closing lines on stdout / stderr.
@@ -219,6 +220,12 @@ int Report(const RecoverOptions& o, const RecoverOutcome& outcome) {
   int status = StatusOf(r, reason);
   if (status == 0 && outcome.volumesFailed) {
     reason = "some volumes could not be read";
+    status = 1;
+  }
+  if (outcome.metadataUnread) {
+    // Files the unreadable metadata held were never found: the run cannot
+    // be whole, whatever it copied.
+    reason = "unreadable file-system metadata: files it held are missing" + (reason.empty() ? "" : "; " + reason);
     status = 1;
   }
   std::FILE* reportOut = (o.json || !r.started) ? stderr : stdout;
@@ -231,8 +238,9 @@ int Report(const RecoverOptions& o, const RecoverOutcome& outcome) {
 }
 
 // Parses the chosen volumes into the catalogue; false when one of them
-// could not be read (the others are kept).
-bool LoadChosenVolumes(SourceSession& source, FoundFileCatalog& catalog) {
+// could not be read (the others are kept). The metadata that could not be
+// read is named in `unread`.
+bool LoadChosenVolumes(SourceSession& source, FoundFileCatalog& catalog, std::vector<std::string>& unread) {
   const RecoverOptions& o = g_options;
   bool allRead = true;
   for (const SourceVolume& v : source.Volumes()) {
@@ -240,6 +248,7 @@ bool LoadChosenVolumes(SourceSession& source, FoundFileCatalog& catalog) {
     ParseProgressLine progress(v.info.displayName);
     VolumeListing listing = source.ListVolume(v.number, o.volumes.scope, nullptr, progress.Observer());
     progress.Finish();
+    for (const std::string& line : UnreadMetadataLines(v.number, v, listing)) unread.push_back(line);
     if (listing.problem == ListProblem::kNotAFileSystem) {
       std::fprintf(stderr, "ambrel-cli recover: %s\n",
                    NotFileSystemText(v.number, v.info.startLba, listing.bootSector).c_str());
@@ -363,7 +372,10 @@ int RunRecover() {
   if (const int status = CheckTarget(*source, outcome); status >= 0) return status;
   FoundFileCatalog catalog;
   catalog.Reset(nullptr, false);
-  outcome.volumesFailed = !LoadChosenVolumes(*source, catalog);
+  std::vector<std::string> unread;
+  outcome.volumesFailed = !LoadChosenVolumes(*source, catalog, unread);
+  outcome.metadataUnread = !unread.empty();
+  outcome.messages.insert(outcome.messages.end(), unread.begin(), unread.end());
   return FilterAndCopy(catalog, *source, outcome);
 }
 

@@ -44,6 +44,16 @@ struct ScanArgs {
 
 ScanArgs g_args;
 
+// One value of --priority: decimal digits only, so that "-1" is refused
+// rather than wrapped to 2^64-1, and no more than 2^63 (an LBA or a sector
+// count of any disk stays far below).
+std::string CheckPriorityValue(const std::string& text) {
+  const bool digits = !text.empty() && text.size() <= 19 &&
+                      text.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits) return "'" + text + "' is not a sector number (0, 1, 2, ...)";
+  return {};
+}
+
 void Define(CLI::App& app) {
   g_args = ScanArgs{};
   app.add_option("PATH", g_args.path, "disk, partition or image file")->required();
@@ -53,7 +63,9 @@ void Define(CLI::App& app) {
       ->check(CLI::PositiveNumber);
   app.add_option("--priority", g_args.priority, "START,LENGTH: sectors scanned first")
       ->delimiter(',')
-      ->expected(2);
+      ->expected(2)
+      ->type_name("START,LENGTH")
+      ->check(CLI::Validator([](std::string& text) { return CheckPriorityValue(text); }, ""));
   app.add_option("--reuse", g_args.reuse, "reuse a saved scan of this device: yes, no or ask")
       ->check(CLI::IsMember({"yes", "no", "ask"}));
   app.add_option("--save", g_args.save, "save the scan at its end: yes, no or ask")
@@ -66,6 +78,12 @@ bool ApplyPriority(const ScanArgs& args, const PartitionInfo& area, DeepScanSett
   if (args.priority.empty()) return true;
   const std::uint64_t start = args.priority[0], length = args.priority[1];
   const std::uint64_t end = area.startLba + area.sectorCount;
+  if (length == 0) {
+    std::fprintf(stderr, "ambrel-cli scan: the priority range %" PRIu64 ",%" PRIu64
+                         " is empty: its LENGTH must be at least one sector\n",
+                 start, length);
+    return false;
+  }
   if (start < area.startLba || start > end || length > end - start) {
     std::fprintf(stderr, "ambrel-cli scan: the priority range %" PRIu64 ",%" PRIu64
                          " does not lie inside the scanned area %" PRIu64 "..%" PRIu64 "\n",

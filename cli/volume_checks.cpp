@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/text.h"
+#include "session/texts.h"
 #include "text_output.h"
 
 namespace ambrel::cli {
@@ -50,6 +51,14 @@ std::string ListProblemText(SourceSession& source, int number, const VolumeListi
     case ListProblem::kNoRecycleBin: return Format("volume %d has no recycle bin holding files", number);
   }
   return {};
+}
+
+std::vector<std::string> UnreadMetadataLines(int number, const SourceVolume& volume, const VolumeListing& listing) {
+  std::vector<std::string> lines;
+  for (const std::string& piece : UnreadMetadataTexts(listing.unread, listing.unreadDropped))
+    lines.push_back(Format("volume %d (%s): unreadable metadata, the entries it held are missing: %s", number,
+                           volume.info.fsName.c_str(), PrintableText(piece).c_str()));
+  return lines;
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "session/source_session.h"
 
@@ -23,6 +24,11 @@ std::string NoVolumesText(SourceSession& source);
 
 // The message of a listing that gave nothing ("" when there is none).
 std::string ListProblemText(SourceSession& source, int number, const VolumeListing& listing);
+
+// The lines naming the metadata of volume `number` that could not be read
+// ("volume 1 (NTFS): unreadable metadata, the entries it held are missing: MFT record 40 (sector 4224)");
+// empty when everything was read.
+std::vector<std::string> UnreadMetadataLines(int number, const SourceVolume& volume, const VolumeListing& listing);
 
 // The GPT warning line (without a trailing newline); empty when nothing was
 // lost.

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "session/program.h"
+#include "session/texts.h"
 #include "deep_scan_run.h"
 #include "deep_scan_settings.h"
 #include "device_panel.h"
@@ -209,9 +210,16 @@ bool MainWindow::StartDeepScan(const DeviceInfo& row) {
 
 void MainWindow::ParseWithoutScan() {
   std::size_t before = catalog_->partitionCount();
+  std::vector<std::pair<int, VolumeListing>> problems;
   RunBehindProgress(this, [&](TaskStatus& status) {
-    source_->ListInto(*catalog_, 0, ListScope::kAll, &status, {}, true);
+    problems = source_->ListInto(*catalog_, 0, ListScope::kAll, &status, {}, true);
   });
+  // Metadata that could not be read is named: the listing lacks its files.
+  std::vector<std::string> unread;
+  for (const auto& [number, listing] : problems)
+    for (const std::string& line : UnreadMetadataTexts(listing.unread, listing.unreadDropped))
+      unread.push_back(std::to_string(number) + ": " + line);
+  if (!unread.empty()) prompt_.ShowMessage(UnreadMetadataReportText(unread));
   if (catalog_->partitionCount() == before) {
     prompt_.ShowMessage("没有找到可以解析的分区！");
     return;

@@ -31,6 +31,9 @@ enum class PromptId : std::uint16_t {
   kScanSaved,
   kScanSaveFailed,
   kScanLoadFailed,
+  kScanStateDamaged,     // the saved scan failed its checks: refused, a fresh scan follows
+  kScanStateNotAFile,    // subject: the path; not a regular file: refused, a fresh scan follows
+  kScanStateUnchecked,   // the saved scan is of the version without checksums: reused unverified
   kDeviceSizeWrong,
   kScanReadErrors,       // count: failed reads; amount: MiB lost; flag: removable device
 };

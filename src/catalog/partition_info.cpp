@@ -1,6 +1,29 @@
 #include "catalog/partition_info.h"
 
+#include <cstdint>
+#include <utility>
+
 namespace ambrel {
+
+void NoteUnreadMetadata(PartitionInfo& partition, UnreadMetadata piece) {
+  auto& list = partition.unreadMetadata;
+  if (!list.empty()) {
+    UnreadMetadata& last = list.back();
+    const bool sameKind = last.kind == piece.kind && last.folder == piece.folder;
+    const bool continues = piece.kind == UnreadMetadataKind::kFolderSectors
+                               ? last.first == piece.first && last.lba + last.count == piece.lba
+                               : last.first + last.count == piece.first;
+    if (sameKind && continues && last.count <= UINT64_MAX - piece.count) {
+      last.count += piece.count;
+      return;
+    }
+  }
+  if (list.size() >= kMaxUnreadMetadata) {
+    ++partition.unreadMetadataDropped;
+    return;
+  }
+  list.push_back(std::move(piece));
+}
 
 int MakePartitionInfo(const DeviceInfo& row, PartitionInfo& out) {
   out = PartitionInfo();

@@ -27,6 +27,25 @@ enum PartitionOrigin : std::uint32_t {
   kOriginSignatures = 8,        // the files found by signature
 };
 
+// A piece of a volume's metadata that could not be read from the source:
+// what it held is missing from the listing.
+enum class UnreadMetadataKind : std::uint8_t {
+  kMftRecords,     // `count` MFT records from record number `first`
+  kFolderSectors,  // `count` sectors of the entries of a folder (`folder`), in its cluster `first` (0: the fixed root)
+  kFatSectors,     // `count` sectors of the FAT from sector `first` of it, unreadable in every copy
+};
+
+struct UnreadMetadata {
+  UnreadMetadataKind kind = UnreadMetadataKind::kMftRecords;
+  std::uint64_t first = 0;
+  std::uint64_t count = 0;
+  std::uint64_t lba = 0;  // the first unreadable sector
+  std::string folder;     // kFolderSectors: the folder's path in the volume, "/" for the root
+};
+
+// At most this many pieces are kept; the others are only counted.
+inline constexpr std::size_t kMaxUnreadMetadata = 1024;
+
 struct PartitionInfo {
   std::int32_t fsKind = kFsUnknown;
   std::uint64_t startLba = 0;
@@ -55,11 +74,19 @@ struct PartitionInfo {
   // opened once. Null for a record made without a session (then diskPath
   // is opened).
   std::shared_ptr<BlockDevice> source;
+  // What the reader could not read of the volume's metadata (MFT records,
+  // folder sectors, FAT sectors), in the order met.
+  std::vector<UnreadMetadata> unreadMetadata;
+  std::uint64_t unreadMetadataDropped = 0;  // pieces beyond kMaxUnreadMetadata
 
   PartitionInfo() = default;
   PartitionInfo(PartitionInfo&&) noexcept = default;
   PartitionInfo& operator=(PartitionInfo&&) noexcept = default;
 };
+
+// Records an unreadable piece; a run of MFT records or of sectors that
+// continues the last piece of the same kind (and folder) extends it.
+void NoteUnreadMetadata(PartitionInfo& partition, UnreadMetadata piece);
 
 // Copies a volume row into a fresh partition record; returns the row's kind.
 int MakePartitionInfo(const DeviceInfo& row, PartitionInfo& out);

@@ -194,7 +194,27 @@ bool ScanSession::SaveOnDemand() {
 bool ScanSession::LoadSavedScan() {
   if (env_.stateFilePath.empty() || !env_.prompt) return false;
   std::vector<std::uint8_t> file;
-  if (!ReadWholeFile(env_.stateFilePath, file, 0x100000000ull)) return false;
+  switch (ReadRegularFile(env_.stateFilePath, file, 0x100000000ull)) {
+    case WholeFileRead::kRead: break;
+    case WholeFileRead::kNotRegular:
+      // A FIFO, a device or a folder of that name: never opened for
+      // reading, and the scan starts afresh.
+      LogLine(LogCode::kNotice, "Scan state file is not a regular file: " + env_.stateFilePath);
+      env_.prompt->Show({PromptId::kScanStateNotAFile, env_.stateFilePath});
+      return false;
+    case WholeFileRead::kMissing:
+    case WholeFileRead::kTooLarge:
+    case WholeFileRead::kFailed: return false;
+  }
+  // A changed byte is caught before anything of the file is believed,
+  // the name of the disk included.
+  const ScanStateFault whole = CheckScanStateFile(file);
+  if (whole == ScanStateFault::kNotAStateFile) return false;
+  if (whole != ScanStateFault::kNone) {
+    LogLine(LogCode::kNotice, "Scan state file damaged (checksum): a fresh scan follows");
+    env_.prompt->Show({PromptId::kScanStateDamaged});
+    return false;
+  }
   if (!NamesDisk(file, SavedDiskName(partition_.diskPath))) return false;
   if (!env_.prompt->Ask({PromptId::kReuseSavedScan})) return false;
   ScanProgress record{};
@@ -205,11 +225,18 @@ bool ScanSession::LoadSavedScan() {
     if (env_.progress) env_.progress->Publish(record);
     return state_.load() != Word(ScanState::kStopped);  // a stop abandons the load
   };
-  auto saved = DecodeScanState(file, chunkCount_, read);
+  ScanStateFault fault = ScanStateFault::kNone;
+  auto saved = DecodeScanState(file, chunkCount_, read, &fault);
   if (!saved && state_.load() == Word(ScanState::kStopped)) return false;
   if (!saved) {
-    env_.prompt->Show({PromptId::kScanLoadFailed});
+    const bool damaged = fault == ScanStateFault::kChecksum || fault == ScanStateFault::kMalformed;
+    LogLine(LogCode::kNotice, damaged ? "Scan state file damaged: a fresh scan follows" : "Scan state file not loaded");
+    env_.prompt->Show({damaged ? PromptId::kScanStateDamaged : PromptId::kScanLoadFailed});
     return false;
+  }
+  if (saved->format == ScanStateFormat::kUnchecked) {
+    LogLine(LogCode::kNotice, "Scan state file of the version without checksums: reused unverified");
+    env_.prompt->Show({PromptId::kScanStateUnchecked});
   }
   for (std::uint64_t i = 0; i < chunkCount_; ++i)
     chunkMap_[i].store(saved->chunkMap[i] == 2 ? ChunkState::kAnalysed : ChunkState::kUnread);

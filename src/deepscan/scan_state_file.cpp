@@ -1,5 +1,8 @@
 #include "deepscan/scan_state_file.h"
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstring>
 
 #include "common/text.h"
@@ -9,6 +12,27 @@ namespace ambrel {
 namespace {
 
 constexpr std::size_t kSummaryBytes = 37;
+constexpr char kMagicChecked[] = "QVD5";
+constexpr char kMagicUnchecked[] = "QVD4";
+
+// CRC-32 (zlib's polynomial) of any length, in pieces zlib's length type holds.
+std::uint32_t Crc32(std::uint32_t crc, const std::uint8_t* p, std::size_t n) {
+  uLong value = crc;
+  while (n > 0) {
+    const std::size_t piece = std::min<std::size_t>(n, 0x40000000);
+    value = crc32(value, p, static_cast<uInt>(piece));
+    p += piece;
+    n -= piece;
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+std::optional<ScanStateFormat> FormatOf(ByteSpan file) {
+  if (file.size() < 4) return std::nullopt;
+  if (std::memcmp(file.data(), kMagicChecked, 4) == 0) return ScanStateFormat::kChecked;
+  if (std::memcmp(file.data(), kMagicUnchecked, 4) == 0) return ScanStateFormat::kUnchecked;
+  return std::nullopt;
+}
 
 class Writer {
  public:
@@ -145,17 +169,29 @@ bool ReadPayload(Reader& r, ScanHit& hit) {
   return IsKnownHitKind(k);
 }
 
-bool ReadHeader(Reader& r, SavedScan& s, std::uint64_t chunkCount) {
+bool ReadHeader(Reader& r, SavedScan& s, std::uint64_t chunkCount, bool& otherDisk) {
   ByteCursor magic, name, map;
   std::uint32_t n = 0, m = 0;
-  if (!r.Take(4, magic) || !magic.Matches(0, "QVD4") || !r.Le(n)) return false;
+  if (!r.Take(4, magic) || !FormatOf(magic.span()) || !r.Le(n)) return false;
   if (n > kMaxSavedNameBytes || n % 2 != 0 || !r.Take(n, name)) return false;
   for (std::size_t i = 0; i < n / 2; ++i) s.diskName.push_back(name.UncheckedU16(2 * i));
-  if (!r.Le(m) || m != chunkCount || !r.Take(m, map)) return false;
+  if (!r.Le(m)) return false;
+  if (m != chunkCount) {
+    otherDisk = true;
+    return false;
+  }
+  if (!r.Take(m, map)) return false;
   s.chunkMap.assign(map.data(), map.data() + map.size());
   for (std::uint8_t v : s.chunkMap)
     if (v != 0 && v != 2) return false;
   return r.Le(s.cursor) && r.Le(s.rangeFirst) && r.Le(s.rangeLast);
+}
+
+// One hit record: kind, LBA, status and the kind's payload.
+bool ReadHit(Reader& r, std::uint64_t chunkCount, ScanHit& hit) {
+  if (!r.Le(hit.kind) || !r.Le(hit.lba) || !r.Le(hit.status)) return false;
+  if (!IsKnownHitKind(hit.kind) || hit.Chunk() >= chunkCount) return false;
+  return ReadPayload(r, hit);
 }
 
 }  // namespace
@@ -172,7 +208,7 @@ std::vector<std::uint8_t> EncodeScanState(
     const std::function<void(const std::function<void(const ScanHit&)>&)>& forEachHit,
     const ScanStateWritten& written) {
   Writer w;
-  w.Bytes("QVD4", 4);
+  w.Bytes(kMagicChecked, 4);
   const std::size_t units = std::min<std::size_t>(diskName.size(), kMaxSavedNameBytes / 2);
   w.U32(static_cast<std::uint32_t>(units * 2));
   for (std::size_t i = 0; i < units; ++i) w.U16(diskName[i]);
@@ -184,21 +220,46 @@ std::vector<std::uint8_t> EncodeScanState(
   const std::size_t countAt = w.out.size();
   w.U32(0);
   std::uint32_t count = 0;
+  Writer block;
+  std::uint32_t inBlock = 0;
+  auto flush = [&] {
+    if (inBlock == 0) return;
+    const std::size_t headAt = w.out.size();
+    w.U32(inBlock);
+    w.U32(static_cast<std::uint32_t>(block.out.size()));
+    w.Bytes(block.out.data(), block.out.size());
+    w.U32(Crc32(0, w.out.data() + headAt, w.out.size() - headAt));
+    block.out.clear();
+    inBlock = 0;
+  };
   forEachHit([&](const ScanHit& hit) {
     if (hit.kind == kHitDead) return;
-    WriteHit(w, hit);
+    WriteHit(block, hit);
     ++count;
+    if (++inBlock == kScanStateBlockHits) flush();
     if (written) written(count);
   });
+  flush();
   for (int i = 0; i < 4; ++i) w.out[countAt + i] = static_cast<std::uint8_t>(count >> (8 * i));
+  w.U32(Crc32(0, w.out.data(), w.out.size()));
   return std::move(w.out);
+}
+
+ScanStateFault CheckScanStateFile(ByteSpan file) {
+  const auto format = FormatOf(file);
+  if (!format) return ScanStateFault::kNotAStateFile;
+  if (*format == ScanStateFormat::kUnchecked) return ScanStateFault::kNone;
+  if (file.size() < 8) return ScanStateFault::kChecksum;
+  const std::size_t body = file.size() - 4;
+  const std::uint32_t stored = ByteCursor(file).UncheckedU32(body);
+  return Crc32(0, file.data(), body) == stored ? ScanStateFault::kNone : ScanStateFault::kChecksum;
 }
 
 bool NamesDisk(ByteSpan file, const std::u16string& diskName) {
   Reader r(file);
   ByteCursor magic, name;
   std::uint32_t n = 0;
-  if (!r.Take(4, magic) || !magic.Matches(0, "QVD4") || !r.Le(n)) return false;
+  if (!r.Take(4, magic) || !FormatOf(magic.span()) || !r.Le(n)) return false;
   if (n > kMaxSavedNameBytes || n % 2 != 0 || !r.Take(n, name)) return false;
   if (n / 2 != diskName.size()) return false;
   for (std::size_t i = 0; i < n / 2; ++i)
@@ -206,23 +267,58 @@ bool NamesDisk(ByteSpan file, const std::u16string& diskName) {
   return true;
 }
 
-std::optional<SavedScan> DecodeScanState(ByteSpan file, std::uint64_t chunkCount,
-                                         const ScanStateRead& read) {
-  Reader r(file);
+std::optional<SavedScan> DecodeScanState(ByteSpan file, std::uint64_t chunkCount, const ScanStateRead& read,
+                                         ScanStateFault* fault) {
+  auto fail = [fault](ScanStateFault why) -> std::optional<SavedScan> {
+    if (fault) *fault = why;
+    return std::nullopt;
+  };
+  if (fault) *fault = ScanStateFault::kNone;
+  if (const ScanStateFault whole = CheckScanStateFile(file); whole != ScanStateFault::kNone) return fail(whole);
   SavedScan s;
-  if (!ReadHeader(r, s, chunkCount)) return std::nullopt;
+  s.format = *FormatOf(file);
+  const bool checked = s.format == ScanStateFormat::kChecked;
+  // The whole-file checksum is not part of the records.
+  Reader r(checked ? file.first(file.size() - 4) : file);
+  bool otherDisk = false;
+  if (!ReadHeader(r, s, chunkCount, otherDisk))
+    return fail(otherDisk ? ScanStateFault::kOtherDisk : ScanStateFault::kMalformed);
   std::uint32_t k = 0;
   // Every record takes at least 10 bytes: a count beyond that is false.
-  if (!r.Le(k) || std::uint64_t(k) * 10 > r.Remaining()) return std::nullopt;
+  if (!r.Le(k) || std::uint64_t(k) * 10 > r.Remaining()) return fail(ScanStateFault::kMalformed);
   s.hits.reserve(k);
-  for (std::uint32_t i = 0; i < k; ++i) {
+  std::uint32_t done = 0;
+  auto take = [&](Reader& records) -> bool {
     ScanHit hit;
-    if (!r.Le(hit.kind) || !r.Le(hit.lba) || !r.Le(hit.status)) return std::nullopt;
-    if (!IsKnownHitKind(hit.kind) || hit.Chunk() >= chunkCount) return std::nullopt;
-    if (!ReadPayload(r, hit)) return std::nullopt;
+    if (!ReadHit(records, chunkCount, hit)) return false;
     s.hits.push_back(std::move(hit));
-    if (read && !read(i + 1, k)) return std::nullopt;
+    ++done;
+    return true;
+  };
+  if (!checked) {
+    while (done < k) {
+      if (!take(r)) return fail(ScanStateFault::kMalformed);
+      if (read && !read(done, k)) return fail(ScanStateFault::kAbandoned);
+    }
+    return s;
   }
+  while (done < k) {
+    ByteCursor head, block;
+    std::uint32_t stored = 0;
+    if (!r.Take(8, head)) return fail(ScanStateFault::kMalformed);
+    const std::uint32_t n = head.UncheckedU32(0), bytes = head.UncheckedU32(4);
+    if (n == 0 || n > kScanStateBlockHits || n > k - done || !r.Take(bytes, block) || !r.Le(stored))
+      return fail(ScanStateFault::kMalformed);
+    if (Crc32(Crc32(0, head.data(), head.size()), block.data(), block.size()) != stored)
+      return fail(ScanStateFault::kChecksum);
+    Reader records(block.span());
+    for (std::uint32_t i = 0; i < n; ++i) {
+      if (!take(records)) return fail(ScanStateFault::kMalformed);
+      if (read && !read(done, k)) return fail(ScanStateFault::kAbandoned);
+    }
+    if (records.Remaining() != 0) return fail(ScanStateFault::kMalformed);  // the block holds its records exactly
+  }
+  if (r.Remaining() != 0) return fail(ScanStateFault::kMalformed);
   return s;
 }
 

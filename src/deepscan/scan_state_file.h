@@ -1,9 +1,16 @@
 // The scan-state file "DiskScanData.dat": which chunks a scan analysed and
 // every hit found so far, so that a later scan of the same disk resumes.
-// Little-endian, no padding: "QVD4", u32 N, N bytes of UTF-16 disk name,
+// Little-endian, no padding: "QVD5", u32 N, N bytes of UTF-16 disk name,
 // u32 M, M chunk-map bytes (0 or 2), u64 cursor, u64 first and last chunk
-// LBA, u32 K, K hit records (u8 kind, u64 lba, u8 status, then the kind's
-// payload).
+// LBA, u32 K, then the K hit records (u8 kind, u64 lba, u8 status, then the
+// kind's payload) in blocks: u32 records (1 to kScanStateBlockHits), u32
+// bytes, the records, u32 CRC-32 of the block from its record count on.
+// Last comes the CRC-32 of every byte before it. A changed byte anywhere
+// fails a checksum; the file is then refused, never half used.
+//
+// The earlier version "QVD4" has the same header and the K records in a
+// row, without blocks or checksums; it is still read (and reported as
+// unchecked).
 //
 // Encoding and decoding are pure functions over spans; writing goes through
 // a temporary file that replaces the previous save only when complete.
@@ -23,7 +30,26 @@ namespace ambrel {
 inline constexpr const char* kScanStateFileName = "DiskScanData.dat";
 inline constexpr std::uint32_t kMaxSavedNameBytes = 510;
 
+inline constexpr std::uint32_t kScanStateBlockHits = 4096;
+
+// The version of a scan-state file.
+enum class ScanStateFormat {
+  kChecked,    // "QVD5": block and whole-file checksums
+  kUnchecked,  // "QVD4": no checksums; what it holds cannot be verified
+};
+
+// Why a file could not be used.
+enum class ScanStateFault {
+  kNone,
+  kNotAStateFile,  // neither magic
+  kChecksum,       // a block or the whole file does not match its checksum
+  kMalformed,      // a count, size or value that cannot be (checksums right, or an unchecked file)
+  kOtherDisk,      // the chunk map is not of this disk's size
+  kAbandoned,      // the reader's callback stopped the load
+};
+
 struct SavedScan {
+  ScanStateFormat format = ScanStateFormat::kChecked;
   std::u16string diskName;
   std::vector<std::uint8_t> chunkMap;
   std::uint64_t cursor = 0;
@@ -50,16 +76,22 @@ std::vector<std::uint8_t> EncodeScanState(
     const std::function<void(const std::function<void(const ScanHit&)>&)>& forEachHit,
     const ScanStateWritten& written = nullptr);
 
-// True when the file starts with the magic and names this disk.
+// True when the file starts with either magic and names this disk.
 bool NamesDisk(ByteSpan file, const std::u16string& diskName);
 
-// Decodes a file for a disk of `chunkCount` chunks. Absent (nullopt) when
-// the magic is wrong, N is odd or above 510, M is not `chunkCount`, a map
-// byte is not 0 or 2, any count or payload runs past the end, a hit lies
-// in a chunk beyond the map, or a kind is unknown.
-// Absent as well when `read` abandons the load.
+// The whole-file check before anything is trusted: kNotAStateFile without
+// a magic, kChecksum when a "QVD5" file's last four bytes are not the
+// CRC-32 of the rest. An unchecked "QVD4" file passes.
+ScanStateFault CheckScanStateFile(ByteSpan file);
+
+// Decodes a file for a disk of `chunkCount` chunks. Absent (nullopt, with
+// the reason in `fault` when given) when the magic is wrong, a checksum
+// fails, N is odd or above 510, M is not `chunkCount`, a map byte is not 0
+// or 2, any count or payload runs past the end or its block, a hit lies in
+// a chunk beyond the map, or a kind is unknown. Absent as well when `read`
+// abandons the load.
 std::optional<SavedScan> DecodeScanState(ByteSpan file, std::uint64_t chunkCount,
-                                         const ScanStateRead& read = nullptr);
+                                         const ScanStateRead& read = nullptr, ScanStateFault* fault = nullptr);
 
 // Writes `bytes` to `path` through "path.tmp" and a rename; a failure
 // leaves the previous file as it was.

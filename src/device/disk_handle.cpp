@@ -129,6 +129,31 @@ bool ReadBytes(DiskHandle& handle, std::uint64_t offset, std::uint32_t length, v
   return arrived == length;
 }
 
+namespace {
+
+std::uint64_t SalvageRange(DiskHandle& handle, std::uint64_t lba, std::uint32_t offset, std::uint32_t count,
+                           std::uint8_t* buffer, std::vector<std::uint32_t>* bad) {
+  if (count == 0) return 0;
+  std::uint8_t* at = buffer + std::size_t{offset} * kSectorSize;
+  if (ReadSectors(handle, lba + offset, count, at)) return 0;
+  if (count == 1) {
+    std::memset(at, 0, kSectorSize);
+    if (bad) bad->push_back(offset);
+    return 1;
+  }
+  const std::uint32_t half = count / 2;
+  return SalvageRange(handle, lba, offset, half, buffer, bad) +
+         SalvageRange(handle, lba, offset + half, count - half, buffer, bad);
+}
+
+}  // namespace
+
+std::uint64_t ReadSectorsSalvaging(DiskHandle& handle, std::uint64_t lba, std::uint32_t count, void* buffer,
+                                   std::vector<std::uint32_t>* bad) {
+  if (count > kMaxReadSectors || buffer == nullptr) return count;
+  return SalvageRange(handle, lba, 0, count, static_cast<std::uint8_t*>(buffer), bad);
+}
+
 std::uint64_t QueryDeviceSize(DiskHandle& handle) {
   return handle.device ? handle.device->SizeBytes() : 0;
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/block_device.h"
 
@@ -50,6 +51,13 @@ DiskHandle HandleForDevice(std::shared_ptr<BlockDevice> device, std::string name
 
 bool ReadSectors(DiskHandle& handle, std::uint64_t lba, std::uint32_t count, void* buffer);
 bool ReadBytes(DiskHandle& handle, std::uint64_t offset, std::uint32_t length, void* buffer);
+// Reads `count` sectors and, when the read fails, the two halves of the
+// range in turn, down to single sectors: a bad stretch costs only its own
+// sectors. Unreadable sectors read as zero. Returns how many sectors could
+// not be read; `bad`, when given, receives their offsets from `lba` in
+// ascending order.
+std::uint64_t ReadSectorsSalvaging(DiskHandle& handle, std::uint64_t lba, std::uint32_t count, void* buffer,
+                                   std::vector<std::uint32_t>* bad = nullptr);
 std::uint64_t QueryDeviceSize(DiskHandle& handle);
 // Sector count of the device at `path`; false when it cannot be opened or
 // holds no whole sector.

@@ -67,31 +67,44 @@ ProgramFolderState& FolderState() {
 
 }  // namespace
 
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t maxBytes) {
+WholeFileRead ReadRegularFile(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t maxBytes) {
   out.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  // O_NONBLOCK: opening a FIFO for reading would wait for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? WholeFileRead::kMissing : WholeFileRead::kFailed;
   struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
-            static_cast<std::uint64_t>(st.st_size) <= maxBytes;
-  if (ok) {
+  WholeFileRead result = WholeFileRead::kRead;
+  if (::fstat(fd, &st) != 0) result = WholeFileRead::kFailed;
+  else if (!S_ISREG(st.st_mode)) result = WholeFileRead::kNotRegular;
+  else if (st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) > maxBytes) result = WholeFileRead::kTooLarge;
+  if (result == WholeFileRead::kRead) {
     out.resize(static_cast<std::size_t>(st.st_size));
     std::size_t done = 0;
-    while (ok && done < out.size()) {
+    while (result == WholeFileRead::kRead && done < out.size()) {
       const ssize_t got = ::read(fd, out.data() + done, out.size() - done);
       if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) ok = false;
+      if (got <= 0) result = WholeFileRead::kFailed;
       else done += static_cast<std::size_t>(got);
     }
   }
   ::close(fd);
-  if (!ok) out.clear();
-  return ok;
+  if (result != WholeFileRead::kRead) out.clear();
+  return result;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out, std::uint64_t maxBytes) {
+  return ReadRegularFile(path, out, maxBytes) == WholeFileRead::kRead;
 }
 
 bool WriteWholeFile(const std::string& path, const void* bytes, std::size_t size) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // O_NONBLOCK: opening a FIFO for writing would wait for a reader.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) != 0) {
+    ::close(fd);
+    return false;
+  }
   const auto* p = static_cast<const std::uint8_t*>(bytes);
   std::size_t done = 0;
   bool ok = true;

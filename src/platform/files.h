@@ -9,11 +9,18 @@
 
 namespace ambrel {
 
-// Reads a whole regular file; false when it cannot be opened or read, or is
-// larger than `maxBytes`.
+// What reading a whole file gave.
+enum class WholeFileRead { kRead, kMissing, kNotRegular, kTooLarge, kFailed };
+// Reads a whole regular file. The open never blocks (a FIFO or a device of
+// that name is refused, not waited on): only a regular file is read.
+WholeFileRead ReadRegularFile(const std::string& path, std::vector<std::uint8_t>& out,
+                              std::uint64_t maxBytes = 0x40000000ull);
+// Reads a whole regular file; false when it cannot be opened or read, is
+// not a regular file, or is larger than `maxBytes`.
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out,
                    std::uint64_t maxBytes = 0x40000000ull);
-// Creates or replaces a file with `bytes`; false on any error.
+// Creates or replaces a regular file with `bytes`; false on any error, and
+// for anything else of that name (never waits on a FIFO).
 bool WriteWholeFile(const std::string& path, const void* bytes, std::size_t size);
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);

@@ -1,12 +1,15 @@
 #include "platform/output_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace ambrel {
@@ -29,8 +32,58 @@ bool OutputFile::CreateTemporary(const std::string& folder) {
   lastError_ = fd_ < 0 ? errno : 0;
   if (fd_ < 0) return false;
   ::fchmod(fd_, 0644);
+  // Held until the file is closed: a later run's sweep of leftovers sees
+  // the lock and leaves a copy in progress alone.
+  ::flock(fd_, LOCK_EX | LOCK_NB);
   temporary_ = name.data();
   return true;
+}
+
+namespace {
+
+constexpr char kPartialPrefix[] = ".ambrel-partial-";
+constexpr std::size_t kPartialPrefixLength = sizeof kPartialPrefix - 1;
+
+bool IsAsciiAlnum(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+}  // namespace
+
+bool IsPartialCopyName(const std::string& name) {
+  if (name.size() != kPartialPrefixLength + 6 || name.compare(0, kPartialPrefixLength, kPartialPrefix) != 0)
+    return false;
+  for (std::size_t i = kPartialPrefixLength; i < name.size(); ++i)
+    if (!IsAsciiAlnum(name[i])) return false;
+  return true;
+}
+
+std::vector<std::string> RemovePartialLeftovers(const std::string& folder) {
+  std::vector<std::string> removed;
+  const int dirFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return removed;
+  DIR* dir = ::fdopendir(dirFd);
+  if (!dir) {
+    ::close(dirFd);
+    return removed;
+  }
+  std::vector<std::string> candidates;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (IsPartialCopyName(name)) candidates.push_back(name);
+  }
+  for (const std::string& name : candidates) {
+    struct stat st {};
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat opened {};
+    // The very file examined, and no copy in progress holding it.
+    const bool same = ::fstat(fd, &opened) == 0 && opened.st_dev == st.st_dev && opened.st_ino == st.st_ino;
+    if (same && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlinkat(dirFd, name.c_str(), 0) == 0)
+      removed.push_back(name);
+    ::close(fd);
+  }
+  ::closedir(dir);  // closes dirFd
+  return removed;
 }
 
 bool OutputFile::CommitAs(const std::string& path) {

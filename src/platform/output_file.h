@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ambrel {
 
@@ -24,7 +25,8 @@ class OutputFile {
   // Creates a new file under a unique temporary name (".ambrel-partial-"
   // and six characters) in `folder`, for a file that takes its real name
   // only when it is complete (CommitAs). An interrupted copy thus never
-  // carries the real name.
+  // carries the real name. The file holds an exclusive lock while open, so
+  // that RemovePartialLeftovers passes over a copy still being written.
   bool CreateTemporary(const std::string& folder);
   // Closes the temporary file and renames it to `path`, replacing whatever
   // file is there: a hard link at `path` is replaced, never written through.
@@ -49,6 +51,14 @@ class OutputFile {
   int lastError_ = 0;
   std::string temporary_;
 };
+
+// True for a name CreateTemporary makes: ".ambrel-partial-" and six
+// letters or digits, nothing more.
+bool IsPartialCopyName(const std::string& name);
+// Removes the temporary files a killed copy left in `folder`: regular files
+// (not links) named as IsPartialCopyName says that no running copy holds
+// locked. Nothing else in the folder is touched. Returns the names removed.
+std::vector<std::string> RemovePartialLeftovers(const std::string& folder);
 
 // True when anything (file, folder, link, even a dangling one) is at `path`.
 bool PathExists(const std::string& path);

@@ -137,7 +137,15 @@ bool SaveFile(SaveJob& job, ScanProgress& progress, std::uint32_t row, std::uint
     return false;
   }
   OutputFile file;
-  if (!file.CreateTemporary(ParentPath(out))) {
+  const std::string folder = ParentPath(out);
+  if (job.sweptFolders.insert(folder).second) {
+    // A copy killed in an earlier run left its temporary file here.
+    for (const std::string& name : RemovePartialLeftovers(folder)) {
+      TraceLine("copy: removed the leftover " + folder + "/" + name);
+      job.removedLeftovers.push_back(folder + "/" + name);
+    }
+  }
+  if (!file.CreateTemporary(folder)) {
     TraceLine("copy: cannot create a file in " + ParentPath(out));
     job.failedFiles.push_back(out);
     return false;

@@ -92,6 +92,10 @@ struct SaveJob {
   // Output paths created in this run: a second node whose (made-safe) name
   // leads to one of them is written beside it, never over it.
   std::set<std::string> createdPaths;
+  // Folders of this run already rid of the temporary files a killed copy
+  // left behind, and the paths of the leftovers removed.
+  std::set<std::string> sweptFolders;
+  std::vector<std::string> removedLeftovers;
 
  private:
   CopyLedger ownLedger;

@@ -58,22 +58,11 @@ void SetCurrentFile(ScanProgress& progress, const std::string& name, std::uint64
 
 std::uint64_t ReadSalvaging(DiskHandle& handle, std::uint64_t lba, std::uint32_t count, std::uint8_t* buffer,
                             std::uint64_t& firstBad) {
-  firstBad = count;
-  if (count == 0) return 0;
-  if (ReadSectors(handle, lba, count, buffer)) return 0;
-  if (count == 1) {
-    std::memset(buffer, 0, kSectorSize);
-    firstBad = 0;
-    return 1;
-  }
-  // Halves: a bad stretch is found with a few reads per bad sector, and the
-  // good sectors around it are kept.
-  const std::uint32_t half = count / 2;
-  std::uint64_t firstA = 0, firstB = 0;
-  const std::uint64_t badA = ReadSalvaging(handle, lba, half, buffer, firstA);
-  const std::uint64_t badB = ReadSalvaging(handle, lba + half, count - half, buffer + std::size_t{half} * kSectorSize, firstB);
-  firstBad = badA > 0 ? firstA : (badB > 0 ? half + firstB : count);
-  return badA + badB;
+  // The same salvage the file-system readers use for their metadata.
+  std::vector<std::uint32_t> bad;
+  const std::uint64_t lost = ReadSectorsSalvaging(handle, lba, count, buffer, &bad);
+  firstBad = bad.empty() ? (lost > 0 ? 0 : count) : bad.front();
+  return lost;
 }
 
 WriteOutcome WriteFromExtents(const ExtentList& extents, ScanProgress& progress, SaveJob& job,

@@ -197,7 +197,10 @@ VolumeListing SourceSession::ListVolume(int number, ListScope scope, const std::
   partition.volumeLabel = found->info.volumeLabel;
   partition.freeSectors = found->info.freeSectors;
   partition.volumeSerial = found->info.volumeSerial;
-  if (!ParseWatched(partition, stopWord, observer)) {
+  const bool parsed = ParseWatched(partition, stopWord, observer);
+  listing.unread = partition.unreadMetadata;
+  listing.unreadDropped = partition.unreadMetadataDropped;
+  if (!parsed) {
     listing.problem = ListProblem::kUnreadable;
     return listing;
   }
@@ -217,7 +220,8 @@ std::vector<std::pair<int, VolumeListing>> SourceSession::ListInto(FoundFileCata
     if (stopWord && stopWord->load() == 2) break;
     VolumeListing listing = ListVolume(v.number, scope, stopWord, observer);
     if (listing.volume) catalog.AddPartition(std::move(listing.volume), nullptr, announce);
-    if (listing.problem != ListProblem::kNone && listing.problem != ListProblem::kNoRecycleBin)
+    if ((listing.problem != ListProblem::kNone && listing.problem != ListProblem::kNoRecycleBin) ||
+        listing.MetadataUnread())
       problems.emplace_back(v.number, std::move(listing));
   }
   return problems;

@@ -56,6 +56,11 @@ struct VolumeListing {
   ListProblem problem = ListProblem::kNone;
   BootSectorState bootSector = BootSectorState::kNoSignature;  // for kNotAFileSystem
   std::unique_ptr<PartitionInfo> volume;  // the scope's view of the parsed volume
+  // The metadata the reader could not read (whatever the scope): the
+  // listing lacks what it held. Empty when everything was read.
+  std::vector<UnreadMetadata> unread;
+  std::uint64_t unreadDropped = 0;  // pieces beyond those kept
+  bool MetadataUnread() const { return !unread.empty() || unreadDropped != 0; }
 };
 
 // What a target folder is for this source.
@@ -97,7 +102,8 @@ class SourceSession {
   VolumeListing ListVolume(int number, ListScope scope, const std::atomic<std::uint32_t>* stopWord = nullptr,
                            const ParseObserver& observer = {});
   // Parses every volume (or `number` only) into the catalogue in `scope`;
-  // the volumes that could not be listed, with their problem.
+  // the volumes that could not be listed, with their problem, and those
+  // listed without some of their metadata (problem kNone, `unread` set).
   // `announce`: the catalogue tells its views of each volume added.
   std::vector<std::pair<int, VolumeListing>> ListInto(FoundFileCatalog& catalog, int number, ListScope scope,
                                                       const std::atomic<std::uint32_t>* stopWord = nullptr,

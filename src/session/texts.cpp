@@ -35,6 +35,10 @@ std::string PromptText(const PromptMessage& m) {
     case PromptId::kScanSaved: return "保存扫描数据成功！";
     case PromptId::kScanSaveFailed: return "保存扫描数据失败！";
     case PromptId::kScanLoadFailed: return "加载保存在磁盘上的数据失败！";
+    case PromptId::kScanStateDamaged: return "保存的扫描数据已损坏（校验不符），不能复用，将重新扫描。";
+    case PromptId::kScanStateNotAFile:
+      return "扫描数据文件“" + m.subject + "”不是普通文件，没有读取，将重新扫描。";
+    case PromptId::kScanStateUnchecked: return "保存的扫描数据是旧版本，没有校验值，无法确认其完整，仍按原样复用。";
     case PromptId::kDeviceSizeWrong: return "设备大小不正确！";
     case PromptId::kScanReadErrors: return ScanReadErrorText(m.count, m.amount, m.flag);
   }
@@ -143,6 +147,33 @@ std::string ListLines(const std::vector<std::string>& lines) {
 }
 
 }  // namespace
+
+std::string UnreadMetadataText(const UnreadMetadata& u) {
+  const auto first = static_cast<unsigned long long>(u.first), count = static_cast<unsigned long long>(u.count),
+             lba = static_cast<unsigned long long>(u.lba);
+  switch (u.kind) {
+    case UnreadMetadataKind::kMftRecords:
+      return count == 1 ? Format("MFT record %llu (sector %llu)", first, lba)
+                        : Format("MFT records %llu to %llu (from sector %llu)", first, first + count - 1, lba);
+    case UnreadMetadataKind::kFolderSectors:
+      return Format("folder %s: %llu sector(s) of %s (from sector %llu)", u.folder.c_str(), count,
+                    u.first == 0 ? "the root area" : Format("cluster %llu", first).c_str(), lba);
+    case UnreadMetadataKind::kFatSectors:
+      return Format("FAT sector(s) %llu to %llu (from sector %llu), in every copy", first, first + count - 1, lba);
+  }
+  return {};
+}
+
+std::vector<std::string> UnreadMetadataTexts(const std::vector<UnreadMetadata>& pieces, std::uint64_t dropped) {
+  std::vector<std::string> lines;
+  for (const UnreadMetadata& u : pieces) lines.push_back(UnreadMetadataText(u));
+  if (dropped > 0) lines.push_back(Format("%llu more", static_cast<unsigned long long>(dropped)));
+  return lines;
+}
+
+std::string UnreadMetadataReportText(const std::vector<std::string>& lines) {
+  return "文件系统的部分元数据无法读取，其中记录的文件没有列出：" + ListLines(lines);
+}
 
 std::string DamagedFilesReportText(const std::vector<std::string>& damaged) {
   return Format("有%zu个文件已损坏，未能完整恢复：", damaged.size()) + ListLines(damaged);

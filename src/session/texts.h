@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/notify.h"
+#include "catalog/partition_info.h"
 #include "recovery/copy_out.h"
 
 namespace ambrel {
@@ -42,6 +43,16 @@ std::string FailedFilesReportText(std::size_t failedFiles);
 std::string DamagedFileText(const DamagedFileReport& damaged);
 std::string DamagedFilesReportText(const std::vector<std::string>& damaged);
 std::string ShortenedNamesReportText(const std::vector<std::string>& shortened);
+
+// What an unreadable piece of a volume's metadata cost, in short English
+// words: "MFT record 40 (sector 4224)", "folder /DIR: 1 sector of cluster 9
+// (sector 2113)", "FAT sectors 3 to 4 (sector 35), in every copy".
+std::string UnreadMetadataText(const UnreadMetadata& piece);
+// The lines of a volume's unreadable metadata, with the count of the pieces
+// beyond those kept.
+std::vector<std::string> UnreadMetadataTexts(const std::vector<UnreadMetadata>& pieces, std::uint64_t dropped);
+// The desktop's warning: the volume was listed without what these pieces held.
+std::string UnreadMetadataReportText(const std::vector<std::string>& lines);
 
 // Everything a run has to say, in the order the user reads it: the refusal,
 // or the stop, or the read errors, failed files, damaged files, shortened

@@ -107,6 +107,20 @@ TEST_F(CliCommandLine, UnknownOptionsAndMalformedValues) {
   EXPECT_FALSE(fs::exists(TempDir("cli-malformed-check") + "/out"));
 }
 
+// --priority takes two sector numbers: a negative value used to wrap to
+// 2^64-1 and be echoed so, and an empty range ran as no range at all.
+TEST_F(CliCommandLine, PriorityRangeOfSectorNumbersOnly) {
+  const std::string image = Quoted(image_);
+  ExpectRefused("scan " + image + " --save no --priority -1,10", "'-1' is not a sector number");
+  ExpectRefused("scan " + image + " --save no --priority 10,-5", "'-5' is not a sector number");
+  ExpectRefused("scan " + image + " --save no --priority 1x,10", "'1x' is not a sector number");
+  ExpectRefused("scan " + image + " --save no --priority 0,0", "LENGTH must be at least one sector");
+  ExpectRefused("scan " + image + " --save no --priority 100,0", "LENGTH must be at least one sector");
+  ExpectRefused("scan " + image + " --save no --priority 5", "--priority");
+  const CliOutput echoed = RunAmbrelCli("scan " + image + " --save no --priority -1,10");
+  EXPECT_EQ(echoed.err.find("18446744073709551615"), std::string::npos) << echoed.err;
+}
+
 TEST_F(CliCommandLine, OnlySettingsOfTheSettingsFileMayBeSet) {
   const std::string image = Quoted(image_);
   ExpectRefused("--set NoSuchKey=1 list " + image, "unknown setting 'NoSuchKey'");

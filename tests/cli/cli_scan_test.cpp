@@ -124,6 +124,38 @@ TEST(CliScan, ASavedScanIsResumedWithoutReadingAgain) {
   EXPECT_EQ(fresh["reads"], first["reads"]);
 }
 
+// Four changed bytes in the saved scan used to be reused silently. Now the
+// file is refused with a message, the scan reads the device afresh and
+// finds what an uninterrupted scan finds.
+TEST(CliScan, ADamagedSavedScanIsRefusedAndAFreshScanRuns) {
+  const std::string image = test::FixtureImage("fat32-default");
+  const std::string home = test::TempDir("cli-scan-damaged");
+  const json first = ScanJson(test::RunAmbrelCliAt(home, "scan " + test::Quoted(image) + " --json --save yes"));
+  const std::string state = home + "/DiskScanData.dat";
+  std::string bytes = test::ReadFileBytes(state);
+  ASSERT_GT(bytes.size(), 200u);
+  for (std::size_t i = 0; i < 4; ++i) bytes[bytes.size() / 2 + i] = static_cast<char>(bytes[bytes.size() / 2 + i] ^ 0x5A);
+  test::WriteFileBytes(state, bytes);
+  const auto again = test::RunAmbrelCliAt(home, "scan " + test::Quoted(image) + " --json --reuse yes --save no");
+  const json scan = ScanJson(again);
+  EXPECT_NE(again.err.find("保存的扫描数据已损坏"), std::string::npos) << again.err;
+  EXPECT_NE(again.err.find("将重新扫描"), std::string::npos) << again.err;
+  EXPECT_EQ(scan["reads"], first["reads"]);  // read afresh, nothing reused
+  EXPECT_EQ(scan["structures"], first["structures"]);
+  EXPECT_EQ(scan["carvedFiles"], first["carvedFiles"]);
+}
+
+// A FIFO named like the saved scan used to block the scan in open(). Now
+// it is passed over with a message and the scan runs.
+TEST(CliScan, AFifoInPlaceOfTheSavedScanDoesNotBlock) {
+  const std::string image = test::FixtureImage("fat16-default");
+  const std::string home = test::TempDir("cli-scan-fifo");
+  ASSERT_TRUE(test::Shell("mkfifo " + test::Quoted(home + "/DiskScanData.dat")));
+  const auto r = test::RunAmbrelCliAt(home, "scan " + test::Quoted(image) + " --json --reuse yes --save no");
+  ScanJson(r);
+  EXPECT_NE(r.err.find("不是普通文件"), std::string::npos) << r.err;
+}
+
 TEST(CliScan, ProgressIsWrittenAsLinesWhenNotOnATerminal) {
   const std::string image = test::FixtureImage("fat16-default");
   const auto r = test::RunAmbrelCli("scan " + test::Quoted(image) + " --save no");

@@ -2,9 +2,13 @@
 // makes a file count as absent, the temporary-file save, and a scan that
 // resumes from a save.
 #include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <sys/stat.h>
 
 #include <cstring>
 
+#include "session/texts.h"
 #include "session/worded_prompt.h"
 #include "deepscan/scan_session.h"
 #include "deepscan/scan_state_file.h"
@@ -65,6 +69,54 @@ std::vector<std::uint8_t> Encode(const HitList& hits, std::vector<std::uint8_t> 
                          });
 }
 
+std::uint32_t Crc(const std::uint8_t* p, std::size_t n) {
+  return static_cast<std::uint32_t>(crc32(0, p, static_cast<uInt>(n)));
+}
+
+std::uint32_t GetU32(const std::vector<std::uint8_t>& b, std::size_t at) {
+  std::uint32_t v;
+  std::memcpy(&v, b.data() + at, 4);
+  return v;
+}
+
+// Where the hit count lies: after the magic, the name, the map and the three
+// u64 of the header.
+std::size_t CountOffset(const std::vector<std::uint8_t>& b) {
+  const std::size_t mapAt = 8 + GetU32(b, 4) + 4;
+  return mapAt + GetU32(b, mapAt - 4) + 24;
+}
+
+// Puts right every checksum of a file a test changed on purpose, so that
+// the other rules of the reader are reached: each block's, then the whole
+// file's.
+std::vector<std::uint8_t> Reseal(std::vector<std::uint8_t> b) {
+  std::size_t at = CountOffset(b) + 4;
+  while (at + 8 + 4 <= b.size() - 4) {
+    const std::size_t bytes = GetU32(b, at + 4);
+    if (at + 8 + bytes + 4 > b.size() - 4) break;
+    test::PutU32(b, at + 8 + bytes, Crc(b.data() + at, 8 + bytes));
+    at += 12 + bytes;
+  }
+  test::PutU32(b, b.size() - 4, Crc(b.data(), b.size() - 4));
+  return b;
+}
+
+// The same scan in the version before checksums: "QVD4", the records in a
+// row after the count, no blocks and no trailer.
+std::vector<std::uint8_t> AsUncheckedVersion(const std::vector<std::uint8_t>& b) {
+  const std::size_t countAt = CountOffset(b);
+  std::vector<std::uint8_t> old(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(countAt + 4));
+  old[3] = '4';
+  std::size_t at = countAt + 4;
+  while (at + 12 <= b.size() - 4) {
+    const std::size_t bytes = GetU32(b, at + 4);
+    old.insert(old.end(), b.begin() + static_cast<std::ptrdiff_t>(at + 8),
+               b.begin() + static_cast<std::ptrdiff_t>(at + 8 + bytes));
+    at += 12 + bytes;
+  }
+  return old;
+}
+
 TEST(ScanStateFile, RoundTripOfEveryPayload) {
   const HitList hits = SampleHits();
   auto bytes = Encode(hits);
@@ -119,7 +171,8 @@ TEST(ScanStateFile, RecordWithoutRunsTakesTenPlus37PlusName) {
   h.record->name = u"abc";
   one.push_back(std::move(h));
   const auto empty = Encode({}), with = Encode(one);
-  EXPECT_EQ(with.size() - empty.size(), 10u + 37u + 6u);
+  // The record, and its block's record count, byte count and checksum.
+  EXPECT_EQ(with.size() - empty.size(), 10u + 37u + 6u + 12u);
 }
 
 TEST(ScanStateFile, RejectionRules) {
@@ -131,26 +184,118 @@ TEST(ScanStateFile, RejectionRules) {
   EXPECT_FALSE(DecodeScanState(bad, 4));
   bad = good;
   bad[4] = 9;  // odd name length
-  EXPECT_FALSE(DecodeScanState(bad, 4));
+  EXPECT_FALSE(DecodeScanState(Reseal(bad), 4));
   bad = good;
   test::PutU32(bad, 4, 512);  // longer than 510
-  EXPECT_FALSE(DecodeScanState(bad, 4));
+  EXPECT_FALSE(DecodeScanState(Reseal(bad), 4));
   const std::size_t mapAt = 8 + 16 + 4;
   bad = good;
   bad[mapAt] = 7;  // a map byte other than 0 or 2
-  EXPECT_FALSE(DecodeScanState(bad, 4));
+  EXPECT_FALSE(DecodeScanState(Reseal(bad), 4));
   const std::size_t countAt = mapAt + 4 + 24;
+  ASSERT_EQ(countAt, CountOffset(good));
   bad = good;
   test::PutU32(bad, countAt, 0xFFFFFFFF);  // more hits than bytes
-  EXPECT_FALSE(DecodeScanState(bad, 4));
+  EXPECT_FALSE(DecodeScanState(Reseal(bad), 4));
+  const std::size_t firstRecord = countAt + 4 + 8;
   bad = good;
-  bad[countAt + 4] = 180;  // an unknown kind
-  EXPECT_FALSE(DecodeScanState(bad, 4));
+  bad[firstRecord] = 180;  // an unknown kind
+  EXPECT_FALSE(DecodeScanState(Reseal(bad), 4));
   bad = good;
-  test::PutU64(bad, countAt + 5, 9 * 16384);  // a hit in a chunk beyond the map
-  EXPECT_FALSE(DecodeScanState(bad, 4));
+  test::PutU64(bad, firstRecord + 1, 9 * 16384);  // a hit in a chunk beyond the map
+  EXPECT_FALSE(DecodeScanState(Reseal(bad), 4));
+  bad = good;
+  test::PutU32(bad, countAt + 4, 0);  // a block of no records
+  EXPECT_FALSE(DecodeScanState(Reseal(bad), 4));
+  bad = good;
+  test::PutU32(bad, countAt + 8, GetU32(good, countAt + 8) - 1);  // a block shorter than its records
+  EXPECT_FALSE(DecodeScanState(Reseal(bad), 4));
   for (std::size_t cut = 0; cut < good.size(); cut += 7)
     EXPECT_FALSE(DecodeScanState(ByteSpan(good.data(), cut), 4)) << cut;
+}
+
+// Four changed bytes used to be reused silently (84 carved files instead of
+// 91). Every change of one byte, or of four in a row, anywhere in the file
+// now fails a checksum and the file is refused whole.
+TEST(ScanStateFile, AnyChangedByteIsCaughtByAChecksum) {
+  const auto good = Encode(SampleHits());
+  EXPECT_EQ(CheckScanStateFile(good), ScanStateFault::kNone);
+  for (std::size_t at = 4; at < good.size(); ++at) {
+    auto bad = good;
+    bad[at] ^= 0x01;
+    ScanStateFault fault = ScanStateFault::kNone;
+    EXPECT_FALSE(DecodeScanState(bad, 4, nullptr, &fault)) << at;
+    EXPECT_EQ(fault, ScanStateFault::kChecksum) << at;
+    EXPECT_NE(CheckScanStateFile(bad), ScanStateFault::kNone) << at;
+  }
+  for (std::size_t at = 4; at + 4 <= good.size(); at += 3) {
+    auto bad = good;
+    for (std::size_t i = 0; i < 4; ++i) bad[at + i] = static_cast<std::uint8_t>(bad[at + i] + 0x21);
+    EXPECT_FALSE(DecodeScanState(bad, 4)) << at;
+  }
+  // A block whose own checksum fails is caught even when the whole-file
+  // checksum was made to match.
+  auto block = good;
+  const std::size_t firstRecord = CountOffset(good) + 4 + 8;
+  block[firstRecord + 1] ^= 0x40;  // the LBA of the first hit
+  test::PutU32(block, block.size() - 4, Crc(block.data(), block.size() - 4));
+  ScanStateFault fault = ScanStateFault::kNone;
+  EXPECT_FALSE(DecodeScanState(block, 4, nullptr, &fault));
+  EXPECT_EQ(fault, ScanStateFault::kChecksum);
+}
+
+// More hits than one block holds are written in several blocks, each read
+// back and checked.
+TEST(ScanStateFile, ManyHitsSpanSeveralBlocks) {
+  HitList hits;
+  for (std::uint32_t i = 0; i < 2 * kScanStateBlockHits + 5; ++i) {
+    ScanHit h;
+    h.kind = kHitFatDirectory;
+    h.lba = i;
+    h.aux1 = i;
+    hits.push_back(std::move(h));
+  }
+  const auto bytes = Encode(hits);
+  auto saved = DecodeScanState(bytes, 4);
+  ASSERT_TRUE(saved);
+  ASSERT_EQ(saved->hits.size(), hits.size());
+  EXPECT_EQ(saved->hits.back().aux1, 2 * kScanStateBlockHits + 4);
+  EXPECT_EQ(saved->format, ScanStateFormat::kChecked);
+  auto bad = bytes;
+  bad[bytes.size() / 2] ^= 0x80;  // inside the second block
+  EXPECT_FALSE(DecodeScanState(bad, 4));
+}
+
+// A file of the version without checksums is still read, and says so.
+TEST(ScanStateFile, TheVersionWithoutChecksumsIsStillRead) {
+  const HitList hits = SampleHits();
+  const auto old = AsUncheckedVersion(Encode(hits));
+  ASSERT_EQ(old[3], '4');
+  EXPECT_TRUE(NamesDisk(old, u"/dev/sdz"));
+  EXPECT_EQ(CheckScanStateFile(old), ScanStateFault::kNone);
+  auto saved = DecodeScanState(old, 4);
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->format, ScanStateFormat::kUnchecked);
+  ASSERT_EQ(saved->hits.size(), hits.size());
+  for (std::size_t i = 0; i < hits.size(); ++i) EXPECT_EQ(saved->hits[i].lba, hits[i].lba);
+}
+
+// A FIFO named like the state file is refused at once: the open never
+// waits for a writer (it used to block the scan, deaf to SIGTERM).
+TEST(ScanStateFile, OnlyARegularFileIsRead) {
+  const std::string folder = test::TempDir("scan_state_fifo");
+  const std::string fifo = folder + "/DiskScanData.dat";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::vector<std::uint8_t> bytes;
+  EXPECT_EQ(ReadRegularFile(fifo, bytes), WholeFileRead::kNotRegular);
+  EXPECT_FALSE(ReadWholeFile(fifo, bytes));
+  EXPECT_FALSE(WriteWholeFile(fifo, "x", 1));  // nor opened for writing
+  EXPECT_EQ(ReadRegularFile(folder, bytes), WholeFileRead::kNotRegular);
+  EXPECT_EQ(ReadRegularFile(folder + "/none", bytes), WholeFileRead::kMissing);
+  // The save replaces it with a regular file.
+  ASSERT_TRUE(WriteScanStateFile(fifo, Encode(SampleHits())));
+  EXPECT_EQ(ReadRegularFile(fifo, bytes), WholeFileRead::kRead);
+  EXPECT_TRUE(DecodeScanState(bytes, 4));
 }
 
 TEST(ScanStateFile, FailedWriteKeepsThePreviousSave) {
@@ -211,6 +356,76 @@ TEST(ScanStateFile, ScanResumesFromASaveAndReadsNothingWhenAllDone) {
   int hits = 0;
   second.ForEachHit([&](const ScanHit& h) { hits += h.kind == kHitNtfsBoot; });
   EXPECT_EQ(hits, 1);
+}
+
+// Four changed bytes in a saved scan: the scan says the save is damaged
+// and reads the whole device afresh, instead of reusing what it holds. A
+// FIFO of that name is passed over with a message, never waited on.
+TEST(ScanStateFile, ADamagedSaveIsRefusedAndTheScanStartsAfresh) {
+  const std::string folder = test::TempDir("scan_damaged");
+  const std::uint64_t sectors = 2 * kChunkSectors;
+  test::Bytes image(sectors * 512, 0);
+  test::Bytes ntfs = test::MakeNtfsBoot(20000);
+  std::memcpy(image.data() + 5 * 512, ntfs.data(), 512);
+  auto device = std::make_shared<MemoryDevice>(image);
+  YesPrompt prompt;
+  ScanEnvironment env;
+  env.prompt = &prompt;
+  env.open = [&](const PartitionInfo&, DiskHandle& h) {
+    h = HandleForDevice(device, "m");
+    return true;
+  };
+  env.pollMs = 1;
+  env.organiseDelayMs = 0;
+  env.stateFilePath = folder + "/DiskScanData.dat";
+  auto card = [&] {
+    PartitionInfo p;
+    p.sectorCount = p.diskSectorCount = sectors;
+    p.diskPath = "/images/card.img";
+    return p;
+  };
+  const PartitionInfo p = card();
+  {
+    ScanSession first(card(), RecoveryMode::kAllFiles, DefaultScanSettings(p, ModeFromNumber(1)), env);
+    ASSERT_TRUE(first.Start());
+    first.Join();
+    ASSERT_TRUE(first.SaveScan());
+  }
+  std::vector<std::uint8_t> saved;
+  ASSERT_TRUE(ReadWholeFile(env.stateFilePath, saved));
+  // The LBA of the boot-sector hit, whose chunk stays inside the map.
+  const std::size_t lbaAt = CountOffset(saved) + 4 + 8 + 1;
+  saved[lbaAt] = 6;
+  saved[lbaAt + 1] = 1;
+  saved[lbaAt + 2] = 0;
+  saved[lbaAt + 3] = 0;
+  ASSERT_TRUE(WriteWholeFile(env.stateFilePath, saved.data(), saved.size()));
+  {
+    ScanSession second(card(), RecoveryMode::kAllFiles, DefaultScanSettings(p, ModeFromNumber(1)), env);
+    ASSERT_TRUE(second.Start());
+    second.Join();
+    EXPECT_GT(second.ReadsCounted(), 0u);  // read afresh
+    std::vector<std::uint64_t> lbas;
+    second.ForEachHit([&](const ScanHit& h) {
+      if (h.kind == kHitNtfsBoot) lbas.push_back(h.lba);
+    });
+    EXPECT_EQ(lbas, std::vector<std::uint64_t>{5});
+  }
+  ASSERT_FALSE(prompt.messages.empty());
+  EXPECT_EQ(prompt.messages.back(), PromptText({PromptId::kScanStateDamaged}));
+
+  ASSERT_TRUE(RemoveFile(env.stateFilePath));
+  ASSERT_EQ(::mkfifo(env.stateFilePath.c_str(), 0600), 0);
+  prompt.messages.clear();
+  {
+    ScanSession third(card(), RecoveryMode::kAllFiles, DefaultScanSettings(p, ModeFromNumber(1)), env);
+    ASSERT_TRUE(third.Start());
+    third.Join();
+    EXPECT_TRUE(third.Completed());
+    EXPECT_GT(third.ReadsCounted(), 0u);
+  }
+  ASSERT_FALSE(prompt.messages.empty());
+  EXPECT_EQ(prompt.messages.front(), PromptText({PromptId::kScanStateNotAFile, env.stateFilePath}));
 }
 
 struct CountingPrompt final : WordedPrompt {

@@ -7,9 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "app/settings.h"
 #include "catalog/node_table.h"
@@ -314,6 +316,45 @@ TEST(InterruptedCopy, AStoppedFileNeverCarriesItsRealName) {
   EXPECT_FALSE(fs::exists(folder + "/big.bin"));
   EXPECT_TRUE(fs::is_empty(folder));
   ASSERT_EQ(job.failedFiles.size(), 1u);
+}
+
+// [killed copy] A copy killed mid-file leaves its temporary file behind.
+// The next run removes such leftovers in every folder it writes into, and
+// nothing else: not names that only look alike, not a folder it does not
+// write into.
+TEST_F(DamagedSources, ARerunRemovesTheLeftoversOfAKilledCopy) {
+  const std::string image = test::FixtureImage("fat32-basic");
+  ASSERT_FALSE(image.empty());
+  const auto first = test::RunCliCommand("recover '" + image + "' --out '" + out_ + "'", "leftovers-1");
+  ASSERT_EQ(first.status, 0) << first.err;
+  std::set<std::string> folders;
+  for (const auto& [path, size] : test::FilesBelow(out_))
+    folders.insert(fs::path(out_ + "/" + path).parent_path().string());
+  ASSERT_GE(folders.size(), 2u);
+  const std::vector<std::string> alike = {".ambrel-partial-abc", ".ambrel-partial-ABCDEFG", "x.ambrel-partial-ABCDEF",
+                                          ".ambrel-partial-AB-DEF", ".ambrel-partial-Q1w2E3.txt"};
+  int planted = 0;
+  for (const std::string& folder : folders) {
+    std::ofstream(folder + "/.ambrel-partial-K" + std::to_string(100000 + planted).substr(1)) << "cut short";
+    ++planted;
+    for (const std::string& name : alike) std::ofstream(folder + "/" + name) << "not ours";
+  }
+  fs::create_directories(out_ + "/elsewhere");
+  std::ofstream(out_ + "/elsewhere/.ambrel-partial-AAAAAA") << "not written into";
+  std::ofstream(out_ + "/.ambrel-partial-TOP123") << "not written into";
+
+  const auto second = test::RunCliCommand("recover '" + image + "' --out '" + out_ + "'", "leftovers-2");
+  EXPECT_EQ(second.status, 0) << second.err;
+  for (const std::string& folder : folders) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind(".ambrel-partial-", 0) != 0) continue;
+      EXPECT_TRUE(std::find(alike.begin(), alike.end(), name) != alike.end()) << folder << "/" << name;
+    }
+    for (const std::string& name : alike) EXPECT_TRUE(fs::exists(folder + "/" + name)) << folder << "/" << name;
+  }
+  EXPECT_TRUE(fs::exists(out_ + "/elsewhere/.ambrel-partial-AAAAAA"));
+  EXPECT_TRUE(fs::exists(out_ + "/.ambrel-partial-TOP123"));
 }
 
 // [hard links] Overwriting a file that is a hard link to a file elsewhere

@@ -7,6 +7,7 @@
 #include "catalog/node_table.h"
 #include "common/byte_cursor.h"
 #include "common/text.h"
+#include "fs/directory_salvage.h"
 #include "fs/exfat/exfat_entries.h"
 #include "fs/fat/fat_directory.h"
 #include "fs/fat/fat_geometry.h"
@@ -32,12 +33,19 @@ struct ExfatWalk {
   int depth = 0;
 };
 
-// Reads `sectors` sectors in bounded pieces (a failed piece stays zero).
-bool ReadLarge(DiskHandle& handle, std::uint64_t lba, std::uint64_t sectors, std::uint8_t* out) {
+// Reads `sectors` sectors in bounded pieces, each with the salvage of the
+// copy-out: only the sectors that cannot be read stay zero. Their offsets
+// from `lba` go to `bad` when given.
+bool ReadLarge(DiskHandle& handle, std::uint64_t lba, std::uint64_t sectors, std::uint8_t* out,
+               std::vector<std::uint64_t>* bad = nullptr) {
   bool ok = true;
+  std::vector<std::uint32_t> lost;
   for (std::uint64_t done = 0; done < sectors;) {
     std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(kReadChunkSectors, sectors - done));
-    ok &= ReadSectors(handle, lba + done, n, out + done * kSectorSize);
+    lost.clear();
+    ok &= ReadSectorsSalvaging(handle, lba + done, n, out + done * kSectorSize, &lost) == 0;
+    if (bad)
+      for (std::uint32_t b : lost) bad->push_back(done + b);
     done += n;
   }
   return ok;
@@ -94,12 +102,30 @@ bool ReadDirectory(ExfatWalk& walk, std::uint32_t first, std::uint64_t byteLimit
   std::uint64_t limit = std::min(byteLimit, kExfatMaxDirectoryBytes);
   std::vector<std::uint32_t> chain = DirectoryChain(walk, first, limit);
   std::vector<std::uint8_t> buffer(chain.size() * g.ClusterBytes());
+  // Each cluster is read with the salvage of the copy-out: a bad sector
+  // costs the entries it holds, and is named with its folder.
+  std::vector<std::uint32_t> unread, bad;
+  std::string folder;
   for (std::size_t i = 0; i < chain.size(); ++i) {
     if (StopRequested(walk.stop)) return false;
-    std::uint64_t lba = g.ClusterLba(chain[i]);
-    ReadLarge(walk.handle, lba, g.spc, buffer.data() + i * g.ClusterBytes());
+    const std::uint64_t lba = g.ClusterLba(chain[i]);
+    bad.clear();
+    ReadSectorsSalvaging(walk.handle, lba, g.spc, buffer.data() + i * g.ClusterBytes(), &bad);
+    if (!bad.empty() && folder.empty()) folder = FolderPathOf(walk.partition.table, parentId, kMaxDirectoryDepth);
+    for (std::uint32_t b : bad) {
+      NoteUnreadMetadata(walk.partition, {UnreadMetadataKind::kFolderSectors, first, 1, lba + b, folder});
+      unread.push_back(static_cast<std::uint32_t>(i * g.spc + b));
+    }
   }
-  ParseInto(walk, buffer, parentId);
+  if (unread.empty()) {
+    ParseInto(walk, buffer, parentId);
+  } else {
+    // Each readable run on its own: a zeroed sector must not read as the
+    // directory's end.
+    ForEachReadableRun(
+        buffer, unread, [&](std::span<const std::uint8_t> run) { ParseInto(walk, run, parentId); },
+        HoldsDirectoryEnd);
+  }
   return !StopRequested(walk.stop);
 }
 
@@ -158,7 +184,10 @@ void LoadExfatFat(PartitionInfo& p, DiskHandle& handle, const ExfatGeometry& g, 
   std::uint64_t needed = (std::uint64_t(clusters) + 2) * 4;
   std::uint64_t sectors = std::min<std::uint64_t>(g.fatLength, (needed + 511) / 512);
   p.fat.assign(sectors * kSectorSize, 0);
-  ReadLarge(handle, g.partitionStart + g.fatOffset, sectors, p.fat.data());
+  std::vector<std::uint64_t> bad;
+  ReadLarge(handle, g.partitionStart + g.fatOffset, sectors, p.fat.data(), &bad);
+  for (std::uint64_t b : bad)
+    NoteUnreadMetadata(p, {UnreadMetadataKind::kFatSectors, b, 1, g.partitionStart + g.fatOffset + b, {}});
 }
 
 // The allocation bitmap named by the 0x81 entry among the root's first 16 entries.

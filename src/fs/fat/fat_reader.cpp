@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <unordered_set>
 
 #include "app/settings.h"
 #include "catalog/node_table.h"
 #include "diag/log.h"
+#include "fs/directory_salvage.h"
 #include "fs/fat/fat32_high_words.h"
 #include "fs/fat/fat_boot_sector.h"
 #include "fs/fat/fat_directory.h"
@@ -68,11 +70,30 @@ void WalkFatDirectory(FatWalk& walk, std::uint32_t firstCluster, std::uint32_t p
                       bool insideDeleted) {
   if (FatStopRequested(walk.stop) || depth > kMaxDirectoryDepth) return;
   std::vector<std::uint8_t> buffer;
-  std::uint64_t bytes = ReadFatDirectory(walk.partition, walk.stop, walk.handle, firstCluster, buffer, walk.visited);
+  std::vector<UnreadDirectorySector> unread;
+  std::uint64_t bytes =
+      ReadFatDirectory(walk.partition, walk.stop, walk.handle, firstCluster, buffer, walk.visited, &unread);
   if (bytes == 0) return;
   FoundFileTable& table = walk.partition.table;
   std::uint32_t before = table.count;
-  ParseFatDirectory(walk.partition, buffer.data(), bytes, &walk.progress, parentId);
+  if (unread.empty()) {
+    ParseFatDirectory(walk.partition, buffer.data(), bytes, &walk.progress, parentId);
+  } else {
+    const std::string folder = FolderPathOf(table, parentId, kMaxDirectoryDepth);
+    std::vector<std::uint32_t> sectors;
+    for (const UnreadDirectorySector& u : unread) {
+      NoteUnreadMetadata(walk.partition, {UnreadMetadataKind::kFolderSectors, firstCluster, 1, u.lba, folder});
+      sectors.push_back(u.index);
+    }
+    // Each readable run on its own: a zeroed sector must not read as the
+    // directory's end.
+    ForEachReadableRun(
+        std::span<const std::uint8_t>(buffer.data(), bytes), sectors,
+        [&](std::span<const std::uint8_t> run) {
+          ParseFatDirectory(walk.partition, run.data(), run.size(), &walk.progress, parentId);
+        },
+        HoldsDirectoryEnd);
+  }
   std::vector<std::uint8_t>().swap(buffer);
   std::uint32_t after = table.count;
   if (insideDeleted) MarkDeleted(table, before, after);
@@ -105,15 +126,22 @@ bool LoadFat(PartitionInfo& partition, DiskHandle& handle, const StopWord* stopW
   std::uint8_t* out = partition.fat.data();
   if (ReadRange(handle, g->fatStart, fs, out)) return true;
   if (FatStopRequested(stopWord)) return false;
-  if (g->fatCount < 2) return ReadRange(handle, g->fatStart, fs, out);
+  if (g->fatCount < 2) {
+    std::vector<std::uint32_t> bad;
+    ReadSectorsSalvaging(handle, g->fatStart, static_cast<std::uint32_t>(fs), out, &bad);
+    for (std::uint32_t s : bad)
+      NoteUnreadMetadata(partition, {UnreadMetadataKind::kFatSectors, s, 1, g->fatStart + s, {}});
+    return false;
+  }
   // The second copy lies one recorded FAT size further on.
   std::uint64_t second = g->fatStart + g->fatSectors;
   if (ReadRange(handle, second, fs, out)) return true;
   LogLine(LogCode::kNotice, "FAT copies unreadable, reading sector by sector");
   for (std::uint64_t s = 0; s < fs; ++s) {
     if (FatStopRequested(stopWord)) return false;
-    if (!ReadSectors(handle, second + s, 1, out + s * kSectorSize))
-      ReadSectors(handle, g->fatStart + s, 1, out + s * kSectorSize);
+    if (!ReadSectors(handle, second + s, 1, out + s * kSectorSize) &&
+        !ReadSectors(handle, g->fatStart + s, 1, out + s * kSectorSize))
+      NoteUnreadMetadata(partition, {UnreadMetadataKind::kFatSectors, s, 1, g->fatStart + s, {}});
   }
   return false;
 }
@@ -137,10 +165,21 @@ bool LoadFatCopy(const PartitionInfo& partition, std::vector<std::uint8_t>& out)
 
 std::uint64_t ReadFatDirectory(PartitionInfo& partition, const StopWord* stopWord, DiskHandle& handle,
                                std::uint32_t firstCluster, std::vector<std::uint8_t>& buffer,
-                               std::unordered_set<std::uint64_t>& visited) {
+                               std::unordered_set<std::uint64_t>& visited, std::vector<UnreadDirectorySector>* unread) {
   buffer.clear();
+  if (unread) unread->clear();
   auto g = FatGeometryOf(partition);
   if (!g) return 0;
+  std::vector<std::uint32_t> bad;
+  // Reads `sectors` at `lba` into the buffer from sector `index` on; true
+  // when its first sector could be read.
+  auto salvage = [&](std::uint64_t lba, std::uint64_t sectors, std::uint64_t index) {
+    bad.clear();
+    ReadSectorsSalvaging(handle, lba, static_cast<std::uint32_t>(sectors), buffer.data() + index * kSectorSize, &bad);
+    if (unread)
+      for (std::uint32_t b : bad) unread->push_back({static_cast<std::uint32_t>(index + b), lba + b});
+    return bad.empty() || bad.front() != 0;
+  };
   const std::uint64_t clusterBytes = std::uint64_t(g->spc) * kSectorSize;
   if (firstCluster == 0 && !g->fat32) {
     // The fixed FAT16 root, at most as large as the directory buffer.
@@ -148,7 +187,7 @@ std::uint64_t ReadFatDirectory(PartitionInfo& partition, const StopWord* stopWor
     sectors = std::min<std::uint64_t>(sectors, std::uint64_t(kMaxDirectoryClusters) * g->spc);
     if (sectors == 0 || !visited.insert(g->rootStart).second) return 0;
     buffer.assign(sectors * kSectorSize, 0);
-    ReadRange(handle, g->rootStart, sectors, buffer.data());
+    salvage(g->rootStart, sectors, 0);
     return FatStopRequested(stopWord) ? 0 : buffer.size();
   }
   const bool isRoot = firstCluster == 0;
@@ -160,10 +199,13 @@ std::uint64_t ReadFatDirectory(PartitionInfo& partition, const StopWord* stopWor
   while (cluster > 1 && cluster <= g->clusterCount + 2 && !IsFatEndOfChain(static_cast<std::uint32_t>(cluster), g->fat32) &&
          read < kMaxDirectoryClusters && chain.insert(cluster).second) {
     buffer.resize((read + 1) * clusterBytes);
-    ReadRange(handle, g->ClusterLba(cluster), g->spc, buffer.data() + read * clusterBytes);
+    const bool firstSectorRead = salvage(g->ClusterLba(cluster), g->spc, std::uint64_t{read} * g->spc);
     ++read;
     if (FatStopRequested(stopWord)) return 0;
-    if (read == 1 && !isRoot && !StartsWithDotEntries(buffer)) return 0;
+    if (read == 1 && !isRoot && firstSectorRead && !StartsWithDotEntries(buffer)) {
+      if (unread) unread->clear();
+      return 0;
+    }
     cluster = fat.Next(cluster);
   }
   return buffer.size();

@@ -37,7 +37,8 @@ bool ReadFatVolume(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& pa
 
 // Loads the first FAT into partition.fat: capped at 0x40000 sectors, falling
 // back to the second copy and then sector by sector. False when a read
-// failed (the buffer is still kept) or on a stop request.
+// failed (the buffer is still kept) or on a stop request. Sectors that no
+// copy gives are noted in partition.unreadMetadata.
 bool LoadFat(PartitionInfo& partition, DiskHandle& handle, const std::atomic<std::uint32_t>* stopWord);
 
 // Reads the first FAT copy (the allocation map the deep scan consults for
@@ -49,9 +50,20 @@ bool LoadFatCopy(const PartitionInfo& partition, std::vector<std::uint8_t>& out)
 // clusters; a subdirectory must begin with "." and "..". Returns the byte
 // count, 0 when nothing was read, it was already visited, or on a stop.
 // A directory whose start is in `visited` already is not read again (0).
+// A sector of a directory that could not be read (it reads as zero in the
+// buffer): its index in the buffer and its LBA.
+struct UnreadDirectorySector {
+  std::uint32_t index = 0;
+  std::uint64_t lba = 0;
+};
+// Each cluster is read with the salvage of ReadSectorsSalvaging; the
+// sectors that stay unreadable go to `unread` (when given). A subdirectory
+// whose first sector cannot be read is kept: its "." and ".." cannot be
+// checked, and the rest of it may still hold entries.
 std::uint64_t ReadFatDirectory(PartitionInfo& partition, const std::atomic<std::uint32_t>* stopWord,
                                DiskHandle& handle, std::uint32_t firstCluster,
-                               std::vector<std::uint8_t>& buffer, std::unordered_set<std::uint64_t>& visited);
+                               std::vector<std::uint8_t>& buffer, std::unordered_set<std::uint64_t>& visited,
+                               std::vector<UnreadDirectorySector>* unread = nullptr);
 
 // Data extents of a node: a deleted folder is one run of ceil(size / 512)
 // sectors; otherwise the FAT chain, where a free, missing or out-of-range

@@ -104,6 +104,20 @@ void AddRecord(PartitionInfo& partition, ByteSpan record, std::uint64_t lba,
   PublishProgress(progress);
 }
 
+// The MFT could not be placed: when its first record (and the mirror's)
+// cannot be read, that is what the listing lacks.
+void NoteUnreadableMftStart(DiskHandle& handle, PartitionInfo& partition) {
+  std::vector<std::uint8_t> record(kMftRecordBytes);
+  for (bool mirror : {false, true}) {
+    std::uint64_t lba = 0;
+    if (!MftStartLba(partition.bootSector, partition.startLba, mirror, lba)) return;
+    if (ReadSectors(handle, lba, kMftRecordSectors, record.data())) return;
+  }
+  std::uint64_t lba = 0;
+  MftStartLba(partition.bootSector, partition.startLba, false, lba);
+  NoteUnreadMetadata(partition, {UnreadMetadataKind::kMftRecords, 0, 1, lba, {}});
+}
+
 }  // namespace
 
 bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
@@ -129,12 +143,27 @@ bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
       if (StopRequested(stopWord)) return false;
       const std::uint32_t chunk =
           static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors - at, kBulkReadSectors));
-      const std::uint32_t records = chunk / 2;
-      ReadMftRecords(handle, extent.startSector + at, records, buffer.data());
-      for (std::uint32_t i = 0; i < records; ++i)
-        AddRecord(partition,
-                  ByteSpan(buffer.data() + std::size_t{i} * kMftRecordBytes, kMftRecordBytes),
-                  extent.startSector + at + 2ull * i, progress, system, known);
+      const std::uint32_t records = chunk / kMftRecordSectors;
+      const std::uint64_t firstRecord = kMaxWalkedRecords - recordsLeft;
+      // A failed read is retried in smaller pieces down to single sectors:
+      // an unreadable sector costs only the record it lies in.
+      std::vector<std::uint32_t> bad;
+      ReadSectorsSalvaging(handle, extent.startSector + at, records * kMftRecordSectors, buffer.data(), &bad);
+      std::size_t nextBad = 0;
+      for (std::uint32_t i = 0; i < records; ++i) {
+        const std::uint64_t lba = extent.startSector + at + std::uint64_t{kMftRecordSectors} * i;
+        bool unreadable = false;
+        while (nextBad < bad.size() && bad[nextBad] < (i + 1) * kMftRecordSectors) {
+          if (!unreadable) NoteUnreadMetadata(partition, {UnreadMetadataKind::kMftRecords, firstRecord + i, 1,
+                                                          extent.startSector + at + bad[nextBad], {}});
+          unreadable = true;
+          ++nextBad;
+        }
+        const std::span<std::uint8_t> record(buffer.data() + std::size_t{i} * kMftRecordBytes, kMftRecordBytes);
+        if (unreadable) continue;
+        ApplyRecordFixups(record);
+        AddRecord(partition, ByteSpan(record.data(), record.size()), lba, progress, system, known);
+      }
       recordsLeft -= records;
     }
     if (recordsLeft == 0) break;
@@ -151,7 +180,9 @@ bool ReadNtfsPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo
   if (!OpenPartition(partition, handle)) return false;
   ExtentList mftExtents;
   bool result = false;
-  if (LoadMftExtents(handle, partition, mftExtents) &&
+  const bool placed = LoadMftExtents(handle, partition, mftExtents);
+  if (!placed) NoteUnreadableMftStart(handle, partition);
+  if (placed &&
       WalkMft(handle, partition, stopWord, mftExtents, known) && partition.table.count != 0) {
     ExtentList mirrorExtents;
     if (known) {
