@@ -214,16 +214,18 @@ TEST_P(FormattedCard, AnExfatCardFormattedAgainComesBackNamed) {
   }
 }
 
+std::string CardName(const ::testing::TestParamInfo<CardFormats>& p) {
+  static const char* const kNames[] = {"Defaults", "From32KTo128K", "From128KTo4K"};
+  return kNames[p.index];
+}
+
 // mkfs.exfat's defaults both times; then 32 KiB clusters formatted over
 // with 128 KiB ones and the other way round (cameras format with the card
 // size's default, computers with the user's choice).
 INSTANTIATE_TEST_SUITE_P(Layouts, FormattedCard,
                          ::testing::Values(CardFormats{"", "", true}, CardFormats{"-c 32K", "-c 128K", false},
                                            CardFormats{"-c 128K", "-c 4K", true}),
-                         [](const ::testing::TestParamInfo<CardFormats>& info) {
-                           const char* names[] = {"Defaults", "From32KTo128K", "From128KTo4K"};
-                           return std::string(names[info.index]);
-                         });
+                         CardName);
 
 }  // namespace
 }  // namespace ambrel

@@ -148,8 +148,8 @@ TEST_P(ReformattedNtfs, OldFilesComeBackFromLooseRecords) {
 INSTANTIATE_TEST_SUITE_P(ClusterSizes, ReformattedNtfs,
                          ::testing::Values(NtfsFormats{512, 512}, NtfsFormats{4096, 4096}, NtfsFormats{4096, 1024},
                                            NtfsFormats{1024, 8192}),
-                         [](const ::testing::TestParamInfo<NtfsFormats>& info) {
-                           return "From" + std::to_string(info.param.before) + "To" + std::to_string(info.param.after);
+                         [](const ::testing::TestParamInfo<NtfsFormats>& p) {
+                           return "From" + std::to_string(p.param.before) + "To" + std::to_string(p.param.after);
                          });
 
 // mkfs.vfat options of the volume as it was used, and of the format over it.
@@ -211,8 +211,8 @@ INSTANTIATE_TEST_SUITE_P(Formats, ReformattedFat,
                          ::testing::Values(FatFormats{"-F 32", "-F 32"}, FatFormats{"-F 16", "-F 16"},
                                            FatFormats{"-F 16 -s 16", "-F 16 -s 16"},
                                            FatFormats{"-F 32 -s 1", "-F 32 -s 16"}),
-                         [](const ::testing::TestParamInfo<FatFormats>& info) {
-                           std::string name = std::string(info.param.before) + "_to_" + info.param.after;
+                         [](const ::testing::TestParamInfo<FatFormats>& p) {
+                           std::string name = std::string(p.param.before) + "_to_" + p.param.after;
                            for (char& ch : name)
                              if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
                            return name;
