@@ -47,7 +47,7 @@ bool ListOneVolume(SourceSession& source, const SourceVolume& v, Json& document)
     return listing.problem == ListProblem::kNoRecycleBin;
   }
   if (!listing.volume) return true;
-  const std::vector<TreeEntry> entries = CollectTreeEntries(listing.volume->table);
+  const std::vector<TreeEntry> entries = CollectTreeEntries(*listing.volume);
   if (options.json)
     document.push_back(TreeJson(v.number, *listing.volume, entries));
   else
