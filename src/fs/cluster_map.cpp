@@ -172,7 +172,8 @@ bool ClusterOwners::FirstForeign(std::uint64_t first, std::uint64_t count, std::
 bool WalksFatChain(const FoundFileNode& node, const PartitionInfo& partition) {
   const NodeKind kind = KindOf(node);
   if ((kind != kPresentFile && kind != kPresentFolder) || partition.fat.empty()) return false;
-  if (partition.fsKind == kFsExfat) return !ExfatNoFatChain(node);
+  if (partition.fsKind == kFsExfat)
+    return !ExfatNoFatChain(node) && FatEntries(partition.fat, true).Next(node.firstCluster) != 0;
   if (!IsFatKind(partition.fsKind)) return false;
   auto g = FatGeometryOf(partition);
   return g && FatEntries(partition.fat, *g).Next(node.firstCluster) != 0;

@@ -121,7 +121,7 @@ std::string FailedFilesReportText(std::size_t failedFiles) {
 }
 
 unsigned OverwrittenPercent(std::uint64_t taken, std::uint64_t clusters) {
-  if (clusters == 0) return 0;
+  if (clusters == 0 || taken == 0) return 0;
   if (taken >= clusters) return 100;
   // Rounded down, and never 0 when one cluster is taken.
   const std::uint64_t p = taken * 100 / clusters;

@@ -267,8 +267,10 @@ ChainEnd ExfatChainExtents(ExtentList& extents, const FoundFileNode& node, const
   if (!g->InClusterRange(first)) return ChainEnd::kEndsEarly;
   const std::uint64_t wanted = (size + g->ClusterBytes() - 1) / g->ClusterBytes();
   const bool live = KindOf(node) == kPresentFile || KindOf(node) == kPresentFolder;
-  if (!live || ExfatNoFatChain(node) || partition.fat.empty()) {
-    // Contiguous clusters, never past the volume's last cluster.
+  if (!live || ExfatNoFatChain(node) || partition.fat.empty() || FatEntry(partition, first) == 0) {
+    // Contiguous clusters, never past the volume's last cluster: a deleted
+    // file's chain is gone, a file stored without one has none, and a live
+    // entry whose first cluster reads free never had one written.
     const std::uint64_t last = std::uint64_t(g->clusterCount) + 1;
     const std::uint64_t count = std::min(wanted, last - first + 1);
     AppendClusters(extents, *g, first, count);

@@ -59,8 +59,9 @@ bool ExfatValidShort(const FoundFileNode& node, std::uint64_t& validLength);
 // Data extents of a file. A live file: its clusters from the first on when
 // it has no FAT chain, else its FAT chain, which ends at an end-of-chain,
 // free, bad or off-volume entry, at a loop, or once the size is covered.
-// A deleted file (whose chain the deletion freed) and a volume whose FAT
-// was not loaded: contiguous clusters. Returns the extent count.
+// A deleted file (whose chain the deletion freed), a live entry whose first
+// cluster reads free and a volume whose FAT was not loaded: contiguous
+// clusters. Returns the extent count.
 std::size_t ExfatFileExtents(ExtentList& extents, const FoundFileNode& node, const PartitionInfo& partition);
 // The same, telling how the walk ended.
 ChainEnd ExfatChainExtents(ExtentList& extents, const FoundFileNode& node, const PartitionInfo& partition);
