@@ -17,7 +17,7 @@ without checksums cannot reveal) or unknown (its path is not in the
 manifest, e.g. a changed name).
 
   scripts/corrupt_stress.py [--runs 1000] [--seed 1] [--cli build/cli/ambrel-cli]
-                            [--images build/fixture-images] [--strict] [FIXTURE...]
+                            [--images build/fixture-images] [--strict] [--show-mismatches] [FIXTURE...]
 
 With --strict the exit status is 1 when any run failed hard.
 """
@@ -35,6 +35,7 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
+SHOW_MISMATCHES = False
 FIXTURES = ["fat16-basic", "fat32-basic", "exfat-basic", "ntfs-basic", "disk-mbr", "disk-gpt"]
 
 
@@ -329,6 +330,8 @@ def run_once(cli, img_path, image_bytes, manifest, work, counts, timeout):
                 counts["files exact"] += 1
             else:
                 counts["files unreported mismatch"] += 1
+                if SHOW_MISMATCHES:
+                    print("  unreported mismatch: %s" % inner, file=sys.stderr)
     if total > size_limit:
         counts["total oversize"] += 1
         hard = hard or "wrote more than the image holds (%d bytes)" % total
@@ -345,7 +348,10 @@ def main():
     ap.add_argument("--images", default=os.path.join(ROOT, "build", "fixture-images"))
     ap.add_argument("--timeout", type=float, default=60)
     ap.add_argument("--strict", action="store_true")
+    ap.add_argument("--show-mismatches", action="store_true", help="name each file whose content differs unreported")
     args = ap.parse_args()
+    global SHOW_MISMATCHES
+    SHOW_MISMATCHES = args.show_mismatches
     random.seed(args.seed)
     base = "/dev/shm" if os.path.isdir("/dev/shm") else None
     failures = 0
@@ -385,6 +391,9 @@ def main():
                 else:
                     damaged[offset:offset + width] = new_value(old, width).to_bytes(width, "little")
                 kinds[what] = kinds.get(what, 0) + 1
+                if SHOW_MISMATCHES:
+                    new = int.from_bytes(damaged[offset:offset + width], "little")
+                    print("%s run %d: %s at 0x%x: 0x%x -> 0x%x" % (name, i, what, offset, old, new), file=sys.stderr)
                 hard = run_once(args.cli, os.path.join(img_dir, "image.img"), bytes(damaged), manifest, work, counts,
                                 args.timeout)
                 if hard:
