@@ -118,6 +118,26 @@ ClusterTally ClusterUse::Count(const ExtentList& extents, std::uint64_t size) co
   return t;
 }
 
+std::uint32_t ClusterOwners::NameHash(const char* name) {
+  // FNV-1a over the name's bytes.
+  std::uint32_t h = 2166136261u;
+  for (const char* c = name ? name : ""; *c; ++c) h = (h ^ static_cast<std::uint8_t>(*c)) * 16777619u;
+  return h;
+}
+
+std::string OwnerPath(const PartitionInfo& partition, const ClusterOwners::Owner& owner) {
+  const FoundFileTable& table = partition.table;
+  for (std::uint32_t id = 0; id < table.count; ++id) {
+    const FoundFileNode* n = NodeAt(table, id);
+    if (!n || !n->name || id == kRootId) continue;
+    const NodeKind kind = KindOf(*n);
+    if (kind != kPresentFile && kind != kPresentFolder) continue;
+    const std::uint64_t first = n->firstCluster;
+    if (first == owner.firstCluster && ClusterOwners::NameHash(n->name) == owner.nameHash) return PathOf(table, id);
+  }
+  return "";
+}
+
 std::uint32_t ClusterOwners::AddOwner(Owner owner) {
   owners_.push_back(std::move(owner));
   return static_cast<std::uint32_t>(owners_.size() - 1);
@@ -154,11 +174,7 @@ bool ClusterOwners::FirstForeign(std::uint64_t first, std::uint64_t count, std::
     const std::uint64_t runEnd = it->first + it->count;
     if (runEnd <= first) continue;
     const Owner& o = owners_[it->owner];
-    if (o.firstCluster == selfFirst && selfName) {
-      const std::size_t slash = o.path.rfind('/');
-      const char* tail = o.path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
-      if (std::string_view(tail) == selfName) continue;
-    }
+    if (o.firstCluster == selfFirst && o.nameHash == NameHash(selfName)) continue;
     const std::uint64_t overlap = std::max(first, it->first);
     if (!found || overlap < at) {
       at = overlap;
@@ -226,7 +242,7 @@ void BuildClusterOwners(PartitionInfo& partition) {
     const bool unchained = !fat && ExfatNoFatChain(*n);
     const std::uint64_t probeFirst = n->firstCluster;
     if (!unchained && !isEnd(entries.Next(lastCluster))) continue;
-    const std::uint32_t owner = owners->AddOwner({PathOf(table, id), probeFirst});
+    const std::uint32_t owner = owners->AddOwner({probeFirst, ClusterOwners::NameHash(n->name)});
     for (const DataExtent& e : extents) {
       if (!grid->Holds(e.startSector)) continue;
       owners->Add(grid->ClusterOf(e.startSector), (e.sectorCount + grid->spc - 1) / grid->spc, owner);

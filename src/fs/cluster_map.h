@@ -70,10 +70,14 @@ class ClusterUse {
 // into them.
 class ClusterOwners {
  public:
+  // A chain's owner by its first cluster and a hash of its name (two
+  // entries starting at one cluster are told apart); its path is looked up
+  // in the table only when a cross-link names it, so the map stays small.
   struct Owner {
-    std::string path;              // below the root, "/" separated
     std::uint64_t firstCluster = 0;
+    std::uint32_t nameHash = 0;
   };
+  static std::uint32_t NameHash(const char* name);
   struct Run {
     std::uint64_t first = 0;
     std::uint64_t count = 0;
@@ -103,6 +107,10 @@ class ClusterOwners {
 // Whether the node's extents follow a FAT chain (a live FAT or exFAT file
 // with a chain in a loaded FAT), not clusters taken as contiguous.
 bool WalksFatChain(const FoundFileNode& node, const PartitionInfo& partition);
+
+// The path below the root of the live entry an owner stands for ("" when
+// none is found).
+std::string OwnerPath(const PartitionInfo& partition, const ClusterOwners::Owner& owner);
 
 // Walks every live chain of a parsed FAT or exFAT volume into an owner map
 // (kept in partition.clusterOwners); other kinds get none.

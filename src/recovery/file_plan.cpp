@@ -130,7 +130,9 @@ void AssessLive(const FoundFileNode& node, const PartitionInfo& partition, bool 
         cutAt = std::min(cutAt, done + (grid->LbaOf(at) - e.startSector) * kSector);
         if (chained) {
           plan.damage = DataDamage::kCrossLinked;
-          plan.crossLinkedWith = owner->path;
+          plan.crossLinkedWith = OwnerPath(partition, *owner);
+          // A view that left the owner out (the deleted files' view).
+          if (plan.crossLinkedWith.empty()) plan.crossLinkedWith = "another live file";
         }
         return;
       }

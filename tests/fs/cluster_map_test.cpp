@@ -88,7 +88,7 @@ TEST(ClusterOwners, ALiveChainRunningIntoAnotherIsCutAtTheFirstForeignCluster) {
   EXPECT_FALSE(p.clusterOwners->FirstForeign(10, 2, 10, "A.DAT", at, owner));
   ASSERT_TRUE(p.clusterOwners->FirstForeign(22, 2, 10, "A.DAT", at, owner));
   EXPECT_EQ(at, 22u);
-  EXPECT_EQ(owner->path, "B.DAT");
+  EXPECT_EQ(OwnerPath(p, *owner), "B.DAT");
   // B is not foreign to itself; A, whose chain does not cover its size,
   // owns nothing.
   EXPECT_FALSE(p.clusterOwners->FirstForeign(20, 4, 20, "B.DAT", at, owner));
