@@ -52,7 +52,7 @@ bool ListOneVolume(SourceSession& source, const SourceVolume& v, Json& document)
     return listing.problem == ListProblem::kNoRecycleBin && unread.empty();
   }
   if (!listing.volume) return unread.empty();
-  const std::vector<TreeEntry> entries = CollectTreeEntries(listing.volume->table);
+  const std::vector<TreeEntry> entries = CollectTreeEntries(*listing.volume);
   if (options.json) {
     Json volume = TreeJson(v.number, *listing.volume, entries);
     if (listing.MetadataUnread()) {

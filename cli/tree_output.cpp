@@ -44,10 +44,16 @@ std::vector<TreeEntry> CollectTreeEntries(const FoundFileTable& table) {
     const FoundFileNode* node = NodeAt(table, id);
     if (!node || id == kRootId) continue;
     if (id == kLostFolderId && node->childCount == 0) continue;
-    entries.push_back({NodePath(table, id), node});
+    entries.push_back({NodePath(table, id), node, ListedFileState{}});
   }
   std::sort(entries.begin(), entries.end(),
             [](const TreeEntry& a, const TreeEntry& b) { return a.path < b.path; });
+  return entries;
+}
+
+std::vector<TreeEntry> CollectTreeEntries(const PartitionInfo& volume) {
+  std::vector<TreeEntry> entries = CollectTreeEntries(volume.table);
+  for (TreeEntry& e : entries) e.state = FileStateOf(volume, *e.node);
   return entries;
 }
 
@@ -58,10 +64,11 @@ void PrintTreeText(int number, const PartitionInfo& info, const std::vector<Tree
               static_cast<unsigned long long>(info.sectorCount), entries.size());
   for (const TreeEntry& e : entries) {
     const NodeKind kind = KindOf(*e.node);
-    std::printf("%c %-7s %7u %12llu  %s  %s  %s\n", IsFolderKind(kind) ? 'd' : 'r',
+    std::printf("%c %-7s %7u %12llu  %s  %s  %-23s  %s\n", IsFolderKind(kind) ? 'd' : 'r',
                 IsDeletedKind(kind) ? "deleted" : "live", e.node->id,
                 static_cast<unsigned long long>(e.node->size), FormatPackedTime(e.node->created).c_str(),
-                FormatPackedTime(e.node->modified).c_str(), PrintableText(e.path).c_str());
+                FormatPackedTime(e.node->modified).c_str(), StateColumnText(e.state).c_str(),
+                PrintableText(e.path).c_str());
   }
 }
 
@@ -86,6 +93,16 @@ Json TreeJson(int number, const PartitionInfo& info, const std::vector<TreeEntry
     entry["size"] = size;
     entry["created"] = FormatPackedTime(e.node->created);
     entry["modified"] = FormatPackedTime(e.node->modified);
+    if (e.state.overwrite != OverwriteState::kUnknown) {
+      entry["state"] = OverwriteStateName(e.state.overwrite);
+      entry["overwrittenPercent"] = e.state.overwrittenPercent;
+    }
+    if (e.state.damage != DataDamage::kNone) {
+      entry["damage"] = JsonText(DamageReasonText(e.state));
+      entry["whole"] = false;
+    } else if (IsFileKind(kind)) {
+      entry["whole"] = true;
+    }
     list.push_back(std::move(entry));
   }
   volume["entries"] = std::move(list);

@@ -4,9 +4,11 @@ recovered with ambrel-cli, with the outcome counted.
 
 For every run one field of one structure is changed (a boot-sector field, a
 FAT entry, a FAT or exFAT directory entry field, an MFT record or attribute
-header field, a run-list byte) and `ambrel-cli recover` copies everything out
-of the damaged image. A run fails hard when the program crashes or hangs,
-writes a file larger than the image, writes anything outside its output
+header field, a run-list byte; a FAT entry pointed into another chain, a
+cross-link; a GPT whose entries all repeat the first) and `ambrel-cli
+recover` copies everything out of the damaged image. A run fails hard when
+the program crashes or hangs, writes a file larger than the image, writes
+more bytes in all than the image holds, writes anything outside its output
 folder, or leaves a partial file under a temporary name. Every recovered file
 is also compared with the fixture's manifest: byte-exact, reported (named in
 the damaged or failed files), unreported mismatch (content differs without a
@@ -15,7 +17,7 @@ without checksums cannot reveal) or unknown (its path is not in the
 manifest, e.g. a changed name).
 
   scripts/corrupt_stress.py [--runs 1000] [--seed 1] [--cli build/cli/ambrel-cli]
-                            [--images build/fixture-images] [--strict] [FIXTURE...]
+                            [--images build/fixture-images] [--strict] [--show-mismatches] [FIXTURE...]
 
 With --strict the exit status is 1 when any run failed hard.
 """
@@ -33,6 +35,7 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
+SHOW_MISMATCHES = False
 FIXTURES = ["fat16-basic", "fat32-basic", "exfat-basic", "ntfs-basic", "disk-mbr", "disk-gpt"]
 
 
@@ -103,12 +106,20 @@ def fat_targets(img, base, kind):
     width = 4 if kind == "fat32" else 2
     out = [(base + o, w, "boot") for o, w in (FAT32_BOOT if kind == "fat32" else FAT_BOOT)]
     entries = min(fat_sectors * 512 // width, len(img))
+    allocated = []
     for i in range(2, entries):
         o = fat_start + i * width
         if o + width > len(img):
             break
         if int.from_bytes(img[o:o + width], "little") != 0:
             out.append((o, width, "fat entry"))
+            allocated.append(i)
+    # Cross-links: an entry of a chain pointed at a cluster another chain
+    # holds (FAT12 entries share bytes and are left alone).
+    if width == 2 and total // max(spc, 1) < 4085:
+        allocated = []
+    for i in allocated:
+        out.append((fat_start + i * width, width, "cross-link", allocated))
     end = min(len(img), base + total * 512)
     for o in range(fat_start + fats * fat_sectors * 512, min(end, data + 4 * 1024 * 1024), 32):
         e = img[o:o + 32]
@@ -128,6 +139,9 @@ def exfat_targets(img, base):
     fat = base + u32(b, 80) * 512
     heap = base + u32(b, 88) * 512
     clusters = u32(b, 92)
+    chained = [c for c in range(2, min(clusters + 2, (len(img) - fat) // 4))
+               if u32(img, fat + 4 * c) not in (0, 0xFFFFFFFF)]
+    cross = [(fat + 4 * c, 4, "cross-link", chained) for c in chained]
     spc = 1 << b[109] if b[109] < 16 else 1
     out = [(base + o, w, "boot") for o, w in EXFAT_BOOT]
     for i in range(2, min(clusters + 2, (len(img) - fat) // 4)):
@@ -145,7 +159,7 @@ def exfat_targets(img, base):
             out.append((o + 2 + 2 * random.randrange(15), 2, "name entry"))
         elif t in (0x81, 0x82, 0x83):
             out.append((o + random.choice([1, 20, 24]), 4, "bitmap/upcase/label entry"))
-    return out
+    return out + cross
 
 
 def ntfs_targets(img, base):
@@ -188,7 +202,26 @@ def targets(img):
             out += ntfs_targets(img, base)
         if base != 0:
             out.append((446 + 16 * random.randrange(4) + random.choice([4, 8, 12]), 4, "partition entry"))
+    if img[512:520] == b"EFI PART":
+        out.append((0, 0, "gpt repeated entries"))
     return out
+
+
+def repeat_gpt_entries(img):
+    """Every entry of the primary GPT a copy of the first, CRCs made right:
+    the same volume named 128 times."""
+    import zlib
+    header_size, entries_lba = u32(img, 512 + 12), u64(img, 512 + 72)
+    count, size = u32(img, 512 + 80), u32(img, 512 + 84)
+    at = entries_lba * 512
+    if count == 0 or size == 0 or at + count * size > len(img):
+        return
+    first = bytes(img[at:at + size])
+    for i in range(1, count):
+        img[at + i * size:at + (i + 1) * size] = first
+    struct.pack_into("<I", img, 512 + 88, zlib.crc32(bytes(img[at:at + count * size])) & 0xFFFFFFFF)
+    struct.pack_into("<I", img, 512 + 16, 0)
+    struct.pack_into("<I", img, 512 + 16, zlib.crc32(bytes(img[512:512 + header_size])) & 0xFFFFFFFF)
 
 
 def new_value(old, width):
@@ -269,6 +302,7 @@ def run_once(cli, img_path, image_bytes, manifest, work, counts, timeout):
     except (ValueError, IndexError):
         pass
     size_limit = len(image_bytes)
+    total = 0
     for dirpath, dirnames, filenames in os.walk(out):
         for name in filenames + dirnames:
             full = os.path.join(dirpath, name)
@@ -281,6 +315,7 @@ def run_once(cli, img_path, image_bytes, manifest, work, counts, timeout):
                 counts["partial left"] += 1
                 hard = hard or "left a partial file"
                 continue
+            total += os.path.getsize(full)
             if os.path.getsize(full) > size_limit:
                 counts["oversize"] += 1
                 hard = hard or "file larger than the image"
@@ -295,6 +330,11 @@ def run_once(cli, img_path, image_bytes, manifest, work, counts, timeout):
                 counts["files exact"] += 1
             else:
                 counts["files unreported mismatch"] += 1
+                if SHOW_MISMATCHES:
+                    print("  unreported mismatch: %s" % inner, file=sys.stderr)
+    if total > size_limit:
+        counts["total oversize"] += 1
+        hard = hard or "wrote more than the image holds (%d bytes)" % total
     counts["runs"] += 1
     return hard
 
@@ -308,7 +348,10 @@ def main():
     ap.add_argument("--images", default=os.path.join(ROOT, "build", "fixture-images"))
     ap.add_argument("--timeout", type=float, default=60)
     ap.add_argument("--strict", action="store_true")
+    ap.add_argument("--show-mismatches", action="store_true", help="name each file whose content differs unreported")
     args = ap.parse_args()
+    global SHOW_MISMATCHES
+    SHOW_MISMATCHES = args.show_mismatches
     random.seed(args.seed)
     base = "/dev/shm" if os.path.isdir("/dev/shm") else None
     failures = 0
@@ -324,7 +367,8 @@ def main():
         by_kind = {}
         for t in targets(image):
             by_kind.setdefault(t[2], []).append(t)
-        counts = {k: 0 for k in ["runs", "crash", "hang", "oversize", "outside", "partial left", "files exact",
+        counts = {k: 0 for k in ["runs", "crash", "hang", "oversize", "total oversize", "outside", "partial left",
+                                 "files exact",
                                  "files reported", "files unreported mismatch", "files unknown"]}
         kinds = {}
         work = tempfile.mkdtemp(prefix="ambrel-stress-", dir=base)
@@ -334,11 +378,22 @@ def main():
         img_dir = tempfile.mkdtemp(prefix="ambrel-stress-img-")
         try:
             for i in range(args.runs):
-                offset, width, what = random.choice(by_kind[random.choice(sorted(by_kind))])
+                target = random.choice(by_kind[random.choice(sorted(by_kind))])
+                offset, width, what = target[:3]
                 damaged = bytearray(image)
                 old = int.from_bytes(damaged[offset:offset + width], "little")
-                damaged[offset:offset + width] = new_value(old, width).to_bytes(width, "little")
+                if what == "gpt repeated entries":
+                    repeat_gpt_entries(damaged)
+                elif what == "cross-link":
+                    # Into another chain: a cluster some other entry points at.
+                    value = random.choice([c for c in target[3] if c != old] or [old])
+                    damaged[offset:offset + width] = value.to_bytes(width, "little")
+                else:
+                    damaged[offset:offset + width] = new_value(old, width).to_bytes(width, "little")
                 kinds[what] = kinds.get(what, 0) + 1
+                if SHOW_MISMATCHES:
+                    new = int.from_bytes(damaged[offset:offset + width], "little")
+                    print("%s run %d: %s at 0x%x: 0x%x -> 0x%x" % (name, i, what, offset, old, new), file=sys.stderr)
                 hard = run_once(args.cli, os.path.join(img_dir, "image.img"), bytes(damaged), manifest, work, counts,
                                 args.timeout)
                 if hard:

@@ -5,6 +5,8 @@
 #include <algorithm>
 
 #include "catalog/found_file_catalog.h"
+#include "session/file_state.h"
+#include "session/texts.h"
 #include "item_texts.h"
 #include "qt_text.h"
 
@@ -81,12 +83,20 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
   if (index.column() == kSize) return SizeColumnText(*node);
   if (index.column() == kCreated) return TimeColumnText(node->created);
   if (index.column() == kModified) return TimeColumnText(node->modified);
+  if (index.column() == kState && !folder) {
+    // What the copy-out would make of the file: a deleted file's overwrite
+    // state, a live file's damage.
+    std::uint32_t slot = 0, id = 0;
+    const PartitionInfo* part = catalog_.Resolve(ref.row, ref.id, slot, id) ? catalog_.Partition(slot) : nullptr;
+    if (!part) return {};
+    return Q(FileStateWords(FileStateOf(*part, *node)));
+  }
   return {};
 }
 
 QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  static const char* const kHeaders[kColumnCount] = {"名称", "大小", "创建时间", "修改时间"};
+  static const char* const kHeaders[kColumnCount] = {"名称", "大小", "创建时间", "修改时间", "状态"};
   if (section < 0 || section >= kColumnCount) return {};
   return Q(kHeaders[section]);
 }

@@ -35,7 +35,7 @@ Qt::CheckState CheckStateOfMark(unsigned state);
 class FileListModel final : public QAbstractTableModel {
   Q_OBJECT
  public:
-  enum Column { kName = 0, kSize, kCreated, kModified, kColumnCount };
+  enum Column { kName = 0, kSize, kCreated, kModified, kState, kColumnCount };
 
   explicit FileListModel(FoundFileCatalog& catalog, QObject* parent = nullptr);
   // Shows the visible children of (row, folderId); folderId 0 shows nothing.

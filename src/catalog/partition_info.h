@@ -46,6 +46,8 @@ struct UnreadMetadata {
 // At most this many pieces are kept; the others are only counted.
 inline constexpr std::size_t kMaxUnreadMetadata = 1024;
 
+class ClusterOwners;  // fs/cluster_map.h
+
 struct PartitionInfo {
   std::int32_t fsKind = kFsUnknown;
   std::uint64_t startLba = 0;
@@ -65,9 +67,13 @@ struct PartitionInfo {
   std::string fsName;
   // Loaded by the FAT and exFAT readers and kept for extent computation:
   // the first FAT (FAT16 u16 / FAT32 and exFAT u32 entries) and the exFAT
-  // allocation bitmap (bit c - 2 for cluster c). Empty when not loaded.
+  // allocation bitmap (bit c - 2 for cluster c); the NTFS reader keeps its
+  // $Bitmap here (bit c for cluster c). Empty when not loaded.
   std::vector<std::uint8_t> fat;
   std::vector<std::uint8_t> allocationBitmap;
+  // The clusters the consistent live chains of a FAT or exFAT volume hold
+  // (built with its listing); null when not built.
+  std::shared_ptr<const ClusterOwners> clusterOwners;
   std::uint32_t origin = kOriginNone;  // a PartitionOrigin
   // The device the session opened for the disk this partition lies on:
   // every reader, the scan and the copy-out read through it, so a source is

@@ -1,5 +1,8 @@
 #include "device/gpt_loss.h"
 
+#include <set>
+#include <utility>
+
 #include <algorithm>
 #include <array>
 
@@ -32,6 +35,9 @@ GptLoss DecodeGptLoss(const GptHeader& header, ByteSpan readableEntries, std::ui
   loss.readableSectors = std::min<std::uint64_t>(loss.entrySectors, readableEntries.size() / kSectorSize);
   if (header.entrySize == 0) return loss;
   const ByteCursor entries(readableEntries);
+  // An entry that repeats an earlier one's sectors is the same volume (the
+  // table reader keeps the first): not lost.
+  std::set<std::pair<std::uint64_t, std::uint64_t>> seen;
   for (std::uint32_t i = 0; i < header.entryCount; ++i) {
     const auto entry = entries.Sub(std::uint64_t{i} * header.entrySize, header.entrySize);
     if (!entry) {
@@ -39,8 +45,9 @@ GptLoss DecodeGptLoss(const GptHeader& header, ByteSpan readableEntries, std::ui
       break;
     }
     TablePartition p;
-    if (DecodeGptEntry(entry->span(), static_cast<int>(i + 1), p) && !Contains(found, p.number))
-      loss.lost.push_back(std::move(p));
+    if (!DecodeGptEntry(entry->span(), static_cast<int>(i + 1), p)) continue;
+    if (!seen.insert({p.startLba, p.sectorCount}).second) continue;
+    if (!Contains(found, p.number)) loss.lost.push_back(std::move(p));
   }
   return loss;
 }

@@ -63,6 +63,18 @@ void ReadLogicalPartitions(DiskHandle& disk, std::uint64_t extendedStart, std::u
   }
 }
 
+// A table may name the same sectors more than once (a GPT whose entries
+// were all written alike): those are one volume, kept under the first
+// entry's number, so it is neither listed nor copied out twice.
+void DropRepeatedVolumes(PartitionTable& table) {
+  std::set<std::pair<std::uint64_t, std::uint64_t>> seen;
+  std::vector<TablePartition> kept;
+  kept.reserve(table.partitions.size());
+  for (TablePartition& p : table.partitions)
+    if (seen.insert({p.startLba, p.sectorCount}).second) kept.push_back(std::move(p));
+  table.partitions = std::move(kept);
+}
+
 bool ReadGptAt(DiskHandle& disk, std::uint64_t headerLba, std::uint64_t diskSectors,
                PartitionTable& table) {
   std::array<std::uint8_t, 512> sector{};
@@ -84,6 +96,7 @@ bool ReadGptAt(DiskHandle& disk, std::uint64_t headerLba, std::uint64_t diskSect
         FitsDisk(p.startLba, p.sectorCount, diskSectors))
       table.partitions.push_back(std::move(p));
   }
+  DropRepeatedVolumes(table);
   return true;
 }
 
@@ -203,6 +216,7 @@ PartitionTable ReadPartitionTable(DiskHandle& disk, SectorJudge judge) {
   }
   std::stable_sort(table.partitions.begin(), table.partitions.end(),
                    [](const TablePartition& a, const TablePartition& b) { return a.number < b.number; });
+  DropRepeatedVolumes(table);
   return table;
 }
 

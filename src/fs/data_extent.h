@@ -18,4 +18,11 @@ struct DataExtent {
 
 using ExtentList = std::vector<DataExtent>;
 
+// How the walk of a file's cluster chain ended.
+enum class ChainEnd : std::uint8_t {
+  kCovered,    // the chain (or the contiguous run assumed) covers the size
+  kEndsEarly,  // an end-of-chain, free, bad or off-volume entry came first
+  kLoop,       // the chain came back to a cluster it already held
+};
+
 }  // namespace ambrel

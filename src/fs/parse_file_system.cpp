@@ -1,6 +1,7 @@
 #include "fs/parse_file_system.h"
 
 #include "app/settings.h"
+#include "fs/cluster_map.h"
 #include "fs/exfat/exfat_reader.h"
 #include "fs/fat/fat_reader.h"
 #include "fs/ntfs/ntfs_partition.h"
@@ -10,17 +11,28 @@ namespace ambrel {
 bool ParseFileSystem(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
                      ParseContext* context) {
   if (!SettingOn("ParseFileSys")) return false;
+  bool ok = false;
   switch (partition.fsKind) {
     case kFsExfat:
-      return ReadExfatPartition(stopWord, partition);
+      ok = ReadExfatPartition(stopWord, partition);
+      break;
     case kFsFat16:
     case kFsFat32:
-      return ReadFatPartition(stopWord, partition, context);
+      ok = ReadFatPartition(stopWord, partition, context);
+      break;
     case kFsNtfs:
-      return ReadNtfsPartition(stopWord, partition, context);
+      ok = ReadNtfsPartition(stopWord, partition, context);
+      // The $Bitmap tells which clusters of deleted files were given to
+      // other files since.
+      if (ok) LoadNtfsAllocation(partition, stopWord);
+      break;
     default:
       return false;
   }
+  // Which live chain holds which clusters: a chain that runs into another
+  // file's clusters is cross-linked.
+  if (ok) BuildClusterOwners(partition);
+  return ok;
 }
 
 }  // namespace ambrel

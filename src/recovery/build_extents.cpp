@@ -37,8 +37,9 @@ bool NtfsExtents(const FoundFileNode& node, const PartitionInfo& partition, Exte
 
 }  // namespace
 
-bool BuildExtents(const FoundFileNode& node, const PartitionInfo& partition, ExtentList& extents) {
+bool BuildExtents(const FoundFileNode& node, const PartitionInfo& partition, ExtentList& extents, ChainEnd* end) {
   extents.clear();
+  ChainEnd walked = ChainEnd::kCovered;
   if (node.flags & kFlagResident) {
     extents.push_back(DataExtent{0, 0, node.dataSector, 2, false});
   } else if (node.flags & kFlagVideoRebuilt) {
@@ -46,11 +47,11 @@ bool BuildExtents(const FoundFileNode& node, const PartitionInfo& partition, Ext
   } else {
     switch (partition.fsKind) {
       case kFsExfat:
-        ExfatFileExtents(extents, node, partition);
+        walked = ExfatChainExtents(extents, node, partition);
         break;
       case kFsFat16:
       case kFsFat32:
-        FatFileExtents(partition, node, extents);
+        walked = FatChainExtents(partition, node, extents);
         break;
       case kFsNtfs:
         NtfsExtents(node, partition, extents);
@@ -65,6 +66,7 @@ bool BuildExtents(const FoundFileNode& node, const PartitionInfo& partition, Ext
         return false;
     }
   }
+  if (end) *end = walked;
   return !extents.empty();
 }
 

@@ -1,7 +1,10 @@
 #include "recovery/file_plan.h"
 
 #include <algorithm>
+#include <cstdint>
 
+#include "fs/cluster_map.h"
+#include "fs/exfat/exfat_reader.h"
 #include "fs/ntfs/ntfs_file_data.h"
 #include "fs/ntfs/ntfs_geometry.h"
 #include "fs/ntfs/ntfs_record.h"
@@ -46,13 +49,111 @@ std::uint64_t ClipToDevice(ExtentList& extents, std::uint64_t firstLba, std::uin
 
 bool IsNtfs(const PartitionInfo& p) { return p.fsKind == kFsNtfs; }
 
+bool HasClusterMap(const PartitionInfo& p) {
+  return p.fsKind == kFsNtfs || p.fsKind == kFsFat16 || p.fsKind == kFsFat32 || p.fsKind == kFsExfat;
+}
+
+// Keeps the first `bytes` of the extents (whole sectors).
+void CutExtents(ExtentList& extents, std::uint64_t bytes) {
+  std::uint64_t sectors = (bytes + kSector - 1) / kSector;
+  std::size_t kept = 0;
+  for (; kept < extents.size() && sectors > 0; ++kept) {
+    DataExtent& e = extents[kept];
+    if (e.sectorCount >= sectors) {
+      if (e.sectorCount > sectors) e.clusterCount = 0;
+      e.sectorCount = sectors;
+      ++kept;
+      break;
+    }
+    sectors -= e.sectorCount;
+  }
+  extents.resize(kept);
+}
+
+// A deleted file: which of its clusters the allocation map gives to
+// something else now. Its data ends before the first of them.
+void AssessDeleted(const FoundFileNode& node, const PartitionInfo& partition, FilePlan& plan,
+                   std::uint64_t& cutAt) {
+  auto use = ClusterUse::Of(partition);
+  if (!use) return;
+  const ClusterTally t = use->Count(plan.extents, plan.size);
+  plan.clusters = t.clusters;
+  plan.takenClusters = t.taken;
+  if (t.taken == 0) {
+    plan.overwrite = OverwriteState::kIntact;
+    return;
+  }
+  plan.overwrite = t.taken >= t.clusters ? OverwriteState::kOverwritten : OverwriteState::kPartlyOverwritten;
+  plan.damage = t.taken >= t.clusters ? DataDamage::kOverwritten : DataDamage::kPartlyOverwritten;
+  cutAt = std::min(cutAt, t.firstTakenByte);
+}
+
+// A deleted FAT or exFAT file's clusters are assumed contiguous; the run
+// cannot hold the first cluster of another entry of the volume (one of the
+// two was written over the other), so the data ends before it. This also
+// keeps an absurd size from reading the rest of the volume.
+void BoundContiguous(const FoundFileNode& node, const PartitionInfo& partition, FilePlan& plan,
+                     std::uint64_t& cutAt) {
+  if (!partition.clusterOwners || plan.extents.empty()) return;
+  auto grid = ClusterGridOf(partition);
+  if (!grid) return;
+  const std::uint64_t first = node.firstCluster;
+  const std::uint64_t clusterBytes = std::uint64_t(grid->spc) * kSector;
+  const std::uint64_t clusters = (plan.size + clusterBytes - 1) / clusterBytes;
+  const std::uint64_t other = partition.clusterOwners->StartBetween(first, first + clusters);
+  if (other == 0) return;
+  const std::uint64_t at = (other - first) * clusterBytes;
+  if (at >= cutAt) return;
+  cutAt = at;
+  if (plan.damage == DataDamage::kNone) plan.damage = DataDamage::kRunsIntoOtherFile;
+}
+
+// A live FAT or exFAT file: where its extents first reach a cluster that a
+// consistent chain of another live file holds. A followed chain is then
+// cross-linked; an assumed contiguous run just ends there.
+void AssessLive(const FoundFileNode& node, const PartitionInfo& partition, bool chained, FilePlan& plan,
+                std::uint64_t& cutAt) {
+  if (!partition.clusterOwners) return;
+  auto grid = ClusterGridOf(partition);
+  if (!grid) return;
+  const std::uint64_t selfFirst = node.firstCluster;
+  std::uint64_t done = 0;
+  for (const DataExtent& e : plan.extents) {
+    if (done >= plan.size) break;
+    const std::uint64_t bytes = std::min(e.sectorCount * kSector, plan.size - done);
+    if (!e.sparse && grid->Holds(e.startSector)) {
+      const std::uint64_t c0 = grid->ClusterOf(e.startSector);
+      const std::uint64_t clusters = (bytes + grid->spc * kSector - 1) / (grid->spc * kSector);
+      std::uint64_t at = 0;
+      const ClusterOwners::Owner* owner = nullptr;
+      if (partition.clusterOwners->FirstForeign(c0, clusters, selfFirst, node.name, at, owner)) {
+        cutAt = std::min(cutAt, done + (grid->LbaOf(at) - e.startSector) * kSector);
+        if (chained) {
+          plan.damage = DataDamage::kCrossLinked;
+          plan.crossLinkedWith = OwnerPath(partition, *owner);
+          // A view that left the owner out (the deleted files' view).
+          if (plan.crossLinkedWith.empty()) plan.crossLinkedWith = "another live file";
+        }
+        return;
+      }
+    }
+    done += bytes;
+  }
+}
+
 }  // namespace
 
 const char* DamageText(DataDamage damage) {
   switch (damage) {
     case DataDamage::kNone: return "";
     case DataDamage::kNoData: return "no data location";
-    case DataDamage::kChainShort: return "cluster chain shorter than the size";
+    case DataDamage::kChainShort: return "chain ends early: cluster chain shorter than the size";
+    case DataDamage::kChainLoop: return "cluster chain loops";
+    case DataDamage::kCrossLinked: return "cross-linked";
+    case DataDamage::kOverwritten: return "overwritten";
+    case DataDamage::kPartlyOverwritten: return "partly overwritten";
+    case DataDamage::kNotValidData: return "never written past the valid data length";
+    case DataDamage::kRunsIntoOtherFile: return "chain ends early: its clusters run into another file's";
     case DataDamage::kOutsideDevice: return "data outside the device";
     case DataDamage::kRecordDamaged: return "damaged MFT record";
     case DataDamage::kEncrypted: return "encrypted (EFS)";
@@ -75,7 +176,8 @@ FilePlan PlanFileData(const FoundFileNode& node, const PartitionInfo& partition,
     return plan;
   }
   if (plan.size == 0) return plan;
-  if (!BuildExtents(node, partition, plan.extents)) {
+  ChainEnd chainEnd = ChainEnd::kCovered;
+  if (!BuildExtents(node, partition, plan.extents, &chainEnd)) {
     plan.damage = DataDamage::kNoData;
     return plan;
   }
@@ -93,13 +195,34 @@ FilePlan PlanFileData(const FoundFileNode& node, const PartitionInfo& partition,
       return plan;
     }
   }
+  // Where the file's own data ends: before a cluster that now belongs to
+  // something else.
+  std::uint64_t cutAt = UINT64_MAX;
+  const bool fileOfVolume = HasClusterMap(partition) && !(node.flags & kFlagVideoRebuilt);
+  if (fileOfVolume && KindOf(node) == kDeletedFile) {
+    AssessDeleted(node, partition, plan, cutAt);
+    if (!IsNtfs(partition)) BoundContiguous(node, partition, plan, cutAt);
+  }
+  if (fileOfVolume && KindOf(node) == kPresentFile && !IsNtfs(partition))
+    AssessLive(node, partition, WalksFatChain(node, partition), plan, cutAt);
+  if (cutAt != UINT64_MAX) CutExtents(plan.extents, cutAt);
   bool outside = false;
   std::uint64_t covered = ClipToDevice(plan.extents, firstLba, lastLba, outside);
+  covered = std::min(covered, cutAt);
   // A compressed file's units are whole or lost: only whole units count.
   if (plan.unitBytes != 0) covered = covered / plan.unitBytes * plan.unitBytes;
   plan.readable = std::min(plan.size, covered);
+  if (plan.damage != DataDamage::kNone) return plan;
   if (outside && plan.readable < plan.size) plan.damage = DataDamage::kOutsideDevice;
+  else if (plan.readable < plan.size && chainEnd == ChainEnd::kLoop) plan.damage = DataDamage::kChainLoop;
   else if (plan.readable < plan.size) plan.damage = DataDamage::kChainShort;
+  std::uint64_t valid = 0;
+  if (plan.damage == DataDamage::kNone && partition.fsKind == kFsExfat && ExfatValidShort(node, valid)) {
+    // Written whole (the allocation), yet the bytes after ValidDataLength
+    // were never marked valid: partial, not whole.
+    plan.validLength = valid;
+    plan.damage = DataDamage::kNotValidData;
+  }
   return plan;
 }
 

@@ -22,7 +22,18 @@ enum class DataDamage : std::uint8_t {
   kRecordDamaged,  // the NTFS record's $DATA cannot be located
   kEncrypted,      // EFS ciphertext: never written
   kBadCompression, // a compressed attribute whose units cannot be decoded
+  kChainLoop,      // the chain comes back to a cluster it already held
+  kCrossLinked,    // the chain runs into clusters another live file holds
+  kOverwritten,    // a deleted file whose every cluster is in use again
+  kPartlyOverwritten,  // a deleted file some of whose clusters are in use again
+  kNotValidData,   // exFAT: the bytes after ValidDataLength were never written
+  kRunsIntoOtherFile,  // a deleted file's contiguous clusters reach another entry's first cluster
 };
+
+// What became of a deleted file's clusters since its deletion: still free
+// (intact), some or all of them given to other files or to the file system.
+// kUnknown for live files and where no allocation map could be read.
+enum class OverwriteState : std::uint8_t { kUnknown, kIntact, kPartlyOverwritten, kOverwritten };
 
 // A short English reason for the report.
 const char* DamageText(DataDamage damage);
@@ -35,6 +46,11 @@ struct FilePlan {
   bool resident = false;         // NTFS resident value
   std::uint64_t unitBytes = 0;   // NTFS compression unit, 0 when not compressed
   std::uint32_t spc = 0;         // sectors per cluster (compressed files)
+  OverwriteState overwrite = OverwriteState::kUnknown;
+  std::uint64_t clusters = 0;       // clusters of a deleted file's data
+  std::uint64_t takenClusters = 0;  // of those, the ones in use again
+  std::string crossLinkedWith;      // the live file whose clusters the chain runs into
+  std::uint64_t validLength = 0;    // exFAT ValidDataLength when below the size
   // Nothing can be written (no data at all, encrypted): the file is
   // reported and skipped.
   bool Skip() const { return readable == 0 && size > 0; }
@@ -43,7 +59,9 @@ struct FilePlan {
 // Plans the node's data. `firstLba` .. `lastLba` are the sectors the source
 // can deliver (the partition on its device); an extent that starts outside
 // them ends the file's readable data there, and one that runs past the end
-// is cut.
+// is cut. A file's data never comes from clusters that belong to another
+// file: a deleted file's data ends at its first cluster in use again, a
+// live chain's at the first cluster another live file owns.
 FilePlan PlanFileData(const FoundFileNode& node, const PartitionInfo& partition, std::uint64_t firstLba,
                       std::uint64_t lastLba);
 

@@ -79,6 +79,10 @@ DamagedFileReport DamageOf(const std::string& path, const FilePlan& plan, const 
   r.damage = plan.damage;
   r.readable = plan.readable;
   r.size = plan.size;
+  r.clusters = plan.clusters;
+  r.takenClusters = plan.takenClusters;
+  r.crossLinkedWith = plan.crossLinkedWith;
+  r.validLength = plan.validLength;
   const bool explained = r.badSectors > 0 || r.undecodableUnits > 0 || r.damage != DataDamage::kNone;
   r.readFailed = !explained && outcome == WriteOutcome::kReadFailed;
   r.shortCopy = !explained && !r.readFailed && plan.size > 0 && tally.written < std::min(plan.size, plan.readable);
@@ -132,8 +136,10 @@ bool SaveFile(SaveJob& job, ScanProgress& progress, std::uint32_t row, std::uint
   const FilePlan plan = PlanFileData(node.record, *node.partition, 0, handle.lastLba);
   if (plan.Skip() || plan.damage == DataDamage::kEncrypted || plan.damage == DataDamage::kRecordDamaged) {
     // Nothing of it can be copied (encrypted, damaged record, no data on
-    // the device): reported, and no file is made.
-    ReportDamaged(job, DamageOf(out, plan, FileTally{}, WriteOutcome::kDone));
+    // the device, every cluster overwritten): reported, and no file is made.
+    DamagedFileReport skipped = DamageOf(out, plan, FileTally{}, WriteOutcome::kDone);
+    skipped.written = false;
+    ReportDamaged(job, std::move(skipped));
     return false;
   }
   OutputFile file;

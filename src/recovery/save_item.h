@@ -32,8 +32,10 @@ void SaveItem(SaveJob& job, ScanProgress& progress, const SaveTarget& target, bo
 bool SaveFile(SaveJob& job, ScanProgress& progress, std::uint32_t row, std::uint32_t nodeId,
               const std::string& path);
 
-// The data extents of a node; true when at least one results.
-bool BuildExtents(const FoundFileNode& node, const PartitionInfo& partition, ExtentList& extents);
+// The data extents of a node; true when at least one results. `end`, when
+// given, gets how the walk of a FAT or exFAT chain ended.
+bool BuildExtents(const FoundFileNode& node, const PartitionInfo& partition, ExtentList& extents,
+                  ChainEnd* end = nullptr);
 
 enum class WriteOutcome { kDone, kReadFailed, kWriteFailed, kStopped, kOpenFailed };
 

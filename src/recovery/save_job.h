@@ -57,6 +57,11 @@ struct DamagedFileReport {
   std::uint64_t undecodableUnits = 0;
   bool readFailed = false;          // the source failed and nothing else explains it
   bool shortCopy = false;           // fewer bytes written than readable
+  bool written = true;              // a file was made (false: skipped, nothing of it usable)
+  std::uint64_t clusters = 0;       // overwritten files: clusters of the data
+  std::uint64_t takenClusters = 0;  // and of those, the ones in use again
+  std::string crossLinkedWith;      // cross-linked files: the other file
+  std::uint64_t validLength = 0;    // exFAT files never written whole: ValidDataLength
 };
 
 struct SaveJob {

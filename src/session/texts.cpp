@@ -1,5 +1,7 @@
 #include "session/texts.h"
 
+#include "session/file_state.h"
+
 #include "common/text.h"
 #include "diag/format_size.h"
 
@@ -122,17 +124,50 @@ std::string FailedFilesReportText(std::size_t failedFiles) {
   return Format("有%zu个文件没有完整恢复（读取或写入失败）！", failedFiles);
 }
 
+unsigned OverwrittenPercent(std::uint64_t taken, std::uint64_t clusters) {
+  if (clusters == 0 || taken == 0) return 0;
+  if (taken >= clusters) return 100;
+  // Rounded down, and never 0 when one cluster is taken.
+  const std::uint64_t p = taken * 100 / clusters;
+  return static_cast<unsigned>(p == 0 ? 1 : p);
+}
+
+std::string FileStateWords(const ListedFileState& s) {
+  switch (s.overwrite) {
+    case OverwriteState::kIntact: return "完好";
+    case OverwriteState::kPartlyOverwritten: return Format("部分覆盖 %u%%", s.overwrittenPercent);
+    case OverwriteState::kOverwritten: return "已覆盖";
+    case OverwriteState::kUnknown: break;
+  }
+  if (s.damage == DataDamage::kNotValidData) return "不完整";
+  if (s.damage != DataDamage::kNone) return "损坏";
+  return "";
+}
+
 std::string DamagedFileText(const DamagedFileReport& d) {
   std::string why;
   auto add = [&why](const std::string& text) { why += (why.empty() ? "" : "; ") + text; };
   if (d.badSectors > 0) add(Format("%llu unreadable sector(s)", static_cast<unsigned long long>(d.badSectors)));
   if (d.undecodableUnits > 0)
     add(Format("%llu undecodable compression unit(s)", static_cast<unsigned long long>(d.undecodableUnits)));
-  if (d.damage != DataDamage::kNone)
+  if (d.damage == DataDamage::kOverwritten || d.damage == DataDamage::kPartlyOverwritten) {
+    add(Format("%s: %llu of %llu clusters in use by other files (%u%%), %llu of %llu bytes", DamageText(d.damage),
+               static_cast<unsigned long long>(d.takenClusters), static_cast<unsigned long long>(d.clusters),
+               OverwrittenPercent(d.takenClusters, d.clusters), static_cast<unsigned long long>(d.readable),
+               static_cast<unsigned long long>(d.size)));
+  } else if (d.damage == DataDamage::kCrossLinked) {
+    add(Format("%s with %s: %llu of %llu bytes", DamageText(d.damage), d.crossLinkedWith.c_str(),
+               static_cast<unsigned long long>(d.readable), static_cast<unsigned long long>(d.size)));
+  } else if (d.damage == DataDamage::kNotValidData) {
+    add(Format("partial: %s: %llu of %llu bytes valid", DamageText(d.damage),
+               static_cast<unsigned long long>(d.validLength), static_cast<unsigned long long>(d.size)));
+  } else if (d.damage != DataDamage::kNone) {
     add(Format("%s: %llu of %llu bytes", DamageText(d.damage), static_cast<unsigned long long>(d.readable),
                static_cast<unsigned long long>(d.size)));
+  }
   if (d.readFailed) add("unreadable data");
   if (d.shortCopy) add("short copy");
+  add(d.written ? "written, flagged damaged" : "skipped, not written");
   return d.path + ": " + why;
 }
 

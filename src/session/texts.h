@@ -39,6 +39,13 @@ std::string CopyRefusalText(CopyRefusal refusal, const std::string& verb);
 std::string CompletionReportText(std::uint32_t files, std::uint64_t bytes);
 std::string ReadErrorReportText(std::uint32_t failedReads, bool removable);
 std::string FailedFilesReportText(std::size_t failedFiles);
+// The share of a deleted file's clusters in use again, in percent: 100
+// only when all are, at least 1 when one is.
+unsigned OverwrittenPercent(std::uint64_t taken, std::uint64_t clusters);
+// The state column of the desktop's file list: "完好", "部分覆盖 40%",
+// "已覆盖" for deleted files; "损坏" or "不完整" for a file not whole.
+struct ListedFileState;
+std::string FileStateWords(const ListedFileState& state);
 // "path: reason" of one damaged file, the reason in short English words.
 std::string DamagedFileText(const DamagedFileReport& damaged);
 std::string DamagedFilesReportText(const std::vector<std::string>& damaged);

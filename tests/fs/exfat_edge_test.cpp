@@ -199,7 +199,7 @@ TEST(ExfatWalk, LiveFolderKeepsItsEntriesOverAnEarlierDeletedSet) {
   EXPECT_FALSE(paths.count("old name/inside.txt"));
 }
 
-TEST(ExfatExtents, BitmapDecidesBetweenChainAndContiguous) {
+TEST(ExfatExtents, LiveFilesFollowTheirChainDeletedFilesReadContiguous) {
   SyntheticVolume v;
   v.partition.fat.assign(4096, 0);
   auto fat = [&](std::uint32_t c, std::uint32_t next) { Put(&v.partition.fat[c * 4], next, 4); };
@@ -209,22 +209,34 @@ TEST(ExfatExtents, BitmapDecidesBetweenChainAndContiguous) {
   v.partition.allocationBitmap.assign(64, 0);
   auto setBit = [&](std::uint32_t c) { v.partition.allocationBitmap[(c - 2) / 8] |= 1 << ((c - 2) % 8); };
   FoundFileNode node{};
+  SetKind(node, kDeletedFile);
   node.firstCluster = 20;
   node.size = 3 * 4096;
   ExtentList extents;
-  // Clusters 40 and 60 free: a deleted file, read as three consecutive clusters.
+  // A deleted file: its chain was freed, its clusters are read as three in
+  // a row, even where a stale chain is left in the FAT and those clusters
+  // are allocated again (to another file).
   ASSERT_EQ(ExfatFileExtents(extents, node, v.partition), 1u);
   EXPECT_EQ(extents[0].sectorCount, 24u);
   setBit(20);
   setBit(40);
   setBit(60);
+  ASSERT_EQ(ExfatFileExtents(extents, node, v.partition), 1u);
+  // A live file follows its FAT chain.
+  SetKind(node, kPresentFile);
   ASSERT_EQ(ExfatFileExtents(extents, node, v.partition), 3u);
   auto g = *ExfatGeometryOf(v.partition);
   EXPECT_EQ(extents[1].startSector, g.ClusterLba(40));
-  // No FAT chain at all (the NoFatChain case): contiguous.
-  node.firstCluster = 100;
+  // Stored without a FAT chain (the NoFatChain flag): contiguous, whatever
+  // the FAT holds.
+  SetExfatStreamFacts(node, true, node.size);
   ASSERT_EQ(ExfatFileExtents(extents, node, v.partition), 1u);
-  EXPECT_EQ(extents[0].startSector, g.ClusterLba(100));
+  EXPECT_EQ(extents[0].sectorCount, 24u);
+  // A live chain that ends before the size is covered stops there.
+  SetExfatStreamFacts(node, false, node.size);
+  fat(40, 0xFFFFFFFF);
+  EXPECT_EQ(ExfatChainExtents(extents, node, v.partition), ChainEnd::kEndsEarly);
+  EXPECT_EQ(extents.size(), 2u);
 }
 
 TEST(ExfatExtents, FileOver4GiBIsCoveredWhole) {

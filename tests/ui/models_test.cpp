@@ -21,13 +21,14 @@ class ModelsTest : public QObject {
     catalog_ = SyntheticCatalog(kFiles);
   }
 
-  void listShowsEveryChildWithItsFourColumns() {
+  void listShowsEveryChildWithItsFiveColumns() {
     FileListModel list(*catalog_);
-    QCOMPARE(list.columnCount(), 4);
+    QCOMPARE(list.columnCount(), 5);
     QCOMPARE(list.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QString::fromUtf8("名称"));
     QCOMPARE(list.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QString::fromUtf8("大小"));
     QCOMPARE(list.headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), QString::fromUtf8("创建时间"));
     QCOMPARE(list.headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), QString::fromUtf8("修改时间"));
+    QCOMPARE(list.headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(), QString::fromUtf8("状态"));
     list.ShowFolder(4, kBigId);
     QCOMPARE(list.rowCount(), int(kFiles));
     // File 15 has 1500 bytes: 1 KB (the remainder 476 is below 500).
@@ -37,6 +38,9 @@ class ModelsTest : public QObject {
     QCOMPARE(list.data(list.index(row, 1), Qt::DisplayRole).toString(), QStringLiteral("      1 KB"));
     QCOMPARE(list.data(list.index(row, 2), Qt::DisplayRole).toString(), QStringLiteral("2021-03-04  05:06:07"));
     QCOMPARE(list.data(list.index(row, 3), Qt::DisplayRole).toString(), QStringLiteral("2022-08-09  10:11:12"));
+    // The state is the copy-out's judgement: the synthetic volume has no
+    // boot sector, so no file's data can be located.
+    QCOMPARE(list.data(list.index(row, 4), Qt::DisplayRole).toString(), QString::fromUtf8("损坏"));
     QCOMPARE(list.data(list.index(int(kFiles) - 1, 0), Qt::DisplayRole).toString(),
              QStringLiteral("file%1.txt").arg(kFiles - 1));
     QVERIFY(!list.data(list.index(int(kFiles), 0), Qt::DisplayRole).isValid());

@@ -1,5 +1,7 @@
 #include "fs/exfat/exfat_entries.h"
 
+#include <algorithm>
+
 #include "common/byte_cursor.h"
 #include "common/text.h"
 #include "fs/fat/dos_time.h"
@@ -32,7 +34,13 @@ bool SetBuilder::Feed(const std::uint8_t* e) {
   const std::uint8_t stream = set.deleted ? 0x40 : 0xC0;
   const std::uint8_t nameType = set.deleted ? 0x41 : 0xC1;
   if (type == stream) {
-    set.size = c.UncheckedU64(8);
+    // ValidDataLength (8) says how far the data was written, DataLength (24)
+    // how much is allocated. A camera cut by a power loss leaves the first
+    // below the second; an entry with the two the wrong way round keeps the
+    // larger, so that nothing written is dropped.
+    set.validLength = c.UncheckedU64(8);
+    set.size = std::max(set.validLength, c.UncheckedU64(24));
+    set.noFatChain = (e[1] & 0x02) != 0;
     set.firstCluster = c.UncheckedU32(20);
     if (--remaining == 0) open = false;
     return false;

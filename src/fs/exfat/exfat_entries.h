@@ -18,8 +18,10 @@ struct ExfatFileSet {
   std::string name;
   bool deleted = false;
   bool directory = false;
-  std::uint64_t size = 0;          // valid data length
+  std::uint64_t size = 0;          // DataLength: the bytes allocated to the file
+  std::uint64_t validLength = 0;   // ValidDataLength: the bytes ever written (<= size)
   std::uint32_t firstCluster = 0;
+  bool noFatChain = false;         // stream flag bit 1: contiguous clusters, the FAT unused
   PackedTime created = 0;
   PackedTime modified = 0;
 };

@@ -55,13 +55,6 @@ std::uint32_t FatEntry(const PartitionInfo& p, std::uint64_t cluster) {
   return FatEntries(p.fat, true).Next(cluster);
 }
 
-bool BitmapHas(const PartitionInfo& p, std::uint64_t cluster) {
-  if (cluster < 2) return false;
-  std::uint64_t bit = cluster - 2;
-  if (bit / 8 >= p.allocationBitmap.size()) return false;
-  return (p.allocationBitmap[bit / 8] >> (bit % 8)) & 1;
-}
-
 // Effective cluster count: as recorded, but no more than the partition holds.
 std::uint32_t UsableClusterCount(const ExfatGeometry& g, const PartitionInfo& p) {
   std::uint64_t count = g.clusterCount;
@@ -140,6 +133,8 @@ std::uint32_t AddSet(ExfatWalk& walk, const ExfatFileSet& set, std::uint32_t par
   if (walk.geometry.InClusterRange(set.firstCluster))
     node.dataSector = walk.geometry.heapOffset + std::uint64_t(set.firstCluster - 2) * walk.geometry.spc;
   SetKind(node, static_cast<NodeKind>((set.deleted ? 0 : 1) | (set.directory ? 2 : 0)));
+  // A folder's fileCount counts the files below it: only its flag is kept.
+  SetExfatStreamFacts(node, set.noFatChain, set.directory ? set.size : set.validLength);
   node.name = CopyNodeName(set.name.c_str());
   std::uint32_t id = AddNode(walk.partition.table, node, false);
   if (id) CountParsedNode(walk.progress, KindOf(node));
@@ -254,34 +249,82 @@ bool ReadExfatPartition(const StopWord* stopWord, PartitionInfo& partition) {
   return ok;
 }
 
-std::size_t ExfatFileExtents(ExtentList& extents, const FoundFileNode& node, const PartitionInfo& partition) {
+void SetExfatStreamFacts(FoundFileNode& node, bool noFatChain, std::uint64_t validLength) {
+  std::uint32_t facts = noFatChain ? kExfatNodeNoFatChain : 0;
+  const std::uint64_t size = node.size;
+  if (validLength < size) {
+    facts |= kExfatNodeValidShort;
+    node.fileCount = static_cast<std::uint32_t>(validLength);
+    facts |= static_cast<std::uint32_t>((validLength >> 32) & 0xFFFFFF) << 8;
+  }
+  node.extraCount = facts;
+}
+
+bool ExfatNoFatChain(const FoundFileNode& node) { return (node.extraCount & kExfatNodeNoFatChain) != 0; }
+
+bool ExfatValidShort(const FoundFileNode& node, std::uint64_t& validLength) {
+  if (!(node.extraCount & kExfatNodeValidShort)) return false;
+  validLength = (std::uint64_t(node.extraCount >> 8) << 32) | node.fileCount;
+  const std::uint64_t size = node.size;
+  return validLength < size;
+}
+
+namespace {
+
+void AppendClusters(ExtentList& extents, const ExfatGeometry& g, std::uint64_t cluster, std::uint64_t count) {
+  const std::uint64_t lba = g.ClusterLba(cluster);
+  if (!extents.empty() && extents.back().startSector + extents.back().sectorCount == lba) {
+    extents.back().sectorCount += count * g.spc;
+    return;
+  }
+  DataExtent e;
+  e.startSector = lba;
+  e.sectorCount = count * g.spc;
+  extents.push_back(e);
+}
+
+}  // namespace
+
+ChainEnd ExfatChainExtents(ExtentList& extents, const FoundFileNode& node, const PartitionInfo& partition) {
   extents.clear();
   auto g = ExfatGeometryOf(partition);
-  if (!g) return 0;
+  if (!g) return ChainEnd::kEndsEarly;
   g->clusterCount = UsableClusterCount(*g, partition);
   const std::uint64_t size = node.size;
-  std::uint64_t covered = 0;
-  std::uint64_t c = node.firstCluster;
-  // Ends at a cluster already in the chain (a looping FAT) and after the
-  // volume's cluster count.
+  if (size == 0) return ChainEnd::kCovered;
+  const std::uint64_t first = node.firstCluster;
+  if (!g->InClusterRange(first)) return ChainEnd::kEndsEarly;
+  const std::uint64_t wanted = (size + g->ClusterBytes() - 1) / g->ClusterBytes();
+  const bool live = KindOf(node) == kPresentFile || KindOf(node) == kPresentFolder;
+  if (!live || ExfatNoFatChain(node) || partition.fat.empty() || FatEntry(partition, first) == 0) {
+    // Contiguous clusters, never past the volume's last cluster: a deleted
+    // file's chain is gone, a file stored without one has none, and a live
+    // entry whose first cluster reads free never had one written.
+    const std::uint64_t last = std::uint64_t(g->clusterCount) + 1;
+    const std::uint64_t count = std::min(wanted, last - first + 1);
+    AppendClusters(extents, *g, first, count);
+    return count == wanted ? ChainEnd::kCovered : ChainEnd::kEndsEarly;
+  }
+  // The FAT chain, cluster by cluster; no chain is longer than the volume.
+  // Only clusters whose entries were loaded can be followed (any other
+  // reads free); a chain is never longer than the volume has clusters.
+  const std::uint64_t followable = partition.fat.size() / 4;
   std::unordered_set<std::uint64_t> visited;
-  while (g->InClusterRange(c) && covered < size && visited.size() < g->clusterCount && visited.insert(c).second) {
-    std::uint64_t lba = g->ClusterLba(c);
-    if (!extents.empty() && extents.back().startSector + extents.back().sectorCount == lba) {
-      extents.back().sectorCount += g->spc;
-    } else {
-      DataExtent e;
-      e.startSector = lba;
-      e.sectorCount = g->spc;
-      extents.push_back(e);
-    }
-    covered += g->ClusterBytes();
-    std::uint64_t next = FatEntry(partition, c);
-    if (next == kEndOfChain) break;
-    if (partition.allocationBitmap.empty() || !BitmapHas(partition, next)) next = c + 1;
-    if (next < 2) break;
+  visited.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(wanted, 4096)));
+  std::uint64_t c = first;
+  for (std::uint64_t held = 0;;) {
+    if (c >= followable) return ChainEnd::kEndsEarly;
+    if (!visited.insert(c).second) return ChainEnd::kLoop;
+    AppendClusters(extents, *g, c, 1);
+    if (++held >= wanted) return ChainEnd::kCovered;
+    const std::uint64_t next = FatEntry(partition, c);
+    if (next == kEndOfChain || next == 0 || !g->InClusterRange(next)) return ChainEnd::kEndsEarly;
     c = next;
   }
+}
+
+std::size_t ExfatFileExtents(ExtentList& extents, const FoundFileNode& node, const PartitionInfo& partition) {
+  ExfatChainExtents(extents, node, partition);
   return extents.size();
 }
 

@@ -44,10 +44,27 @@ void ParseExfatEntries(ScanProgress* progress, DiskHandle& handle,
                        const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
                        const std::uint8_t* buffer, std::uint64_t byteLength, std::uint32_t parentId);
 
-// Data extents of a file: its FAT chain while the next cluster is allocated
-// in the bitmap, otherwise the following cluster (files without a FAT chain
-// and deleted files read as contiguous clusters). Returns the extent count.
+// What the reader keeps of a file's stream entry in its node, whose
+// `extraCount` and `fileCount` an exFAT file does not otherwise use:
+// extraCount bit 0 the NoFatChain flag, bit 1 "ValidDataLength below
+// DataLength"; then ValidDataLength's low 32 bits in fileCount and its
+// next 24 bits in extraCount bits 8..31.
+inline constexpr std::uint32_t kExfatNodeNoFatChain = 1u << 0;
+inline constexpr std::uint32_t kExfatNodeValidShort = 1u << 1;
+void SetExfatStreamFacts(FoundFileNode& node, bool noFatChain, std::uint64_t validLength);
+bool ExfatNoFatChain(const FoundFileNode& node);
+// ValidDataLength when it lies below the node's size (DataLength), else none.
+bool ExfatValidShort(const FoundFileNode& node, std::uint64_t& validLength);
+
+// Data extents of a file. A live file: its clusters from the first on when
+// it has no FAT chain, else its FAT chain, which ends at an end-of-chain,
+// free, bad or off-volume entry, at a loop, or once the size is covered.
+// A deleted file (whose chain the deletion freed), a live entry whose first
+// cluster reads free and a volume whose FAT was not loaded: contiguous
+// clusters. Returns the extent count.
 std::size_t ExfatFileExtents(ExtentList& extents, const FoundFileNode& node, const PartitionInfo& partition);
+// The same, telling how the walk ended.
+ChainEnd ExfatChainExtents(ExtentList& extents, const FoundFileNode& node, const PartitionInfo& partition);
 
 // The first label entry of the root directory's first cluster.
 bool ReadExfatVolumeLabel(PartitionInfo& partition, DiskHandle& handle);

@@ -66,10 +66,14 @@ std::uint64_t ReadFatDirectory(PartitionInfo& partition, const std::atomic<std::
                                std::vector<UnreadDirectorySector>* unread = nullptr);
 
 // Data extents of a node: a deleted folder is one run of ceil(size / 512)
-// sectors; otherwise the FAT chain, where a free, missing or out-of-range
-// entry means the following cluster (so a deleted file is read as
-// contiguous clusters). True when at least one extent results.
+// sectors; a deleted file (and a live entry whose first cluster is free)
+// contiguous clusters from its first; a live file its FAT chain, which ends
+// at an end-of-chain, free, bad or off-volume entry or at a loop, so its
+// extents may cover less than the size. True when at least one extent
+// results.
 bool FatFileExtents(const PartitionInfo& partition, const FoundFileNode& node, ExtentList& extents);
+// The same, telling how the walk ended.
+ChainEnd FatChainExtents(const PartitionInfo& partition, const FoundFileNode& node, ExtentList& extents);
 
 // The volume label by one rule for every view: the root directory's label
 // entry, else the boot sector's label (empty when neither has one).

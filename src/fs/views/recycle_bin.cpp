@@ -102,6 +102,7 @@ void CopyFields(const PartitionInfo& s, PartitionInfo& c) {
   c.fsName = s.fsName;
   c.fat = s.fat;
   c.allocationBitmap = s.allocationBitmap;
+  c.clusterOwners = s.clusterOwners;
   c.origin = s.origin;
 }
 

@@ -1,0 +1,102 @@
+// The allocation map and the owner map over hand-made FAT32 tables: which
+// clusters of a deleted file are in use again, which live chain runs into
+// another's clusters, and where a contiguous run meets another entry.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "catalog/node_table.h"
+#include "fs/cluster_map.h"
+#include "fs/fat/fat_reader.h"
+
+namespace ambrel {
+namespace {
+
+PartitionInfo Fat32Volume(std::uint32_t clusters) {
+  PartitionInfo p;
+  p.fsKind = kFsFat32;
+  BootSector& b = p.bootSector;
+  b[12] = 2;  // 512 bytes per sector
+  b[13] = 1;  // one sector per cluster
+  b[14] = 32;
+  b[16] = 2;
+  const std::uint32_t fs = (clusters + 2) * 4 / 512 + 1;
+  std::memcpy(&b[36], &fs, 4);
+  const std::uint32_t total = 32 + 2 * fs + clusters;
+  std::memcpy(&b[32], &total, 4);
+  p.sectorCount = total;
+  p.fat.assign(std::size_t(fs) * 512, 0);
+  InitTable(p.table);
+  return p;
+}
+
+void Chain(PartitionInfo& p, std::initializer_list<std::uint32_t> clusters) {
+  const std::uint32_t* c = clusters.begin();
+  for (std::size_t i = 0; i < clusters.size(); ++i) {
+    const std::uint32_t next = i + 1 < clusters.size() ? c[i + 1] : 0x0FFFFFFF;
+    std::memcpy(&p.fat[c[i] * 4], &next, 4);
+  }
+}
+
+std::uint32_t AddFile(PartitionInfo& p, const char* name, std::uint32_t first, std::uint64_t size, NodeKind kind) {
+  FoundFileNode n{};
+  n.parentId = kRootId;
+  n.firstCluster = first;
+  n.size = size;
+  SetKind(n, kind);
+  n.name = CopyNodeName(name);
+  return AddNode(p.table, n, false);
+}
+
+TEST(ClusterUse, CountsTheClustersOfADeletedFileInUseAgain) {
+  PartitionInfo p = Fat32Volume(200);
+  Chain(p, {12, 13});  // a new file over clusters 12 and 13
+  const std::uint32_t id = AddFile(p, "GONE.BIN", 10, 5 * 512, kDeletedFile);
+  ExtentList extents;
+  ASSERT_EQ(FatChainExtents(p, *NodeAt(p.table, id), extents), ChainEnd::kCovered);
+  auto use = ClusterUse::Of(p);
+  ASSERT_TRUE(use.has_value());
+  const ClusterTally t = use->Count(extents, 5 * 512);
+  EXPECT_EQ(t.clusters, 5u);
+  EXPECT_EQ(t.taken, 2u);
+  EXPECT_EQ(t.firstTakenByte, 2u * 512);
+  // Only the bytes of the size count: the first two clusters are free.
+  EXPECT_EQ(use->Count(extents, 2 * 512).taken, 0u);
+  // Without a FAT nothing is called in use.
+  p.fat.clear();
+  EXPECT_FALSE(ClusterUse::Of(p).has_value());
+}
+
+TEST(ClusterOwners, ALiveChainRunningIntoAnotherIsCutAtTheFirstForeignCluster) {
+  PartitionInfo p = Fat32Volume(200);
+  // B: 20..23, whole; A: 10 -> 11 -> 22 -> 23 (B's tail) and claims 6 clusters.
+  Chain(p, {20, 21, 22, 23});
+  const std::uint32_t a10 = 11, a11 = 22;
+  std::memcpy(&p.fat[10 * 4], &a10, 4);
+  std::memcpy(&p.fat[11 * 4], &a11, 4);
+  const std::uint32_t a = AddFile(p, "A.DAT", 10, 6 * 512, kPresentFile);
+  AddFile(p, "B.DAT", 20, 4 * 512, kPresentFile);
+  AddFile(p, "OLD.DAT", 30, 512, kDeletedFile);
+  LinkAll(p.table);
+  BuildClusterOwners(p);
+  ASSERT_NE(p.clusterOwners, nullptr);
+  ExtentList extents;
+  EXPECT_EQ(FatChainExtents(p, *NodeAt(p.table, a), extents), ChainEnd::kEndsEarly);
+  std::uint64_t at = 0;
+  const ClusterOwners::Owner* owner = nullptr;
+  // A's own clusters hold nothing foreign; 22 belongs to B.
+  EXPECT_FALSE(p.clusterOwners->FirstForeign(10, 2, 10, "A.DAT", at, owner));
+  ASSERT_TRUE(p.clusterOwners->FirstForeign(22, 2, 10, "A.DAT", at, owner));
+  EXPECT_EQ(at, 22u);
+  EXPECT_EQ(OwnerPath(p, *owner), "B.DAT");
+  // B is not foreign to itself; A, whose chain does not cover its size,
+  // owns nothing.
+  EXPECT_FALSE(p.clusterOwners->FirstForeign(20, 4, 20, "B.DAT", at, owner));
+  EXPECT_FALSE(p.clusterOwners->FirstForeign(10, 1, 20, "B.DAT", at, owner));
+  // Entry starts, live and deleted: a deleted run from 25 meets OLD.DAT at 30.
+  EXPECT_EQ(p.clusterOwners->StartBetween(25, 40), 30u);
+  EXPECT_EQ(p.clusterOwners->StartBetween(30, 40), 0u);
+}
+
+}  // namespace
+}  // namespace ambrel
