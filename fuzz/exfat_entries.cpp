@@ -1,6 +1,7 @@
 // Fuzzes exFAT entry-set decoding, the sector checks, the directory walk
 // (recursion into subdirectories), extents and the rebuild from directory
-// hits over a small volume whose FAT and cluster heap are the fuzz input.
+// hits over a small volume whose FAT and cluster heap are the fuzz input,
+// and the solving of a formatted-over volume's layout from its folders.
 #include <cstdint>
 #include <algorithm>
 #include <cstring>
@@ -81,9 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RebuildExfatFromScan(nullptr, nullptr, handle, "fuzz", hits, rebuilt);
   // The links of every directory sector to the others: the layout solver.
   std::vector<FormerDirectoryRun> runs;
-  for (std::uint64_t lba : hits)
-    runs.push_back({lba, ExfatSubdirectoryClusters(std::span(data, size).subspan(
-                             std::min<std::size_t>(size, (lba - 1) * 512)))});
+  std::vector<SignatureStart> signatures;
+  for (std::uint64_t lba : hits) {
+    const auto bytes = std::span(data, size).subspan(std::min<std::size_t>(size, (lba - 1) * 512));
+    runs.push_back({lba, ExfatSubdirectoryClusters(bytes), ExfatFileClusters(bytes)});
+    for (const ExfatNamedFile& f : runs.back().files) signatures.push_back({lba + f.firstCluster % 64, f.extension});
+  }
   SolveFormerExfatLayout(runs, 1);
+  SolveFormerExfatLayoutByFiles(runs, signatures, 1);
   return 0;
 }
