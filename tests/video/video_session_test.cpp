@@ -89,16 +89,16 @@ TEST(VideoSession, AFragmentedRecordingBecomesAFileOfTheVideoPartition) {
   EXPECT_EQ(part.volumeLabel, "视频文件");
   const FoundFileNode* node = FileNamed(part, r.name);
   ASSERT_TRUE(node);
-  EXPECT_EQ(node->typeCode, 67);
+  EXPECT_EQ(+node->typeCode, 67);  // packed fields: compared by value
   EXPECT_TRUE(node->flags & kFlagVideoRebuilt);
-  EXPECT_EQ(node->firstCluster, 3u);
-  EXPECT_EQ(node->size, clip.file.size());
-  EXPECT_EQ(node->dataSector, 200 * kCluster / 512);
+  EXPECT_EQ(+node->firstCluster, 3u);
+  EXPECT_EQ(+node->size, clip.file.size());
+  EXPECT_EQ(+node->dataSector, 200 * kCluster / 512);
   std::uint64_t second[2];
   std::memcpy(second, static_cast<const std::uint8_t*>(node->extra) + 16, 16);
   EXPECT_EQ(second[0], 20 * kCluster / 512);
   EXPECT_EQ(second[1], 50 * kCluster / 512);
-  EXPECT_NE(node->created, 0u);
+  EXPECT_NE(+node->created, 0u);
 }
 
 TEST(VideoSession, TransportStreamsScanAtStage13) {
@@ -127,8 +127,8 @@ TEST(VideoSession, TransportStreamsScanAtStage13) {
   ASSERT_EQ(results.size(), 1u);
   const FoundFileNode* node = FileNamed(*results[0], r.name);
   ASSERT_TRUE(node);
-  EXPECT_EQ(node->typeCode, 88);
-  EXPECT_EQ(node->fileCount, 0u);  // bytes to skip in the first sector
+  EXPECT_EQ(+node->typeCode, 88);
+  EXPECT_EQ(+node->fileCount, 0u);  // bytes to skip in the first sector
 }
 
 TEST(VideoSession, NeitherSwitchNoJob) { EXPECT_FALSE(VideoReassembly::Create(VideoSettings{})); }
