@@ -488,15 +488,15 @@ void ScanSession::PublishCopy() {
   if (env_.progress) env_.progress->Publish(handProgress_);
 }
 
-void ScanSession::DiskFileScanHandThread() {
-  ThreadBegin("DiskFileScanHandThread");
-  ProgressBinding binding(env_.progress);
-  InitHandProgress();
+// The hand threads' loop: each chunk the ring holds goes to `analyse`
+// until the scan stops, or finishes with the ring empty; then the end of
+// the scan.
+void ScanSession::ConsumeChunks(void (ScanSession::*analyse)(const std::uint8_t*, DiskHandle&)) {
   DiskHandle handle;
   env_.open(partition_, handle);
   while (state_.load() != Word(ScanState::kStopped)) {
     if (const std::uint8_t* slot = ring_->AcquireRead()) {
-      ProcessChunk(slot, handle);
+      (this->*analyse)(slot, handle);
       ring_->ReleaseRead();
     } else if (state_.load() == Word(ScanState::kFinished) && producerDone_.load() && ring_->Count() == 0)
       break;
@@ -505,6 +505,13 @@ void ScanSession::DiskFileScanHandThread() {
   }
   handle.Close();
   EndOfScan();
+}
+
+void ScanSession::DiskFileScanHandThread() {
+  ThreadBegin("DiskFileScanHandThread");
+  ProgressBinding binding(env_.progress);
+  InitHandProgress();
+  ConsumeChunks(&ScanSession::ProcessChunk);
   ThreadEnd("DiskFileScanHandThread");
 }
 
@@ -553,19 +560,7 @@ void ScanSession::VideoFragmentScanHandThread() {
   InitHandProgress();
   handProgress_.stage = analyser.ProgressStage();
   PublishCopy();
-  DiskHandle handle;
-  env_.open(partition_, handle);
-  while (state_.load() != Word(ScanState::kStopped)) {
-    if (const std::uint8_t* slot = ring_->AcquireRead()) {
-      AnalyseChunk(slot, handle);
-      ring_->ReleaseRead();
-    } else if (state_.load() == Word(ScanState::kFinished) && producerDone_.load() && ring_->Count() == 0)
-      break;
-    else
-      ring_->WaitReadable(env_.pollMs);
-  }
-  handle.Close();
-  EndOfScan();
+  ConsumeChunks(&ScanSession::AnalyseChunk);
   ThreadEnd(analyser.ThreadName());
 }
 

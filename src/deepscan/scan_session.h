@@ -212,6 +212,7 @@ class ScanSession {
   bool ReadChunk(DiskHandle& handle, std::uint64_t lba, std::uint8_t* slot);
   void ReportReadErrors();
   void InitHandProgress();
+  void ConsumeChunks(void (ScanSession::*analyse)(const std::uint8_t*, DiskHandle&));
   void ProcessChunk(const std::uint8_t* slot, DiskHandle& handle);
   void AnalyseChunk(const std::uint8_t* slot, DiskHandle& handle);
   void StoreChunkHits(std::uint64_t first, HitList& hits);
