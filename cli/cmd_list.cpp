@@ -47,6 +47,8 @@ bool ListOneVolume(SourceSession& source, const SourceVolume& v, Json& document)
   // without it must never look complete.
   const std::vector<std::string> unread = UnreadMetadataLines(v.number, v, listing);
   for (const std::string& line : unread) std::fprintf(stderr, "ambrel-cli list: %s\n", line.c_str());
+  const std::string fatCopies = FatCopiesLine(v.number, v, listing);
+  if (!fatCopies.empty()) std::fprintf(stderr, "ambrel-cli list: warning: %s\n", fatCopies.c_str());
   if (listing.problem != ListProblem::kNone) {
     std::fprintf(stderr, "ambrel-cli list: %s\n", ListProblemText(source, v.number, listing).c_str());
     return listing.problem == ListProblem::kNoRecycleBin && unread.empty();
@@ -61,6 +63,13 @@ bool ListOneVolume(SourceSession& source, const SourceVolume& v, Json& document)
       for (const std::string& text : UnreadMetadataTexts(listing.unread, listing.unreadDropped))
         lines.push_back(JsonText(text));
       volume["unreadMetadata"] = std::move(lines);
+    }
+    if (listing.fatCopies.Any()) {
+      Json copies = Json::object();
+      copies["differingEntries"] = listing.fatCopies.entries;
+      copies["filesFromSecondCopy"] = listing.fatCopies.chainsFromSecond;
+      copies["filesFittingNeither"] = listing.fatCopies.chainsUnresolved;
+      volume["fatCopiesDisagree"] = std::move(copies);
     }
     document.push_back(std::move(volume));
   } else {

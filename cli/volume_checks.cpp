@@ -61,6 +61,11 @@ std::vector<std::string> UnreadMetadataLines(int number, const SourceVolume& vol
   return lines;
 }
 
+std::string FatCopiesLine(int number, const SourceVolume& volume, const VolumeListing& listing) {
+  const std::string text = FatCopiesText(listing.fatCopies);
+  return text.empty() ? text : Format("volume %d (%s): %s", number, volume.info.fsName.c_str(), text.c_str());
+}
+
 namespace {
 
 std::string PartitionText(const TablePartition& p, std::uint64_t diskSectors) {

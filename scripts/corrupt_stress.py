@@ -3,7 +3,7 @@
 recovered with ambrel-cli, with the outcome counted.
 
 For every run one field of one structure is changed (a boot-sector field, a
-FAT entry, a FAT or exFAT directory entry field, an MFT record or attribute
+FAT entry of the first or the second copy, a FAT or exFAT directory entry field, an MFT record or attribute
 header field, a run-list byte; a FAT entry pointed into another chain, a
 cross-link; a GPT whose entries all repeat the first) and `ambrel-cli
 recover` copies everything out of the damaged image. A run fails hard when
@@ -112,7 +112,11 @@ def fat_targets(img, base, kind):
         if o + width > len(img):
             break
         if int.from_bytes(img[o:o + width], "little") != 0:
+            # The first copy only: the copies then disagree, as after a
+            # damaged sector or a write cut between them.
             out.append((o, width, "fat entry"))
+            if fats >= 2:
+                out.append((o + fat_sectors * 512, width, "second fat entry"))
             allocated.append(i)
     # Cross-links: an entry of a chain pointed at a cluster another chain
     # holds (FAT12 entries share bytes and are left alone).

@@ -48,6 +48,16 @@ inline constexpr std::size_t kMaxUnreadMetadata = 1024;
 
 class ClusterOwners;  // fs/cluster_map.h
 
+// A FAT volume whose FAT copies disagree (a copy damaged, or a write cut
+// between the two): how many entries differ, and how the listing settled
+// each live file's chain that runs through them.
+struct FatCopyDisagreement {
+  std::uint64_t entries = 0;             // entries whose values differ
+  std::uint32_t chainsFromSecond = 0;    // chains taken from the second copy
+  std::uint32_t chainsUnresolved = 0;    // disputed chains neither copy fits
+  bool Any() const { return entries != 0; }
+};
+
 struct PartitionInfo {
   std::int32_t fsKind = kFsUnknown;
   std::uint64_t startLba = 0;
@@ -71,6 +81,10 @@ struct PartitionInfo {
   // $Bitmap here (bit c for cluster c). Empty when not loaded.
   std::vector<std::uint8_t> fat;
   std::vector<std::uint8_t> allocationBitmap;
+  // The second FAT copy, kept only when it differs from the first; the
+  // chains the listing settled on are written into `fat`.
+  std::vector<std::uint8_t> fatSecond;
+  FatCopyDisagreement fatCopies;
   // The clusters the consistent live chains of a FAT or exFAT volume hold
   // (built with its listing); null when not built.
   std::shared_ptr<const ClusterOwners> clusterOwners;

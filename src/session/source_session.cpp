@@ -200,6 +200,7 @@ VolumeListing SourceSession::ListVolume(int number, ListScope scope, const std::
   const bool parsed = ParseWatched(partition, stopWord, observer);
   listing.unread = partition.unreadMetadata;
   listing.unreadDropped = partition.unreadMetadataDropped;
+  listing.fatCopies = partition.fatCopies;
   if (!parsed) {
     listing.problem = ListProblem::kUnreadable;
     return listing;

@@ -61,6 +61,8 @@ struct VolumeListing {
   std::vector<UnreadMetadata> unread;
   std::uint64_t unreadDropped = 0;  // pieces beyond those kept
   bool MetadataUnread() const { return !unread.empty() || unreadDropped != 0; }
+  // A FAT volume whose FAT copies differ, and how its chains were settled.
+  FatCopyDisagreement fatCopies;
 };
 
 // What a target folder is for this source.

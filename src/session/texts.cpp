@@ -206,6 +206,22 @@ std::vector<std::string> UnreadMetadataTexts(const std::vector<UnreadMetadata>& 
   return lines;
 }
 
+std::string FatCopiesText(const FatCopyDisagreement& copies) {
+  if (!copies.Any()) return {};
+  std::string text = Format("the FAT copies disagree in %llu %s", static_cast<unsigned long long>(copies.entries),
+                            copies.entries == 1 ? "entry" : "entries");
+  std::vector<std::string> parts;
+  if (copies.chainsFromSecond)
+    parts.push_back(Format("%u %s the second copy", copies.chainsFromSecond,
+                           copies.chainsFromSecond == 1 ? "file follows" : "files follow"));
+  if (copies.chainsUnresolved)
+    parts.push_back(Format("%u %s neither", copies.chainsUnresolved, copies.chainsUnresolved == 1 ? "fits" : "fit"));
+  if (parts.empty()) parts.push_back("every file follows the first copy");
+  text += "; " + parts[0];
+  for (std::size_t i = 1; i < parts.size(); ++i) text += ", " + parts[i];
+  return text;
+}
+
 std::string UnreadMetadataReportText(const std::vector<std::string>& lines) {
   return "文件系统的部分元数据无法读取，其中记录的文件没有列出：" + ListLines(lines);
 }

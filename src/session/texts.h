@@ -61,6 +61,11 @@ std::vector<std::string> UnreadMetadataTexts(const std::vector<UnreadMetadata>& 
 // The desktop's warning: the volume was listed without what these pieces held.
 std::string UnreadMetadataReportText(const std::vector<std::string>& lines);
 
+// The two FAT copies of a volume disagree: "the FAT copies disagree in 12
+// entries; 3 files follow the second copy, 1 fits neither"; empty when
+// they agree.
+std::string FatCopiesText(const FatCopyDisagreement& copies);
+
 // Everything a run has to say, in the order the user reads it: the refusal,
 // or the stop, or the read errors, failed files, damaged files, shortened
 // names and the completion line.

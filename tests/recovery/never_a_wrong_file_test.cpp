@@ -431,5 +431,119 @@ TEST_F(DamagedChains, AGptOf128IdenticalEntriesIsOneVolume) {
   EXPECT_LE(summary["chosenFiles"].get<int>(), volumeOneFiles);
 }
 
+// [disagreeing FATs] Eight files in a row on a volume of 512-byte clusters
+// (mkfs.vfat + mcopy); one FAT copy is damaged in the chains of five of
+// them: an entry made free, an early end mark, a jump into another file's
+// chain, a loop, and flipped bytes. Whichever copy is damaged, every file
+// comes out whole from the copy that fits it, the listing says the copies
+// disagree, once, and which copy the chains followed.
+struct FatCopyCase {
+  const char* fat;   // mkfs.vfat -F
+  const char* size;  // image size
+  int damaged;       // 0: the first copy, 1: the second
+};
+
+class DisagreeingFats : public ::testing::TestWithParam<FatCopyCase> {
+ protected:
+  void SetUp() override {
+    out_ = test::OtherDeviceFolder(std::string("fatcopies-") + GetParam().fat + "-" +
+                                   std::to_string(GetParam().damaged));
+    if (out_.empty()) GTEST_SKIP() << "no second file system for the target";
+    if (!HaveTools({"mkfs.vfat", "mcopy"})) GTEST_SKIP() << "mkfs.vfat/mtools missing";
+  }
+  void TearDown() override {
+    if (!out_.empty()) fs::remove_all(out_);
+  }
+  std::string out_;
+};
+
+std::uint32_t GetFatEntry(const std::vector<std::uint8_t>& b, std::size_t fat, int bits, std::uint32_t cluster) {
+  if (bits == 32) return Get32(b, fat + cluster * 4) & 0x0FFFFFFF;
+  if (bits == 16) return Get16(b, fat + cluster * 2);
+  const std::uint16_t pair = Get16(b, fat + cluster + cluster / 2);
+  return (cluster & 1) ? pair >> 4 : pair & 0xFFF;
+}
+
+void PutFatEntry(std::vector<std::uint8_t>& b, std::size_t fat, int bits, std::uint32_t cluster, std::uint32_t v) {
+  if (bits == 32) return Put32(b, fat + cluster * 4, v);
+  if (bits == 16) return Put16(b, fat + cluster * 2, static_cast<std::uint16_t>(v));
+  const std::size_t at = fat + cluster + cluster / 2;
+  std::uint16_t pair = Get16(b, at);
+  pair = (cluster & 1) ? static_cast<std::uint16_t>((pair & 0x000F) | (v << 4))
+                       : static_cast<std::uint16_t>((pair & 0xF000) | (v & 0xFFF));
+  Put16(b, at, pair);
+}
+
+TEST_P(DisagreeingFats, EveryChainFollowsTheCopyThatFitsIt) {
+  const FatCopyCase c = GetParam();
+  const int bits = std::atoi(c.fat);
+  const std::string dir = test::TempDir(std::string("fatcopies-") + c.fat + "-" + std::to_string(c.damaged));
+  const std::string img = dir + "/fat.img";
+  std::vector<std::string> data;
+  std::string copy = "MTOOLS_SKIP_CHECK=1 mcopy -i '" + img + "'";
+  for (int i = 0; i < 8; ++i) {
+    data.push_back(Pattern(2600 + 700 * i, i + 4));
+    const std::string file = dir + "/G" + std::to_string(i) + ".DAT";
+    std::ofstream(file, std::ios::binary) << data.back();
+    copy += " '" + file + "'";
+  }
+  ASSERT_TRUE(test::Shell("truncate -s " + std::string(c.size) + " '" + img + "' && mkfs.vfat -F " + c.fat +
+                          " -s 1 -n COPIES '" + img + "' >/dev/null 2>&1 && " + copy + " ::/"));
+  auto bytes = test::ReadBytes(img);
+  const std::size_t fatBytes = std::size_t{bits == 32 ? Get32(bytes, 36) : Get16(bytes, 22)} * 512;
+  const std::size_t fat = std::size_t{Get16(bytes, 14)} * 512 + (c.damaged ? fatBytes : 0);
+  std::vector<std::uint32_t> first;
+  for (int i = 0; i < 8; ++i) {
+    const std::size_t at = test::FindBytes(bytes, "G" + std::to_string(i) + "      DAT");
+    ASSERT_NE(at, std::string::npos);
+    first.push_back(Get16(bytes, at + 26) | (bits == 32 ? std::uint32_t{Get16(bytes, at + 20)} << 16 : 0));
+  }
+  const std::uint32_t end = bits == 32 ? 0x0FFFFFFF : bits == 16 ? 0xFFFF : 0xFFF;
+  PutFatEntry(bytes, fat, bits, first[0] + 1, 0);                  // made free
+  PutFatEntry(bytes, fat, bits, first[1] + 2, end);                // ends early
+  PutFatEntry(bytes, fat, bits, first[2] + 1, first[6] + 1);       // runs into G6's chain
+  PutFatEntry(bytes, fat, bits, first[3] + 3, first[3] + 1);       // loops
+  PutFatEntry(bytes, fat, bits, first[4], GetFatEntry(bytes, fat, bits, first[4]) ^ 0x2A5);  // flipped
+  ASSERT_TRUE(test::WriteBytes(img, bytes));
+
+  const auto list = test::RunCliCommand("list '" + img + "' --json", "fatcopies-list");
+  ASSERT_EQ(list.status, 0) << list.err;
+  const json doc = json::parse(list.out, nullptr, false);
+  ASSERT_TRUE(doc.is_array()) << list.out;
+  const json& copies = doc[0]["fatCopiesDisagree"];
+  ASSERT_TRUE(copies.is_object()) << list.out;
+  EXPECT_GE(copies["differingEntries"].get<int>(), 5);
+  EXPECT_EQ(copies["filesFromSecondCopy"].get<int>(), c.damaged ? 0 : 5);
+  EXPECT_EQ(copies["filesFittingNeither"].get<int>(), 0);
+  for (const json& e : doc[0]["entries"]) {
+    if (e["type"] != "file") continue;
+    EXPECT_TRUE(e.value("whole", false)) << e.dump();
+  }
+  EXPECT_NE(list.err.find("the FAT copies disagree"), std::string::npos) << list.err;
+
+  const auto r = test::RunCliCommand("recover '" + img + "' --out '" + out_ + "' --json", "fatcopies");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  const std::size_t said = r.err.find("the FAT copies disagree");
+  EXPECT_NE(said, std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("the FAT copies disagree", said + 1), std::string::npos) << "said more than once: " << r.err;
+  int checked = 0;
+  for (const auto& [path, size] : test::FilesBelow(out_)) {
+    const std::size_t g = path.find("G");
+    if (g == std::string::npos || path.find(".DAT") == std::string::npos) continue;
+    const int i = path[g + 1] - '0';
+    EXPECT_EQ(test::FileText(out_ + "/" + path), data[i]) << path;
+    ++checked;
+  }
+  EXPECT_EQ(checked, 8);
+}
+
+INSTANTIATE_TEST_SUITE_P(Copies, DisagreeingFats,
+                         ::testing::Values(FatCopyCase{"12", "2M", 0}, FatCopyCase{"16", "16M", 0},
+                                           FatCopyCase{"16", "16M", 1}, FatCopyCase{"32", "40M", 0},
+                                           FatCopyCase{"32", "40M", 1}),
+                         [](const auto& p) {
+                           return std::string("Fat") + p.param.fat + (p.param.damaged ? "SecondDamaged" : "FirstDamaged");
+                         });
+
 }  // namespace
 }  // namespace ambrel

@@ -12,6 +12,7 @@
 #include "fs/directory_salvage.h"
 #include "fs/fat/fat32_high_words.h"
 #include "fs/fat/fat_boot_sector.h"
+#include "fs/fat/fat_copies.h"
 #include "fs/fat/fat_directory.h"
 
 namespace ambrel {
@@ -118,13 +119,20 @@ void WalkFatDirectory(FatWalk& walk, std::uint32_t firstCluster, std::uint32_t p
 
 bool LoadFat(PartitionInfo& partition, DiskHandle& handle, const StopWord* stopWord) {
   partition.fat.clear();
+  partition.fatSecond.clear();
+  partition.fatCopies = {};
   auto g = FatGeometryOf(partition);
   if (!g) return false;
   std::uint64_t fs = LoadableFatSectors(*g, partition);
   if (fs == 0) return false;
   partition.fat.assign(fs * kSectorSize, 0);
   std::uint8_t* out = partition.fat.data();
-  if (ReadRange(handle, g->fatStart, fs, out)) return true;
+  if (ReadRange(handle, g->fatStart, fs, out)) {
+    // The copies should be identical; where they are not, the listing
+    // settles each chain on the copy that fits it.
+    if (g->fatCount >= 2) CompareFatCopies(partition, handle, *g, g->fatStart + g->fatSectors, fs, stopWord);
+    return true;
+  }
   if (FatStopRequested(stopWord)) return false;
   if (g->fatCount < 2) {
     std::vector<std::uint32_t> bad;
@@ -193,7 +201,6 @@ std::uint64_t ReadFatDirectory(PartitionInfo& partition, const StopWord* stopWor
   const bool isRoot = firstCluster == 0;
   std::uint64_t cluster = isRoot ? g->rootCluster : firstCluster;
   if (cluster < 2 || !visited.insert(g->ClusterLba(cluster)).second) return 0;
-  FatEntries fat(partition.fat, *g);
   std::uint32_t read = 0;
   std::unordered_set<std::uint64_t> chain;  // a chain that loops back ends there
   while (cluster > 1 && cluster <= g->clusterCount + 2 && !IsFatEndOfChain(static_cast<std::uint32_t>(cluster), g->fat32) &&
@@ -206,7 +213,7 @@ std::uint64_t ReadFatDirectory(PartitionInfo& partition, const StopWord* stopWor
       if (unread) unread->clear();
       return 0;
     }
-    cluster = fat.Next(cluster);
+    cluster = DirectoryNextCluster(partition, *g, cluster);
   }
   return buffer.size();
 }
@@ -231,6 +238,7 @@ bool ReadFatVolume(const StopWord* stopWord, PartitionInfo& partition, DiskHandl
   if (walk.kinds)
     RecoverFat32HighWords(stopWord, partition, kRootId, partition.table.count, false, kinds);
   if (FatStopRequested(stopWord)) return false;
+  ReconcileFatCopies(partition);
   LinkAll(partition.table);
   return true;
 }
