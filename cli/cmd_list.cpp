@@ -47,8 +47,8 @@ bool ListOneVolume(SourceSession& source, const SourceVolume& v, Json& document)
   // without it must never look complete.
   const std::vector<std::string> unread = UnreadMetadataLines(v.number, v, listing);
   for (const std::string& line : unread) std::fprintf(stderr, "ambrel-cli list: %s\n", line.c_str());
-  const std::string fatCopies = FatCopiesLine(v.number, v, listing);
-  if (!fatCopies.empty()) std::fprintf(stderr, "ambrel-cli list: warning: %s\n", fatCopies.c_str());
+  for (const std::string& line : FatCheckLines(v.number, v, listing))
+    std::fprintf(stderr, "ambrel-cli list: warning: %s\n", line.c_str());
   if (listing.problem != ListProblem::kNone) {
     std::fprintf(stderr, "ambrel-cli list: %s\n", ListProblemText(source, v.number, listing).c_str());
     return listing.problem == ListProblem::kNoRecycleBin && unread.empty();
@@ -71,6 +71,7 @@ bool ListOneVolume(SourceSession& source, const SourceVolume& v, Json& document)
       copies["filesFittingNeither"] = listing.fatCopies.chainsUnresolved;
       volume["fatCopiesDisagree"] = std::move(copies);
     }
+    if (listing.fatBoot.Any()) volume["bootSectorWarning"] = FatBootText(listing.fatBoot);
     document.push_back(std::move(volume));
   } else {
     PrintTreeText(v.number, *listing.volume, entries);

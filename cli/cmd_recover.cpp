@@ -249,8 +249,8 @@ bool LoadChosenVolumes(SourceSession& source, FoundFileCatalog& catalog, std::ve
     VolumeListing listing = source.ListVolume(v.number, o.volumes.scope, nullptr, progress.Observer());
     progress.Finish();
     for (const std::string& line : UnreadMetadataLines(v.number, v, listing)) unread.push_back(line);
-    const std::string fatCopies = FatCopiesLine(v.number, v, listing);
-    if (!fatCopies.empty()) std::fprintf(stderr, "ambrel-cli recover: warning: %s\n", fatCopies.c_str());
+    for (const std::string& line : FatCheckLines(v.number, v, listing))
+      std::fprintf(stderr, "ambrel-cli recover: warning: %s\n", line.c_str());
     if (listing.problem == ListProblem::kNotAFileSystem) {
       std::fprintf(stderr, "ambrel-cli recover: %s\n",
                    NotFileSystemText(v.number, v.info.startLba, listing.bootSector).c_str());

@@ -61,9 +61,11 @@ std::vector<std::string> UnreadMetadataLines(int number, const SourceVolume& vol
   return lines;
 }
 
-std::string FatCopiesLine(int number, const SourceVolume& volume, const VolumeListing& listing) {
-  const std::string text = FatCopiesText(listing.fatCopies);
-  return text.empty() ? text : Format("volume %d (%s): %s", number, volume.info.fsName.c_str(), text.c_str());
+std::vector<std::string> FatCheckLines(int number, const SourceVolume& volume, const VolumeListing& listing) {
+  std::vector<std::string> lines;
+  for (const std::string& text : {FatBootText(listing.fatBoot), FatCopiesText(listing.fatCopies)})
+    if (!text.empty()) lines.push_back(Format("volume %d (%s): %s", number, volume.info.fsName.c_str(), text.c_str()));
+  return lines;
 }
 
 namespace {

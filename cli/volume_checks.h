@@ -30,9 +30,10 @@ std::string ListProblemText(SourceSession& source, int number, const VolumeListi
 // empty when everything was read.
 std::vector<std::string> UnreadMetadataLines(int number, const SourceVolume& volume, const VolumeListing& listing);
 
-// "volume 1 (FAT16): the FAT copies disagree in 12 entries; ..."; empty
-// when the copies agree.
-std::string FatCopiesLine(int number, const SourceVolume& volume, const VolumeListing& listing);
+// The warnings of a FAT volume's own checks: boot fields a checker rejects,
+// FAT copies that disagree ("volume 1 (FAT16): the FAT copies disagree in
+// 12 entries; ..."); none for a sound volume.
+std::vector<std::string> FatCheckLines(int number, const SourceVolume& volume, const VolumeListing& listing);
 
 // The GPT warning line (without a trailing newline); empty when nothing was
 // lost.

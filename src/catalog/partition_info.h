@@ -48,6 +48,24 @@ inline constexpr std::size_t kMaxUnreadMetadata = 1024;
 
 class ClusterOwners;  // fs/cluster_map.h
 
+// A FAT boot-sector field that a volume checker rejects.
+enum class FatBootProblem : std::uint8_t {
+  kNoFats,                  // the FAT count is 0
+  kNoReservedSectors,       // the boot sector would be its own FAT
+  kClusterSizeNotPowerOfTwo,
+  kRootEntriesPartialSector,  // the root directory does not fill whole sectors
+  kNoRootEntries,           // FAT12/16 without a root directory
+  kFatTooSmall,             // the FAT holds fewer entries than the volume has clusters
+};
+
+// What the reader made of the boot fields of a FAT volume.
+struct FatBootCheck {
+  std::vector<FatBootProblem> problems;
+  std::uint32_t rootEntriesRecorded = 0;
+  std::uint32_t rootEntriesUsed = 0;  // differs when the folders showed another
+  bool Any() const { return !problems.empty() || rootEntriesUsed != rootEntriesRecorded; }
+};
+
 // A FAT volume whose FAT copies disagree (a copy damaged, or a write cut
 // between the two): how many entries differ, and how the listing settled
 // each live file's chain that runs through them.
@@ -85,6 +103,7 @@ struct PartitionInfo {
   // chains the listing settled on are written into `fat`.
   std::vector<std::uint8_t> fatSecond;
   FatCopyDisagreement fatCopies;
+  FatBootCheck fatBoot;
   // The clusters the consistent live chains of a FAT or exFAT volume hold
   // (built with its listing); null when not built.
   std::shared_ptr<const ClusterOwners> clusterOwners;

@@ -201,6 +201,7 @@ VolumeListing SourceSession::ListVolume(int number, ListScope scope, const std::
   listing.unread = partition.unreadMetadata;
   listing.unreadDropped = partition.unreadMetadataDropped;
   listing.fatCopies = partition.fatCopies;
+  listing.fatBoot = partition.fatBoot;
   if (!parsed) {
     listing.problem = ListProblem::kUnreadable;
     return listing;

@@ -63,6 +63,9 @@ struct VolumeListing {
   bool MetadataUnread() const { return !unread.empty() || unreadDropped != 0; }
   // A FAT volume whose FAT copies differ, and how its chains were settled.
   FatCopyDisagreement fatCopies;
+  // A FAT volume's boot fields that a checker rejects, and the root entry
+  // count read when its folders showed another.
+  FatBootCheck fatBoot;
 };
 
 // What a target folder is for this source.

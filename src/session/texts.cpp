@@ -222,6 +222,30 @@ std::string FatCopiesText(const FatCopyDisagreement& copies) {
   return text;
 }
 
+std::string FatBootText(const FatBootCheck& check) {
+  if (!check.Any()) return {};
+  std::vector<std::string> parts;
+  for (FatBootProblem p : check.problems) {
+    switch (p) {
+      case FatBootProblem::kNoFats: parts.push_back("no FAT"); break;
+      case FatBootProblem::kNoReservedSectors: parts.push_back("no reserved sectors"); break;
+      case FatBootProblem::kClusterSizeNotPowerOfTwo: parts.push_back("sectors per cluster not a power of two"); break;
+      case FatBootProblem::kRootEntriesPartialSector:
+        parts.push_back("the root directory does not fill whole sectors");
+        break;
+      case FatBootProblem::kNoRootEntries: parts.push_back("no root directory entries"); break;
+      case FatBootProblem::kFatTooSmall: parts.push_back("the FAT is smaller than the clusters need"); break;
+    }
+  }
+  std::string text = "boot sector fields a checker rejects: ";
+  if (parts.empty()) text = "boot sector: ";
+  for (std::size_t i = 0; i < parts.size(); ++i) text += (i ? ", " : "") + parts[i];
+  if (check.rootEntriesUsed != check.rootEntriesRecorded)
+    text += Format("%sread with %u root entries (recorded %u), as the folders show", parts.empty() ? "" : "; ",
+                   check.rootEntriesUsed, check.rootEntriesRecorded);
+  return text;
+}
+
 std::string UnreadMetadataReportText(const std::vector<std::string>& lines) {
   return "文件系统的部分元数据无法读取，其中记录的文件没有列出：" + ListLines(lines);
 }

@@ -66,6 +66,11 @@ std::string UnreadMetadataReportText(const std::vector<std::string>& lines);
 // they agree.
 std::string FatCopiesText(const FatCopyDisagreement& copies);
 
+// A FAT boot sector a checker rejects: "boot sector fields a checker
+// rejects: the root directory does not fill whole sectors; read with 512
+// root entries (recorded 65535), as the folders show"; empty when sound.
+std::string FatBootText(const FatBootCheck& check);
+
 // Everything a run has to say, in the order the user reads it: the refusal,
 // or the stop, or the read errors, failed files, damaged files, shortened
 // names and the completion line.

@@ -11,6 +11,7 @@
 #include "diag/log.h"
 #include "fs/directory_salvage.h"
 #include "fs/fat/fat32_high_words.h"
+#include "fs/fat/fat_boot_fields.h"
 #include "fs/fat/fat_boot_sector.h"
 #include "fs/fat/fat_copies.h"
 #include "fs/fat/fat_directory.h"
@@ -219,6 +220,11 @@ std::uint64_t ReadFatDirectory(PartitionInfo& partition, const StopWord* stopWor
 }
 
 bool ReadFatVolume(const StopWord* stopWord, PartitionInfo& partition, DiskHandle& handle, ParseContext* context) {
+  // Fields a checker rejects are noted; a root entry count that the root's
+  // folders contradict is read as they show it.
+  SettleFatBootFields(partition, [&handle](std::uint64_t lba, std::uint32_t count, std::uint8_t* out) {
+    return ReadSectors(handle, lba, count, out);
+  });
   auto g = FatGeometryOf(partition);
   if (!g) return false;
   LoadFat(partition, handle, stopWord);
