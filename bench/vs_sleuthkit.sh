@@ -24,7 +24,8 @@ mkdir -p "$dir"
 export AMBREL_ALLOW_SECOND_INSTANCE=1
 
 # One timed run: wall seconds and peak KiB on one line.
-timed() { /usr/bin/time -f "%e %M" -o "$out/time" "$@" > /dev/null 2>&1 || true; cat "$out/time"; }
+# (time puts a line before the figures when the command exits non-zero)
+timed() { /usr/bin/time -f "%e %M" -o "$out/time" "$@" > /dev/null 2>&1 || true; tail -n 1 "$out/time"; }
 median() { sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 # System calls per file written: every call of the whole process tree.
 calls_per_file() {
