@@ -3,13 +3,16 @@
 # tools: FILES files of 64 B to 16 KiB spread over FOLDERS folders, and
 # every tenth file deleted afterwards.
 #   bench/make_many_files.sh ntfs|fat32|exfat IMAGE [FILES] [FOLDERS]
-# NTFS and exFAT are filled through a FUSE mount of the image file (ntfs-3g,
-# exfat-fuse; needs /dev/fuse), FAT32 through mtools without any mount.
+# NTFS is filled through a FUSE mount of the image file (ntfs-3g), exFAT
+# through exfat-fuse on a loop device (it takes only block devices: needs
+# root and /dev/fuse), FAT32 through mtools without any mount. The image
+# takes its name only when it is complete.
 set -euo pipefail
 kind="$1" image="$2" files="${3:-100000}" folders="${4:-1000}"
 export MTOOLS_SKIP_CHECK=1 LC_ALL=C
 work="$(mktemp -d)"
-trap 'mountpoint -q "$work/mnt" 2>/dev/null && fusermount -u "$work/mnt"; rm -rf "$work"' EXIT
+loop=""
+trap 'mountpoint -q "$work/mnt" 2>/dev/null && fusermount -u "$work/mnt"; [ -n "$loop" ] && losetup -d "$loop"; rm -rf "$work" "$image.part"' EXIT
 
 # The tree: file i lies in folder i % FOLDERS; its size steps through
 # 64 B..16 KiB; its bytes are its own number repeated.
@@ -27,8 +30,8 @@ perl -e '
 bytes=$(du -sb "$work/tree" | cut -f1)
 # Room for the data, the cluster slack and the metadata.
 mib=$(( (bytes * 2 + files * 8192) / 1048576 + 64 ))
-rm -f "$image"
-truncate -s "${mib}M" "$image"
+rm -f "$image" "$image.part"
+truncate -s "${mib}M" "$image.part"
 
 deleted() {  # the paths (relative) of every tenth file
   perl -e 'my ($files, $folders) = @ARGV;
@@ -37,23 +40,26 @@ deleted() {  # the paths (relative) of every tenth file
 
 case "$kind" in
   fat32)
-    mkfs.vfat -F 32 -n MANYFILES "$image" > /dev/null
-    mcopy -s -i "$image" "$work/tree"/* ::/
-    deleted | sed 's|^|::/|' | xargs -n 500 mdel -i "$image"
+    mkfs.vfat -F 32 -n MANYFILES "$image.part" > /dev/null
+    mcopy -s -i "$image.part" "$work/tree"/* ::/
+    deleted | sed 's|^|::/|' | xargs -n 500 mdel -i "$image.part"
     ;;
   ntfs|exfat)
     if [ "$kind" = ntfs ]; then
-      mkfs.ntfs -q -F -f -L MANYFILES "$image" > /dev/null 2>&1
-      mkdir "$work/mnt"; ntfs-3g "$image" "$work/mnt"
+      mkfs.ntfs -q -F -f -L MANYFILES "$image.part" > /dev/null 2>&1
+      mkdir "$work/mnt"; ntfs-3g "$image.part" "$work/mnt"
     else
-      mkfs.exfat -L MANYFILES "$image" > /dev/null
-      mkdir "$work/mnt"; mount.exfat-fuse "$image" "$work/mnt"
+      loop="$(losetup -f --show "$image.part")"
+      mkfs.exfat -c 4096 -L MANYFILES "$loop" > /dev/null  # 4 KiB clusters, as NTFS and FAT32 get
+      mkdir "$work/mnt"; mount.exfat-fuse "$loop" "$work/mnt"
     fi
     cp -r "$work/tree"/. "$work/mnt/"
     sync
     (cd "$work/mnt" && deleted | xargs rm -f)
     fusermount -u "$work/mnt"
+    if [ -n "$loop" ]; then losetup -d "$loop"; loop=""; fi
     ;;
   *) echo "unknown file system: $kind" >&2; exit 2 ;;
 esac
+mv "$image.part" "$image"
 echo "$image: $kind, $files files ($(( files / 10 )) deleted) in $folders folders, ${mib} MiB"
