@@ -187,6 +187,15 @@ void PrintSummaryJson(const RecoverOptions& o, const SaveRunResult& r, const Sel
   j["bytes"] = r.bytes;
   j["reads"] = r.reads;
   j["readErrors"] = r.readErrors;
+  auto effort = [](const auto& e) {
+    Json part;
+    part["files"] = e.files;
+    part["bytes"] = e.bytes;
+    part["seconds"] = e.seconds;
+    return part;
+  };
+  j["reading"] = effort(r.reading);
+  j["writing"] = effort(r.writing);
   j["failedFiles"] = list(r.failedFiles);
   j["damagedFiles"] = list(DamagedTexts(r));
   j["report"] = list(messages);

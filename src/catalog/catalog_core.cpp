@@ -5,6 +5,7 @@
 #include "catalog/catalog_labels.h"
 #include "catalog/file_types.h"
 #include "catalog/found_file_catalog.h"
+#include "catalog/node_growth.h"
 #include "catalog/node_table_locked.h"
 #include "catalog/type_folder.h"
 #include "common/text.h"
@@ -38,6 +39,10 @@ std::unique_ptr<PartitionInfo> BuildTypeNames() {
 std::unique_ptr<PartitionInfo> BuildDateNames() {
   auto part = MakeNameTableRecord();
   FoundFileTable& t = part->table;
+  // The ids run up to the last day's: room for all of them at once, rather
+  // than a copy of the table at every 1024 new ids.
+  const std::uint32_t lastDay = DayIdOf(PackPackedTime(kLastTreeYear, 12, 31, 0, 0, 0));
+  if (t.capacity <= lastDay) ResizeNodeArray(t.nodes, t.capacity, t.count, lastDay + 1);
   for (int year = kFirstTreeYear; year <= kLastTreeYear; ++year) {
     const std::uint32_t y = static_cast<std::uint32_t>(year);
     AddNodeNamed(t, FolderRecord(y, kRootId), Format("%u年", y), false);

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -23,20 +24,44 @@ bool OutputFile::Create(const std::string& path) {
   return fd_ >= 0;
 }
 
+namespace {
+
+constexpr char kNameLetters[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+
+// Six name letters drawn from a generator seeded once per thread: the names
+// need only be unlikely to meet, the exclusive create settles a meeting.
+std::string PartialSuffix() {
+  thread_local std::mt19937_64 draw(std::random_device{}() ^ (std::uint64_t(::getpid()) << 32));
+  std::uint64_t bits = draw();
+  std::string out(6, '0');
+  for (char& c : out) {
+    c = kNameLetters[bits % 62];
+    bits /= 62;
+  }
+  return out;
+}
+
+}  // namespace
+
 bool OutputFile::CreateTemporary(const std::string& folder) {
   Close();
-  std::string pattern = (folder.empty() ? std::string(".") : folder) + "/.ambrel-partial-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  fd_ = ::mkostemp(name.data(), O_CLOEXEC);
-  lastError_ = fd_ < 0 ? errno : 0;
-  if (fd_ < 0) return false;
-  ::fchmod(fd_, 0644);
-  // Held until the file is closed: a later run's sweep of leftovers sees
-  // the lock and leaves a copy in progress alone.
-  ::flock(fd_, LOCK_EX | LOCK_NB);
-  temporary_ = name.data();
-  return true;
+  const std::string base = (folder.empty() ? std::string(".") : folder) + "/.ambrel-partial-";
+  // One exclusive create with the final mode: no name can be taken over,
+  // no link followed, and no second call is needed to set the permissions.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = base + PartialSuffix();
+    fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd_ < 0 && errno == EEXIST) continue;
+    lastError_ = fd_ < 0 ? errno : 0;
+    if (fd_ < 0) return false;
+    // Held until the file is closed: a later run's sweep of leftovers sees
+    // the lock and leaves a copy in progress alone.
+    ::flock(fd_, LOCK_EX | LOCK_NB);
+    temporary_ = std::move(name);
+    return true;
+  }
+  lastError_ = EEXIST;
+  return false;
 }
 
 namespace {
@@ -150,6 +175,14 @@ bool IsRealFolder(const std::string& path) {
 }
 
 bool MakeFolder(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0; }
+
+PathKind KindAtPath(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return PathKind::kNothing;
+  if (S_ISREG(st.st_mode)) return PathKind::kRegularFile;
+  if (S_ISDIR(st.st_mode)) return PathKind::kFolder;
+  return PathKind::kOther;
+}
 
 bool FreeBytesOfFolder(const std::string& folder, std::uint64_t& bytes) {
   struct statvfs vfs {};

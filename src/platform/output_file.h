@@ -66,6 +66,9 @@ bool PathExists(const std::string& path);
 bool IsRegularFile(const std::string& path);
 // True when `path` is a folder itself, not a link to one.
 bool IsRealFolder(const std::string& path);
+// What is at a path, told by one look that does not follow a link.
+enum class PathKind { kNothing, kRegularFile, kFolder, kOther };
+PathKind KindAtPath(const std::string& path);
 // Creates one folder (its parent must exist); false when it already exists
 // or cannot be made.
 bool MakeFolder(const std::string& path);

@@ -43,6 +43,8 @@ SaveRunResult ResultOf(const SaveContext& c, SaveJob& job, bool completed) {
   r.bytes = stats.lastBytes;
   r.readErrors = job.Ledger().Reads().failed.load();
   r.reads = job.Ledger().Reads().reads.load();
+  r.reading = job.reading;
+  r.writing = job.writing;
   r.failedFiles = job.failedFiles;
   for (const SaveJob::DamagedFile& d : job.damagedFiles) r.damagedFiles.push_back(d.report);
   r.shortenedNames = job.shortenedNames;

@@ -70,6 +70,10 @@ struct SaveRunResult {
   std::uint64_t bytes = 0;
   std::uint32_t readErrors = 0;
   std::uint32_t reads = 0;
+  // Time spent reading the source and writing the output files, with the
+  // files and bytes each moved.
+  SaveJob::Effort reading;
+  SaveJob::Effort writing;
   std::vector<std::string> failedFiles;
   std::vector<DamagedFileReport> damagedFiles;
   // {name on disk, name written} of names cut to fit.

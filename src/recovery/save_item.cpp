@@ -40,6 +40,20 @@ bool TakenInRun(SaveJob& job, const std::string& path) {
   return job.createdPaths.count(path) > 0 || PathExists(path);
 }
 
+// True when `path` lies directly in a folder this run made: what is there
+// is only what the run itself put there.
+bool InMadeFolder(const SaveJob& job, const std::string& path) {
+  return job.madeFolders.count(ParentPath(path)) > 0;
+}
+
+// What is at `path`, answered from the run's own records in a folder it
+// made (no look at the disk), else by one look.
+PathKind KindInRun(const SaveJob& job, const std::string& path) {
+  if (!InMadeFolder(job, path)) return KindAtPath(path);
+  if (job.madeFolders.count(path) > 0) return PathKind::kFolder;
+  return job.createdPaths.count(path) > 0 ? PathKind::kRegularFile : PathKind::kNothing;
+}
+
 // The bytes to skip at the start of a reassembled MTS recording.
 std::uint32_t LeadingSkip(const FoundFileNode& n) {
   if ((n.flags & kFlagVideoRebuilt) && n.typeCode == kTypeMts && n.fileCount < kSectorSize)
@@ -52,7 +66,7 @@ WriteOutcome WriteData(SaveJob& job, ScanProgress& progress, const SaveNode& nod
                        DiskHandle& handle, OutputFile& file, FileTally& tally) {
   if (plan.readable == 0) return WriteOutcome::kDone;
   if (plan.resident) {
-    const WriteOutcome outcome = WriteResidentData(progress, *node.partition, node.record, file, plan.readable);
+    const WriteOutcome outcome = WriteResidentData(progress, job, handle, node.record, file, plan.readable);
     if (outcome == WriteOutcome::kDone) tally.written = plan.readable;
     return outcome;
   }
@@ -105,10 +119,25 @@ bool CommitOutput(SaveJob& job, OutputFile& file, std::string& out) {
 
 }  // namespace
 
-bool EnsureDirectory(std::string& path) {
-  if (IsRealFolder(path) || MakeFolder(path)) return true;
+namespace {
+
+// Makes the folder, or takes the real folder already there. A new folder
+// is recorded in the job's madeFolders.
+bool MakeOrTakeFolder(const std::string& path, SaveJob* job) {
+  if (job != nullptr && job->madeFolders.count(path) > 0) return true;
+  if (MakeFolder(path)) {
+    if (job != nullptr) job->madeFolders.insert(path);
+    return true;
+  }
+  return IsRealFolder(path);
+}
+
+}  // namespace
+
+bool EnsureDirectory(std::string& path, SaveJob* job) {
+  if (MakeOrTakeFolder(path, job)) return true;
   const std::string retry = RetryPath(path);
-  if (retry == path || !(IsRealFolder(retry) || MakeFolder(retry))) return false;
+  if (retry == path || !MakeOrTakeFolder(retry, job)) return false;
   path = retry;
   return true;
 }
@@ -119,20 +148,22 @@ bool SaveFile(SaveJob& job, ScanProgress& progress, std::uint32_t row, std::uint
   if (!job.source->Resolve(row, nodeId, node) || node.partition == nullptr) return false;
   if (job.source->FilterView() && !(node.record.flags & kFlagFilterHit)) return true;
   std::string out = path;
-  if (job.createdPaths.count(out) > 0 || (PathExists(out) && !IsRegularFile(out))) {
+  const PathKind there = KindInRun(job, out);
+  if (job.createdPaths.count(out) > 0 || (there != PathKind::kNothing && there != PathKind::kRegularFile)) {
     // Another node of this run already wrote here (two names made equal by
     // the name check, or a deleted and a live file of the same name), or a
     // folder or link is in the way: the file goes beside it.
     out = UniqueVariant(out, [&](const std::string& p) { return TakenInRun(job, p); });
-  } else if (PathExists(out)) {
+  } else if (there == PathKind::kRegularFile) {
     if (job.overwrite == kOverwriteSkip) return true;
     if (job.overwrite == kOverwriteAsk && !PromptOf(job).Ask({PromptId::kOverwriteFile, out})) return true;
   }
-  DiskHandle handle;
-  if (!OpenJobSource(job.opener, *node.partition, handle)) {
+  DiskHandle* source = JobSource(job, *node.partition);
+  if (source == nullptr) {
     job.failedFiles.push_back(out);
     return false;
   }
+  DiskHandle& handle = *source;
   const FilePlan plan = PlanFileData(node.record, *node.partition, 0, handle.lastLba);
   if (plan.Skip() || plan.damage == DataDamage::kEncrypted || plan.damage == DataDamage::kRecordDamaged) {
     // Nothing of it can be copied (encrypted, damaged record, no data on
@@ -144,21 +175,27 @@ bool SaveFile(SaveJob& job, ScanProgress& progress, std::uint32_t row, std::uint
   }
   OutputFile file;
   const std::string folder = ParentPath(out);
-  if (job.sweptFolders.insert(folder).second) {
-    // A copy killed in an earlier run left its temporary file here.
+  if (job.madeFolders.count(folder) == 0 && job.sweptFolders.insert(folder).second) {
+    // A copy killed in an earlier run left its temporary file here (a
+    // folder this run made has none).
     for (const std::string& name : RemovePartialLeftovers(folder)) {
       TraceLine("copy: removed the leftover " + folder + "/" + name);
       job.removedLeftovers.push_back(folder + "/" + name);
     }
   }
-  if (!file.CreateTemporary(folder)) {
+  bool created = false;
+  {
+    const TimeSpent spent(job.writing.seconds);
+    created = file.CreateTemporary(folder);
+  }
+  if (!created) {
     TraceLine("copy: cannot create a file in " + ParentPath(out));
     job.failedFiles.push_back(out);
     return false;
   }
+  ++job.reading.files;
   FileTally tally;
   WriteOutcome outcome = WriteData(job, progress, node, plan, handle, file, tally);
-  handle.Close();
   if (outcome == WriteOutcome::kStopped || outcome == WriteOutcome::kWriteFailed ||
       outcome == WriteOutcome::kOpenFailed) {
     // Incomplete: the temporary file goes, the real name is never used.
@@ -172,11 +209,17 @@ bool SaveFile(SaveJob& job, ScanProgress& progress, std::uint32_t row, std::uint
     file.Truncate(0);
     tally.written = 0;
   }
-  if (!CommitOutput(job, file, out)) {
+  bool committed = false;
+  {
+    const TimeSpent spent(job.writing.seconds);
+    committed = CommitOutput(job, file, out);
+  }
+  if (!committed) {
     file.Discard();
     job.failedFiles.push_back(out);
     return false;
   }
+  ++job.writing.files;
   job.createdPaths.insert(out);
   if (!IsDamaged(damage)) return true;
   damage.path = out;
@@ -191,9 +234,10 @@ void SaveItem(SaveJob& job, ScanProgress& progress, const SaveTarget& target, bo
   if (onlyChecked && !IsCheckedOrPartly(node.record)) return;
   std::string path = target.folder + "/" + FittedName(job, node.name);
   if (IsFolderKind(KindOf(node.record))) {
-    if (PathExists(path) && !IsRealFolder(path))
+    const PathKind there = KindInRun(job, path);
+    if (there != PathKind::kNothing && there != PathKind::kFolder)
       path = UniqueVariant(path, [](const std::string& p) { return PathExists(p) && !IsRealFolder(p); });
-    if (!EnsureDirectory(path)) {
+    if (!EnsureDirectory(path, &job)) {
       TraceLine("copy: cannot create folder " + path);
       return;
     }

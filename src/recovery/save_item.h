@@ -2,6 +2,7 @@
 // through their extents. Called only on a copying thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -76,14 +77,19 @@ WriteOutcome WriteCompressed(const ExtentList& extents, std::uint32_t spc, std::
 // Opens the source of a partition as the job does (its opener, else
 // OpenPartition).
 bool OpenJobSource(const SourceOpener& opener, const PartitionInfo& partition, DiskHandle& handle);
+// The job's open source of a partition: opened at the first call and kept
+// for every later file of the run (null when it cannot be opened; the next
+// call tries again). CloseJobSources lets them all go.
+DiskHandle* JobSource(SaveJob& job, const PartitionInfo& partition);
+void CloseJobSources(SaveJob& job);
 // The last sector the source of a partition delivers (0 when it cannot be
 // opened).
 std::uint64_t SourceLastLba(const SourceOpener& opener, const PartitionInfo& partition);
 
 // Writes the resident $DATA value of an NTFS record (`size` bytes, zero
 // padded).
-WriteOutcome WriteResidentData(ScanProgress& progress, const PartitionInfo& partition,
-                               const FoundFileNode& node, OutputFile& file, std::uint64_t size);
+WriteOutcome WriteResidentData(ScanProgress& progress, SaveJob& job, DiskHandle& handle, const FoundFileNode& node,
+                               OutputFile& file, std::uint64_t size);
 
 // Readable sizes of files (PlanFileData), with the source's last sector
 // looked up once per partition.
@@ -107,7 +113,21 @@ void CountItem(const SaveSource& source, ReadableSizes& sizes, std::uint32_t row
 
 // Folder creation with the invalid-character retry; false when it cannot be
 // made (its subtree is then skipped). `path` may be changed by the retry.
-bool EnsureDirectory(std::string& path);
+// With a job, a folder the call makes is recorded in its madeFolders.
+bool EnsureDirectory(std::string& path, SaveJob* job = nullptr);
+
+// Adds the time from its making to its end to `into` (seconds).
+class TimeSpent {
+ public:
+  explicit TimeSpent(double& into) : into_(into), start_(std::chrono::steady_clock::now()) {}
+  ~TimeSpent() { into_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count(); }
+  TimeSpent(const TimeSpent&) = delete;
+  TimeSpent& operator=(const TimeSpent&) = delete;
+
+ private:
+  double& into_;
+  std::chrono::steady_clock::time_point start_;
+};
 
 // Adds `n` bytes to the current-file and run counters and publishes.
 void CountCopiedBytes(ScanProgress& progress, std::uint64_t n);

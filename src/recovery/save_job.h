@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -101,6 +102,21 @@ struct SaveJob {
   // left behind, and the paths of the leftovers removed.
   std::set<std::string> sweptFolders;
   std::vector<std::string> removedLeftovers;
+  // Folders this run made itself: nothing is in them but what the run wrote
+  // (createdPaths, and folders of this set), so names there need no look.
+  std::set<std::string> madeFolders;
+  // The source of each partition, opened at its first file and read by
+  // every file after it; closed when the run ends.
+  std::map<const PartitionInfo*, DiskHandle> openSources;
+  // Where the time went: reading the source and writing the output files
+  // (creating, writing, naming), with what each moved.
+  struct Effort {
+    std::uint32_t files = 0;
+    std::uint64_t bytes = 0;
+    double seconds = 0;
+  };
+  Effort reading;
+  Effort writing;
 
  private:
   CopyLedger ownLedger;

@@ -1,5 +1,7 @@
 // The copying threads, their start, the summary line and the statistics.
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <ctime>
 #include <thread>
 
@@ -80,6 +82,7 @@ void WriteSummaryLine(const ScanProgress& p) {
 
 // Adds the run to the session's figures and ends the job.
 void FinishRun(SaveJob& job, const ScanProgress& progress, bool zeroWhenNothing) {
+  CloseJobSources(job);
   job.bytesWritten = progress.u.copy.bytesCopied;
   WriteSummaryLine(progress);
   job.Ledger().CountRun(job.bytesWritten, job.filesWritten,
@@ -133,7 +136,7 @@ void SaveAllToDirThread(SaveJob* job) {
     SaveNode root;
     if (source.Resolve(row, kRootId, root)) {
       folder.append(1, '/').append(SafeComponent(source.Label(row)));
-      if (!EnsureDirectory(folder)) {
+      if (!EnsureDirectory(folder, job)) {
         job->failedFiles.push_back(folder);
         continue;
       }
@@ -183,16 +186,31 @@ void QuickOpenFileThread(SaveJob* job) {
 bool StartSaveJob(SaveJob& job, SaveThreadFn thread, SaveProgressView* view) {
   if (!job.Ledger().BeginRun()) return false;
   job.progress.Clear();
-  std::atomic<bool> done{false};
+  std::mutex lock;
+  std::condition_variable finished;
+  bool done = false;
   std::thread worker([&] {
-    ProgressBinding binding(&job.progress);
-    ReadCountBinding counted(&job.Ledger().Reads());
-    thread(&job);
+    {
+      ProgressBinding binding(&job.progress);
+      ReadCountBinding counted(&job.Ledger().Reads());
+      thread(&job);
+    }
+    std::lock_guard<std::mutex> hold(lock);
     done = true;
+    finished.notify_one();
   });
-  for (int tick = 0; !done.load(); ++tick) {
-    if (view != nullptr && tick % 10 == 0) view->Poll(job);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // The view is polled every 100 ms; the end of the run wakes the wait at
+  // once rather than at the next tick.
+  {
+    std::unique_lock<std::mutex> hold(lock);
+    for (int tick = 0; !done; ++tick) {
+      if (view != nullptr && tick % 10 == 0) {
+        hold.unlock();
+        view->Poll(job);
+        hold.lock();
+      }
+      finished.wait_for(hold, std::chrono::milliseconds(10), [&] { return done; });
+    }
   }
   worker.join();
   if (view != nullptr) view->Poll(job);

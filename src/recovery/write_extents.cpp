@@ -19,19 +19,44 @@ constexpr std::size_t kChunkBytes = std::size_t{kChunkSectors} * kSectorSize;
 std::uint64_t SectorsFor(std::uint64_t bytes) { return (bytes + kSectorSize - 1) / kSectorSize; }
 
 // Writes `take` bytes and counts them.
-bool Emit(OutputFile& file, ScanProgress& progress, FileTally& tally, const std::uint8_t* bytes,
+bool Emit(SaveJob& job, OutputFile& file, ScanProgress& progress, FileTally& tally, const std::uint8_t* bytes,
           std::uint64_t take) {
   if (take == 0) return true;
-  if (!file.Write(bytes, take)) return false;
+  {
+    const TimeSpent spent(job.writing.seconds);
+    if (!file.Write(bytes, take)) return false;
+  }
+  job.writing.bytes += take;
   tally.written += take;
   CountCopiedBytes(progress, take);
   return true;
+}
+
+// ReadSalvaging, its time and bytes counted for the run.
+std::uint64_t TimedRead(SaveJob& job, DiskHandle& handle, std::uint64_t lba, std::uint32_t count,
+                        std::uint8_t* buffer, std::uint64_t& firstBad) {
+  const TimeSpent spent(job.reading.seconds);
+  job.reading.bytes += std::uint64_t{count} * kSectorSize;
+  return ReadSalvaging(handle, lba, count, buffer, firstBad);
 }
 
 }  // namespace
 
 bool OpenJobSource(const SourceOpener& opener, const PartitionInfo& partition, DiskHandle& handle) {
   return opener ? opener(partition, handle) : OpenPartition(partition, handle);
+}
+
+DiskHandle* JobSource(SaveJob& job, const PartitionInfo& partition) {
+  auto it = job.openSources.find(&partition);
+  if (it != job.openSources.end()) return &it->second;
+  DiskHandle handle;
+  if (!OpenJobSource(job.opener, partition, handle)) return nullptr;
+  return &job.openSources.emplace(&partition, std::move(handle)).first->second;
+}
+
+void CloseJobSources(SaveJob& job) {
+  for (auto& [partition, handle] : job.openSources) handle.Close();
+  job.openSources.clear();
 }
 
 std::uint64_t SourceLastLba(const SourceOpener& opener, const PartitionInfo& partition) {
@@ -80,9 +105,13 @@ WriteOutcome WriteFromExtents(const ExtentList& extents, ScanProgress& progress,
 WriteOutcome WriteFromExtents(const ExtentList& extents, ScanProgress& progress, SaveJob& job, DiskHandle& handle,
                               OutputFile& file, std::uint64_t size, std::uint32_t readErrors,
                               std::uint32_t skipBytes, FileTally& tally) {
-  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kChunkBytes]);
-  std::uint64_t written = 0;
   std::uint64_t toSkip = skipBytes % kSectorSize;
+  // A small file is read whole in one request and written in one; a large
+  // one streams through chunks.
+  const std::size_t bufferBytes =
+      static_cast<std::size_t>(std::min<std::uint64_t>(kChunkBytes, SectorsFor(size + toSkip) * kSectorSize));
+  std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[std::max<std::size_t>(bufferBytes, kSectorSize)]);
+  std::uint64_t written = 0;
   for (const DataExtent& extent : extents) {
     if (written >= size) break;
     const std::uint64_t sectors = std::min(extent.sectorCount, SectorsFor(size - written + toSkip));
@@ -94,14 +123,14 @@ WriteOutcome WriteFromExtents(const ExtentList& extents, ScanProgress& progress,
       if (extent.sparse)
         std::memset(buffer.get(), 0, bytes);  // a sparse run has no sectors: zeros
       else
-        bad = ReadSalvaging(handle, extent.startSector + done, count, buffer.get(), firstBad);
+        bad = TimedRead(job, handle, extent.startSector + done, count, buffer.get(), firstBad);
       tally.badSectors += bad;
       // "keep" and "empty" end the file at its first unreadable sector.
       if (bad > 0 && readErrors != kReadErrorsWriteAll) bytes = firstBad * kSectorSize;
       const std::uint64_t skip = std::min(toSkip, bytes);
       toSkip -= skip;
       const std::uint64_t take = std::min(bytes - skip, size - written);
-      if (!Emit(file, progress, tally, buffer.get() + skip, take)) return WriteOutcome::kWriteFailed;
+      if (!Emit(job, file, progress, tally, buffer.get() + skip, take)) return WriteOutcome::kWriteFailed;
       written += take;
       if (bad > 0 && readErrors != kReadErrorsWriteAll) return WriteOutcome::kReadFailed;
       done += count;
@@ -125,8 +154,8 @@ WriteOutcome WriteCompressed(const ExtentList& extents, std::uint32_t spc, std::
     for (const DataExtent& piece : unit.pieces) {
       if (at + piece.sectorCount * kSectorSize > raw.size()) break;
       std::uint64_t firstBad = 0;
-      bad += ReadSalvaging(handle, piece.startSector, static_cast<std::uint32_t>(piece.sectorCount),
-                           raw.data() + at, firstBad);
+      bad += TimedRead(job, handle, piece.startSector, static_cast<std::uint32_t>(piece.sectorCount),
+                       raw.data() + at, firstBad);
       at += piece.sectorCount * kSectorSize;
     }
     tally.badSectors += bad;
@@ -137,19 +166,28 @@ WriteOutcome WriteCompressed(const ExtentList& extents, std::uint32_t spc, std::
       std::fill(plain.begin(), plain.end(), std::uint8_t{0});
     }
     const std::uint64_t take = std::min<std::uint64_t>(unitBytes, size - written);
-    if (!Emit(file, progress, tally, plain.data(), take)) return WriteOutcome::kWriteFailed;
+    if (!Emit(job, file, progress, tally, plain.data(), take)) return WriteOutcome::kWriteFailed;
     written += take;
   }
   return WriteOutcome::kDone;
 }
 
-WriteOutcome WriteResidentData(ScanProgress& progress, const PartitionInfo& partition,
-                               const FoundFileNode& node, OutputFile& file, std::uint64_t size) {
+WriteOutcome WriteResidentData(ScanProgress& progress, SaveJob& job, DiskHandle& handle, const FoundFileNode& node,
+                               OutputFile& file, std::uint64_t size) {
   std::array<std::uint8_t, 1024> value{};
-  const std::uint32_t length = ReadResidentData(partition, node, value.data());
+  std::uint32_t length = 0;
+  {
+    const TimeSpent spent(job.reading.seconds);
+    length = ReadResidentData(handle, node, value.data());
+  }
   if (length == 0) return WriteOutcome::kReadFailed;
+  job.reading.bytes += length;
   const std::uint64_t take = std::min<std::uint64_t>(size, value.size());
-  if (!file.Write(value.data(), take)) return WriteOutcome::kWriteFailed;
+  {
+    const TimeSpent spent(job.writing.seconds);
+    if (!file.Write(value.data(), take)) return WriteOutcome::kWriteFailed;
+  }
+  job.writing.bytes += take;
   CountCopiedBytes(progress, take);
   return WriteOutcome::kDone;
 }

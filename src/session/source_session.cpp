@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -56,15 +58,22 @@ std::unique_ptr<PartitionInfo> ScopedVolume(ListScope scope, PartitionInfo& volu
 bool ParseWatched(PartitionInfo& partition, const std::atomic<std::uint32_t>* stopWord,
                   const ParseObserver& observer) {
   ProgressMailbox box;
-  std::atomic<bool> done{false};
+  std::mutex lock;
+  std::condition_variable finished;
+  bool done = false;
   bool result = false;
   std::thread worker([&] {
     ProgressBinding binding(&box);
-    result = ParseFileSystem(stopWord, partition);
+    const bool parsed = ParseFileSystem(stopWord, partition);
+    std::lock_guard<std::mutex> hold(lock);
+    result = parsed;
     done = true;
+    finished.notify_one();
   });
-  while (!done) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The records are followed every 20 ms; the end of the parse wakes the
+  // wait at once, so a small volume costs no idle tick.
+  for (std::unique_lock<std::mutex> hold(lock); !done;) {
+    finished.wait_for(hold, std::chrono::milliseconds(20), [&] { return done; });
     ScanProgress p;
     if (observer && box.Take(p) && p.stage == kStageParse) observer(p);
   }

@@ -138,10 +138,13 @@ std::uint32_t ReadResidentData(const PartitionInfo& partition, const FoundFileNo
   if (!(node.flags & kFlagResident) || node.size > kMftRecordBytes) return 0;
   DiskHandle handle;
   if (!OpenPartition(partition, handle)) return 0;
+  return ReadResidentData(handle, node, buffer1024);
+}
+
+std::uint32_t ReadResidentData(DiskHandle& handle, const FoundFileNode& node, std::uint8_t* buffer1024) {
+  if (!(node.flags & kFlagResident) || node.size > kMftRecordBytes) return 0;
   std::array<std::uint8_t, kMftRecordBytes> record{};
-  const bool read = ReadMftRecords(handle, node.dataSector, 1, record.data());
-  handle.Close();
-  if (!read) return 0;
+  if (!ReadMftRecords(handle, node.dataSector, 1, record.data())) return 0;
   auto data = FindAttribute(record, std::nullopt, kAttrData);
   if (!data || data->nonResident) return 0;
   auto value = ResidentValue(*data);

@@ -19,6 +19,8 @@ namespace ambrel {
 // 1024-byte buffer (zeroed first) and returns its length; 0 on failure.
 std::uint32_t ReadResidentData(const PartitionInfo& partition, const FoundFileNode& node,
                                std::uint8_t* buffer1024);
+// The same through a source already open (the partition's own).
+std::uint32_t ReadResidentData(DiskHandle& handle, const FoundFileNode& node, std::uint8_t* buffer1024);
 
 // Reads the first `wanted` bytes (at most the file's size) into `buffer`.
 // Sparse runs read as zeros. A failed read or a stop request (the word reads
