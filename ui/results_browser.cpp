@@ -50,8 +50,13 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, 
   auto* viewRow = new QHBoxLayout;
   auto addViewButton = [&](const char* text, int command, bool classView) {
     auto* b = new QPushButton(Q(text), this);
-    connect(b, &QPushButton::clicked, this, [this, command] { Command(command); });
+    b->setCheckable(true);
+    connect(b, &QPushButton::clicked, this, [this, command] {
+      Command(command);
+      MarkShownView();
+    });
     viewRow->addWidget(b);
+    viewButtons_.emplace_back(b, command);
     if (classView) classButtons_.push_back(b);
   };
   addViewButton("目录结构", kCmdDirectoryView, false);
@@ -98,7 +103,12 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, 
     actionRow->addWidget(actions_[std::size_t(i)]);
   }
   layout->addLayout(actionRow);
-  connect(actions_[0], &QPushButton::clicked, this, [this] { Command(kCmdFilter); });
+  actions_[0]->setCheckable(true);
+  viewButtons_.emplace_back(actions_[0], kCmdFilter);
+  connect(actions_[0], &QPushButton::clicked, this, [this] {
+    Command(kCmdFilter);
+    MarkShownView();
+  });
   connect(actions_[1], &QPushButton::clicked, this, [this] {
     const std::string folder = copy_.LastOutputFolder();
     if (!folder.empty()) QDesktopServices::openUrl(QUrl::fromLocalFile(Q(folder)));
@@ -134,8 +144,22 @@ std::vector<std::uint32_t> ResultsBrowser::RootRows() const {
   return rows;
 }
 
+void ResultsBrowser::MarkShownView() {
+  for (auto& [button, command] : viewButtons_) {
+    const bool on = command == kCmdFilter ? shownMode_ == ViewMode::kFilter : shownMode_ == ModeOfCommand(command);
+    button->setChecked(on);
+  }
+}
+
+int ResultsBrowser::checkedViewCommand() const {
+  for (const auto& [button, command] : viewButtons_)
+    if (button->isChecked()) return command;
+  return 0;
+}
+
 void ResultsBrowser::Rebuild() {
   shownMode_ = catalog_.viewMode();
+  MarkShownView();
   list_.Clear();
   tree_.SetRoots(RootRows());
   const QModelIndex first = tree_.index(0, 0);
