@@ -19,6 +19,7 @@
 #include "recovery_modes.h"
 #include "results_browser.h"
 #include "scan_panel.h"
+#include "window_state.h"
 
 namespace ambrel::ui {
 
@@ -68,6 +69,8 @@ MainWindow::MainWindow(WordedPrompt& prompt, QWidget* parent)
     DeepScanSettingsDialog dialog(part, CurrentDeepScanOptions(), prompt_, this);
     if (dialog.exec() == QDialog::Accepted) StoreDeepScanOptions(dialog.options());
   });
+
+  RestoreWindowState(*this, WindowStateFile());
 
   if (SettingOn("ShowDev")) SelectMode(6);
   else ShowModeMenu();
@@ -318,6 +321,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   if (run_) run_->Finish(true);
+  SaveWindowState(*this, WindowStateFile());
   event->accept();
 }
 

@@ -68,6 +68,7 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, 
   for (QPushButton* b : classButtons_) b->setVisible(SettingOn("ClassifyFile"));
 
   auto* split = new QSplitter(this);
+  split->setObjectName(QStringLiteral("browserSplit"));  // its position is kept between runs
   treeView_ = new QTreeView(split);
   treeView_->setModel(&tree_);
   treeView_->setHeaderHidden(true);
@@ -79,9 +80,11 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, 
   detailView_->setUniformRowHeights(true);
   detailView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   detailView_->setContextMenuPolicy(Qt::CustomContextMenu);
-  detailView_->header()->resizeSection(0, 240);
-  detailView_->header()->resizeSection(1, 90);
-  detailView_->header()->resizeSection(2, 160);
+  // Name, size and both times fit beside the tree at 800 x 600.
+  detailView_->header()->resizeSection(0, 170);
+  detailView_->header()->resizeSection(1, 80);
+  detailView_->header()->resizeSection(2, 135);
+  detailView_->header()->resizeSection(3, 135);
   iconView_ = new QListView(lists_);
   iconView_->setModel(&list_);
   iconView_->setViewMode(QListView::IconMode);
@@ -93,6 +96,7 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, 
   split->addWidget(treeView_);
   split->addWidget(lists_);
   split->setStretchFactor(1, 3);
+  split->setSizes({180, 600});
   layout->addWidget(split, 1);
 
   auto* actionRow = new QHBoxLayout;

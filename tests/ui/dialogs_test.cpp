@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QMessageBox>
+#include <QHeaderView>
 #include <QRadioButton>
+#include <QSplitter>
 #include <QTimer>
 #include <QtTest>
 #include <thread>
@@ -28,6 +30,8 @@
 #include "scan_panel.h"
 #include "startup_flow.h"
 #include "translations.h"
+#include "window_state.h"
+#include "results_browser.h"
 #include "ui_test_support.h"
 
 using namespace ambrel;
@@ -137,6 +141,61 @@ class DialogsTest : public QObject {
     QVERIFY(dialog.TryAccept());
     QCOMPARE(dialog.parameters().overwrite, std::uint32_t(kOverwriteAsk));
     QCOMPARE(dialog.parameters().readErrors, std::uint32_t(kReadErrorsEmptyFile));
+  }
+
+  // The window comes back where it was, its named splitters as they were;
+  // a missing file leaves it alone.
+  void windowStateIsKeptBetweenRuns() {
+    const QString file = WindowStateFile(QString::fromStdString(TempFolder("window-state")));
+    QFile::remove(file);
+    auto build = [] {
+      auto* window = new QWidget;
+      auto* split = new QSplitter(window);
+      split->setObjectName(QStringLiteral("browserSplit"));
+      split->addWidget(new QWidget);
+      split->addWidget(new QWidget);
+      split->resize(600, 400);
+      return window;
+    };
+    std::unique_ptr<QWidget> first(build());
+    QVERIFY(!RestoreWindowState(*first, file));
+    first->setGeometry(40, 50, 900, 700);
+    first->show();
+    auto* split = first->findChild<QSplitter*>();
+    split->setSizes({250, 350});
+    const QList<int> sizes = split->sizes();
+    SaveWindowState(*first, file);
+    first.reset();
+
+    std::unique_ptr<QWidget> second(build());
+    QVERIFY(RestoreWindowState(*second, file));
+    QCOMPARE(second->size(), QSize(900, 700));
+    QCOMPARE(second->findChild<QSplitter*>()->sizes(), sizes);
+  }
+
+  // At the window's first size every column of the file list up to the
+  // modification time is in view, and the settings' type names whole.
+  void browserColumnsAndTypeNamesFit() {
+    auto catalog = SyntheticCatalog(3);
+    RecordingPrompt prompt;
+    {
+      ResultsBrowser browser(*catalog, prompt);
+      browser.resize(780, 480);
+      browser.show();
+      browser.Rebuild();
+      browser.OpenFolder(kFirstPartitionSlot, kBigId);
+      QVERIFY(QTest::qWaitForWindowExposed(&browser));
+      QHeaderView* header = browser.detailView()->header();
+      const int right = header->sectionViewportPosition(3) + header->sectionSize(3);
+      QVERIFY2(right <= browser.detailView()->viewport()->width(),
+               qPrintable(QStringLiteral("%1 > %2").arg(right).arg(browser.detailView()->viewport()->width())));
+      browser.Clear();
+    }
+    FileTypePage page({});
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    QTreeWidget* tree = page.tree();
+    QVERIFY(tree->columnWidth(0) >= static_cast<QAbstractItemView*>(tree)->sizeHintForColumn(0));
   }
 
   // Qt's own dialogs speak Chinese once its catalogue is loaded: the
