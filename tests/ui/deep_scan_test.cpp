@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 #include "app/settings.h"
 #include "copy_flow.h"
@@ -35,8 +36,18 @@ class Gate {
   void Shut() { Set(false); }
   void Open() { Set(true); }
   void Wait() {
-    std::unique_lock<std::mutex> hold(lock_);
-    changed_.wait(hold, [this] { return open_; });
+    std::chrono::milliseconds delay{};
+    {
+      std::unique_lock<std::mutex> hold(lock_);
+      changed_.wait(hold, [this] { return open_; });
+      delay = delay_;
+    }
+    std::this_thread::sleep_for(delay);
+  }
+  // Each read past the first chunk then takes this long: a slow device.
+  void SetDelay(std::chrono::milliseconds delay) {
+    std::lock_guard<std::mutex> hold(lock_);
+    delay_ = delay;
   }
 
  private:
@@ -50,6 +61,7 @@ class Gate {
   std::mutex lock_;
   std::condition_variable changed_;
   bool open_ = true;
+  std::chrono::milliseconds delay_{};
 };
 
 // A failed check leaves the test's block with the scan waiting at the
@@ -242,12 +254,14 @@ class DeepScanTest : public QObject {
       OpenAtExit openAtExit{gate};
       window.show();
       SetCurrentRecoveryMode(ModeNumber(::ambrel::RecoveryMode::kAllFiles));
-      gate.Shut();
+      // A slow device: the panel shows the time the scan has taken.
+      gate.SetDelay(std::chrono::milliseconds(1000));
       window.StartRecovery(row);
       QVERIFY(window.deepScan() && window.deepScan()->Running());
-      // The first chunk is read: the panel times the scan from then on,
-      // while the next read waits at the gate.
       QVERIFY(WaitFor([&] { return window.scanPanel()->secondLine().contains(QStringLiteral("已用时间: ")); }));
+      gate.Shut();
+      gate.SetDelay({});
+      QVERIFY(window.deepScan()->Running());
       // The reads resume only once the window is closing, so the scan is
       // surely still running when the question comes; the window then
       // waits for the stopped scan while handling events.
