@@ -73,6 +73,10 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, 
   treeView_->setModel(&tree_);
   treeView_->setHeaderHidden(true);
   treeView_->setUniformRowHeights(true);
+  // Folder labels carry their file count: the pane scrolls sideways
+  // rather than cut them.
+  treeView_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  treeView_->header()->setStretchLastSection(false);
   lists_ = new QStackedWidget(split);
   detailView_ = new QTreeView(lists_);
   detailView_->setModel(&list_);
@@ -81,10 +85,10 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, 
   detailView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   detailView_->setContextMenuPolicy(Qt::CustomContextMenu);
   // Name, size and both times fit beside the tree at 800 x 600.
-  detailView_->header()->resizeSection(0, 170);
-  detailView_->header()->resizeSection(1, 80);
-  detailView_->header()->resizeSection(2, 135);
-  detailView_->header()->resizeSection(3, 135);
+  detailView_->header()->resizeSection(0, 150);
+  detailView_->header()->resizeSection(1, 75);
+  detailView_->header()->resizeSection(2, 150);
+  detailView_->header()->resizeSection(3, 150);
   iconView_ = new QListView(lists_);
   iconView_->setModel(&list_);
   iconView_->setViewMode(QListView::IconMode);

@@ -47,6 +47,7 @@ SaveDialog::SaveDialog(std::uint64_t itemCount, std::uint64_t byteTotal, std::st
                        WordedPrompt& prompt, QWidget* parent)
     : QDialog(parent), byteTotal_(byteTotal), sourcePath_(std::move(sourcePath)), prompt_(prompt) {
   setWindowTitle(Q("准备恢复文件"));
+  setMinimumWidth(480);  // a whole folder path in view
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(Q("已选择 %1 个文件，共 %2").arg(qulonglong(itemCount)).arg(SizeText(byteTotal)), this));
   auto* row = new QHBoxLayout;
