@@ -2,6 +2,8 @@
 // progress panel, paused through the scan's session, and guarding the
 // copy-out with the scan's live state.
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 #include <QtTest>
 #include <atomic>
@@ -262,6 +264,15 @@ class DeepScanTest : public QObject {
       gate.Shut();
       gate.SetDelay({});
       QVERIFY(window.deepScan()->Running());
+      // The save button writes the scan state and the scan goes on.
+      const QString stateFile = QString::fromStdString(window.deepScan()->job().StateFilePath());
+      QFile::remove(stateFile);
+      window.scanPanel()->SaveScanState();
+      QCOMPARE(prompt.last(), std::string("保存扫描数据成功！"));
+      QVERIFY(QFileInfo(stateFile).size() > 4);
+      QVERIFY(window.deepScan()->Running());
+      QVERIFY(!window.deepScan()->job().Paused());
+      QFile::remove(stateFile);
       // The reads resume only once the window is closing, so the scan is
       // surely still running when the question comes; the window then
       // waits for the stopped scan while handling events.
