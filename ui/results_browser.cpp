@@ -85,10 +85,10 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, 
   detailView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   detailView_->setContextMenuPolicy(Qt::CustomContextMenu);
   // Name, size and both times fit beside the tree at 800 x 600.
-  detailView_->header()->resizeSection(0, 150);
-  detailView_->header()->resizeSection(1, 75);
-  detailView_->header()->resizeSection(2, 150);
-  detailView_->header()->resizeSection(3, 150);
+  detailView_->header()->resizeSection(0, 175);
+  detailView_->header()->resizeSection(1, 70);
+  detailView_->header()->resizeSection(2, 145);
+  detailView_->header()->resizeSection(3, 145);
   iconView_ = new QListView(lists_);
   iconView_->setModel(&list_);
   iconView_->setViewMode(QListView::IconMode);
