@@ -29,6 +29,8 @@ QString KindText(const DeviceInfo& row) {
 
 DevicePanel::DevicePanel(WordedPrompt& prompt, QWidget* parent) : QWidget(parent), prompt_(prompt) {
   auto* layout = new QVBoxLayout(this);
+  mode_ = new QLabel(this);
+  layout->addWidget(mode_);
   caption_ = new QLabel(Q("请选择需要恢复数据的磁盘或分区:"), this);
   layout->addWidget(caption_);
   list_ = new QTreeWidget(this);
@@ -73,6 +75,8 @@ DevicePanel::DevicePanel(WordedPrompt& prompt, QWidget* parent) : QWidget(parent
 
 void DevicePanel::Refresh() {
   const int mode = CurrentRecoveryMode();
+  const RecoveryMode* chosen = FindMode(mode);
+  mode_->setText(chosen ? Q("当前恢复模式：%1（%2）").arg(Q(chosen->title), Q(chosen->description)) : QString());
   const int view = DeviceViewForMode(mode, SettingOn("ShowDev"));
   std::vector<DeviceInfo> found;
   auto mailbox = std::make_shared<ProgressMailbox>();
@@ -101,11 +105,13 @@ void DevicePanel::Redraw() {
   for (const DeviceInfo& row : rows_) {
     auto* item = new QTreeWidgetItem(list_);
     item->setText(0, Q(row.displayName.empty() ? row.diskPath : row.displayName));
+    item->setToolTip(0, Q(row.diskPath.empty() ? row.volumePath : row.diskPath));
     item->setText(1, KindText(row));
     item->setText(2, CapacityText(row.sectorCount));
     item->setText(3, Q(row.fsName));
   }
-  message_->setVisible(enumerated_.empty() && !message_->text().isEmpty());
+  // The empty-list message goes once an image fills the list.
+  message_->setVisible(rows_.empty() && !message_->text().isEmpty());
   if (!rows_.empty() && !list_->currentItem()) SelectRow(0);
 }
 

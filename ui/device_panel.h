@@ -34,6 +34,9 @@ class DevicePanel final : public QWidget {
   // The rows shown, and the message shown instead of an empty list.
   const std::vector<DeviceInfo>& rows() const { return rows_; }
   QString messageText() const { return message_->text(); }
+  bool messageShown() const { return !message_->isHidden(); }
+  // The line naming the recovery mode the list serves.
+  QString modeText() const { return mode_->text(); }
   void SelectRow(int index);
   const DeviceInfo* SelectedRow() const;
   // Sets the list from rows (the enumeration's result), then the images.
@@ -62,6 +65,7 @@ class DevicePanel final : public QWidget {
   QTreeWidget* list_;
   QLabel* message_;
   QLabel* caption_;
+  QLabel* mode_;
 };
 
 }  // namespace ambrel::ui

@@ -1,5 +1,6 @@
 #include "file_type_page.h"
 
+#include <QHeaderView>
 #include <QVBoxLayout>
 
 #include "qt_text.h"
@@ -14,6 +15,11 @@ FileTypePage::FileTypePage(const std::bitset<kTypeSlots>& leftOut, QWidget* pare
     : QWidget(parent), tree_(new QTreeWidget(this)) {
   auto* layout = new QVBoxLayout(this);
   tree_->setHeaderHidden(true);
+  // The type names are long ("Microsoft Word 文档 (*.doc)"): the column
+  // takes the widest one and the page scrolls sideways rather than cut it.
+  tree_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  tree_->header()->setStretchLastSection(false);
+  tree_->setMinimumSize(460, 360);
   layout->addWidget(tree_);
   for (const FileCategory& category : GetCategories(false)) {
     if (category.typeCodes.empty()) continue;

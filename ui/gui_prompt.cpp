@@ -7,6 +7,7 @@
 
 #include "session/program.h"
 #include "qt_text.h"
+#include "scan_panel.h"
 
 namespace ambrel::ui {
 
@@ -16,6 +17,11 @@ QString BoxTitle() {
   return name.empty() ? QStringLiteral("Ambrel") : Q(name);
 }
 }  // namespace
+
+AnswerTexts AnswersFor(const QString& question) {
+  if (question == Q(kKeepScanningQuestion)) return {Q("继续扫描"), Q("停止扫描"), true};
+  return {Q("是"), Q("否")};
+}
 
 GuiPrompt::GuiPrompt(QObject* parent) : QObject(parent) {}
 
@@ -43,13 +49,21 @@ void GuiPrompt::ShowOnGuiThread(const QString& text) {
     messageHook(text);
     return;
   }
-  QMessageBox::information(window_, BoxTitle(), text);
+  QMessageBox box(QMessageBox::Information, BoxTitle(), text, QMessageBox::NoButton, window_);
+  box.addButton(Q("确定"), QMessageBox::AcceptRole);
+  box.exec();
 }
 
 bool GuiPrompt::AskOnGuiThread(const QString& text) {
   if (questionHook) return questionHook(text);
-  return QMessageBox::question(window_, BoxTitle(), text, QMessageBox::Yes | QMessageBox::No,
-                               QMessageBox::No) == QMessageBox::Yes;
+  const AnswerTexts answers = AnswersFor(text);
+  QMessageBox box(QMessageBox::Question, BoxTitle(), text, QMessageBox::NoButton, window_);
+  QPushButton* yes = box.addButton(answers.yes, QMessageBox::YesRole);
+  QPushButton* no = box.addButton(answers.no, QMessageBox::NoRole);
+  box.setDefaultButton(answers.keepIsYes ? yes : no);
+  box.setEscapeButton(answers.keepIsYes ? yes : no);
+  box.exec();
+  return box.clickedButton() == yes;
 }
 
 void DeferredPrompt::ShowMessage(const std::string& text) {

@@ -34,6 +34,16 @@ class GuiPrompt final : public QObject, public WordedPrompt {
   QPointer<QWidget> window_;
 };
 
+// The two answer buttons of a question: "是" / "否", except where a bare
+// yes or no could be misread (the stop question: which answer stops?).
+// `keepIsYes`: Escape and Enter give yes (going on is the harmless answer).
+struct AnswerTexts {
+  QString yes;
+  QString no;
+  bool keepIsYes = false;
+};
+AnswerTexts AnswersFor(const QString& question);
+
 // Collects messages for later (a copying run shows its report after the
 // progress dialog closed) and hands questions to another prompt at once.
 class DeferredPrompt final : public WordedPrompt {

@@ -1,11 +1,13 @@
 #include "main_window.h"
 
+#include <QActionGroup>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <set>
 
 #include "session/program.h"
 #include "session/texts.h"
@@ -17,6 +19,7 @@
 #include "recovery_modes.h"
 #include "results_browser.h"
 #include "scan_panel.h"
+#include "window_state.h"
 
 namespace ambrel::ui {
 
@@ -67,6 +70,8 @@ MainWindow::MainWindow(WordedPrompt& prompt, QWidget* parent)
     if (dialog.exec() == QDialog::Accepted) StoreDeepScanOptions(dialog.options());
   });
 
+  RestoreWindowState(*this, WindowStateFile());
+
   if (SettingOn("ShowDev")) SelectMode(6);
   else ShowModeMenu();
 }
@@ -84,12 +89,17 @@ MainWindow::~MainWindow() {
 
 void MainWindow::BuildMenuBar() {
   QMenu* modes = menuBar()->addMenu(Q("恢复模式"));
+  auto* group = new QActionGroup(this);
+  group->setExclusive(true);
   for (const RecoveryMode& m : RecoveryModes()) {
     if (!SettingOn("NewMenu") && std::find(kShortMenuModes.begin(), kShortMenuModes.end(), m.number) ==
                                      kShortMenuModes.end())
       continue;
     const int number = m.number;
-    modes->addAction(Q(m.title), this, [this, number] { SelectMode(number); });
+    QAction* action = modes->addAction(Q(m.title), this, [this, number] { SelectMode(number); });
+    action->setCheckable(true);
+    group->addAction(action);
+    modeActions_[number] = action;
   }
   modes->addSeparator();
   modes->addAction(Q("返回主菜单"), this, &MainWindow::ShowModeMenu);
@@ -107,11 +117,15 @@ QWidget* MainWindow::BuildLongMenu() {
     QPushButton* b = MenuButton(page, Q(m.title), Q(m.description));
     const int number = m.number;
     connect(b, &QPushButton::clicked, this, [this, number] { SelectMode(number); });
+    modeButtons_[number] = b;
     grid->addWidget(b, 1 + cell / 2, cell % 2);
     ++cell;
   }
   QPushButton* android = MenuButton(page, Q("安卓手机恢复"), Q("恢复安卓手机中的数据"));
   QPushButton* iphone = MenuButton(page, Q("苹果手机恢复"), Q("恢复苹果手机中的数据"));
+  // They open another program: no mode is chosen, so they take no mark.
+  android->setCheckable(false);
+  iphone->setCheckable(false);
   connect(android, &QPushButton::clicked, this, [this] { OpenSettingLink("Android"); });
   connect(iphone, &QPushButton::clicked, this, [this] { OpenSettingLink("Iphone"); });
   grid->addWidget(android, 1 + cell / 2, cell % 2);
@@ -126,8 +140,8 @@ QWidget* MainWindow::BuildShortMenu() {
   for (int number : kShortMenuModes) {
     const RecoveryMode* m = FindMode(number);
     QPushButton* b = MenuButton(page, Q(m->title), Q(m->description));
-    b->setCheckable(false);
     connect(b, &QPushButton::clicked, this, [this, number] { SelectMode(number); });
+    modeButtons_[number] = b;
     column->addWidget(b);
   }
   auto* help = new QPushButton(Q("软件帮助"), page);
@@ -142,14 +156,61 @@ void MainWindow::OpenSettingLink(const char* key) {
   if (!target.empty()) OpenWithDesktop(target);
 }
 
-void MainWindow::SelectMode(int mode) {
+bool MainWindow::SelectMode(int mode) {
   const RecoveryMode* m = FindMode(mode);
-  if (!m) return;
+  if (!m) return false;
+  if (layoutState_ >= 2) {
+    if (!prompt_.AskYesNo(kDiscardResultsQuestion)) {
+      MarkMode(CurrentRecoveryMode());  // the click moved the mark: put it back
+      return false;
+    }
+    DiscardResults();
+  }
   SetCurrentRecoveryMode(mode);
+  MarkMode(mode);
   LogLine(LogCode::kStartUp, m->logName);
   layoutState_ = 1;
   pages_->setCurrentWidget(devices_);
   devices_->Refresh();
+  return true;
+}
+
+void MainWindow::MarkMode(int mode) {
+  // Exclusive groups cannot clear every entry: a mode without an entry in
+  // this menu (or none) drops the exclusivity for the moment.
+  for (auto& [number, button] : modeButtons_) {
+    button->setAutoExclusive(false);
+    button->setChecked(number == mode);
+    button->setAutoExclusive(true);
+  }
+  for (auto& [number, action] : modeActions_) {
+    QActionGroup* group = action->actionGroup();
+    if (group) group->setExclusive(false);
+    action->setChecked(number == mode);
+    if (group) group->setExclusive(true);
+  }
+}
+
+int MainWindow::markedMode() const {
+  // Exactly one mode, marked alike in the menu page and the menu bar.
+  std::set<int> marked;
+  int buttons = 0, actions = 0;
+  for (const auto& [number, button] : modeButtons_)
+    if (button->isChecked()) marked.insert(number), ++buttons;
+  for (const auto& [number, action] : modeActions_)
+    if (action->isChecked()) marked.insert(number), ++actions;
+  return marked.size() == 1 && buttons <= 1 && actions <= 1 ? *marked.begin() : 0;
+}
+
+void MainWindow::DiscardResults() {
+  if (run_) run_->Finish(false);
+  run_.reset();
+  scan_->Attach(static_cast<ScanJob*>(nullptr));
+  browser_->Clear();
+  catalog_->SetViewMode(ViewMode::kDirectory);
+  catalog_->Reset(nullptr, false);
+  browser_->Rebuild();
+  layoutState_ = 1;
 }
 
 void MainWindow::ShowModeMenu() {
@@ -260,6 +321,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   if (run_) run_->Finish(true);
+  SaveWindowState(*this, WindowStateFile());
   event->accept();
 }
 

@@ -4,7 +4,10 @@
 // result, 0x466 / 0x467 around the organisation of a deep scan's results).
 #pragma once
 
+#include <QAbstractButton>
+#include <QAction>
 #include <QMainWindow>
+#include <map>
 #include <QStackedWidget>
 #include <memory>
 
@@ -25,13 +28,20 @@ enum MainWindowNotice : std::uint32_t {
   kNoticeOrganiseEnd = 0x467,
 };
 
+inline constexpr char kDiscardResultsQuestion[] =
+    "选择其他恢复模式将清除当前的扫描结果，是否继续？";
+
 class MainWindow final : public QMainWindow {
   Q_OBJECT
  public:
   explicit MainWindow(WordedPrompt& prompt, QWidget* parent = nullptr);
   ~MainWindow() override;
 
-  void SelectMode(int mode);
+  // Chooses a recovery mode; while results are shown, only after the user
+  // agreed to discard them (false when not).
+  bool SelectMode(int mode);
+  // The mode marked in the menus (0 none).
+  int markedMode() const;
   void ShowModeMenu();
   // Starts the deep scan of the chosen entry in the current recovery mode;
   // when no scan can start, parses its file systems behind the progress
@@ -60,6 +70,8 @@ class MainWindow final : public QMainWindow {
   void ShowResultsLayout(int state);
   bool StartDeepScan(const DeviceInfo& row);
   void ParseWithoutScan();
+  void MarkMode(int mode);
+  void DiscardResults();
 
   WordedPrompt& prompt_;
   std::unique_ptr<FoundFileCatalog> catalog_;
@@ -71,6 +83,8 @@ class MainWindow final : public QMainWindow {
   ResultsBrowser* browser_;
   QWidget* resultsPage_;
   int layoutState_ = 0;
+  std::map<int, QAbstractButton*> modeButtons_;  // the menu page's entries
+  std::map<int, QAction*> modeActions_;          // the menu bar's entries
   std::unique_ptr<DeepScanRun> run_;
   std::unique_ptr<SourceSession> source_;  // the device of the current recovery
 };

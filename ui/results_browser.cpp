@@ -50,8 +50,13 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, 
   auto* viewRow = new QHBoxLayout;
   auto addViewButton = [&](const char* text, int command, bool classView) {
     auto* b = new QPushButton(Q(text), this);
-    connect(b, &QPushButton::clicked, this, [this, command] { Command(command); });
+    b->setCheckable(true);
+    connect(b, &QPushButton::clicked, this, [this, command] {
+      Command(command);
+      MarkShownView();
+    });
     viewRow->addWidget(b);
+    viewButtons_.emplace_back(b, command);
     if (classView) classButtons_.push_back(b);
   };
   addViewButton("目录结构", kCmdDirectoryView, false);
@@ -63,10 +68,15 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, 
   for (QPushButton* b : classButtons_) b->setVisible(SettingOn("ClassifyFile"));
 
   auto* split = new QSplitter(this);
+  split->setObjectName(QStringLiteral("browserSplit"));  // its position is kept between runs
   treeView_ = new QTreeView(split);
   treeView_->setModel(&tree_);
   treeView_->setHeaderHidden(true);
   treeView_->setUniformRowHeights(true);
+  // Folder labels carry their file count: the pane scrolls sideways
+  // rather than cut them.
+  treeView_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  treeView_->header()->setStretchLastSection(false);
   lists_ = new QStackedWidget(split);
   detailView_ = new QTreeView(lists_);
   detailView_->setModel(&list_);
@@ -74,9 +84,11 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, 
   detailView_->setUniformRowHeights(true);
   detailView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   detailView_->setContextMenuPolicy(Qt::CustomContextMenu);
-  detailView_->header()->resizeSection(0, 240);
-  detailView_->header()->resizeSection(1, 90);
-  detailView_->header()->resizeSection(2, 160);
+  // Name, size and both times fit beside the tree at 800 x 600.
+  detailView_->header()->resizeSection(0, 175);
+  detailView_->header()->resizeSection(1, 70);
+  detailView_->header()->resizeSection(2, 145);
+  detailView_->header()->resizeSection(3, 145);
   iconView_ = new QListView(lists_);
   iconView_->setModel(&list_);
   iconView_->setViewMode(QListView::IconMode);
@@ -88,6 +100,7 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, 
   split->addWidget(treeView_);
   split->addWidget(lists_);
   split->setStretchFactor(1, 3);
+  split->setSizes({180, 600});
   layout->addWidget(split, 1);
 
   auto* actionRow = new QHBoxLayout;
@@ -98,7 +111,12 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, 
     actionRow->addWidget(actions_[std::size_t(i)]);
   }
   layout->addLayout(actionRow);
-  connect(actions_[0], &QPushButton::clicked, this, [this] { Command(kCmdFilter); });
+  actions_[0]->setCheckable(true);
+  viewButtons_.emplace_back(actions_[0], kCmdFilter);
+  connect(actions_[0], &QPushButton::clicked, this, [this] {
+    Command(kCmdFilter);
+    MarkShownView();
+  });
   connect(actions_[1], &QPushButton::clicked, this, [this] {
     const std::string folder = copy_.LastOutputFolder();
     if (!folder.empty()) QDesktopServices::openUrl(QUrl::fromLocalFile(Q(folder)));
@@ -134,8 +152,22 @@ std::vector<std::uint32_t> ResultsBrowser::RootRows() const {
   return rows;
 }
 
+void ResultsBrowser::MarkShownView() {
+  for (auto& [button, command] : viewButtons_) {
+    const bool on = command == kCmdFilter ? shownMode_ == ViewMode::kFilter : shownMode_ == ModeOfCommand(command);
+    button->setChecked(on);
+  }
+}
+
+int ResultsBrowser::checkedViewCommand() const {
+  for (const auto& [button, command] : viewButtons_)
+    if (button->isChecked()) return command;
+  return 0;
+}
+
 void ResultsBrowser::Rebuild() {
   shownMode_ = catalog_.viewMode();
+  MarkShownView();
   list_.Clear();
   tree_.SetRoots(RootRows());
   const QModelIndex first = tree_.index(0, 0);

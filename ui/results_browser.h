@@ -60,6 +60,9 @@ class ResultsBrowser final : public QWidget {
   QTreeView* treeView() const { return treeView_; }
   QTreeView* detailView() const { return detailView_; }
   bool iconListShown() const { return lists_->currentWidget() == iconView_; }
+  // The view the pressed view button shows (the filter's results press
+  // the filter button): the command of the one checked button, 0 none.
+  int checkedViewCommand() const;
   // Shows the folder (row, id) in the list and selects it in the tree.
   void OpenFolder(std::uint32_t row, std::uint32_t id);
 
@@ -73,6 +76,7 @@ class ResultsBrowser final : public QWidget {
   void RenameItem(CatalogRef item);
   void PreviewItem(CatalogRef item);
   std::vector<std::uint32_t> RootRows() const;
+  void MarkShownView();
 
   FoundFileCatalog& catalog_;
   WordedPrompt& prompt_;
@@ -87,6 +91,7 @@ class ResultsBrowser final : public QWidget {
   QTreeView* detailView_;
   QListView* iconView_;
   std::vector<QPushButton*> classButtons_;
+  std::vector<std::pair<QPushButton*, int>> viewButtons_;  // with their commands, the filter's last
   std::array<QPushButton*, 3> actions_{};
 };
 

@@ -47,6 +47,7 @@ SaveDialog::SaveDialog(std::uint64_t itemCount, std::uint64_t byteTotal, std::st
                        WordedPrompt& prompt, QWidget* parent)
     : QDialog(parent), byteTotal_(byteTotal), sourcePath_(std::move(sourcePath)), prompt_(prompt) {
   setWindowTitle(Q("准备恢复文件"));
+  setMinimumWidth(480);  // a whole folder path in view
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(Q("已选择 %1 个文件，共 %2").arg(qulonglong(itemCount)).arg(SizeText(byteTotal)), this));
   auto* row = new QHBoxLayout;
@@ -58,10 +59,10 @@ SaveDialog::SaveDialog(std::uint64_t itemCount, std::uint64_t byteTotal, std::st
   layout->addLayout(row);
   connect(pick, &QPushButton::clicked, this, &SaveDialog::PickFolder);
 
-  overwriteBox_ = PolicyBox(this, "文件已经存在时", overwrite_, {"询问是否覆盖", "直接覆盖", "跳过该文件"},
+  overwriteBox_ = PolicyBox(this, "文件已存在时：", overwrite_, {"提示用户", "覆盖文件", "跳过文件"},
                             parameters_.overwrite);
-  readErrorBox_ = PolicyBox(this, "读磁盘出错时", readErrors_,
-                            {"清空出错的文件", "保留已经恢复的数据", "忽略错误，继续恢复整个文件"},
+  readErrorBox_ = PolicyBox(this, "遇到磁盘读写错误时：", readErrors_,
+                            {"清空当前文件", "保留已恢复的数据，并跳过当前文件", "恢复文件全部数据"},
                             parameters_.readErrors);
   layout->addWidget(overwriteBox_);
   layout->addWidget(readErrorBox_);

@@ -3,7 +3,9 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "progress_dialog.h"
 #include "progress_texts.h"
+#include "session/texts.h"
 #include "qt_text.h"
 
 namespace ambrel::ui {
@@ -23,13 +25,16 @@ ScanPanel::ScanPanel(WordedPrompt& prompt, QWidget* parent) : QWidget(parent), p
   layout->addWidget(bar_);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
+  save_ = new QPushButton(Q("保存扫描数据"), this);
   pause_ = new QPushButton(Q("暂停扫描"), this);
   stop_ = new QPushButton(Q("停止扫描"), this);
+  buttons->addWidget(save_);
   buttons->addWidget(pause_);
   buttons->addWidget(stop_);
   layout->addLayout(buttons);
   connect(pause_, &QPushButton::clicked, this, &ScanPanel::TogglePause);
   connect(stop_, &QPushButton::clicked, this, [this] { AskKeepScanning(); });
+  connect(save_, &QPushButton::clicked, this, &ScanPanel::SaveScanState);
   connect(&timer_, &QTimer::timeout, this, &ScanPanel::Tick);
   timer_.start(kTickMs);
 }
@@ -48,6 +53,14 @@ void ScanPanel::Attach(ScanJob* session) {
 
 void ScanPanel::Reset() {
   paused_ = false;
+  stopping_ = false;
+  lastStage_ = 0;
+  haveBaseline_ = false;
+  baseline_ = 0;
+  previousRemaining_ = 0;
+  pause_->setEnabled(true);
+  stop_->setEnabled(true);
+  save_->setEnabled(session_ != nullptr);
   pausedTotal_ = {};
   pause_->setText(Q("暂停扫描"));
   first_->clear();
@@ -56,20 +69,50 @@ void ScanPanel::Reset() {
 }
 
 void ScanPanel::Tick() {
-  if (frozen_) return;
+  if (frozen_ || !session_) return;
   ScanProgress record;
-  if (session_ && session_->TakeProgress(record)) Show(record);
+  if (session_->TakeProgress(record)) {
+    lastStage_ = record.stage;
+  } else {
+    // Nothing new (a slow or stalled device): the clock still runs, so the
+    // scan's own figures are shown again with the time that passed.
+    const bool scanningShown = lastStage_ == 0 || lastStage_ == kStageDeepScan || lastStage_ == kStageMtsScan;
+    if (!scanningShown || !session_->Running()) return;
+    record = session_->Progress();
+  }
+  const bool scanning = record.stage == kStageDeepScan || record.stage == kStageMtsScan;
+  QString timing;
+  if (scanning && record.u.scan.totalSectors != 0) {
+    if (!haveBaseline_) {
+      haveBaseline_ = true;
+      baseline_ = record.u.scan.doneSectors;
+    }
+    const std::int64_t elapsed = session_->ElapsedSeconds();
+    timing = Q(FormatProgress(record.u.scan.doneSectors, record.u.scan.totalSectors,
+                              elapsed > 0 ? std::uint64_t(elapsed) : 0, baseline_, previousRemaining_));
+  }
+  if (!session_->Running() && !stopping_) {
+    // The scan ended by itself: nothing left to pause or stop.
+    pause_->setEnabled(false);
+    stop_->setEnabled(false);
+  }
+  Show(record, timing);
 }
 
-void ScanPanel::Show(const ScanProgress& record) {
-  const ProgressLines shown = PanelLines(record);
+void ScanPanel::Show(const ScanProgress& record, const QString& timing) {
+  const ProgressLines shown = PanelLines(record, timing);
   if (!shown.shown) return;
-  if (first_->text() != shown.title) first_->setText(shown.title);
+  // A stopped scan's last reading records still arrive: the panel keeps
+  // saying that it stops, and shows the figures below.
+  const bool scanning = record.stage == kStageDeepScan || record.stage == kStageMtsScan;
+  const QString title = stopping_ && scanning ? Q(kStoppingScanText) : shown.title;
+  if (first_->text() != title) first_->setText(title);
   second_->setText(shown.lines.isEmpty() ? QString() : shown.lines.front());
   if (shown.barPercent >= 0) bar_->setValue(shown.barPercent);
 }
 
 void ScanPanel::TogglePause() {
+  if (stopping_) return;
   if (!paused_) {
     paused_ = true;
     pauseStart_ = Clock::now();
@@ -92,7 +135,13 @@ void ScanPanel::TogglePause() {
 }
 
 bool ScanPanel::AskKeepScanning() {
+  if (stopping_) return false;
   if (prompt_.AskYesNo(kKeepScanningQuestion)) return true;
+  stopping_ = true;
+  pause_->setEnabled(false);
+  stop_->setEnabled(false);
+  save_->setEnabled(false);
+  first_->setText(Q(kStoppingScanText));
   if (session_ && session_->Running()) session_->Stop();
   if (state_) {
     std::uint32_t word = state_->load();
@@ -101,6 +150,14 @@ bool ScanPanel::AskKeepScanning() {
     }
   }
   return false;
+}
+
+void ScanPanel::SaveScanState() {
+  if (!session_ || stopping_) return;
+  // Writing every hit of a long scan takes a while: behind the modal
+  // progress dialog, which the outcome message follows.
+  ScanJob* job = session_;
+  RunBehindProgress(this, [job](TaskStatus&) { job->SaveOnDemand(); });
 }
 
 double ScanPanel::pausedSeconds() const {

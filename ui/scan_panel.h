@@ -35,17 +35,25 @@ class ScanPanel final : public QWidget {
   void Reset();
   void setFrozen(bool frozen) { frozen_ = frozen; }
   void Tick();
-  void Show(const ScanProgress& record);
+  // `timing` is the elapsed / remaining / speed text of a scanning record.
+  void Show(const ScanProgress& record, const QString& timing = {});
   void TogglePause();
   // Asks whether to keep scanning; on No requests the stop. True when the
-  // scan goes on.
+  // scan goes on. Once a stop was requested it does not ask again.
   bool AskKeepScanning();
+  // Saves the scan state now (the scan pauses while the file is written).
+  void SaveScanState();
+  // The stop was requested: the panel says so and its buttons are off.
+  bool stopping() const { return stopping_; }
   // Seconds spent paused so far (kept out of the elapsed time).
   double pausedSeconds() const;
 
   QString firstLine() const { return first_->text(); }
   QString secondLine() const { return second_->text(); }
   QString pauseText() const { return pause_->text(); }
+  QPushButton* pauseButton() const { return pause_; }
+  QPushButton* stopButton() const { return stop_; }
+  QPushButton* saveButton() const { return save_; }
   int barValue() const { return bar_->value(); }
 
  private:
@@ -55,6 +63,14 @@ class ScanPanel final : public QWidget {
   ScanJob* session_ = nullptr;
   bool frozen_ = false;
   bool paused_ = false;
+  bool stopping_ = false;
+  // The timing figures: sectors done at the first record of this scan
+  // (work done before, e.g. a reused scan state, does not count towards
+  // the speed) and the last remaining-time estimate.
+  std::uint32_t lastStage_ = 0;  // of the last record taken from the mailbox
+  bool haveBaseline_ = false;
+  std::uint64_t baseline_ = 0;
+  std::uint64_t previousRemaining_ = 0;
   Clock::time_point pauseStart_{};
   Clock::duration pausedTotal_{};
   QTimer timer_;
@@ -63,6 +79,10 @@ class ScanPanel final : public QWidget {
   QProgressBar* bar_;
   QPushButton* pause_;
   QPushButton* stop_;
+  QPushButton* save_;
 };
+
+// The text shown while a stopped scan winds down.
+inline constexpr char kStoppingScanText[] = "正在停止扫描，请稍候！";
 
 }  // namespace ambrel::ui

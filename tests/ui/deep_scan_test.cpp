@@ -2,18 +2,22 @@
 // progress panel, paused through the scan's session, and guarding the
 // copy-out with the scan's live state.
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 #include <QtTest>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 #include "app/settings.h"
 #include "copy_flow.h"
 #include "deep_scan_run.h"
 #include "device/device_opener.h"
 #include "device_access.h"
+#include "device_panel.h"
 #include "main_window.h"
 #include "recovery_modes.h"
 #include "results_browser.h"
@@ -34,8 +38,18 @@ class Gate {
   void Shut() { Set(false); }
   void Open() { Set(true); }
   void Wait() {
-    std::unique_lock<std::mutex> hold(lock_);
-    changed_.wait(hold, [this] { return open_; });
+    std::chrono::milliseconds delay{};
+    {
+      std::unique_lock<std::mutex> hold(lock_);
+      changed_.wait(hold, [this] { return open_; });
+      delay = delay_;
+    }
+    std::this_thread::sleep_for(delay);
+  }
+  // Each read past the first chunk then takes this long: a slow device.
+  void SetDelay(std::chrono::milliseconds delay) {
+    std::lock_guard<std::mutex> hold(lock_);
+    delay_ = delay;
   }
 
  private:
@@ -49,6 +63,15 @@ class Gate {
   std::mutex lock_;
   std::condition_variable changed_;
   bool open_ = true;
+  std::chrono::milliseconds delay_{};
+};
+
+// A failed check leaves the test's block with the scan waiting at the
+// gate: declared after the window, it opens the gate before the window's
+// end joins the scan.
+struct OpenAtExit {
+  Gate& gate;
+  ~OpenAtExit() { gate.Open(); }
 };
 
 constexpr std::uint64_t kFirstChunkBytes = 8u << 20;
@@ -130,6 +153,7 @@ class DeepScanTest : public QObject {
     RecordingPrompt prompt;
     {
       MainWindow window(prompt);
+      OpenAtExit openAtExit{gate};
       SetCurrentRecoveryMode(ModeNumber(::ambrel::RecoveryMode::kDeletedFiles));
       gate.Shut();
       window.StartRecovery(row);
@@ -143,6 +167,7 @@ class DeepScanTest : public QObject {
       QCOMPARE(gateNow.recoveryMode, ::ambrel::RecoveryMode::kDeletedFiles);
       window.browser()->copyFlow().RecoverChecked();
       QCOMPARE(prompt.last(), std::string("FAT32分区删除的文件，扫描完后才能恢复，请耐心等待!"));
+
 
       // The panel's pause goes through the session.
       window.scanPanel()->TogglePause();
@@ -161,7 +186,60 @@ class DeepScanTest : public QObject {
       prompt.messages.clear();
       window.browser()->copyFlow().RecoverChecked();
       QCOMPARE(prompt.last(), std::string("请至少选择一个需要恢复的文件或目录!"));
+
+      // The view buttons show the view on.
+      QCOMPARE(window.browser()->checkedViewCommand(), int(kCmdDirectoryView));
+      window.browser()->Command(kCmdTypeView);
+      QCOMPARE(window.browser()->checkedViewCommand(), int(kCmdTypeView));
+      window.browser()->Command(kCmdDirectoryView);
+      QCOMPARE(window.browser()->checkedViewCommand(), int(kCmdDirectoryView));
+
+      // Another mode discards the results only when the user agrees.
+      window.SelectMode(2);
+      QCOMPARE(window.markedMode(), 2);
+      prompt.answer = false;
+      QVERIFY(!window.SelectMode(3));
+      QCOMPARE(prompt.questions.back(), std::string(kDiscardResultsQuestion));
+      QCOMPARE(CurrentRecoveryMode(), 2);
+      QCOMPARE(window.markedMode(), 2);
+      QCOMPARE(window.layoutState(), 3);
+      QVERIFY(window.catalog().partitionCount() > kFirstPartitionSlot);
+      prompt.answer = true;
+      QVERIFY(window.SelectMode(3));
+      QCOMPARE(CurrentRecoveryMode(), 3);
+      QCOMPARE(window.markedMode(), 3);
+      QCOMPARE(window.layoutState(), 1);
+      QVERIFY(window.catalog().partitionCount() <= kFirstPartitionSlot);
+      QVERIFY(window.devicePanel()->modeText().contains(QStringLiteral("误格式化恢复")));
+      // No results: choosing a mode asks nothing.
+      const std::size_t asked = prompt.questions.size();
+      QVERIFY(window.SelectMode(6));
+      QCOMPARE(prompt.questions.size(), asked);
+      QCOMPARE(window.markedMode(), 6);
     }
+  }
+
+  // An image row shows its folder and its file systems; the empty-list
+  // message of the enumeration goes once the image fills the list.
+  void imageRowsShowFolderAndFileSystem() {
+    const std::string folder = TempFolder("ui-image-row");
+    const std::string image = MakeFat32Image(folder);
+    if (image.empty()) QSKIP("mkfs.vfat or mtools missing");
+    RecordingPrompt prompt;
+    DevicePanel panel(prompt);
+    panel.ShowRows({}, "获取设备信息失败!");
+    QVERIFY(panel.messageShown());
+    QVERIFY(panel.AddImage(QString::fromStdString(image)));
+    QVERIFY(!panel.messageShown());
+    QCOMPARE(panel.rows().size(), std::size_t(1));
+    const DeviceInfo& row = panel.rows()[0];
+    QCOMPARE(row.displayName, folder + "/");
+    QCOMPARE(row.diskName, image);  // the saved scan's identity stays the file
+    QCOMPARE(row.fsName, std::string("FAT32"));
+    QTreeWidgetItem* item = panel.list_->topLevelItem(0);
+    QCOMPARE(item->text(0), QString::fromStdString(folder + "/"));
+    QCOMPARE(item->text(3), QStringLiteral("FAT32"));
+    QCOMPARE(item->toolTip(0), QString::fromStdString(image));
   }
 
   void closingTheWindowStopsARunningScanWithoutHanging() {
@@ -175,19 +253,35 @@ class DeepScanTest : public QObject {
     prompt.answer = false;  // "wait a few more minutes?" No
     {
       MainWindow window(prompt);
+      OpenAtExit openAtExit{gate};
       window.show();
       SetCurrentRecoveryMode(ModeNumber(::ambrel::RecoveryMode::kAllFiles));
-      gate.Shut();
+      // A slow device: the panel shows the time the scan has taken.
+      gate.SetDelay(std::chrono::milliseconds(1000));
       window.StartRecovery(row);
       QVERIFY(window.deepScan() && window.deepScan()->Running());
+      QVERIFY(WaitFor([&] { return window.scanPanel()->secondLine().contains(QStringLiteral("已用时间: ")); }));
+      gate.Shut();
+      gate.SetDelay({});
+      QVERIFY(window.deepScan()->Running());
+      // The save button writes the scan state and the scan goes on.
+      const QString stateFile = QString::fromStdString(window.deepScan()->job().StateFilePath());
+      QFile::remove(stateFile);
+      window.scanPanel()->SaveScanState();
+      QCOMPARE(prompt.last(), std::string("保存扫描数据成功！"));
+      QVERIFY(QFileInfo(stateFile).size() > 4);
+      QVERIFY(window.deepScan()->Running());
+      QVERIFY(!window.deepScan()->job().Paused());
+      QFile::remove(stateFile);
       // The reads resume only once the window is closing, so the scan is
       // surely still running when the question comes; the window then
       // waits for the stopped scan while handling events.
       QTimer::singleShot(100, [&gate] { gate.Open(); });
       window.close();
-      QVERIFY(!prompt.questions.empty());
+      QCOMPARE(prompt.questions.size(), std::size_t(1));
       QCOMPARE(prompt.questions.back(), std::string(kKeepScanningQuestion));
       QVERIFY(!window.deepScan()->Running());
+      QVERIFY(window.scanPanel()->stopping());
     }
   }
 };

@@ -4,6 +4,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
+#include <QMessageBox>
+#include <QHeaderView>
+#include <QRadioButton>
+#include <QSplitter>
+#include <QTimer>
 #include <QtTest>
 #include <thread>
 
@@ -23,6 +29,9 @@
 #include "save_dialog.h"
 #include "scan_panel.h"
 #include "startup_flow.h"
+#include "translations.h"
+#include "window_state.h"
+#include "results_browser.h"
 #include "ui_test_support.h"
 
 using namespace ambrel;
@@ -111,6 +120,126 @@ class DialogsTest : public QObject {
     QCOMPARE(SaveDialog::LastFolder(), QString::fromStdString(folder));
     dialog.ToggleAdvanced();
     QCOMPARE(dialog.advancedButton()->text(), T("高级设置"));
+  }
+
+  // The policy groups carry the copy-out's own words, in the order of the
+  // policy numbers the copy reads.
+  void saveDialogPolicyTexts() {
+    RecordingPrompt prompt;
+    SaveDialog dialog(1, 10, "", prompt);
+    QStringList titles, choices;
+    for (QGroupBox* box : dialog.findChildren<QGroupBox*>()) {
+      titles << box->title();
+      for (QRadioButton* b : box->findChildren<QRadioButton*>()) choices << b->text();
+    }
+    QCOMPARE(titles, (QStringList{T("文件已存在时："), T("遇到磁盘读写错误时：")}));
+    QCOMPARE(choices, (QStringList{T("提示用户"), T("覆盖文件"), T("跳过文件"), T("清空当前文件"),
+                                   T("保留已恢复的数据，并跳过当前文件"), T("恢复文件全部数据")}));
+    dialog.setOverwrite(kOverwriteAsk);
+    dialog.setReadErrors(kReadErrorsEmptyFile);
+    dialog.folderField()->setText(QString::fromStdString(TempFolder("save-policies")));
+    QVERIFY(dialog.TryAccept());
+    QCOMPARE(dialog.parameters().overwrite, std::uint32_t(kOverwriteAsk));
+    QCOMPARE(dialog.parameters().readErrors, std::uint32_t(kReadErrorsEmptyFile));
+  }
+
+  // The window comes back where it was, its named splitters as they were;
+  // a missing file leaves it alone.
+  void windowStateIsKeptBetweenRuns() {
+    const QString file = WindowStateFile(QString::fromStdString(TempFolder("window-state")));
+    QFile::remove(file);
+    auto build = [] {
+      auto* window = new QWidget;
+      auto* split = new QSplitter(window);
+      split->setObjectName(QStringLiteral("browserSplit"));
+      split->addWidget(new QWidget);
+      split->addWidget(new QWidget);
+      split->resize(600, 400);
+      return window;
+    };
+    std::unique_ptr<QWidget> first(build());
+    QVERIFY(!RestoreWindowState(*first, file));
+    first->setGeometry(40, 50, 900, 700);
+    first->show();
+    auto* split = first->findChild<QSplitter*>();
+    split->setSizes({250, 350});
+    const QList<int> sizes = split->sizes();
+    SaveWindowState(*first, file);
+    first.reset();
+
+    std::unique_ptr<QWidget> second(build());
+    QVERIFY(RestoreWindowState(*second, file));
+    QCOMPARE(second->size(), QSize(900, 700));
+    QCOMPARE(second->findChild<QSplitter*>()->sizes(), sizes);
+  }
+
+  // At the window's first size every column of the file list up to the
+  // modification time is in view, and the settings' type names whole.
+  void browserColumnsAndTypeNamesFit() {
+    auto catalog = SyntheticCatalog(3);
+    RecordingPrompt prompt;
+    {
+      ResultsBrowser browser(*catalog, prompt);
+      browser.resize(780, 480);
+      browser.show();
+      browser.Rebuild();
+      browser.OpenFolder(kFirstPartitionSlot, kBigId);
+      QVERIFY(QTest::qWaitForWindowExposed(&browser));
+      QHeaderView* header = browser.detailView()->header();
+      const int right = header->sectionViewportPosition(3) + header->sectionSize(3);
+      QVERIFY2(right <= browser.detailView()->viewport()->width(),
+               qPrintable(QStringLiteral("%1 > %2").arg(right).arg(browser.detailView()->viewport()->width())));
+      browser.Clear();
+    }
+    FileTypePage page({});
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    QTreeWidget* tree = page.tree();
+    QVERIFY(tree->columnWidth(0) >= static_cast<QAbstractItemView*>(tree)->sizeHintForColumn(0));
+  }
+
+  // Qt's own dialogs speak Chinese once its catalogue is loaded: the
+  // standard buttons and the file chooser's labels.
+  void qtDialogsAreInChinese() {
+    QVERIFY(InstallQtTranslations());
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), T("取消"));
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), T("查找范围："));
+    QVERIFY(!InstallQtTranslations(QString::fromStdString(TempFolder("no-translations"))));
+  }
+
+  // The stop question is answered by buttons that say what they do; the
+  // one that stops gives "no", and Escape keeps the scan going.
+  void stopQuestionButtonsSayWhatTheyDo() {
+    const AnswerTexts stop = AnswersFor(T(kKeepScanningQuestion));
+    QCOMPARE(stop.yes, T("继续扫描"));
+    QCOMPARE(stop.no, T("停止扫描"));
+    QVERIFY(stop.keepIsYes);
+    const AnswerTexts other = AnswersFor(T("是否保存当前已扫描的数据？"));
+    QCOMPARE(other.yes, T("是"));
+    QCOMPARE(other.no, T("否"));
+
+    GuiPrompt prompt;
+    QStringList seen;
+    auto press = [&](const QString& label) {
+      QTimer::singleShot(50, [&seen, label] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        for (QAbstractButton* b : box->buttons()) {
+          seen << b->text();
+          if (b->text() == label) b->click();
+        }
+      });
+    };
+    press(T("停止扫描"));
+    QVERIFY(!prompt.AskYesNo(kKeepScanningQuestion));
+    QCOMPARE(seen, (QStringList{T("继续扫描"), T("停止扫描")}));
+    seen.clear();
+    press(T("继续扫描"));
+    QVERIFY(prompt.AskYesNo(kKeepScanningQuestion));
+    seen.clear();
+    press(T("是"));
+    QVERIFY(prompt.AskYesNo("覆盖？"));
+    QCOMPARE(seen, (QStringList{T("是"), T("否")}));
   }
 
   // Writing beside an image file cannot change the image: such a folder is
@@ -328,6 +457,31 @@ class DialogsTest : public QObject {
     QVERIFY(!panel.AskKeepScanning());
     QCOMPARE(prompt.questions.back(), std::string(kKeepScanningQuestion));
     QCOMPARE(state.load(), 2u);
+
+    // Stopped: the panel says so, nothing can be pressed, and a second
+    // stop (the window closing) does not ask again.
+    QCOMPARE(panel.firstLine(), T(kStoppingScanText));
+    QVERIFY(!panel.pauseButton()->isEnabled());
+    QVERIFY(!panel.stopButton()->isEnabled());
+    QVERIFY(!panel.saveButton()->isEnabled());
+    const std::size_t asked = prompt.questions.size();
+    QVERIFY(!panel.AskKeepScanning());
+    QCOMPARE(prompt.questions.size(), asked);
+    panel.TogglePause();
+    QCOMPARE(panel.pauseText(), T("暂停扫描"));
+    // The last reading records still arrive: figures change, the line stays.
+    ScanProgress scan{};
+    scan.stage = kStageDeepScan;
+    scan.u.scan.doneSectors = 4096;
+    scan.u.scan.totalSectors = 8192;
+    panel.Show(scan, T("已用时间: 05     "));
+    QCOMPARE(panel.firstLine(), T(kStoppingScanText));
+    QCOMPARE(panel.secondLine(), T("扫描范围: 2(MB)/4(MB)     发现文件数: 0     已用时间: 05     "));
+    QCOMPARE(panel.barValue(), 50);
+    // A new scan starts with live buttons.
+    panel.Attach(&state);
+    QVERIFY(panel.pauseButton()->isEnabled() && panel.stopButton()->isEnabled());
+    QVERIFY(!panel.stopping());
   }
 
   void noticeFromAWorkerReachesTheWidgetBeforeTheWorkerGoesOn() {
