@@ -160,17 +160,27 @@ struct SyntheticVolume {
   DiskHandle handle;
 };
 
-TEST(ExfatWalk, RootIsReadUpTo64KiB) {
+// A root of 20 clusters (80 KiB, past 64 KiB) is read to the end of its
+// chain; a chain that comes back to its start ends there.
+TEST(ExfatWalk, RootIsReadToTheEndOfItsChain) {
   SyntheticVolume v;
   Bytes root;
-  for (int i = 0; root.size() < 20 * 4096 - 96; ++i) {
-    Bytes s = Set("f" + std::to_string(1000 + i), 0, 0);
+  std::uint32_t sets = 0;
+  for (; root.size() < 20 * 4096 - 96; ++sets) {
+    Bytes s = Set("f" + std::to_string(1000 + sets), 0, 0);
     root.insert(root.end(), s.begin(), s.end());
   }
   v.Chain(2, 20);
   std::memcpy(v.Cluster(2), root.data(), root.size());
   ASSERT_TRUE(v.Read());
-  EXPECT_EQ(CountLive(v.partition.table), 2u + 65536 / 96);
+  EXPECT_EQ(CountLive(v.partition.table), 2u + sets);
+
+  SyntheticVolume looped;
+  looped.Chain(2, 20);
+  Put(looped.bytes.data() + 24 * 512 + 21 * 4, 2, 4);  // the last cluster points back at the first
+  std::memcpy(looped.Cluster(2), root.data(), root.size());
+  ASSERT_TRUE(looped.Read());
+  EXPECT_EQ(CountLive(looped.partition.table), 2u + sets);
 }
 
 TEST(ExfatWalk, FoldersPointingBackAreEnteredOnce) {

@@ -63,7 +63,10 @@ std::uint32_t UsableClusterCount(const ExfatGeometry& g, const PartitionInfo& p)
   return static_cast<std::uint32_t>(count);
 }
 
-std::vector<std::uint32_t> DirectoryChain(const ExfatWalk& walk, std::uint32_t first, std::uint64_t limit) {
+// `chained`: the directory always has a FAT chain (the root), so a free
+// entry ends it rather than continuing in the next cluster.
+std::vector<std::uint32_t> DirectoryChain(const ExfatWalk& walk, std::uint32_t first, std::uint64_t limit,
+                                          bool chained) {
   const ExfatGeometry& g = walk.geometry;
   std::vector<std::uint32_t> chain;
   if (walk.partition.fat.empty()) {
@@ -71,11 +74,12 @@ std::vector<std::uint32_t> DirectoryChain(const ExfatWalk& walk, std::uint32_t f
     return chain;
   }
   std::uint64_t c = first;
-  while (g.InClusterRange(c) && chain.size() < g.clusterCount) {
+  std::unordered_set<std::uint64_t> held;  // a chain that comes back ends there
+  while (g.InClusterRange(c) && chain.size() < g.clusterCount && held.insert(c).second) {
     if (chain.size() * g.ClusterBytes() >= limit) break;
     chain.push_back(static_cast<std::uint32_t>(c));
     std::uint64_t next = FatEntry(walk.partition, c);
-    if (next == kEndOfChain) break;
+    if (next == kEndOfChain || (chained && next == 0)) break;
     // A directory stored without a FAT chain (or a deleted one) continues
     // in the following cluster, up to its recorded size.
     if (next == 0) next = c + 1;
@@ -87,13 +91,14 @@ std::vector<std::uint32_t> DirectoryChain(const ExfatWalk& walk, std::uint32_t f
 
 void ParseInto(ExfatWalk& walk, std::span<const std::uint8_t> buffer, std::uint32_t parentId);
 
-bool ReadDirectory(ExfatWalk& walk, std::uint32_t first, std::uint64_t byteLimit, std::uint32_t parentId) {
+bool ReadDirectory(ExfatWalk& walk, std::uint32_t first, std::uint64_t byteLimit, std::uint32_t parentId,
+                   bool chained = false) {
   if (StopRequested(walk.stop)) return false;
   const ExfatGeometry& g = walk.geometry;
   if (!g.InClusterRange(first) || walk.depth > kMaxDirectoryDepth) return false;
   if (!walk.visited.insert(first).second) return false;
   std::uint64_t limit = std::min(byteLimit, kExfatMaxDirectoryBytes);
-  std::vector<std::uint32_t> chain = DirectoryChain(walk, first, limit);
+  std::vector<std::uint32_t> chain = DirectoryChain(walk, first, limit, chained);
   std::vector<std::uint8_t> buffer(chain.size() * g.ClusterBytes());
   // Each cluster is read with the salvage of the copy-out: a bad sector
   // costs the entries it holds, and is named with its folder.
@@ -235,7 +240,9 @@ bool ReadExfatVolume(const StopWord* stopWord, PartitionInfo& partition, DiskHan
   progress.stage = kStageParse;
   InitTable(partition.table);
   ExfatWalk walk = MakeWalk(stopWord, &progress, handle, partition, *g);
-  ReadDirectory(walk, g->rootCluster, kExfatRootByteLimit, kRootId);
+  // The root records no size: it is read to the end of its FAT chain (a
+  // root of a thousand folders passes 64 KiB), within the directory cap.
+  ReadDirectory(walk, g->rootCluster, kExfatMaxDirectoryBytes, kRootId, true);
   LinkAll(partition.table);
   return !StopRequested(stopWord);
 }

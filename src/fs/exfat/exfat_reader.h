@@ -21,7 +21,8 @@
 
 namespace ambrel {
 
-// Directories are capped at 256 MiB, the root at 64 KiB.
+// Directories are capped at 256 MiB. A root found by the deep scan without
+// its FAT is read up to 64 KiB; a volume's own root follows its chain.
 inline constexpr std::uint64_t kExfatRootByteLimit = 0x10000;
 inline constexpr std::uint64_t kExfatMaxDirectoryBytes = 256ull << 20;
 
