@@ -5,8 +5,10 @@
 namespace ambrel {
 namespace {
 
-const char* KindName(std::int32_t kind) {
-  switch (kind) {
+const char* KindName(const PartitionInfo& part) {
+  // FAT12 shares FAT16's kind code; its name tells them apart.
+  if (part.fsKind == kFsFat16 && part.fsName == "FAT12") return "FAT12 ";
+  switch (part.fsKind) {
     case kFsNtfs: return "NTFS ";
     case kFsFat16: return "FAT16 ";
     case kFsFat32: return "FAT32 ";
@@ -31,7 +33,7 @@ std::string PartitionLabel(std::uint32_t slot, const PartitionInfo& part, const 
   text += part.volumeLabel;
   text += ' ';
   text += ScopeName(part.table.listingScope);
-  text += KindName(part.fsKind);
+  text += KindName(part);
   text += Format(" (%u个文件)", part.table.fileCount);
   return text;
 }

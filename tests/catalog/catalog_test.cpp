@@ -3,6 +3,7 @@
 #include <tuple>
 
 #include "app/progress.h"
+#include "catalog/catalog_labels.h"
 #include "catalog/found_file_catalog.h"
 #include "catalog_test_util.h"
 
@@ -180,6 +181,12 @@ TEST_F(CatalogTest, PartitionLabelParts) {
   catalog.driveLetterOf = [](const PartitionInfo&) { return std::string("E"); };
   ASSERT_EQ(catalog.AddPartition(std::move(part), nullptr, false), 4u);
   EXPECT_EQ(catalog.GetLabel(4), "01 E盘 USB 删除文件 FAT32  (1个文件)");
+  // A FAT12 volume (FAT16's kind code) is named as what it is.
+  PartitionInfo fat12;
+  fat12.fsKind = kFsFat16;
+  fat12.fsName = "FAT12";
+  fat12.volumeLabel = "FLOPPY";
+  EXPECT_EQ(PartitionLabel(5, fat12, ""), "02 FLOPPY FAT12  (0个文件)");
   auto dir = std::make_unique<PartitionInfo>();
   dir->fsKind = kFsExfatDirScan;
   dir->table.listingScope = 1;
