@@ -61,6 +61,25 @@ std::u16string FromUtf8(ByteSpan bytes) {
   return text;
 }
 
+// The blocks of letters, punctuation and ideographs that real texts are
+// made of; code units of binary data mostly fall outside them.
+bool IsCommonTextUnit(unsigned u) {
+  static constexpr unsigned kBlocks[][2] = {
+      {0x00A0, 0x017F},  // Latin-1, Latin Extended-A
+      {0x0370, 0x04FF},  // Greek, Cyrillic
+      {0x05D0, 0x06FF},  // Hebrew letters, Arabic
+      {0x0E00, 0x0E7F},  // Thai
+      {0x2000, 0x206F},  // general punctuation
+      {0x3000, 0x30FF},  // CJK punctuation, kana
+      {0x4E00, 0x9FFF},  // CJK ideographs
+      {0xAC00, 0xD7AF},  // Hangul
+      {0xFF00, 0xFFEF},  // full-width forms
+  };
+  for (const auto& b : kBlocks)
+    if (u >= b[0] && u <= b[1]) return true;
+  return false;
+}
+
 char HexDigit(unsigned v) { return "0123456789ABCDEF"[v & 15]; }
 
 }  // namespace
@@ -108,7 +127,7 @@ bool LooksLikeUtf16Text(ByteSpan data) {
   std::size_t odd = 0;
   for (std::size_t i = 0; i < units; ++i) {
     const unsigned u = data[2 * i] | (data[2 * i + 1] << 8);
-    const bool plain = u < 0x80 ? IsPlainByte(static_cast<std::uint8_t>(u)) : (u >= 0xA0 && u < 0xFFFE);
+    const bool plain = u < 0x80 ? IsPlainByte(static_cast<std::uint8_t>(u)) : IsCommonTextUnit(u);
     if (!plain) ++odd;
   }
   return odd * 10 <= units;

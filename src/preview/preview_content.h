@@ -52,7 +52,8 @@ PreviewContent BuildPreviewContent(std::uint32_t typeCode, std::vector<std::uint
 // byte of each 512-byte block).
 bool LooksLikeAnsiText(ByteSpan data);
 // Bytes after a UTF-16 mark that look like UTF-16 text: at most one unit in
-// ten among the first 2048 is a control character or a non-character.
+// ten among the first 2048 lies outside the printable ASCII and the common
+// letter, punctuation and ideograph blocks.
 bool LooksLikeUtf16Text(ByteSpan data);
 // Valid UTF-8 of one- to three-byte sequences only; a sequence cut by the
 // end of the data counts as valid.
