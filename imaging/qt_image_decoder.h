@@ -18,9 +18,9 @@
 namespace ambrel::imaging {
 
 // Pictures above this many pixels (as their header states) are not decoded.
-inline constexpr std::uint64_t kMaxPixels = 100'000'000;
+inline constexpr std::uint64_t kMaxPixels = 50'000'000;
 // The readers' own limit, in MiB, on the memory one picture may take.
-inline constexpr int kAllocationLimitMiB = 512;
+inline constexpr int kAllocationLimitMiB = 256;
 
 class QtImageDecoder final : public ImageDecoder {
  public:
