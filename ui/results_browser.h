@@ -19,6 +19,9 @@
 #include "catalog_models.h"
 #include "copy_flow.h"
 #include "notice_bridge.h"
+#include "preview_pane.h"
+#include "qt_image_decoder.h"
+#include "session/preview_service.h"
 
 namespace ambrel::ui {
 
@@ -60,6 +63,9 @@ class ResultsBrowser final : public QWidget {
   QTreeView* treeView() const { return treeView_; }
   QTreeView* detailView() const { return detailView_; }
   bool iconListShown() const { return lists_->currentWidget() == iconView_; }
+  PreviewPane* previewPane() const { return pane_; }
+  PreviewService& preview() { return preview_; }
+  QListView* iconView() const { return iconView_; }
   // Shows the folder (row, id) in the list and selects it in the tree.
   void OpenFolder(std::uint32_t row, std::uint32_t id);
 
@@ -72,6 +78,8 @@ class ResultsBrowser final : public QWidget {
   void ListActivated(const QModelIndex& index);
   void RenameItem(CatalogRef item);
   void PreviewItem(CatalogRef item);
+  void ListCurrentChanged(const QModelIndex& index);
+  void ShowPreview(const PreviewResult& result);
   std::vector<std::uint32_t> RootRows() const;
 
   FoundFileCatalog& catalog_;
@@ -88,6 +96,10 @@ class ResultsBrowser final : public QWidget {
   QListView* iconView_;
   std::vector<QPushButton*> classButtons_;
   std::array<QPushButton*, 3> actions_{};
+  // The preview pane and the thumbnails: one loader thread per browser.
+  imaging::QtImageDecoder decoder_;
+  PreviewService preview_;
+  PreviewPane* pane_;
 };
 
 }  // namespace ambrel::ui

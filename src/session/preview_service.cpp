@@ -59,6 +59,10 @@ std::uint64_t PreviewService::RequestPreview(std::uint32_t row, std::uint32_t co
 void PreviewService::RequestThumbnail(std::uint32_t row, std::uint32_t col) {
   const std::optional<FoundFileNode> node = catalog_.GetNode(row, col);
   if (!node || MarkOf(*node) != 0) return;  // tried already
+  {
+    std::lock_guard<std::mutex> guard(thumbsLock_);
+    if (!pendingThumbs_.insert({row, col}).second) return;  // queued already
+  }
   if (const std::optional<PreviewRequest> request = MakeRequest(kPreviewThumbnail, row, col))
     loader_.Request(*request);
 }
@@ -74,6 +78,7 @@ void PreviewService::Forget() {
   loader_.Quiesce();
   std::lock_guard<std::mutex> guard(thumbsLock_);
   thumbs_.clear();
+  pendingThumbs_.clear();
 }
 
 PreviewBytes PreviewService::Read(const PreviewRequest& request, std::uint64_t cap) const {
@@ -84,10 +89,13 @@ PreviewBytes PreviewService::Read(const PreviewRequest& request, std::uint64_t c
 
 void PreviewService::Thumbnailed(ThumbnailResult result) {
   const bool made = result.thumbnail.has_value();
-  if (made) {
+  {
     std::lock_guard<std::mutex> guard(thumbsLock_);
-    if (thumbs_.size() >= kThumbnailCacheEntries) thumbs_.erase(thumbs_.begin());
-    thumbs_[{result.request.row, result.request.col}] = std::move(*result.thumbnail);
+    pendingThumbs_.erase({result.request.row, result.request.col});
+    if (made) {
+      if (thumbs_.size() >= kThumbnailCacheEntries) thumbs_.erase(thumbs_.begin());
+      thumbs_[{result.request.row, result.request.col}] = std::move(*result.thumbnail);
+    }
   }
   // 3: a thumbnail is there (the catalogue tells the views); 1: none can be made.
   catalog_.SetMark(result.request.row, result.request.col, made ? 3 : 1);

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "catalog/found_file_catalog.h"
@@ -65,6 +66,7 @@ class PreviewService {
   ThumbnailCallback onThumbnail_;
   mutable std::mutex thumbsLock_;
   std::map<std::pair<std::uint32_t, std::uint32_t>, DecodedImage> thumbs_;
+  std::set<std::pair<std::uint32_t, std::uint32_t>> pendingThumbs_;  // queued, not made yet
   PreviewLoader loader_;
 };
 
