@@ -17,6 +17,9 @@ QString FromUtf16(const std::u16string& text) {
   return QString::fromUtf16(text.data(), qsizetype(text.size()));
 }
 
+// The panel's texts break lines with CR LF; the editor wants LF only.
+QString Lines(QString text) { return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
+
 QImage ImageOf(const DecodedImage& image) {
   QImage view(reinterpret_cast<const uchar*>(image.pixels.data()), int(image.width), int(image.height),
               int(image.width * 4), QImage::Format_ARGB32);
@@ -71,9 +74,9 @@ void PreviewPane::Show(const PreviewResult& result, const std::string& info) {
   shown_ = result.request.serial;
   const PreviewContent& content = result.content;
   kind_ = content.kind;
-  header_ = Q(info) + Q(PreviewNoticeText(content.kind)) + Q(PreviewDamageText(result));
-  body_ = content.kind == PreviewKind::kText ? FromUtf16(content.text) : QString();
-  dump_ = Q(HexDump(ByteSpan(content.data.data(), content.data.size())));
+  header_ = Lines(Q(info) + Q(PreviewNoticeText(content.kind)) + Q(PreviewDamageText(result)));
+  body_ = content.kind == PreviewKind::kText ? Lines(FromUtf16(content.text)) : QString();
+  dump_ = Lines(Q(HexDump(ByteSpan(content.data.data(), content.data.size()))));
   if (content.kind == PreviewKind::kImage && result.picture) {
     picture_->setPixmap(QPixmap::fromImage(ImageOf(*result.picture)));
   } else {
@@ -91,7 +94,7 @@ void PreviewPane::Show(const PreviewResult& result, const std::string& info) {
 void PreviewPane::ShowPrimary() {
   switch (kind_) {
     case PreviewKind::kImage:
-      infoAbovePicture_->setText(header_);
+      infoAbovePicture_->setText(header_.trimmed());
       pages_->setCurrentWidget(pictureArea_);
       break;
     case PreviewKind::kText:
