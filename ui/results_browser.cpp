@@ -12,6 +12,8 @@
 #include "filter_dialog.h"
 #include "item_texts.h"
 #include "qt_text.h"
+#include "session/texts.h"
+#include "thumbnail_delegate.h"
 
 namespace ambrel::ui {
 
@@ -39,7 +41,8 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, 
       prompt_(prompt),
       tree_(catalog),
       list_(catalog),
-      copy_(catalog, prompt, this) {
+      copy_(catalog, prompt, this),
+      preview_(catalog, &decoder_) {
   filter_.Store(TodayDefaults());
   tree_.setSender(&bridge_);
   list_.setSender(&bridge_);
@@ -97,9 +100,28 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, 
   iconView_->setContextMenuPolicy(Qt::CustomContextMenu);
   lists_->addWidget(detailView_);
   lists_->addWidget(iconView_);
+  iconView_->setItemDelegate(new ThumbnailDelegate(preview_, list_, iconView_));
+  // The preview goes under the list: the list keeps the window's width, so
+  // its name, size and both times stay in view at 800 x 600.
+  auto* listAndPreview = new QSplitter(Qt::Vertical, split);
+  listAndPreview->setObjectName(QStringLiteral("listPreviewSplit"));  // kept between runs too
+  pane_ = new PreviewPane(listAndPreview);
   split->addWidget(treeView_);
-  split->addWidget(lists_);
+  listAndPreview->addWidget(lists_);
+  listAndPreview->addWidget(pane_);
+  listAndPreview->setStretchFactor(0, 3);
+  listAndPreview->setStretchFactor(1, 2);
+  split->addWidget(listAndPreview);
   split->setStretchFactor(1, 3);
+  // The loader's results come on its thread; the pane is drawn on this one.
+  preview_.OnPreview([this](const PreviewResult& result) {
+    auto held = std::make_shared<PreviewResult>(result);
+    QMetaObject::invokeMethod(this, [this, held] { ShowPreview(*held); }, Qt::QueuedConnection);
+  });
+  preview_.OnThumbnail([this](std::uint32_t, std::uint32_t) {
+    QMetaObject::invokeMethod(iconView_->viewport(), qOverload<>(&QWidget::update), Qt::QueuedConnection);
+  });
+  preview_.Start();
   split->setSizes({180, 600});
   layout->addWidget(split, 1);
 
@@ -127,15 +149,24 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, 
           [this](const QModelIndex& index) { TreeSelected(index); });
   connect(&tree_, &FolderTreeModel::checkToggled, this, [this] { list_.RefreshChecks(); });
   connect(&list_, &FileListModel::checkToggled, this, [this] { tree_.RefreshChecks(); });
+  connect(detailView_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& index) { ListCurrentChanged(index); });
+  connect(iconView_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& index) { ListCurrentChanged(index); });
   connect(detailView_, &QTreeView::doubleClicked, this, &ResultsBrowser::ListActivated);
   connect(iconView_, &QListView::doubleClicked, this, &ResultsBrowser::ListActivated);
   connect(detailView_, &QWidget::customContextMenuRequested, this, &ResultsBrowser::ShowContextMenu);
   connect(iconView_, &QWidget::customContextMenuRequested, this, &ResultsBrowser::ShowContextMenu);
 }
 
-ResultsBrowser::~ResultsBrowser() { catalog_.UnregisterListener(&bridge_); }
+ResultsBrowser::~ResultsBrowser() {
+  preview_.Stop();  // no result may arrive for a browser being taken down
+  catalog_.UnregisterListener(&bridge_);
+}
 
 void ResultsBrowser::Clear() {
+  preview_.Forget();  // the loader holds no reference into the catalogue any more
+  pane_->Clear();
   list_.Clear();
   tree_.Clear();
 }
@@ -264,15 +295,19 @@ void ResultsBrowser::RenameItem(CatalogRef item) {
   prompt_.ShowMessage(renamed ? "修改成功！" : "修改失败！");
 }
 
-void ResultsBrowser::PreviewItem(CatalogRef item) {
-  // The preview pane is not part of this window yet: show the file's
-  // information block, which precedes every preview.
-  const std::optional<FoundFileNode> node = catalog_.GetNode(item.row, item.id);
+void ResultsBrowser::PreviewItem(CatalogRef item) { pane_->Expect(preview_.RequestPreview(item.row, item.id)); }
+
+void ResultsBrowser::ListCurrentChanged(const QModelIndex& index) {
+  if (!index.isValid()) return;
+  const CatalogRef ref = list_.RefAt(index.row());
+  const std::optional<FoundFileNode> node = ref.valid() ? catalog_.GetNode(ref.row, ref.id) : std::nullopt;
+  if (node && IsFileKind(KindOf(*node))) PreviewItem(ref);
+}
+
+void ResultsBrowser::ShowPreview(const PreviewResult& result) {
+  const std::optional<FoundFileNode> node = catalog_.GetNode(result.request.row, result.request.col);
   if (!node) return;
-  const QString text = Q("文件名: ") + Q(node->name ? node->name : "") + Q("\r\n文件大小: ") +
-                       QString::number(qulonglong(node->size)) + Q("\r\n创建时间: ") + TimeColumnText(node->created) +
-                       Q("\r\n修改时间: ") + TimeColumnText(node->modified) + Q("\r\n");
-  prompt_.ShowMessage(U8(text));
+  pane_->Show(result, FormatFileInfo(*node));
 }
 
 void ResultsBrowser::ShowContextMenu(const QPoint& at) {

@@ -19,6 +19,9 @@
 #include "catalog_models.h"
 #include "copy_flow.h"
 #include "notice_bridge.h"
+#include "preview_pane.h"
+#include "qt_image_decoder.h"
+#include "session/preview_service.h"
 
 namespace ambrel::ui {
 
@@ -63,6 +66,9 @@ class ResultsBrowser final : public QWidget {
   // The view the pressed view button shows (the filter's results press
   // the filter button): the command of the one checked button, 0 none.
   int checkedViewCommand() const;
+  PreviewPane* previewPane() const { return pane_; }
+  PreviewService& preview() { return preview_; }
+  QListView* iconView() const { return iconView_; }
   // Shows the folder (row, id) in the list and selects it in the tree.
   void OpenFolder(std::uint32_t row, std::uint32_t id);
 
@@ -75,6 +81,8 @@ class ResultsBrowser final : public QWidget {
   void ListActivated(const QModelIndex& index);
   void RenameItem(CatalogRef item);
   void PreviewItem(CatalogRef item);
+  void ListCurrentChanged(const QModelIndex& index);
+  void ShowPreview(const PreviewResult& result);
   std::vector<std::uint32_t> RootRows() const;
   void MarkShownView();
 
@@ -93,6 +101,10 @@ class ResultsBrowser final : public QWidget {
   std::vector<QPushButton*> classButtons_;
   std::vector<std::pair<QPushButton*, int>> viewButtons_;  // with their commands, the filter's last
   std::array<QPushButton*, 3> actions_{};
+  // The preview pane and the thumbnails: one loader thread per browser.
+  imaging::QtImageDecoder decoder_;
+  PreviewService preview_;
+  PreviewPane* pane_;
 };
 
 }  // namespace ambrel::ui

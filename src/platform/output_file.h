@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "common/byte_sink.h"
+
 namespace ambrel {
 
-class OutputFile {
+class OutputFile final : public ByteSink {
  public:
   OutputFile() = default;
   OutputFile(const OutputFile&) = delete;
@@ -38,7 +40,7 @@ class OutputFile {
   const std::string& TemporaryPath() const { return temporary_; }
   // Writes all `size` bytes (looping over partial writes); false on any
   // error, including a full disk.
-  bool Write(const void* bytes, std::size_t size);
+  bool Write(const void* bytes, std::size_t size) override;
   // Cuts the file to `size` bytes.
   bool Truncate(std::uint64_t size);
   bool Close();

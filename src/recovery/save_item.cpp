@@ -61,9 +61,10 @@ std::uint32_t LeadingSkip(const FoundFileNode& n) {
   return 0;
 }
 
-// Copies the planned data into the temporary file.
-WriteOutcome WriteData(SaveJob& job, ScanProgress& progress, const SaveNode& node, const FilePlan& plan,
-                       DiskHandle& handle, OutputFile& file, FileTally& tally) {
+}  // namespace
+
+WriteOutcome WritePlannedData(SaveJob& job, ScanProgress& progress, const SaveNode& node, const FilePlan& plan,
+                              DiskHandle& handle, ByteSink& file, FileTally& tally) {
   if (plan.readable == 0) return WriteOutcome::kDone;
   if (plan.resident) {
     const WriteOutcome outcome = WriteResidentData(progress, job, handle, node.record, file, plan.readable);
@@ -76,6 +77,8 @@ WriteOutcome WriteData(SaveJob& job, ScanProgress& progress, const SaveNode& nod
   return WriteFromExtents(plan.extents, progress, job, handle, file, plan.readable, job.readErrors,
                           LeadingSkip(node.record), tally);
 }
+
+namespace {
 
 void ReportDamaged(SaveJob& job, DamagedFileReport report) {
   TraceLine("copy: damaged " + report.path);
@@ -195,7 +198,7 @@ bool SaveFile(SaveJob& job, ScanProgress& progress, std::uint32_t row, std::uint
   }
   ++job.reading.files;
   FileTally tally;
-  WriteOutcome outcome = WriteData(job, progress, node, plan, handle, file, tally);
+  WriteOutcome outcome = WritePlannedData(job, progress, node, plan, handle, file, tally);
   if (outcome == WriteOutcome::kStopped || outcome == WriteOutcome::kWriteFailed ||
       outcome == WriteOutcome::kOpenFailed) {
     // Incomplete: the temporary file goes, the real name is never used.

@@ -61,18 +61,24 @@ std::uint64_t ReadSalvaging(DiskHandle& handle, std::uint64_t lba, std::uint32_t
 // (the outcome stays kDone, the tally counts them); otherwise the file ends
 // at the first one with kReadFailed (the caller truncates for policy 0).
 WriteOutcome WriteFromExtents(const ExtentList& extents, ScanProgress& progress, SaveJob& job,
-                              const PartitionInfo& partition, OutputFile& file, std::uint64_t size,
+                              const PartitionInfo& partition, ByteSink& file, std::uint64_t size,
                               std::uint32_t readErrors, std::uint32_t skipBytes = 0, FileTally* tally = nullptr);
 WriteOutcome WriteFromExtents(const ExtentList& extents, ScanProgress& progress, SaveJob& job, DiskHandle& handle,
-                              OutputFile& file, std::uint64_t size, std::uint32_t readErrors,
+                              ByteSink& file, std::uint64_t size, std::uint32_t readErrors,
                               std::uint32_t skipBytes, FileTally& tally);
 
 // Writes an NTFS compressed file: unit by unit, each LZNT1-decoded (or
 // copied when stored whole, or zeros when sparse). An unreadable unit is
 // zeros with "all", else it ends the file.
 WriteOutcome WriteCompressed(const ExtentList& extents, std::uint32_t spc, std::uint64_t unitBytes,
-                             ScanProgress& progress, SaveJob& job, DiskHandle& handle, OutputFile& file,
+                             ScanProgress& progress, SaveJob& job, DiskHandle& handle, ByteSink& file,
                              std::uint64_t size, std::uint32_t readErrors, FileTally& tally);
+
+// Copies the planned data of a resolved node into `file` the way a copy
+// writes it: the resident value, the decoded compression units, or the
+// extents (with the read-error policy of the job).
+WriteOutcome WritePlannedData(SaveJob& job, ScanProgress& progress, const SaveNode& node, const FilePlan& plan,
+                              DiskHandle& handle, ByteSink& file, FileTally& tally);
 
 // Opens the source of a partition as the job does (its opener, else
 // OpenPartition).
@@ -89,7 +95,7 @@ std::uint64_t SourceLastLba(const SourceOpener& opener, const PartitionInfo& par
 // Writes the resident $DATA value of an NTFS record (`size` bytes, zero
 // padded).
 WriteOutcome WriteResidentData(ScanProgress& progress, SaveJob& job, DiskHandle& handle, const FoundFileNode& node,
-                               OutputFile& file, std::uint64_t size);
+                               ByteSink& file, std::uint64_t size);
 
 // Readable sizes of files (PlanFileData), with the source's last sector
 // looked up once per partition.

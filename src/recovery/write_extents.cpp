@@ -19,7 +19,7 @@ constexpr std::size_t kChunkBytes = std::size_t{kChunkSectors} * kSectorSize;
 std::uint64_t SectorsFor(std::uint64_t bytes) { return (bytes + kSectorSize - 1) / kSectorSize; }
 
 // Writes `take` bytes and counts them.
-bool Emit(SaveJob& job, OutputFile& file, ScanProgress& progress, FileTally& tally, const std::uint8_t* bytes,
+bool Emit(SaveJob& job, ByteSink& file, ScanProgress& progress, FileTally& tally, const std::uint8_t* bytes,
           std::uint64_t take) {
   if (take == 0) return true;
   {
@@ -91,7 +91,7 @@ std::uint64_t ReadSalvaging(DiskHandle& handle, std::uint64_t lba, std::uint32_t
 }
 
 WriteOutcome WriteFromExtents(const ExtentList& extents, ScanProgress& progress, SaveJob& job,
-                              const PartitionInfo& partition, OutputFile& file, std::uint64_t size,
+                              const PartitionInfo& partition, ByteSink& file, std::uint64_t size,
                               std::uint32_t readErrors, std::uint32_t skipBytes, FileTally* tally) {
   DiskHandle handle;
   if (!OpenJobSource(job.opener, partition, handle)) return WriteOutcome::kOpenFailed;
@@ -103,7 +103,7 @@ WriteOutcome WriteFromExtents(const ExtentList& extents, ScanProgress& progress,
 }
 
 WriteOutcome WriteFromExtents(const ExtentList& extents, ScanProgress& progress, SaveJob& job, DiskHandle& handle,
-                              OutputFile& file, std::uint64_t size, std::uint32_t readErrors,
+                              ByteSink& file, std::uint64_t size, std::uint32_t readErrors,
                               std::uint32_t skipBytes, FileTally& tally) {
   std::uint64_t toSkip = skipBytes % kSectorSize;
   // A small file is read whole in one request and written in one; a large
@@ -140,7 +140,7 @@ WriteOutcome WriteFromExtents(const ExtentList& extents, ScanProgress& progress,
 }
 
 WriteOutcome WriteCompressed(const ExtentList& extents, std::uint32_t spc, std::uint64_t unitBytes,
-                             ScanProgress& progress, SaveJob& job, DiskHandle& handle, OutputFile& file,
+                             ScanProgress& progress, SaveJob& job, DiskHandle& handle, ByteSink& file,
                              std::uint64_t size, std::uint32_t readErrors, FileTally& tally) {
   if (unitBytes == 0 || spc == 0 || unitBytes > kMaxCompressionUnitBytes) return WriteOutcome::kReadFailed;
   const auto unitClusters = static_cast<std::uint32_t>(unitBytes / (std::uint64_t{spc} * kSectorSize));
@@ -173,7 +173,7 @@ WriteOutcome WriteCompressed(const ExtentList& extents, std::uint32_t spc, std::
 }
 
 WriteOutcome WriteResidentData(ScanProgress& progress, SaveJob& job, DiskHandle& handle, const FoundFileNode& node,
-                               OutputFile& file, std::uint64_t size) {
+                               ByteSink& file, std::uint64_t size) {
   std::array<std::uint8_t, 1024> value{};
   std::uint32_t length = 0;
   {

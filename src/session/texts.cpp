@@ -281,4 +281,58 @@ std::vector<std::string> CopyReportTexts(const SaveRunResult& r, const std::stri
   return texts;
 }
 
+std::string PreviewSizeText(std::uint64_t bytes) {
+  const double b = static_cast<double>(bytes);
+  if (bytes < 0x100000ull) return Format("%0.2f KB", b / 1024.0);
+  if (bytes < 0x40000000ull) return Format("%0.2f MB", b / (1024.0 * 1024.0));
+  if (bytes >= (1ull << 40)) return Format("%0.2f TB", b / (1024.0 * 1024.0 * 1024.0 * 1024.0));
+  return Format("%0.2f GB", b / (1024.0 * 1024.0 * 1024.0));
+}
+
+std::string PreviewTimeText(PackedTime time) {
+  if (time == 0) return "1900-01-01  00:00";
+  const UnpackedTime t = UnpackPackedTime(time);
+  return Format("%d-%02d-%02d  %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
+
+std::string FormatFileInfo(std::string_view name, std::uint64_t size, PackedTime created, PackedTime modified) {
+  return "文件名: " + std::string(name) + "\r\n文件大小: " + PreviewSizeText(size) + "\r\n创建时间: " +
+         PreviewTimeText(created) + "\r\n修改时间: " + PreviewTimeText(modified) + "\r\n";
+}
+
+std::string FormatFileInfo(const FoundFileNode& node) {
+  return FormatFileInfo(node.name ? std::string_view(node.name) : std::string_view(), node.size, node.created,
+                        node.modified);
+}
+
+std::string PreviewNoticeText(PreviewKind kind) {
+  switch (kind) {
+    case PreviewKind::kImage: return "预览数据仅供参考，建议您点击下面的【恢复】按钮，恢复后查看文件内容！\r\n";
+    case PreviewKind::kText: return "预览数据仅供参考，建议您点击下面的【恢复】按钮，恢复后查看文件内容！\r\n\r\n";
+    default: return "暂时不能预览的文件，建议您点击下面的【恢复】按钮，恢复后查看文件内容！\r\n";
+  }
+}
+
+std::string PreviewSwitchText(PreviewKind kind) {
+  switch (kind) {
+    case PreviewKind::kImage: return "浏览图像";
+    case PreviewKind::kText: return "浏览文字";
+    default: return "";
+  }
+}
+
+std::string PreviewDamageText(const PreviewResult& r) {
+  std::string text;
+  if (!r.found) return "无法读取该文件的数据！\r\n";
+  if (r.readable < r.request.size)
+    text += "该文件只能恢复 " + PreviewSizeText(r.readable) + "（共 " + PreviewSizeText(r.request.size) +
+            "），预览的是恢复后的内容。\r\n";
+  else if (r.damaged)
+    text += "该文件有无法读取的扇区，预览的是恢复后的内容。\r\n";
+  if (r.content.kind == PreviewKind::kImage && r.picture && r.picture->damaged)
+    text += "图像数据已损坏，只显示能解码的部分。\r\n";
+  if (r.content.kind == PreviewKind::kImage && !r.picture) text += "图像无法解码。\r\n";
+  return text;
+}
+
 }  // namespace ambrel

@@ -10,6 +10,8 @@
 
 #include "app/notify.h"
 #include "catalog/partition_info.h"
+#include "preview/preview_content.h"
+#include "preview/preview_loader.h"
 #include "recovery/copy_out.h"
 
 namespace ambrel {
@@ -75,5 +77,20 @@ std::string FatBootText(const FatBootCheck& check);
 // or the stop, or the read errors, failed files, damaged files, shortened
 // names and the completion line.
 std::vector<std::string> CopyReportTexts(const SaveRunResult& result, const std::string& verb);
+
+// The information block shown above every preview:
+// "文件名: …\r\n文件大小: …\r\n创建时间: …\r\n修改时间: …\r\n".
+std::string FormatFileInfo(const FoundFileNode& node);
+std::string FormatFileInfo(std::string_view name, std::uint64_t size, PackedTime created, PackedTime modified);
+// "%0.2f KB" below 1 MiB, "MB" below 1 GiB, "TB" from 1 TiB on, else "GB".
+std::string PreviewSizeText(std::uint64_t bytes);
+// "%d-%02d-%02d  %02d:%02d:%02d", or "1900-01-01  00:00" for no time.
+std::string PreviewTimeText(PackedTime time);
+// The line under the information block for a content kind, and the
+// switch button's text ("" when the button is hidden).
+std::string PreviewNoticeText(PreviewKind kind);
+std::string PreviewSwitchText(PreviewKind kind);
+// The words that a picture did not decode whole / a file would be copied short.
+std::string PreviewDamageText(const PreviewResult& result);
 
 }  // namespace ambrel

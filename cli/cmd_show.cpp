@@ -1,0 +1,244 @@
+// ambrel-cli show: the preview of one found file before it is recovered —
+// its information block, then its text, its archive listing or the dump of
+// its bytes, read exactly as `recover` would write them.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "commands.h"
+#include "common/text.h"
+#include "json_output.h"
+#include "session/preview_service.h"
+#include "session/program.h"
+#include "session/source_session.h"
+#include "session/texts.h"
+#include "text_output.h"
+#include "tree_output.h"
+#include "volume_checks.h"
+#include "volume_options.h"
+#ifdef AMBREL_HAVE_IMAGING
+#include "qt_image_decoder.h"
+#endif
+
+namespace ambrel::cli {
+namespace {
+
+enum class ShowPart { kAll, kHex, kText, kInfo, kList };
+
+struct ShowOptions {
+  std::string path;
+  VolumeOptions volumes;
+  std::string file;
+  ShowPart part = ShowPart::kAll;
+  std::string thumbnail;
+  bool json = false;
+};
+ShowOptions g_options;
+
+void Define(CLI::App& app) {
+  app.add_option("PATH", g_options.path, "disk, volume or image file")->required();
+  app.add_option("FILE", g_options.file, "the file's path as list prints it, or its id from list --json")->required();
+  AddVolumeOptions(app, g_options.volumes);
+  CLI::Option* hex = app.add_flag_callback("--hex", [] { g_options.part = ShowPart::kHex; },
+                                           "the dump of the bytes, whatever the file holds");
+  CLI::Option* text = app.add_flag_callback("--text", [] { g_options.part = ShowPart::kText; },
+                                            "only the text (fails when the file shows none)");
+  CLI::Option* info = app.add_flag_callback("--info", [] { g_options.part = ShowPart::kInfo; },
+                                            "only the information block");
+  CLI::Option* list = app.add_flag_callback("--list", [] { g_options.part = ShowPart::kList; },
+                                            "only the member listing of a zip or rar archive");
+  hex->excludes(text, info, list);
+  text->excludes(info, list);
+  info->excludes(list);
+  app.add_option("--thumbnail", g_options.thumbnail, "write a thumbnail of a picture as a PNG file")
+      ->type_name("OUT.png");
+  app.add_flag("--json", g_options.json, "print the preview as JSON");
+}
+
+// CRLF (the panel's line breaks) as the terminal's.
+std::string TerminalLines(std::string text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
+  return out;
+}
+
+// A file's text for the terminal: valid UTF-8 whose control characters
+// (but tab and line feed) show as "." so that the text cannot drive the
+// terminal; backslashes and everything else stay as written.
+std::string TerminalText(const std::string& text) {
+  const std::string valid = ValidUtf8(text);
+  std::string out;
+  out.reserve(valid.size());
+  for (std::size_t i = 0; i < valid.size(); ++i) {
+    const auto c = static_cast<unsigned char>(valid[i]);
+    if ((c < 0x20 && c != '\t' && c != '\n') || c == 0x7F) {
+      out += '.';
+    } else if (c == 0xC2 && i + 1 < valid.size() && static_cast<unsigned char>(valid[i + 1]) < 0xA0) {
+      out += '.';  // a C1 control
+      ++i;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+struct Found {
+  int volume = 0;
+  std::unique_ptr<PartitionInfo> info;
+  std::uint32_t id = 0;
+  std::string path;
+};
+
+// The entry whose path is FILE, else whose id is FILE.
+bool FindEntry(const PartitionInfo& volume, const std::string& file, std::uint32_t& id, std::string& path) {
+  const std::vector<TreeEntry> entries = CollectTreeEntries(volume.table);
+  std::string wanted = file;
+  while (!wanted.empty() && wanted.front() == '/') wanted.erase(0, 1);
+  for (const TreeEntry& e : entries)
+    if (e.path == wanted && e.node && IsFileKind(KindOf(*e.node))) {
+      id = e.node->id;
+      path = e.path;
+      return true;
+    }
+  if (file.empty() || file.find_first_not_of("0123456789") != std::string::npos || file.size() > 9) return false;
+  const auto number = static_cast<std::uint32_t>(std::stoul(file));
+  for (const TreeEntry& e : entries)
+    if (e.node && e.node->id == number && IsFileKind(KindOf(*e.node))) {
+      id = number;
+      path = e.path;
+      return true;
+    }
+  return false;
+}
+
+const char* KindName(PreviewKind kind) {
+  switch (kind) {
+    case PreviewKind::kImage: return "image";
+    case PreviewKind::kText: return "text";
+    default: return "hex";
+  }
+}
+
+int RunShow() {
+  const ShowOptions& options = g_options;
+  if (!SettingsLoaded()) SetSettingsLoaded(true);
+  if (GetSetting("ParseFileSys").empty()) OverrideSetting("ParseFileSys", "1");
+  std::string why;
+  std::unique_ptr<SourceSession> source = SourceSession::Open(options.path, &why);
+  if (!source) {
+    std::fprintf(stderr, "ambrel-cli show: cannot open %s: %s\n", options.path.c_str(), why.c_str());
+    return 1;
+  }
+  const int wanted = options.volumes.partition;
+  if (wanted != 0 && !source->Volume(wanted)) {
+    std::fprintf(stderr, "ambrel-cli show: %s\n", NoVolumeText(wanted, *source).c_str());
+    return 1;
+  }
+  Found found;
+  for (const SourceVolume& v : source->Volumes()) {
+    if (wanted != 0 && v.number != wanted) continue;
+    VolumeListing listing = source->ListVolume(v.number, options.volumes.scope);
+    if (!listing.volume) continue;
+    if (FindEntry(*listing.volume, options.file, found.id, found.path)) {
+      found.volume = v.number;
+      found.info = std::move(listing.volume);
+      break;
+    }
+  }
+  if (!found.info) {
+    std::fprintf(stderr, "ambrel-cli show: no file %s in %s\n", PrintableText(options.file).c_str(),
+                 options.path.c_str());
+    return 1;
+  }
+  const FoundFileNode& node = *NodeAt(found.info->table, found.id);
+#ifdef AMBREL_HAVE_IMAGING
+  imaging::QtImageDecoder qtDecoder;
+  ImageDecoder* decoder = &qtDecoder;
+#else
+  ImageDecoder* decoder = nullptr;
+#endif
+  const PreviewResult result = PreviewVolumeFile(*found.info, found.id, decoder, options.part == ShowPart::kHex);
+  const PreviewContent& content = result.content;
+  const std::string info = FormatFileInfo(node);
+  const std::string damage = PreviewDamageText(result);
+  const bool isText = content.kind == PreviewKind::kText;
+  const bool isListing = isText && (node.typeCode == 61 || node.typeCode == 62);
+  int status = 0;
+  if ((options.part == ShowPart::kText && !isText) || (options.part == ShowPart::kList && !isListing)) {
+    std::fprintf(stderr, "ambrel-cli show: %s shows no %s\n", PrintableText(found.path).c_str(),
+                 options.part == ShowPart::kList ? "archive listing" : "text");
+    status = 1;
+  }
+  std::string thumbnailError;
+  if (!options.thumbnail.empty()) {
+#ifdef AMBREL_HAVE_IMAGING
+    std::optional<DecodedImage> thumb;
+    if (content.kind == PreviewKind::kImage)
+      thumb = qtDecoder.Decode(ByteSpan(content.data.data(), content.data.size()), kThumbnailSide);
+    if (!thumb)
+      thumbnailError = "no picture to make a thumbnail of";
+    else if (!imaging::WritePng(*thumb, options.thumbnail))
+      thumbnailError = "cannot write " + options.thumbnail;
+#else
+    thumbnailError = "this build decodes no pictures (Qt 6 Gui missing)";
+#endif
+    if (!thumbnailError.empty()) {
+      std::fprintf(stderr, "ambrel-cli show: --thumbnail: %s\n", thumbnailError.c_str());
+      status = 1;
+    }
+  }
+  const std::string body = isText ? Utf16ToUtf8(content.text)
+                                  : HexDump(ByteSpan(content.data.data(), content.data.size()));
+  if (options.json) {
+    Json doc;
+    doc["volume"] = found.volume;
+    doc["id"] = found.id;
+    doc["path"] = JsonText(found.path);
+    doc["size"] = node.size;
+    doc["kind"] = KindName(content.kind);
+    doc["readable"] = result.readable;
+    doc["damaged"] = result.damaged;
+    doc["info"] = JsonText(TerminalLines(info));
+    if (!damage.empty()) doc["notice"] = JsonText(TerminalLines(damage));
+    if (result.picture) {
+      doc["picture"] = {{"width", result.picture->sourceWidth},
+                        {"height", result.picture->sourceHeight},
+                        {"damaged", result.picture->damaged}};
+    }
+    const bool picture = content.kind == PreviewKind::kImage && options.part == ShowPart::kAll;
+    if (options.part != ShowPart::kInfo && !picture) {
+      if (isText && options.part != ShowPart::kHex)
+        doc["text"] = JsonText(body);
+      else
+        doc["hex"] = HexDump(ByteSpan(content.data.data(), content.data.size()));
+    }
+    if (!options.thumbnail.empty() && thumbnailError.empty()) doc["thumbnail"] = JsonText(options.thumbnail);
+    PrintJson(doc);
+    return status;
+  }
+  if (status != 0 && options.part != ShowPart::kAll) return status;
+  std::printf("%s", PrintableText(TerminalLines(info), true).c_str());
+  if (!damage.empty()) std::printf("%s", TerminalLines(damage).c_str());
+  if (options.part == ShowPart::kInfo) return status;
+  if (content.kind == PreviewKind::kImage) {
+    if (result.picture)
+      std::printf("picture: %u x %u%s\n", result.picture->sourceWidth, result.picture->sourceHeight,
+                  result.picture->damaged ? " (damaged)" : "");
+    if (options.part == ShowPart::kAll) return status;
+  }
+  std::printf("\n%s\n", isText ? TerminalText(TerminalLines(body)).c_str() : TerminalLines(body).c_str());
+  return status;
+}
+
+const CliCommandRegistrar kShowCommand(
+    {"show", "show PATH [--partition N] FILE [--hex|--text|--info|--list] [--thumbnail OUT.png] [--json]",
+     "the preview of one file: its information block, then its text, listing or dump", Define, RunShow});
+
+}  // namespace
+}  // namespace ambrel::cli

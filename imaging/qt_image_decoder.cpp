@@ -1,0 +1,90 @@
+#include "qt_image_decoder.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+#include <QImageReader>
+#include <QString>
+#include <algorithm>
+#include <cstring>
+
+namespace ambrel::imaging {
+
+namespace {
+
+bool StartsWith(ByteSpan d, std::initializer_list<std::uint8_t> sig) {
+  return d.size() >= sig.size() && std::equal(sig.begin(), sig.end(), d.begin());
+}
+
+// The data without the zeros a carved or cluster-padded file ends with.
+ByteSpan TrimZeros(ByteSpan d) {
+  std::size_t n = d.size();
+  while (n > 0 && d[n - 1] == 0) --n;
+  return d.first(n);
+}
+
+bool EndsWith(ByteSpan d, std::initializer_list<std::uint8_t> tail) {
+  return d.size() >= tail.size() && std::equal(tail.begin(), tail.end(), d.end() - tail.size());
+}
+
+bool ContainsNear(ByteSpan d, std::string_view needle, std::size_t window) {
+  const std::size_t from = d.size() > window ? d.size() - window : 0;
+  const auto* begin = reinterpret_cast<const char*>(d.data()) + from;
+  return std::string_view(begin, d.size() - from).find(needle) != std::string_view::npos;
+}
+
+}  // namespace
+
+bool PictureCutShort(ByteSpan data) {
+  const ByteSpan d = TrimZeros(data);
+  if (StartsWith(data, {0xFF, 0xD8})) return !ContainsNear(d, "\xFF\xD9", 4096);
+  if (StartsWith(data, {0x89, 'P', 'N', 'G'})) return !ContainsNear(d, "IEND", 4096);
+  if (StartsWith(data, {'G', 'I', 'F', '8'})) return !EndsWith(d, {0x3B});
+  return false;
+}
+
+std::optional<DecodedImage> QtImageDecoder::Decode(ByteSpan data, std::uint32_t maxSide) {
+  if (data.empty() || data.size() > std::size_t(INT32_MAX)) return std::nullopt;
+  QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer);
+  reader.setAllocationLimit(kAllocationLimitMiB);
+  reader.setAutoTransform(true);
+  const QSize stored = reader.size();
+  if (!stored.isValid() || stored.isEmpty()) return std::nullopt;
+  // A decompression bomb states its size in its header: refuse it there.
+  if (std::uint64_t(stored.width()) * std::uint64_t(stored.height()) > kMaxPixels) return std::nullopt;
+  if (maxSide != 0 && (std::uint32_t(stored.width()) > maxSide || std::uint32_t(stored.height()) > maxSide)) {
+    QSize scaled = stored.scaled(int(maxSide), int(maxSide), Qt::KeepAspectRatio);
+    reader.setScaledSize(scaled.expandedTo(QSize(1, 1)));
+  }
+  QImage image;
+  if (!reader.read(&image) || image.isNull()) return std::nullopt;
+  if (maxSide != 0 && (std::uint32_t(image.width()) > maxSide || std::uint32_t(image.height()) > maxSide))
+    image = image.scaled(int(maxSide), int(maxSide), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  image = image.convertToFormat(QImage::Format_ARGB32);
+  DecodedImage out;
+  // The size as stored, turned as the picture is shown (EXIF orientation).
+  const QSize shown = reader.transformation() & QImageIOHandler::TransformationRotate90 ? stored.transposed() : stored;
+  out.sourceWidth = std::uint32_t(shown.width());
+  out.sourceHeight = std::uint32_t(shown.height());
+  out.width = std::uint32_t(image.width());
+  out.height = std::uint32_t(image.height());
+  out.pixels.resize(std::size_t(out.width) * out.height);
+  for (std::uint32_t y = 0; y < out.height; ++y)
+    std::memcpy(out.pixels.data() + std::size_t(y) * out.width, image.constScanLine(int(y)),
+                std::size_t(out.width) * 4);
+  out.damaged = PictureCutShort(data);
+  return out;
+}
+
+bool WritePng(const DecodedImage& image, const std::string& path) {
+  if (image.width == 0 || image.height == 0 || image.pixels.size() < std::size_t(image.width) * image.height)
+    return false;
+  QImage q(reinterpret_cast<const uchar*>(image.pixels.data()), int(image.width), int(image.height),
+           int(image.width * 4), QImage::Format_ARGB32);
+  return q.save(QString::fromStdString(path), "PNG");
+}
+
+}  // namespace ambrel::imaging

@@ -1,0 +1,38 @@
+// Pictures decoded with Qt's image readers (JPEG, PNG, GIF, BMP, ICO and,
+// with the image-format plugins, TIFF and WebP) for the preview pane, the
+// thumbnails and `ambrel-cli show --thumbnail`.
+//
+// Found bytes are untrusted: a picture whose header claims more pixels than
+// the limit is refused before anything is allocated, and the readers'
+// allocation limit bounds what any one picture may take.
+//
+// Threads: one decoder per thread (the preview loader's).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "preview/image_decoder.h"
+
+namespace ambrel::imaging {
+
+// Pictures above this many pixels (as their header states) are not decoded.
+inline constexpr std::uint64_t kMaxPixels = 50'000'000;
+// The readers' own limit, in MiB, on the memory one picture may take.
+inline constexpr int kAllocationLimitMiB = 256;
+
+class QtImageDecoder final : public ImageDecoder {
+ public:
+  std::optional<DecodedImage> Decode(ByteSpan data, std::uint32_t maxSide) override;
+};
+
+// Writes the picture as a PNG file; false when it cannot be written.
+bool WritePng(const DecodedImage& image, const std::string& path);
+
+// True when the data ends before the picture's own end marker (a JPEG
+// without its EOI, a PNG without IEND, a GIF without its trailer): what
+// decodes of it is only the start of the picture.
+bool PictureCutShort(ByteSpan data);
+
+}  // namespace ambrel::imaging

@@ -1,0 +1,166 @@
+#include "preview/preview_loader.h"
+
+#include <algorithm>
+
+#include "catalog/found_file_node.h"
+
+namespace ambrel {
+
+std::uint64_t PreviewQueue::Push(PreviewRequest request) {
+  std::lock_guard<std::mutex> guard(lock_);
+  request.serial = nextSerial_++;
+  if (request.kind == kPreviewSelected) {
+    // An older selection nobody waits for any more is dropped, wherever
+    // thumbnails placed it, and the new one goes first: a click must not
+    // wait behind the thumbnails of a whole folder.
+    std::erase_if(queue_, [](const PreviewRequest& r) { return r.kind == kPreviewSelected; });
+    queue_.push_front(request);
+  } else if (!queue_.empty() && queue_.front().kind == kPreviewSelected) {
+    queue_.push_back(request);  // the preview stays at the head
+  } else {
+    queue_.push_back(request);
+  }
+  return request.serial;
+}
+
+std::optional<PreviewRequest> PreviewQueue::Pop() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (queue_.empty()) return std::nullopt;
+  PreviewRequest r = queue_.front();
+  queue_.pop_front();
+  return r;
+}
+
+void PreviewQueue::Clear() {
+  std::lock_guard<std::mutex> guard(lock_);
+  queue_.clear();
+}
+
+std::vector<PreviewRequest> PreviewQueue::Waiting() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return {queue_.begin(), queue_.end()};
+}
+
+std::size_t PreviewQueue::size() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return queue_.size();
+}
+
+PreviewResult LoadPreview(const PreviewRequest& request, const PreviewReader& reader, ImageDecoder* decoder) {
+  PreviewResult result;
+  result.request = request;
+  if (request.size == 0) {
+    // Nothing to read: an empty text at once.
+    result.found = true;
+    result.content.kind = PreviewKind::kText;
+    return result;
+  }
+  // A large file shows only the dump of its start; an unknown type only the
+  // dump, whatever it holds.
+  const bool large = request.size > kPreviewLargeFile;
+  const bool forceHex = large || request.typeCode == kTypeUnknown;
+  const std::uint64_t cap = large ? kPreviewLargeRead : request.size;
+  PreviewBytes bytes = reader(request, cap);
+  result.found = bytes.found;
+  result.readable = bytes.readable;
+  result.damaged = bytes.damaged;
+  const std::uint64_t size = request.size;
+  result.content = BuildPreviewContent(request.typeCode, std::move(bytes.data), size, forceHex);
+  if (result.content.kind == PreviewKind::kImage && decoder && !result.content.data.empty())
+    result.picture = decoder->Decode(ByteSpan(result.content.data.data(), result.content.data.size()),
+                                     kPanePictureSide);
+  return result;
+}
+
+ThumbnailResult LoadThumbnail(const PreviewRequest& request, const PreviewReader& reader, ImageDecoder* decoder) {
+  ThumbnailResult result;
+  result.request = request;
+  // Carved pictures may carry a gap size of up to 1.8 GB: nothing that
+  // large is read for a thumbnail.
+  if (request.size == 0 || request.size > kPreviewLargeFile || decoder == nullptr) return result;
+  PreviewBytes bytes = reader(request, request.size);
+  const ByteSpan data(bytes.data.data(), bytes.data.size());
+  if (!HasImageSignature(data)) return result;
+  result.thumbnail = decoder->Decode(data, kThumbnailSide);
+  return result;
+}
+
+PreviewLoader::PreviewLoader(PreviewReader reader, ImageDecoder* decoder, PreviewSink previews,
+                             ThumbnailSink thumbnails)
+    : reader_(std::move(reader)),
+      decoder_(decoder),
+      previews_(std::move(previews)),
+      thumbnails_(std::move(thumbnails)) {}
+
+PreviewLoader::~PreviewLoader() { Stop(); }
+
+void PreviewLoader::Start() {
+  std::lock_guard<std::mutex> guard(wakeLock_);
+  if (started_ || stop_) return;
+  started_ = true;
+  thread_ = std::thread([this] { Run(); });
+}
+
+void PreviewLoader::Stop() {
+  {
+    std::lock_guard<std::mutex> guard(wakeLock_);
+    stop_ = true;
+    signalled_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+std::uint64_t PreviewLoader::Request(PreviewRequest request) {
+  const std::uint64_t serial = queue_.Push(request);
+  {
+    std::lock_guard<std::mutex> guard(wakeLock_);
+    signalled_ = true;
+  }
+  wake_.notify_one();
+  return serial;
+}
+
+void PreviewLoader::Quiesce() {
+  queue_.Clear();
+  std::unique_lock<std::mutex> guard(wakeLock_);
+  idle_.wait(guard, [this] { return !busy_; });
+}
+
+void PreviewLoader::Run() {
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> guard(wakeLock_);
+      wake_.wait(guard, [this] { return signalled_; });
+      signalled_ = false;  // an auto-reset event
+      if (stop_) return;
+    }
+    for (;;) {
+      std::optional<PreviewRequest> request;
+      {
+        std::lock_guard<std::mutex> guard(wakeLock_);
+        if (stop_) return;
+        request = queue_.Pop();
+        busy_ = request.has_value();
+      }
+      if (!request) {
+        idle_.notify_all();
+        break;
+      }
+      if (request->kind == kPreviewSelected) {
+        PreviewResult result = LoadPreview(*request, reader_, decoder_);
+        if (previews_) previews_(std::move(result));
+      } else {
+        ThumbnailResult result = LoadThumbnail(*request, reader_, decoder_);
+        if (thumbnails_) thumbnails_(std::move(result));
+      }
+      {
+        std::lock_guard<std::mutex> guard(wakeLock_);
+        busy_ = false;
+      }
+      idle_.notify_all();
+    }
+  }
+}
+
+}  // namespace ambrel

@@ -1,0 +1,60 @@
+#include "recovery/read_file.h"
+
+#include <algorithm>
+
+#include "recovery/save_item.h"
+
+namespace ambrel {
+
+namespace {
+
+// Collects the bytes in memory, refusing anything beyond the cap so that a
+// size recorded on disk can never grow the buffer past it.
+class MemorySink final : public ByteSink {
+ public:
+  MemorySink(std::vector<std::uint8_t>& out, std::uint64_t cap) : out_(out), cap_(cap) {}
+  bool Write(const void* bytes, std::size_t size) override {
+    if (size > cap_ - out_.size()) return false;
+    const auto* p = static_cast<const std::uint8_t*>(bytes);
+    out_.insert(out_.end(), p, p + size);
+    return true;
+  }
+
+ private:
+  std::vector<std::uint8_t>& out_;
+  std::uint64_t cap_;
+};
+
+}  // namespace
+
+FileBytes ReadFileBytes(const SaveNode& node, const SourceOpener& opener, std::uint64_t cap) {
+  FileBytes result;
+  result.size = node.record.size;
+  if (node.partition == nullptr) return result;
+  DiskHandle handle;
+  if (!OpenJobSource(opener, *node.partition, handle)) return result;
+  result.opened = true;
+  FilePlan plan = PlanFileData(node.record, *node.partition, 0, handle.lastLba);
+  result.damage = plan.damage;
+  result.readable = plan.readable;
+  if (plan.Skip() || plan.damage == DataDamage::kEncrypted || plan.damage == DataDamage::kRecordDamaged) {
+    handle.Close();
+    return result;
+  }
+  // The reader writes `readable` bytes; asking it for fewer reads only the
+  // start of the file.
+  plan.readable = std::min(plan.readable, cap);
+  result.data.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(plan.readable, 0x4000000)));
+  SaveJob job;
+  job.readErrors = kReadErrorsKeepWritten;  // a copy's default: the file ends at its first bad sector
+  ScanProgress progress{};
+  MemorySink sink(result.data, plan.readable);
+  FileTally tally;
+  const WriteOutcome outcome = WritePlannedData(job, progress, node, plan, handle, sink, tally);
+  handle.Close();
+  result.badSectors = tally.badSectors;
+  result.readFailed = outcome == WriteOutcome::kReadFailed;
+  return result;
+}
+
+}  // namespace ambrel

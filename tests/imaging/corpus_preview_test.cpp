@@ -1,0 +1,215 @@
+// Every corpus file previewed from a FAT32 volume: the kind chosen is the
+// one the original's bytes give, a picture decodes to the size of the
+// original, a document's text is the walkers' text of the original. And
+// hostile pictures (cut, corrupted, a decompression bomb) end in a bounded
+// preview or none, never in the end of the program.
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <filesystem>
+#include <map>
+
+#include "catalog/node_table.h"
+#include "preview/document_text.h"
+#include "preview/preview_test_support.h"
+#include "qt_image_decoder.h"
+#include "session/preview_service.h"
+#include "session/program.h"
+#include "session/source_session.h"
+#include "support/test_paths.h"
+
+namespace ambrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+ByteSpan Span(const std::vector<std::uint8_t>& v) { return {v.data(), v.size()}; }
+
+// Short names without a long name come back in upper case.
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+struct CorpusImage {
+  std::string image;
+  std::map<std::string, std::string> originals;  // "folder/name" -> path of the original
+};
+
+// A FAT32 volume holding the corpus, one folder per type. Empty without the
+// corpus or the tools.
+const CorpusImage& CorpusVolume() {
+  static const CorpusImage made = [] {
+    CorpusImage out;
+    std::string corpus = test::CorpusDir();
+    if (corpus.empty() && std::getenv("AMBREL_CORPUS_DIR")) corpus = std::getenv("AMBREL_CORPUS_DIR");
+    if (corpus.empty() || !test::HaveTool("mkfs.vfat") || !test::HaveTool("mcopy")) return out;
+    const std::string image = test::TempDir("corpus-preview") + "/corpus.img";
+    const std::string q = test::ShellQuote(image);
+    std::string script = "truncate -s 96M " + q + " && mkfs.vfat -F 32 -n CORPUS " + q + " >/dev/null";
+    for (const auto& folder : fs::directory_iterator(corpus)) {
+      if (!folder.is_directory()) continue;
+      const std::string name = folder.path().filename().string();
+      script += " && MTOOLS_SKIP_CHECK=1 mmd -i " + q + " ::/" + name;
+      for (const std::string& file : test::CorpusFiles(name)) {
+        script += " && MTOOLS_SKIP_CHECK=1 mcopy -i " + q + " " + test::ShellQuote(file) + " ::/" + name + "/";
+        out.originals[Lower(name + "/" + fs::path(file).filename().string())] = file;
+      }
+    }
+    if (std::system(script.c_str()) != 0) return CorpusImage{};
+    out.image = image;
+    return out;
+  }();
+  return made;
+}
+
+std::string PathOf(const FoundFileTable& table, const FoundFileNode& node) {
+  const FoundFileNode* parent = NodeAt(table, node.parentId);
+  std::string path = node.name;
+  if (parent && parent->id != kRootId && parent->name) path = std::string(parent->name) + "/" + path;
+  return path;
+}
+
+TEST(CorpusPreview, FromFat32TheKindTextAndPictureSizeOfTheOriginal) {
+  const CorpusImage& corpus = CorpusVolume();
+  if (corpus.image.empty()) GTEST_SKIP() << "corpus, mkfs.vfat or mtools missing";
+  SetSettingsLoaded(true);
+  OverrideSetting("ParseFileSys", "1");
+  std::unique_ptr<SourceSession> source = SourceSession::Open(corpus.image);
+  ASSERT_TRUE(source);
+  VolumeListing listing = source->ListVolume(1, ListScope::kAll);
+  ASSERT_TRUE(listing.volume);
+  const PartitionInfo& volume = *listing.volume;
+  imaging::QtImageDecoder decoder;
+  std::size_t seen = 0, pictures = 0, texts = 0;
+  for (std::uint32_t id = 0; id < volume.table.count; ++id) {
+    const FoundFileNode* node = NodeAt(volume.table, id);
+    if (!node || !node->name || !IsFileKind(KindOf(*node))) continue;
+    const std::string path = Lower(PathOf(volume.table, *node));
+    auto original = corpus.originals.find(path);
+    if (original == corpus.originals.end()) continue;
+    SCOPED_TRACE(path);
+    ++seen;
+    const std::vector<std::uint8_t> bytes = test::ReadBytes(original->second);
+    const PreviewResult shown = PreviewVolumeFile(volume, id, &decoder);
+    ASSERT_TRUE(shown.found);
+    EXPECT_FALSE(shown.damaged);
+    // What the original's own bytes give (a document or archive whose
+    // walker finds nothing, or of 1023 bytes or less, is dumped).
+    const std::uint32_t type = PreviewTypeCode(node->typeCode, node->name);
+    const bool large = bytes.size() > kPreviewLargeFile;
+    std::vector<std::uint8_t> head = bytes;
+    if (large) head.resize(kPreviewLargeRead);
+    const PreviewContent expected = BuildPreviewContent(type, head, bytes.size(), large || type == kTypeUnknown);
+    EXPECT_EQ(int(shown.content.kind), int(expected.kind));
+    EXPECT_TRUE(shown.content.text == expected.text);
+    EXPECT_TRUE(shown.content.data == expected.data);
+    const std::string folder = path.substr(0, path.find('/'));
+    if (folder == "jpg" || folder == "png" || folder == "gif" || folder == "bmp" || folder == "ico") {
+      EXPECT_EQ(int(shown.content.kind), int(PreviewKind::kImage));
+    }
+    if (folder == "txt") {
+      EXPECT_EQ(int(shown.content.kind), int(PreviewKind::kText));
+    }
+    if (folder == "docx" || folder == "doc" || folder == "xls") {
+      const std::optional<std::u16string> walked = ExtractDocumentText(type, Span(bytes));
+      if (walked) {
+        EXPECT_TRUE(shown.content.text == *walked);
+      }
+    }
+    if (shown.content.kind == PreviewKind::kText) ++texts;
+    if (shown.content.kind != PreviewKind::kImage) continue;
+    // The picture decodes to the size of the original.
+    const std::optional<DecodedImage> whole = decoder.Decode(Span(bytes), 0);
+    EXPECT_EQ(shown.picture.has_value(), whole.has_value());
+    if (!whole || !shown.picture) continue;
+    ++pictures;
+    EXPECT_EQ(shown.picture->sourceWidth, whole->width);
+    EXPECT_EQ(shown.picture->sourceHeight, whole->height);
+    EXPECT_LE(std::max(shown.picture->width, shown.picture->height), kPanePictureSide);
+    EXPECT_FALSE(shown.picture->damaged);
+  }
+  EXPECT_EQ(seen, corpus.originals.size());
+  EXPECT_GE(pictures, 10u);
+  EXPECT_GE(texts, 10u);
+}
+
+std::vector<std::uint8_t> CorpusFile(const std::string& folder, const std::string& name) {
+  for (const std::string& f : test::CorpusFiles(folder))
+    if (fs::path(f).filename() == name) return test::ReadBytes(f);
+  return {};
+}
+
+std::uint32_t Crc(const std::uint8_t* p, std::size_t n) {
+  return static_cast<std::uint32_t>(crc32(0, p, static_cast<uInt>(n)));
+}
+
+void Chunk(std::vector<std::uint8_t>& png, const char* type, const std::vector<std::uint8_t>& body) {
+  const std::uint32_t n = static_cast<std::uint32_t>(body.size());
+  for (int s = 24; s >= 0; s -= 8) png.push_back(std::uint8_t(n >> s));
+  const std::size_t start = png.size();
+  png.insert(png.end(), type, type + 4);
+  png.insert(png.end(), body.begin(), body.end());
+  const std::uint32_t c = Crc(png.data() + start, png.size() - start);
+  for (int s = 24; s >= 0; s -= 8) png.push_back(std::uint8_t(c >> s));
+}
+
+// A PNG of w x h grey pixels whose IDAT is a few KB of deflated zeros.
+std::vector<std::uint8_t> BombPng(std::uint32_t w, std::uint32_t h, std::size_t rows) {
+  std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  std::vector<std::uint8_t> ihdr;
+  for (std::uint32_t v : {w, h})
+    for (int s = 24; s >= 0; s -= 8) ihdr.push_back(std::uint8_t(v >> s));
+  ihdr.insert(ihdr.end(), {8, 0, 0, 0, 0});  // 8-bit grey
+  Chunk(png, "IHDR", ihdr);
+  std::vector<std::uint8_t> raw(rows * (std::size_t(w) + 1), 0);
+  uLongf packed = compressBound(static_cast<uLong>(raw.size()));
+  std::vector<std::uint8_t> idat(packed);
+  compress2(idat.data(), &packed, raw.data(), static_cast<uLong>(raw.size()), 9);
+  idat.resize(packed);
+  Chunk(png, "IDAT", idat);
+  Chunk(png, "IEND", {});
+  return png;
+}
+
+TEST(HostilePictures, CutCorruptAndBombEndInABoundedPictureOrNone) {
+  imaging::QtImageDecoder decoder;
+  const std::vector<std::uint8_t> jpeg = CorpusFile("jpg", "court-exif.jpg");
+  if (jpeg.empty()) GTEST_SKIP() << "corpus missing";
+  // Cut in half: the decoded part, called damaged.
+  std::vector<std::uint8_t> cut(jpeg.begin(), jpeg.begin() + jpeg.size() / 2);
+  const std::optional<DecodedImage> half = decoder.Decode(Span(cut), kThumbnailSide);
+  ASSERT_TRUE(half);
+  EXPECT_TRUE(half->damaged);
+  EXPECT_EQ(half->sourceWidth, 500u);
+  // Zeros padding a whole file (a carved or cluster-padded copy) are no damage.
+  std::vector<std::uint8_t> padded = jpeg;
+  padded.resize(jpeg.size() + 3000, 0);
+  ASSERT_TRUE(decoder.Decode(Span(padded), kThumbnailSide));
+  EXPECT_FALSE(decoder.Decode(Span(padded), kThumbnailSide)->damaged);
+  // Corrupted all over: a picture of bounded size, or none.
+  std::vector<std::uint8_t> noisy = jpeg;
+  std::uint32_t seed = 12345;
+  for (std::size_t i = 600; i < noisy.size(); i += 97) {
+    seed = seed * 1103515245u + 12345u;
+    noisy[i] = std::uint8_t(seed >> 16);
+  }
+  if (const std::optional<DecodedImage> d = decoder.Decode(Span(noisy), kThumbnailSide)) {
+    EXPECT_LE(std::max(d->width, d->height), kThumbnailSide);
+  }
+  // Only a header: nothing.
+  EXPECT_FALSE(decoder.Decode(Span(std::vector<std::uint8_t>(jpeg.begin(), jpeg.begin() + 20)), 0));
+  // A bomb: 100000 x 100000 pixels in a few KB is refused by its header.
+  const std::vector<std::uint8_t> bomb = BombPng(100000, 100000, 64);
+  EXPECT_LT(bomb.size(), 64u * 1024);
+  EXPECT_FALSE(decoder.Decode(Span(bomb), kThumbnailSide));
+  // Below the pixel limit a PNG whose data stops early decodes no more than it holds.
+  const std::vector<std::uint8_t> shortRows = BombPng(2000, 2000, 10);
+  if (const std::optional<DecodedImage> d = decoder.Decode(Span(shortRows), kThumbnailSide)) {
+    EXPECT_LE(std::max(d->width, d->height), kThumbnailSide);
+  }
+}
+
+}  // namespace
+}  // namespace ambrel
