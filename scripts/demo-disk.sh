@@ -27,6 +27,10 @@ mkfs.vfat -F 32 -s 1 -g 255/63 -h "${starts[0]}" -n DEMO_FAT32 "$work/fat32" >/d
 echo "hello from the demo disk" > "$work/hello.txt"
 mmd -i "$work/fat32" ::/docs
 mcopy -i "$work/fat32" "$work/hello.txt" ::/docs/
+# A photo for the preview pane and the picture list (ffmpeg's test card).
+if ffmpeg -loglevel error -f lavfi -i testsrc=size=640x480 -frames:v 1 "$work/photo.jpg" 2>/dev/null; then
+  mcopy -i "$work/fat32" "$work/photo.jpg" ::/docs/
+fi
 place "$work/fat32" "${starts[0]}"
 
 truncate -s 16M "$work/ntfs"

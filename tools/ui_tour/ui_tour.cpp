@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QTimer>
@@ -22,6 +23,7 @@
 #include "filter_dialog.h"
 #include "gui_prompt.h"
 #include "main_window.h"
+#include "preview_pane.h"
 #include "qt_text.h"
 #include "recovery_modes.h"
 #include "results_browser.h"
@@ -172,6 +174,31 @@ int main(int argc, char** argv) {
       browser->treeView()->setCurrentIndex(second);
     }
     Shoot(&window, "06-browser-folders");
+    // The preview pane under the list: the docs folder's text file, its
+    // dump, then its photo.
+    if (browser->treeView()->model()->rowCount() > 1) {
+      const QModelIndex second = browser->treeView()->model()->index(1, 0);
+      const QModelIndex docs = browser->treeView()->model()->index(0, 0, second);
+      if (docs.isValid()) browser->treeView()->setCurrentIndex(docs);
+      Settle();
+      QAbstractItemModel* files = browser->detailView()->model();
+      for (int r = 0; r < files->rowCount(); ++r) {
+        const QString name = files->index(r, 0).data().toString();
+        const bool text = name.contains(QStringLiteral("hello"), Qt::CaseInsensitive);
+        const bool photo = name.contains(QStringLiteral("photo"), Qt::CaseInsensitive);
+        if (!text && !photo) continue;
+        const std::uint64_t before = browser->previewPane()->shownSerial();
+        browser->detailView()->setCurrentIndex(files->index(r, 0));
+        WaitFor([&] { return browser->previewPane()->shownSerial() != before; }, 10000);
+        Settle();
+        Shoot(&window, text ? "12-preview-text" : "14-preview-picture");
+        if (text) {
+          browser->previewPane()->switchButton()->click();
+          Settle();
+          Shoot(&window, "13-preview-hex");
+        }
+      }
+    }
     browser->Command(kCmdTypeView);
     browser->treeView()->expandToDepth(1);
     Shoot(&window, "07-browser-types");
