@@ -200,7 +200,7 @@ int RunShow() {
     doc["volume"] = found.volume;
     doc["id"] = found.id;
     doc["path"] = JsonText(found.path);
-    doc["size"] = node.size;
+    doc["size"] = std::uint64_t{node.size};  // a packed field: copied, never bound by reference
     doc["kind"] = KindName(content.kind);
     doc["readable"] = result.readable;
     doc["damaged"] = result.damaged;
