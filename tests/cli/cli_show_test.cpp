@@ -5,41 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
+#include "cli_run.h"
 #include "support/test_paths.h"
 
 namespace ambrel {
 namespace {
 
-struct CliResult {
-  int status = -1;
-  std::string out, err;
-};
+using CliResult = test::CliOutput;
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-CliResult RunCli(const std::string& args) {
-  static const std::string dir = test::TempDir("cli-show-run");
-  const std::string cli = test::BinaryDir() + "/cli/ambrel-cli";
-  const std::string command = "timeout 60 '" + cli + "' " + args + " >" + dir + "/out 2>" + dir + "/err </dev/null";
-  CliResult r;
-  const int raw = std::system(command.c_str());
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = Slurp(dir + "/out");
-  r.err = Slurp(dir + "/err");
-  return r;
-}
+CliResult RunCli(const std::string& args) { return test::RunAmbrelCli(args); }
 
 // A FAT32 volume with a text, a binary file and (with the corpus) a photo.
 const std::string& Volume() {
@@ -121,7 +100,7 @@ TEST(CliShow, PictureSizeAndThumbnail) {
   EXPECT_EQ(j["picture"]["width"], 500);
   EXPECT_EQ(j["picture"]["height"], 375);
   EXPECT_EQ(j["picture"]["damaged"], false);
-  const std::string bytes = Slurp(png);
+  const std::string bytes = test::ReadFileBytes(png);
   ASSERT_GT(bytes.size(), 24u);
   EXPECT_EQ(bytes.substr(1, 3), "PNG");
   // IHDR: 128 x 96.
