@@ -9,6 +9,13 @@ cd "$(dirname "$0")/.."
 ambrel_install_missing
 jobs="$(nproc)"
 
+# The tests' scratch folders live in one folder of this run, removed at the
+# end whatever happens, so a run never leaves images behind in /tmp.
+run_tmp="$(mktemp -d "${TMPDIR:-/tmp}/ambrel-tests.XXXXXX")"
+trap 'rm -rf "$run_tmp"' EXIT
+export TMPDIR="$run_tmp"
+df -h "$run_tmp" . | sed 's/^/disk: /'
+
 cmake -S . -B build -DAMBREL_WERROR=ON
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"

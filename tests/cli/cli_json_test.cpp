@@ -142,7 +142,7 @@ TEST_F(CliJson, PathsThatAreNotUtf8StayValidJson) {
   // an invalid byte, an encoded surrogate and an overlong form.
   const std::string dir = TempDir("cli-json-path");
   const std::string image = dir + "/bad\xFF\xED\xA0\x80\xC0\xAF-\x1b.img";
-  fs::copy_file(FixtureImage("fat32-basic"), image);
+  ASSERT_TRUE(CopyImage(FixtureImage("fat32-basic"), image));
   const CliOutput info = RunAmbrelCli("info --json " + Quoted(image));
   ASSERT_EQ(info.status, 0) << info.err;
   const json document = ParseOutput(info);

@@ -32,7 +32,7 @@ class CliRecoverTarget : public ::testing::Test {
     // A private copy, readable by everyone, in a folder of its own.
     dir_ = TempDir("cli-target-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     image_ = dir_ + "/fat16.img";
-    fs::copy_file(FixtureImage("fat16-basic"), image_);
+    ASSERT_TRUE(CopyImage(FixtureImage("fat16-basic"), image_));
     fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                               fs::perms::others_read | fs::perms::others_exec);
   }

@@ -72,7 +72,7 @@ TEST(CliScan, WithBothBootSectorsWipedTheMftRunPlacesTheVolume) {
   // With both boot sectors gone the volume is not read, so its FILE
   // records are kept as loose hits (a readable volume's MFT is not).
   const std::string wiped = test::TempDir("cli-scan-mft") + "/wiped.img";
-  ASSERT_TRUE(test::Shell("cp " + test::Quoted(image) + " " + test::Quoted(wiped) + " && dd if=/dev/zero of=" +
+  ASSERT_TRUE(test::Shell("cp --sparse=always " + test::Quoted(image) + " " + test::Quoted(wiped) + " && dd if=/dev/zero of=" +
                           test::Quoted(wiped) + " bs=512 count=1 conv=notrunc status=none && dd if=/dev/zero of=" +
                           test::Quoted(wiped) + " bs=512 count=1 conv=notrunc status=none seek=$(( $(stat -c %s " +
                           test::Quoted(wiped) + ") / 512 - 1 ))"));

@@ -22,7 +22,7 @@ class ScanRebuilt : public ::testing::Test {
     const std::string source = test::FixtureImage("disk-mbr");
     ASSERT_FALSE(source.empty());
     image = test::TempDir("cli-scan-rebuilt") + "/disk.img";
-    std::filesystem::copy_file(source, image);
+    ASSERT_TRUE(test::CopyImage(source, image));
     std::fstream f(image, std::ios::binary | std::ios::in | std::ios::out);
     const std::vector<char> zeros(34 * 512, 0);
     f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));

@@ -150,7 +150,7 @@ void ZeroSectors(const std::string& image, std::uint64_t lba, std::uint64_t coun
 
 bool CopyFixture(const std::string& name, const std::string& path) {
   const std::string source = FixtureImage(name);
-  return !source.empty() && Run("cp '" + source + "' '" + path + "'");
+  return !source.empty() && Run("cp --sparse=always '" + source + "' '" + path + "'");
 }
 
 std::set<std::string> FilePaths(const PartitionInfo& p) { return Files(p, false); }

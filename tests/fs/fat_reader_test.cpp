@@ -147,7 +147,7 @@ TEST(FatReader, EntriesInsideADeletedFolderAreDeleted) {
   const std::string image = test::FixtureImage("fat16-default");
   ASSERT_FALSE(image.empty());
   const std::string copy = test::TempDir("fat-rmdir") + "/vol.img";
-  std::filesystem::copy_file(image, copy);
+  ASSERT_TRUE(test::CopyImage(image, copy));
   std::vector<std::uint8_t> boot(512);
   std::fstream f(copy, std::ios::in | std::ios::out | std::ios::binary);
   f.read(reinterpret_cast<char*>(boot.data()), 512);
@@ -209,7 +209,7 @@ TEST(FatReader, VolumeLabelFromTheRootEntryElseTheBootSector) {
   const std::string image = test::FixtureImage("fat32-default");
   ASSERT_FALSE(image.empty());
   const std::string copy = test::TempDir("fat-label") + "/vol.img";
-  std::filesystem::copy_file(image, copy);
+  ASSERT_TRUE(test::CopyImage(image, copy));
   ASSERT_EQ(std::system(("MTOOLS_SKIP_CHECK=1 mlabel -i '" + copy + "' ::ROOTLABEL").c_str()), 0);
   {
     std::fstream f(copy, std::ios::in | std::ios::out | std::ios::binary);

@@ -131,9 +131,7 @@ std::string FixtureCopy(const std::string& name, const std::string& tag) {
   const std::string image = FixtureImage(name);
   if (image.empty()) return {};
   const std::string copy = TempDir("fixture-" + tag) + "/" + name + ".img";
-  std::error_code ec;
-  std::filesystem::copy_file(image, copy, ec);
-  return ec ? std::string() : copy;
+  return CopyImage(image, copy) ? copy : std::string();
 }
 
 std::map<std::string, std::uint64_t> FilesBelow(const std::string& folder) {

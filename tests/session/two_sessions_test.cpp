@@ -133,7 +133,7 @@ TEST_F(TwoSessions, InterleavedOnTwoThreadsGiveWhatEachGivesAlone) {
 TEST_F(TwoSessions, ASessionReadsThroughTheDeviceItOpenedOnce) {
   const std::string fixture = test::FixtureImage("fat16-basic");
   const std::string copy = test::TempDir("opened-once") + "/image.img";
-  fs::copy_file(fixture, copy);
+  ASSERT_TRUE(test::CopyImage(fixture, copy));
   std::unique_ptr<SourceSession> source = SourceSession::Open(copy);
   ASSERT_TRUE(source);
   ASSERT_FALSE(source->Volumes().empty());

@@ -1,7 +1,12 @@
 #include "support/test_paths.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <vector>
 #include <unistd.h>
 
 namespace ambrel::test {
@@ -22,12 +27,101 @@ std::string CorpusDir() {
   return std::string();
 }
 
+namespace {
+
+// Every folder TempDir hands out is removed when the test process exits, so a
+// full run leaves nothing behind and its peak use of the temporary folder is
+// that of the tests running at one time. AMBREL_KEEP_TEST_TEMP=1 keeps them
+// for a look after a failure. A forked child exits without touching them.
+class TempDirRegistry {
+ public:
+  void Add(const std::filesystem::path& p) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    paths_.push_back(p);
+  }
+  ~TempDirRegistry() {
+    if (::getpid() != owner_) return;
+    if (const char* keep = std::getenv("AMBREL_KEEP_TEST_TEMP"); keep && std::strcmp(keep, "0") != 0) return;
+    for (const auto& p : paths_) {
+      std::error_code ec;
+      std::filesystem::remove_all(p, ec);
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::filesystem::path> paths_;
+  pid_t owner_ = ::getpid();
+};
+
+TempDirRegistry& Registry() {
+  static TempDirRegistry registry;
+  return registry;
+}
+
+}  // namespace
+
 std::string TempDir(const std::string& tag) {
   std::filesystem::path p = std::filesystem::temp_directory_path() /
                             ("ambrel-test-" + tag + "-" + std::to_string(::getpid()));
   std::filesystem::remove_all(p);
   std::filesystem::create_directories(p);
+  Registry().Add(p);
   return p.string();
+}
+
+namespace {
+
+// read(buf, len) answers the bytes read, 0 at the end, -1 on an error.
+bool WriteSparse(const std::function<long(char*, std::size_t)>& read, const std::string& to) {
+  // Runs of zero blocks become holes: most of a test image is free space.
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  constexpr std::size_t kBlock = 4096;
+  std::vector<char> buf(1 << 20);
+  std::uint64_t total = 0;
+  bool holeAtEnd = false;
+  for (;;) {
+    const long got = read(buf.data(), buf.size());
+    if (got < 0) return false;
+    if (got == 0) break;
+    const std::size_t n = static_cast<std::size_t>(got);
+    for (std::size_t at = 0; at < n; at += kBlock) {
+      const std::size_t len = std::min(kBlock, n - at);
+      bool zero = true;
+      for (std::size_t i = 0; i < len && zero; ++i) zero = buf[at + i] == 0;
+      if (zero) {
+        out.seekp(static_cast<std::streamoff>(len), std::ios::cur);
+      } else {
+        out.write(buf.data() + at, static_cast<std::streamsize>(len));
+      }
+      holeAtEnd = zero;
+      total += len;
+    }
+  }
+  if (!out) return false;
+  out.close();
+  // A trailing hole is not written; the size has to be set.
+  if (holeAtEnd) {
+    std::error_code ec;
+    std::filesystem::resize_file(to, total, ec);
+    if (ec) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CopyImage(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  if (!in) return false;
+  return WriteSparse(
+      [&](char* buf, std::size_t len) -> long {
+        in.read(buf, static_cast<std::streamsize>(len));
+        if (in.bad()) return -1;
+        return static_cast<long>(in.gcount());
+      },
+      to);
 }
 
 }  // namespace ambrel::test
@@ -51,13 +145,15 @@ std::string FixtureImage(const std::string& name) {
   std::filesystem::path tmp = dir / (name + ".img.part" + std::to_string(::getpid()));
   gzFile in = gzopen(gz.c_str(), "rb");
   if (!in) return {};
-  std::ofstream os(tmp, std::ios::binary);
-  std::vector<char> buf(1 << 20);
-  int n;
-  while ((n = gzread(in, buf.data(), static_cast<unsigned>(buf.size()))) > 0) os.write(buf.data(), n);
+  const bool ok = WriteSparse([&](char* buf, std::size_t len) -> long {
+    return gzread(in, buf, static_cast<unsigned>(len));
+  }, tmp.string());
   gzclose(in);
-  os.close();
-  if (n < 0) return {};
+  if (!ok) {
+    std::error_code ec;
+    std::filesystem::remove(tmp, ec);
+    return {};
+  }
   std::filesystem::rename(tmp, out);
   return out.string();
 }

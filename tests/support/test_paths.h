@@ -9,7 +9,8 @@ std::string SourceDir();              // the repository root
 std::string BinaryDir();              // the build folder
 std::string FixturePath(const std::string& name);   // fixtures/<name>
 std::string CorpusDir();              // ../shared/corpus beside the checkout; empty when absent
-std::string TempDir(const std::string& tag);        // a fresh empty folder for one test
+std::string TempDir(const std::string& tag);        // a fresh empty folder, removed when the test exits
+bool CopyImage(const std::string& from, const std::string& to);  // a sparse copy of an image file
 
 }  // namespace ambrel::test
 
