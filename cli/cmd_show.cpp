@@ -8,13 +8,18 @@
 
 #include <CLI/CLI.hpp>
 
+#include "catalog/catalog_labels.h"
+#include "catalog/found_file_catalog.h"
 #include "commands.h"
 #include "common/text.h"
+#include "deep_scan_run.h"
 #include "json_output.h"
 #include "session/preview_service.h"
 #include "session/program.h"
+#include "session/scan_job.h"
 #include "session/source_session.h"
 #include "session/texts.h"
+#include "session/worded_prompt.h"
 #include "text_output.h"
 #include "tree_output.h"
 #include "volume_checks.h"
@@ -35,6 +40,7 @@ struct ShowOptions {
   ShowPart part = ShowPart::kAll;
   std::string thumbnail;
   bool json = false;
+  int mode = 0;  // 1..6: the file is one a deep scan of that mode finds
 };
 ShowOptions g_options;
 
@@ -56,6 +62,11 @@ void Define(CLI::App& app) {
   app.add_option("--thumbnail", g_options.thumbnail, "write a thumbnail of a picture as a PNG file")
       ->type_name("OUT.png");
   app.add_flag("--json", g_options.json, "print the preview as JSON");
+  app.add_option("--mode", g_options.mode,
+                 "deep scan of the whole device in recovery mode 1 to 6 first; FILE is then the path that "
+                 "recover --mode writes under its output folder (\"NN LABEL .../path\"), or the path inside "
+                 "the result numbered NN given with --partition NN")
+      ->check(CLI::Range(1, 6));
 }
 
 // CRLF (the panel's line breaks) as the terminal's.
@@ -125,6 +136,9 @@ const char* KindName(PreviewKind kind) {
   }
 }
 
+int ShowEntry(const PartitionInfo& volume, int number, std::uint32_t id, const std::string& path);
+int RunDeepShow(SourceSession& source);
+
 int RunShow() {
   const ShowOptions& options = g_options;
   if (!SettingsLoaded()) SetSettingsLoaded(true);
@@ -135,6 +149,7 @@ int RunShow() {
     std::fprintf(stderr, "ambrel-cli show: cannot open %s: %s\n", options.path.c_str(), why.c_str());
     return 1;
   }
+  if (options.mode != 0) return RunDeepShow(*source);
   const int wanted = options.volumes.partition;
   if (wanted != 0 && !source->Volume(wanted)) {
     std::fprintf(stderr, "ambrel-cli show: %s\n", NoVolumeText(wanted, *source).c_str());
@@ -156,14 +171,20 @@ int RunShow() {
                  options.path.c_str());
     return 1;
   }
-  const FoundFileNode& node = *NodeAt(found.info->table, found.id);
+  return ShowEntry(*found.info, found.volume, found.id, found.path);
+}
+
+// The preview of entry `id` of `volume`: what recover would write for it.
+int ShowEntry(const PartitionInfo& volume, int number, std::uint32_t id, const std::string& path) {
+  const ShowOptions& options = g_options;
+  const FoundFileNode& node = *NodeAt(volume.table, id);
 #ifdef AMBREL_HAVE_IMAGING
   imaging::QtImageDecoder qtDecoder;
   ImageDecoder* decoder = &qtDecoder;
 #else
   ImageDecoder* decoder = nullptr;
 #endif
-  const PreviewResult result = PreviewVolumeFile(*found.info, found.id, decoder, options.part == ShowPart::kHex);
+  const PreviewResult result = PreviewVolumeFile(volume, id, decoder, options.part == ShowPart::kHex);
   const PreviewContent& content = result.content;
   const std::string info = FormatFileInfo(node);
   const std::string damage = PreviewDamageText(result);
@@ -171,7 +192,7 @@ int RunShow() {
   const bool isListing = isText && (node.typeCode == 61 || node.typeCode == 62);
   int status = 0;
   if ((options.part == ShowPart::kText && !isText) || (options.part == ShowPart::kList && !isListing)) {
-    std::fprintf(stderr, "ambrel-cli show: %s shows no %s\n", PrintableText(found.path).c_str(),
+    std::fprintf(stderr, "ambrel-cli show: %s shows no %s\n", PrintableText(path).c_str(),
                  options.part == ShowPart::kList ? "archive listing" : "text");
     status = 1;
   }
@@ -197,9 +218,9 @@ int RunShow() {
                                   : HexDump(ByteSpan(content.data.data(), content.data.size()));
   if (options.json) {
     Json doc;
-    doc["volume"] = found.volume;
-    doc["id"] = found.id;
-    doc["path"] = JsonText(found.path);
+    doc["volume"] = number;
+    doc["id"] = id;
+    doc["path"] = JsonText(path);
     doc["size"] = std::uint64_t{node.size};  // a packed field: copied, never bound by reference
     doc["kind"] = KindName(content.kind);
     doc["readable"] = result.readable;
@@ -236,8 +257,63 @@ int RunShow() {
   return status;
 }
 
+// The scan's messages are kept for stderr; its questions go to the
+// program's prompt.
+class CollectingPrompt final : public WordedPrompt {
+ public:
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  bool Ask(const PromptMessage& question) override { return CurrentUserPrompt().Ask(question); }
+  bool AskYesNo(const std::string&) override { return false; }
+  std::vector<std::string> messages;
+};
+
+// --mode: a deep scan of the whole device as recover --mode runs it, then
+// the file among its results. Each result is numbered as the folder recover
+// writes it into ("01 LABEL ..."); the carved files are result 00.
+int RunDeepShow(SourceSession& source) {
+  const ShowOptions& options = g_options;
+  std::optional<PartitionInfo> area = source.ScanArea();
+  if (!area) {
+    std::fprintf(stderr, "ambrel-cli show: %s cannot be scanned\n", options.path.c_str());
+    return 1;
+  }
+  CollectingPrompt prompt;
+  ScanJobOptions scanOptions;
+  scanOptions.organiseDelayMs = 0;
+  scanOptions.prompt = &prompt;
+  scanOptions.useStateFile = false;
+  const RecoveryMode mode = ModeFromNumber(options.mode);
+  const DeepScanSettings settings = DefaultScanSettings(*area, mode);
+  ScanJob scan(std::move(*area), mode, settings, std::move(scanOptions));
+  if (!RunScanWithProgress(scan)) {
+    std::fprintf(stderr, "ambrel-cli show: the scan was stopped\n");
+    return 130;
+  }
+  FoundFileCatalog catalog;
+  catalog.LoadResults(scan.TakeResults(), nullptr);
+  for (const std::string& m : prompt.messages) std::fprintf(stderr, "%s\n", PrintableText(m).c_str());
+  std::string wanted = options.file;
+  while (!wanted.empty() && wanted.front() == '/') wanted.erase(0, 1);
+  for (std::uint32_t slot = 3; slot < catalog.partitionCount(); ++slot) {
+    const PartitionInfo* part = catalog.Partition(slot);
+    if (!part) continue;
+    const int number = static_cast<int>(slot - 3);
+    if (options.volumes.partition != 0 && options.volumes.partition != number) continue;
+    // "NN LABEL .../inner/path" as recover writes it, else the inner path.
+    std::string inner = wanted;
+    const std::string label = PartitionLabel(slot, *part, "");
+    if (wanted.size() > label.size() && wanted.compare(0, label.size(), label) == 0 && wanted[label.size()] == '/')
+      inner = wanted.substr(label.size() + 1);
+    std::uint32_t id = 0;
+    std::string path;
+    if (FindEntry(*part, inner, id, path)) return ShowEntry(*part, number, id, label + "/" + path);
+  }
+  std::fprintf(stderr, "ambrel-cli show: no file %s among what the scan found\n", PrintableText(options.file).c_str());
+  return 1;
+}
+
 const CliCommandRegistrar kShowCommand(
-    {"show", "show PATH [--partition N] FILE [--hex|--text|--info|--list] [--thumbnail OUT.png] [--json]",
+    {"show", "show PATH [--partition N] [--mode 1..6] FILE [--hex|--text|--info|--list] [--thumbnail OUT.png] [--json]",
      "the preview of one file: its information block, then its text, listing or dump", Define, RunShow});
 
 }  // namespace

@@ -78,6 +78,17 @@ std::string Utf16LeBytesToUtf8(const std::uint8_t* bytes, std::size_t units) {
   });
 }
 
+std::string NameUtf16ToUtf8(std::u16string_view text) {
+  return DecodeUtf16(text.size(), [&](std::size_t i) { return text[i] == 0 ? kVisibleNul : char32_t(text[i]); });
+}
+
+std::string NameUtf16LeBytesToUtf8(const std::uint8_t* bytes, std::size_t units) {
+  return DecodeUtf16(units, [&](std::size_t i) {
+    const char32_t u = bytes[2 * i] | (bytes[2 * i + 1] << 8);
+    return u == 0 ? kVisibleNul : u;
+  });
+}
+
 std::u16string Utf8ToUtf16(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());

@@ -16,6 +16,13 @@ namespace ambrel {
 std::string Utf16ToUtf8(std::u16string_view text);
 // `units` little-endian UTF-16 code units starting at `bytes` (unaligned ok).
 std::string Utf16LeBytesToUtf8(const std::uint8_t* bytes, std::size_t units);
+// The same for a name read from a volume. Names in the catalogue end at a NUL,
+// so a NUL stored inside an on-disk name (NTFS and exFAT allow it as a code
+// unit) becomes U+2400 SYMBOL FOR NULL: the rest of the name is kept and the
+// NUL stays visible.
+inline constexpr char32_t kVisibleNul = 0x2400;
+std::string NameUtf16ToUtf8(std::u16string_view text);
+std::string NameUtf16LeBytesToUtf8(const std::uint8_t* bytes, std::size_t units);
 // UTF-8 to UTF-16; invalid bytes become U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view text);
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "common/text.h"
 #include "fs/ntfs/ntfs_layout.h"
 #include "fs/ntfs/ntfs_record.h"
 
@@ -29,9 +30,9 @@ void TakeFileName(const MftAttribute& attribute, FileRecordSummary& s, NamePick&
   if (!text) return;
   std::u16string name;
   for (std::size_t k = 0; k < *length; ++k) {
+    // The length field bounds the name; a NUL inside it is kept visible.
     const char16_t ch = text->UncheckedU16(2 * k);
-    if (ch == 0) break;
-    name.push_back(ch);
+    name.push_back(ch == 0 ? static_cast<char16_t>(kVisibleNul) : ch);
   }
   s.name = std::move(name);
   if (!s.name.empty()) pick.done = true;

@@ -110,5 +110,31 @@ TEST(CliShow, PictureSizeAndThumbnail) {
   EXPECT_EQ(RunCli("show " + Volume() + " Read-Me.txt --thumbnail " + png).status, 1);
 }
 
+// Files of a deep scan: named by the path that recover --mode writes under
+// its output folder, or by the result number and the path inside it; the
+// preview holds what recover writes.
+TEST(CliShow, DeepScanFilesByThePathRecoverWrites) {
+  if (Volume().empty()) GTEST_SKIP() << "mtools or mkfs.vfat missing";
+  const std::string out = test::TempDir("cli-show-mode");
+  const CliResult recovered = RunCli("recover --mode 1 " + Volume() + " --out " + test::Quoted(out));
+  ASSERT_EQ(recovered.status, 0) << recovered.err;
+  std::string relative;
+  const std::filesystem::path root = std::filesystem::path(out) / "AmbrelRecovered";
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+    if (entry.path().filename() == "Read-Me.txt") relative = std::filesystem::relative(entry.path(), root).string();
+  ASSERT_FALSE(relative.empty());
+  const CliResult byFolder = RunCli("show --mode 1 " + Volume() + " " + test::Quoted(relative) + " --json");
+  ASSERT_EQ(byFolder.status, 0) << byFolder.err;
+  const nlohmann::json doc = nlohmann::json::parse(byFolder.out);
+  EXPECT_EQ(doc["text"].get<std::string>(), "first line\r\n第二行\r\n");
+  EXPECT_EQ(doc["path"].get<std::string>(), relative);
+  const int number = std::stoi(relative.substr(0, 2));
+  const CliResult byNumber =
+      RunCli("show --mode 1 --partition " + std::to_string(number) + " " + Volume() + " Blob-Data.bin --hex");
+  ASSERT_EQ(byNumber.status, 0) << byNumber.err;
+  EXPECT_NE(byNumber.out.find("00 01 02 03"), std::string::npos) << byNumber.out;
+  EXPECT_EQ(RunCli("show --mode 1 " + Volume() + " no-such-file.txt").status, 1);
+}
+
 }  // namespace
 }  // namespace ambrel

@@ -95,6 +95,23 @@ TEST(ExfatEntries, NamesStopAt259CharactersAndLyingCountsDropTheSet) {
   EXPECT_TRUE(sets[1].deleted);
 }
 
+// NameLength of the stream entry bounds the name: a NUL inside it is part of
+// the name (kept visible as U+2400), the zeros after it are padding.
+TEST(ExfatEntries, NameLengthBoundsTheNameAndKeepsAnInnerNul) {
+  Bytes stream = StreamEntry(0xC0, 3, 1);
+  stream[3] = 7;
+  Bytes dir = Cat({FileEntry(0x85, 2), stream, NameEntry(0xC1, std::string("ab\0cd.xyz", 9))});
+  auto sets = DecodeExfatEntries(dir);
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_EQ(sets[0].name, "ab\u2400cd.x");
+  // A NameLength beyond the name entries falls back to the first NUL.
+  stream[3] = 40;
+  dir = Cat({FileEntry(0x85, 2), stream, NameEntry(0xC1, "short")});
+  sets = DecodeExfatEntries(dir);
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_EQ(sets[0].name, "short");
+}
+
 TEST(ExfatEntries, SectorChecks) {
   Bytes sector(512, 0);
   Bytes good = Set("file.txt", 5, 10);

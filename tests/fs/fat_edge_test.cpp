@@ -82,6 +82,33 @@ TEST(FatDirectory, ShortNamesAttributesAndDotEntries) {
   EXPECT_EQ(Names(dir), (std::vector<std::string>{"A.TXT"}));
 }
 
+// Short names as Windows and Linux store them: the case flags of byte 12,
+// 0x05 for a first byte 0xE5, blanks only as padding, OEM bytes.
+TEST(FatDirectory, ShortNamesKeepTheirStoredCase) {
+  auto withCase = [](const char* name11, std::uint8_t flags, std::uint8_t attr = 0x20) {
+    Bytes e = ShortEntry(name11, attr);
+    e[12] = flags;
+    return e;
+  };
+  Bytes dir = Cat({withCase("NOTES46 JPG", 0x18), withCase("README  TXT", 0x08), withCase("PHOTO   JPG", 0x10),
+                   withCase("\xE5IECE2  DAT", 0x18), withCase("DCIM       ", 0x08, 0x10),
+                   withCase("MAKEFILE   ", 0x10)});
+  EXPECT_EQ(Names(dir), (std::vector<std::string>{"notes46.jpg", "readme.TXT", "PHOTO.jpg", "!iece2.dat*", "dcim",
+                                                  "MAKEFILE"}));
+  // A blank inside the base is part of the name; only trailing blanks pad it.
+  // An empty base would make a hidden ".TXT"; a NUL ends a damaged name.
+  dir = Cat({ShortEntry("A B     TXT", 0x20), ShortEntry("        TXT", 0x20), ShortEntry("AB\0CD   TXT", 0x20)});
+  EXPECT_EQ(Names(dir), (std::vector<std::string>{"A B.TXT", "_.TXT", "AB.TXT"}));
+  // 0x05 stands for a first byte 0xE5; bytes above 0x7F are in the OEM code
+  // page (GBK here): "\xB2\xE2\xCA\xD4" is 测试. Case flags leave them alone.
+  dir = Cat({withCase("\xB2\xE2\xCA\xD4    TXT", 0x18), ShortEntry("\x05\xB0\xA1     TXT", 0x20)});
+  const auto names = Names(dir);
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_EQ(names[0], "测试.txt");
+  EXPECT_EQ(names[1].substr(names[1].size() - 4), ".TXT");
+  EXPECT_EQ(DecodeFatDirectory(dir, false)[1].deleted, false);
+}
+
 TEST(FatDirectory, LongNamesLiveDeletedBrokenAndStray) {
   const char* s1 = "DELETE~1TXT";
   // A deleted three-piece name takes its state from the deleted short entry.
@@ -196,9 +223,9 @@ TEST(FatWalk, DirectoryLinkingBackToItsParentIsReadOnce) {
   std::memcpy(&l.image->bytes[reports + 26], &l.image->bytes[docs + 26], 2);
   ASSERT_TRUE(Read(l));
   auto paths = test::NodePaths(l.partition.table);
-  EXPECT_TRUE(paths.count("DOCS/README.TXT"));
-  EXPECT_TRUE(paths.count("DOCS/REPORTS"));
-  EXPECT_FALSE(paths.count("DOCS/REPORTS/README.TXT"));
+  EXPECT_TRUE(paths.count("docs/readme.txt"));
+  EXPECT_TRUE(paths.count("docs/reports"));
+  EXPECT_FALSE(paths.count("docs/reports/readme.txt"));
 }
 
 TEST(FatWalk, LoopingAndRunawayChainsEndTheDirectory) {
@@ -213,7 +240,7 @@ TEST(FatWalk, LoopingAndRunawayChainsEndTheDirectory) {
     ASSERT_TRUE(Read(l));
     auto paths = test::NodePaths(l.partition.table);
     int photos = 0;
-    for (const auto& [path, id] : paths) photos += path.rfind("PHOTOS/", 0) == 0;
+    for (const auto& [path, id] : paths) photos += path.rfind("photos/", 0) == 0;
     EXPECT_EQ(photos, 6);
   }
 }
@@ -226,8 +253,8 @@ TEST(FatWalk, SubdirectoryAtClusterZeroIsNotTheRootAgain) {
   std::memset(&l.image->bytes[docs + 26], 0, 2);
   ASSERT_TRUE(Read(l));
   auto paths = test::NodePaths(l.partition.table);
-  EXPECT_TRUE(paths.count("DOCS"));
-  EXPECT_FALSE(paths.count("DOCS/FILLER.BIN"));
+  EXPECT_TRUE(paths.count("docs"));
+  EXPECT_FALSE(paths.count("docs/FILLER.BIN"));
 }
 
 TEST(FatLoad, UnreadableFirstFatFallsBackToTheSecond) {
@@ -343,7 +370,7 @@ TEST(Fat32HighWords, DeletedFileOnTheFixtureIsFoundWithTheScanHits) {
   LoadedImage l = Load("fat32-basic", kFsFat32);
   ASSERT_TRUE(Read(l));
   auto paths = test::NodePaths(l.partition.table);
-  auto it = paths.find("!RASH/!ONE.TXT");
+  auto it = paths.find("!rash/!one.txt");
   ASSERT_NE(it, paths.end());
   const std::uint32_t truth = NodeAt(l.partition.table, it->second)->firstCluster;
   // A typed file: the cluster kinds of the scan decide (the content estimate).
@@ -368,7 +395,7 @@ TEST(Fat32HighWords, DeletedFileOnTheFixtureIsFoundWithTheScanHits) {
   scan.scanHits = hits;
   ASSERT_TRUE(Read(l, &scan));
   paths = test::NodePaths(l.partition.table);
-  const FoundFileNode* gone = NodeAt(l.partition.table, paths.at("!RASH/!ONE.TXT"));
+  const FoundFileNode* gone = NodeAt(l.partition.table, paths.at("!rash/!one.txt"));
   EXPECT_EQ(std::uint32_t{gone->firstCluster}, truth);
   ExtentList extents;
   ASSERT_TRUE(FatFileExtents(l.partition, *gone, extents));

@@ -21,8 +21,8 @@ namespace ambrel {
 namespace {
 
 // mtools stores a name that fits 8.3 in one case per part as a short entry
-// only (with the case in byte 12, which the reader does not apply): such a
-// name is listed upper-case, and with '!' first once deleted.
+// only, with the case in byte 12: such a name is listed in its own case, and
+// with '!' first once deleted.
 bool FitsShortName(const std::string& name) {
   auto dot = name.find('.');
   std::string base = name.substr(0, dot), ext = dot == std::string::npos ? "" : name.substr(dot + 1);
@@ -42,9 +42,9 @@ bool FitsShortName(const std::string& name) {
 std::string ListedName(const std::string& component, bool deleted) {
   if (component == "$RECYCLE.BIN") return "回收站";
   if (!FitsShortName(component)) return component;
-  std::string upper = AsciiUpper(component);
-  if (deleted) upper[0] = '!';
-  return upper;
+  std::string listed = component;
+  if (deleted) listed[0] = '!';
+  return listed;
 }
 
 // The listed path of a manifest path: every component that was deleted
@@ -174,7 +174,7 @@ TEST(FatReader, EntriesInsideADeletedFolderAreDeleted) {
   for (const auto& [path, id] : test::NodePaths(p.table)) {
     const NodeKind k = KindOf(*NodeAt(p.table, id));
     const bool deleted = k == kDeletedFile || k == kDeletedFolder;
-    if (path.rfind("!OCS/", 0) == 0) {
+    if (path.rfind("!ocs/", 0) == 0) {
       EXPECT_TRUE(deleted) << path;
       ++inside;
     } else if (path == "readme.txt" || path == "big.bin") {

@@ -212,6 +212,14 @@ TEST(NtfsCraftedRecords, NamespacePrecedence) {
   EXPECT_EQ(twoPosix->name, "first");
 }
 
+// The name length bounds an NTFS name; a NUL code unit inside it must not cut
+// the rest off (the catalogue's names end at a NUL), so it is kept visible.
+TEST(NtfsCraftedRecords, NulInsideANameIsKeptVisible) {
+  auto decoded = DecodeMftRecord(RecordBuilder(40).FileName(5, std::u16string(u"be\0fore.txt", 11), 1).Build(), false);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->name, "be\u2400fore.txt");
+}
+
 TEST(NtfsCraftedRecords, SystemNamesAndRecycleBinInAnyCase) {
   auto bin = DecodeMftRecord(RecordBuilder(40, 3)
                                  .StandardInformation(kFileTime, kFileTime, kSystem)

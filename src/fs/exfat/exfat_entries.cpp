@@ -21,6 +21,7 @@ bool SetBuilder::Feed(const std::uint8_t* e) {
   if (type == 0x85 || type == 0x05) {
     set = ExfatFileSet{};
     name.clear();
+    nameLength = 0;
     remaining = e[1];
     open = remaining > 0;
     set.deleted = type == 0x05;
@@ -38,6 +39,7 @@ bool SetBuilder::Feed(const std::uint8_t* e) {
     // how much is allocated. A camera cut by a power loss leaves the first
     // below the second; an entry with the two the wrong way round keeps the
     // larger, so that nothing written is dropped.
+    nameLength = e[3];
     set.validLength = c.UncheckedU64(8);
     set.size = std::max(set.validLength, c.UncheckedU64(24));
     set.noFatChain = (e[1] & 0x02) != 0;
@@ -50,9 +52,14 @@ bool SetBuilder::Feed(const std::uint8_t* e) {
     name.push_back(static_cast<char16_t>(c.UncheckedU16(2 + 2 * k)));
   if (--remaining > 0) return false;
   open = false;
-  std::size_t zero = name.find(u'\0');
-  if (zero != std::u16string::npos) name.resize(zero);
-  set.name = Utf16ToUtf8(name);
+  // NameLength bounds the name; the last name entry is padded with zeros.
+  // Without a usable length the name ends at its first NUL.
+  if (nameLength > 0 && nameLength <= name.size()) {
+    name.resize(nameLength);
+  } else if (std::size_t zero = name.find(u'\0'); zero != std::u16string::npos) {
+    name.resize(zero);
+  }
+  set.name = NameUtf16ToUtf8(name);
   return true;
 }
 

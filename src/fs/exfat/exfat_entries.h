@@ -50,6 +50,7 @@ namespace exfat_detail {
 struct SetBuilder {
   ExfatFileSet set;
   unsigned remaining = 0;
+  unsigned nameLength = 0;  // NameLength of the stream extension, in UTF-16 units
   bool open = false;
   std::u16string name;
   bool Feed(const std::uint8_t* e);

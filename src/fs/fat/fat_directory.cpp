@@ -104,14 +104,38 @@ std::uint8_t FatShortNameChecksum(const std::uint8_t* shortName11) {
 }
 
 std::string FatShortName(const std::uint8_t* entry) {
-  std::u16string name;
-  for (int i = 0; i < 8 && entry[i] != ' ' && entry[i] != 0; ++i) name.push_back(entry[i]);
-  if (entry[8] != ' ') {
-    name.push_back('.');
-    for (int i = 8; i < 11 && entry[i] != ' ' && entry[i] != 0; ++i) name.push_back(entry[i]);
-  }
-  if (entry[0] == kFatDeletedMark && !name.empty()) name[0] = '!';
-  return Utf16ToUtf8(name);
+  // 8 + 3 bytes padded with blanks. Byte 12 carries the case flags that
+  // Windows and Linux set for a name that is all lower case in its base
+  // (0x08) or extension (0x10) and so needs no long name.
+  const bool lowerBase = (entry[12] & 0x08) != 0;
+  const bool lowerExt = (entry[12] & 0x10) != 0;
+  // 0xE5 marks a deleted entry, shown as '!'; a name that really starts with
+  // 0xE5 (a lead byte in Japanese code pages) is stored as 0x05.
+  std::uint8_t raw[11];
+  std::memcpy(raw, entry, 11);
+  if (raw[0] == kFatDeletedMark) raw[0] = '!';
+  else if (raw[0] == 0x05) raw[0] = 0xE5;
+  auto part = [&](int from, int length, bool lower) {
+    int end = from;
+    while (end < from + length && raw[end] != 0) ++end;  // a NUL ends a damaged name
+    while (end > from && raw[end - 1] == ' ') --end;
+    std::string bytes(reinterpret_cast<const char*>(raw) + from, static_cast<std::size_t>(end - from));
+    bool ascii = true;
+    for (char ch : bytes) ascii = ascii && static_cast<unsigned char>(ch) < 0x80;
+    // The flags are honoured on ASCII only: in a double-byte code page a
+    // trail byte can fall in 'A'..'Z'.
+    if (lower && ascii) bytes = AsciiLower(bytes);
+    return bytes;
+  };
+  std::string base = part(0, 8, lowerBase);
+  const std::string ext = part(8, 3, lowerExt);
+  if (base.empty() && !ext.empty()) base = "_";  // an empty base would make a hidden ".EXT"
+  std::string name = ext.empty() ? base : base + "." + ext;
+  // Bytes above 0x7F are in the OEM code page of the machine that wrote the
+  // name, taken to be the ANSI code page (GBK by default).
+  for (char ch : name)
+    if (static_cast<unsigned char>(ch) >= 0x80) return ToWide(name);
+  return name;
 }
 
 std::vector<FatDirEntry> DecodeFatDirectory(std::span<const std::uint8_t> buffer, bool fat32) {

@@ -113,7 +113,7 @@ Step TakeFileName(const MftAttribute& attribute, DecodeState& state) {
   MftRecordSummary& s = state.summary;
   s.hasName = true;
   s.parentId = *parent;
-  s.name = Utf16LeBytesToUtf8(text->data(), *length);
+  s.name = NameUtf16LeBytesToUtf8(text->data(), *length);
   if (!state.system || s.name.empty() || s.name[0] != '$') return Step::kGoOn;
   if (IsNtfsRecycleBinName(s.name)) {
     // The recycle bin is always listed as a deleted folder.
