@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "platform/codepage.h"
 #include "preview/document_text.h"
+#include "preview/text_encoding.h"
 
 namespace ambrel {
 
@@ -44,9 +45,25 @@ std::u16string FromUtf16Le(ByteSpan bytes) {
   return text;
 }
 
+std::u16string FromUtf16Be(ByteSpan bytes) {
+  std::u16string text;
+  const std::size_t units = std::min(bytes.size() / 2, kTextUnits);
+  text.resize(units);
+  for (std::size_t i = 0; i < units; ++i)
+    text[i] = static_cast<char16_t>((bytes[2 * i] << 8) | bytes[2 * i + 1]);
+  CapText(text);
+  return text;
+}
+
+// A text without a mark that is not UTF-8: in the encoding the detector and
+// the ANSI code page agree on (GBK unless set otherwise).
 std::u16string FromAnsi(ByteSpan bytes) {
   const std::size_t n = std::min(bytes.size(), kTextInputBytes);
-  std::u16string text = Utf8ToUtf16(ToWide(std::string_view(reinterpret_cast<const char*>(bytes.data()), n)));
+  const std::string_view input(reinterpret_cast<const char*>(bytes.data()), n);
+  const std::string encoding = ChooseTextEncoding(bytes.first(n));
+  std::string utf8 = ToWideFrom(input, encoding.c_str());
+  if (utf8.empty() && n > 0) utf8 = ToWide(input);
+  std::u16string text = Utf8ToUtf16(utf8);
   CapText(text);
   return text;
 }
@@ -158,10 +175,9 @@ bool IsValidShortUtf8(ByteSpan data) {
 
 std::u16string DecodeTextFile(ByteSpan d) {
   if (d.size() >= 3 && d[0] == 0xEF && d[1] == 0xBB && d[2] == 0xBF) return FromUtf8(d.subspan(3));
-  // Both marks are read as little-endian, as the files of the systems that
-  // write them mostly are.
-  if (d.size() >= 2 && ((d[0] == 0xFF && d[1] == 0xFE) || (d[0] == 0xFE && d[1] == 0xFF)))
-    return FromUtf16Le(d.subspan(2));
+  // FF FE marks little-endian UTF-16, FE FF big-endian.
+  if (d.size() >= 2 && d[0] == 0xFF && d[1] == 0xFE) return FromUtf16Le(d.subspan(2));
+  if (d.size() >= 2 && d[0] == 0xFE && d[1] == 0xFF) return FromUtf16Be(d.subspan(2));
   if (IsValidShortUtf8(d)) return FromUtf8(d);
   return FromAnsi(d);
 }

@@ -4,7 +4,10 @@
 
 #include <numeric>
 
+#include "common/text.h"
+#include "platform/codepage.h"
 #include "preview/preview_content.h"
+#include "preview/text_encoding.h"
 #include "preview_test_support.h"
 
 namespace ambrel {
@@ -95,13 +98,35 @@ TEST(TextTests, Utf16Plausibility) {
 TEST(TextTests, DecodeByMarkThenUtf8ThenAnsi) {
   // A UTF-8 mark wins even when the bytes are not valid UTF-8 further on.
   EXPECT_EQ(DecodeTextFile(Span(Bytes("\xef\xbb\xbf" "ab\xff" "c"))), u"ab\uFFFDc");
-  // Both UTF-16 marks read little-endian.
+  // FF FE marks little-endian UTF-16, FE FF big-endian.
   EXPECT_EQ(DecodeTextFile(Span(Bytes(std::string("\xff\xfe" "A\0B\0", 6)))), u"AB");
-  EXPECT_EQ(DecodeTextFile(Span(Bytes(std::string("\xfe\xff" "A\0", 4)))), u"A");
+  EXPECT_EQ(DecodeTextFile(Span(Bytes(std::string("\xfe\xff" "\0A\x4f\x60", 6)))), u"A你");
   EXPECT_EQ(DecodeTextFile(Span(Bytes("\xe4\xbd\xa0"))), u"你");
   EXPECT_EQ(DecodeTextFile(Span(Bytes("\xc4\xe3\xba\xc3"))), u"你好");  // GBK
   const std::vector<std::uint8_t> long_(0x30000, 'x');
   EXPECT_EQ(DecodeTextFile(Span(long_)).size() * 2, kPreviewTextBytes);
+}
+
+// Texts without a mark in the encodings users keep them in: the detector
+// names Big5, Shift_JIS and EUC-KR texts, whose byte pairs GBK would also
+// decode (wrongly); GBK stays the reading for Chinese texts and wherever the
+// detector is unsure; a Latin text that GBK cannot decode reads as
+// Windows-1252.
+TEST(TextTests, UnmarkedTextsInTheirOwnEncoding) {
+  auto encoded = [](const std::string& utf8, const char* encoding) { return Bytes(ToAnsiIn(utf8, encoding)); };
+  auto decoded = [](const std::vector<std::uint8_t>& bytes) { return Utf16ToUtf8(DecodeTextFile(Span(bytes))); };
+  const std::string big5 = "這是一個繁體中文的文字檔案，用來測試預覽是否能正確地辨認編碼。我們在台灣使用這種編碼已經很多年了。";
+  EXPECT_EQ(decoded(encoded(big5, "BIG5")), big5);
+  const std::string sjis = "これは日本語のテキストファイルです。プレビューが正しく文字コードを認識できるかを確認します。";
+  EXPECT_EQ(decoded(encoded(sjis, "SHIFT_JIS")), sjis);
+  const std::string korean = "이것은 한국어 텍스트 파일입니다. 미리 보기가 인코딩을 올바르게 인식하는지 확인합니다.";
+  EXPECT_EQ(decoded(encoded(korean, "EUC-KR")), korean);
+  const std::string gbk = "这是一个简体中文的文本文件，用来测试预览是否能正确地识别编码。";
+  EXPECT_EQ(decoded(encoded(gbk, "GBK")), gbk);
+  EXPECT_EQ(decoded(encoded("你好", "GBK")), "你好");
+  const std::string latin = "Le café est très bon à Paris, où l'on mange des crêpes. Über große Straßen.";
+  EXPECT_EQ(decoded(encoded(latin, "WINDOWS-1252")), latin);
+  EXPECT_EQ(DetectTextEncoding(Span(Bytes("plain ascii"))), "");
 }
 
 TEST(PreviewContent, KindByTypeAndBytes) {
