@@ -281,6 +281,13 @@ void MainWindow::ParseWithoutScan() {
     for (const std::string& line : UnreadMetadataTexts(listing.unread, listing.unreadDropped))
       unread.push_back(std::to_string(number) + ": " + line);
   if (!unread.empty()) prompt_.ShowMessage(UnreadMetadataReportText(unread));
+  // FAT copies that disagree and boot fields a checker rejects: the files
+  // were read from what fits best, and the user is told once per volume.
+  std::vector<std::string> fatLines;
+  for (const auto& [number, listing] : problems)
+    for (const std::string& line : {FatBootWarningText(listing.fatBoot), FatCopiesWarningText(listing.fatCopies)})
+      if (!line.empty()) fatLines.push_back(std::to_string(number) + ": " + line);
+  if (!fatLines.empty()) prompt_.ShowMessage(FatWarningsReportText(fatLines));
   if (catalog_->partitionCount() == before) {
     prompt_.ShowMessage("没有找到可以解析的分区！");
     return;

@@ -232,7 +232,7 @@ std::vector<std::pair<int, VolumeListing>> SourceSession::ListInto(FoundFileCata
     VolumeListing listing = ListVolume(v.number, scope, stopWord, observer);
     if (listing.volume) catalog.AddPartition(std::move(listing.volume), nullptr, announce);
     if ((listing.problem != ListProblem::kNone && listing.problem != ListProblem::kNoRecycleBin) ||
-        listing.MetadataUnread())
+        listing.MetadataUnread() || listing.fatCopies.Any() || listing.fatBoot.Any())
       problems.emplace_back(v.number, std::move(listing));
   }
   return problems;

@@ -108,7 +108,8 @@ class SourceSession {
                            const ParseObserver& observer = {});
   // Parses every volume (or `number` only) into the catalogue in `scope`;
   // the volumes that could not be listed, with their problem, and those
-  // listed without some of their metadata (problem kNone, `unread` set).
+  // listed without some of their metadata (problem kNone, `unread` set),
+  // and the FAT volumes whose copies disagree or whose boot fields are off.
   // `announce`: the catalogue tells its views of each volume added.
   std::vector<std::pair<int, VolumeListing>> ListInto(FoundFileCatalog& catalog, int number, ListScope scope,
                                                       const std::atomic<std::uint32_t>* stopWord = nullptr,

@@ -246,6 +246,39 @@ std::string FatBootText(const FatBootCheck& check) {
   return text;
 }
 
+std::string FatCopiesWarningText(const FatCopyDisagreement& copies) {
+  if (!copies.Any()) return {};
+  std::string text = Format("两份FAT表有%llu处不一致", static_cast<unsigned long long>(copies.entries));
+  if (copies.chainsFromSecond) text += Format("，%u个文件按第二份读取", copies.chainsFromSecond);
+  if (copies.chainsUnresolved) text += Format("，%u个文件两份都不符", copies.chainsUnresolved);
+  if (!copies.chainsFromSecond && !copies.chainsUnresolved) text += "，所有文件按第一份读取";
+  return text;
+}
+
+std::string FatBootWarningText(const FatBootCheck& check) {
+  if (!check.Any()) return {};
+  std::vector<std::string> parts;
+  for (FatBootProblem p : check.problems) {
+    switch (p) {
+      case FatBootProblem::kNoFats: parts.push_back("没有FAT表"); break;
+      case FatBootProblem::kNoReservedSectors: parts.push_back("没有保留扇区"); break;
+      case FatBootProblem::kClusterSizeNotPowerOfTwo: parts.push_back("每簇扇区数不是2的幂"); break;
+      case FatBootProblem::kRootEntriesPartialSector: parts.push_back("根目录不是整数个扇区"); break;
+      case FatBootProblem::kNoRootEntries: parts.push_back("没有根目录项"); break;
+      case FatBootProblem::kFatTooSmall: parts.push_back("FAT表小于簇数所需"); break;
+    }
+  }
+  std::string text = "引导扇区的字段有误";
+  for (std::size_t i = 0; i < parts.size(); ++i) text += (i ? "、" : "：") + parts[i];
+  if (check.rootEntriesUsed != check.rootEntriesRecorded)
+    text += Format("；按目录实际使用的%u个根目录项读取（记录为%u）", check.rootEntriesUsed, check.rootEntriesRecorded);
+  return text;
+}
+
+std::string FatWarningsReportText(const std::vector<std::string>& lines) {
+  return "以下分区的文件系统结构有误，已按最可信的数据读取，部分文件可能不完整：" + ListLines(lines);
+}
+
 std::string UnreadMetadataReportText(const std::vector<std::string>& lines) {
   return "文件系统的部分元数据无法读取，其中记录的文件没有列出：" + ListLines(lines);
 }

@@ -73,6 +73,14 @@ std::string FatCopiesText(const FatCopyDisagreement& copies);
 // root entries (recorded 65535), as the folders show"; empty when sound.
 std::string FatBootText(const FatBootCheck& check);
 
+// The desktop's words for the same two warnings: "两份FAT表有12处不一致，
+// 3个文件按第二份读取，1个文件两份都不符" and "引导扇区的字段有误：...；
+// 按目录实际使用的512个根目录项读取（记录为65535）"; empty when sound.
+std::string FatCopiesWarningText(const FatCopyDisagreement& copies);
+std::string FatBootWarningText(const FatBootCheck& check);
+// The desktop's message over the volumes' lines ("N: text").
+std::string FatWarningsReportText(const std::vector<std::string>& lines);
+
 // Everything a run has to say, in the order the user reads it: the refusal,
 // or the stop, or the read errors, failed files, damaged files, shortened
 // names and the completion line.
