@@ -44,7 +44,7 @@ struct OrphanFolder {
 };
 
 // Reads the first sector of every cluster for which `candidate` holds (free
-// and not read by the walk), in runs of such clusters: small clusters in
+// and not read by the walk), in runs of such clusters: clusters up to 4 KiB in
 // spans of up to 1 MiB, larger ones a sector each. `recognise` decides on
 // the sector and names the subfolder clusters it lists. Unreadable sectors
 // are passed over. The result is in cluster order.
