@@ -170,6 +170,15 @@ TEST_P(OrphanFoldersFat, FilesOfAnUnreachedFolderAreListedAsFlsFindsThem) {
   // The deleted view keeps them; the present view has none.
   EXPECT_EQ(ListedOrphans(image, "--deleted"), expected);
   EXPECT_TRUE(ListedOrphans(image, "--present").empty());
+  // The copy-out takes them from the same listing, with their data.
+  const std::string out = dir + "/out";
+  const CliOutput copied = RunAmbrelCli("--yes recover " + Quoted(image) + " --out " + Quoted(out));
+  ASSERT_EQ(copied.status, 0) << copied.err;
+  ASSERT_TRUE(Shell("(find " + Quoted(out) + " -path '*/" + kLost + "/!UB/!NNER.BIN' >" + Quoted(dir + "/found.txt") +
+                    ")"));
+  const std::string path = ReadFileBytes(dir + "/found.txt");
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(ReadFileBytes(path.substr(0, path.find('\n'))), std::string(2000, 'b'));
 }
 
 INSTANTIATE_TEST_SUITE_P(Bits, OrphanFoldersFat, ::testing::Values(12, 16, 32),
