@@ -35,8 +35,7 @@ void Define(CLI::App& app) {
   AddVolumeOptions(app, g_options.volumes);
   app.add_flag("--json", g_options.json, "print the volumes and their entries as JSON");
   app.add_flag("--orphans", g_options.orphans,
-               "also on volumes over 32 GiB, look for folders no folder reaches in the free clusters of FAT "
-               "and exFAT (done by default on smaller volumes; listed under the lost-files folder)");
+               "search the free clusters of FAT and exFAT volumes over 32 GiB too for folders no folder reaches");
 }
 
 // Lists one volume; false (with a message) when it cannot be listed.
