@@ -15,7 +15,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/settings.h"
+#include "catalog/node_table.h"
 #include "cli/cli_run.h"
+#include "fs/parse_file_system.h"
 #include "support/test_paths.h"
 
 namespace ambrel::test {
@@ -183,6 +186,34 @@ TEST_P(OrphanFoldersFat, FilesOfAnUnreachedFolderAreListedAsFlsFindsThem) {
 
 INSTANTIATE_TEST_SUITE_P(Bits, OrphanFoldersFat, ::testing::Values(12, 16, 32),
                          [](const ::testing::TestParamInfo<int>& p) { return "Fat" + std::to_string(p.param); });
+
+// The search is the listing's default up to 32 GiB; a volume said to be
+// larger is searched only when asked.
+TEST(OrphanFoldersLargeVolume, SearchedOnlyWhenAskedAbove32GiB) {
+  const std::string dir = TempDir("orphans-size");
+  const std::string image = MakeFatOrphanImage(dir, 16);
+  if (image.empty()) GTEST_SKIP() << "mkfs.fat / mtools missing";
+  SetSettingsLoaded(true);
+  OverrideSetting("ParseFileSys", "1");
+  auto lostCount = [&](std::uint64_t sectors, OrphanFolderSearch search) {
+    PartitionInfo p;
+    p.fsKind = kFsFat16;
+    p.diskPath = image;
+    p.sectorCount = sectors;
+    const std::string boot = ReadFileBytes(image).substr(0, 512);
+    std::copy(boot.begin(), boot.end(), p.bootSector.begin());
+    ParseContext context;
+    context.orphanFolders = search;
+    EXPECT_TRUE(ParseFileSystem(nullptr, p, &context));
+    const FoundFileNode* lost = NodeAt(p.table, kLostFolderId);
+    return lost ? static_cast<unsigned>(lost->childCount) : 0u;
+  };
+  const std::uint64_t small = 16u << 11, large = (33ull << 30) / 512;
+  EXPECT_EQ(lostCount(small, OrphanFolderSearch::kSmallVolumes), 4u);
+  EXPECT_EQ(lostCount(large, OrphanFolderSearch::kSmallVolumes), 0u);
+  EXPECT_EQ(lostCount(large, OrphanFolderSearch::kAlways), 4u);
+  EXPECT_EQ(lostCount(small, OrphanFolderSearch::kOff), 0u);
+}
 
 // Free clusters that begin with "." but whose ".." is broken, or whose "."
 // names another cluster, are not folders: their entries stay unlisted.
