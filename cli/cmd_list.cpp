@@ -26,6 +26,7 @@ struct ListOptions {
   std::string path;
   VolumeOptions volumes;
   bool json = false;
+  bool orphans = false;
 };
 ListOptions g_options;
 
@@ -33,6 +34,8 @@ void Define(CLI::App& app) {
   app.add_option("PATH", g_options.path, "disk, volume or image file")->required();
   AddVolumeOptions(app, g_options.volumes);
   app.add_flag("--json", g_options.json, "print the volumes and their entries as JSON");
+  app.add_flag("--orphans", g_options.orphans,
+               "search the free clusters of FAT and exFAT volumes over 32 GiB too for folders no folder reaches");
 }
 
 // Lists one volume; false (with a message) when it cannot be listed.
@@ -41,7 +44,8 @@ bool ListOneVolume(SourceSession& source, const SourceVolume& v, Json& document)
   ParseProgressLine progress(v.info.displayName);
   // The deleted and present listings are the two halves of the deletion
   // split: a present file inside a deleted folder goes with its folder.
-  const VolumeListing listing = source.ListVolume(v.number, options.volumes.scope, nullptr, progress.Observer());
+  const ListRequest request{options.volumes.scope, options.orphans};
+  const VolumeListing listing = source.ListVolume(v.number, request, nullptr, progress.Observer());
   progress.Finish();
   // What could not be read is named whatever else happened: a listing
   // without it must never look complete.
@@ -110,7 +114,7 @@ int RunList() {
   return status;
 }
 
-const CliCommandRegistrar kListCommand({"list", "list PATH [--partition N] [--deleted|--present|--recycle] [--json]",
+const CliCommandRegistrar kListCommand({"list", "list PATH [--partition N] [--deleted|--present|--recycle] [--orphans] [--json]",
                                         "the rebuilt tree of each volume, live and deleted entries", Define,
                                         RunList});
 

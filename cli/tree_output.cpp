@@ -19,6 +19,19 @@ namespace {
 
 bool IsDeletedKind(NodeKind kind) { return kind == kDeletedFile || kind == kDeletedFolder; }
 
+// An entry of the lost-files folder or below it: nothing on the volume
+// names it any more.
+bool IsOrphan(const FoundFileTable& table, std::uint32_t id) {
+  for (int depth = 0; id != kRootId && depth < 4096; ++depth) {
+    const FoundFileNode* node = NodeAt(table, id);
+    if (!node) return false;
+    if (node->parentId == kLostFolderId) return true;
+    if (node->parentId == id) return false;
+    id = node->parentId;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string NodePath(const FoundFileTable& table, std::uint32_t id) {
@@ -90,6 +103,7 @@ Json TreeJson(int number, const PartitionInfo& info, const std::vector<TreeEntry
     entry["path"] = JsonText(e.path);
     entry["type"] = IsFolderKind(kind) ? "dir" : "file";
     entry["deleted"] = IsDeletedKind(kind);
+    if (IsOrphan(info.table, id)) entry["orphan"] = true;
     entry["size"] = size;
     entry["created"] = FormatPackedTime(e.node->created);
     entry["modified"] = FormatPackedTime(e.node->modified);

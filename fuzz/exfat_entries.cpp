@@ -1,5 +1,6 @@
 // Fuzzes exFAT entry-set decoding, the sector checks, the directory walk
-// (recursion into subdirectories), extents and the rebuild from directory
+// (recursion into subdirectories, the search for folders it does not
+// reach), extents and the rebuild from directory
 // hits over a small volume whose FAT and cluster heap are the fuzz input,
 // and the solving of a formatted-over volume's layout from its folders.
 #include <cstdint>
@@ -53,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1) return 0;
   const std::uint8_t shift = data[0] & 3;
   DecodeExfatEntries(std::span(data, size));
+  IsExfatFolderStart(std::span(data, size));
   std::vector<std::uint8_t> image(512 + size, 0);
   std::memcpy(image.data() + 512, data, size);
   image.resize((image.size() + 511) / 512 * 512);
@@ -72,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   p.sectorCount = sectors;
   p.bootSector = boot;
   DiskHandle handle = HandleForDevice(std::make_shared<MemoryDevice>(std::move(image)), "fuzz");
-  ReadExfatVolume(nullptr, p, handle);
+  ReadExfatVolume(nullptr, p, handle, (data[0] & 4) ? OrphanFolderSearch::kAlways : OrphanFolderSearch::kOff);
   ParseExfatEntries(nullptr, handle, nullptr, p, data, size, kRootId);
   ExtentList extents;
   for (std::uint32_t id = 0; id < p.table.count; ++id)

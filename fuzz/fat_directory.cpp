@@ -1,6 +1,7 @@
-// Fuzzes FAT directory decoding, the directory walk, the FAT32 high-word
-// recovery and extent computation over a small volume whose FATs, root and
-// data area are the fuzz input.
+// Fuzzes FAT directory decoding, the directory walk, the search for folders
+// the walk does not reach, the FAT32 high-word recovery and extent
+// computation over a small volume whose FATs, root and data area are the
+// fuzz input.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -51,6 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t spc = static_cast<std::uint8_t>(1u << ((data[0] >> 1) & 3));
   const bool scanned = data[0] & 8;
   DecodeFatDirectory(std::span(data, size), fat32);
+  IsFatFolderStart(std::span(data + 1, size - 1), data[1], 0xFFF6, fat32);
 
   std::vector<std::uint8_t> image(512 + size, 0);
   std::memcpy(image.data() + 512, data, size);
@@ -64,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   p.bootSector = boot;
   DiskHandle handle = HandleForDevice(std::make_shared<MemoryDevice>(std::move(image)), "fuzz");
   ParseContext context;
+  context.orphanFolders = (data[0] & 16) ? OrphanFolderSearch::kAlways : OrphanFolderSearch::kOff;
   if (scanned) {
     context.scanCompleted = true;
     for (std::uint64_t lba = 0; lba < p.sectorCount; lba += 2)

@@ -12,6 +12,7 @@
 
 #include "fs/fat/fat32_high_words.h"
 #include "fs/ntfs/ntfs_known_extents.h"
+#include "fs/orphan_folders.h"
 
 namespace ambrel {
 
@@ -20,6 +21,9 @@ struct ParseContext {
   KnownExtents known;
   bool scanCompleted = false;
   std::vector<ClusterKindHit> scanHits;
+  // Whether the FAT and exFAT readers list the folders their walk did not
+  // reach, found in the free clusters (a listing asks; a scan has its own).
+  OrphanFolderSearch orphanFolders = OrphanFolderSearch::kOff;
 
   // Before a new scan: nothing visited, nothing known, no hits.
   void Reset() {

@@ -14,7 +14,8 @@ bool ParseFileSystem(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& 
   bool ok = false;
   switch (partition.fsKind) {
     case kFsExfat:
-      ok = ReadExfatPartition(stopWord, partition);
+      ok = ReadExfatPartition(stopWord, partition,
+                              context ? context->orphanFolders : OrphanFolderSearch::kOff);
       break;
     case kFsFat16:
     case kFsFat32:

@@ -56,7 +56,7 @@ std::unique_ptr<PartitionInfo> ScopedVolume(ListScope scope, PartitionInfo& volu
 
 // Parses on a worker so that the caller can follow the stage-1 records.
 bool ParseWatched(PartitionInfo& partition, const std::atomic<std::uint32_t>* stopWord,
-                  const ParseObserver& observer) {
+                  const ParseObserver& observer, OrphanFolderSearch orphans) {
   ProgressMailbox box;
   std::mutex lock;
   std::condition_variable finished;
@@ -64,7 +64,9 @@ bool ParseWatched(PartitionInfo& partition, const std::atomic<std::uint32_t>* st
   bool result = false;
   std::thread worker([&] {
     ProgressBinding binding(&box);
-    const bool parsed = ParseFileSystem(stopWord, partition);
+    ParseContext context;
+    context.orphanFolders = orphans;
+    const bool parsed = ParseFileSystem(stopWord, partition, &context);
     std::lock_guard<std::mutex> hold(lock);
     result = parsed;
     done = true;
@@ -181,8 +183,9 @@ BootSectorState SourceSession::BootSectorOf(const SourceVolume& volume) {
   return BootSectorState::kNoSignature;
 }
 
-VolumeListing SourceSession::ListVolume(int number, ListScope scope, const std::atomic<std::uint32_t>* stopWord,
-                                        const ParseObserver& observer) {
+VolumeListing SourceSession::ListVolume(int number, const ListRequest& request,
+                                        const std::atomic<std::uint32_t>* stopWord, const ParseObserver& observer) {
+  const ListScope scope = request.scope;
   VolumeListing listing;
   const SourceVolume* found = Volume(number);
   if (!found) {
@@ -206,7 +209,9 @@ VolumeListing SourceSession::ListVolume(int number, ListScope scope, const std::
   partition.volumeLabel = found->info.volumeLabel;
   partition.freeSectors = found->info.freeSectors;
   partition.volumeSerial = found->info.volumeSerial;
-  const bool parsed = ParseWatched(partition, stopWord, observer);
+  const bool parsed = ParseWatched(partition, stopWord, observer,
+                                   request.orphansOnLargeVolumes ? OrphanFolderSearch::kAlways
+                                                                 : OrphanFolderSearch::kSmallVolumes);
   listing.unread = partition.unreadMetadata;
   listing.unreadDropped = partition.unreadMetadataDropped;
   listing.fatCopies = partition.fatCopies;

@@ -35,6 +35,15 @@ const char* VolumeKindName(const DeviceInfo& row);
 // Which entries of a volume a listing or a copy takes.
 enum class ListScope { kAll, kPresent, kDeleted, kRecycle };
 
+// What a listing asks for: the scope, and whether folders no folder
+// reaches any more (found in the free clusters of FAT and exFAT volumes,
+// listed under the lost-files folder) are looked for on volumes over
+// 32 GiB too; smaller volumes are always searched.
+struct ListRequest {
+  ListScope scope = ListScope::kAll;
+  bool orphansOnLargeVolumes = false;
+};
+
 // A volume of the source, numbered as the partition table numbers it (1
 // for a volume without a table).
 struct SourceVolume {
@@ -104,8 +113,12 @@ class SourceSession {
 
   // Parses volume `number` (a worker thread; the stop word may end it) and
   // gives the scope's view of it.
+  VolumeListing ListVolume(int number, const ListRequest& request,
+                           const std::atomic<std::uint32_t>* stopWord = nullptr, const ParseObserver& observer = {});
   VolumeListing ListVolume(int number, ListScope scope, const std::atomic<std::uint32_t>* stopWord = nullptr,
-                           const ParseObserver& observer = {});
+                           const ParseObserver& observer = {}) {
+    return ListVolume(number, ListRequest{scope, false}, stopWord, observer);
+  }
   // Parses every volume (or `number` only) into the catalogue in `scope`;
   // the volumes that could not be listed, with their problem, and those
   // listed without some of their metadata (problem kNone, `unread` set),

@@ -120,4 +120,34 @@ bool IsExfatRootDirectory(std::span<const std::uint8_t> sector) {
   return IsExfatLabelEntry(s) && s[32] == 0x81 && s[64] == 0x82 && CheckExfatEntrySets(sector, 3);
 }
 
+std::uint16_t ExfatSetChecksum(std::span<const std::uint8_t> entries) {
+  std::uint16_t sum = 0;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (i == 2 || i == 3) continue;
+    std::uint8_t b = entries[i];
+    if (i % 32 == 0) b |= 0x80;
+    sum = static_cast<std::uint16_t>(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + b);
+  }
+  return sum;
+}
+
+bool IsExfatFolderStart(std::span<const std::uint8_t> bytes) {
+  const ByteCursor c(bytes);
+  if (!c.Contains(0, 64)) return false;
+  const std::uint8_t type = c.UncheckedU8(0);
+  if (type != 0x85 && type != 0x05) return false;
+  const bool deleted = type == 0x05;
+  // A stream extension and 1..17 name entries (255 characters at most).
+  const unsigned secondaries = c.UncheckedU8(1);
+  if (secondaries < 2 || secondaries > 18) return false;
+  const std::uint64_t setBytes = (std::uint64_t(secondaries) + 1) * 32;
+  if (!c.Contains(0, setBytes)) return false;
+  if (c.UncheckedU8(32) != (deleted ? 0x40 : 0xC0)) return false;
+  const unsigned nameLength = c.UncheckedU8(32 + 3);
+  if (nameLength == 0 || (nameLength + 14) / 15 != secondaries - 1) return false;
+  for (unsigned i = 2; i <= secondaries; ++i)
+    if (c.UncheckedU8(i * 32) != (deleted ? 0x41 : 0xC1)) return false;
+  return ExfatSetChecksum(bytes.first(static_cast<std::size_t>(setBytes))) == c.UncheckedU16(2);
+}
+
 }  // namespace ambrel

@@ -43,6 +43,18 @@ bool CheckExfatEntrySets(std::span<const std::uint8_t> sector, unsigned first);
 // The first sector of a root directory: label, bitmap, up-case table, sets.
 bool IsExfatRootDirectory(std::span<const std::uint8_t> sector);
 
+// The SetChecksum of a file entry set (`entries` holds the file entry and
+// its secondaries): every byte but the checksum field itself (2..3 of the
+// file entry), rotated right by one before each add. A deleted set is
+// summed with the in-use bit of each type put back, as it was written.
+std::uint16_t ExfatSetChecksum(std::span<const std::uint8_t> entries);
+
+// The first bytes of a folder's first cluster: a file entry set (live or
+// deleted, not mixed) with a stream extension and as many name entries as
+// its name length needs, whose checksum holds. A set that does not end
+// inside `bytes` is not taken. Pure, over cut bytes too.
+bool IsExfatFolderStart(std::span<const std::uint8_t> bytes);
+
 // --- implementation of the template -------------------------------------
 
 namespace exfat_detail {

@@ -31,6 +31,7 @@ struct ExfatWalk {
   ExfatGeometry geometry;
   std::unordered_set<std::uint32_t> visited;  // first clusters of directories read
   int depth = 0;
+  std::unordered_set<std::uint32_t> covered;  // every cluster of the directories read
 };
 
 // Reads `sectors` sectors in bounded pieces, each with the salvage of the
@@ -99,6 +100,7 @@ bool ReadDirectory(ExfatWalk& walk, std::uint32_t first, std::uint64_t byteLimit
   if (!walk.visited.insert(first).second) return false;
   std::uint64_t limit = std::min(byteLimit, kExfatMaxDirectoryBytes);
   std::vector<std::uint32_t> chain = DirectoryChain(walk, first, limit, chained);
+  walk.covered.insert(chain.begin(), chain.end());
   std::vector<std::uint8_t> buffer(chain.size() * g.ClusterBytes());
   // Each cluster is read with the salvage of the copy-out: a bad sector
   // costs the entries it holds, and is named with its folder.
@@ -175,7 +177,7 @@ void ParseInto(ExfatWalk& walk, std::span<const std::uint8_t> buffer, std::uint3
 
 ExfatWalk MakeWalk(const StopWord* stop, ScanProgress* progress, DiskHandle& handle, PartitionInfo& partition,
                    const ExfatGeometry& g) {
-  ExfatWalk walk{stop, progress, handle, partition, g, {}, 0};
+  ExfatWalk walk{stop, progress, handle, partition, g, {}, 0, {}};
   walk.geometry.clusterCount = UsableClusterCount(g, partition);
   return walk;
 }
@@ -209,6 +211,42 @@ void LoadExfatBitmap(PartitionInfo& p, DiskHandle& handle, const ExfatGeometry& 
   }
 }
 
+// Folders the walk did not reach: free clusters (by the allocation bitmap)
+// outside every directory read that begin with a whole entry set. Their
+// entries go under the lost-files folder as deleted entries.
+void WalkOrphanFolders(ExfatWalk& walk) {
+  const PartitionInfo& p = walk.partition;
+  const ExfatGeometry& g = walk.geometry;
+  if (p.allocationBitmap.empty() || g.clusterCount == 0) return;
+  const std::uint64_t highest =
+      std::min<std::uint64_t>(std::uint64_t(g.clusterCount) + 1, p.allocationBitmap.size() * 8 + 1);
+  const OrphanClusterArea area{g.ClusterLba(2), g.spc, highest};
+  auto candidate = [&](std::uint64_t c) {
+    const std::uint64_t bit = c - 2;
+    return (p.allocationBitmap[bit / 8] & (1u << (bit % 8))) == 0 && !walk.covered.count(static_cast<std::uint32_t>(c));
+  };
+  auto recognise = [&](std::span<const std::uint8_t> sector, std::uint64_t, std::vector<std::uint64_t>& children) {
+    if (!IsExfatFolderStart(sector)) return false;
+    ForEachExfatSet(sector, [&](const ExfatFileSet& set) {
+      if (set.directory && set.firstCluster >= 2) children.push_back(set.firstCluster);
+    });
+    return true;
+  };
+  const std::vector<OrphanFolder> found = FindOrphanFolders(walk.handle, area, candidate, recognise, walk.stop);
+  const std::uint32_t before = walk.partition.table.count;
+  walk.depth = 1;
+  for (std::uint64_t c : OrphanWalkOrder(found)) {
+    if (StopRequested(walk.stop)) break;
+    ReadDirectory(walk, static_cast<std::uint32_t>(c), g.ClusterBytes(), kLostFolderId);
+  }
+  walk.depth = 0;
+  // Nothing reachable names these entries any more.
+  for (std::uint32_t id = before; id < walk.partition.table.count; ++id) {
+    FoundFileNode* node = NodeAt(walk.partition.table, id);
+    if (node && node->name) SetKind(*node, static_cast<NodeKind>(KindOf(*node) & ~1u));
+  }
+}
+
 }  // namespace
 
 bool ReadExfatDirectory(const StopWord* stopWord, ScanProgress* progress, DiskHandle& handle,
@@ -229,7 +267,8 @@ void ParseExfatEntries(ScanProgress* progress, DiskHandle& handle, const StopWor
   ParseInto(walk, std::span(buffer, static_cast<std::size_t>(byteLength)), parentId);
 }
 
-bool ReadExfatVolume(const StopWord* stopWord, PartitionInfo& partition, DiskHandle& handle) {
+bool ReadExfatVolume(const StopWord* stopWord, PartitionInfo& partition, DiskHandle& handle,
+                     OrphanFolderSearch orphans) {
   auto g = ExfatGeometryOf(partition);
   if (!g) return false;
   const std::uint32_t clusters = UsableClusterCount(*g, partition);
@@ -243,15 +282,16 @@ bool ReadExfatVolume(const StopWord* stopWord, PartitionInfo& partition, DiskHan
   // The root records no size: it is read to the end of its FAT chain (a
   // root of a thousand folders passes 64 KiB), within the directory cap.
   ReadDirectory(walk, g->rootCluster, kExfatMaxDirectoryBytes, kRootId, true);
+  if (OrphanSearchApplies(orphans, partition.sectorCount)) WalkOrphanFolders(walk);
   LinkAll(partition.table);
   return !StopRequested(stopWord);
 }
 
-bool ReadExfatPartition(const StopWord* stopWord, PartitionInfo& partition) {
+bool ReadExfatPartition(const StopWord* stopWord, PartitionInfo& partition, OrphanFolderSearch orphans) {
   if (GetSetting("ParseFileSys") != "1") return false;
   DiskHandle handle;
   if (!OpenPartition(partition, handle)) return false;
-  bool ok = ReadExfatVolume(stopWord, partition, handle);
+  bool ok = ReadExfatVolume(stopWord, partition, handle, orphans);
   handle.Close();
   return ok;
 }

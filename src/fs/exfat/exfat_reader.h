@@ -18,6 +18,7 @@
 #include "catalog/partition_info.h"
 #include "fs/data_extent.h"
 #include "fs/exfat/exfat_geometry.h"
+#include "fs/orphan_folders.h"
 
 namespace ambrel {
 
@@ -27,10 +28,13 @@ inline constexpr std::uint64_t kExfatRootByteLimit = 0x10000;
 inline constexpr std::uint64_t kExfatMaxDirectoryBytes = 256ull << 20;
 
 // Lists the whole partition (FsKind 4). Needs "ParseFileSys" = "1".
-bool ReadExfatPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition);
+// `orphans`: whether folders the walk does not reach are looked for in the
+// free clusters (listed under the lost-files folder).
+bool ReadExfatPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
+                        OrphanFolderSearch orphans = OrphanFolderSearch::kOff);
 // The same over a handle the caller opened (tests, in-memory devices).
 bool ReadExfatVolume(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
-                     DiskHandle& handle);
+                     DiskHandle& handle, OrphanFolderSearch orphans = OrphanFolderSearch::kOff);
 
 // Reads one directory's clusters (up to byteLimit bytes) and parses them,
 // entering subdirectories. False on a stop request or a bad first cluster.

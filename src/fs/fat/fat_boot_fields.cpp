@@ -11,17 +11,12 @@ namespace ambrel {
 namespace {
 
 constexpr std::size_t kMaxFoldersAsked = 16;
+// The cluster count under test may be off with the root size: any cluster
+// number a FAT16 entry can hold is allowed for "..".
+constexpr std::uint64_t kHighestFat16Cluster = 0xFFF6;
 constexpr std::uint64_t kMaxRootSectorsTried = 4096;  // 65535 entries of 32 bytes in 512-byte sectors
 
 bool IsPowerOfTwo(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
-
-// A subdirectory's first sector: "." naming the folder's own cluster, then "..".
-bool IsFolderStart(const std::uint8_t* sector, std::uint32_t cluster) {
-  if (std::memcmp(sector, ".          ", 11) != 0 || std::memcmp(sector + 32, "..         ", 11) != 0) return false;
-  if ((sector[11] & kFatAttrDirectory) == 0) return false;
-  const std::uint32_t own = std::uint32_t(sector[26]) | (std::uint32_t(sector[27]) << 8);
-  return own == cluster;
-}
 
 }  // namespace
 
@@ -66,7 +61,7 @@ std::optional<std::uint16_t> RootEntriesFromFolders(const FatGeometry& g, const 
   std::vector<std::uint8_t> sector(512);
   auto confirms = [&](std::uint64_t k, std::uint32_t cluster) {
     const std::uint64_t lba = g.rootStart + k + std::uint64_t(cluster - 2) * g.spc;
-    return read(lba, 1, sector.data()) && IsFolderStart(sector.data(), cluster);
+    return read(lba, 1, sector.data()) && IsFatFolderStart(sector, cluster, kHighestFat16Cluster, false);
   };
   bool allConfirm = true;
   for (std::uint32_t c : folders) allConfirm = allConfirm && confirms(recordedSectors, c);
@@ -79,7 +74,7 @@ std::optional<std::uint16_t> RootEntriesFromFolders(const FatGeometry& g, const 
     const std::uint64_t from = g.rootStart + 1 + std::uint64_t(c - 2) * g.spc;  // k = 1
     if (!read(from, static_cast<std::uint32_t>(maxSectors), span.data())) continue;
     for (std::uint64_t k = 1; k <= maxSectors; ++k)
-      if (IsFolderStart(span.data() + (k - 1) * 512, c)) ++votes[k];
+      if (IsFatFolderStart(std::span(span.data() + (k - 1) * 512, 512), c, kHighestFat16Cluster, false)) ++votes[k];
   }
   std::uint64_t best = 0;
   std::uint32_t bestVotes = 0;

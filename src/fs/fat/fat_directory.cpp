@@ -173,6 +173,24 @@ std::vector<FatDirEntry> DecodeFatDirectory(std::span<const std::uint8_t> buffer
   return out;
 }
 
+bool IsFatFolderStart(std::span<const std::uint8_t> sector, std::uint64_t cluster, std::uint64_t highestCluster,
+                      bool fat32) {
+  const ByteCursor c(sector);
+  if (!c.Contains(0, 64) || !c.Matches(0, ".          ") || !c.Matches(32, "..         ")) return false;
+  auto clusterOf = [&](std::size_t at) {
+    const std::uint64_t high = c.UncheckedU16(at + 20);
+    return ((high << 16) & 0x0FFFFFFF) | c.UncheckedU16(at + 26);
+  };
+  for (std::size_t at : {std::size_t{0}, std::size_t{32}}) {
+    const std::uint8_t attributes = c.UncheckedU8(at + 11);
+    if ((attributes & kFatAttrDirectory) == 0 || (attributes & kFatAttrVolumeLabel) != 0) return false;
+    if (!fat32 && c.UncheckedU16(at + 20) != 0) return false;
+  }
+  const std::uint64_t self = clusterOf(0), parent = clusterOf(32);
+  if (cluster < 2 || self != cluster || self > highestCluster) return false;
+  return parent == 0 || (parent >= 2 && parent <= highestCluster && parent != self);
+}
+
 bool IsRecycleBinText(const std::string& name) {
   return name.size() == 12 && AsciiUpper(name) == "$RECYCLE.BIN";
 }

@@ -65,6 +65,14 @@ void ParseFatDirectory(PartitionInfo& partition, const std::uint8_t* buffer, std
 // Counts an added node of `kind` in the stage-1 counters and publishes them.
 void CountParsedNode(ScanProgress* progress, NodeKind kind);
 
+// The first sector of a subdirectory's first cluster as formatting and
+// every system write it: a "." entry, then "..", both with the directory
+// attribute (no label or long-name bits), "." naming `cluster` itself and
+// ".." the root (0) or another cluster up to `highestCluster`. FAT12/16
+// entries keep the high cluster word zero. Pure, over cut bytes too.
+bool IsFatFolderStart(std::span<const std::uint8_t> sector, std::uint64_t cluster, std::uint64_t highestCluster,
+                      bool fat32);
+
 // The volume label of a root directory: its first live entry with the
 // label attribute (long-name pieces excluded), blanks trimmed; empty when
 // there is none before the end mark.

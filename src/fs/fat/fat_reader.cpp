@@ -15,6 +15,7 @@
 #include "fs/fat/fat_boot_sector.h"
 #include "fs/fat/fat_copies.h"
 #include "fs/fat/fat_directory.h"
+#include "fs/orphan_folders.h"
 
 namespace ambrel {
 namespace {
@@ -113,6 +114,28 @@ void WalkFatDirectory(FatWalk& walk, std::uint32_t firstCluster, std::uint32_t p
       WalkFatDirectory(walk, node->firstCluster, id, depth + 1, insideDeleted || IsDeletedFolder(*node));
       if (FatStopRequested(walk.stop)) return;
     }
+  }
+}
+
+// The first clusters of folders the walk did not reach, found among the
+// free clusters whose start it did not read; their entries go under the
+// lost-files folder, as deleted entries (nothing reachable names them).
+void WalkOrphanFolders(FatWalk& walk, const FatGeometry& g) {
+  const FatEntries fat(walk.partition.fat, g);
+  if (fat.EntryCount() < 3) return;
+  const std::uint64_t highest = std::min<std::uint64_t>(g.clusterCount + 1, fat.EntryCount() - 1);
+  OrphanClusterArea area{g.dataStart, g.spc, highest};
+  auto candidate = [&](std::uint64_t c) { return fat.Next(c) == 0 && !walk.visited.count(g.ClusterLba(c)); };
+  auto recognise = [&](std::span<const std::uint8_t> sector, std::uint64_t c, std::vector<std::uint64_t>& children) {
+    if (!IsFatFolderStart(sector, c, highest, g.fat32)) return false;
+    for (const FatDirEntry& e : DecodeFatDirectory(sector, g.fat32))
+      if (e.directory && e.firstCluster >= 2) children.push_back(e.firstCluster);
+    return true;
+  };
+  const std::vector<OrphanFolder> found = FindOrphanFolders(walk.handle, area, candidate, recognise, walk.stop);
+  for (std::uint64_t c : OrphanWalkOrder(found)) {
+    if (FatStopRequested(walk.stop)) return;
+    WalkFatDirectory(walk, static_cast<std::uint32_t>(c), kLostFolderId, 1, true);
   }
 }
 
@@ -241,6 +264,7 @@ bool ReadFatVolume(const StopWord* stopWord, PartitionInfo& partition, DiskHandl
     walk.kinds = &kinds;
   }
   WalkFatDirectory(walk, 0, kRootId, 0, false);
+  if (OrphanSearchApplies(shared.orphanFolders, partition.sectorCount)) WalkOrphanFolders(walk, *g);
   if (walk.kinds)
     RecoverFat32HighWords(stopWord, partition, kRootId, partition.table.count, false, kinds);
   if (FatStopRequested(stopWord)) return false;
