@@ -36,6 +36,11 @@ std::string NotFileSystemText(int number, std::uint64_t startLba, BootSectorStat
     case BootSectorState::kUnreadable: why = Format("its boot sector at sector %llu could not be read", start); break;
     case BootSectorState::kEmpty: why = Format("its boot sector at sector %llu is empty", start); break;
     case BootSectorState::kNoSignature: why = Format("no boot sector signature at sector %llu", start); break;
+    case BootSectorState::kNtfsRecordSize:
+      why = Format("the NTFS boot sector at sector %llu gives an MFT or index record size that is not a power of two "
+                   "from 512 bytes to 64 KiB of whole sectors",
+                   start);
+      break;
   }
   return Format("volume %d: not NTFS, FAT or exFAT (%s)", number, why.c_str());
 }

@@ -104,15 +104,17 @@ std::vector<std::uint64_t> MftRunHints(const HitList& hits) {
     }
     std::size_t n = 1;
     while (i + n < hits.size() && hits[i + n].kind == kHitFileRecord && hits[i + n].record &&
-           hits[i + n].lba == hits[i].lba + 2 * n)
+           RecordSectorsOf(hits[i + n]) == RecordSectorsOf(hits[i]) &&
+           hits[i + n].lba == hits[i].lba + std::uint64_t{RecordSectorsOf(hits[i])} * n)
       ++n;
     if (n > 3) {
       std::uint64_t start = 0;
       const FileRecordSummary& head = *hits[i].record;
       if (StartsWithMft(head) && MftRunPartitionStart(hits, i, n, start))
         out.push_back(start);
-      else if (hits[i].lba >= 2ull * head.recordNumber)
-        out.push_back(hits[i].lba - 2ull * head.recordNumber);
+      else if (const std::uint64_t back = std::uint64_t{RecordSectorsOf(hits[i])} * head.recordNumber;
+               hits[i].lba >= back)
+        out.push_back(hits[i].lba - back);
     }
     i += n;
   }

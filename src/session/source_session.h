@@ -47,7 +47,12 @@ struct SourceVolume {
 enum class NoVolumeReason { kNoTableNoBootSector, kTableWithoutUsableEntry };
 
 // What sector 0 of a volume that is not NTFS, FAT or exFAT holds.
-enum class BootSectorState { kUnreadable, kEmpty, kNoSignature };
+enum class BootSectorState {
+  kUnreadable,
+  kEmpty,
+  kNoSignature,
+  kNtfsRecordSize,  // an NTFS boot sector whose FILE or INDX record size is not usable
+};
 
 // Why a listing gave nothing.
 enum class ListProblem { kNone, kNoSuchVolume, kNotAFileSystem, kUnreadable, kNoRecycleBin };

@@ -24,7 +24,8 @@ std::vector<MftRunGroup> GroupMftRuns(const std::vector<const ScanHit*>& records
     if (!hit) continue;
     if (!runs.empty()) {
       MftRunGroup& run = runs.back();
-      if (hit->lba == run.lba + 2ull * run.records) {
+      if (RecordSectorsOf(*hit) == run.recordSectors &&
+          hit->lba == run.lba + std::uint64_t{run.recordSectors} * run.records) {
         ++run.records;
         continue;
       }
@@ -33,6 +34,7 @@ std::vector<MftRunGroup> GroupMftRuns(const std::vector<const ScanHit*>& records
     run.first = static_cast<std::uint32_t>(i);
     run.records = 1;
     run.lba = hit->lba;
+    run.recordSectors = RecordSectorsOf(*hit);
     run.startsWithMft = hit->record && NamedMft(*hit->record);
     runs.push_back(run);
   }

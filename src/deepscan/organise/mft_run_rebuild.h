@@ -17,9 +17,11 @@ struct MftRunGroup {
   std::uint32_t records = 0;   // records in the run
   std::uint64_t lba = 0;       // LBA of the first record
   bool startsWithMft = false;  // the first record is named $MFT
+  std::uint32_t recordSectors = 2;  // the 512-byte sectors of one record
 };
 
-// Consecutive records (each 2 sectors after the previous one) form a run.
+// Consecutive records of one size (each one record after the previous
+// one) form a run.
 std::vector<MftRunGroup> GroupMftRuns(const std::vector<const ScanHit*>& records);
 
 // A sectors-per-cluster value NTFS can have: a power of two from 1 to 128.
