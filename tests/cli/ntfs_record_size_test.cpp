@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -109,6 +110,23 @@ std::uint64_t RecordOffset(const std::string& img, std::uint32_t number, std::ui
   return mftCluster * clusterBytes + std::uint64_t{number} * recordBytes;
 }
 
+// Every file written (and the deleted one) is in `out` with its md5.
+void ExpectRecoveredAsWritten(const std::string& out) {
+  std::map<std::string, std::string> written = Files();
+  written["gone.bin"] = DeletedBytes();
+  std::size_t found = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(out)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string full = entry.path().string();
+    for (const auto& [path, bytes] : written)
+      if (full.size() > path.size() && full.compare(full.size() - path.size() - 1, std::string::npos, "/" + path) == 0) {
+        EXPECT_EQ(Md5(test::ReadFileBytes(full)), Md5(bytes)) << path;
+        ++found;
+      }
+  }
+  EXPECT_EQ(found, written.size());
+}
+
 class NtfsRecordSize : public ::testing::TestWithParam<int> {};
 
 TEST_P(NtfsRecordSize, ListAgreesWithFlsAndRecoveredFilesMatchWhatWasWritten) {
@@ -141,19 +159,7 @@ TEST_P(NtfsRecordSize, ListAgreesWithFlsAndRecoveredFilesMatchWhatWasWritten) {
   const std::string out = dir + "/out";
   const test::CliOutput recover = test::RunAmbrelCli("--yes recover " + test::Quoted(img) + " --out " + test::Quoted(out));
   ASSERT_EQ(recover.status, 0) << recover.err;
-  std::map<std::string, std::string> written = Files();
-  written["gone.bin"] = DeletedBytes();
-  std::size_t found = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(out)) {
-    if (!entry.is_regular_file()) continue;
-    const std::string full = entry.path().string();
-    for (const auto& [path, bytes] : written)
-      if (full.size() > path.size() && full.compare(full.size() - path.size() - 1, std::string::npos, "/" + path) == 0) {
-        EXPECT_EQ(Md5(test::ReadFileBytes(full)), Md5(bytes)) << path;
-        ++found;
-      }
-  }
-  EXPECT_EQ(found, written.size());
+  ExpectRecoveredAsWritten(out);
 }
 
 TEST_P(NtfsRecordSize, TornRecordIsReportedDamagedNotListedWhole) {
@@ -201,6 +207,34 @@ TEST_P(NtfsRecordSize, TornRecordIsReportedDamagedNotListedWhole) {
     if (entry.is_regular_file() && entry.path().filename() == "mid.bin") {
       EXPECT_NE(test::ReadFileBytes(entry.path().string()), Files().at("Docs/mid.bin"));
     }
+}
+
+// Both boot sectors gone: the deep scan finds the FILE records (of the size
+// their headers state), rebuilds the volume from the run that starts with
+// $MFT, and the files come back, the resident and the deleted one too.
+TEST_P(NtfsRecordSize, DeepScanRebuildsTheVolumeFromItsMftRun) {
+  if (!CanMountNtfs()) GTEST_SKIP() << "needs root, FUSE, mkntfs, ntfs-3g and fls";
+  const std::string dir = test::TempDir("ntfs-record-scan");
+  const std::string img = dir + "/v.img";
+  ASSERT_TRUE(BuildVolume(dir, img, GetParam()));
+  std::string bytes = test::ReadFileBytes(img);
+  const std::size_t sector = static_cast<std::size_t>(GetParam());
+  std::fill(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(sector), '\0');
+  std::fill(bytes.end() - static_cast<std::ptrdiff_t>(sector), bytes.end(), '\0');
+  test::WriteFileBytes(img, bytes);
+
+  const test::CliOutput scan =
+      test::RunAmbrelCli("--yes scan " + test::Quoted(img) + " --save no --reuse no");
+  ASSERT_EQ(scan.status, 0) << scan.err;
+  EXPECT_NE(scan.out.find("rebuilt volumes: 1"), std::string::npos) << scan.out;
+  EXPECT_NE(scan.out.find("MFT run"), std::string::npos) << scan.out;
+  EXPECT_NE(scan.out.find("\"REC" + std::to_string(GetParam()) + "\"  4 files"), std::string::npos) << scan.out;
+
+  const std::string out = dir + "/out";
+  const test::CliOutput recover =
+      test::RunAmbrelCli("--yes recover " + test::Quoted(img) + " --mode 1 --out " + test::Quoted(out));
+  ASSERT_EQ(recover.status, 0) << recover.err;
+  ExpectRecoveredAsWritten(out);
 }
 
 INSTANTIATE_TEST_SUITE_P(SectorSizes, NtfsRecordSize, ::testing::Values(512, 4096),

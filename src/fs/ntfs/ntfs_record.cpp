@@ -210,7 +210,10 @@ void TakeIndexAllocation(const MftAttribute& attribute, DecodeState& state) {
 
 std::optional<MftRecordSummary> DecodeMftRecord(ByteSpan record, bool keepSystem) {
   ByteCursor header(record);
-  if (record.size() < kUpdateSequenceStride || !header.Matches(0, "FILE")) return std::nullopt;
+  // A record is whole 512-byte blocks: a cut span is not one.
+  if (record.size() < kUpdateSequenceStride || record.size() % kUpdateSequenceStride != 0 ||
+      !header.Matches(0, "FILE"))
+    return std::nullopt;
   const std::uint32_t number = header.UncheckedU32(kRecordNumber);
   if (number > kMaxMftRecordNumber) return std::nullopt;
   DecodeState state;

@@ -101,7 +101,7 @@ struct MftRecordSummary {
   std::uint32_t dataMarks = 0;                    // NtfsDataMark bits and unit shift
 };
 
-// Decodes a fixed-up record (the span is the record, 512 bytes or more).
+// Decodes a fixed-up record (the span is the whole record: 512-byte blocks).
 // Rejects a record without the "FILE" signature, with a number above
 // 0x1FFFFF, with $DATA before any name, or a system record whose name starts
 // with '$' (other than the recycle bin) unless keepSystem is set.
