@@ -237,6 +237,26 @@ TEST_P(NtfsRecordSize, DeepScanRebuildsTheVolumeFromItsMftRun) {
   ExpectRecoveredAsWritten(out);
 }
 
+// A boot sector whose record-size byte gives no usable size (0x80 asks for
+// 2^128 bytes, 0xF6 on 4 KiB sectors a record smaller than a sector): the
+// volume is refused with that reason, no size is guessed.
+TEST_P(NtfsRecordSize, UnusableRecordSizeIsRefusedWithItsReason) {
+  if (!test::HaveTool("mkntfs")) GTEST_SKIP() << "needs mkntfs";
+  const std::string dir = test::TempDir("ntfs-record-refused");
+  const std::string img = dir + "/v.img";
+  ASSERT_TRUE(test::Shell("(truncate -s 8M " + test::Quoted(img) + " && mkntfs -q -F -s " +
+                          std::to_string(GetParam()) + " " + test::Quoted(img) + ") >/dev/null 2>&1"));
+  const std::string good = test::ReadFileBytes(img);
+  for (const char raw : {'\x80', '\x00', GetParam() == 4096 ? '\xF6' : '\xF8'}) {
+    std::string bytes = good;
+    bytes[0x40] = raw;
+    test::WriteFileBytes(img, bytes);
+    const test::CliOutput list = test::RunAmbrelCli("list " + test::Quoted(img));
+    EXPECT_EQ(list.status, 1) << int{static_cast<unsigned char>(raw)};
+    EXPECT_NE(list.err.find("record size"), std::string::npos) << int{static_cast<unsigned char>(raw)} << list.err;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(SectorSizes, NtfsRecordSize, ::testing::Values(512, 4096),
                          [](const ::testing::TestParamInfo<int>& p) { return "s" + std::to_string(p.param); });
 

@@ -66,7 +66,7 @@ std::optional<std::uint32_t> RecordClusterSectors(ByteSpan record);
 // at least 3 state one and no other size is stated as often.
 std::optional<std::uint32_t> VotedClusterSectors(const std::vector<std::vector<std::uint8_t>>& records);
 
-// The $INDEX_ALLOCATION run list of a fixed-up 1024-byte record.
+// The $INDEX_ALLOCATION run list of a fixed-up record (the span is the whole record).
 std::vector<std::uint8_t> IndexAllocationRuns(ByteSpan record);
 
 // Builds the trees of every large-enough group and appends them to
