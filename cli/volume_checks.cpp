@@ -22,7 +22,11 @@ std::string NoVolumeText(int wanted, const SourceSession& source) {
 }
 
 std::string NoVolumesText(SourceSession& source) {
-  if (source.WhyNoVolume() == NoVolumeReason::kNoTableNoBootSector)
+  const NoVolumeReason why = source.WhyNoVolume();
+  if (why == NoVolumeReason::kNtfsRecordSize)
+    return "no volume found (the NTFS boot sector at sector 0 gives an MFT or index record size that is not a power "
+           "of two from 512 bytes to 64 KiB of whole sectors)";
+  if (why == NoVolumeReason::kNoTableNoBootSector)
     return "no volume found (no partition table and no boot sector at sector 0)";
   return Format("no volume found (the %s partition table at sector 0 has no usable entry, and sector 0 is not an "
                 "NTFS, FAT16, FAT32 or exFAT boot sector)",
@@ -36,6 +40,11 @@ std::string NotFileSystemText(int number, std::uint64_t startLba, BootSectorStat
     case BootSectorState::kUnreadable: why = Format("its boot sector at sector %llu could not be read", start); break;
     case BootSectorState::kEmpty: why = Format("its boot sector at sector %llu is empty", start); break;
     case BootSectorState::kNoSignature: why = Format("no boot sector signature at sector %llu", start); break;
+    case BootSectorState::kNtfsRecordSize:
+      why = Format("the NTFS boot sector at sector %llu gives an MFT or index record size that is not a power of two "
+                   "from 512 bytes to 64 KiB of whole sectors",
+                   start);
+      break;
   }
   return Format("volume %d: not NTFS, FAT or exFAT (%s)", number, why.c_str());
 }

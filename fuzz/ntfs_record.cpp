@@ -1,5 +1,7 @@
-// Fuzz target: one MFT record (fixups, attribute walk, decoding into a
-// found-file node) and the run lists it carries, resolved into extents.
+// Fuzz target: one MFT record of 512 to 4096 bytes (fixups with the
+// update-sequence check, attribute walk, decoding into a found-file node),
+// the record size its header states and the boot-sector size field, and the
+// run lists it carries, resolved into extents.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -7,6 +9,7 @@
 
 #include "catalog/found_file_node.h"
 #include "catalog/partition_info.h"
+#include "fs/boot_probe.h"
 #include "fs/ntfs/ntfs_known_extents.h"
 #include "fs/ntfs/ntfs_record.h"
 #include "fs/ntfs/ntfs_record_node.h"
@@ -16,16 +19,26 @@ using namespace ambrel;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
-  // The first byte picks sectors per cluster and whether system names are kept.
+  // The first byte picks sectors per cluster, the record size (512 << 0..3)
+  // and whether system names are kept.
   const std::uint32_t spc = 1u << (data[0] & 7);
+  const std::size_t recordBytes = std::size_t{512} << ((data[0] >> 3) & 3);
   const bool keepSystem = (data[0] & 0x80) != 0;
   ++data;
   --size;
 
+  // The boot-sector size field: every byte value against this cluster size
+  // and the sector sizes a volume may have.
+  const NtfsRecordSize fromBoot = DecodeNtfsRecordSize(data[0], std::uint64_t{spc} * 512, 512u << (data[0] & 3));
+  if (fromBoot.Usable() && (fromBoot.bytes < 512 || fromBoot.bytes > 65536 || (fromBoot.bytes & (fromBoot.bytes - 1))))
+    __builtin_trap();
+
   // The record, in a buffer of exactly its own size so that any read past
-  // the 1024 bytes is caught.
-  std::vector<std::uint8_t> record(data, data + std::min<std::size_t>(size, 1024));
-  if (record.size() == 1024) ApplyRecordFixups(record);
+  // it is caught; a shorter input is taken whole.
+  std::vector<std::uint8_t> record(data, data + std::min(size, recordBytes));
+  const std::uint32_t stated = StatedRecordBytes(record);
+  if (stated != 0 && (stated < 512 || (stated & (stated - 1)) != 0)) __builtin_trap();
+  ApplyRecordFixups(record);
   if (auto summary = DecodeMftRecord(record, keepSystem)) {
     ExtentList extents;
     ResolveExtents(1000, spc, DecodeRunList(summary->runList), extents);

@@ -33,6 +33,7 @@ enum class UnreadMetadataKind : std::uint8_t {
   kMftRecords,     // `count` MFT records from record number `first`
   kFolderSectors,  // `count` sectors of the entries of a folder (`folder`), in its cluster `first` (0: the fixed root)
   kFatSectors,     // `count` sectors of the FAT from sector `first` of it, unreadable in every copy
+  kTornMftRecord,  // MFT record `first` at sector `lba` failed its update-sequence check
 };
 
 struct UnreadMetadata {

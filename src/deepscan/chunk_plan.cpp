@@ -62,13 +62,15 @@ bool StartsWithMft(const FileRecordSummary& s) {
 // Sectors per cluster from $MFTMirr, which holds at least 4 records in
 // whole clusters: a data size above 4096 bytes is one cluster; otherwise
 // the first run's cluster count spans the 4 KiB. Powers of two up to 128.
-std::uint32_t ClusterSectorsFromMirror(const FileRecordSummary& mirror) {
+// The mirror holds four records, or one cluster when clusters are larger.
+std::uint32_t ClusterSectorsFromMirror(const FileRecordSummary& mirror, std::uint32_t recordSectors) {
   std::uint64_t spc = 0;
-  if (mirror.dataSize > 4096) {
-    spc = mirror.dataSize >= 512 ? mirror.dataSize / 512 : 0;
+  const std::uint64_t mirrorSectors = 4ull * recordSectors;
+  if (mirror.dataSize > mirrorSectors * 512) {
+    spc = mirror.dataSize / 512;
   } else {
     auto runs = DecodeRunList(mirror.runs);
-    if (!runs.empty() && runs[0].clusterCount != 0) spc = 8 / runs[0].clusterCount;
+    if (!runs.empty() && runs[0].clusterCount != 0) spc = mirrorSectors / runs[0].clusterCount;
   }
   const bool power = spc != 0 && (spc & (spc - 1)) == 0 && spc <= 128;
   return power ? static_cast<std::uint32_t>(spc) : 0;
@@ -80,9 +82,10 @@ std::uint32_t ClusterSectorsFromMirror(const FileRecordSummary& mirror) {
 bool MftRunPartitionStart(const HitList& hits, std::size_t first, std::size_t count,
                           std::uint64_t& start) {
   const FileRecordSummary& mirror = *hits[first + 1].record;
-  const std::uint32_t spc = ClusterSectorsFromMirror(mirror);
+  const std::uint32_t recordSectors = RecordSectorsOf(hits[first]);
+  const std::uint32_t spc = ClusterSectorsFromMirror(mirror, recordSectors);
   if (spc == 0) return false;
-  const bool isMft = count > std::max<std::uint32_t>(4, spc / 2);
+  const bool isMft = count > std::max<std::uint32_t>(4, spc / recordSectors);
   const FileRecordSummary& placing = isMft ? *hits[first].record : mirror;
   auto runs = DecodeRunList(placing.runs);
   if (runs.empty() || runs[0].lcnDelta < 0) return false;
@@ -104,15 +107,17 @@ std::vector<std::uint64_t> MftRunHints(const HitList& hits) {
     }
     std::size_t n = 1;
     while (i + n < hits.size() && hits[i + n].kind == kHitFileRecord && hits[i + n].record &&
-           hits[i + n].lba == hits[i].lba + 2 * n)
+           RecordSectorsOf(hits[i + n]) == RecordSectorsOf(hits[i]) &&
+           hits[i + n].lba == hits[i].lba + std::uint64_t{RecordSectorsOf(hits[i])} * n)
       ++n;
     if (n > 3) {
       std::uint64_t start = 0;
       const FileRecordSummary& head = *hits[i].record;
       if (StartsWithMft(head) && MftRunPartitionStart(hits, i, n, start))
         out.push_back(start);
-      else if (hits[i].lba >= 2ull * head.recordNumber)
-        out.push_back(hits[i].lba - 2ull * head.recordNumber);
+      else if (const std::uint64_t back = std::uint64_t{RecordSectorsOf(hits[i])} * head.recordNumber;
+               hits[i].lba >= back)
+        out.push_back(hits[i].lba - back);
     }
     i += n;
   }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "common/text.h"
 #include "fs/ntfs/ntfs_layout.h"
@@ -38,11 +39,11 @@ void TakeFileName(const MftAttribute& attribute, FileRecordSummary& s, NamePick&
   if (!s.name.empty()) pick.done = true;
 }
 
-void TakeResidentData(const MftAttribute& attribute, FileRecordSummary& s) {
+void TakeResidentData(const MftAttribute& attribute, FileRecordSummary& s, std::uint32_t recordBytes) {
   s.flags |= kSummaryResidentData;
   const std::uint32_t length = attribute.bytes.U32(kAttrValueLength).value_or(0);
   const std::uint16_t offset = attribute.bytes.U16(kAttrValueOffset).value_or(0xFFFF);
-  s.dataSize = (length == 0 || length > 1023 || offset >= 1024) ? 0 : length;
+  s.dataSize = (length == 0 || length >= recordBytes || offset >= recordBytes) ? 0 : length;
 }
 
 void TakeNonResidentData(const MftAttribute& attribute, FileRecordSummary& s) {
@@ -57,9 +58,12 @@ void TakeNonResidentData(const MftAttribute& attribute, FileRecordSummary& s) {
 }  // namespace
 
 std::optional<FileRecordSummary> SummariseFileRecord(ByteSpan record) {
-  if (record.size() < kMftRecordBytes) return std::nullopt;
-  std::array<std::uint8_t, kMftRecordBytes> copy;
-  std::memcpy(copy.data(), record.data(), copy.size());
+  // The record's size is what its own header states (no boot sector is
+  // known here); a record torn by a cut write is still summarised, and the
+  // rebuild that reads it again marks it.
+  const std::uint32_t recordBytes = StatedRecordBytes(record);
+  if (recordBytes == 0 || record.size() < recordBytes) return std::nullopt;
+  std::vector<std::uint8_t> copy(record.data(), record.data() + recordBytes);
   ApplyRecordFixups(copy);
   const ByteCursor c(copy.data(), copy.size());
   if (!c.Matches(0, "FILE")) return std::nullopt;
@@ -81,7 +85,7 @@ std::optional<FileRecordSummary> SummariseFileRecord(ByteSpan record) {
       if (attribute->nonResident)
         TakeNonResidentData(*attribute, s);
       else
-        TakeResidentData(*attribute, s);
+        TakeResidentData(*attribute, s, recordBytes);
     }
   }
   if (!standard || !fileName || s.name.empty()) return std::nullopt;

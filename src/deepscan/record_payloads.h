@@ -12,10 +12,12 @@
 
 namespace ambrel {
 
-// Summarises one 1024-byte FILE record (the update-sequence fixups are
-// applied to a copy first). Fails without $STANDARD_INFORMATION, without a
-// $FILE_NAME, or when no name in the POSIX / Win32 / Win32+DOS namespace is
-// usable. Only the first 1024 bytes of `record` are read.
+// Summarises one FILE record of the size its header states (1024 or 4096
+// bytes usually; the update-sequence fixups are applied to a copy first).
+// Fails when that size is not stated or `record` is shorter, without
+// $STANDARD_INFORMATION, without a $FILE_NAME, or when no name in the POSIX
+// / Win32 / Win32+DOS namespace is usable. Only the record's own bytes are
+// read.
 std::optional<FileRecordSummary> SummariseFileRecord(ByteSpan record);
 
 // The record number of the directory an INDX record indexes: the parent of

@@ -3,6 +3,7 @@
 #include "deepscan/scan_hit.h"
 #include "catalog/partition_info.h"
 #include "fs/boot_probe.h"
+#include "fs/ntfs/ntfs_record.h"
 
 namespace ambrel {
 namespace {
@@ -33,12 +34,20 @@ bool ClassifyMarkedSector(ByteSpan sector, std::uint64_t lba, std::uint8_t& kind
   return true;
 }
 
+// A FILE record of the size its header states (1024 bytes usually, 4096 on
+// volumes made for 4 KiB sectors): the first attribute follows the update
+// sequence array, 8-aligned, at 0x38 for 1024-byte records.
 bool IsFileRecordStart(const ByteCursor& c) {
-  if (!c.Matches(0, "FILE") || c.UncheckedU16(0x14) != 0x38 || c.UncheckedU32(0x1C) != 1024)
+  if (!c.Matches(0, "FILE")) return false;
+  const std::uint32_t recordBytes = StatedRecordBytes(c.span());
+  if (recordBytes == 0) return false;
+  const std::uint32_t arrayEnd = c.UncheckedU16(0x04) + 2u * c.UncheckedU16(0x06);
+  const std::uint32_t firstAttribute = c.UncheckedU16(0x14);
+  if (firstAttribute % 8 != 0 || firstAttribute < 0x38 || firstAttribute < arrayEnd || firstAttribute > 0x1F8)
     return false;
   const std::uint32_t used = c.UncheckedU32(0x18);
-  if (used > 1024 || used % 8 != 0) return false;
-  const std::uint32_t first = c.UncheckedU32(0x38);
+  if (used > recordBytes || used % 8 != 0) return false;
+  const std::uint32_t first = c.UncheckedU32(firstAttribute);
   return first == 0x10 || first == 0x20 || first == 0x30 || first == 0x50 || first == 0x80 ||
          first == 0xFFFFFFFF;
 }

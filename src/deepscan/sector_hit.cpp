@@ -1,8 +1,10 @@
 #include "deepscan/sector_hit.h"
 
 #include <cstring>
+#include <vector>
 
 #include "deepscan/record_payloads.h"
+#include "fs/ntfs/ntfs_record.h"
 
 namespace ambrel {
 namespace {
@@ -29,18 +31,24 @@ HitOutcome AppendWithPayload(ScanHit hit, ChunkHitBuilder& out) {
 
 HitOutcome FileRecordHit(const ChunkData& chunk, std::uint32_t index, std::uint64_t lba,
                          SectorHitSource& source, ChunkHitBuilder& out) {
-  std::array<std::uint8_t, 1024> record;
   const ByteCursor data(chunk.bytes);
-  // A record in the chunk's last sector continues in the next chunk.
+  auto header = data.Sub(std::uint64_t(index) * kSector, kSector);
+  if (!header) return HitOutcome::kNone;
+  // The record's size comes from its own header (the classifier checked it).
+  const std::uint32_t recordBytes = StatedRecordBytes(header->span());
+  if (recordBytes == 0) return HitOutcome::kNone;
+  std::vector<std::uint8_t> record(recordBytes);
+  // A record near the chunk's end continues in the next chunk.
   if (auto inPlace = data.Sub(std::uint64_t(index) * kSector, record.size());
-      inPlace && index + 1 < kChunkSectors) {
+      inPlace && index + recordBytes / kSector <= kChunkSectors) {
     std::memcpy(record.data(), inPlace->data(), record.size());
-  } else if (!source.ReadDisk(lba, 2, record.data())) {
+  } else if (!source.ReadDisk(lba, recordBytes / kSector, record.data())) {
     return HitOutcome::kNone;
   }
   auto summary = SummariseFileRecord(record);
   if (!summary) return HitOutcome::kNone;
   ScanHit hit = BareHit(kHitFileRecord, lba);
+  hit.aux2 = recordBytes / kSector;
   hit.record = std::make_unique<FileRecordSummary>(std::move(*summary));
   return AppendWithPayload(std::move(hit), out);
 }

@@ -42,16 +42,6 @@ std::uint32_t NtfsSectorsPerCluster(std::uint8_t v) {
   return 0;
 }
 
-// Bytes of an NTFS FILE or INDX record from its boot-sector byte: clusters
-// when positive, 2^-v bytes when negative. 0 when outside 256 B .. 64 KiB.
-std::uint64_t NtfsRecordBytes(std::uint8_t raw, std::uint64_t clusterBytes) {
-  const auto v = static_cast<std::int8_t>(raw);
-  std::uint64_t bytes = 0;
-  if (v > 0) bytes = std::uint64_t(v) * clusterBytes;
-  if (v < 0 && v >= -31) bytes = std::uint64_t{1} << -v;
-  return (bytes >= 256 && bytes <= 65536 && IsPowerOfTwo(bytes)) ? bytes : 0;
-}
-
 bool FatEntriesFit(std::uint64_t fatBytes, std::uint64_t clusters, unsigned bits) {
   return fatBytes >= ((clusters + 2) * bits + 7) / 8;
 }
@@ -74,8 +64,8 @@ SectorVerdict JudgeNtfsBootSector(ByteSpan sector, std::uint64_t sectorsAvailabl
   if (total == 0 || total > (std::uint64_t{1} << 48) || clusters == 0) return {};
   if (c.UncheckedU64(48) >= clusters || c.UncheckedU64(56) >= clusters) return {};
   const std::uint64_t clusterBytes = std::uint64_t(spc) * bps;
-  if (NtfsRecordBytes(c.UncheckedU8(64), clusterBytes) == 0 ||
-      NtfsRecordBytes(c.UncheckedU8(68), clusterBytes) == 0)
+  if (!DecodeNtfsRecordSize(c.UncheckedU8(64), clusterBytes, bps).Usable() ||
+      !DecodeNtfsRecordSize(c.UncheckedU8(68), clusterBytes, bps).Usable())
     return {};
   return VolumeVerdict(kFsNtfs, "NTFS", bps, total, sectorsAvailable);
 }
@@ -181,6 +171,26 @@ const char* FsKindName(std::int32_t kind) {
     case kFsExfat: return "exFAT";
     default: return "unknown";
   }
+}
+
+NtfsRecordSize DecodeNtfsRecordSize(std::uint8_t raw, std::uint64_t clusterBytes, std::uint32_t bytesPerSector) {
+  const auto v = static_cast<std::int8_t>(raw);
+  if (v == 0) return {0, NtfsRecordSizeProblem::kZero};
+  std::uint64_t bytes = 0;
+  if (v > 0) {
+    // At most 127 clusters of at most 2 MiB: no overflow.
+    bytes = std::uint64_t(v) * clusterBytes;
+    if (bytes == 0) return {0, NtfsRecordSizeProblem::kZero};
+    if (!IsPowerOfTwo(bytes)) return {0, NtfsRecordSizeProblem::kNotPowerOfTwo};
+  } else {
+    const int shift = -int{v};  // 1..128
+    if (shift > 16) return {0, NtfsRecordSizeProblem::kTooLarge};
+    bytes = std::uint64_t{1} << shift;
+  }
+  if (bytes < kMinNtfsRecordBytes) return {0, NtfsRecordSizeProblem::kTooSmall};
+  if (bytes > kMaxNtfsRecordBytes) return {0, NtfsRecordSizeProblem::kTooLarge};
+  if (bytes < bytesPerSector) return {0, NtfsRecordSizeProblem::kBelowSectorSize};
+  return {static_cast<std::uint32_t>(bytes), NtfsRecordSizeProblem::kNone};
 }
 
 std::uint32_t NtfsClusterSectors(std::uint8_t raw, std::uint32_t bytesPerSector) {

@@ -42,6 +42,27 @@ SectorVerdict JudgeSector(ByteSpan sector, std::uint64_t sectorsAvailable);
 // sectors; 0 when either is not valid. The one rule every NTFS reader uses.
 std::uint32_t NtfsClusterSectors(std::uint8_t raw, std::uint32_t bytesPerSector);
 
+// The size of an NTFS FILE record (boot byte 0x40) or INDX record (byte
+// 0x44), a signed byte: that many clusters when positive, 2^-v bytes when
+// negative. Usable only as a power of two from 256 bytes to 64 KiB and at
+// least one sector; anything else is refused with its reason, never guessed.
+inline constexpr std::uint32_t kMinNtfsRecordBytes = 256;
+inline constexpr std::uint32_t kMaxNtfsRecordBytes = 65536;
+enum class NtfsRecordSizeProblem : std::uint8_t {
+  kNone,
+  kZero,             // the byte is 0 (or the cluster size is unknown)
+  kNotPowerOfTwo,    // e.g. 3 clusters
+  kTooSmall,         // below 256 bytes
+  kTooLarge,         // above 64 KiB (0x80 asks for 2^128 bytes)
+  kBelowSectorSize,  // a record must hold whole sectors
+};
+struct NtfsRecordSize {
+  std::uint32_t bytes = 0;
+  NtfsRecordSizeProblem problem = NtfsRecordSizeProblem::kZero;
+  bool Usable() const { return problem == NtfsRecordSizeProblem::kNone; }
+};
+NtfsRecordSize DecodeNtfsRecordSize(std::uint8_t raw, std::uint64_t clusterBytes, std::uint32_t bytesPerSector);
+
 // The short name of a file-system kind code: "NTFS", "FAT16", "FAT32",
 // "exFAT", else "unknown".
 const char* FsKindName(std::int32_t kind);

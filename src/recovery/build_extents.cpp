@@ -4,6 +4,7 @@
 
 #include "fs/exfat/exfat_reader.h"
 #include "fs/fat/fat_reader.h"
+#include "fs/ntfs/ntfs_geometry.h"
 #include "fs/ntfs/ntfs_run_list.h"
 #include "recovery/save_item.h"
 
@@ -41,7 +42,8 @@ bool BuildExtents(const FoundFileNode& node, const PartitionInfo& partition, Ext
   extents.clear();
   ChainEnd walked = ChainEnd::kCovered;
   if (node.flags & kFlagResident) {
-    extents.push_back(DataExtent{0, 0, node.dataSector, 2, false});
+    const std::uint32_t recordSectors = partition.fsKind == kFsNtfs ? MftRecordSectors(partition.bootSector) : 0;
+    extents.push_back(DataExtent{0, 0, node.dataSector, recordSectors != 0 ? recordSectors : 2u, false});
   } else if (node.flags & kFlagVideoRebuilt) {
     if (!FragmentExtents(node, extents)) return false;
   } else {

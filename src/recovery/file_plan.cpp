@@ -156,6 +156,7 @@ const char* DamageText(DataDamage damage) {
     case DataDamage::kRunsIntoOtherFile: return "chain ends early: its clusters run into another file's";
     case DataDamage::kOutsideDevice: return "data outside the device";
     case DataDamage::kRecordDamaged: return "damaged MFT record";
+    case DataDamage::kRecordTorn: return "torn MFT record";
     case DataDamage::kEncrypted: return "encrypted (EFS)";
     case DataDamage::kBadCompression: return "undecodable compression";
   }
@@ -171,6 +172,10 @@ FilePlan PlanFileData(const FoundFileNode& node, const PartitionInfo& partition,
     plan.damage = DataDamage::kEncrypted;
     return plan;
   }
+  if (marks & kNtfsRecordTorn) {
+    plan.damage = DataDamage::kRecordTorn;
+    return plan;
+  }
   if (marks & kNtfsDataDamaged) {
     plan.damage = DataDamage::kRecordDamaged;
     return plan;
@@ -183,6 +188,7 @@ FilePlan PlanFileData(const FoundFileNode& node, const PartitionInfo& partition,
   }
   if (node.flags & kFlagResident) {
     plan.resident = true;
+    plan.recordBytes = MftRecordBytes(partition);
     plan.readable = plan.size;
     return plan;
   }

@@ -28,6 +28,7 @@ enum class DataDamage : std::uint8_t {
   kPartlyOverwritten,  // a deleted file some of whose clusters are in use again
   kNotValidData,   // exFAT: the bytes after ValidDataLength were never written
   kRunsIntoOtherFile,  // a deleted file's contiguous clusters reach another entry's first cluster
+  kRecordTorn,     // the NTFS record failed its update-sequence check: its fields cannot be trusted
 };
 
 // What became of a deleted file's clusters since its deletion: still free
@@ -44,6 +45,7 @@ struct FilePlan {
   std::uint64_t readable = 0;    // the bytes that will be written (<= size)
   DataDamage damage = DataDamage::kNone;
   bool resident = false;         // NTFS resident value
+  std::uint32_t recordBytes = 0; // resident: the volume's FILE record size
   std::uint64_t unitBytes = 0;   // NTFS compression unit, 0 when not compressed
   std::uint32_t spc = 0;         // sectors per cluster (compressed files)
   OverwriteState overwrite = OverwriteState::kUnknown;

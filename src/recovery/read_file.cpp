@@ -37,7 +37,8 @@ FileBytes ReadFileBytes(const SaveNode& node, const SourceOpener& opener, std::u
   FilePlan plan = PlanFileData(node.record, *node.partition, 0, handle.lastLba);
   result.damage = plan.damage;
   result.readable = plan.readable;
-  if (plan.Skip() || plan.damage == DataDamage::kEncrypted || plan.damage == DataDamage::kRecordDamaged) {
+  if (plan.Skip() || plan.damage == DataDamage::kEncrypted || plan.damage == DataDamage::kRecordDamaged ||
+      plan.damage == DataDamage::kRecordTorn) {
     handle.Close();
     return result;
   }

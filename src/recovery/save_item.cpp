@@ -67,7 +67,8 @@ WriteOutcome WritePlannedData(SaveJob& job, ScanProgress& progress, const SaveNo
                               DiskHandle& handle, ByteSink& file, FileTally& tally) {
   if (plan.readable == 0) return WriteOutcome::kDone;
   if (plan.resident) {
-    const WriteOutcome outcome = WriteResidentData(progress, job, handle, node.record, file, plan.readable);
+    const WriteOutcome outcome = WriteResidentData(progress, job, handle, node.record, plan.recordBytes, file,
+                                                  plan.readable);
     if (outcome == WriteOutcome::kDone) tally.written = plan.readable;
     return outcome;
   }
@@ -168,7 +169,8 @@ bool SaveFile(SaveJob& job, ScanProgress& progress, std::uint32_t row, std::uint
   }
   DiskHandle& handle = *source;
   const FilePlan plan = PlanFileData(node.record, *node.partition, 0, handle.lastLba);
-  if (plan.Skip() || plan.damage == DataDamage::kEncrypted || plan.damage == DataDamage::kRecordDamaged) {
+  if (plan.Skip() || plan.damage == DataDamage::kEncrypted || plan.damage == DataDamage::kRecordDamaged ||
+      plan.damage == DataDamage::kRecordTorn) {
     // Nothing of it can be copied (encrypted, damaged record, no data on
     // the device, every cluster overwritten): reported, and no file is made.
     DamagedFileReport skipped = DamageOf(out, plan, FileTally{}, WriteOutcome::kDone);

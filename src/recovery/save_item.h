@@ -95,6 +95,7 @@ std::uint64_t SourceLastLba(const SourceOpener& opener, const PartitionInfo& par
 // Writes the resident $DATA value of an NTFS record (`size` bytes, zero
 // padded).
 WriteOutcome WriteResidentData(ScanProgress& progress, SaveJob& job, DiskHandle& handle, const FoundFileNode& node,
+                               std::uint32_t recordBytes,
                                ByteSink& file, std::uint64_t size);
 
 // Readable sizes of files (PlanFileData), with the source's last sector

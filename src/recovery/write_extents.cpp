@@ -173,15 +173,17 @@ WriteOutcome WriteCompressed(const ExtentList& extents, std::uint32_t spc, std::
 }
 
 WriteOutcome WriteResidentData(ScanProgress& progress, SaveJob& job, DiskHandle& handle, const FoundFileNode& node,
-                               ByteSink& file, std::uint64_t size) {
-  std::array<std::uint8_t, 1024> value{};
-  std::uint32_t length = 0;
+                               std::uint32_t recordBytes, ByteSink& file, std::uint64_t size) {
+  std::vector<std::uint8_t> value;
   {
     const TimeSpent spent(job.reading.seconds);
-    length = ReadResidentData(handle, node, value.data());
+    value = ReadResidentData(handle, node, recordBytes);
   }
-  if (length == 0) return WriteOutcome::kReadFailed;
-  job.reading.bytes += length;
+  if (value.empty()) return WriteOutcome::kReadFailed;
+  job.reading.bytes += value.size();
+  // A value shorter than the size the entry claims is written out with
+  // zeros, as the record held no more.
+  value.resize(std::max<std::size_t>(value.size(), std::min<std::uint64_t>(size, recordBytes)), 0);
   const std::uint64_t take = std::min<std::uint64_t>(size, value.size());
   {
     const TimeSpent spent(job.writing.seconds);

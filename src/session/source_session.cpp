@@ -163,7 +163,24 @@ const SourceVolume* SourceSession::Volume(int number) const {
   return nullptr;
 }
 
+namespace {
+
+// An NTFS boot sector refused for its record sizes alone: the reader will
+// not guess a size the volume does not state.
+bool NtfsRecordSizeRefused(const std::array<std::uint8_t, kSectorSize>& sector) {
+  const ByteCursor c(sector.data(), sector.size());
+  if (!c.Matches(3, "NTFS    ")) return false;
+  const std::uint32_t bytesPerSector = c.UncheckedU16(11);
+  const std::uint64_t clusterBytes = std::uint64_t{NtfsClusterSectors(c.UncheckedU8(13), bytesPerSector)} * 512;
+  return clusterBytes != 0 && (!DecodeNtfsRecordSize(c.UncheckedU8(0x40), clusterBytes, bytesPerSector).Usable() ||
+                               !DecodeNtfsRecordSize(c.UncheckedU8(0x44), clusterBytes, bytesPerSector).Usable());
+}
+
+}  // namespace
+
 NoVolumeReason SourceSession::WhyNoVolume() {
+  std::array<std::uint8_t, kSectorSize> sector{};
+  if (ReadSectors(disk_, 0, 1, sector.data()) && NtfsRecordSizeRefused(sector)) return NoVolumeReason::kNtfsRecordSize;
   const PartitionTable table = ReadPartitionTable(disk_, JudgeSector);
   return table.kind == TableKind::kNone ? NoVolumeReason::kNoTableNoBootSector
                                         : NoVolumeReason::kTableWithoutUsableEntry;
@@ -180,6 +197,7 @@ BootSectorState SourceSession::BootSectorOf(const SourceVolume& volume) {
   if (!ReadSectors(disk_, volume.info.startLba, 1, sector.data())) return BootSectorState::kUnreadable;
   if (std::all_of(sector.begin(), sector.end(), [](std::uint8_t b) { return b == 0; }))
     return BootSectorState::kEmpty;
+  if (NtfsRecordSizeRefused(sector)) return BootSectorState::kNtfsRecordSize;
   return BootSectorState::kNoSignature;
 }
 

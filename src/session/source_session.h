@@ -53,10 +53,19 @@ struct SourceVolume {
 };
 
 // Why the source holds no volume at all.
-enum class NoVolumeReason { kNoTableNoBootSector, kTableWithoutUsableEntry };
+enum class NoVolumeReason {
+  kNoTableNoBootSector,
+  kTableWithoutUsableEntry,
+  kNtfsRecordSize,  // sector 0 is an NTFS boot sector whose FILE or INDX record size is not usable
+};
 
 // What sector 0 of a volume that is not NTFS, FAT or exFAT holds.
-enum class BootSectorState { kUnreadable, kEmpty, kNoSignature };
+enum class BootSectorState {
+  kUnreadable,
+  kEmpty,
+  kNoSignature,
+  kNtfsRecordSize,  // an NTFS boot sector whose FILE or INDX record size is not usable
+};
 
 // Why a listing gave nothing.
 enum class ListProblem { kNone, kNoSuchVolume, kNotAFileSystem, kUnreadable, kNoRecycleBin };

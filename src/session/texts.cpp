@@ -195,6 +195,11 @@ std::string UnreadMetadataText(const UnreadMetadata& u) {
                     u.first == 0 ? "the root area" : Format("cluster %llu", first).c_str(), lba);
     case UnreadMetadataKind::kFatSectors:
       return Format("FAT sector(s) %llu to %llu (from sector %llu), in every copy", first, first + count - 1, lba);
+    case UnreadMetadataKind::kTornMftRecord:
+      return count == 1 ? Format("MFT record %llu (sector %llu) is torn (its update sequence does not match)", first, lba)
+                        : Format("MFT records %llu to %llu (from sector %llu) are torn (their update sequences do not "
+                                 "match)",
+                                 first, first + count - 1, lba);
   }
   return {};
 }

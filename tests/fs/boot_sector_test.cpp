@@ -228,5 +228,64 @@ TEST(NtfsGeometry, ClusterSizeHasOneRuleForTheProbeAndTheReaders) {
   EXPECT_EQ(SectorsPerCluster(boot), 4096u);
 }
 
+// Boot bytes 0x40 (FILE record) and 0x44 (INDX record): a positive value
+// counts clusters, a negative one is a power of two in bytes. Values that
+// give no usable size are refused with their reason, never guessed.
+TEST(NtfsRecordSizeField, ClustersNegativePowersAndHostileValues) {
+  struct Case {
+    std::uint8_t raw;
+    std::uint64_t clusterBytes;
+    std::uint32_t sectorBytes;
+    std::uint32_t bytes;
+    NtfsRecordSizeProblem problem;
+  };
+  using P = NtfsRecordSizeProblem;
+  const Case cases[] = {
+      {0xF6, 4096, 512, 1024, P::kNone},          // mkntfs default: 2^10
+      {0x01, 4096, 4096, 4096, P::kNone},         // mkntfs -s 4096: one 4 KiB cluster
+      {0x02, 512, 512, 1024, P::kNone},           // two 512-byte clusters
+      {0xF4, 65536, 4096, 4096, P::kNone},        // 2^12, smaller than the 64 KiB cluster
+      {0xF0, 4096, 512, 65536, P::kNone},         // 2^16, the largest
+      {0x00, 4096, 512, 0, P::kZero},
+      {0x01, 0, 512, 0, P::kZero},                // no cluster size known
+      {0x80, 4096, 512, 0, P::kTooLarge},         // -128: 2^128 bytes
+      {0xEF, 4096, 512, 0, P::kTooLarge},         // 2^17
+      {0x7F, 2u << 20, 512, 0, P::kNotPowerOfTwo},  // 127 clusters
+      {0x40, 2u << 20, 512, 0, P::kTooLarge},     // 64 clusters of 2 MiB: 128 MiB
+      {0x03, 4096, 512, 0, P::kNotPowerOfTwo},
+      {0xF9, 4096, 512, 0, P::kTooSmall},         // 128 bytes
+      {0xF8, 4096, 512, 0, P::kBelowSectorSize},  // 256 bytes on 512-byte sectors
+      {0xF6, 4096, 4096, 0, P::kBelowSectorSize}, // 1024-byte records on 4 KiB sectors
+  };
+  for (const Case& c : cases) {
+    const NtfsRecordSize got = DecodeNtfsRecordSize(c.raw, c.clusterBytes, c.sectorBytes);
+    EXPECT_EQ(got.bytes, c.bytes) << std::hex << int{c.raw} << " " << std::dec << c.clusterBytes;
+    EXPECT_EQ(got.problem, c.problem) << std::hex << int{c.raw} << " " << std::dec << c.clusterBytes;
+    EXPECT_EQ(got.Usable(), c.problem == P::kNone);
+  }
+  // Through the boot sector as the readers take it, and the probe refuses
+  // a volume whose record size is not usable.
+  BootSector boot{};
+  boot[11] = 0x00;
+  boot[12] = 0x10;  // 4096 bytes per sector
+  boot[13] = 1;
+  boot[0x40] = 0x01;
+  boot[0x44] = 0x01;
+  EXPECT_EQ(MftRecordBytes(boot), 4096u);
+  EXPECT_EQ(MftRecordSectors(boot), 8u);
+  EXPECT_EQ(IndexRecordSize(boot).bytes, 4096u);
+  boot[0x40] = 0xF6;
+  EXPECT_EQ(MftRecordSize(boot).problem, P::kBelowSectorSize);
+  EXPECT_EQ(MftRecordBytes(boot), 0u);
+  // What a deep scan writes for a volume rebuilt from loose records.
+  BootSector built{};
+  built[12] = 0x02;
+  built[13] = 8;
+  SetMftRecordBytes(built, 4096);
+  EXPECT_EQ(MftRecordBytes(built), 4096u);
+  SetMftRecordBytes(built, 1024);
+  EXPECT_EQ(MftRecordBytes(built), 1024u);
+}
+
 }  // namespace
 }  // namespace ambrel

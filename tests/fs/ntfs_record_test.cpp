@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "fs/ntfs/ntfs_run_list.h"
@@ -87,18 +88,75 @@ TEST(NtfsRunList, ResolvesRelativeRunsAndKeepsThePositionOverSparseRuns) {
   EXPECT_FALSE(ResolveExtents(100, 8, {}, extents));
 }
 
-TEST(NtfsRecordFixups, RestoresBothSectorTails) {
-  Record record(1024, 0);
-  record[0x32] = 0xAB;
-  record[0x33] = 0xCD;
-  record[0x34] = 0xEF;
-  record[0x35] = 0x12;
-  record[510] = record[511] = record[1022] = record[1023] = 0x77;
-  ApplyRecordFixups(record);
-  EXPECT_EQ(record[510], 0xAB);
-  EXPECT_EQ(record[511], 0xCD);
-  EXPECT_EQ(record[1022], 0xEF);
-  EXPECT_EQ(record[1023], 0x12);
+// A protected record of `bytes` as a volume writes it: the array at 0x30
+// holds the sequence number 0x0102 and, per 512-byte block, the two bytes
+// that the number replaced at the block's end (0xB0 + block, 0xC0 + block).
+Record ProtectedRecord(std::size_t bytes) {
+  Record record(bytes, 0);
+  std::memcpy(record.data(), "FILE", 4);
+  const std::size_t blocks = bytes / 512;
+  record[0x04] = 0x30;
+  record[0x06] = static_cast<std::uint8_t>(blocks + 1);
+  record[0x1C] = static_cast<std::uint8_t>(bytes & 0xFF);
+  record[0x1D] = static_cast<std::uint8_t>(bytes >> 8);
+  record[0x30] = 0x02;
+  record[0x31] = 0x01;
+  for (std::size_t b = 0; b < blocks; ++b) {
+    record[0x32 + 2 * b] = static_cast<std::uint8_t>(0xB0 + b);
+    record[0x33 + 2 * b] = static_cast<std::uint8_t>(0xC0 + b);
+    record[(b + 1) * 512 - 2] = 0x02;
+    record[(b + 1) * 512 - 1] = 0x01;
+  }
+  return record;
+}
+
+TEST(NtfsRecordFixups, EveryBlockTailIsCheckedAndRestoredForEachRecordSize) {
+  for (std::size_t bytes : {1024u, 4096u}) {
+    Record record = ProtectedRecord(bytes);
+    EXPECT_EQ(StatedRecordBytes(record), bytes);
+    ASSERT_EQ(ApplyRecordFixups(record), RecordFixup::kApplied) << bytes;
+    for (std::size_t b = 0; b < bytes / 512; ++b) {
+      EXPECT_EQ(record[(b + 1) * 512 - 2], 0xB0 + b) << bytes << " block " << b;
+      EXPECT_EQ(record[(b + 1) * 512 - 1], 0xC0 + b) << bytes << " block " << b;
+    }
+  }
+}
+
+TEST(NtfsRecordFixups, ATornBlockIsReportedAndLeftAsRead) {
+  // The last block of a 4096-byte record only: a check of two blocks (the
+  // 1024-byte layout) would never see it.
+  Record record = ProtectedRecord(4096);
+  record[4094] = 0x03;
+  EXPECT_EQ(ApplyRecordFixups(record), RecordFixup::kTorn);
+  EXPECT_EQ(record[4094], 0x03);
+  EXPECT_EQ(record[510], 0xB0);  // the good blocks are still restored
+  Record first = ProtectedRecord(1024);
+  first[511] = 0x00;
+  EXPECT_EQ(ApplyRecordFixups(first), RecordFixup::kTorn);
+}
+
+TEST(NtfsRecordFixups, AnArrayThatDoesNotFitTheRecordIsRefused) {
+  Record wrongCount = ProtectedRecord(4096);
+  wrongCount[0x06] = 3;  // the 1024-byte count in a 4096-byte record
+  EXPECT_EQ(ApplyRecordFixups(wrongCount), RecordFixup::kNoSequence);
+  EXPECT_EQ(StatedRecordBytes(wrongCount), 0u);
+  Record odd = ProtectedRecord(1024);
+  odd[0x04] = 0x31;
+  EXPECT_EQ(ApplyRecordFixups(odd), RecordFixup::kNoSequence);
+  Record late = ProtectedRecord(1024);
+  late[0x04] = 0xFE;
+  late[0x05] = 0x01;  // 0x1FE: the array would cover the first block's tail
+  EXPECT_EQ(ApplyRecordFixups(late), RecordFixup::kNoSequence);
+  Record cut(1000, 0);
+  EXPECT_EQ(ApplyRecordFixups(cut), RecordFixup::kNoSequence);
+  // A stated size that is not a power of two, or beyond 64 KiB.
+  Record sizes = ProtectedRecord(1024);
+  sizes[0x1C] = 0x00;
+  sizes[0x1D] = 0x06;  // 1536
+  EXPECT_EQ(StatedRecordBytes(sizes), 0u);
+  sizes[0x1D] = 0x00;
+  sizes[0x1E] = 0x02;  // 128 KiB
+  EXPECT_EQ(StatedRecordBytes(sizes), 0u);
 }
 
 TEST(NtfsTime, FileTimeBecomesPackedLocalTime) {

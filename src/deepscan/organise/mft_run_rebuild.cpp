@@ -24,7 +24,8 @@ std::vector<MftRunGroup> GroupMftRuns(const std::vector<const ScanHit*>& records
     if (!hit) continue;
     if (!runs.empty()) {
       MftRunGroup& run = runs.back();
-      if (hit->lba == run.lba + 2ull * run.records) {
+      if (RecordSectorsOf(*hit) == run.recordSectors &&
+          hit->lba == run.lba + std::uint64_t{run.recordSectors} * run.records) {
         ++run.records;
         continue;
       }
@@ -33,6 +34,7 @@ std::vector<MftRunGroup> GroupMftRuns(const std::vector<const ScanHit*>& records
     run.first = static_cast<std::uint32_t>(i);
     run.records = 1;
     run.lba = hit->lba;
+    run.recordSectors = RecordSectorsOf(*hit);
     run.startsWithMft = hit->record && NamedMft(*hit->record);
     runs.push_back(run);
   }
@@ -53,17 +55,17 @@ std::optional<std::uint64_t> FirstExtentCluster(const std::vector<std::uint8_t>&
   return static_cast<std::uint64_t>(decoded[0].lcnDelta);
 }
 
-std::optional<std::uint32_t> SpcFromMirrorRecord(const FileRecordSummary& mirror) {
+std::optional<std::uint32_t> SpcFromMirrorRecord(const FileRecordSummary& mirror, std::uint32_t recordSectors) {
   std::uint64_t spc = 0;
-  if (mirror.dataSize > 4096) {
+  const std::uint64_t mirrorSectors = 4ull * recordSectors;
+  if (mirror.dataSize > mirrorSectors * 512) {
     // The mirror holds four records and fills one cluster when clusters
-    // are larger than 4 KiB.
-    if (mirror.dataSize < 512) return std::nullopt;
+    // are larger than four records.
     spc = mirror.dataSize / 512;
   } else {
     std::uint64_t count = 0;
     if (!FirstExtentCluster(mirror.runs, &count) || count == 0) return std::nullopt;
-    spc = 8 / count;
+    spc = mirrorSectors / count;
   }
   if (!IsValidNtfsSpc(spc)) return std::nullopt;
   return static_cast<std::uint32_t>(spc);
@@ -75,11 +77,11 @@ std::optional<MftRunPlacement> BuildFromMftRun(const MftRunGroup& group,
   const FileRecordSummary* mft = SummaryOf(records, group.first);
   const FileRecordSummary* mirror = SummaryOf(records, group.first + 1);
   if (!mft || !mirror) return std::nullopt;
-  auto spc = SpcFromMirrorRecord(*mirror);
+  auto spc = SpcFromMirrorRecord(*mirror, group.recordSectors);
   if (!spc) return std::nullopt;
   // A run longer than the mirror is the MFT itself; the mirror holds four
   // records, or one cluster's worth when clusters hold more.
-  const std::uint32_t mirrorRecords = std::max<std::uint32_t>(4, *spc / 2);
+  const std::uint32_t mirrorRecords = std::max<std::uint32_t>(4, *spc / group.recordSectors);
   const bool isMirror = group.records <= mirrorRecords;
   const FileRecordSummary& placing = isMirror ? *mirror : *mft;
   auto cluster = FirstExtentCluster(placing.runs);
@@ -93,6 +95,7 @@ std::optional<MftRunPlacement> BuildFromMftRun(const MftRunGroup& group,
   placement.mftCluster = isMirror ? FirstExtentCluster(mft->runs).value_or(0) : *cluster;
   placement.mirrorCluster = isMirror ? *cluster : FirstExtentCluster(mirror->runs).value_or(0);
   placement.isMirror = isMirror;
+  placement.recordSectors = group.recordSectors;
   return placement;
 }
 

@@ -17,9 +17,11 @@ struct MftRunGroup {
   std::uint32_t records = 0;   // records in the run
   std::uint64_t lba = 0;       // LBA of the first record
   bool startsWithMft = false;  // the first record is named $MFT
+  std::uint32_t recordSectors = 2;  // the 512-byte sectors of one record
 };
 
-// Consecutive records (each 2 sectors after the previous one) form a run.
+// Consecutive records of one size (each one record after the previous
+// one) form a run.
 std::vector<MftRunGroup> GroupMftRuns(const std::vector<const ScanHit*>& records);
 
 // A sectors-per-cluster value NTFS can have: a power of two from 1 to 128.
@@ -28,7 +30,9 @@ bool IsValidNtfsSpc(std::uint64_t spc);
 // Sectors per cluster from the summary of $MFTMirr (the run's second
 // record): its data size when above 4096 bytes, else 8 / the cluster count
 // of its first extent. Empty when that is 0 or not a valid cluster size.
-std::optional<std::uint32_t> SpcFromMirrorRecord(const FileRecordSummary& mirror);
+// `recordSectors`: the 512-byte sectors of one FILE record (the mirror
+// holds four records).
+std::optional<std::uint32_t> SpcFromMirrorRecord(const FileRecordSummary& mirror, std::uint32_t recordSectors = 2);
 
 struct MftRunPlacement {
   std::uint64_t start = 0;       // partition start LBA
@@ -36,6 +40,7 @@ struct MftRunPlacement {
   std::uint64_t mftCluster = 0;     // cluster of the MFT ($MFT's first extent)
   std::uint64_t mirrorCluster = 0;  // cluster of the mirror ($MFTMirr's first extent)
   bool isMirror = false;            // the run was the mirror
+  std::uint32_t recordSectors = 2;  // the 512-byte sectors of one FILE record
 };
 
 // Places the partition of one run: only runs flagged $MFT with more than 3

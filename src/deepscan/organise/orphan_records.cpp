@@ -30,13 +30,13 @@ std::uint32_t RecordNumberOf(const ScanHit& hit) {
 
 bool Fits(const ScanHit& seed, const ScanHit& hit) {
   const std::uint32_t a = RecordNumberOf(seed), b = RecordNumberOf(hit);
-  if (b <= a || hit.lba < seed.lba) return false;
-  return hit.lba - seed.lba == 2ull * (b - a);
+  if (b <= a || hit.lba < seed.lba || RecordSectorsOf(hit) != RecordSectorsOf(seed)) return false;
+  return hit.lba - seed.lba == std::uint64_t{RecordSectorsOf(seed)} * (b - a);
 }
 
 // The record's 0th LBA under its own number: where the MFT would start.
 std::optional<std::uint64_t> RecordZeroLba(const ScanHit& hit) {
-  const std::uint64_t back = 2ull * RecordNumberOf(hit);
+  const std::uint64_t back = std::uint64_t{RecordSectorsOf(hit)} * RecordNumberOf(hit);
   if (back > hit.lba) return std::nullopt;
   return hit.lba - back;
 }
@@ -83,9 +83,9 @@ bool GroupLargeEnough(std::size_t groupSize, std::size_t partitionsFound) {
   return groupSize >= 50;
 }
 
-std::optional<RecordPlacement> DefaultLayoutPlacement(std::uint64_t firstLba,
-                                                      std::uint32_t firstRecord) {
-  const std::uint64_t back = 2ull * firstRecord + kDefaultMftSector;
+std::optional<RecordPlacement> DefaultLayoutPlacement(std::uint64_t firstLba, std::uint32_t firstRecord,
+                                                      std::uint32_t recordSectors) {
+  const std::uint64_t back = std::uint64_t{recordSectors} * firstRecord + kDefaultMftSector;
   if (back > firstLba) return std::nullopt;
   return RecordPlacement{firstLba - back, kDefaultSpc};
 }
@@ -136,7 +136,7 @@ std::vector<std::uint8_t> IndexAllocationRuns(ByteSpan record) {
   auto attribute = FindAttribute(record, std::nullopt, kAttrIndexAllocation);
   if (!attribute || !attribute->nonResident) return {};
   auto runs = RunListBytes(*attribute);
-  if (!runs || runs->size() < 3 || runs->size() > kMftRecordBytes) return {};
+  if (!runs || runs->size() < 3 || runs->size() >= record.size()) return {};
   return std::vector<std::uint8_t>(runs->data(), runs->data() + runs->size());
 }
 
@@ -200,15 +200,14 @@ std::vector<IndexedDirectory> DirectoriesOf(DiskHandle& disk,
   for (const ScanHit* h : indx)
     if (h) indxByDirectory.emplace(h->aux1, h->lba);
   std::vector<IndexedDirectory> out;
-  std::array<std::uint8_t, kMftRecordBytes> record{};
+  std::vector<std::uint8_t> record;
   for (std::uint32_t i : group) {
     const FileRecordSummary& s = *records[i]->record;
     const std::uint8_t want = kSummaryInUse | kSummaryDirectory | kSummaryHasIndexAllocation;
     if ((s.flags & want) != want) continue;
     auto [lo, hi] = indxByDirectory.equal_range(s.recordNumber);
     if (lo == hi) continue;
-    record.fill(0);
-    if (!ReadMftRecords(disk, records[i]->lba, 1, record.data())) continue;
+    if (ReadMftRecord(disk, records[i]->lba, RecordSectorsOf(*records[i]) * 512, record) != RecordRead::kOk) continue;
     IndexedDirectory d;
     d.indexRuns = IndexAllocationRuns(ByteSpan(record.data(), record.size()));
     if (d.indexRuns.empty()) continue;
@@ -225,8 +224,10 @@ std::vector<std::vector<std::uint8_t>> SampleRecords(DiskHandle& disk, const std
   std::vector<std::vector<std::uint8_t>> out;
   const std::size_t step = std::max<std::size_t>(1, group.size() / kSample);
   for (std::size_t k = 0; k < group.size() && out.size() < kSample; k += step) {
-    std::vector<std::uint8_t> record(kMftRecordBytes, 0);
-    if (ReadMftRecords(disk, records[group[k]]->lba, 1, record.data())) out.push_back(std::move(record));
+    std::vector<std::uint8_t> record;
+    const std::uint32_t recordBytes = RecordSectorsOf(*records[group[k]]) * 512;
+    if (ReadMftRecord(disk, records[group[k]]->lba, recordBytes, record) == RecordRead::kOk)
+      out.push_back(std::move(record));
   }
   return out;
 }
@@ -269,7 +270,8 @@ void BuildOrphanRecordTrees(DiskHandle& disk, const std::vector<const ScanHit*>&
       // over with another cluster size keeps the MFT's place, not its
       // clusters), else that volume's or the default one.
       placement = PlacementFromKnownVolume(*recordZero, volumes);
-      if (!placement) placement = DefaultLayoutPlacement(first.lba, RecordNumberOf(first));
+      if (!placement)
+        placement = DefaultLayoutPlacement(first.lba, RecordNumberOf(first), RecordSectorsOf(first));
       if (placement)
         if (auto stated = VotedClusterSectors(SampleRecords(disk, records, group))) placement->spc = *stated;
     }
@@ -281,7 +283,8 @@ void BuildOrphanRecordTrees(DiskHandle& disk, const std::vector<const ScanHit*>&
               [](const FileRecordHit& a, const FileRecordHit& b) { return a.recordNumber < b.recordNumber; });
     std::vector<PartitionInfo> built;
     if (!BuildNtfsTreeFromRecords(built, progress, disk, displayName, hits, placement->start,
-                                  static_cast<std::uint32_t>(placement->start >> 32), placement->spc))
+                                  static_cast<std::uint32_t>(placement->start >> 32), placement->spc,
+                                  RecordSectorsOf(first) * 512))
       continue;
     for (PartitionInfo& p : built) {
       p.origin = kOriginLooseRecords;

@@ -38,8 +38,9 @@ struct RecordPlacement {
 
 // The default layout: 8 sectors per cluster and the MFT at sector 0x600000
 // of the partition. Empty when the group's record 0 would lie below that.
-std::optional<RecordPlacement> DefaultLayoutPlacement(std::uint64_t firstLba,
-                                                      std::uint32_t firstRecord);
+// `recordSectors`: the 512-byte sectors of one FILE record.
+std::optional<RecordPlacement> DefaultLayoutPlacement(std::uint64_t firstLba, std::uint32_t firstRecord,
+                                                      std::uint32_t recordSectors = 2);
 
 // One directory of a group: its $INDEX_ALLOCATION run list and the LBAs of
 // the INDX records that name it.
@@ -65,7 +66,7 @@ std::optional<std::uint32_t> RecordClusterSectors(ByteSpan record);
 // at least 3 state one and no other size is stated as often.
 std::optional<std::uint32_t> VotedClusterSectors(const std::vector<std::vector<std::uint8_t>>& records);
 
-// The $INDEX_ALLOCATION run list of a fixed-up 1024-byte record.
+// The $INDEX_ALLOCATION run list of a fixed-up record (the span is the whole record).
 std::vector<std::uint8_t> IndexAllocationRuns(ByteSpan record);
 
 // Builds the trees of every large-enough group and appends them to

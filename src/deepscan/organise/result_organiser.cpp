@@ -22,6 +22,7 @@
 #include "deepscan/organise/real_volumes.h"
 #include "deepscan/scan_session.h"
 #include "fs/exfat/exfat_reader.h"
+#include "fs/ntfs/ntfs_geometry.h"
 #include "fs/fat/fat32_high_words.h"
 #include "fs/fat/fat_reader.h"
 #include "fs/ntfs/ntfs_known_extents.h"
@@ -63,7 +64,7 @@ std::unique_ptr<PartitionInfo> PartitionFromMftRun(const MftRunPlacement& placed
     p->bootSector[0x30 + i] = static_cast<std::uint8_t>(placed.mftCluster >> (8 * i));
     p->bootSector[0x38 + i] = static_cast<std::uint8_t>(placed.mirrorCluster >> (8 * i));
   }
-  p->bootSector[0x40] = 0xF6;
+  SetMftRecordBytes(p->bootSector, placed.recordSectors * 512);
   p->bootSector[510] = 0x55;
   p->bootSector[511] = 0xAA;
   return p;

@@ -133,25 +133,23 @@ std::uint64_t CompressionUnitBytes(const FoundFileNode& node, std::uint32_t spc)
   return bytes <= kMaxCompressionUnitBytes ? bytes : 0;
 }
 
-std::uint32_t ReadResidentData(const PartitionInfo& partition, const FoundFileNode& node,
-                               std::uint8_t* buffer1024) {
-  if (!(node.flags & kFlagResident) || node.size > kMftRecordBytes) return 0;
+std::vector<std::uint8_t> ReadResidentData(const PartitionInfo& partition, const FoundFileNode& node) {
+  const std::uint32_t recordBytes = MftRecordBytes(partition);
+  if (!(node.flags & kFlagResident) || recordBytes == 0 || node.size > recordBytes) return {};
   DiskHandle handle;
-  if (!OpenPartition(partition, handle)) return 0;
-  return ReadResidentData(handle, node, buffer1024);
+  if (!OpenPartition(partition, handle)) return {};
+  return ReadResidentData(handle, node, recordBytes);
 }
 
-std::uint32_t ReadResidentData(DiskHandle& handle, const FoundFileNode& node, std::uint8_t* buffer1024) {
-  if (!(node.flags & kFlagResident) || node.size > kMftRecordBytes) return 0;
-  std::array<std::uint8_t, kMftRecordBytes> record{};
-  if (!ReadMftRecords(handle, node.dataSector, 1, record.data())) return 0;
+std::vector<std::uint8_t> ReadResidentData(DiskHandle& handle, const FoundFileNode& node, std::uint32_t recordBytes) {
+  if (!(node.flags & kFlagResident) || recordBytes == 0 || node.size > recordBytes) return {};
+  std::vector<std::uint8_t> record;
+  if (ReadMftRecord(handle, node.dataSector, recordBytes, record) != RecordRead::kOk) return {};
   auto data = FindAttribute(record, std::nullopt, kAttrData);
-  if (!data || data->nonResident) return 0;
+  if (!data || data->nonResident) return {};
   auto value = ResidentValue(*data);
-  if (!value || value->empty()) return 0;
-  std::memset(buffer1024, 0, kMftRecordBytes);
-  std::memcpy(buffer1024, value->data(), value->size());
-  return static_cast<std::uint32_t>(value->size());
+  if (!value || value->empty()) return {};
+  return std::vector<std::uint8_t>(value->data(), value->data() + value->size());
 }
 
 bool ReadNtfsFileData(const FoundFileNode& node, const PartitionInfo& partition,
@@ -160,17 +158,16 @@ bool ReadNtfsFileData(const FoundFileNode& node, const PartitionInfo& partition,
   const std::uint64_t size = node.size;  // a copy: the node record is packed
   const std::uint64_t limit = std::min(wanted, size);
   if (node.flags & kFlagResident) {
-    std::array<std::uint8_t, kMftRecordBytes> value{};
-    const std::uint32_t length = ReadResidentData(partition, node, value.data());
-    if (length == 0) return false;
-    std::memcpy(buffer, value.data(), std::min<std::uint64_t>(length, limit));
+    const std::vector<std::uint8_t> value = ReadResidentData(partition, node);
+    if (value.empty()) return false;
+    std::memcpy(buffer, value.data(), std::min<std::uint64_t>(value.size(), limit));
     return true;
   }
-  if (!node.extra || node.firstCluster == 0 || node.firstCluster >= kMftRecordBytes) return false;
+  if (!node.extra || node.firstCluster == 0 || node.firstCluster >= kMaxNtfsRecordBytes) return false;
   ExtentList extents;
   const ByteSpan runList(static_cast<const std::uint8_t*>(node.extra), node.firstCluster);
   if (!ResolveExtents(partition, DecodeRunList(runList), extents)) return false;
-  if (node.extraCount & (kNtfsDataEncrypted | kNtfsDataDamaged)) return false;
+  if (node.extraCount & (kNtfsDataEncrypted | kNtfsDataDamaged | kNtfsRecordTorn)) return false;
   DiskHandle handle;
   if (!OpenPartition(partition, handle)) return false;
   if (node.extraCount & kNtfsDataCompressed) {
@@ -200,15 +197,20 @@ bool LoadNtfsClusterBitmap(const PartitionInfo& partition, const std::atomic<std
   if (!MftStartLba(partition.bootSector, partition.startLba, false, mftLba)) return false;
   DiskHandle handle;
   if (!OpenPartition(partition, handle)) return false;
-  std::array<std::uint8_t, kMftRecordBytes> record{};
-  const bool read =
-      ReadMftRecords(handle, mftLba + kMftRecordBitmap * kMftRecordSectors, 1, record.data());
+  std::vector<std::uint8_t> record;
+  const std::uint32_t recordBytes = MftRecordBytes(partition);
+  const bool read = recordBytes != 0 && ReadMftRecord(handle, mftLba + kMftRecordBitmap * (recordBytes / 512),
+                                                      recordBytes, record) == RecordRead::kOk;
   handle.Close();
   FoundFileNode node{};
   if (!read || !ParseMftRecord(node, partition, record, true)) return false;
-  const std::uint64_t totalSectors =
-      ByteCursor(partition.bootSector.data(), partition.bootSector.size()).U64(0x28).value_or(0);
-  const std::uint64_t clusters = totalSectors / SectorsPerCluster(partition);
+  // The volume size at 0x28 counts the volume's own sectors (4096 bytes on
+  // a 4 KiB-sector volume); the cluster size is in 512-byte sectors.
+  const ByteCursor boot(partition.bootSector.data(), partition.bootSector.size());
+  const std::uint64_t sectorUnits = boot.U16(11).value_or(512) / 512;
+  const std::uint64_t totalSectors = boot.U64(0x28).value_or(0);
+  const std::uint64_t clusters =
+      totalSectors > (UINT64_MAX >> 4) ? 0 : totalSectors * std::max<std::uint64_t>(sectorUnits, 1) / SectorsPerCluster(partition);
   const std::uint64_t cap = std::min<std::uint64_t>(clusters / 8 + 8, 256ull << 20);
   bool ok = false;
   if (node.size > 0 && node.size <= cap) {

@@ -15,12 +15,13 @@
 
 namespace ambrel {
 
-// For a node with resident data: copies the record's $DATA value into the
-// 1024-byte buffer (zeroed first) and returns its length; 0 on failure.
-std::uint32_t ReadResidentData(const PartitionInfo& partition, const FoundFileNode& node,
-                               std::uint8_t* buffer1024);
-// The same through a source already open (the partition's own).
-std::uint32_t ReadResidentData(DiskHandle& handle, const FoundFileNode& node, std::uint8_t* buffer1024);
+// For a node with resident data: the $DATA value of its record (the
+// volume's record size); empty on failure, and for a record that fails its
+// update-sequence check.
+std::vector<std::uint8_t> ReadResidentData(const PartitionInfo& partition, const FoundFileNode& node);
+// The same through a source already open (the partition's own), with the
+// volume's record size.
+std::vector<std::uint8_t> ReadResidentData(DiskHandle& handle, const FoundFileNode& node, std::uint32_t recordBytes);
 
 // Reads the first `wanted` bytes (at most the file's size) into `buffer`.
 // Sparse runs read as zeros. A failed read or a stop request (the word reads

@@ -6,9 +6,35 @@
 
 namespace ambrel {
 
+namespace {
+
+std::uint32_t BytesPerSector(const BootSector& boot) {
+  return std::uint32_t{boot[11]} | std::uint32_t{boot[12]} << 8;
+}
+
+std::uint32_t SectorsPerClusterOf(const BootSector& boot) {
+  return NtfsClusterSectors(boot[kBootSectorsPerCluster], BytesPerSector(boot));
+}
+
+NtfsRecordSize RecordSizeAt(const BootSector& boot, std::size_t at) {
+  const std::uint64_t clusterBytes = std::uint64_t{SectorsPerClusterOf(boot)} * 512;
+  return DecodeNtfsRecordSize(boot[at], clusterBytes, BytesPerSector(boot));
+}
+
+}  // namespace
+
 std::uint32_t SectorsPerCluster(const BootSector& boot) {
-  const std::uint32_t bytesPerSector = std::uint32_t{boot[11]} | std::uint32_t{boot[12]} << 8;
-  return NtfsClusterSectors(boot[kBootSectorsPerCluster], bytesPerSector);
+  return NtfsClusterSectors(boot[kBootSectorsPerCluster], BytesPerSector(boot));
+}
+
+NtfsRecordSize MftRecordSize(const BootSector& boot) { return RecordSizeAt(boot, kBootMftRecordSize); }
+NtfsRecordSize IndexRecordSize(const BootSector& boot) { return RecordSizeAt(boot, kBootIndexRecordSize); }
+
+void SetMftRecordBytes(BootSector& boot, std::uint32_t bytes) {
+  int shift = 0;
+  while (shift < 16 && (1u << shift) < bytes) ++shift;
+  boot[kBootMftRecordSize] = static_cast<std::uint8_t>(256 - shift);
+  if (boot[kBootIndexRecordSize] == 0) boot[kBootIndexRecordSize] = 0x01;
 }
 
 std::uint64_t MftCluster(const BootSector& boot) {

@@ -1,6 +1,6 @@
 // Fixed facts of the NTFS on-disk layout that the reader relies on. The
-// record size is always 1024 bytes (two 512-byte sectors); the record size,
-// sector size and update-sequence position recorded in the volume are not used.
+// FILE record size is the volume's own (boot byte 0x40, see ntfs_geometry.h):
+// 1024 bytes on most volumes, 4096 on volumes made for 4 KiB sectors.
 #pragma once
 
 #include <cstddef>
@@ -8,8 +8,9 @@
 
 namespace ambrel {
 
-inline constexpr std::size_t kMftRecordBytes = 1024;
-inline constexpr std::uint32_t kMftRecordSectors = 2;
+// The update sequence protects every 512-byte block of a record, whatever
+// the volume's sector size: a 4096-byte record carries 8 entries.
+inline constexpr std::size_t kUpdateSequenceStride = 512;
 inline constexpr std::uint32_t kMaxMftRecordNumber = 0x1FFFFF;
 inline constexpr std::uint32_t kRootRecord = 5;        // the root folder "."
 inline constexpr std::uint32_t kFirstUserRecord = 16;  // 0..15 are reserved for system files
@@ -19,7 +20,10 @@ inline constexpr std::uint32_t kMaxWalkedRecords = 0x200000;
 inline constexpr std::uint32_t kBulkReadSectors = 8192;
 
 // Record header.
+inline constexpr std::size_t kRecordUpdateSequenceOffset = 0x04;
+inline constexpr std::size_t kRecordUpdateSequenceCount = 0x06;
 inline constexpr std::size_t kRecordFirstAttribute = 0x14;
+inline constexpr std::size_t kRecordAllocatedSize = 0x1C;
 inline constexpr std::size_t kRecordFlags = 0x16;
 inline constexpr std::size_t kRecordNumber = 0x2C;
 inline constexpr std::uint16_t kRecordInUse = 0x1;
@@ -60,13 +64,16 @@ inline constexpr std::size_t kFileNameText = 0x42;
 enum FileNameSpace : std::uint8_t { kNameSpacePosix = 0, kNameSpaceWin32 = 1, kNameSpaceDos = 2,
                                     kNameSpaceWin32AndDos = 3 };
 
-// A resident $DATA value larger than this is listed with size 0.
-inline constexpr std::uint32_t kMaxListedResidentBytes = 768;
+// A resident $DATA value larger than the record less this many bytes
+// (768 of a 1024-byte record) is listed with size 0: no record holds it.
+inline constexpr std::uint32_t kResidentHeadroomBytes = 256;
 
 // Boot sector fields.
 inline constexpr std::size_t kBootSectorsPerCluster = 13;
 inline constexpr std::size_t kBootMftCluster = 48;
 inline constexpr std::size_t kBootMirrorCluster = 56;
+inline constexpr std::size_t kBootMftRecordSize = 64;
+inline constexpr std::size_t kBootIndexRecordSize = 68;
 inline constexpr std::size_t kBootSerial = 72;
 
 // Well-known record numbers.

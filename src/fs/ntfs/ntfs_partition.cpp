@@ -89,12 +89,15 @@ void DropSystemDescendants(FoundFileTable& table, const SystemRecords& system) {
   for (std::uint32_t id : drop) RemoveNode(table, id);
 }
 
-void AddRecord(PartitionInfo& partition, ByteSpan record, std::uint64_t lba,
+void AddRecord(PartitionInfo& partition, ByteSpan record, std::uint64_t lba, bool torn,
                ScanProgress& progress, SystemRecords& system, KnownExtents* known) {
   auto summary = DecodeMftRecord(record, false);
-  if (!summary) NoteSystemRecord(record, system);
+  if (!summary && !torn) NoteSystemRecord(record, system);
   // Extension records and records without a name are not listed.
   if (!summary || !summary->hasName || summary->recordNumber == 0) return;
+  // A record whose update sequence failed is listed for what it names, but
+  // its data is never taken from it.
+  if (torn) summary->dataMarks |= kNtfsRecordTorn;
   FoundFileNode node{};
   FillNodeFromSummary(node, partition, *summary, known);
   if (node.flags & kFlagResident) node.dataSector = lba;
@@ -107,11 +110,13 @@ void AddRecord(PartitionInfo& partition, ByteSpan record, std::uint64_t lba,
 // The MFT could not be placed: when its first record (and the mirror's)
 // cannot be read, that is what the listing lacks.
 void NoteUnreadableMftStart(DiskHandle& handle, PartitionInfo& partition) {
-  std::vector<std::uint8_t> record(kMftRecordBytes);
+  const std::uint32_t sectors = MftRecordSectors(partition.bootSector);
+  if (sectors == 0) return;
+  std::vector<std::uint8_t> record(std::size_t{sectors} * 512);
   for (bool mirror : {false, true}) {
     std::uint64_t lba = 0;
     if (!MftStartLba(partition.bootSector, partition.startLba, mirror, lba)) return;
-    if (ReadSectors(handle, lba, kMftRecordSectors, record.data())) return;
+    if (ReadSectors(handle, lba, sectors, record.data())) return;
   }
   std::uint64_t lba = 0;
   MftStartLba(partition.bootSector, partition.startLba, false, lba);
@@ -123,10 +128,12 @@ void NoteUnreadableMftStart(DiskHandle& handle, PartitionInfo& partition) {
 bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
              const std::atomic<std::uint32_t>* stopWord, const ExtentList& mftExtents, KnownExtents* known) {
   const std::uint32_t spc = SectorsPerCluster(partition);
-  if (spc == 0) return false;
+  const std::uint32_t recordBytes = MftRecordBytes(partition);
+  const std::uint32_t recordSectors = recordBytes / 512;
+  if (spc == 0 || recordSectors == 0) return false;
   std::uint64_t expected = 0;
   for (const DataExtent& extent : mftExtents)
-    if (!extent.sparse) expected += extent.clusterCount * std::uint64_t{spc} / 2;
+    if (!extent.sparse) expected += extent.clusterCount * std::uint64_t{spc} / recordSectors;
   ReserveNodes(partition.table,
                static_cast<std::uint32_t>(std::min<std::uint64_t>(expected, kMaxWalkedRecords)));
   ScanProgress progress;
@@ -138,31 +145,34 @@ bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
     if (StopRequested(stopWord)) return false;
     if (extent.sparse) continue;
     const std::uint64_t sectors =
-        std::min<std::uint64_t>(extent.clusterCount * std::uint64_t{spc}, recordsLeft * 2);
-    for (std::uint64_t at = 0; at + 1 < sectors; at += kBulkReadSectors) {
+        std::min<std::uint64_t>(extent.clusterCount * std::uint64_t{spc}, recordsLeft * recordSectors);
+    for (std::uint64_t at = 0; at + recordSectors <= sectors; at += kBulkReadSectors) {
       if (StopRequested(stopWord)) return false;
       const std::uint32_t chunk =
           static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors - at, kBulkReadSectors));
-      const std::uint32_t records = chunk / kMftRecordSectors;
+      const std::uint32_t records = chunk / recordSectors;
       const std::uint64_t firstRecord = kMaxWalkedRecords - recordsLeft;
       // A failed read is retried in smaller pieces down to single sectors:
       // an unreadable sector costs only the record it lies in.
       std::vector<std::uint32_t> bad;
-      ReadSectorsSalvaging(handle, extent.startSector + at, records * kMftRecordSectors, buffer.data(), &bad);
+      ReadSectorsSalvaging(handle, extent.startSector + at, records * recordSectors, buffer.data(), &bad);
       std::size_t nextBad = 0;
       for (std::uint32_t i = 0; i < records; ++i) {
-        const std::uint64_t lba = extent.startSector + at + std::uint64_t{kMftRecordSectors} * i;
+        const std::uint64_t lba = extent.startSector + at + std::uint64_t{recordSectors} * i;
         bool unreadable = false;
-        while (nextBad < bad.size() && bad[nextBad] < (i + 1) * kMftRecordSectors) {
+        while (nextBad < bad.size() && bad[nextBad] < (i + 1) * recordSectors) {
           if (!unreadable) NoteUnreadMetadata(partition, {UnreadMetadataKind::kMftRecords, firstRecord + i, 1,
                                                           extent.startSector + at + bad[nextBad], {}});
           unreadable = true;
           ++nextBad;
         }
-        const std::span<std::uint8_t> record(buffer.data() + std::size_t{i} * kMftRecordBytes, kMftRecordBytes);
+        const std::span<std::uint8_t> record(buffer.data() + std::size_t{i} * recordBytes, recordBytes);
         if (unreadable) continue;
-        ApplyRecordFixups(record);
-        AddRecord(partition, ByteSpan(record.data(), record.size()), lba, progress, system, known);
+        const bool inUse = ByteCursor(record).Matches(0, "FILE");
+        const bool torn = ApplyRecordFixups(record) != RecordFixup::kApplied && inUse;
+        if (torn)
+          NoteUnreadMetadata(partition, {UnreadMetadataKind::kTornMftRecord, firstRecord + i, 1, lba, {}});
+        AddRecord(partition, ByteSpan(record.data(), record.size()), lba, torn, progress, system, known);
       }
       recordsLeft -= records;
     }

@@ -2,32 +2,63 @@
 #include "fs/ntfs/ntfs_record.h"
 
 #include "common/text.h"
+#include "fs/boot_probe.h"
 #include "fs/ntfs/ntfs_layout.h"
 #include "fs/ntfs/ntfs_time.h"
 
 namespace ambrel {
 
-void ApplyRecordFixups(std::span<std::uint8_t> record) {
-  if (record.size() < kMftRecordBytes) return;
-  record[510] = record[0x32];
-  record[511] = record[0x33];
-  record[1022] = record[0x34];
-  record[1023] = record[0x35];
+RecordFixup ApplyRecordFixups(std::span<std::uint8_t> record) {
+  const std::size_t size = record.size();
+  if (size < kUpdateSequenceStride || size % kUpdateSequenceStride != 0) return RecordFixup::kNoSequence;
+  const std::size_t blocks = size / kUpdateSequenceStride;
+  const std::size_t offset = std::size_t{record[kRecordUpdateSequenceOffset]} |
+                             std::size_t{record[kRecordUpdateSequenceOffset + 1]} << 8;
+  const std::size_t count = std::size_t{record[kRecordUpdateSequenceCount]} |
+                            std::size_t{record[kRecordUpdateSequenceCount + 1]} << 8;
+  // The array sits in the header, after its own offset and count fields,
+  // and wholly before the first block's protected tail.
+  if (count != blocks + 1 || offset % 2 != 0 || offset < kRecordUpdateSequenceCount + 2 ||
+      offset + 2 * count > kUpdateSequenceStride - 2)
+    return RecordFixup::kNoSequence;
+  bool torn = false;
+  for (std::size_t b = 0; b < blocks; ++b) {
+    const std::size_t tail = (b + 1) * kUpdateSequenceStride - 2;
+    const std::size_t saved = offset + 2 * (b + 1);
+    if (record[tail] != record[offset] || record[tail + 1] != record[offset + 1]) {
+      torn = true;
+      continue;
+    }
+    record[tail] = record[saved];
+    record[tail + 1] = record[saved + 1];
+  }
+  return torn ? RecordFixup::kTorn : RecordFixup::kApplied;
+}
+
+std::uint32_t StatedRecordBytes(ByteSpan header) {
+  const ByteCursor c(header);
+  auto allocated = c.U32(kRecordAllocatedSize);
+  auto count = c.U16(kRecordUpdateSequenceCount);
+  if (!allocated || !count) return 0;
+  const std::uint32_t bytes = *allocated;
+  if (bytes < kUpdateSequenceStride || bytes > kMaxNtfsRecordBytes || (bytes & (bytes - 1)) != 0) return 0;
+  return *count == bytes / kUpdateSequenceStride + 1 ? bytes : 0;
 }
 
 MftAttributeWalker::MftAttributeWalker(ByteSpan record) {
-  if (record.size() < kMftRecordBytes) {
+  if (record.size() < kUpdateSequenceStride) {
     done_ = true;
     return;
   }
-  record_ = ByteCursor(record.first(kMftRecordBytes));
+  record_ = ByteCursor(record);
   pos_ = record_.U16(kRecordFirstAttribute).value_or(0);
 }
 
 std::optional<MftAttribute> MftAttributeWalker::Next() {
-  if (done_ || pos_ + kAttrHeaderBytes > kMftRecordBytes) {
+  const std::size_t end = record_.size();
+  if (done_ || pos_ + kAttrHeaderBytes > end) {
     // A record always ends with the end marker, which needs 4 bytes.
-    if (!done_ && pos_ + 4 > kMftRecordBytes) broken_ = true;
+    if (!done_ && pos_ + 4 > end) broken_ = true;
     else if (!done_ && record_.UncheckedU32(pos_) != kAttrEnd) broken_ = true;
     done_ = true;
     return std::nullopt;
@@ -83,6 +114,7 @@ struct DecodeState {
   bool system = false;
   bool dataSeen = false;
   bool keepSystem = false;
+  std::size_t recordBytes = 0;
 };
 
 enum class Step { kGoOn, kReject };
@@ -150,7 +182,7 @@ Step TakeData(const MftAttribute& attribute, DecodeState& state) {
     s.size = *realSize;
     TakeDataFlags(attribute, s);
     auto runs = RunListBytes(attribute);
-    if (runs && !runs->empty() && runs->size() < kMftRecordBytes)
+    if (runs && !runs->empty() && runs->size() < state.recordBytes)
       s.runList.assign(runs->data(), runs->data() + runs->size());
     else if (*realSize > 0)
       s.dataMarks |= kNtfsDataDamaged;
@@ -158,7 +190,7 @@ Step TakeData(const MftAttribute& attribute, DecodeState& state) {
   }
   s.nodeFlags |= kFlagResident;
   auto value = ResidentValue(attribute);
-  const bool usable = value && value->size() <= kMaxListedResidentBytes;
+  const bool usable = value && value->size() + kResidentHeadroomBytes <= state.recordBytes;
   s.size = usable ? value->size() : 0;
   // A value whose offset or length runs past the attribute (or one larger
   // than any record can hold) has no bytes to copy: the file is damaged, not
@@ -170,7 +202,7 @@ Step TakeData(const MftAttribute& attribute, DecodeState& state) {
 void TakeIndexAllocation(const MftAttribute& attribute, DecodeState& state) {
   if (!attribute.nonResident) return;
   auto runs = RunListBytes(attribute);
-  if (!runs || runs->size() < 3 || runs->size() > kMftRecordBytes) return;
+  if (!runs || runs->size() < 3 || runs->size() > state.recordBytes) return;
   state.summary.indexRuns.push_back(DecodeRunList(runs->span()));
 }
 
@@ -178,11 +210,15 @@ void TakeIndexAllocation(const MftAttribute& attribute, DecodeState& state) {
 
 std::optional<MftRecordSummary> DecodeMftRecord(ByteSpan record, bool keepSystem) {
   ByteCursor header(record);
-  if (record.size() < kMftRecordBytes || !header.Matches(0, "FILE")) return std::nullopt;
+  // A record is whole 512-byte blocks: a cut span is not one.
+  if (record.size() < kUpdateSequenceStride || record.size() % kUpdateSequenceStride != 0 ||
+      !header.Matches(0, "FILE"))
+    return std::nullopt;
   const std::uint32_t number = header.UncheckedU32(kRecordNumber);
   if (number > kMaxMftRecordNumber) return std::nullopt;
   DecodeState state;
   state.keepSystem = keepSystem;
+  state.recordBytes = record.size();
   state.summary.recordNumber = number;
   const std::uint16_t recordFlags = header.UncheckedU16(kRecordFlags) & 3;
   state.summary.nodeFlags = static_cast<std::uint16_t>(recordFlags << 3);

@@ -1,4 +1,5 @@
-// One 1024-byte MFT record: update-sequence fixups, attribute walking and the
+// One MFT record of the volume's record size (1024 or 4096 bytes, as the
+// boot sector gives it; the span passed is the whole record): update-sequence fixups, attribute walking and the
 // decoding of the fields the file listing needs. Pure functions over spans;
 // any thread. Every offset and length read from the record is checked: an
 // attribute must lie wholly inside the record and every field it points at
@@ -17,10 +18,24 @@
 
 namespace ambrel {
 
-// Puts the two update-sequence entries (bytes 0x32-0x35) back at the ends of
-// the record's two sectors. The sequence number itself is not compared, so a
-// torn record is used as read. Spans shorter than 1024 bytes are left alone.
-void ApplyRecordFixups(std::span<std::uint8_t> record);
+// What the update sequence said of a record.
+enum class RecordFixup : std::uint8_t {
+  kApplied,     // every 512-byte block ended with the sequence number
+  kTorn,        // some block did not: a write was cut (those blocks are left as read)
+  kNoSequence,  // the array (offset 0x04, count 0x06) does not fit the record
+};
+// Checks the update-sequence number at the end of every 512-byte block of
+// the record against the one at the array's start and puts the saved bytes
+// back where it matches. The array must hold one entry per block plus the
+// number (count = size / 512 + 1), lie before the first block's end and
+// start on an even offset; the span must be a whole number of blocks.
+RecordFixup ApplyRecordFixups(std::span<std::uint8_t> record);
+
+// The record size a FILE record's own header states, for records found
+// without their volume's boot sector: the allocated size at 0x1C, a power of
+// two from 512 bytes to 64 KiB, whose update-sequence count (0x06) is one
+// entry per 512-byte block plus the number. 0 when the header is not so.
+std::uint32_t StatedRecordBytes(ByteSpan header);
 
 // One attribute, bounded by its own length.
 struct MftAttribute {
@@ -65,6 +80,7 @@ enum NtfsDataMark : std::uint32_t {
   kNtfsDataCompressed = 1u << 0,  // LZNT1 compression units
   kNtfsDataEncrypted = 1u << 1,   // EFS: the clusters hold ciphertext
   kNtfsDataDamaged = 1u << 2,     // the record's $DATA cannot be located
+  kNtfsRecordTorn = 1u << 3,      // the record failed its update-sequence check
 };
 // Bits 8-15: log2 of the compression unit in clusters.
 inline constexpr unsigned kNtfsUnitShiftBit = 8;
@@ -80,13 +96,13 @@ struct MftRecordSummary {
   PackedTime created = 0;
   PackedTime modified = 0;
   std::uint64_t size = 0;
-  std::vector<std::uint8_t> runList;              // of the first $DATA, 1..1023 bytes
+  std::vector<std::uint8_t> runList;              // of the first $DATA, shorter than the record
   std::vector<std::vector<RunEntry>> indexRuns;   // of each $INDEX_ALLOCATION
   std::uint32_t dataMarks = 0;                    // NtfsDataMark bits and unit shift
 };
 
-// Decodes a fixed-up record (at least 1024 bytes; only the first 1024 are
-// read). Rejects a record without the "FILE" signature, with a number above
+// Decodes a fixed-up record (the span is the whole record: 512-byte blocks).
+// Rejects a record without the "FILE" signature, with a number above
 // 0x1FFFFF, with $DATA before any name, or a system record whose name starts
 // with '$' (other than the recycle bin) unless keepSystem is set.
 std::optional<MftRecordSummary> DecodeMftRecord(ByteSpan record, bool keepSystem);

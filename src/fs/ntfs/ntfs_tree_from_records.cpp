@@ -1,10 +1,12 @@
 #include "fs/ntfs/ntfs_tree_from_records.h"
 
-#include <array>
+#include <vector>
 
 #include "catalog/node_reserve.h"
 #include "catalog/node_table.h"
+#include "fs/ntfs/ntfs_geometry.h"
 #include "fs/ntfs/ntfs_layout.h"
+#include "fs/ntfs/ntfs_record.h"
 #include "fs/ntfs/ntfs_record_node.h"
 #include "fs/ntfs/ntfs_volume.h"
 
@@ -12,7 +14,8 @@ namespace ambrel {
 
 namespace {
 
-PartitionInfo ScanBuiltPartition(const std::string& displayName, std::uint64_t startLba, std::uint32_t spc) {
+PartitionInfo ScanBuiltPartition(const std::string& displayName, std::uint64_t startLba, std::uint32_t spc,
+                                 std::uint32_t recordBytes) {
   PartitionInfo partition;
   partition.fsKind = kFsNtfs;
   partition.startLba = startLba;
@@ -22,6 +25,7 @@ PartitionInfo ScanBuiltPartition(const std::string& displayName, std::uint64_t s
   partition.bootSector[11] = 0x00;
   partition.bootSector[12] = 0x02;
   partition.bootSector[kBootSectorsPerCluster] = static_cast<std::uint8_t>(spc);
+  SetMftRecordBytes(partition.bootSector, recordBytes);
   partition.displayName = displayName;
   partition.fsName = "NTFS";
   return partition;
@@ -32,16 +36,18 @@ PartitionInfo ScanBuiltPartition(const std::string& displayName, std::uint64_t s
 bool BuildNtfsTreeFromRecords(std::vector<PartitionInfo>& partitions, ScanProgress& progress,
                               DiskHandle& handle, const std::string& displayName,
                               const std::vector<FileRecordHit>& hits, std::uint64_t startLba,
-                              std::uint32_t hiWord, std::uint32_t spc) {
+                              std::uint32_t hiWord, std::uint32_t spc, std::uint32_t recordBytes) {
   if (spc == 0 || spc > 128 || (spc & (spc - 1)) != 0) return false;
-  PartitionInfo partition = ScanBuiltPartition(displayName, startLba, spc);
+  if (recordBytes < 512 || recordBytes > kMaxNtfsRecordBytes || (recordBytes & (recordBytes - 1)) != 0) return false;
+  PartitionInfo partition = ScanBuiltPartition(displayName, startLba, spc, recordBytes);
   if (!hits.empty()) ReserveNodes(partition.table, hits.back().recordNumber + 1);
-  std::array<std::uint8_t, kMftRecordBytes> record{};
+  std::vector<std::uint8_t> record;
   for (const FileRecordHit& hit : hits) {
-    record.fill(0);
-    if (!ReadMftRecords(handle, hit.lba, 1, record.data())) continue;
+    const RecordRead read = ReadMftRecord(handle, hit.lba, recordBytes, record);
+    if (read == RecordRead::kUnreadable) continue;
     FoundFileNode node{};
     if (!ParseMftRecord(node, partition, record, false)) continue;
+    if (read != RecordRead::kOk) node.extraCount |= kNtfsRecordTorn;
     node.dataSector = hit.lba;
     if (!node.name || node.id == 0) {
       ReleaseParsedNode(node);

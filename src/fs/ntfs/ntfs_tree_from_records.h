@@ -23,14 +23,16 @@ struct FileRecordHit {
 // Source marker of a partition record built by the scan.
 inline constexpr std::uint32_t kPartitionBuiltByScan = 2;
 
-// Reads each hit's record (2 sectors, fixups), parses it and adds the named
-// nodes to a new NTFS partition record (start `startLba`, unbounded size,
-// `spc` sectors per cluster), links the tree and appends the partition to
-// `partitions`. Counts directories in `progress` and publishes it.
-// Returns false (nothing appended) for an invalid `spc`.
+// Reads each hit's record (`recordBytes`, fixups), parses it and adds the
+// named nodes to a new NTFS partition record (start `startLba`, unbounded
+// size, `spc` sectors per cluster, that record size), links the tree and
+// appends the partition to `partitions`. A record that fails its update-
+// sequence check is added with its data marked torn. Counts directories in
+// `progress` and publishes it. Returns false (nothing appended) for an
+// invalid `spc` or record size.
 bool BuildNtfsTreeFromRecords(std::vector<PartitionInfo>& partitions, ScanProgress& progress,
                               DiskHandle& handle, const std::string& displayName,
                               const std::vector<FileRecordHit>& hits, std::uint64_t startLba,
-                              std::uint32_t hiWord, std::uint32_t spc);
+                              std::uint32_t hiWord, std::uint32_t spc, std::uint32_t recordBytes = 1024);
 
 }  // namespace ambrel

@@ -1,6 +1,6 @@
 #include "fs/ntfs/ntfs_volume.h"
 
-#include <array>
+#include <algorithm>
 #include <vector>
 
 #include "common/text.h"
@@ -11,25 +11,38 @@
 
 namespace ambrel {
 
-bool ReadMftRecords(DiskHandle& handle, std::uint64_t lba, std::uint32_t count,
+bool ReadMftRecords(DiskHandle& handle, std::uint64_t lba, std::uint32_t count, std::uint32_t recordBytes,
                     std::uint8_t* buffer) {
-  if (count > kBulkReadSectors / kMftRecordSectors) return false;
-  const bool ok = ReadSectors(handle, lba, count * kMftRecordSectors, buffer);
+  const std::uint32_t sectors = recordBytes / 512;
+  if (sectors == 0 || recordBytes % 512 != 0 || count > kBulkReadSectors / sectors) return false;
+  const bool ok = ReadSectors(handle, lba, count * sectors, buffer);
   for (std::uint32_t i = 0; i < count; ++i)
-    ApplyRecordFixups(std::span<std::uint8_t>(buffer + std::size_t{i} * kMftRecordBytes,
-                                              kMftRecordBytes));
+    ApplyRecordFixups(std::span<std::uint8_t>(buffer + std::size_t{i} * recordBytes, recordBytes));
   return ok;
+}
+
+RecordRead ReadMftRecord(DiskHandle& handle, std::uint64_t lba, std::uint32_t recordBytes,
+                         std::vector<std::uint8_t>& record) {
+  record.assign(recordBytes, 0);
+  const std::uint32_t sectors = recordBytes / 512;
+  if (sectors == 0 || recordBytes % 512 != 0 || !ReadSectors(handle, lba, sectors, record.data()))
+    return RecordRead::kUnreadable;
+  switch (ApplyRecordFixups(record)) {
+    case RecordFixup::kApplied: return RecordRead::kOk;
+    case RecordFixup::kTorn: return RecordRead::kTorn;
+    case RecordFixup::kNoSequence: return RecordRead::kNoSequence;
+  }
+  return RecordRead::kNoSequence;
 }
 
 namespace {
 
-using RecordBuffer = std::array<std::uint8_t, kMftRecordBytes>;
-
-// The runs of the first $DATA of the record at `lba`, resolved.
+// The runs of the first $DATA of the record at `lba`, resolved. A torn
+// record 0 is not trusted: the mirror's copy is tried instead.
 bool ExtentsOfRecordData(DiskHandle& handle, const PartitionInfo& partition, std::uint64_t lba,
                          ExtentList& extents) {
-  RecordBuffer record{};
-  if (!ReadMftRecords(handle, lba, 1, record.data())) return false;
+  std::vector<std::uint8_t> record;
+  if (ReadMftRecord(handle, lba, MftRecordBytes(partition), record) != RecordRead::kOk) return false;
   auto data = FindAttribute(record, std::nullopt, kAttrData);
   if (!data || !data->nonResident) return false;
   auto runs = RunListBytes(*data);
@@ -42,7 +55,7 @@ bool LoadFromRecord(DiskHandle& handle, const PartitionInfo& partition, std::uin
   for (bool mirror : {false, true}) {
     std::uint64_t lba = 0;
     if (!MftStartLba(partition.bootSector, partition.startLba, mirror, lba)) return false;
-    if (ExtentsOfRecordData(handle, partition, lba + std::uint64_t{record} * kMftRecordSectors,
+    if (ExtentsOfRecordData(handle, partition, lba + std::uint64_t{record} * MftRecordSectors(partition.bootSector),
                             extents))
       return true;
   }
@@ -64,9 +77,9 @@ bool LoadMftMirrorExtents(DiskHandle& handle, const PartitionInfo& partition,
 bool ReadNtfsVolumeLabel(DiskHandle& handle, PartitionInfo& partition) {
   ExtentList extents;
   if (!LoadMftExtents(handle, partition, extents) || extents[0].sparse) return false;
-  RecordBuffer record{};
-  const std::uint64_t lba = extents[0].startSector + kMftRecordVolume * kMftRecordSectors;
-  if (!ReadMftRecords(handle, lba, 1, record.data())) return false;
+  std::vector<std::uint8_t> record;
+  const std::uint64_t lba = extents[0].startSector + kMftRecordVolume * MftRecordSectors(partition.bootSector);
+  if (ReadMftRecord(handle, lba, MftRecordBytes(partition), record) != RecordRead::kOk) return false;
   auto attribute = FindAttribute(record, std::nullopt, kAttrVolumeName);
   if (!attribute) return false;
   auto value = ResidentValue(*attribute);
@@ -83,12 +96,18 @@ bool CheckMftConsistency(const BootSector& bootSector, DiskHandle& handle, std::
   constexpr std::uint32_t kRecords = 256;
   std::uint64_t lba = 0;
   if (!MftStartLba(bootSector, startLba, false, lba)) return false;
-  std::vector<std::uint8_t> buffer(std::size_t{kRecords} * kMftRecordBytes);
-  ReadMftRecords(handle, lba, kRecords, buffer.data());
+  const std::uint32_t recordBytes = MftRecordBytes(bootSector);
+  if (recordBytes == 0) return false;
+  std::vector<std::uint8_t> buffer(std::size_t{kRecords} * recordBytes);
+  // 256 records of up to 64 KiB: read in pieces of at most 4 MiB.
+  const std::uint32_t perRead = std::max<std::uint32_t>(1, kBulkReadSectors * 512 / recordBytes);
+  for (std::uint32_t first = 0; first < kRecords; first += perRead)
+    ReadMftRecords(handle, lba + std::uint64_t{first} * (recordBytes / 512), std::min(perRead, kRecords - first),
+                   recordBytes, buffer.data() + std::size_t{first} * recordBytes);
   ByteCursor all(buffer.data(), buffer.size());
   std::uint32_t matching = 0;
   for (std::uint32_t i = 0; i < kRecords; ++i)
-    if (all.U32(std::size_t{i} * kMftRecordBytes + kRecordNumber) == i) ++matching;
+    if (all.U32(std::size_t{i} * recordBytes + kRecordNumber) == i) ++matching;
   return matching > 64;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "device/disk_handle.h"
 #include "catalog/partition_info.h"
@@ -11,12 +12,19 @@
 
 namespace ambrel {
 
-// Reads `count` records (2 x count sectors) at `lba` with one read and
-// applies the fixups to each record, whether or not the read succeeded.
-// Returns the read's result. At most 4096 records (4 MiB) per call; a larger
-// count fails without touching the buffer.
-bool ReadMftRecords(DiskHandle& handle, std::uint64_t lba, std::uint32_t count,
+// Reads `count` records of `recordBytes` (a multiple of 512) at `lba` with
+// one read and applies the fixups to each record, whether or not the read
+// succeeded. Returns the read's result. At most 4 MiB per call; more, or a
+// record size that is not whole sectors, fails without touching the buffer.
+bool ReadMftRecords(DiskHandle& handle, std::uint64_t lba, std::uint32_t count, std::uint32_t recordBytes,
                     std::uint8_t* buffer);
+
+// One record read on its own: what came of it.
+enum class RecordRead : std::uint8_t { kOk, kUnreadable, kTorn, kNoSequence };
+// Reads the record of `recordBytes` at `lba` into `record` (resized to it)
+// and applies its fixups.
+RecordRead ReadMftRecord(DiskHandle& handle, std::uint64_t lba, std::uint32_t recordBytes,
+                         std::vector<std::uint8_t>& record);
 
 // The extents of the MFT from record 0's first (non-resident) $DATA; when
 // that fails, from the mirror's copy of record 0.
