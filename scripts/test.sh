@@ -13,6 +13,8 @@ jobs="$(nproc)"
 # end whatever happens, so a run never leaves images behind in /tmp.
 run_tmp="$(mktemp -d "${TMPDIR:-/tmp}/ambrel-tests.XXXXXX")"
 trap 'rm -rf "$run_tmp"' EXIT
+# Open to every user as /tmp is: some tests run the program as "nobody".
+chmod 1777 "$run_tmp"
 export TMPDIR="$run_tmp"
 df -h "$run_tmp" . | sed 's/^/disk: /'
 
