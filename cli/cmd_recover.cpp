@@ -112,15 +112,6 @@ std::string FilterByKeywords(FoundFileCatalog& catalog, const std::vector<std::s
   return RunFilter(catalog, filter);
 }
 
-// Questions go to the terminal; messages are kept for the report.
-class ReportPrompt final : public WordedPrompt {
- public:
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  bool Ask(const PromptMessage& question) override { return CurrentUserPrompt().Ask(question); }
-  bool AskYesNo(const std::string&) override { return false; }  // every question goes through Ask
-  std::vector<std::string> messages;
-};
-
 // One line on stderr: files and MiB done, speed and the current file.
 class ProgressBar final : public SaveProgressView {
  public:
@@ -298,7 +289,7 @@ int CopyEverything(FoundFileCatalog& catalog, SourceSession& source, RecoverOutc
     if (catalog.GetCheck(slot, kRootId) != 1) catalog.ToggleCheck(slot, kRootId);
   outcome.chosen = catalog.SumSelected();
   CatchInterrupts();
-  ReportPrompt prompt;
+  KeptMessagesPrompt prompt;
   ProgressBar bar(StderrIsTerminal());
   CopyRequest request;
   request.prompt = &prompt;
@@ -336,26 +327,17 @@ int RunDeepRecover(SourceSession& source) {
   const RecoverOptions& o = g_options;
   RecoverOutcome outcome;
   if (const int status = CheckTarget(source, outcome); status >= 0) return status;
-  std::optional<PartitionInfo> area = source.ScanArea();
-  if (!area) return 1;
-  ReportPrompt scanPrompt;
-  ScanJobOptions options;
-  options.organiseDelayMs = 0;  // no window to redraw before the organisation
-  options.prompt = &scanPrompt;
-  options.useStateFile = false;
-  const RecoveryMode mode = ModeFromNumber(o.mode);
-  const DeepScanSettings settings = DefaultScanSettings(*area, mode);
-  ScanJob scan(std::move(*area), mode, settings, std::move(options));
-  if (!RunScanWithProgress(scan)) {
+  WholeDeviceScan scan = ScanWholeDevice(source, o.mode);
+  if (scan.outcome == WholeDeviceScan::Outcome::kNotScannable) return 1;
+  if (scan.outcome == WholeDeviceScan::Outcome::kStopped) {
     std::fprintf(stderr, "ambrel-cli recover: the scan was stopped; nothing was copied\n");
     return 130;
   }
-  FoundFileCatalog catalog;
-  catalog.LoadResults(scan.TakeResults(), nullptr);
-  outcome.messages = scanPrompt.messages;
+  FoundFileCatalog& catalog = *scan.catalog;
+  outcome.messages = std::move(scan.messages);
   // Recordings whose placement could not be checked throughout are written
   // and named in the report.
-  for (const video::Recording& r : scan.Recordings())
+  for (const video::Recording& r : scan.recordings)
     if (!r.verified) outcome.messages.push_back("partial recording " + r.name + ": " + RecordingState(r));
   return FilterAndCopy(catalog, source, outcome);
 }

@@ -257,41 +257,22 @@ int ShowEntry(const PartitionInfo& volume, int number, std::uint32_t id, const s
   return status;
 }
 
-// The scan's messages are kept for stderr; its questions go to the
-// program's prompt.
-class CollectingPrompt final : public WordedPrompt {
- public:
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  bool Ask(const PromptMessage& question) override { return CurrentUserPrompt().Ask(question); }
-  bool AskYesNo(const std::string&) override { return false; }
-  std::vector<std::string> messages;
-};
-
 // --mode: a deep scan of the whole device as recover --mode runs it, then
 // the file among its results. Each result is numbered as the folder recover
 // writes it into ("01 LABEL ..."); the carved files are result 00.
 int RunDeepShow(SourceSession& source) {
   const ShowOptions& options = g_options;
-  std::optional<PartitionInfo> area = source.ScanArea();
-  if (!area) {
+  WholeDeviceScan scan = ScanWholeDevice(source, options.mode);
+  if (scan.outcome == WholeDeviceScan::Outcome::kNotScannable) {
     std::fprintf(stderr, "ambrel-cli show: %s cannot be scanned\n", options.path.c_str());
     return 1;
   }
-  CollectingPrompt prompt;
-  ScanJobOptions scanOptions;
-  scanOptions.organiseDelayMs = 0;
-  scanOptions.prompt = &prompt;
-  scanOptions.useStateFile = false;
-  const RecoveryMode mode = ModeFromNumber(options.mode);
-  const DeepScanSettings settings = DefaultScanSettings(*area, mode);
-  ScanJob scan(std::move(*area), mode, settings, std::move(scanOptions));
-  if (!RunScanWithProgress(scan)) {
+  if (scan.outcome == WholeDeviceScan::Outcome::kStopped) {
     std::fprintf(stderr, "ambrel-cli show: the scan was stopped\n");
     return 130;
   }
-  FoundFileCatalog catalog;
-  catalog.LoadResults(scan.TakeResults(), nullptr);
-  for (const std::string& m : prompt.messages) std::fprintf(stderr, "%s\n", PrintableText(m).c_str());
+  const FoundFileCatalog& catalog = *scan.catalog;
+  for (const std::string& m : scan.messages) std::fprintf(stderr, "%s\n", PrintableText(m).c_str());
   std::string wanted = options.file;
   while (!wanted.empty() && wanted.front() == '/') wanted.erase(0, 1);
   for (std::uint32_t slot = 3; slot < catalog.partitionCount(); ++slot) {

@@ -33,4 +33,28 @@ bool RunScanWithProgress(ScanJob& scan) {
   return scan.Completed();
 }
 
+WholeDeviceScan ScanWholeDevice(SourceSession& source, int modeNumber) {
+  WholeDeviceScan result;
+  std::optional<PartitionInfo> area = source.ScanArea();
+  if (!area) return result;
+  KeptMessagesPrompt prompt;
+  ScanJobOptions options;
+  options.organiseDelayMs = 0;
+  options.prompt = &prompt;
+  options.useStateFile = false;
+  const RecoveryMode mode = ModeFromNumber(modeNumber);
+  const DeepScanSettings settings = DefaultScanSettings(*area, mode);
+  ScanJob scan(std::move(*area), mode, settings, std::move(options));
+  if (!RunScanWithProgress(scan)) {
+    result.outcome = WholeDeviceScan::Outcome::kStopped;
+    return result;
+  }
+  result.outcome = WholeDeviceScan::Outcome::kCompleted;
+  result.catalog = std::make_unique<FoundFileCatalog>();
+  result.catalog->LoadResults(scan.TakeResults(), nullptr);
+  result.messages = std::move(prompt.messages);
+  result.recordings = scan.Recordings();
+  return result;
+}
+
 }  // namespace ambrel::cli

@@ -1,15 +1,14 @@
 #include "ui_test_support.h"
 
+#include "support/test_paths.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QStandardPaths>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <vector>
-#include <unistd.h>
 
 #include "app/resource_pack.h"
 #include "app/settings.h"
@@ -63,45 +62,6 @@ std::unique_ptr<FoundFileCatalog> SyntheticCatalog(std::uint32_t bigFiles) {
   return catalog;
 }
 
-namespace {
-
-// The folders handed out are removed when the test program exits, so runs
-// leave nothing behind (AMBREL_KEEP_TEST_TEMP=1 keeps them).
-class TempFolders {
- public:
-  void Add(const std::string& p) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    paths_.push_back(p);
-  }
-  ~TempFolders() {
-    if (::getpid() != owner_) return;
-    if (const char* keep = std::getenv("AMBREL_KEEP_TEST_TEMP"); keep && std::strcmp(keep, "0") != 0) return;
-    for (const auto& p : paths_) {
-      std::error_code ec;
-      std::filesystem::remove_all(p, ec);
-    }
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> paths_;
-  pid_t owner_ = ::getpid();
-};
-
-TempFolders& Folders() {
-  static TempFolders folders;
-  return folders;
-}
-
-}  // namespace
-
-std::string TempFolder(const std::string& name) {
-  const QString path = QDir::tempPath() + QStringLiteral("/ambrel-ui-test-") + QString::fromStdString(name) +
-                       QStringLiteral("-") + QString::number(QCoreApplication::applicationPid());
-  QDir(path).removeRecursively();
-  QDir().mkpath(path);
-  Folders().Add(path.toStdString());
-  return path.toStdString();
-}
+std::string TempFolder(const std::string& name) { return TempDir("ui-" + name); }
 
 }  // namespace ambrel::test
