@@ -251,6 +251,7 @@ class DeepScanTest : public QObject {
     Gate& gate = devices.gate;
     RecordingPrompt prompt;
     prompt.answer = false;  // "wait a few more minutes?" No
+    QString savedState;
     {
       MainWindow window(prompt);
       OpenAtExit openAtExit{gate};
@@ -272,7 +273,7 @@ class DeepScanTest : public QObject {
       QVERIFY(QFileInfo(stateFile).size() > 4);
       QVERIFY(window.deepScan()->Running());
       QVERIFY(!window.deepScan()->job().Paused());
-      QFile::remove(stateFile);
+      savedState = stateFile;
       // The reads resume only once the window is closing, so the scan is
       // surely still running when the question comes; the window then
       // waits for the stopped scan while handling events.
@@ -283,6 +284,20 @@ class DeepScanTest : public QObject {
       QVERIFY(!window.deepScan()->Running());
       QVERIFY(window.scanPanel()->stopping());
     }
+    // The next scan of the same image offers the saved scan for reuse.
+    QVERIFY(QFileInfo::exists(savedState));
+    prompt.questions.clear();
+    {
+      MainWindow window(prompt);
+      OpenAtExit openAtExit{gate};
+      gate.Open();
+      window.StartRecovery(row);
+      QVERIFY(window.deepScan() != nullptr);
+      QVERIFY(WaitFor([&] { return !prompt.questions.empty(); }));
+      QCOMPARE(prompt.questions.front(), std::string("磁盘上保存有当前设备以前扫描的数据，是否复用？"));
+      QVERIFY(WaitFor([&] { return !window.deepScan()->Running(); }));
+    }
+    QFile::remove(savedState);
   }
 };
 
