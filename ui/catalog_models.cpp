@@ -227,7 +227,9 @@ QModelIndex FolderTreeModel::IndexOf(std::uint32_t row, std::uint32_t id) {
 QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
   const Item* item = ItemOf(index);
   if (!item) return {};
-  if (role == Qt::DisplayRole) return Q(catalog_.GetItemText(item->row, item->id));
+  // A volume's label with its file count is wider than the pane at 800 x
+  // 600: the whole label shows on hovering as well as by scrolling.
+  if (role == Qt::DisplayRole || role == Qt::ToolTipRole) return Q(catalog_.GetItemText(item->row, item->id));
   if (role == Qt::CheckStateRole) return CheckStateOfMark(catalog_.GetCheck(item->row, item->id));
   if (role == Qt::DecorationRole) return folderIcon_;
   return {};

@@ -75,6 +75,9 @@ class ModelsTest : public QObject {
     QVERIFY(tree.hasChildren(root));
     QVERIFY(tree.canFetchMore(root));
     QCOMPARE(tree.rowCount(root), 0);  // nothing fetched yet
+    // A label cut by the pane's width shows whole as its tool tip.
+    QVERIFY(!tree.data(root, Qt::DisplayRole).toString().isEmpty());
+    QCOMPARE(tree.data(root, Qt::ToolTipRole), tree.data(root, Qt::DisplayRole));
     tree.fetchMore(root);
     QCOMPARE(tree.rowCount(root), 1);  // "docs"; the file top.txt stays in the list
     QCOMPARE(tree.RefAt(tree.index(0, 0, root)).id, kDocsId);
