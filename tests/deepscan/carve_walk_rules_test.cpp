@@ -130,6 +130,10 @@ const std::vector<Sample>& Samples() {
       {"exe/EXE.exe", 74},
       {"exe/testWindows-x86-32.exe", 74},
       {"rar/rar5-crc.rar", 62},
+      {"wav/testWAV.wav", 53},
+      {"wav/sample.wav", 53},
+      {"swf/test1.swf", 146},
+      {"swf/test2.swf", 146},
   };
   return samples;
 }

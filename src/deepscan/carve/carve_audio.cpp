@@ -24,6 +24,11 @@ constexpr std::uint32_t kOggMaxStreams = 64;
 // each with its big-endian length.
 constexpr std::uint64_t kMidiHeader = 14;
 
+// WAVE: RIFF chunks (id, little-endian length, body padded to even); the
+// format chunk comes before the data chunk and holds at least 16 bytes.
+constexpr std::uint64_t kWaveFormat = 16;
+constexpr std::uint32_t kWaveHeadWindow = 0x10000;
+
 // Monkey's Audio from version 3.98: the descriptor states the lengths of
 // every part of the file; an APE tag or an ID3v1 tag may follow.
 constexpr std::uint16_t kApeDescriptorVersion = 3980;
@@ -184,16 +189,55 @@ bool IsOgg(const ByteCursor& s) { return s.Matches(0, "OggS"sv); }
 
 bool IsApe(const ByteCursor& s) { return s.Matches(0, "MAC "sv); }
 
-// A canonical WAVE file: the RIFF size is the data size + 36, so the file
-// holds the format chunk and the data chunk only.
+int WaveExtent(const ByteCursor& head, std::uint64_t& size) {
+  if (!head.Contains(0, 12)) return kWalkNeedMore;
+  if (!head.Matches(0, "RIFF"sv) || !head.Matches(8, "WAVE"sv)) return kWalkMalformed;
+  const std::uint32_t riff = head.UncheckedU32(4);
+  const std::uint64_t riffEnd = std::uint64_t{riff} + 8;
+  // A recorder that was stopped before it wrote the sizes back leaves 0
+  // or all ones: the chunks are still walked, the size is not told.
+  const bool unwritten = riff == 0 || riff == 0xFFFFFFFFu;
+  const std::uint64_t limit = unwritten ? ~std::uint64_t{0} : riffEnd;
+  bool format = false;
+  std::uint64_t pos = 12;
+  for (;;) {
+    const auto length = head.U32(pos + 4);
+    if (!length) return kWalkNeedMore;
+    for (std::uint64_t i = 0; i < 4; ++i) {
+      const std::uint8_t c = head.UncheckedU8(pos + i);
+      if (c < 0x20 || c > 0x7E) return kWalkMalformed;
+    }
+    if (head.Matches(pos, "fmt "sv)) {
+      if (*length < kWaveFormat) return kWalkMalformed;
+      const auto fmt = head.Sub(pos + 8, kWaveFormat);
+      if (!fmt) return kWalkNeedMore;
+      // Channels, sample rate and block alignment: none is ever 0.
+      if (fmt->UncheckedU16(2) == 0 || fmt->UncheckedU32(4) == 0 || fmt->UncheckedU16(12) == 0)
+        return kWalkMalformed;
+      format = true;
+    } else if (head.Matches(pos, "data"sv)) {
+      if (!format) return kWalkMalformed;
+      if (unwritten || *length == 0xFFFFFFFFu || pos + 8 + *length > riffEnd) return kWalkUnknown;
+      size = riffEnd;
+      return kWalkOk;
+    }
+    pos += 8 + std::uint64_t{*length} + (*length & 1);
+    if (pos > limit) return kWalkMalformed;
+  }
+}
+
+// The RIFF size, once the chunks up to the audio data hold together; the
+// chunks before the data must lie in the first 64 KiB.
 RuleResult WaveRule(CarveState& s, const CarveInput& in) {
+  if (s.endPending) return SizedIfPresent(s, in, s.size);
   ByteCursor w;
-  const WindowRead r = Window(s, in, 0, 64, w);
+  const WindowRead r = Window(s, in, 0, kWaveHeadWindow, w);
   if (r != WindowRead::kReady) return NotReady(r);
-  if (!IsWave(w)) return Invalid(s);
-  const auto riff = w.U32(4), data = w.U32(40);
-  if (!riff || !data || std::uint64_t{*riff} != std::uint64_t{*data} + 36) return Invalid(s);
-  return Sized(s, std::uint64_t{*riff} + 8);
+  std::uint64_t size = 0;
+  const int walk = WaveExtent(w, size);
+  if (walk == kWalkOk) return SizedIfPresent(s, in, size);
+  if (walk == kWalkMalformed) return Invalid(s);
+  return RuleResult::kNone;
 }
 
 // The frame walk reads on from the chunk into the disk as far as the
