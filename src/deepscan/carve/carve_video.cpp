@@ -328,7 +328,7 @@ std::optional<RuleResult> QuickTimeStep(CarveState& s, const ByteCursor& w, bool
 // 5 + 4 x n bits (n in the top 5 bits of its first byte), the frame rate
 // and count (2 bytes each), then tags: a 16-bit code and length (code in
 // the top 10 bits, a length of 63 means a 32-bit length follows), the End
-// tag (code 0) last.
+// tag (code 0) last, ending the stated length.
 constexpr std::uint64_t kFlashHeader = 8;
 constexpr std::uint64_t kFlashLzmaHeader = 17;
 constexpr std::uint32_t kFlashMinLength = 15;
@@ -355,8 +355,10 @@ int FlashTagWalk(const ByteCursor& head, std::uint64_t stated, std::uint64_t& si
     }
     pos += length;
     if (pos > stated) return kWalkMalformed;
+    // The End tag closes the movie at its stated length: one earlier is
+    // zeros after a cut movie.
     if ((*tag >> 6) == 0) {
-      if (length != 0) return kWalkMalformed;
+      if (length != 0 || pos != stated) return kWalkMalformed;
       size = stated;
       return kWalkOk;
     }
