@@ -1,4 +1,5 @@
 // Audio: WAVE, MP3, MIDI, WMA, Ogg and Monkey's Audio.
+#include <algorithm>
 #include <array>
 
 #include "deepscan/carve/carve_units.h"
@@ -36,6 +37,41 @@ constexpr std::uint64_t kApeDescriptor = 52;
 constexpr std::uint64_t kApeTagHeader = 32;
 constexpr std::uint64_t kId3v1Tag = 128;
 constexpr std::uint32_t kApeTagIsHeader = 1u << 29;
+// A tag without a header: items (value length, flags, a key of 2 to 255
+// printable characters ended by a zero, the value), then the footer,
+// which counts the items and states the tag's length without a header.
+constexpr std::uint32_t kApeMaxItems = 1000;
+constexpr std::uint64_t kApeMaxKey = 255;
+constexpr std::uint64_t kApeTagGrowth = 0x10000;
+
+enum class FooterTag : std::uint8_t { kNone, kFound, kMore };
+
+// The length of a header-less tag at the window's start.
+FooterTag ApeFooterTag(const ByteCursor& w, std::uint64_t& length) {
+  std::uint64_t at = 0;
+  for (std::uint32_t items = 0; items <= kApeMaxItems; ++items) {
+    if (w.Matches(at, "APETAGEX")) {
+      if (!w.Contains(at, kApeTagHeader)) return FooterTag::kMore;
+      if (w.UncheckedU32(at + 12) != at + kApeTagHeader || w.UncheckedU32(at + 16) != items ||
+          (w.UncheckedU32(at + 20) & kApeTagIsHeader))
+        return FooterTag::kNone;
+      length = at + kApeTagHeader;
+      return FooterTag::kFound;
+    }
+    const auto value = w.U32(at);
+    if (!value || !w.Contains(at, 8)) return FooterTag::kMore;
+    std::uint64_t key = 0;
+    for (;; ++key) {
+      const auto c = w.U8(at + 8 + key);
+      if (!c) return FooterTag::kMore;
+      if (*c == 0) break;
+      if (*c < 0x20 || *c > 0x7E || key >= kApeMaxKey) return FooterTag::kNone;
+    }
+    if (key < 2) return FooterTag::kNone;
+    at += 8 + key + 1 + *value;
+  }
+  return FooterTag::kNone;
+}
 
 // The Ogg CRC: polynomial 0x04C11DB7, not reflected, no final inversion,
 // over the page with its CRC field set to zero.
@@ -161,6 +197,14 @@ std::optional<RuleResult> ApeStep(CarveState& s, const ByteCursor& w, bool last,
     }
     // A tag led by its header: the header and the size it states.
     if (*w.U32(20) & kApeTagIsHeader) pos = kApeTagHeader + *w.U32(12);
+  } else if (s.phase == 1) {
+    std::uint64_t length = 0;
+    const FooterTag tag = ApeFooterTag(w, length);
+    if (tag == FooterTag::kMore && !last && w.size() < kMaxWindowBytes) {
+      need = static_cast<std::uint32_t>(std::min<std::uint64_t>(w.size() + kApeTagGrowth, kMaxWindowBytes));
+      return std::nullopt;
+    }
+    if (tag == FooterTag::kFound) pos = length;
   }
   s.phase = 2;
   if (!w.Contains(pos, 3) && !last) {
