@@ -134,6 +134,7 @@ constexpr TypeRow kTypeRows[] = {
     {10, 114, "Material Exchange Format 视频", "mxf", "mxf"},
     {10, 113, "Windows Media Center TV 视频", "wtv", "wtv"},
     {10, 112, "Flash 文件", "fla", "fla"},
+    {10, 146, "Flash 影片", "swf", "swf"},
     {10, 111, "SWiSH Max 文件", "swi", "swi"},
     {10, 110, "WebEx 屏幕录像", "wrf", "wrf"},
     {11, 61, "ZIP 压缩文档", "zip", "zip"},

@@ -20,6 +20,8 @@ constexpr std::uint64_t kMinDuplicateNodes = 12;
 constexpr std::uint64_t kMaxDuplicateNodes = 0x800000;
 constexpr std::size_t kMaxFolderNameLength = 64;
 constexpr std::uint8_t kPlainTextKind = 161;
+constexpr std::uint8_t kBitmapKind = 48;
+constexpr std::uint8_t kWaveKind = 53;
 
 std::uint64_t EndSector(const ScanHit& hit) { return hit.lba + (hit.Size() + 511) / 512; }
 
@@ -28,6 +30,12 @@ void SetSize(ScanHit& hit, std::uint64_t size) {
   hit.aux2 = static_cast<std::uint32_t>(size >> 32);
 }
 
+// Formats whose size is a number in their first sector, checked against
+// nothing after it (BMP, WAVE): the first sectors of a file cut short
+// claim as much as the whole file, and the raw pixels or samples they
+// stand for never hold a file of the same kind.
+bool SizedByHeaderAlone(std::uint8_t kind) { return kind == kBitmapKind || kind == kWaveKind; }
+
 // Later hits of the same kind whose whole extent lies in a file of known
 // size are copies inside it (a thumbnail in a JPEG, a zip in a zip); so is
 // plain text found inside any file of known size (the text of a document).
@@ -35,10 +43,11 @@ void AbsorbNestedCopies(std::vector<ScanHit*>& hits) {
   for (std::size_t i = 0; i < hits.size(); ++i) {
     const ScanHit& outer = *hits[i];
     if (!IsSignatureKind(outer.kind) || !HasRuleSize(outer)) continue;
+    const bool sameKindAbsorbed = !SizedByHeaderAlone(outer.kind);
     const std::uint64_t end = EndSector(outer);
     for (std::size_t j = i + 1; j < hits.size() && hits[j]->lba < end; ++j) {
       ScanHit& inner = *hits[j];
-      if ((inner.kind == outer.kind || inner.kind == kPlainTextKind) && HasRuleSize(inner) &&
+      if (((inner.kind == outer.kind && sameKindAbsorbed) || inner.kind == kPlainTextKind) && HasRuleSize(inner) &&
           inner.lba >= outer.lba && EndSector(inner) <= end)
         inner.status = kStatusAbsorbed;
     }

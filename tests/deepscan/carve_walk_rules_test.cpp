@@ -130,6 +130,10 @@ const std::vector<Sample>& Samples() {
       {"exe/EXE.exe", 74},
       {"exe/testWindows-x86-32.exe", 74},
       {"rar/rar5-crc.rar", 62},
+      {"wav/testWAV.wav", 53},
+      {"wav/sample.wav", 53},
+      {"swf/test1.swf", 146},
+      {"swf/test2.swf", 146},
   };
   return samples;
 }
@@ -456,6 +460,54 @@ TEST(CarveWalkRules, MonkeysAudioIsSizedByItsDescriptorAndTag) {
     const RuleResult r = RuleOnPrefix(Bytes(ape.begin(), ape.begin() + static_cast<std::ptrdiff_t>(keep)));
     EXPECT_TRUE(r == RuleResult::kPending || r == RuleResult::kInvalid) << keep;
   }
+}
+
+// The tag Monkey's Audio writes without a header: items, then the footer
+// counting them; an ID3v1 tag may follow. Bytes after the file that only
+// begin like items are no tag.
+TEST(CarveWalkRules, MonkeysAudioTagWithoutAHeader) {
+  Bytes ape(52, 0);
+  std::memcpy(ape.data(), "MAC ", 4);
+  test::PutU16(ape, 4, 3990);
+  test::PutU32(ape, 8, 52);
+  test::PutU32(ape, 12, 24);
+  test::PutU32(ape, 16, 40);
+  test::PutU32(ape, 20, 44);
+  test::PutU32(ape, 24, 3000);
+  ape.resize(52 + 24 + 40 + 44 + 3000, 0x61);
+  const std::size_t audioEnd = ape.size();
+  auto item = [&](const std::string& key, const std::string& value) {
+    Bytes head(8, 0);
+    test::PutU32(head, 0, static_cast<std::uint32_t>(value.size()));
+    ape.insert(ape.end(), head.begin(), head.end());
+    ape.insert(ape.end(), key.begin(), key.end());
+    ape.push_back(0);
+    ape.insert(ape.end(), value.begin(), value.end());
+  };
+  item("Artist", "Someone");
+  item("Title", "A song of some length");
+  Bytes footer(32, 0);
+  std::memcpy(footer.data(), "APETAGEX", 8);
+  test::PutU32(footer, 8, 2000);
+  test::PutU32(footer, 12, static_cast<std::uint32_t>(ape.size() - audioEnd + 32));
+  test::PutU32(footer, 16, 2);
+  ape.insert(ape.end(), footer.begin(), footer.end());
+  const std::size_t tagEnd = ape.size();
+  test::CarvedHit hit = CarveAlone(ape);
+  EXPECT_EQ(hit.status, 4);
+  EXPECT_EQ(hit.size, tagEnd);
+  Bytes id3(128, ' ');
+  std::memcpy(id3.data(), "TAG", 3);
+  Bytes withId3 = ape;
+  withId3.insert(withId3.end(), id3.begin(), id3.end());
+  hit = CarveAlone(withId3);
+  EXPECT_EQ(hit.size, tagEnd + 128);
+  // The footer miscounts the items: no tag, the file ends with its audio.
+  Bytes miscounted = ape;
+  test::PutU32(miscounted, tagEnd - 16, 3);
+  hit = CarveAlone(miscounted);
+  EXPECT_EQ(hit.status, 4);
+  EXPECT_EQ(hit.size, audioEnd);
 }
 
 }  // namespace

@@ -115,6 +115,22 @@ TEST(FoundFiles, NestedCopyOfKnownSizeIsAbsorbed) {
   EXPECT_EQ(hits[1].status, 5);
 }
 
+// A BMP or WAVE header states a size that nothing checks: the first
+// sectors of a cut file claim the whole, and the real file of the same
+// kind inside that claim is its own.
+TEST(FoundFiles, ClaimOfAHeaderSizedFileAbsorbsNoFileOfItsKind) {
+  for (std::uint8_t kind : {std::uint8_t{48}, std::uint8_t{53}}) {
+    std::vector<ScanHit> hits = List(Hit(kind, 1000, 4, 600 * 512), Hit(kind, 1100, 4, 20 * 512),
+                                     Hit(161, 1200, 4, 512));
+    auto p = Pointers(hits);
+    auto part = BuildFoundFilesPartition(p, {}, DeepScanSettings{}, Area(0, 100000));
+    ASSERT_TRUE(part);
+    EXPECT_EQ(Files(*part).size(), 2u) << int(kind);
+    EXPECT_EQ(hits[1].status, 4);
+    EXPECT_EQ(hits[2].status, 5) << "text inside any file of known size is its text";
+  }
+}
+
 TEST(FoundFiles, BothListedWhenTheOuterSizeIsAGap) {
   std::vector<ScanHit> hits = List(Hit(46, 1000, 0), Hit(46, 1010, 4, 8 * 512));
   auto p = Pointers(hits);

@@ -1,4 +1,5 @@
 // Audio: WAVE, MP3, MIDI, WMA, Ogg and Monkey's Audio.
+#include <algorithm>
 #include <array>
 
 #include "deepscan/carve/carve_units.h"
@@ -24,6 +25,11 @@ constexpr std::uint32_t kOggMaxStreams = 64;
 // each with its big-endian length.
 constexpr std::uint64_t kMidiHeader = 14;
 
+// WAVE: RIFF chunks (id, little-endian length, body padded to even); the
+// format chunk comes before the data chunk and holds at least 16 bytes.
+constexpr std::uint64_t kWaveFormat = 16;
+constexpr std::uint32_t kWaveHeadWindow = 0x10000;
+
 // Monkey's Audio from version 3.98: the descriptor states the lengths of
 // every part of the file; an APE tag or an ID3v1 tag may follow.
 constexpr std::uint16_t kApeDescriptorVersion = 3980;
@@ -31,6 +37,41 @@ constexpr std::uint64_t kApeDescriptor = 52;
 constexpr std::uint64_t kApeTagHeader = 32;
 constexpr std::uint64_t kId3v1Tag = 128;
 constexpr std::uint32_t kApeTagIsHeader = 1u << 29;
+// A tag without a header: items (value length, flags, a key of 2 to 255
+// printable characters ended by a zero, the value), then the footer,
+// which counts the items and states the tag's length without a header.
+constexpr std::uint32_t kApeMaxItems = 1000;
+constexpr std::uint64_t kApeMaxKey = 255;
+constexpr std::uint64_t kApeTagGrowth = 0x10000;
+
+enum class FooterTag : std::uint8_t { kNone, kFound, kMore };
+
+// The length of a header-less tag at the window's start.
+FooterTag ApeFooterTag(const ByteCursor& w, std::uint64_t& length) {
+  std::uint64_t at = 0;
+  for (std::uint32_t items = 0; items <= kApeMaxItems; ++items) {
+    if (w.Matches(at, "APETAGEX")) {
+      if (!w.Contains(at, kApeTagHeader)) return FooterTag::kMore;
+      if (w.UncheckedU32(at + 12) != at + kApeTagHeader || w.UncheckedU32(at + 16) != items ||
+          (w.UncheckedU32(at + 20) & kApeTagIsHeader))
+        return FooterTag::kNone;
+      length = at + kApeTagHeader;
+      return FooterTag::kFound;
+    }
+    const auto value = w.U32(at);
+    if (!value || !w.Contains(at, 8)) return FooterTag::kMore;
+    std::uint64_t key = 0;
+    for (;; ++key) {
+      const auto c = w.U8(at + 8 + key);
+      if (!c) return FooterTag::kMore;
+      if (*c == 0) break;
+      if (*c < 0x20 || *c > 0x7E || key >= kApeMaxKey) return FooterTag::kNone;
+    }
+    if (key < 2) return FooterTag::kNone;
+    at += 8 + key + 1 + *value;
+  }
+  return FooterTag::kNone;
+}
 
 // The Ogg CRC: polynomial 0x04C11DB7, not reflected, no final inversion,
 // over the page with its CRC field set to zero.
@@ -156,6 +197,14 @@ std::optional<RuleResult> ApeStep(CarveState& s, const ByteCursor& w, bool last,
     }
     // A tag led by its header: the header and the size it states.
     if (*w.U32(20) & kApeTagIsHeader) pos = kApeTagHeader + *w.U32(12);
+  } else if (s.phase == 1) {
+    std::uint64_t length = 0;
+    const FooterTag tag = ApeFooterTag(w, length);
+    if (tag == FooterTag::kMore && !last && w.size() < kMaxWindowBytes) {
+      need = static_cast<std::uint32_t>(std::min<std::uint64_t>(w.size() + kApeTagGrowth, kMaxWindowBytes));
+      return std::nullopt;
+    }
+    if (tag == FooterTag::kFound) pos = length;
   }
   s.phase = 2;
   if (!w.Contains(pos, 3) && !last) {
@@ -184,16 +233,55 @@ bool IsOgg(const ByteCursor& s) { return s.Matches(0, "OggS"sv); }
 
 bool IsApe(const ByteCursor& s) { return s.Matches(0, "MAC "sv); }
 
-// A canonical WAVE file: the RIFF size is the data size + 36, so the file
-// holds the format chunk and the data chunk only.
+int WaveExtent(const ByteCursor& head, std::uint64_t& size) {
+  if (!head.Contains(0, 12)) return kWalkNeedMore;
+  if (!head.Matches(0, "RIFF"sv) || !head.Matches(8, "WAVE"sv)) return kWalkMalformed;
+  const std::uint32_t riff = head.UncheckedU32(4);
+  const std::uint64_t riffEnd = std::uint64_t{riff} + 8;
+  // A recorder that was stopped before it wrote the sizes back leaves 0
+  // or all ones: the chunks are still walked, the size is not told.
+  const bool unwritten = riff == 0 || riff == 0xFFFFFFFFu;
+  const std::uint64_t limit = unwritten ? ~std::uint64_t{0} : riffEnd;
+  bool format = false;
+  std::uint64_t pos = 12;
+  for (;;) {
+    const auto length = head.U32(pos + 4);
+    if (!length) return kWalkNeedMore;
+    for (std::uint64_t i = 0; i < 4; ++i) {
+      const std::uint8_t c = head.UncheckedU8(pos + i);
+      if (c < 0x20 || c > 0x7E) return kWalkMalformed;
+    }
+    if (head.Matches(pos, "fmt "sv)) {
+      if (*length < kWaveFormat) return kWalkMalformed;
+      const auto fmt = head.Sub(pos + 8, kWaveFormat);
+      if (!fmt) return kWalkNeedMore;
+      // Channels, sample rate and block alignment: none is ever 0.
+      if (fmt->UncheckedU16(2) == 0 || fmt->UncheckedU32(4) == 0 || fmt->UncheckedU16(12) == 0)
+        return kWalkMalformed;
+      format = true;
+    } else if (head.Matches(pos, "data"sv)) {
+      if (!format) return kWalkMalformed;
+      if (unwritten || *length == 0xFFFFFFFFu || pos + 8 + *length > riffEnd) return kWalkUnknown;
+      size = riffEnd;
+      return kWalkOk;
+    }
+    pos += 8 + std::uint64_t{*length} + (*length & 1);
+    if (pos > limit) return kWalkMalformed;
+  }
+}
+
+// The RIFF size, once the chunks up to the audio data hold together; the
+// chunks before the data must lie in the first 64 KiB.
 RuleResult WaveRule(CarveState& s, const CarveInput& in) {
+  if (s.endPending) return SizedIfPresent(s, in, s.size);
   ByteCursor w;
-  const WindowRead r = Window(s, in, 0, 64, w);
+  const WindowRead r = Window(s, in, 0, kWaveHeadWindow, w);
   if (r != WindowRead::kReady) return NotReady(r);
-  if (!IsWave(w)) return Invalid(s);
-  const auto riff = w.U32(4), data = w.U32(40);
-  if (!riff || !data || std::uint64_t{*riff} != std::uint64_t{*data} + 36) return Invalid(s);
-  return Sized(s, std::uint64_t{*riff} + 8);
+  std::uint64_t size = 0;
+  const int walk = WaveExtent(w, size);
+  if (walk == kWalkOk) return SizedIfPresent(s, in, size);
+  if (walk == kWalkMalformed) return Invalid(s);
+  return RuleResult::kNone;
 }
 
 // The frame walk reads on from the chunk into the disk as far as the

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
+#include <string>
 
 #include "deepscan/carve/carve_units.h"
 #include "preview/compound_probe.h"
@@ -129,6 +131,41 @@ std::optional<RuleResult> PdfStep(CarveState& s, const ByteCursor& w, bool last,
   return std::nullopt;
 }
 
+// MHT (MIME multipart): a header of lines up to the first empty line,
+// whose Content-Type is multipart and names the boundary; the parts, each
+// led by a line "--boundary"; the file ends with the line
+// "--boundary--" (and its line break).
+constexpr std::uint64_t kMimeHeaderLimit = 0x10000;
+constexpr std::size_t kMimeBoundaryLimit = 200;  // 70 by the rules, longer by some writers
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+// Where `needle` (lower case) begins in `text`, ignoring case; npos if nowhere.
+std::size_t FindNoCase(std::string_view text, std::string_view needle) {
+  const auto it = std::search(text.begin(), text.end(), needle.begin(), needle.end(),
+                              [](char a, char b) { return Lower(a) == b; });
+  return it == text.end() ? std::string_view::npos : static_cast<std::size_t>(it - text.begin());
+}
+
+// The boundary named in the header; empty when none can be read.
+std::string MimeBoundary(std::string_view header) {
+  const std::size_t at = FindNoCase(header, "boundary=");
+  if (at == std::string_view::npos) return {};
+  std::string_view rest = header.substr(at + 9);
+  std::size_t length = 0;
+  if (!rest.empty() && rest.front() == '"') {
+    rest.remove_prefix(1);
+    length = rest.find('"');
+    if (length == std::string_view::npos) return {};
+  } else {
+    while (length < rest.size() && rest[length] > ' ' && rest[length] < 0x7F && rest[length] != ';') ++length;
+  }
+  if (length == 0 || length > kMimeBoundaryLimit) return {};
+  for (std::size_t i = 0; i < length; ++i)
+    if (rest[i] < ' ' || rest[i] >= 0x7F) return {};
+  return std::string(rest.substr(0, length));
+}
+
 }  // namespace
 
 bool IsCompoundFile(const ByteCursor& s) { return s.Matches(0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"sv); }
@@ -224,5 +261,52 @@ RuleResult WindowsHelpRule(CarveState& s, const CarveInput& in) {
 }
 
 RuleResult PdfRule(CarveState& s, const CarveInput& in) { return WalkRecords(s, in, PdfStep, 4096); }
+
+int MhtExtent(const ByteCursor& head, std::uint64_t& size) {
+  const std::string_view text(reinterpret_cast<const char*>(head.data()), head.size());
+  std::size_t headerEnd = text.find("\r\n\r\n");
+  const std::size_t lfEnd = text.find("\n\n");
+  if (lfEnd < headerEnd) headerEnd = lfEnd;
+  if (headerEnd == std::string_view::npos)
+    return head.size() < kMimeHeaderLimit ? kWalkNeedMore : kWalkMalformed;
+  if (headerEnd > kMimeHeaderLimit) return kWalkMalformed;
+  const std::string_view header = text.substr(0, headerEnd);
+  // A single-part message (a mail saved alone) states no end.
+  if (FindNoCase(header, "multipart/") == std::string_view::npos) return kWalkUnknown;
+  const std::string boundary = MimeBoundary(header);
+  if (boundary.empty()) return kWalkMalformed;
+  const std::string close = "\n--" + boundary + "--";
+  const std::string_view body = text.substr(headerEnd);
+  const auto it = std::search(body.begin(), body.end(), std::boyer_moore_horspool_searcher(close.begin(), close.end()));
+  if (it == body.end()) return kWalkNeedMore;
+  std::size_t end = headerEnd + static_cast<std::size_t>(it - body.begin()) + close.size();
+  // The line break that ends the closing line belongs to the file.
+  if (end < text.size() && text[end] == '\r') {
+    if (end + 1 >= text.size()) return kWalkNeedMore;
+    if (text[end + 1] == '\n') end += 2;
+  } else if (end < text.size() && text[end] == '\n') {
+    end += 1;
+  } else if (end >= text.size()) {
+    return kWalkNeedMore;
+  }
+  size = end;
+  return kWalkOk;
+}
+
+// The whole message is looked at: the window grows until it holds the
+// closing boundary.
+RuleResult MhtRule(CarveState& s, const CarveInput& in) {
+  if (s.endPending) return SizedIfPresent(s, in, s.size);
+  ByteCursor w;
+  const WindowRead r = GrowingWindow(s, in, 0, w);
+  if (r != WindowRead::kReady) return NotReady(r, RuleResult::kNone);
+  std::uint64_t size = 0;
+  switch (MhtExtent(w, size)) {
+    case kWalkOk: return SizedIfPresent(s, in, size);
+    case kWalkMalformed: return Invalid(s);
+    case kWalkNeedMore: return GrowWindow(s, in, 0);
+    default: return RuleResult::kNone;
+  }
+}
 
 }  // namespace ambrel

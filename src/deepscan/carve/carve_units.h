@@ -64,6 +64,10 @@ RuleResult CompoundFileRule(CarveState& s, const CarveInput& in);
 RuleResult CompiledHtmlRule(CarveState& s, const CarveInput& in);
 RuleResult WindowsHelpRule(CarveState& s, const CarveInput& in);
 RuleResult PdfRule(CarveState& s, const CarveInput& in);
+// MHT (MIME multipart) from its first bytes (walker codes): to the line
+// that closes the boundary the header names; unknown for a single part.
+int MhtExtent(const ByteCursor& head, std::uint64_t& size);
+RuleResult MhtRule(CarveState& s, const CarveInput& in);
 
 // ---- text documents (carve_text.cpp) ----
 // A sector of plain text (UTF-8 or GBK) from its first byte: at least a
@@ -104,6 +108,10 @@ bool IsMidi(const ByteCursor& s);
 bool IsWma(const ByteCursor& s);
 bool IsOgg(const ByteCursor& s);
 bool IsApe(const ByteCursor& s);
+// RIFF WAVE from its first bytes: the RIFF size, once the chunks from the
+// start to the data chunk hold together (walker codes; unknown when the
+// writer never put the sizes back).
+int WaveExtent(const ByteCursor& head, std::uint64_t& size);
 RuleResult WaveRule(CarveState& s, const CarveInput& in);
 RuleResult Mp3Rule(CarveState& s, const CarveInput& in);
 RuleResult OggRule(CarveState& s, const CarveInput& in);
@@ -126,6 +134,7 @@ bool IsMp4(const ByteCursor& s);
 bool IsQuickTime(const ByteCursor& s);
 bool IsMpegProgram(const ByteCursor& s);
 bool IsAvi(const ByteCursor& s);
+bool IsFlash(const ByteCursor& s);
 // The sector is inside a transport stream whose packet began in the sector before.
 bool ContinuesTransportStream(const ByteCursor& previous, const ByteCursor& sector);
 RuleResult MatroskaRule(CarveState& s, const CarveInput& in);
@@ -134,6 +143,12 @@ RuleResult FlvRule(CarveState& s, const CarveInput& in);
 RuleResult RealMediaRule(CarveState& s, const CarveInput& in);
 RuleResult MpegProgramRule(CarveState& s, const CarveInput& in);
 RuleResult AviRule(CarveState& s, const CarveInput& in);
+// Flash movies from their first bytes (walker codes): uncompressed (FWS),
+// to the End tag within the stated length; zlib (CWS), to the end of the
+// deflate stream, which must give the stated length; LZMA (ZWS), the
+// stated compressed length.
+int FlashExtent(const ByteCursor& head, std::uint64_t& size);
+RuleResult FlashRule(CarveState& s, const CarveInput& in);
 // MPEG transport streams (188-byte packets, 192 for M2TS): the run of
 // packets whose sync bytes hold.
 RuleResult TransportStreamRule(CarveState& s, const CarveInput& in);

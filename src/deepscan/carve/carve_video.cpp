@@ -6,6 +6,8 @@
 #include <array>
 #include <string_view>
 
+#include <zlib.h>
+
 #include "deepscan/carve/carve_units.h"
 #include "deepscan/carve/carve_window.h"
 #include "video/contiguous_check.h"
@@ -319,6 +321,84 @@ std::optional<RuleResult> QuickTimeStep(CarveState& s, const ByteCursor& w, bool
   return std::nullopt;
 }
 
+
+// Flash movies: "FWS", "CWS" or "ZWS", the version, the length of the
+// movie uncompressed with its 8-byte header; then (ZWS) the length of the
+// LZMA data and the 5 bytes of its properties. The movie: a rectangle of
+// 5 + 4 x n bits (n in the top 5 bits of its first byte), the frame rate
+// and count (2 bytes each), then tags: a 16-bit code and length (code in
+// the top 10 bits, a length of 63 means a 32-bit length follows), the End
+// tag (code 0) last, ending the stated length.
+constexpr std::uint64_t kFlashHeader = 8;
+constexpr std::uint64_t kFlashLzmaHeader = 17;
+constexpr std::uint32_t kFlashMinLength = 15;
+constexpr std::uint8_t kFlashMaxVersion = 64;
+constexpr std::uint8_t kLzmaPropsLimit = 9 * 5 * 5;
+constexpr std::uint64_t kFlashLongTag = 0x3F;
+
+int FlashTagWalk(const ByteCursor& head, std::uint64_t stated, std::uint64_t& size) {
+  const auto first = head.U8(kFlashHeader);
+  if (!first) return kWalkNeedMore;
+  const std::uint64_t rectBits = 5 + 4 * static_cast<std::uint64_t>(*first >> 3);
+  std::uint64_t pos = kFlashHeader + (rectBits + 7) / 8 + 4;
+  for (;;) {
+    if (pos + 2 > stated) return kWalkMalformed;
+    const auto tag = head.U16(pos);
+    if (!tag) return kWalkNeedMore;
+    std::uint64_t length = *tag & kFlashLongTag;
+    pos += 2;
+    if (length == kFlashLongTag) {
+      const auto longLength = head.U32(pos);
+      if (!longLength) return kWalkNeedMore;
+      length = *longLength;
+      pos += 4;
+    }
+    pos += length;
+    if (pos > stated) return kWalkMalformed;
+    // The End tag closes the movie at its stated length: one earlier is
+    // zeros after a cut movie.
+    if ((*tag >> 6) == 0) {
+      if (length != 0 || pos != stated) return kWalkMalformed;
+      size = stated;
+      return kWalkOk;
+    }
+  }
+}
+
+// The deflate stream after the header is inflated (the output counted,
+// not kept): it must end, and give the stated length.
+int FlashInflatedEnd(const ByteCursor& head, std::uint64_t stated, std::uint64_t& size) {
+  if (head.size() <= kFlashHeader) return kWalkNeedMore;
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return kWalkUnknown;
+  const std::uint64_t input = head.size() - kFlashHeader;
+  z.next_in = const_cast<Bytef*>(head.data() + kFlashHeader);
+  z.avail_in = static_cast<uInt>(std::min<std::uint64_t>(input, 0xFFFFFFFFu));
+  std::array<Bytef, 0x8000> out;
+  const std::uint64_t expected = stated - kFlashHeader;
+  std::uint64_t produced = 0;
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    rc = inflate(&z, Z_NO_FLUSH);
+    produced += out.size() - z.avail_out;
+    if (produced > expected) {
+      rc = Z_DATA_ERROR;
+      break;
+    }
+  }
+  const std::uint64_t used = z.total_in;
+  inflateEnd(&z);
+  if (rc == Z_STREAM_END) {
+    if (produced != expected) return kWalkMalformed;
+    size = kFlashHeader + used;
+    return kWalkOk;
+  }
+  if (rc == Z_BUF_ERROR && used == input) return kWalkNeedMore;
+  return kWalkMalformed;
+}
+
 }  // namespace
 
 bool IsMatroska(const ByteCursor& s) { return s.Matches(0, "\x1A\x45\xDF\xA3"sv); }
@@ -377,6 +457,13 @@ bool IsMpegProgram(const ByteCursor& s) {
 }
 
 bool IsAvi(const ByteCursor& s) { return s.Matches(0, "RIFF"sv) && s.Matches(8, "AVI "sv); }
+
+bool IsFlash(const ByteCursor& s) {
+  if (!(s.Matches(0, "FWS"sv) || s.Matches(0, "CWS"sv) || s.Matches(0, "ZWS"sv))) return false;
+  const auto version = s.U8(3);
+  const auto length = s.U32(4);
+  return version && *version >= 1 && *version <= kFlashMaxVersion && length && *length >= kFlashMinLength;
+}
 
 // The EBML header and the Segment that follows it make the whole file.
 RuleResult MatroskaRule(CarveState& s, const CarveInput& in) {
@@ -456,6 +543,35 @@ RuleResult MpegProgramRule(CarveState& s, const CarveInput& in) { return WalkRec
 
 RuleResult TransportStreamRule(CarveState& s, const CarveInput& in) {
   return WalkRecords(s, in, TransportStep, static_cast<std::uint32_t>(kM2tsPacket));
+}
+
+int FlashExtent(const ByteCursor& head, std::uint64_t& size) {
+  if (!head.Contains(0, kFlashHeader)) return kWalkNeedMore;
+  if (!IsFlash(head)) return kWalkMalformed;
+  const std::uint64_t stated = head.UncheckedU32(4);
+  if (head.Matches(0, "FWS"sv)) return FlashTagWalk(head, stated, size);
+  if (head.Matches(0, "CWS"sv)) return FlashInflatedEnd(head, stated, size);
+  if (!head.Contains(0, kFlashLzmaHeader)) return kWalkNeedMore;
+  const std::uint32_t packed = head.UncheckedU32(8);
+  if (packed == 0 || head.UncheckedU8(12) >= kLzmaPropsLimit) return kWalkMalformed;
+  size = kFlashLzmaHeader + packed;
+  return kWalkOk;
+}
+
+// The whole movie is looked at: the window grows until it holds the End
+// tag or the end of the deflate stream.
+RuleResult FlashRule(CarveState& s, const CarveInput& in) {
+  if (s.endPending) return SizedIfPresent(s, in, s.size);
+  ByteCursor w;
+  const WindowRead r = GrowingWindow(s, in, 0, w);
+  if (r != WindowRead::kReady) return NotReady(r, RuleResult::kNone);
+  std::uint64_t size = 0;
+  switch (FlashExtent(w, size)) {
+    case kWalkOk: return SizedIfPresent(s, in, size);
+    case kWalkMalformed: return Invalid(s);
+    case kWalkNeedMore: return GrowWindow(s, in, 0);
+    default: return RuleResult::kNone;
+  }
 }
 
 RuleResult AviRule(CarveState& s, const CarveInput& in) {
