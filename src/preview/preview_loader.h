@@ -75,6 +75,7 @@ struct PreviewResult {
   std::uint64_t readable = 0;
   bool damaged = false;
   std::optional<DecodedImage> picture;  // an image decoded for the pane (kImage only)
+  DecodeFailure pictureFailure = DecodeFailure::kNone;  // why there is no picture
 };
 
 struct ThumbnailResult {

@@ -1,0 +1,11 @@
+#include "face_decoder.h"
+
+#include "preview/isolated_decoder.h"
+
+namespace ambrel::imaging {
+
+std::unique_ptr<ImageDecoder> MakeFaceDecoder() {
+  return std::make_unique<IsolatedDecoder>(FindDecodeHelper(AMBREL_DECODE_HELPER_BUILT));
+}
+
+}  // namespace ambrel::imaging
