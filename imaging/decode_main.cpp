@@ -1,5 +1,6 @@
-// ambrel-decode: the helper process the preview runs for every picture or
-// video frame it decodes. It reads one request on its standard input,
+// ambrel-decode and ambrel-decode-media: the helper processes the preview
+// runs for every picture or video frame it decodes (the second with the
+// codec libraries, see isolated_decoder.h). It reads one request on its standard input,
 // decodes it with the Qt image readers and the codec libraries, writes one
 // reply on its standard output and exits. The caller has bounded its
 // address space, CPU time and wall clock; whatever the found bytes make the
@@ -16,7 +17,9 @@
 #include <new>
 #include <vector>
 
+#ifdef AMBREL_DECODE_MEDIA
 #include "media_decoders.h"
+#endif
 #include "preview/decode_reply.h"
 #include "qt_image_decoder.h"
 
@@ -92,7 +95,11 @@ int main() {
 #ifdef AMBREL_DECODE_TEST_HOOKS
   Misbehave(request->data);
 #endif
+#ifdef AMBREL_DECODE_MEDIA
   ambrel::DecodeOutcome outcome = ambrel::imaging::DecodeMedia(request->data, request->maxSide);
+#else
+  ambrel::DecodeOutcome outcome(ambrel::DecodeFailure::kNotAPicture);
+#endif
   if (!outcome) {
     ambrel::imaging::QtImageDecoder qt;
     ambrel::DecodeOutcome picture = qt.Decode(request->data, request->maxSide);

@@ -5,7 +5,8 @@
 namespace ambrel::imaging {
 
 std::unique_ptr<ImageDecoder> MakeFaceDecoder() {
-  return std::make_unique<IsolatedDecoder>(FindDecodeHelper(AMBREL_DECODE_HELPER_BUILT));
+  return std::make_unique<IsolatedDecoder>(FindDecodeHelper("ambrel-decode", AMBREL_DECODE_HELPER_BUILT),
+                                           FindDecodeHelper("ambrel-decode-media", AMBREL_DECODE_MEDIA_HELPER_BUILT));
 }
 
 }  // namespace ambrel::imaging

@@ -1,6 +1,7 @@
 // The picture decoder of the desktop and of ambrel-cli: every decode runs
-// in the helper program ambrel-decode (installed beside them; in a build
-// tree, where the build put it), bounded in memory and time.
+// in the helper programs ambrel-decode and ambrel-decode-media (installed
+// beside them; in a build tree, where the build put them), bounded in
+// memory and time.
 #pragma once
 
 #include <memory>

@@ -21,19 +21,27 @@ namespace ambrel {
 // 10 s of CPU and 15 s of wall clock.
 ChildLimits DefaultDecodeLimits();
 
+// Two helpers: ambrel-decode links only the Qt image readers and starts in
+// a few tens of milliseconds; ambrel-decode-media adds libheif, LibRaw and
+// FFmpeg, whose hundred-odd libraries take several times as long to load.
+// A JPEG, PNG, GIF, BMP or icon goes to the first, anything else (TIFF and
+// the TIFF-based raws, HEIF, videos) to the second, which also has Qt's
+// readers to fall back on.
 class IsolatedDecoder final : public ImageDecoder {
  public:
-  explicit IsolatedDecoder(std::string helper, ChildLimits limits = DefaultDecodeLimits());
+  IsolatedDecoder(std::string pictureHelper, std::string mediaHelper, ChildLimits limits = DefaultDecodeLimits());
   DecodeOutcome Decode(ByteSpan data, std::uint32_t maxSide) override;
-  const std::string& helper() const { return helper_; }
 
  private:
-  std::string helper_;
+  std::string pictureHelper_, mediaHelper_;
   ChildLimits limits_;
 };
 
-// The helper beside the running program, else `fallback` (a build tree's
-// path), else "": the name of the helper program is ambrel-decode.
-std::string FindDecodeHelper(const std::string& fallback);
+// True when only the media helper decodes `data` (see above).
+bool NeedsMediaHelper(ByteSpan data);
+
+// The helper `name` beside the running program, else `fallback` (a build
+// tree's path), else "".
+std::string FindDecodeHelper(const std::string& name, const std::string& fallback);
 
 }  // namespace ambrel

@@ -81,7 +81,7 @@ TEST(CorpusPreview, FromFat32TheKindTextAndPictureSizeOfTheOriginal) {
   VolumeListing listing = source->ListVolume(1, ListScope::kAll);
   ASSERT_TRUE(listing.volume);
   const PartitionInfo& volume = *listing.volume;
-  IsolatedDecoder decoder(AMBREL_DECODE_HELPER);
+  IsolatedDecoder decoder(AMBREL_DECODE_HELPER, AMBREL_DECODE_MEDIA_HELPER);
   std::size_t seen = 0, pictures = 0, texts = 0;
   for (std::uint32_t id = 0; id < volume.table.count; ++id) {
     const FoundFileNode* node = NodeAt(volume.table, id);

@@ -30,7 +30,7 @@ ChildLimits TestLimits() {
 }
 
 TEST(IsolatedDecode, AHelperThatCrashesLoopsOrEatsMemoryGivesItsReason) {
-  IsolatedDecoder decoder(AMBREL_DECODE_TEST_HELPER, TestLimits());
+  IsolatedDecoder decoder(AMBREL_DECODE_TEST_HELPER, AMBREL_DECODE_TEST_HELPER, TestLimits());
   EXPECT_EQ(int(decoder.Decode(Span(Bytes("AMBREL-TEST-CRASH")), 0).failure), int(DecodeFailure::kCrashed));
   // Spinning: the CPU limit ends it.
   EXPECT_EQ(int(decoder.Decode(Span(Bytes("AMBREL-TEST-SPIN")), 0).failure), int(DecodeFailure::kTimedOut));
@@ -39,13 +39,13 @@ TEST(IsolatedDecode, AHelperThatCrashesLoopsOrEatsMemoryGivesItsReason) {
   // Asleep, using no CPU: the wall clock ends it.
   ChildLimits shortWall = TestLimits();
   shortWall.wallMs = 300;
-  IsolatedDecoder impatient(AMBREL_DECODE_TEST_HELPER, shortWall);
+  IsolatedDecoder impatient(AMBREL_DECODE_TEST_HELPER, AMBREL_DECODE_TEST_HELPER, shortWall);
   EXPECT_EQ(int(impatient.Decode(Span(Bytes("AMBREL-TEST-SLEEP")), 0).failure), int(DecodeFailure::kTimedOut));
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   EXPECT_EQ(int(decoder.Decode(Span(Bytes("AMBREL-TEST-EAT")), 0).failure), int(DecodeFailure::kOutOfMemory));
 #endif
   EXPECT_EQ(int(decoder.Decode(Span(Bytes("no picture at all")), 0).failure), int(DecodeFailure::kNotAPicture));
-  IsolatedDecoder missing("/nonexistent/ambrel-decode", TestLimits());
+  IsolatedDecoder missing("/nonexistent/ambrel-decode", "/nonexistent/ambrel-decode-media", TestLimits());
   EXPECT_EQ(int(missing.Decode(Span(Bytes("x")), 0).failure), int(DecodeFailure::kNoDecoder));
   // After all that, a real picture still decodes.
   const std::vector<std::uint8_t> png = test::BombPng(40, 30, 30);
@@ -56,7 +56,7 @@ TEST(IsolatedDecode, AHelperThatCrashesLoopsOrEatsMemoryGivesItsReason) {
 }
 
 TEST(IsolatedDecode, TheLoaderThreadLivesThroughACrashingDecoderAndSaysWhy) {
-  IsolatedDecoder decoder(AMBREL_DECODE_TEST_HELPER, TestLimits());
+  IsolatedDecoder decoder(AMBREL_DECODE_TEST_HELPER, AMBREL_DECODE_TEST_HELPER, TestLimits());
   const std::vector<std::uint8_t> hostile = Bytes("AMBREL-TEST-CRASH and then some bytes");
   const std::vector<std::uint8_t> png = test::BombPng(64, 48, 48);
   auto reader = [&](const PreviewRequest& r, std::uint64_t) {
@@ -94,7 +94,7 @@ TEST(IsolatedDecode, TheLoaderThreadLivesThroughACrashingDecoderAndSaysWhy) {
 }
 
 TEST(IsolatedDecode, ABombIsRefusedAndAJpegDecodesAsTheOriginal) {
-  IsolatedDecoder decoder(AMBREL_DECODE_HELPER);
+  IsolatedDecoder decoder(AMBREL_DECODE_HELPER, AMBREL_DECODE_MEDIA_HELPER);
   const std::vector<std::uint8_t> bomb = test::BombPng(60000, 60000, 16);
   EXPECT_EQ(int(decoder.Decode(Span(bomb), kThumbnailSide).failure), int(DecodeFailure::kTooLarge));
   std::size_t jpegs = 0;
@@ -117,6 +117,27 @@ TEST(IsolatedDecode, ABombIsRefusedAndAJpegDecodesAsTheOriginal) {
     ++jpegs;
   }
   if (jpegs == 0) GTEST_SKIP() << "corpus missing";
+}
+
+TEST(IsolatedDecode, CommonPicturesGoToTheQtHelperEverythingElseToTheMediaHelper) {
+  const std::vector<std::uint8_t> png = test::BombPng(40, 30, 30);
+  std::vector<std::uint8_t> tiffLike = {'I', 'I', '*', 0};
+  tiffLike.resize(64, 0);
+  // Without the media helper, a PNG still decodes; a TIFF-headed file has no decoder.
+  IsolatedDecoder picturesOnly(AMBREL_DECODE_HELPER, "");
+  EXPECT_TRUE(picturesOnly.Decode(Span(png), 0));
+  EXPECT_EQ(int(picturesOnly.Decode(Span(tiffLike), 0).failure), int(DecodeFailure::kNoDecoder));
+  // And the other way round.
+  IsolatedDecoder mediaOnly("", AMBREL_DECODE_MEDIA_HELPER);
+  EXPECT_EQ(int(mediaOnly.Decode(Span(png), 0).failure), int(DecodeFailure::kNoDecoder));
+  EXPECT_EQ(int(mediaOnly.Decode(Span(tiffLike), 0).failure), int(DecodeFailure::kNotAPicture));
+  // The picture helper links none of the codec libraries, so that it starts fast.
+  const std::string libraries = test::RunCommand(std::string("ldd ") + AMBREL_DECODE_HELPER);
+  if (!libraries.empty()) {
+    EXPECT_EQ(libraries.find("libavcodec"), std::string::npos);
+    EXPECT_EQ(libraries.find("libheif"), std::string::npos);
+    EXPECT_EQ(libraries.find("libraw"), std::string::npos);
+  }
 }
 
 TEST(DecodeReply, ARepliedPictureMustFitWhatWasAskedAndWhatItHolds) {

@@ -128,7 +128,7 @@ TEST(LargeFilePreview, AFourGiBPictureIsPreviewedFromItsFirstMiBAndTheLoaderLive
     bytes.data = std::move(file.data);
     return bytes;
   };
-  IsolatedDecoder decoder(AMBREL_DECODE_HELPER);
+  IsolatedDecoder decoder(AMBREL_DECODE_HELPER, AMBREL_DECODE_MEDIA_HELPER);
   PreviewLoader loader(
       reader, &decoder,
       [&](PreviewResult r) {

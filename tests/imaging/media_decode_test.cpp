@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 ByteSpan Span(const std::vector<std::uint8_t>& v) { return {v.data(), v.size()}; }
 
 IsolatedDecoder& Helper() {
-  static IsolatedDecoder decoder(AMBREL_DECODE_HELPER);
+  static IsolatedDecoder decoder(AMBREL_DECODE_HELPER, AMBREL_DECODE_MEDIA_HELPER);
   return decoder;
 }
 
