@@ -1,5 +1,6 @@
 #include "preview/decode_reply.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -54,9 +55,11 @@ std::vector<std::uint8_t> EncodeDecodeReply(const DecodeOutcome& outcome) {
   out.push_back(0);
   for (std::uint32_t v : {d.sourceWidth, d.sourceHeight, w, h, d.frames}) Put32(out, v);
   Put32(out, 0);
-  const std::size_t pixels = std::size_t(w) * h;
-  out.reserve(out.size() + pixels * 4);
-  for (std::size_t i = 0; i < pixels && i < d.pixels.size(); ++i) Put32(out, d.pixels[i]);
+  const std::size_t pixels = std::min(std::size_t(w) * h, d.pixels.size());
+  const std::size_t at = out.size();
+  out.resize(at + std::size_t(w) * h * 4, 0);
+  static_assert(std::endian::native == std::endian::little, "pixels travel little-endian");
+  std::memcpy(out.data() + at, d.pixels.data(), pixels * 4);
   return out;
 }
 
@@ -85,7 +88,6 @@ std::optional<DecodeOutcome> ParseDecodeReply(ByteSpan message, std::uint32_t ma
   const std::optional<ByteCursor> body = c.Sub(kDecodeReplyHeader, pixels * 4);
   if (!body || body->size() + kDecodeReplyHeader != c.size()) return std::nullopt;
   d.pixels.resize(static_cast<std::size_t>(pixels));
-  static_assert(std::endian::native == std::endian::little, "pixels travel little-endian");
   std::memcpy(d.pixels.data(), body->data(), body->size());
   return DecodeOutcome(std::move(d));
 }
