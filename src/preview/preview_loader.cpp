@@ -46,7 +46,8 @@ std::size_t PreviewQueue::size() const {
   return queue_.size();
 }
 
-PreviewResult LoadPreview(const PreviewRequest& request, const PreviewReader& reader, ImageDecoder* decoder) {
+PreviewResult LoadPreview(const PreviewRequest& request, const PreviewReader& reader, ImageDecoder* decoder,
+                          const EarlyPreview& early) {
   PreviewResult result;
   result.request = request;
   if (request.size == 0) {
@@ -69,6 +70,16 @@ PreviewResult LoadPreview(const PreviewRequest& request, const PreviewReader& re
   const std::uint64_t size = request.size;
   result.content = BuildPreviewContent(request.typeCode, std::move(bytes.data), size, forceHex);
   if (result.content.kind == PreviewKind::kImage && decoder && !result.content.data.empty()) {
+    if (early && result.content.data.size() > kQuickPictureBytes) {
+      DecodeOutcome quick =
+          decoder->Decode(ByteSpan(result.content.data.data(), result.content.data.size()), kQuickPictureSide);
+      if (quick && !quick->video) {
+        PreviewResult first = result;
+        first.picture = std::move(quick.image);
+        first.provisional = true;
+        early(first);
+      }
+    }
     DecodeOutcome decoded =
         decoder->Decode(ByteSpan(result.content.data.data(), result.content.data.size()), kPanePictureSide);
     result.picture = std::move(decoded.image);
@@ -153,7 +164,9 @@ void PreviewLoader::Run() {
         break;
       }
       if (request->kind == kPreviewSelected) {
-        PreviewResult result = LoadPreview(*request, reader_, decoder_);
+        EarlyPreview early;
+        if (previews_) early = [this](const PreviewResult& first) { previews_(first); };
+        PreviewResult result = LoadPreview(*request, reader_, decoder_, early);
         if (previews_) previews_(std::move(result));
       } else {
         ThumbnailResult result = LoadThumbnail(*request, reader_, decoder_);
