@@ -25,6 +25,7 @@
 #include "volume_checks.h"
 #include "volume_options.h"
 #ifdef AMBREL_HAVE_IMAGING
+#include "face_decoder.h"
 #include "qt_image_decoder.h"
 #endif
 
@@ -179,15 +180,15 @@ int ShowEntry(const PartitionInfo& volume, int number, std::uint32_t id, const s
   const ShowOptions& options = g_options;
   const FoundFileNode& node = *NodeAt(volume.table, id);
 #ifdef AMBREL_HAVE_IMAGING
-  imaging::QtImageDecoder qtDecoder;
-  ImageDecoder* decoder = &qtDecoder;
+  const std::unique_ptr<ImageDecoder> faceDecoder = imaging::MakeFaceDecoder();
+  ImageDecoder* decoder = faceDecoder.get();
 #else
   ImageDecoder* decoder = nullptr;
 #endif
   const PreviewResult result = PreviewVolumeFile(volume, id, decoder, options.part == ShowPart::kHex);
   const PreviewContent& content = result.content;
   const std::string info = FormatFileInfo(node);
-  const std::string damage = PreviewDamageText(result);
+  const std::string damage = PreviewDamageText(result) + PreviewPictureText(result);
   const bool isText = content.kind == PreviewKind::kText;
   const bool isListing = isText && (node.typeCode == 61 || node.typeCode == 62);
   int status = 0;
@@ -199,13 +200,16 @@ int ShowEntry(const PartitionInfo& volume, int number, std::uint32_t id, const s
   std::string thumbnailError;
   if (!options.thumbnail.empty()) {
 #ifdef AMBREL_HAVE_IMAGING
-    std::optional<DecodedImage> thumb;
+    DecodeOutcome thumb(DecodeFailure::kNotAPicture);
     if (content.kind == PreviewKind::kImage)
-      thumb = qtDecoder.Decode(ByteSpan(content.data.data(), content.data.size()), kThumbnailSide);
+      thumb = decoder->Decode(ByteSpan(content.data.data(), content.data.size()), kThumbnailSide);
     if (!thumb)
-      thumbnailError = "no picture to make a thumbnail of";
+      thumbnailError = thumb.failure == DecodeFailure::kNotAPicture
+                           ? "no picture to make a thumbnail of"
+                           : TerminalLines(DecodeFailureText(thumb.failure));
     else if (!imaging::WritePng(*thumb, options.thumbnail))
       thumbnailError = "cannot write " + options.thumbnail;
+    while (!thumbnailError.empty() && thumbnailError.back() == '\n') thumbnailError.pop_back();
 #else
     thumbnailError = "this build decodes no pictures (Qt 6 Gui missing)";
 #endif
@@ -231,6 +235,7 @@ int ShowEntry(const PartitionInfo& volume, int number, std::uint32_t id, const s
       doc["picture"] = {{"width", result.picture->sourceWidth},
                         {"height", result.picture->sourceHeight},
                         {"damaged", result.picture->damaged}};
+      if (result.picture->video) doc["picture"]["frames"] = result.picture->frames;
     }
     const bool picture = content.kind == PreviewKind::kImage && options.part == ShowPart::kAll;
     if (options.part != ShowPart::kInfo && !picture) {

@@ -33,6 +33,11 @@ bool ContainsNear(ByteSpan d, std::string_view needle, std::size_t window) {
   return std::string_view(begin, d.size() - from).find(needle) != std::string_view::npos;
 }
 
+// The reader refused the picture for the memory it would take.
+bool AllocationRefused(const QImageReader& reader) {
+  return reader.errorString().contains(QStringLiteral("llocation"), Qt::CaseInsensitive);
+}
+
 }  // namespace
 
 bool PictureCutShort(ByteSpan data) {
@@ -43,8 +48,8 @@ bool PictureCutShort(ByteSpan data) {
   return false;
 }
 
-std::optional<DecodedImage> QtImageDecoder::Decode(ByteSpan data, std::uint32_t maxSide) {
-  if (data.empty() || data.size() > std::size_t(INT32_MAX)) return std::nullopt;
+DecodeOutcome QtImageDecoder::Decode(ByteSpan data, std::uint32_t maxSide) {
+  if (data.empty() || data.size() > std::size_t(INT32_MAX)) return DecodeFailure::kNotAPicture;
   QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::ReadOnly);
@@ -52,30 +57,38 @@ std::optional<DecodedImage> QtImageDecoder::Decode(ByteSpan data, std::uint32_t 
   reader.setAllocationLimit(kAllocationLimitMiB);
   reader.setAutoTransform(true);
   const QSize stored = reader.size();
-  if (!stored.isValid() || stored.isEmpty()) return std::nullopt;
+  if (!stored.isValid() || stored.isEmpty()) return DecodeFailure::kNotAPicture;
   // A decompression bomb states its size in its header: refuse it there.
-  if (std::uint64_t(stored.width()) * std::uint64_t(stored.height()) > kMaxPixels) return std::nullopt;
+  if (std::uint64_t(stored.width()) * std::uint64_t(stored.height()) > kMaxPixels) return DecodeFailure::kTooLarge;
   if (maxSide != 0 && (std::uint32_t(stored.width()) > maxSide || std::uint32_t(stored.height()) > maxSide)) {
     QSize scaled = stored.scaled(int(maxSide), int(maxSide), Qt::KeepAspectRatio);
     reader.setScaledSize(scaled.expandedTo(QSize(1, 1)));
   }
   QImage image;
-  if (!reader.read(&image) || image.isNull()) return std::nullopt;
+  if (!reader.read(&image) || image.isNull())
+    return reader.error() == QImageReader::InvalidDataError && image.isNull() && AllocationRefused(reader)
+               ? DecodeFailure::kTooLarge
+               : DecodeFailure::kNotAPicture;
+  // The size as stored, turned as the picture is shown (EXIF orientation).
+  const QSize shown = reader.transformation() & QImageIOHandler::TransformationRotate90 ? stored.transposed() : stored;
+  DecodedImage out = PictureOf(std::move(image), std::uint32_t(shown.width()), std::uint32_t(shown.height()), maxSide);
+  out.damaged = PictureCutShort(data);
+  return out;
+}
+
+DecodedImage PictureOf(QImage image, std::uint32_t sourceWidth, std::uint32_t sourceHeight, std::uint32_t maxSide) {
   if (maxSide != 0 && (std::uint32_t(image.width()) > maxSide || std::uint32_t(image.height()) > maxSide))
     image = image.scaled(int(maxSide), int(maxSide), Qt::KeepAspectRatio, Qt::SmoothTransformation);
   image = image.convertToFormat(QImage::Format_ARGB32);
   DecodedImage out;
-  // The size as stored, turned as the picture is shown (EXIF orientation).
-  const QSize shown = reader.transformation() & QImageIOHandler::TransformationRotate90 ? stored.transposed() : stored;
-  out.sourceWidth = std::uint32_t(shown.width());
-  out.sourceHeight = std::uint32_t(shown.height());
+  out.sourceWidth = sourceWidth;
+  out.sourceHeight = sourceHeight;
   out.width = std::uint32_t(image.width());
   out.height = std::uint32_t(image.height());
   out.pixels.resize(std::size_t(out.width) * out.height);
   for (std::uint32_t y = 0; y < out.height; ++y)
     std::memcpy(out.pixels.data() + std::size_t(y) * out.width, image.constScanLine(int(y)),
                 std::size_t(out.width) * 4);
-  out.damaged = PictureCutShort(data);
   return out;
 }
 

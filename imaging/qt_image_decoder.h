@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 
+#include <QImage>
+
 #include "preview/image_decoder.h"
 
 namespace ambrel::imaging {
@@ -24,8 +26,12 @@ inline constexpr int kAllocationLimitMiB = 256;
 
 class QtImageDecoder final : public ImageDecoder {
  public:
-  std::optional<DecodedImage> Decode(ByteSpan data, std::uint32_t maxSide) override;
+  DecodeOutcome Decode(ByteSpan data, std::uint32_t maxSide) override;
 };
+
+// `image` scaled to fit maxSide x maxSide (0: as it is) as 0xAARRGGBB
+// pixels, with the size of the picture it was decoded from.
+DecodedImage PictureOf(QImage image, std::uint32_t sourceWidth, std::uint32_t sourceHeight, std::uint32_t maxSide);
 
 // Writes the picture as a PNG file; false when it cannot be written.
 bool WritePng(const DecodedImage& image, const std::string& path);

@@ -6,7 +6,8 @@ AMBREL_PACKAGES=(build-essential cmake pkg-config libgtest-dev libbenchmark-dev 
   libewf-dev libvhdi-dev libvmdk-dev libuchardet-dev ewf-tools qemu-utils libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev python3
   qt6-base-dev qt6-image-formats-plugins xvfb xauth qt6-translations-l10n fonts-noto-cjk
-  catdoc docx2txt xlsx2csv unzip p7zip-full libimage-exiftool-perl ffmpeg testdisk)
+  catdoc docx2txt xlsx2csv unzip p7zip-full libimage-exiftool-perl ffmpeg testdisk
+  libheif-dev libheif-examples libraw-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev)
 
 ambrel_install_missing() {
   local missing=() pkg

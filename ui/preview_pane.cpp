@@ -74,10 +74,11 @@ void PreviewPane::Show(const PreviewResult& result, const std::string& info) {
   shown_ = result.request.serial;
   const PreviewContent& content = result.content;
   kind_ = content.kind;
-  header_ = Lines(Q(info) + Q(PreviewNoticeText(content.kind)) + Q(PreviewDamageText(result)));
+  header_ = Lines(Q(info) + Q(PreviewNoticeText(content.kind)) + Q(PreviewDamageText(result)) + Q(PreviewPictureText(result)));
   body_ = content.kind == PreviewKind::kText ? Lines(FromUtf16(content.text)) : QString();
   dump_ = Lines(Q(HexDump(ByteSpan(content.data.data(), content.data.size()))));
-  if (content.kind == PreviewKind::kImage && result.picture) {
+  hasPicture_ = content.kind == PreviewKind::kImage && result.picture;
+  if (hasPicture_) {
     picture_->setPixmap(QPixmap::fromImage(ImageOf(*result.picture)));
   } else {
     picture_->clear();
@@ -94,6 +95,10 @@ void PreviewPane::Show(const PreviewResult& result, const std::string& info) {
 void PreviewPane::ShowPrimary() {
   switch (kind_) {
     case PreviewKind::kImage:
+      if (!hasPicture_) {
+        ShowDump();
+        return;
+      }
       infoAbovePicture_->setText(header_.trimmed());
       pages_->setCurrentWidget(pictureArea_);
       break;

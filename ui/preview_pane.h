@@ -43,6 +43,7 @@ class PreviewPane final : public QWidget {
   std::uint64_t shown_ = 0;
   PreviewKind kind_ = PreviewKind::kHex;
   bool dumpShown_ = false;
+  bool hasPicture_ = false;  // a picture that did not decode shows the dump under its reason
   QString header_;   // information block and notice
   QString body_;     // the text of a text preview
   QString dump_;     // the dump of the same bytes

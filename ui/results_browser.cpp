@@ -42,7 +42,7 @@ ResultsBrowser::ResultsBrowser(FoundFileCatalog& catalog, WordedPrompt& prompt, 
       tree_(catalog),
       list_(catalog),
       copy_(catalog, prompt, this),
-      preview_(catalog, &decoder_) {
+      preview_(catalog, decoder_.get()) {
   filter_.Store(TodayDefaults());
   tree_.setSender(&bridge_);
   list_.setSender(&bridge_);

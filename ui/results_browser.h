@@ -11,6 +11,7 @@
 #include <QTreeView>
 #include <QWidget>
 #include <array>
+#include <memory>
 #include <vector>
 
 #include "session/worded_prompt.h"
@@ -19,8 +20,8 @@
 #include "catalog_models.h"
 #include "copy_flow.h"
 #include "notice_bridge.h"
+#include "face_decoder.h"
 #include "preview_pane.h"
-#include "qt_image_decoder.h"
 #include "session/preview_service.h"
 
 namespace ambrel::ui {
@@ -102,7 +103,7 @@ class ResultsBrowser final : public QWidget {
   std::vector<std::pair<QPushButton*, int>> viewButtons_;  // with their commands, the filter's last
   std::array<QPushButton*, 3> actions_{};
   // The preview pane and the thumbnails: one loader thread per browser.
-  imaging::QtImageDecoder decoder_;
+  std::unique_ptr<ImageDecoder> decoder_ = imaging::MakeFaceDecoder();
   PreviewService preview_;
   PreviewPane* pane_;
 };

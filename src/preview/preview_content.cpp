@@ -110,6 +110,21 @@ bool IsPreviewImageType(std::uint32_t t) { return t == 44 || t == 45 || t == 46 
 
 bool IsPreviewTextType(std::uint32_t t) { return t == 79 || t == 161 || t == 163 || (t >= 165 && t <= 171); }
 
+bool IsPreviewMediaType(std::uint32_t t) {
+  static constexpr std::uint8_t kMedia[] = {
+      49, 50, 52, 92, 98, 99, 100, 101, 102, 103, 104, 144,                // raw photos
+      64, 66, 67, 68, 71, 72, 73, 82, 86, 88, 108, 109, 113, 114, 143,  // videos
+  };
+  return std::find(std::begin(kMedia), std::end(kMedia), t) != std::end(kMedia);
+}
+
+bool HasHeifSignature(ByteSpan d) {
+  if (d.size() < 12 || std::memcmp(d.data() + 4, "ftyp", 4) != 0) return false;
+  for (const char* brand : {"heic", "heix", "heim", "heis", "hevc", "hevx", "mif1", "msf1", "avif"})
+    if (std::memcmp(d.data() + 8, brand, 4) == 0) return true;
+  return false;
+}
+
 bool HasImageSignature(ByteSpan d) {
   auto starts = [&](std::initializer_list<std::uint8_t> sig) {
     return d.size() >= sig.size() && std::equal(sig.begin(), sig.end(), d.begin());
@@ -187,7 +202,8 @@ PreviewContent BuildPreviewContent(std::uint32_t typeCode, std::vector<std::uint
   PreviewContent content;
   const ByteSpan bytes(data.data(), data.size());
   if (!forceHex) {
-    if (IsPreviewImageType(typeCode)) {
+    if (IsPreviewImageType(typeCode) || IsPreviewMediaType(typeCode) ||
+        (typeCode == kTypeUnknown && HasHeifSignature(bytes))) {
       content.kind = PreviewKind::kImage;
     } else if (std::optional<std::u16string> doc = ExtractDocumentText(typeCode, bytes)) {
       content.kind = PreviewKind::kText;

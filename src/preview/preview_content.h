@@ -36,6 +36,12 @@ std::uint32_t PreviewTypeCode(std::uint32_t typeCode, std::string_view name);
 // Picture types (44, 45, 46, 48, 51, 162) and text types (79, 161, 163, 165-171).
 bool IsPreviewImageType(std::uint32_t typeCode);
 bool IsPreviewTextType(std::uint32_t typeCode);
+// Raw photos (shown by their embedded preview) and videos (by a frame near
+// their start): decoded as pictures by the host's decoder.
+bool IsPreviewMediaType(std::uint32_t typeCode);
+// An ISO media file whose brand is HEIF's (HEIC, AVIF): a picture, though
+// no type code names it.
+bool HasHeifSignature(ByteSpan data);
 // The image signatures a thumbnail is made for: JPEG, BMP, GIF, PNG, TIFF
 // (both byte orders) and icon.
 bool HasImageSignature(ByteSpan data);

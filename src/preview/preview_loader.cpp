@@ -46,7 +46,8 @@ std::size_t PreviewQueue::size() const {
   return queue_.size();
 }
 
-PreviewResult LoadPreview(const PreviewRequest& request, const PreviewReader& reader, ImageDecoder* decoder) {
+PreviewResult LoadPreview(const PreviewRequest& request, const PreviewReader& reader, ImageDecoder* decoder,
+                          const EarlyPreview& early) {
   PreviewResult result;
   result.request = request;
   if (request.size == 0) {
@@ -58,17 +59,32 @@ PreviewResult LoadPreview(const PreviewRequest& request, const PreviewReader& re
   // A large file shows only the dump of its start; an unknown type only the
   // dump, whatever it holds.
   const bool large = request.size > kPreviewLargeFile;
-  const bool forceHex = large || request.typeCode == kTypeUnknown;
   const std::uint64_t cap = large ? kPreviewLargeRead : request.size;
   PreviewBytes bytes = reader(request, cap);
+  // A HEIF picture has no type code of its own: its signature tells it.
+  const bool forceHex = large || (request.typeCode == kTypeUnknown &&
+                                  !HasHeifSignature(ByteSpan(bytes.data.data(), bytes.data.size())));
   result.found = bytes.found;
   result.readable = bytes.readable;
   result.damaged = bytes.damaged;
   const std::uint64_t size = request.size;
   result.content = BuildPreviewContent(request.typeCode, std::move(bytes.data), size, forceHex);
-  if (result.content.kind == PreviewKind::kImage && decoder && !result.content.data.empty())
-    result.picture = decoder->Decode(ByteSpan(result.content.data.data(), result.content.data.size()),
-                                     kPanePictureSide);
+  if (result.content.kind == PreviewKind::kImage && decoder && !result.content.data.empty()) {
+    if (early && result.content.data.size() > kQuickPictureBytes) {
+      DecodeOutcome quick =
+          decoder->Decode(ByteSpan(result.content.data.data(), result.content.data.size()), kQuickPictureSide);
+      if (quick && !quick->video) {
+        PreviewResult first = result;
+        first.picture = std::move(quick.image);
+        first.provisional = true;
+        early(first);
+      }
+    }
+    DecodeOutcome decoded =
+        decoder->Decode(ByteSpan(result.content.data.data(), result.content.data.size()), kPanePictureSide);
+    result.picture = std::move(decoded.image);
+    result.pictureFailure = decoded.failure;
+  }
   return result;
 }
 
@@ -80,8 +96,8 @@ ThumbnailResult LoadThumbnail(const PreviewRequest& request, const PreviewReader
   if (request.size == 0 || request.size > kPreviewLargeFile || decoder == nullptr) return result;
   PreviewBytes bytes = reader(request, request.size);
   const ByteSpan data(bytes.data.data(), bytes.data.size());
-  if (!HasImageSignature(data)) return result;
-  result.thumbnail = decoder->Decode(data, kThumbnailSide);
+  if (!HasImageSignature(data) && !IsPreviewMediaType(request.typeCode) && !HasHeifSignature(data)) return result;
+  result.thumbnail = decoder->Decode(data, kThumbnailSide).image;
   return result;
 }
 
@@ -148,7 +164,9 @@ void PreviewLoader::Run() {
         break;
       }
       if (request->kind == kPreviewSelected) {
-        PreviewResult result = LoadPreview(*request, reader_, decoder_);
+        EarlyPreview early;
+        if (previews_) early = [this](const PreviewResult& first) { previews_(first); };
+        PreviewResult result = LoadPreview(*request, reader_, decoder_, early);
         if (previews_) previews_(std::move(result));
       } else {
         ThumbnailResult result = LoadThumbnail(*request, reader_, decoder_);

@@ -75,6 +75,10 @@ struct PreviewResult {
   std::uint64_t readable = 0;
   bool damaged = false;
   std::optional<DecodedImage> picture;  // an image decoded for the pane (kImage only)
+  DecodeFailure pictureFailure = DecodeFailure::kNone;  // why there is no picture
+  // A first, small decode of a large picture: the full one follows with
+  // the same serial and replaces it.
+  bool provisional = false;
 };
 
 struct ThumbnailResult {
@@ -86,11 +90,20 @@ struct ThumbnailResult {
 inline constexpr std::uint32_t kPanePictureSide = 1600;
 inline constexpr std::uint32_t kThumbnailSide = 128;
 
+// A picture of more bytes than this is shown first decoded to fit
+// kQuickPictureSide (a JPEG decoder then scales by 1/8 or 1/4 as it
+// decodes), then at the pane's size.
+inline constexpr std::size_t kQuickPictureBytes = 0x200000;
+inline constexpr std::uint32_t kQuickPictureSide = 400;
+
 using PreviewReader = std::function<PreviewBytes(const PreviewRequest&, std::uint64_t cap)>;
+using EarlyPreview = std::function<void(const PreviewResult&)>;
 
 // Builds the preview of one request (the loader's work, callable on any
-// thread for a synchronous preview).
-PreviewResult LoadPreview(const PreviewRequest& request, const PreviewReader& reader, ImageDecoder* decoder);
+// thread for a synchronous preview). `early`, when set, gets the
+// provisional preview of a large picture before the full one is decoded.
+PreviewResult LoadPreview(const PreviewRequest& request, const PreviewReader& reader, ImageDecoder* decoder,
+                          const EarlyPreview& early = {});
 // Makes the thumbnail of one request (nothing above 0x2000000 bytes).
 ThumbnailResult LoadThumbnail(const PreviewRequest& request, const PreviewReader& reader, ImageDecoder* decoder);
 

@@ -359,6 +359,22 @@ std::string PreviewSwitchText(PreviewKind kind) {
   }
 }
 
+std::string PreviewPictureText(const PreviewResult& r) {
+  if (r.content.kind != PreviewKind::kImage || !r.picture || !r.picture->video) return "";
+  return Format("视频：已解码%u帧。\r\n", r.picture->frames);
+}
+
+std::string DecodeFailureText(DecodeFailure failure) {
+  switch (failure) {
+    case DecodeFailure::kTooLarge: return "图像无法解码（图像尺寸超出限制）。\r\n";
+    case DecodeFailure::kOutOfMemory: return "图像无法解码（解码所需内存超出限制）。\r\n";
+    case DecodeFailure::kTimedOut: return "图像无法解码（解码超时）。\r\n";
+    case DecodeFailure::kCrashed: return "图像无法解码（解码程序异常退出）。\r\n";
+    case DecodeFailure::kNoDecoder: return "图像无法解码（找不到解码程序）。\r\n";
+    default: return "图像无法解码。\r\n";
+  }
+}
+
 std::string PreviewDamageText(const PreviewResult& r) {
   std::string text;
   if (!r.found) return "无法读取该文件的数据！\r\n";
@@ -369,7 +385,7 @@ std::string PreviewDamageText(const PreviewResult& r) {
     text += "该文件有无法读取的扇区，预览的是恢复后的内容。\r\n";
   if (r.content.kind == PreviewKind::kImage && r.picture && r.picture->damaged)
     text += "图像数据已损坏，只显示能解码的部分。\r\n";
-  if (r.content.kind == PreviewKind::kImage && !r.picture) text += "图像无法解码。\r\n";
+  if (r.content.kind == PreviewKind::kImage && !r.picture) text += DecodeFailureText(r.pictureFailure);
   return text;
 }
 

@@ -100,5 +100,9 @@ std::string PreviewNoticeText(PreviewKind kind);
 std::string PreviewSwitchText(PreviewKind kind);
 // The words that a picture did not decode whole / a file would be copied short.
 std::string PreviewDamageText(const PreviewResult& result);
+// Under a video's frame: how many frames of its start decode ("视频：已解码N帧。").
+std::string PreviewPictureText(const PreviewResult& result);
+// Why a picture did not decode (a line ending in CRLF).
+std::string DecodeFailureText(DecodeFailure failure);
 
 }  // namespace ambrel

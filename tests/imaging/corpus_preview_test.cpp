@@ -5,14 +5,14 @@
 // preview or none, never in the end of the program.
 #include <gtest/gtest.h>
 
-#include <zlib.h>
-
 #include <filesystem>
 #include <map>
 
 #include "catalog/node_table.h"
 #include "preview/document_text.h"
 #include "preview/preview_test_support.h"
+#include "imaging/picture_samples.h"
+#include "preview/isolated_decoder.h"
 #include "qt_image_decoder.h"
 #include "session/preview_service.h"
 #include "session/program.h"
@@ -81,7 +81,7 @@ TEST(CorpusPreview, FromFat32TheKindTextAndPictureSizeOfTheOriginal) {
   VolumeListing listing = source->ListVolume(1, ListScope::kAll);
   ASSERT_TRUE(listing.volume);
   const PartitionInfo& volume = *listing.volume;
-  imaging::QtImageDecoder decoder;
+  IsolatedDecoder decoder(AMBREL_DECODE_HELPER, AMBREL_DECODE_MEDIA_HELPER);
   std::size_t seen = 0, pictures = 0, texts = 0;
   for (std::uint32_t id = 0; id < volume.table.count; ++id) {
     const FoundFileNode* node = NodeAt(volume.table, id);
@@ -121,14 +121,15 @@ TEST(CorpusPreview, FromFat32TheKindTextAndPictureSizeOfTheOriginal) {
     if (shown.content.kind == PreviewKind::kText) ++texts;
     if (shown.content.kind != PreviewKind::kImage) continue;
     // The picture decodes to the size of the original.
-    const std::optional<DecodedImage> whole = decoder.Decode(Span(bytes), 0);
+    const DecodeOutcome whole = decoder.Decode(Span(bytes), 0);
     EXPECT_EQ(shown.picture.has_value(), whole.has_value());
     if (!whole || !shown.picture) continue;
     ++pictures;
-    EXPECT_EQ(shown.picture->sourceWidth, whole->width);
-    EXPECT_EQ(shown.picture->sourceHeight, whole->height);
+    EXPECT_EQ(shown.picture->sourceWidth, whole->sourceWidth);
+    EXPECT_EQ(shown.picture->sourceHeight, whole->sourceHeight);
     EXPECT_LE(std::max(shown.picture->width, shown.picture->height), kPanePictureSide);
-    EXPECT_FALSE(shown.picture->damaged);
+    EXPECT_EQ(shown.picture->damaged, whole->damaged);
+    EXPECT_EQ(shown.picture->frames, whole->frames);
   }
   EXPECT_EQ(seen, corpus.originals.size());
   EXPECT_GE(pictures, 10u);
@@ -141,45 +142,13 @@ std::vector<std::uint8_t> CorpusFile(const std::string& folder, const std::strin
   return {};
 }
 
-std::uint32_t Crc(const std::uint8_t* p, std::size_t n) {
-  return static_cast<std::uint32_t>(crc32(0, p, static_cast<uInt>(n)));
-}
-
-void Chunk(std::vector<std::uint8_t>& png, const char* type, const std::vector<std::uint8_t>& body) {
-  const std::uint32_t n = static_cast<std::uint32_t>(body.size());
-  for (int s = 24; s >= 0; s -= 8) png.push_back(std::uint8_t(n >> s));
-  const std::size_t start = png.size();
-  png.insert(png.end(), type, type + 4);
-  png.insert(png.end(), body.begin(), body.end());
-  const std::uint32_t c = Crc(png.data() + start, png.size() - start);
-  for (int s = 24; s >= 0; s -= 8) png.push_back(std::uint8_t(c >> s));
-}
-
-// A PNG of w x h grey pixels whose IDAT is a few KB of deflated zeros.
-std::vector<std::uint8_t> BombPng(std::uint32_t w, std::uint32_t h, std::size_t rows) {
-  std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-  std::vector<std::uint8_t> ihdr;
-  for (std::uint32_t v : {w, h})
-    for (int s = 24; s >= 0; s -= 8) ihdr.push_back(std::uint8_t(v >> s));
-  ihdr.insert(ihdr.end(), {8, 0, 0, 0, 0});  // 8-bit grey
-  Chunk(png, "IHDR", ihdr);
-  std::vector<std::uint8_t> raw(rows * (std::size_t(w) + 1), 0);
-  uLongf packed = compressBound(static_cast<uLong>(raw.size()));
-  std::vector<std::uint8_t> idat(packed);
-  compress2(idat.data(), &packed, raw.data(), static_cast<uLong>(raw.size()), 9);
-  idat.resize(packed);
-  Chunk(png, "IDAT", idat);
-  Chunk(png, "IEND", {});
-  return png;
-}
-
 TEST(HostilePictures, CutCorruptAndBombEndInABoundedPictureOrNone) {
   imaging::QtImageDecoder decoder;
   const std::vector<std::uint8_t> jpeg = CorpusFile("jpg", "court-exif.jpg");
   if (jpeg.empty()) GTEST_SKIP() << "corpus missing";
   // Cut in half: the decoded part, called damaged.
   std::vector<std::uint8_t> cut(jpeg.begin(), jpeg.begin() + jpeg.size() / 2);
-  const std::optional<DecodedImage> half = decoder.Decode(Span(cut), kThumbnailSide);
+  const DecodeOutcome half = decoder.Decode(Span(cut), kThumbnailSide);
   ASSERT_TRUE(half);
   EXPECT_TRUE(half->damaged);
   EXPECT_EQ(half->sourceWidth, 500u);
@@ -195,18 +164,18 @@ TEST(HostilePictures, CutCorruptAndBombEndInABoundedPictureOrNone) {
     seed = seed * 1103515245u + 12345u;
     noisy[i] = std::uint8_t(seed >> 16);
   }
-  if (const std::optional<DecodedImage> d = decoder.Decode(Span(noisy), kThumbnailSide)) {
+  if (const DecodeOutcome d = decoder.Decode(Span(noisy), kThumbnailSide)) {
     EXPECT_LE(std::max(d->width, d->height), kThumbnailSide);
   }
   // Only a header: nothing.
   EXPECT_FALSE(decoder.Decode(Span(std::vector<std::uint8_t>(jpeg.begin(), jpeg.begin() + 20)), 0));
   // A bomb: 100000 x 100000 pixels in a few KB is refused by its header.
-  const std::vector<std::uint8_t> bomb = BombPng(100000, 100000, 64);
+  const std::vector<std::uint8_t> bomb = test::BombPng(100000, 100000, 64);
   EXPECT_LT(bomb.size(), 64u * 1024);
   EXPECT_FALSE(decoder.Decode(Span(bomb), kThumbnailSide));
   // Below the pixel limit a PNG whose data stops early decodes no more than it holds.
-  const std::vector<std::uint8_t> shortRows = BombPng(2000, 2000, 10);
-  if (const std::optional<DecodedImage> d = decoder.Decode(Span(shortRows), kThumbnailSide)) {
+  const std::vector<std::uint8_t> shortRows = test::BombPng(2000, 2000, 10);
+  if (const DecodeOutcome d = decoder.Decode(Span(shortRows), kThumbnailSide)) {
     EXPECT_LE(std::max(d->width, d->height), kThumbnailSide);
   }
 }

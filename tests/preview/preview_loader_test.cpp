@@ -156,3 +156,62 @@ TEST(PreviewLoader, SizesDecideWhatIsRead) {
 
 }  // namespace
 }  // namespace ambrel
+
+namespace ambrel {
+namespace {
+
+// Records the edges asked for and answers with a picture of that edge.
+class EdgeDecoder final : public ImageDecoder {
+ public:
+  DecodeOutcome Decode(ByteSpan, std::uint32_t maxSide) override {
+    sides.push_back(maxSide);
+    DecodedImage d;
+    d.sourceWidth = d.sourceHeight = 4000;
+    d.width = d.height = maxSide;
+    return d;
+  }
+  std::vector<std::uint32_t> sides;
+};
+
+TEST(PreviewLoader, ALargePictureIsShownSmallFirstThenWhole) {
+  std::vector<std::uint8_t> bytes(kQuickPictureBytes + 1, 0);
+  bytes[0] = 0xFF;
+  bytes[1] = 0xD8;
+  PreviewReader reader = [&](const PreviewRequest&, std::uint64_t) {
+    PreviewBytes b;
+    b.found = true;
+    b.data = bytes;
+    b.readable = bytes.size();
+    return b;
+  };
+  PreviewRequest request;
+  request.size = bytes.size();
+  request.typeCode = 46;  // JPEG
+  request.serial = 7;
+  EdgeDecoder decoder;
+  std::vector<PreviewResult> early;
+  const PreviewResult whole =
+      LoadPreview(request, reader, &decoder, [&](const PreviewResult& r) { early.push_back(r); });
+  ASSERT_EQ(early.size(), 1u);
+  EXPECT_TRUE(early[0].provisional);
+  EXPECT_EQ(early[0].request.serial, 7u);
+  ASSERT_TRUE(early[0].picture);
+  EXPECT_EQ(early[0].picture->width, kQuickPictureSide);
+  EXPECT_FALSE(whole.provisional);
+  ASSERT_TRUE(whole.picture);
+  EXPECT_EQ(whole.picture->width, kPanePictureSide);
+  EXPECT_EQ(decoder.sides, (std::vector<std::uint32_t>{kQuickPictureSide, kPanePictureSide}));
+  // One byte less, or no one waiting early (the command line): one decode.
+  decoder.sides.clear();
+  bytes.resize(kQuickPictureBytes);
+  request.size = bytes.size();
+  LoadPreview(request, reader, &decoder, [&](const PreviewResult& r) { early.push_back(r); });
+  bytes.resize(kQuickPictureBytes + 1);
+  request.size = bytes.size();
+  LoadPreview(request, reader, &decoder);
+  EXPECT_EQ(early.size(), 1u);
+  EXPECT_EQ(decoder.sides, (std::vector<std::uint32_t>{kPanePictureSide, kPanePictureSide}));
+}
+
+}  // namespace
+}  // namespace ambrel

@@ -1,0 +1,40 @@
+// The messages between the preview and its decoding helper process: the
+// request (the picture's bytes and the edge to fit) on the helper's
+// standard input, the reply (the picture or why there is none) on its
+// standard output. The helper decodes untrusted bytes and may be
+// subverted by them, so its reply is as untrusted as the bytes themselves.
+//
+// Request: "AMDQ", u32 maxSide, u64 length, the bytes.
+// Reply:   "AMDR", u8 failure (DecodeFailure), u8 flags (1 damaged,
+//          2 video), u16 0, u32 sourceWidth, sourceHeight, width, height,
+//          frames, then width*height pixels (u32 0xAARRGGBB); all little-endian.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "common/byte_cursor.h"
+#include "preview/image_decoder.h"
+
+namespace ambrel {
+
+inline constexpr std::size_t kDecodeRequestHeader = 16;
+inline constexpr std::size_t kDecodeReplyHeader = 32;
+// No reply picture has more pixels than this, whatever it was asked.
+inline constexpr std::uint64_t kDecodeReplyMaxPixels = 50'000'000;
+
+std::vector<std::uint8_t> EncodeDecodeRequest(ByteSpan data, std::uint32_t maxSide);
+struct DecodeRequestView {
+  std::uint32_t maxSide = 0;
+  ByteSpan data;
+};
+std::optional<DecodeRequestView> ParseDecodeRequest(ByteSpan message);
+
+std::vector<std::uint8_t> EncodeDecodeReply(const DecodeOutcome& outcome);
+// The outcome a reply states; nothing when it is malformed, or its picture
+// is larger than `maxSide` allows (0: kDecodeReplyMaxPixels) or than its
+// bytes hold.
+std::optional<DecodeOutcome> ParseDecodeReply(ByteSpan message, std::uint32_t maxSide);
+
+}  // namespace ambrel

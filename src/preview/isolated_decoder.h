@@ -1,0 +1,47 @@
+// Pictures and video frames decoded in a helper process (`ambrel-decode`,
+// built with the faces): the codec libraries read found bytes, which may be
+// crafted or damaged so as to crash them, loop, or claim gigabytes. In the
+// helper a crash, a loop or an exhausted address space ends only the
+// helper, and the preview gets a typed reason instead of a picture.
+//
+// Threads: Decode may be called from any thread; each call runs its own
+// helper.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/bounded_child.h"
+#include "preview/image_decoder.h"
+
+namespace ambrel {
+
+// The bounds of one decode: 1 GiB of address space (the readers' own limit
+// is 256 MiB of pixels; the rest is the libraries' code and their threads),
+// 10 s of CPU and 15 s of wall clock.
+ChildLimits DefaultDecodeLimits();
+
+// Two helpers: ambrel-decode links only the Qt image readers and starts in
+// a few tens of milliseconds; ambrel-decode-media adds libheif, LibRaw and
+// FFmpeg, whose hundred-odd libraries take several times as long to load.
+// A JPEG, PNG, GIF, BMP or icon goes to the first, anything else (TIFF and
+// the TIFF-based raws, HEIF, videos) to the second, which also has Qt's
+// readers to fall back on.
+class IsolatedDecoder final : public ImageDecoder {
+ public:
+  IsolatedDecoder(std::string pictureHelper, std::string mediaHelper, ChildLimits limits = DefaultDecodeLimits());
+  DecodeOutcome Decode(ByteSpan data, std::uint32_t maxSide) override;
+
+ private:
+  std::string pictureHelper_, mediaHelper_;
+  ChildLimits limits_;
+};
+
+// True when only the media helper decodes `data` (see above).
+bool NeedsMediaHelper(ByteSpan data);
+
+// The helper `name` beside the running program, else `fallback` (a build
+// tree's path), else "".
+std::string FindDecodeHelper(const std::string& name, const std::string& fallback);
+
+}  // namespace ambrel
