@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <utility>
 #include <string_view>
 
 #include "catalog/node_table.h"
@@ -57,22 +59,106 @@ std::string NodePath(const FoundFileTable& table, std::uint32_t id) {
   return path;
 }
 
-std::vector<TreeEntry> CollectTreeEntries(const FoundFileTable& table) {
-  std::vector<TreeEntry> entries;
+namespace {
+
+constexpr int kMaxPathDepth = 4096;  // as NodePath: a chain of parents is cut there
+constexpr std::uint32_t kNoPath = UINT32_MAX;
+
+// Every node's path, each built once from its parent's: the paths of a
+// volume of many files share their folders' paths, so joining each from its
+// parents' names again (and giving each its own string) took most of the
+// listing. The rule is NodePath's: a '/' before a name once the path is not
+// empty, the chain ending at the root, a missing node or a node that is its
+// own parent; a chain deeper than NodePath follows is left to NodePath.
+class PathBuilder {
+ public:
+  explicit PathBuilder(const FoundFileTable& table)
+      : table_(table), at_(table.count, kNoPath), length_(table.count, 0), depth_(table.count, 0) {}
+
+  // The path of `id` (a live node), appended to `text`; its offset and length.
+  std::pair<std::size_t, std::size_t> Build(std::uint32_t id, std::vector<char>& text) {
+    chain_.clear();
+    // Up to the first ancestor whose path is known, or to the chain's end.
+    std::uint32_t top = id;
+    std::size_t topDepth = 0, topAt = 0, topLength = 0;
+    for (;;) {
+      if (top == kRootId) break;
+      const FoundFileNode* node = NodeAt(table_, top);
+      if (!node) break;
+      if (top < at_.size() && at_[top] != kNoPath) {
+        topDepth = depth_[top];
+        topAt = at_[top];
+        topLength = length_[top];
+        break;
+      }
+      chain_.push_back(top);
+      if (chain_.size() > kMaxPathDepth) return Fallback(id, text);
+      if (node->parentId == top) break;
+      top = node->parentId;
+    }
+    if (topDepth + chain_.size() > kMaxPathDepth) return Fallback(id, text);
+    std::size_t at = topAt, length = topLength, depth = topDepth;
+    for (auto it = chain_.rbegin(); it != chain_.rend(); ++it) {
+      const FoundFileNode* node = NodeAt(table_, *it);
+      const std::string_view name = node->name ? node->name : "";
+      const std::size_t start = text.size();
+      // The parent's path lies before `start`: copied once the room is there.
+      const std::size_t need = start + length + 1 + name.size();
+      if (need > text.capacity()) text.reserve(std::max(need, 2 * text.capacity()));
+      text.resize(start + length);
+      if (length != 0) std::memcpy(text.data() + start, text.data() + at, length);
+      if (length != 0) text.push_back('/');
+      text.insert(text.end(), name.begin(), name.end());
+      at = start;
+      length = text.size() - start;
+      ++depth;
+      if (*it < at_.size() && at < kNoPath && length < kNoPath) {
+        at_[*it] = static_cast<std::uint32_t>(at);
+        length_[*it] = static_cast<std::uint32_t>(length);
+        depth_[*it] = static_cast<std::uint16_t>(depth);
+      }
+    }
+    return {at, length};
+  }
+
+ private:
+  std::pair<std::size_t, std::size_t> Fallback(std::uint32_t id, std::vector<char>& text) {
+    const std::string path = NodePath(table_, id);
+    const std::size_t start = text.size();
+    text.insert(text.end(), path.begin(), path.end());
+    return {start, path.size()};
+  }
+
+  const FoundFileTable& table_;
+  std::vector<std::uint32_t> at_, length_;
+  std::vector<std::uint16_t> depth_;
+  std::vector<std::uint32_t> chain_;
+};
+
+}  // namespace
+
+TreeEntries CollectTreeEntries(const FoundFileTable& table) {
+  TreeEntries entries;
+  PathBuilder paths(table);
+  std::vector<std::pair<std::size_t, std::size_t>> spans;
   for (std::uint32_t id = 0; id < table.count; ++id) {
     const FoundFileNode* node = NodeAt(table, id);
     if (!node || id == kRootId) continue;
     if (id == kLostFolderId && node->childCount == 0) continue;
-    entries.push_back({NodePath(table, id), node, ListedFileState{}});
+    spans.push_back(paths.Build(id, entries.paths));
+    entries.list.push_back({std::string_view(), node, ListedFileState{}});
   }
-  std::sort(entries.begin(), entries.end(),
+  // The text is complete: the views can point into it now.
+  for (std::size_t i = 0; i < spans.size(); ++i)
+    entries.list[i].path = std::string_view(entries.paths.data() + spans[i].first, spans[i].second);
+  std::sort(entries.list.begin(), entries.list.end(),
             [](const TreeEntry& a, const TreeEntry& b) { return a.path < b.path; });
   return entries;
 }
 
-std::vector<TreeEntry> CollectTreeEntries(const PartitionInfo& volume) {
-  std::vector<TreeEntry> entries = CollectTreeEntries(volume.table);
-  for (TreeEntry& e : entries) e.state = FileStateOf(volume, *e.node);
+TreeEntries CollectTreeEntries(const PartitionInfo& volume) {
+  TreeEntries entries = CollectTreeEntries(volume.table);
+  for (TreeEntry& e : entries.list) e.state = FileStateOf(volume, *e.node);
   return entries;
 }
 
@@ -136,7 +222,7 @@ bool PlainAscii(std::string_view text) {
 
 }  // namespace
 
-void PrintTreeText(int number, const PartitionInfo& info, const std::vector<TreeEntry>& entries) {
+void PrintTreeText(int number, const PartitionInfo& info, const TreeEntries& entries) {
   std::printf("# volume %d: %s \"%s\", start %llu, %llu sectors, %zu entries\n", number,
               info.fsName.c_str(), PrintableText(info.volumeLabel).c_str(),
               static_cast<unsigned long long>(info.startLba),
@@ -173,7 +259,7 @@ void PrintTreeText(int number, const PartitionInfo& info, const std::vector<Tree
   std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
-Json TreeJson(int number, const PartitionInfo& info, const std::vector<TreeEntry>& entries) {
+Json TreeJson(int number, const PartitionInfo& info, const TreeEntries& entries) {
   Json volume;
   volume["volume"] = number;
   volume["fs"] = JsonText(info.fsName);
