@@ -140,19 +140,28 @@ class PathBuilder {
 TreeEntries CollectTreeEntries(const FoundFileTable& table) {
   TreeEntries entries;
   PathBuilder paths(table);
-  std::vector<std::pair<std::size_t, std::size_t>> spans;
+  // Sorted as small keys (the path's place in the text and the node), each
+  // entry made once in its final place: the same comparisons in the same
+  // order as sorting the entries themselves, without moving them around.
+  struct Key {
+    std::size_t at = 0, length = 0;
+    const FoundFileNode* node = nullptr;
+  };
+  std::vector<Key> keys;
+  keys.reserve(table.count);
   for (std::uint32_t id = 0; id < table.count; ++id) {
     const FoundFileNode* node = NodeAt(table, id);
     if (!node || id == kRootId) continue;
     if (id == kLostFolderId && node->childCount == 0) continue;
-    spans.push_back(paths.Build(id, entries.paths));
-    entries.list.push_back({std::string_view(), node, ListedFileState{}});
+    const auto [at, length] = paths.Build(id, entries.paths);
+    keys.push_back({at, length, node});
   }
-  // The text is complete: the views can point into it now.
-  for (std::size_t i = 0; i < spans.size(); ++i)
-    entries.list[i].path = std::string_view(entries.paths.data() + spans[i].first, spans[i].second);
-  std::sort(entries.list.begin(), entries.list.end(),
-            [](const TreeEntry& a, const TreeEntry& b) { return a.path < b.path; });
+  const char* text = entries.paths.data();
+  std::sort(keys.begin(), keys.end(), [text](const Key& a, const Key& b) {
+    return std::string_view(text + a.at, a.length) < std::string_view(text + b.at, b.length);
+  });
+  entries.list.reserve(keys.size());
+  for (const Key& k : keys) entries.list.push_back({std::string_view(text + k.at, k.length), k.node, ListedFileState{}});
   return entries;
 }
 
