@@ -161,13 +161,13 @@ TreeEntries CollectTreeEntries(const FoundFileTable& table) {
     return std::string_view(text + a.at, a.length) < std::string_view(text + b.at, b.length);
   });
   entries.list.reserve(keys.size());
-  for (const Key& k : keys) entries.list.push_back({std::string_view(text + k.at, k.length), k.node, ListedFileState{}});
+  for (const Key& k : keys) entries.list.push_back({std::string_view(text + k.at, k.length), k.node});
   return entries;
 }
 
 TreeEntries CollectTreeEntries(const PartitionInfo& volume) {
   TreeEntries entries = CollectTreeEntries(volume.table);
-  for (TreeEntry& e : entries.list) e.state = FileStateOf(volume, *e.node);
+  entries.volume = &volume;
   return entries;
 }
 
@@ -253,7 +253,7 @@ void PrintTreeText(int number, const PartitionInfo& info, const TreeEntries& ent
     out += "  ";
     AppendTime(out, e.node->modified);
     out += "  ";
-    AppendLeft(out, StateColumnText(e.state), 23);
+    AppendLeft(out, StateColumnText(entries.StateOf(e)), 23);
     out += "  ";
     if (PlainAscii(e.path))
       out += e.path;
@@ -290,12 +290,13 @@ Json TreeJson(int number, const PartitionInfo& info, const TreeEntries& entries)
     entry["size"] = size;
     entry["created"] = FormatPackedTime(e.node->created);
     entry["modified"] = FormatPackedTime(e.node->modified);
-    if (e.state.overwrite != OverwriteState::kUnknown) {
-      entry["state"] = OverwriteStateName(e.state.overwrite);
-      entry["overwrittenPercent"] = e.state.overwrittenPercent;
+    const ListedFileState state = entries.StateOf(e);
+    if (state.overwrite != OverwriteState::kUnknown) {
+      entry["state"] = OverwriteStateName(state.overwrite);
+      entry["overwrittenPercent"] = state.overwrittenPercent;
     }
-    if (e.state.damage != DataDamage::kNone) {
-      entry["damage"] = JsonText(DamageReasonText(e.state));
+    if (state.damage != DataDamage::kNone) {
+      entry["damage"] = JsonText(DamageReasonText(state));
       entry["whole"] = false;
     } else if (IsFileKind(kind)) {
       entry["whole"] = true;

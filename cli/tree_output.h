@@ -15,13 +15,20 @@ namespace ambrel::cli {
 struct TreeEntry {
   std::string_view path;  // in the `TreeEntries` that holds the entry
   const FoundFileNode* node = nullptr;
-  ListedFileState state;  // what the copy-out would make of a file
 };
 
 // The entries in path order, and the text of all their paths.
 struct TreeEntries {
   std::vector<TreeEntry> list;
   std::vector<char> paths;  // a vector keeps its buffer when moved
+  // The volume each file is judged against (what the copy-out would make
+  // of it), when the entries were collected from one; the state is worked
+  // out as each entry is printed rather than kept for all of them.
+  const PartitionInfo* volume = nullptr;
+
+  ListedFileState StateOf(const TreeEntry& e) const {
+    return volume ? FileStateOf(*volume, *e.node) : ListedFileState{};
+  }
 
   std::size_t size() const { return list.size(); }
   std::vector<TreeEntry>::const_iterator begin() const { return list.begin(); }
