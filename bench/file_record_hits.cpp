@@ -28,26 +28,30 @@ std::uint64_t ResidentBytes() {
 int main(int argc, char** argv) {
   const std::uint64_t n = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 10'000'000ull;
   const std::uint64_t before = ResidentBytes();
-  // Hits are kept per chunk of 8192 records, as the scan keeps them.
+  // Hits are kept per chunk of 8192 records, each chunk's summaries packed
+  // by that chunk's arena, as the scan keeps them.
   std::vector<ambrel::HitList> chunks((n + 8191) / 8192);
+  ambrel::RecordSummaryArena arena;
   std::uint64_t x = 0x243F6A8885A308D3ull;
+  ambrel::FileRecordSummary summary;
   for (std::uint64_t i = 0; i < n; ++i) {
+    if (i % 8192 == 0) arena = ambrel::RecordSummaryArena();
     x = x * 6364136223846793005ull + 1442695040888963407ull;
     ambrel::ScanHit hit;
     hit.kind = ambrel::kHitFileRecord;
     hit.lba = 2 * i;
-    hit.record = std::make_unique<ambrel::FileRecordSummary>();
-    hit.record->recordNumber = static_cast<std::uint32_t>(i);
-    hit.record->parentRecord = 5;
-    hit.record->name.assign(6 + (x >> 59) % 25, u'a');
-    hit.record->runs.assign(4 + (x >> 40) % 8, 0x11);
-    hit.record->dataSize = x >> 44;
-    hit.record->allocatedSize = hit.record->dataSize;
+    summary.recordNumber = static_cast<std::uint32_t>(i);
+    summary.parentRecord = 5;
+    summary.name.assign(6 + (x >> 59) % 25, u'a');
+    summary.runs.assign(4 + (x >> 40) % 8, 0x11);
+    summary.dataSize = x >> 44;
+    summary.allocatedSize = summary.dataSize;
+    hit.record = arena.Add(summary);
     chunks[i / 8192].push_back(std::move(hit));
   }
   const std::uint64_t after = ResidentBytes();
-  std::printf("%llu FILE-record hits: %.1f MiB resident, %.1f bytes per hit (sizeof ScanHit %zu, summary %zu)\n",
+  std::printf("%llu FILE-record hits: %.1f MiB resident, %.1f bytes per hit (sizeof ScanHit %zu, summary reference %zu)\n",
               static_cast<unsigned long long>(n), double(after - before) / (1 << 20),
-              double(after - before) / double(n), sizeof(ambrel::ScanHit), sizeof(ambrel::FileRecordSummary));
+              double(after - before) / double(n), sizeof(ambrel::ScanHit), sizeof(ambrel::RecordSummaryRef));
   return 0;
 }

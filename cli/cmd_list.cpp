@@ -58,7 +58,7 @@ bool ListOneVolume(SourceSession& source, const SourceVolume& v, Json& document)
     return listing.problem == ListProblem::kNoRecycleBin && unread.empty();
   }
   if (!listing.volume) return unread.empty();
-  const std::vector<TreeEntry> entries = CollectTreeEntries(*listing.volume);
+  const TreeEntries entries = CollectTreeEntries(*listing.volume);
   if (options.json) {
     Json volume = TreeJson(v.number, *listing.volume, entries);
     if (listing.MetadataUnread()) {

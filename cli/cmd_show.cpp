@@ -109,13 +109,13 @@ struct Found {
 
 // The entry whose path is FILE, else whose id is FILE.
 bool FindEntry(const PartitionInfo& volume, const std::string& file, std::uint32_t& id, std::string& path) {
-  const std::vector<TreeEntry> entries = CollectTreeEntries(volume.table);
+  const TreeEntries entries = CollectTreeEntries(volume.table);
   std::string wanted = file;
   while (!wanted.empty() && wanted.front() == '/') wanted.erase(0, 1);
   for (const TreeEntry& e : entries)
     if (e.path == wanted && e.node && IsFileKind(KindOf(*e.node))) {
       id = e.node->id;
-      path = e.path;
+      path = std::string(e.path);
       return true;
     }
   if (file.empty() || file.find_first_not_of("0123456789") != std::string::npos || file.size() > 9) return false;
@@ -123,7 +123,7 @@ bool FindEntry(const PartitionInfo& volume, const std::string& file, std::uint32
   for (const TreeEntry& e : entries)
     if (e.node && e.node->id == number && IsFileKind(KindOf(*e.node))) {
       id = number;
-      path = e.path;
+      path = std::string(e.path);
       return true;
     }
   return false;

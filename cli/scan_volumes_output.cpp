@@ -102,7 +102,7 @@ bool PrintRebuiltTree(const std::vector<std::unique_ptr<PartitionInfo>>& results
     return false;
   }
   const PartitionInfo& p = *results[number - 1];
-  const std::vector<TreeEntry> entries = CollectTreeEntries(p);
+  const TreeEntries entries = CollectTreeEntries(p);
   if (json && document) (*document)["tree"] = TreeJson(number, p, entries);
   else PrintTreeText(number, p, entries);
   return true;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <utility>
 #include <string_view>
 
 #include "catalog/node_table.h"
@@ -57,22 +59,115 @@ std::string NodePath(const FoundFileTable& table, std::uint32_t id) {
   return path;
 }
 
-std::vector<TreeEntry> CollectTreeEntries(const FoundFileTable& table) {
-  std::vector<TreeEntry> entries;
+namespace {
+
+constexpr int kMaxPathDepth = 4096;  // as NodePath: a chain of parents is cut there
+constexpr std::uint32_t kNoPath = UINT32_MAX;
+
+// Every node's path, each built once from its parent's: the paths of a
+// volume of many files share their folders' paths, so joining each from its
+// parents' names again (and giving each its own string) took most of the
+// listing. The rule is NodePath's: a '/' before a name once the path is not
+// empty, the chain ending at the root, a missing node or a node that is its
+// own parent; a chain deeper than NodePath follows is left to NodePath.
+class PathBuilder {
+ public:
+  explicit PathBuilder(const FoundFileTable& table)
+      : table_(table), at_(table.count, kNoPath), length_(table.count, 0), depth_(table.count, 0) {}
+
+  // The path of `id` (a live node), appended to `text`; its offset and length.
+  std::pair<std::size_t, std::size_t> Build(std::uint32_t id, std::vector<char>& text) {
+    chain_.clear();
+    // Up to the first ancestor whose path is known, or to the chain's end.
+    std::uint32_t top = id;
+    std::size_t topDepth = 0, topAt = 0, topLength = 0;
+    for (;;) {
+      if (top == kRootId) break;
+      const FoundFileNode* node = NodeAt(table_, top);
+      if (!node) break;
+      if (top < at_.size() && at_[top] != kNoPath) {
+        topDepth = depth_[top];
+        topAt = at_[top];
+        topLength = length_[top];
+        break;
+      }
+      chain_.push_back(top);
+      if (chain_.size() > kMaxPathDepth) return Fallback(id, text);
+      if (node->parentId == top) break;
+      top = node->parentId;
+    }
+    if (topDepth + chain_.size() > kMaxPathDepth) return Fallback(id, text);
+    std::size_t at = topAt, length = topLength, depth = topDepth;
+    for (auto it = chain_.rbegin(); it != chain_.rend(); ++it) {
+      const FoundFileNode* node = NodeAt(table_, *it);
+      const std::string_view name = node->name ? node->name : "";
+      const std::size_t start = text.size();
+      // The parent's path lies before `start`: copied once the room is there.
+      const std::size_t need = start + length + 1 + name.size();
+      if (need > text.capacity()) text.reserve(std::max(need, 2 * text.capacity()));
+      text.resize(start + length);
+      if (length != 0) std::memcpy(text.data() + start, text.data() + at, length);
+      if (length != 0) text.push_back('/');
+      text.insert(text.end(), name.begin(), name.end());
+      at = start;
+      length = text.size() - start;
+      ++depth;
+      if (*it < at_.size() && at < kNoPath && length < kNoPath) {
+        at_[*it] = static_cast<std::uint32_t>(at);
+        length_[*it] = static_cast<std::uint32_t>(length);
+        depth_[*it] = static_cast<std::uint16_t>(depth);
+      }
+    }
+    return {at, length};
+  }
+
+ private:
+  std::pair<std::size_t, std::size_t> Fallback(std::uint32_t id, std::vector<char>& text) {
+    const std::string path = NodePath(table_, id);
+    const std::size_t start = text.size();
+    text.insert(text.end(), path.begin(), path.end());
+    return {start, path.size()};
+  }
+
+  const FoundFileTable& table_;
+  std::vector<std::uint32_t> at_, length_;
+  std::vector<std::uint16_t> depth_;
+  std::vector<std::uint32_t> chain_;
+};
+
+}  // namespace
+
+TreeEntries CollectTreeEntries(const FoundFileTable& table) {
+  TreeEntries entries;
+  PathBuilder paths(table);
+  // Sorted as small keys (the path's place in the text and the node), each
+  // entry made once in its final place: the same comparisons in the same
+  // order as sorting the entries themselves, without moving them around.
+  struct Key {
+    std::size_t at = 0, length = 0;
+    const FoundFileNode* node = nullptr;
+  };
+  std::vector<Key> keys;
+  keys.reserve(table.count);
   for (std::uint32_t id = 0; id < table.count; ++id) {
     const FoundFileNode* node = NodeAt(table, id);
     if (!node || id == kRootId) continue;
     if (id == kLostFolderId && node->childCount == 0) continue;
-    entries.push_back({NodePath(table, id), node, ListedFileState{}});
+    const auto [at, length] = paths.Build(id, entries.paths);
+    keys.push_back({at, length, node});
   }
-  std::sort(entries.begin(), entries.end(),
-            [](const TreeEntry& a, const TreeEntry& b) { return a.path < b.path; });
+  const char* text = entries.paths.data();
+  std::sort(keys.begin(), keys.end(), [text](const Key& a, const Key& b) {
+    return std::string_view(text + a.at, a.length) < std::string_view(text + b.at, b.length);
+  });
+  entries.list.reserve(keys.size());
+  for (const Key& k : keys) entries.list.push_back({std::string_view(text + k.at, k.length), k.node});
   return entries;
 }
 
-std::vector<TreeEntry> CollectTreeEntries(const PartitionInfo& volume) {
-  std::vector<TreeEntry> entries = CollectTreeEntries(volume.table);
-  for (TreeEntry& e : entries) e.state = FileStateOf(volume, *e.node);
+TreeEntries CollectTreeEntries(const PartitionInfo& volume) {
+  TreeEntries entries = CollectTreeEntries(volume.table);
+  entries.volume = &volume;
   return entries;
 }
 
@@ -136,7 +231,7 @@ bool PlainAscii(std::string_view text) {
 
 }  // namespace
 
-void PrintTreeText(int number, const PartitionInfo& info, const std::vector<TreeEntry>& entries) {
+void PrintTreeText(int number, const PartitionInfo& info, const TreeEntries& entries) {
   std::printf("# volume %d: %s \"%s\", start %llu, %llu sectors, %zu entries\n", number,
               info.fsName.c_str(), PrintableText(info.volumeLabel).c_str(),
               static_cast<unsigned long long>(info.startLba),
@@ -158,7 +253,7 @@ void PrintTreeText(int number, const PartitionInfo& info, const std::vector<Tree
     out += "  ";
     AppendTime(out, e.node->modified);
     out += "  ";
-    AppendLeft(out, StateColumnText(e.state), 23);
+    AppendLeft(out, StateColumnText(entries.StateOf(e)), 23);
     out += "  ";
     if (PlainAscii(e.path))
       out += e.path;
@@ -173,7 +268,7 @@ void PrintTreeText(int number, const PartitionInfo& info, const std::vector<Tree
   std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
-Json TreeJson(int number, const PartitionInfo& info, const std::vector<TreeEntry>& entries) {
+Json TreeJson(int number, const PartitionInfo& info, const TreeEntries& entries) {
   Json volume;
   volume["volume"] = number;
   volume["fs"] = JsonText(info.fsName);
@@ -195,12 +290,13 @@ Json TreeJson(int number, const PartitionInfo& info, const std::vector<TreeEntry
     entry["size"] = size;
     entry["created"] = FormatPackedTime(e.node->created);
     entry["modified"] = FormatPackedTime(e.node->modified);
-    if (e.state.overwrite != OverwriteState::kUnknown) {
-      entry["state"] = OverwriteStateName(e.state.overwrite);
-      entry["overwrittenPercent"] = e.state.overwrittenPercent;
+    const ListedFileState state = entries.StateOf(e);
+    if (state.overwrite != OverwriteState::kUnknown) {
+      entry["state"] = OverwriteStateName(state.overwrite);
+      entry["overwrittenPercent"] = state.overwrittenPercent;
     }
-    if (e.state.damage != DataDamage::kNone) {
-      entry["damage"] = JsonText(DamageReasonText(e.state));
+    if (state.damage != DataDamage::kNone) {
+      entry["damage"] = JsonText(DamageReasonText(state));
       entry["whole"] = false;
     } else if (IsFileKind(kind)) {
       entry["whole"] = true;

@@ -25,12 +25,14 @@ ScanHit RecordHitOf(const std::uint8_t* s, std::uint64_t lba) {
   ScanHit h;
   h.kind = kHitFileRecord;
   h.lba = lba;
-  h.record = std::make_unique<FileRecordSummary>();
-  std::memcpy(&h.record->recordNumber, s + 0x2C, 4);
-  h.record->name.assign(reinterpret_cast<const char16_t*>(s + 0x40), 1 + s[0x3F] % 8);
-  h.record->runs.assign(s + 0x60, s + 0x60 + 1 + s[0x5F] % 32);
-  std::memcpy(&h.record->dataSize, s + 0x30, 8);
-  h.record->flags = s[0x16] & 3;
+  FileRecordSummary summary;
+  std::memcpy(&summary.recordNumber, s + 0x2C, 4);
+  summary.name.resize(1 + s[0x3F] % 8);
+  std::memcpy(summary.name.data(), s + 0x40, summary.name.size() * 2);
+  summary.runs.assign(s + 0x60, s + 0x60 + 1 + s[0x5F] % 32);
+  std::memcpy(&summary.dataSize, s + 0x30, 8);
+  summary.flags = s[0x16] & 3;
+  h.record = RecordSummaryRef::Pack(summary);
   return h;
 }
 
@@ -66,7 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const MftRunGroup& run : GroupMftRuns(recordPtrs)) BuildFromMftRun(run, recordPtrs);
   GroupOrphanRecords(recordPtrs);
   std::vector<IndexedDirectory> indexed;
-  for (const ScanHit& h : records) indexed.push_back({h.record->runs, {h.lba, h.lba + 8}});
+  for (const ScanHit& h : records) {
+    const ByteSpan runs = h.record->runs;
+    indexed.push_back({std::vector<std::uint8_t>(runs.begin(), runs.end()), {h.lba, h.lba + 8}});
+  }
   PlacementFromIndexRecords(indexed, sectors);
   BuildFatDirectoryTrees(disk, dirPtrs, {}, "fuzz");
   return 0;

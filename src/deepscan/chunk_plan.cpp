@@ -55,7 +55,7 @@ std::vector<std::uint64_t> BootSectorHints(const ScanHit& hit) {
 
 namespace {
 
-bool StartsWithMft(const FileRecordSummary& s) {
+bool StartsWithMft(const RecordSummaryView& s) {
   return s.name.size() >= 2 && s.name[0] == u'$' && s.name[1] == u'M' && s.recordNumber == 0;
 }
 
@@ -63,7 +63,7 @@ bool StartsWithMft(const FileRecordSummary& s) {
 // whole clusters: a data size above 4096 bytes is one cluster; otherwise
 // the first run's cluster count spans the 4 KiB. Powers of two up to 128.
 // The mirror holds four records, or one cluster when clusters are larger.
-std::uint32_t ClusterSectorsFromMirror(const FileRecordSummary& mirror, std::uint32_t recordSectors) {
+std::uint32_t ClusterSectorsFromMirror(const RecordSummaryView& mirror, std::uint32_t recordSectors) {
   std::uint64_t spc = 0;
   const std::uint64_t mirrorSectors = 4ull * recordSectors;
   if (mirror.dataSize > mirrorSectors * 512) {
@@ -81,12 +81,12 @@ std::uint32_t ClusterSectorsFromMirror(const FileRecordSummary& mirror, std::uin
 // first cluster, counted back from the run's LBA.
 bool MftRunPartitionStart(const HitList& hits, std::size_t first, std::size_t count,
                           std::uint64_t& start) {
-  const FileRecordSummary& mirror = *hits[first + 1].record;
+  const RecordSummaryView mirror = *hits[first + 1].record;
   const std::uint32_t recordSectors = RecordSectorsOf(hits[first]);
   const std::uint32_t spc = ClusterSectorsFromMirror(mirror, recordSectors);
   if (spc == 0) return false;
   const bool isMft = count > std::max<std::uint32_t>(4, spc / recordSectors);
-  const FileRecordSummary& placing = isMft ? *hits[first].record : mirror;
+  const RecordSummaryView placing = isMft ? *hits[first].record : mirror;
   auto runs = DecodeRunList(placing.runs);
   if (runs.empty() || runs[0].lcnDelta < 0) return false;
   const std::uint64_t offset = std::uint64_t(runs[0].lcnDelta) * spc;
@@ -112,7 +112,7 @@ std::vector<std::uint64_t> MftRunHints(const HitList& hits) {
       ++n;
     if (n > 3) {
       std::uint64_t start = 0;
-      const FileRecordSummary& head = *hits[i].record;
+      const RecordSummaryView head = *hits[i].record;
       if (StartsWithMft(head) && MftRunPartitionStart(hits, i, n, start))
         out.push_back(start);
       else if (const std::uint64_t back = std::uint64_t{RecordSectorsOf(hits[i])} * head.recordNumber;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "deepscan/record_summary_arena.h"
+
 namespace ambrel {
 
 // A chunk: 16384 sectors (8 MiB) at an absolute multiple of 16384.
@@ -45,24 +47,6 @@ enum HitKind : std::uint8_t {
 enum HitStatus : std::uint8_t { kStatusNone = 0, kStatusPending = 3, kStatusSized = 4,
                                 kStatusAbsorbed = 5 };
 
-// What a FILE record tells about its file, kept when the record's MFT could
-// not be placed (the partition is rebuilt from loose records later).
-struct FileRecordSummary {
-  std::uint32_t parentRecord = 0;   // low 32 bits of the chosen name's parent
-  std::uint32_t recordNumber = 0;   // header field at 0x2C
-  std::u16string name;              // without terminator; never empty
-  std::vector<std::uint8_t> runs;   // the first $DATA's run list, 1..1023 bytes, or empty
-  std::uint64_t dataSize = 0;
-  std::uint64_t allocatedSize = 0;
-  std::uint8_t flags = 0;           // see kSummary* below
-
-  bool operator==(const FileRecordSummary&) const = default;
-};
-inline constexpr std::uint8_t kSummaryInUse = 0x01;
-inline constexpr std::uint8_t kSummaryDirectory = 0x02;
-inline constexpr std::uint8_t kSummaryResidentData = 0x04;
-inline constexpr std::uint8_t kSummaryHasIndexAllocation = 0x08;
-
 using SectorCopy = std::array<std::uint8_t, 512>;
 
 struct ScanHit {
@@ -72,9 +56,10 @@ struct ScanHit {
   std::uint32_t aux1 = 0;   // kind-dependent; the size's low half for sized signature hits
   std::uint32_t aux2 = 0;
   // Payloads owned by the hit: the sector (MBR, EBR, boot sectors) or the
-  // FILE-record summary. Video records keep theirs in `extra`.
+  // FILE-record summary (packed in its chunk's arena). Video records keep
+  // theirs in `extra`.
   std::unique_ptr<SectorCopy> sector;
-  std::unique_ptr<FileRecordSummary> record;
+  RecordSummaryRef record;
   std::vector<std::uint8_t> extra;
 
   std::uint64_t Size() const { return (std::uint64_t(aux2) << 32) | aux1; }

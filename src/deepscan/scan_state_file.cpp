@@ -54,7 +54,7 @@ class Writer {
   }
 };
 
-void WriteSummary(Writer& w, const FileRecordSummary& s) {
+void WriteSummary(Writer& w, const RecordSummaryView& s) {
   const auto nameLength = static_cast<std::uint16_t>(std::min<std::size_t>(s.name.size(), 0xFFFF));
   const auto runsLength = static_cast<std::uint16_t>(std::min<std::size_t>(s.runs.size(), 0xFFFF));
   w.U32(s.parentRecord);
@@ -91,7 +91,7 @@ void WriteHit(Writer& w, const ScanHit& hit) {
     SectorCopy zero{};
     w.Bytes(hit.sector ? hit.sector->data() : zero.data(), 512);
   } else if (k == kHitFileRecord) {
-    WriteSummary(w, hit.record ? *hit.record : FileRecordSummary{});
+    WriteSummary(w, hit.record ? *hit.record : RecordSummaryView{});
   } else if (k == kHitIndxRecord) {
     w.U32(hit.aux1);
   }
@@ -138,7 +138,7 @@ bool ReadSummary(Reader& r, FileRecordSummary& s) {
   return true;
 }
 
-bool ReadPayload(Reader& r, ScanHit& hit) {
+bool ReadPayload(Reader& r, ScanHit& hit, RecordSummaryArena& arena) {
   const std::uint32_t k = hit.kind;
   ByteCursor b;
   if (IsSignatureKind(k) || k == 200 || k == kHitFatDirectory)
@@ -162,8 +162,10 @@ bool ReadPayload(Reader& r, ScanHit& hit) {
     return true;
   }
   if (k == kHitFileRecord) {
-    hit.record = std::make_unique<FileRecordSummary>();
-    return ReadSummary(r, *hit.record);
+    FileRecordSummary summary;
+    if (!ReadSummary(r, summary)) return false;
+    hit.record = arena.Add(summary);
+    return true;
   }
   if (k == kHitIndxRecord) return r.Le(hit.aux1);
   return IsKnownHitKind(k);
@@ -188,10 +190,10 @@ bool ReadHeader(Reader& r, SavedScan& s, std::uint64_t chunkCount, bool& otherDi
 }
 
 // One hit record: kind, LBA, status and the kind's payload.
-bool ReadHit(Reader& r, std::uint64_t chunkCount, ScanHit& hit) {
+bool ReadHit(Reader& r, std::uint64_t chunkCount, ScanHit& hit, RecordSummaryArena& arena) {
   if (!r.Le(hit.kind) || !r.Le(hit.lba) || !r.Le(hit.status)) return false;
   if (!IsKnownHitKind(hit.kind) || hit.Chunk() >= chunkCount) return false;
-  return ReadPayload(r, hit);
+  return ReadPayload(r, hit, arena);
 }
 
 }  // namespace
@@ -288,9 +290,10 @@ std::optional<SavedScan> DecodeScanState(ByteSpan file, std::uint64_t chunkCount
   if (!r.Le(k) || std::uint64_t(k) * 10 > r.Remaining()) return fail(ScanStateFault::kMalformed);
   s.hits.reserve(k);
   std::uint32_t done = 0;
+  RecordSummaryArena arena;  // the summaries of every FILE-record hit read
   auto take = [&](Reader& records) -> bool {
     ScanHit hit;
-    if (!ReadHit(records, chunkCount, hit)) return false;
+    if (!ReadHit(records, chunkCount, hit, arena)) return false;
     s.hits.push_back(std::move(hit));
     ++done;
     return true;

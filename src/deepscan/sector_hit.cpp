@@ -49,7 +49,7 @@ HitOutcome FileRecordHit(const ChunkData& chunk, std::uint32_t index, std::uint6
   if (!summary) return HitOutcome::kNone;
   ScanHit hit = BareHit(kHitFileRecord, lba);
   hit.aux2 = recordBytes / kSector;
-  hit.record = std::make_unique<FileRecordSummary>(std::move(*summary));
+  hit.record = out.arena.Add(*summary);
   return AppendWithPayload(std::move(hit), out);
 }
 

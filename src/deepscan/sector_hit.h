@@ -39,6 +39,7 @@ struct ChunkData {
 // The hits of one chunk, with the payload count per kind for the cap.
 struct ChunkHitBuilder {
   HitList hits;
+  RecordSummaryArena arena;  // the FILE-record summaries of `hits`
   std::array<std::uint32_t, 256> payloadHits{};
 };
 

@@ -26,12 +26,13 @@ ScanHit RecordHit(std::uint64_t lba, std::uint32_t number, std::u16string name,
   ScanHit h;
   h.kind = kHitFileRecord;
   h.lba = lba;
-  h.record = std::make_unique<FileRecordSummary>();
-  h.record->recordNumber = number;
-  h.record->name = std::move(name);
-  h.record->runs = std::move(runs);
-  h.record->dataSize = dataSize;
-  h.record->flags = kSummaryInUse;
+  FileRecordSummary s;
+  s.recordNumber = number;
+  s.name = std::move(name);
+  s.runs = std::move(runs);
+  s.dataSize = dataSize;
+  s.flags = kSummaryInUse;
+  h.record = RecordSummaryRef::Pack(s);
   return h;
 }
 

@@ -31,17 +31,19 @@ HitList SampleHits() {
   ScanHit record;
   record.kind = kHitFileRecord;
   record.lba = 16384 + 2;
-  record.record = std::make_unique<FileRecordSummary>();
-  record.record->name = u"名字.txt";
-  record.record->runs = {0x11, 0x02, 0x30};
-  record.record->recordNumber = 70;
-  record.record->dataSize = 1ull << 33;
+  FileRecordSummary named;
+  named.name = u"名字.txt";
+  named.runs = {0x11, 0x02, 0x30};
+  named.recordNumber = 70;
+  named.dataSize = 1ull << 33;
+  record.record = RecordSummaryRef::Pack(named);
   hits.push_back(std::move(record));
   ScanHit noRuns;
   noRuns.kind = kHitFileRecord;
   noRuns.lba = 16384 + 4;
-  noRuns.record = std::make_unique<FileRecordSummary>();
-  noRuns.record->name = u"ab";
+  FileRecordSummary ab;
+  ab.name = u"ab";
+  noRuns.record = RecordSummaryRef::Pack(ab);
   hits.push_back(std::move(noRuns));
   ScanHit dir;
   dir.kind = kHitFatDirectory;
@@ -163,12 +165,72 @@ TEST(ScanStateFile, RecordsAreCountedBothWaysAndALoadCanBeAbandoned) {
   EXPECT_FALSE(DecodeScanState(bytes, 4, [](std::uint32_t n, std::uint32_t) { return n < 2; }));
 }
 
+// The summaries a scan keeps packed are written in the file's own layout
+// (37-byte head, UTF-16 name, run list) and read back the same, many to a
+// file, in both versions of it.
+TEST(ScanStateFile, PackedRecordSummariesKeepTheFileLayout) {
+  FileRecordSummary s;
+  s.parentRecord = 0x01020304;
+  s.recordNumber = 0xA0B0C0D0;
+  s.name = u"\u540da";
+  s.runs = {0x11, 0x22};
+  s.dataSize = 0x1122334455667788ull;
+  s.allocatedSize = ~0ull;
+  s.flags = kSummaryInUse | kSummaryDirectory;
+  HitList one;
+  ScanHit h;
+  h.kind = kHitFileRecord;
+  h.lba = 5;
+  h.record = RecordSummaryRef::Pack(s);
+  one.push_back(std::move(h));
+  const auto bytes = Encode(one);
+  // The record: kind, LBA and status, then the summary.
+  const std::size_t at = CountOffset(bytes) + 4 + 8 + 10;
+  const std::vector<std::uint8_t> want = {
+      0x04, 0x03, 0x02, 0x01, 0xD0, 0xC0, 0xB0, 0xA0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0,
+      0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0x03, 0x0D, 0x54, 0x61, 0x00, 0x11, 0x22};
+  ASSERT_GE(bytes.size(), at + want.size());
+  EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                      bytes.begin() + static_cast<std::ptrdiff_t>(at + want.size())),
+            want);
+
+  HitList many;
+  std::vector<FileRecordSummary> put;
+  for (std::uint32_t i = 0; i < 3000; ++i) {
+    FileRecordSummary r;
+    r.recordNumber = i;
+    r.parentRecord = 5 + i / 40;
+    r.name = std::u16string(1 + i % 200, static_cast<char16_t>(i % 3 == 0 ? 0x4e00 + i : u'a' + i % 26));
+    r.runs.assign(i % 40, static_cast<std::uint8_t>(i));
+    r.dataSize = std::uint64_t(i) << 30;
+    r.flags = static_cast<std::uint8_t>(i & 0x0F);
+    put.push_back(r);
+    ScanHit hit;
+    hit.kind = kHitFileRecord;
+    hit.lba = i * 2 % (3 * 16384);
+    hit.record = RecordSummaryRef::Pack(r);
+    many.push_back(std::move(hit));
+  }
+  const auto file = Encode(many);
+  for (const auto& version : {file, AsUncheckedVersion(file)}) {
+    auto saved = DecodeScanState(version, 4);
+    ASSERT_TRUE(saved);
+    ASSERT_EQ(saved->hits.size(), put.size());
+    for (std::size_t i = 0; i < put.size(); ++i) {
+      ASSERT_TRUE(saved->hits[i].record) << i;
+      ASSERT_EQ(saved->hits[i].record->Unpack(), put[i]) << i;
+    }
+  }
+}
+
 TEST(ScanStateFile, RecordWithoutRunsTakesTenPlus37PlusName) {
   HitList one;
   ScanHit h;
   h.kind = kHitFileRecord;
-  h.record = std::make_unique<FileRecordSummary>();
-  h.record->name = u"abc";
+  FileRecordSummary abc;
+  abc.name = u"abc";
+  h.record = RecordSummaryRef::Pack(abc);
   one.push_back(std::move(h));
   const auto empty = Encode({}), with = Encode(one);
   // The record, and its block's record count, byte count and checksum.

@@ -7,12 +7,13 @@
 namespace ambrel {
 namespace {
 
-bool NamedMft(const FileRecordSummary& s) {
+bool NamedMft(const RecordSummaryView& s) {
   return s.name.size() >= 2 && s.name[0] == u'$' && s.name[1] == u'M';
 }
 
-const FileRecordSummary* SummaryOf(const std::vector<const ScanHit*>& records, std::size_t i) {
-  return i < records.size() && records[i] ? records[i]->record.get() : nullptr;
+std::optional<RecordSummaryView> SummaryOf(const std::vector<const ScanHit*>& records, std::size_t i) {
+  if (i >= records.size() || !records[i] || !records[i]->record) return std::nullopt;
+  return *records[i]->record;
 }
 
 }  // namespace
@@ -45,17 +46,17 @@ bool IsValidNtfsSpc(std::uint64_t spc) {
   return spc >= 1 && spc <= 128 && (spc & (spc - 1)) == 0;
 }
 
-std::optional<std::uint64_t> FirstExtentCluster(const std::vector<std::uint8_t>& runs,
+std::optional<std::uint64_t> FirstExtentCluster(ByteSpan runs,
                                                 std::uint64_t* clusterCount) {
   if (runs.empty()) return std::nullopt;
-  const std::vector<RunEntry> decoded = DecodeRunList(ByteSpan(runs.data(), runs.size()));
+  const std::vector<RunEntry> decoded = DecodeRunList(runs);
   if (decoded.empty() || decoded[0].sparse || decoded[0].clusterCount == 0) return std::nullopt;
   if (decoded[0].lcnDelta < 0) return std::nullopt;
   if (clusterCount) *clusterCount = decoded[0].clusterCount;
   return static_cast<std::uint64_t>(decoded[0].lcnDelta);
 }
 
-std::optional<std::uint32_t> SpcFromMirrorRecord(const FileRecordSummary& mirror, std::uint32_t recordSectors) {
+std::optional<std::uint32_t> SpcFromMirrorRecord(const RecordSummaryView& mirror, std::uint32_t recordSectors) {
   std::uint64_t spc = 0;
   const std::uint64_t mirrorSectors = 4ull * recordSectors;
   if (mirror.dataSize > mirrorSectors * 512) {
@@ -74,8 +75,8 @@ std::optional<std::uint32_t> SpcFromMirrorRecord(const FileRecordSummary& mirror
 std::optional<MftRunPlacement> BuildFromMftRun(const MftRunGroup& group,
                                                const std::vector<const ScanHit*>& records) {
   if (!group.startsWithMft || group.records <= 3) return std::nullopt;
-  const FileRecordSummary* mft = SummaryOf(records, group.first);
-  const FileRecordSummary* mirror = SummaryOf(records, group.first + 1);
+  const std::optional<RecordSummaryView> mft = SummaryOf(records, group.first);
+  const std::optional<RecordSummaryView> mirror = SummaryOf(records, group.first + 1);
   if (!mft || !mirror) return std::nullopt;
   auto spc = SpcFromMirrorRecord(*mirror, group.recordSectors);
   if (!spc) return std::nullopt;
@@ -83,7 +84,7 @@ std::optional<MftRunPlacement> BuildFromMftRun(const MftRunGroup& group,
   // records, or one cluster's worth when clusters hold more.
   const std::uint32_t mirrorRecords = std::max<std::uint32_t>(4, *spc / group.recordSectors);
   const bool isMirror = group.records <= mirrorRecords;
-  const FileRecordSummary& placing = isMirror ? *mirror : *mft;
+  const RecordSummaryView& placing = isMirror ? *mirror : *mft;
   auto cluster = FirstExtentCluster(placing.runs);
   if (!cluster) return std::nullopt;
   const std::uint64_t offset = *cluster * *spc;

@@ -32,7 +32,7 @@ bool IsValidNtfsSpc(std::uint64_t spc);
 // of its first extent. Empty when that is 0 or not a valid cluster size.
 // `recordSectors`: the 512-byte sectors of one FILE record (the mirror
 // holds four records).
-std::optional<std::uint32_t> SpcFromMirrorRecord(const FileRecordSummary& mirror, std::uint32_t recordSectors = 2);
+std::optional<std::uint32_t> SpcFromMirrorRecord(const RecordSummaryView& mirror, std::uint32_t recordSectors = 2);
 
 struct MftRunPlacement {
   std::uint64_t start = 0;       // partition start LBA
@@ -51,7 +51,7 @@ std::optional<MftRunPlacement> BuildFromMftRun(const MftRunGroup& group,
 
 // The first extent's cluster (LCN) of a run list; empty when it has none,
 // its length is 0 or it is sparse.
-std::optional<std::uint64_t> FirstExtentCluster(const std::vector<std::uint8_t>& runs,
+std::optional<std::uint64_t> FirstExtentCluster(ByteSpan runs,
                                                 std::uint64_t* clusterCount = nullptr);
 
 }  // namespace ambrel

@@ -202,7 +202,7 @@ std::vector<IndexedDirectory> DirectoriesOf(DiskHandle& disk,
   std::vector<IndexedDirectory> out;
   std::vector<std::uint8_t> record;
   for (std::uint32_t i : group) {
-    const FileRecordSummary& s = *records[i]->record;
+    const RecordSummaryView s = *records[i]->record;
     const std::uint8_t want = kSummaryInUse | kSummaryDirectory | kSummaryHasIndexAllocation;
     if ((s.flags & want) != want) continue;
     auto [lo, hi] = indxByDirectory.equal_range(s.recordNumber);

@@ -180,7 +180,9 @@ bool ReadNtfsFileData(const FoundFileNode& node, const PartitionInfo& partition,
     handle.Close();
     return true;
   }
-  std::vector<std::uint8_t> chunk(std::size_t{kBulkReadSectors} * 512);
+  // No read is longer than what is wanted: the cluster bitmap of a small
+  // volume would otherwise zero 4 MiB for a few kilobytes.
+  std::vector<std::uint8_t> chunk(std::min<std::uint64_t>(kBulkReadSectors, (limit + 511) / 512) * 512);
   std::uint64_t done = 0;
   for (const DataExtent& extent : extents) {
     if (done >= limit) break;

@@ -1,8 +1,6 @@
 #include "fs/ntfs/ntfs_partition.h"
 
 #include <algorithm>
-#include <functional>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -71,21 +69,22 @@ void NoteSystemRecord(ByteSpan record, SystemRecords& system) {
 // $Extend\$RmMetadata\$Txf): they are not listed, nor moved to the
 // lost-files folder when their system parent is left out.
 void DropSystemDescendants(FoundFileTable& table, const SystemRecords& system) {
-  std::unordered_map<std::uint32_t, bool> below;  // record -> lies below a system record
-  std::function<bool(std::uint32_t, int)> isBelow = [&](std::uint32_t id, int depth) -> bool {
+  // record -> lies below a system record: 0 not known yet, 1 no, 2 yes (a
+  // flat array: a hash map of every record took a tenth of a listing).
+  std::vector<std::uint8_t> below(table.count, 0);
+  auto isBelow = [&](auto& self, std::uint32_t id, int depth) -> bool {
     const FoundFileNode* node = NodeAt(table, id);
     if (!node || id == kRootRecord || depth > 64) return false;
-    auto known = below.find(id);
-    if (known != below.end()) return known->second;
+    if (id < below.size() && below[id] != 0) return below[id] == 2;
     const std::uint32_t parent = node->parentId;
     const bool result =
-        parent != id && (IsSystemRecord(system, parent) || isBelow(parent, depth + 1));
-    below[id] = result;
+        parent != id && (IsSystemRecord(system, parent) || self(self, parent, depth + 1));
+    if (id < below.size()) below[id] = result ? 2 : 1;
     return result;
   };
   std::vector<std::uint32_t> drop;
   for (std::uint32_t id = kFirstUserRecord; id < table.count; ++id)
-    if (isBelow(id, 0)) drop.push_back(id);
+    if (isBelow(isBelow, id, 0)) drop.push_back(id);
   for (std::uint32_t id : drop) RemoveNode(table, id);
 }
 
