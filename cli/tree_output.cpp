@@ -198,6 +198,7 @@ Json TreeJson(int number, const PartitionInfo& info, const std::vector<TreeEntry
     if (e.state.overwrite != OverwriteState::kUnknown) {
       entry["state"] = OverwriteStateName(e.state.overwrite);
       entry["overwrittenPercent"] = e.state.overwrittenPercent;
+      if (!e.state.overwrittenBy.empty()) entry["overwrittenBy"] = JsonText(e.state.overwrittenBy);
     }
     if (e.state.damage != DataDamage::kNone) {
       entry["damage"] = JsonText(DamageReasonText(e.state));
