@@ -294,6 +294,7 @@ Json TreeJson(int number, const PartitionInfo& info, const TreeEntries& entries)
     if (state.overwrite != OverwriteState::kUnknown) {
       entry["state"] = OverwriteStateName(state.overwrite);
       entry["overwrittenPercent"] = state.overwrittenPercent;
+      if (!state.overwrittenBy.empty()) entry["overwrittenBy"] = JsonText(state.overwrittenBy);
     }
     if (state.damage != DataDamage::kNone) {
       entry["damage"] = JsonText(DamageReasonText(state));

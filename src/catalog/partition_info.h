@@ -48,6 +48,7 @@ struct UnreadMetadata {
 inline constexpr std::size_t kMaxUnreadMetadata = 1024;
 
 class ClusterOwners;  // fs/cluster_map.h
+class LaterVolume;    // fs/cluster_map.h
 
 // A FAT boot-sector field that a volume checker rejects.
 enum class FatBootProblem : std::uint8_t {
@@ -108,6 +109,10 @@ struct PartitionInfo {
   // The clusters the consistent live chains of a FAT or exFAT volume hold
   // (built with its listing); null when not built.
   std::shared_ptr<const ClusterOwners> clusterOwners;
+  // A tree the deep scan rebuilt of an older volume: the volumes formatted
+  // over it, whose allocation tells which of the old files' sectors they
+  // took (empty when no such volume was read).
+  std::vector<std::shared_ptr<const LaterVolume>> overlaidBy;
   std::uint32_t origin = kOriginNone;  // a PartitionOrigin
   // The device the session opened for the disk this partition lies on:
   // every reader, the scan and the copy-out read through it, so a source is

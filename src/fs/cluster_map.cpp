@@ -10,12 +10,16 @@
 #include "fs/fat/fat_reader.h"
 #include "fs/ntfs/ntfs_file_data.h"
 #include "fs/ntfs/ntfs_geometry.h"
+#include "fs/ntfs/ntfs_record.h"
+#include "fs/ntfs/ntfs_run_list.h"
+#include "fs/ntfs/ntfs_volume.h"
 
 namespace ambrel {
 
 namespace {
 
 constexpr int kMaxPathDepth = 256;
+constexpr std::uint32_t kFirstSystemRecords = 16;
 
 bool IsFatKind(std::int32_t kind) { return kind == kFsFat16 || kind == kFsFat32; }
 
@@ -96,21 +100,98 @@ bool ClusterUse::InUse(std::uint64_t cluster) const {
 }
 
 ClusterTally ClusterUse::Count(const ExtentList& extents, std::uint64_t size) const {
+  return CountTaken(grid_, this, nullptr, extents, size);
+}
+
+ClusterTally CountTaken(const ClusterGrid& grid, const ClusterUse* use, const ClusterOwners* owners,
+                        const ExtentList& extents, std::uint64_t size) {
   ClusterTally t;
   std::uint64_t done = 0;  // bytes of the file before this extent
   for (const DataExtent& e : extents) {
     if (done >= size) break;
     const std::uint64_t bytes = std::min(e.sectorCount * 512, size - done);
-    if (!e.sparse && bytes > 0 && grid_.Holds(e.startSector)) {
+    if (!e.sparse && bytes > 0 && grid.Holds(e.startSector)) {
       const std::uint64_t lastLba = e.startSector + (bytes + 511) / 512 - 1;
-      const std::uint64_t c0 = grid_.ClusterOf(e.startSector);
-      const std::uint64_t c1 = grid_.Holds(lastLba) ? grid_.ClusterOf(lastLba) : grid_.base + grid_.count - 1;
-      for (std::uint64_t c = c0; c <= c1; ++c) {
-        ++t.clusters;
-        if (!InUse(c)) continue;
-        ++t.taken;
-        if (t.firstTakenByte == UINT64_MAX)
-          t.firstTakenByte = done + (std::max(grid_.LbaOf(c), e.startSector) - e.startSector) * 512;
+      const std::uint64_t c0 = grid.ClusterOf(e.startSector);
+      const std::uint64_t c1 = grid.Holds(lastLba) ? grid.ClusterOf(lastLba) : grid.base + grid.count - 1;
+      t.clusters += c1 - c0 + 1;
+      std::uint64_t first = UINT64_MAX;
+      if (owners) {
+        t.taken += owners->CountTaken(c0, c1 - c0 + 1, [use](std::uint64_t c) { return use && use->InUse(c); },
+                                      first);
+      } else {
+        for (std::uint64_t c = c0; c <= c1; ++c) {
+          if (!use || !use->InUse(c)) continue;
+          ++t.taken;
+          if (first == UINT64_MAX) first = c;
+        }
+      }
+      if (first != UINT64_MAX && t.firstTakenByte == UINT64_MAX)
+        t.firstTakenByte = done + (std::max(grid.LbaOf(first), e.startSector) - e.startSector) * 512;
+    }
+    done += bytes;
+  }
+  return t;
+}
+
+std::shared_ptr<const LaterVolume> LaterVolume::Of(const PartitionInfo& volume) {
+  auto use = ClusterUse::Of(volume);
+  if (!use || volume.sectorCount == 0 || volume.startLba > UINT64_MAX - volume.sectorCount) return nullptr;
+  auto later = std::make_shared<LaterVolume>();
+  later->startLba_ = volume.startLba;
+  later->endLba_ = volume.startLba + volume.sectorCount;
+  later->map_.assign(use->bytes_.begin(), use->bytes_.end());
+  later->use_ = *use;
+  later->use_.bytes_ = later->map_;
+  ExtentList extents;
+  for (std::uint32_t id = 0; id < volume.table.count; ++id) {
+    const FoundFileNode* n = NodeAt(volume.table, id);
+    if (!n || !n->name || KindOf(*n) != kPresentFile) continue;
+    OwnerExtents(*n, volume, extents);
+    for (const DataExtent& e : extents)
+      if (!e.sparse) {
+        later->liveStarts_.push_back(e.startSector);
+        break;
+      }
+  }
+  std::sort(later->liveStarts_.begin(), later->liveStarts_.end());
+  return later;
+}
+
+ClusterTally LaterVolume::Count(const ExtentList& extents, std::uint64_t size) const {
+  const ClusterGrid& grid = use_.grid_;
+  ClusterTally t;
+  for (const DataExtent& e : extents) {
+    if (e.sparse) continue;
+    if (std::binary_search(liveStarts_.begin(), liveStarts_.end(), e.startSector)) return t;
+    break;
+  }
+  std::uint64_t done = 0;
+  auto noteFirst = [&](std::uint64_t lba, const DataExtent& e) {
+    if (t.firstTakenByte == UINT64_MAX) t.firstTakenByte = done + (lba - e.startSector) * 512;
+  };
+  for (const DataExtent& e : extents) {
+    if (done >= size) break;
+    const std::uint64_t bytes = std::min(e.sectorCount * 512, size - done);
+    const std::uint64_t first = e.startSector, end = e.startSector + (bytes + 511) / 512;
+    if (!e.sparse && bytes > 0 && end > startLba_ && first < endLba_) {
+      // The new volume's own region before its clusters.
+      const std::uint64_t metaFrom = std::max(first, startLba_), metaTo = std::min(end, grid.firstLba);
+      if (metaFrom < metaTo) {
+        const std::uint64_t units = (metaTo - metaFrom + grid.spc - 1) / grid.spc;
+        t.clusters += units;
+        t.taken += units;
+        noteFirst(metaFrom, e);
+      }
+      const std::uint64_t gridEnd = grid.firstLba + grid.count * grid.spc;
+      const std::uint64_t from = std::max(first, grid.firstLba), to = std::min({end, gridEnd, endLba_});
+      if (from < to) {
+        for (std::uint64_t c = grid.ClusterOf(from); c <= grid.ClusterOf(to - 1); ++c) {
+          ++t.clusters;
+          if (!use_.InUse(c)) continue;
+          ++t.taken;
+          noteFirst(std::max(grid.LbaOf(c), first), e);
+        }
       }
     }
     done += bytes;
@@ -126,6 +207,10 @@ std::uint32_t ClusterOwners::NameHash(const char* name) {
 }
 
 std::string OwnerPath(const PartitionInfo& partition, const ClusterOwners::Owner& owner) {
+  if (partition.clusterOwners)
+    if (const std::string* noted = partition.clusterOwners->NotedPath(owner)) return *noted;
+  // Only FAT and exFAT owners are known by their entry's first cluster.
+  if (!IsFatKind(partition.fsKind) && partition.fsKind != kFsExfat) return "";
   const FoundFileTable& table = partition.table;
   for (std::uint32_t id = 0; id < table.count; ++id) {
     const FoundFileNode* n = NodeAt(table, id);
@@ -139,20 +224,69 @@ std::string OwnerPath(const PartitionInfo& partition, const ClusterOwners::Owner
 }
 
 std::uint32_t ClusterOwners::AddOwner(Owner owner) {
-  owners_.push_back(std::move(owner));
+  owners_.push_back(owner);
   return static_cast<std::uint32_t>(owners_.size() - 1);
 }
 
 void ClusterOwners::Add(std::uint64_t first, std::uint64_t count, std::uint32_t owner) {
-  if (count == 0) return;
-  runs_.push_back({first, count, owner});
-  longest_ = std::max(longest_, count);
+  if (first > UINT64_MAX - count) return;
+  // Runs are kept in pieces of at most 2^32 - 1 clusters.
+  while (count > 0) {
+    const std::uint32_t piece = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, UINT32_MAX));
+    runs_.push_back({first, piece, owner});
+    first += piece;
+    count -= piece;
+  }
 }
 
 void ClusterOwners::Finish() {
-  std::sort(runs_.begin(), runs_.end(), [](const Run& a, const Run& b) { return a.first < b.first; });
   std::sort(starts_.begin(), starts_.end());
   starts_.erase(std::unique(starts_.begin(), starts_.end()), starts_.end());
+  std::sort(runs_.begin(), runs_.end(), [](const Run& a, const Run& b) { return a.first < b.first; });
+  // A sweep over the run boundaries: between two of them the runs that
+  // hold the clusters do not change. On a sound volume at most one run is
+  // open at a time; the open runs are few even where files overlap.
+  struct Open {
+    std::uint64_t end;
+    std::uint32_t owner;
+  };
+  std::vector<Open> open;
+  ranges_.clear();
+  ranges_.reserve(runs_.size());
+  auto emit = [&](std::uint64_t from, std::uint64_t to) {
+    if (open.empty() || from >= to) return;
+    Range range{from, to, open.front().owner, kNoOwner};
+    for (const Open& o : open)
+      if (o.owner != range.owner) {
+        range.other = o.owner;
+        break;
+      }
+    // Runs of one file that follow each other make one range.
+    if (!ranges_.empty() && ranges_.back().end == range.first && ranges_.back().owner == range.owner &&
+        ranges_.back().other == range.other)
+      ranges_.back().end = range.end;
+    else
+      ranges_.push_back(range);
+  };
+  std::uint64_t at = 0;
+  std::size_t i = 0;
+  while (i < runs_.size() || !open.empty()) {
+    std::uint64_t next = i < runs_.size() ? runs_[i].first : UINT64_MAX;
+    for (const Open& o : open) next = std::min(next, o.end);
+    emit(at, next);
+    at = next;
+    std::erase_if(open, [at](const Open& o) { return o.end <= at; });
+    for (; i < runs_.size() && runs_[i].first == at; ++i) open.push_back({at + runs_[i].count, runs_[i].owner});
+  }
+  std::vector<Run>().swap(runs_);
+  ranges_.shrink_to_fit();
+}
+
+std::vector<ClusterOwners::Range>::const_iterator ClusterOwners::RangeFrom(std::uint64_t cluster) const {
+  // The first range that ends after the cluster (the ranges are disjoint,
+  // so their ends are sorted too).
+  return std::upper_bound(ranges_.begin(), ranges_.end(), cluster,
+                          [](std::uint64_t c, const Range& r) { return c < r.end; });
 }
 
 std::uint64_t ClusterOwners::StartBetween(std::uint64_t after, std::uint64_t before) const {
@@ -162,27 +296,41 @@ std::uint64_t ClusterOwners::StartBetween(std::uint64_t after, std::uint64_t bef
 
 bool ClusterOwners::FirstForeign(std::uint64_t first, std::uint64_t count, std::uint64_t selfFirst,
                                  const char* selfName, std::uint64_t& at, const Owner*& owner) const {
-  if (count == 0 || runs_.empty()) return false;
+  if (count == 0 || first > UINT64_MAX - count) return false;
   const std::uint64_t end = first + count;
-  // Runs that may overlap start before `end` and no earlier than
-  // first - longest.
-  const std::uint64_t from = first > longest_ ? first - longest_ : 0;
-  auto it = std::lower_bound(runs_.begin(), runs_.end(), from,
-                             [](const Run& r, std::uint64_t v) { return r.first < v; });
-  bool found = false;
-  for (; it != runs_.end() && it->first < end; ++it) {
-    const std::uint64_t runEnd = it->first + it->count;
-    if (runEnd <= first) continue;
-    const Owner& o = owners_[it->owner];
-    if (o.firstCluster == selfFirst && o.nameHash == NameHash(selfName)) continue;
-    const std::uint64_t overlap = std::max(first, it->first);
-    if (!found || overlap < at) {
-      at = overlap;
-      owner = &o;
-      found = true;
-    }
+  const std::uint32_t selfHash = NameHash(selfName);
+  auto isSelf = [&](std::uint32_t o) { return owners_[o].firstCluster == selfFirst && owners_[o].nameHash == selfHash; };
+  for (auto it = RangeFrom(first); it != ranges_.end() && it->first < end; ++it) {
+    std::uint32_t foreign = kNoOwner;
+    if (!isSelf(it->owner)) foreign = it->owner;
+    else if (it->other != kNoOwner && !isSelf(it->other)) foreign = it->other;
+    if (foreign == kNoOwner) continue;
+    at = std::max(first, it->first);
+    owner = &owners_[foreign];
+    return true;
   }
-  return found;
+  return false;
+}
+
+bool ClusterOwners::FirstOwned(std::uint64_t first, std::uint64_t count, std::uint64_t& at,
+                               const Owner*& owner) const {
+  if (count == 0 || first > UINT64_MAX - count) return false;
+  auto it = RangeFrom(first);
+  if (it == ranges_.end() || it->first >= first + count) return false;
+  at = std::max(first, it->first);
+  owner = &owners_[it->owner];
+  return true;
+}
+
+const std::string* ClusterOwners::NotedPath(const Owner& owner) const {
+  if (owners_.empty() || &owner < owners_.data() || &owner >= owners_.data() + owners_.size()) return nullptr;
+  auto it = paths_.find(static_cast<std::uint32_t>(&owner - owners_.data()));
+  return it != paths_.end() ? &it->second : nullptr;
+}
+
+void ClusterOwners::NotePath(const Owner& owner, std::string path) {
+  if (owners_.empty() || &owner < owners_.data() || &owner >= owners_.data() + owners_.size()) return;
+  paths_.emplace(static_cast<std::uint32_t>(&owner - owners_.data()), std::move(path));
 }
 
 bool WalksFatChain(const FoundFileNode& node, const PartitionInfo& partition) {
@@ -195,13 +343,58 @@ bool WalksFatChain(const FoundFileNode& node, const PartitionInfo& partition) {
   return g && FatEntries(partition.fat, *g).Next(node.firstCluster) != 0;
 }
 
-void BuildClusterOwners(PartitionInfo& partition) {
-  partition.clusterOwners.reset();
-  const bool fat = IsFatKind(partition.fsKind);
-  if ((!fat && partition.fsKind != kFsExfat) || partition.fat.empty()) return;
+void OwnerExtents(const FoundFileNode& node, const PartitionInfo& partition, ExtentList& extents) {
+  extents.clear();
+  if (node.flags & (kFlagResident | kFlagVideoRebuilt)) return;
+  if (IsFatKind(partition.fsKind)) {
+    FatChainExtents(partition, node, extents);
+  } else if (partition.fsKind == kFsExfat) {
+    ExfatChainExtents(extents, node, partition);
+  } else if (partition.fsKind == kFsNtfs && node.extra && node.firstCluster != 0) {
+    const ByteSpan runList(static_cast<const std::uint8_t*>(node.extra), node.firstCluster);
+    if (!ResolveExtents(partition, DecodeRunList(runList), extents)) extents.clear();
+  }
+}
+
+std::uint64_t OwnerFirstCluster(const FoundFileNode& node, const PartitionInfo& partition,
+                                const ExtentList& extents) {
+  if (partition.fsKind != kFsNtfs) return node.firstCluster;
   auto grid = ClusterGridOf(partition);
-  if (!grid) return;
-  const std::uint64_t clusterBytes = std::uint64_t(grid->spc) * 512;
+  if (!grid) return 0;
+  for (const DataExtent& e : extents)
+    if (!e.sparse && grid->Holds(e.startSector)) return grid->ClusterOf(e.startSector);
+  return 0;
+}
+
+bool FirstOwnedByte(const ClusterOwners& owners, const ClusterGrid& grid, const ExtentList& extents,
+                    std::uint64_t size, const FoundFileNode* self, std::uint64_t selfFirst, std::uint64_t& byte,
+                    const ClusterOwners::Owner*& owner) {
+  std::uint64_t done = 0;
+  for (const DataExtent& e : extents) {
+    if (done >= size) break;
+    const std::uint64_t bytes = std::min(e.sectorCount * 512, size - done);
+    if (!e.sparse && bytes > 0 && grid.Holds(e.startSector)) {
+      const std::uint64_t c0 = grid.ClusterOf(e.startSector);
+      const std::uint64_t clusters = (bytes + grid.spc * 512ull - 1) / (grid.spc * 512ull);
+      std::uint64_t at = 0;
+      const bool found = self ? owners.FirstForeign(c0, clusters, selfFirst, self->name, at, owner)
+                              : owners.FirstOwned(c0, clusters, at, owner);
+      if (found) {
+        byte = done + (std::max(grid.LbaOf(at), e.startSector) - e.startSector) * 512;
+        return true;
+      }
+    }
+    done += bytes;
+  }
+  return false;
+}
+
+namespace {
+
+// FAT and exFAT: the chains consistent with their entries.
+void AddFatOwners(const PartitionInfo& partition, const ClusterGrid& grid, ClusterOwners& owners) {
+  const bool fat = IsFatKind(partition.fsKind);
+  const std::uint64_t clusterBytes = std::uint64_t(grid.spc) * 512;
   std::uint32_t mask = 0xFFFFFFFF;
   unsigned bits = 32;
   if (fat) {
@@ -217,38 +410,104 @@ void BuildClusterOwners(PartitionInfo& partition) {
     v &= mask;
     return fat ? IsFatEndOfChain(v, bits == 32) : v == 0xFFFFFFFF;
   };
-  auto owners = std::make_shared<ClusterOwners>();
   const FoundFileTable& table = partition.table;
   ExtentList extents;
   for (std::uint32_t id = 0; id < table.count; ++id) {
     const FoundFileNode* n = NodeAt(table, id);
     if (!n || !n->name || id == kRootId || id == kLostFolderId) continue;
     const std::uint64_t start = n->firstCluster;
-    if (start >= 2 && !(n->flags & (kFlagResident | kFlagVideoRebuilt))) owners->AddStart(start);
+    if (start >= 2 && !(n->flags & (kFlagResident | kFlagVideoRebuilt))) owners.AddStart(start);
     const NodeKind kind = KindOf(*n);
     if (kind != kPresentFile && kind != kPresentFolder) continue;
     if (n->flags & (kFlagResident | kFlagVideoRebuilt)) continue;
     FoundFileNode probe = *n;
     // A FAT folder records no size: its chain runs to its end mark.
     const bool sizeless = kind == kPresentFolder && fat;
-    if (sizeless) probe.size = (grid->count + 2) * clusterBytes;
+    if (sizeless) probe.size = (grid.count + 2) * clusterBytes;
     const ChainEnd end = fat ? FatChainExtents(partition, probe, extents) : ExfatChainExtents(extents, probe, partition);
     if (extents.empty() || end == ChainEnd::kLoop) continue;
     if (!sizeless && end != ChainEnd::kCovered) continue;
     // Consistent: the chain's last cluster carries the end mark (files
     // stored without a FAT chain on exFAT are consistent by their flag).
     const DataExtent& last = extents.back();
-    const std::uint64_t lastCluster = grid->ClusterOf(last.startSector + last.sectorCount - 1);
+    const std::uint64_t lastCluster = grid.ClusterOf(last.startSector + last.sectorCount - 1);
     const bool unchained = !fat && ExfatNoFatChain(*n);
     const std::uint64_t probeFirst = n->firstCluster;
     if (!unchained && !isEnd(entries.Next(lastCluster))) continue;
-    const std::uint32_t owner = owners->AddOwner({probeFirst, ClusterOwners::NameHash(n->name)});
+    const std::uint32_t owner = owners.AddOwner({probeFirst, ClusterOwners::NameHash(n->name), id});
     for (const DataExtent& e : extents) {
-      if (!grid->Holds(e.startSector)) continue;
-      owners->Add(grid->ClusterOf(e.startSector), (e.sectorCount + grid->spc - 1) / grid->spc, owner);
+      if (!grid.Holds(e.startSector)) continue;
+      owners.Add(grid.ClusterOf(e.startSector), (e.sectorCount + grid.spc - 1) / grid.spc, owner);
     }
   }
+}
+
+// NTFS: every live file's run list (a record that failed its update
+// sequence or lost its $DATA is not trusted with clusters) and the system
+// files'.
+void AddNtfsOwners(const PartitionInfo& partition, const ClusterGrid& grid, const std::vector<NamedRunList>& system,
+                   ClusterOwners& owners) {
+  auto addExtents = [&](const ExtentList& extents, std::uint32_t owner) {
+    for (const DataExtent& e : extents)
+      if (!e.sparse && grid.Holds(e.startSector))
+        owners.Add(grid.ClusterOf(e.startSector), (e.sectorCount + grid.spc - 1) / grid.spc, owner);
+  };
+  ExtentList extents;
+  const FoundFileTable& table = partition.table;
+  for (std::uint32_t id = 0; id < table.count; ++id) {
+    const FoundFileNode* n = NodeAt(table, id);
+    if (!n || !n->name || id == kRootId || id == kLostFolderId || KindOf(*n) != kPresentFile) continue;
+    if (n->extraCount & (kNtfsRecordTorn | kNtfsDataDamaged)) continue;
+    OwnerExtents(*n, partition, extents);
+    if (extents.empty()) continue;
+    addExtents(extents, owners.AddOwner({OwnerFirstCluster(*n, partition, extents), ClusterOwners::NameHash(n->name), id}));
+  }
+  for (const NamedRunList& file : system) {
+    if (file.runList.empty() ||
+        !ResolveExtents(partition, DecodeRunList(ByteSpan(file.runList.data(), file.runList.size())), extents))
+      continue;
+    const std::uint32_t owner = owners.AddOwner(
+        {OwnerFirstCluster(FoundFileNode{}, partition, extents), ClusterOwners::NameHash(file.name.c_str()),
+         ClusterOwners::kNoOwner});
+    addExtents(extents, owner);
+  }
+}
+
+// Notes the path of each owner that a file runs into (a deleted file's
+// first cluster in use again, a live file's first foreign cluster) while
+// the table still holds the owners: the deleted files' view leaves them out.
+void NoteOwnerPaths(const PartitionInfo& partition, const ClusterGrid& grid, ClusterOwners& owners) {
+  const FoundFileTable& table = partition.table;
+  ExtentList extents;
+  for (std::uint32_t id = 0; id < table.count; ++id) {
+    const FoundFileNode* n = NodeAt(table, id);
+    if (!n || !n->name || id == kRootId || !IsFileKind(KindOf(*n))) continue;
+    OwnerExtents(*n, partition, extents);
+    if (extents.empty()) continue;
+    const bool live = KindOf(*n) == kPresentFile;
+    std::uint64_t byte = 0;
+    const ClusterOwners::Owner* owner = nullptr;
+    if (!FirstOwnedByte(owners, grid, extents, n->size, live ? n : nullptr,
+                        live ? OwnerFirstCluster(*n, partition, extents) : 0, byte, owner) ||
+        owners.NotedPath(*owner) || owner->nodeId == ClusterOwners::kNoOwner)
+      continue;
+    owners.NotePath(*owner, PathOf(table, owner->nodeId));
+  }
+}
+
+}  // namespace
+
+void BuildClusterOwners(PartitionInfo& partition, const std::vector<NamedRunList>& system) {
+  partition.clusterOwners.reset();
+  const bool ntfs = partition.fsKind == kFsNtfs;
+  if (!ntfs && ((!IsFatKind(partition.fsKind) && partition.fsKind != kFsExfat) || partition.fat.empty())) return;
+  auto grid = ClusterGridOf(partition);
+  if (!grid) return;
+  auto owners = std::make_shared<ClusterOwners>();
+  if (ntfs) AddNtfsOwners(partition, *grid, system, *owners);
+  else AddFatOwners(partition, *grid, *owners);
   owners->Finish();
+  NoteOwnerPaths(partition, *grid, *owners);
   partition.clusterOwners = std::move(owners);
 }
 
@@ -256,6 +515,28 @@ void LoadNtfsAllocation(PartitionInfo& partition, const std::atomic<std::uint32_
   std::vector<std::uint8_t> bitmap;
   if (LoadNtfsClusterBitmap(partition, stopWord, bitmap)) partition.allocationBitmap = std::move(bitmap);
   else partition.allocationBitmap.clear();
+}
+
+std::vector<NamedRunList> ReadNtfsSystemRunLists(const PartitionInfo& partition) {
+  std::vector<NamedRunList> out;
+  const std::uint32_t recordBytes = MftRecordBytes(partition);
+  std::uint64_t mftLba = 0;
+  if (recordBytes == 0 || !MftStartLba(partition.bootSector, partition.startLba, false, mftLba)) return out;
+  DiskHandle handle;
+  if (!OpenPartition(partition, handle)) return out;
+  // The system files are records 0 to 15, in the MFT's first run.
+  std::vector<std::uint8_t> records(std::size_t{kFirstSystemRecords} * recordBytes);
+  const bool read = ReadMftRecords(handle, mftLba, kFirstSystemRecords, recordBytes, records.data());
+  handle.Close();
+  if (!read) return out;
+  for (std::uint32_t i = 0; i < kFirstSystemRecords; ++i) {
+    const ByteSpan record(records.data() + std::size_t{i} * recordBytes, recordBytes);
+    auto summary = DecodeMftRecord(record, true);
+    if (!summary || summary->recordNumber != i || !(summary->nodeFlags & kFlagPresent) || summary->runList.empty())
+      continue;
+    out.push_back({summary->name, std::move(summary->runList)});
+  }
+  return out;
 }
 
 }  // namespace ambrel

@@ -30,9 +30,11 @@ bool ParseFileSystem(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& 
     default:
       return false;
   }
-  // Which live chain holds which clusters: a chain that runs into another
-  // file's clusters is cross-linked.
-  if (ok) BuildClusterOwners(partition);
+  // Which live chain or run list holds which clusters: a deleted file's
+  // clusters held by one were overwritten by it, a live file that runs into
+  // another's clusters is cross-linked.
+  if (ok) BuildClusterOwners(partition, partition.fsKind == kFsNtfs ? ReadNtfsSystemRunLists(partition)
+                                                                     : std::vector<NamedRunList>{});
   return ok;
 }
 

@@ -71,18 +71,44 @@ void CutExtents(ExtentList& extents, std::uint64_t bytes) {
 }
 
 // A deleted file: which of its clusters the allocation map gives to
-// something else now. Its data ends before the first of them.
-void AssessDeleted(const FoundFileNode& node, const PartitionInfo& partition, FilePlan& plan,
-                   std::uint64_t& cutAt) {
+// something else now, or a live file's run list or chain (or the file
+// system's own metadata files) holds. Its data ends before the first of
+// them; the holder of the first one held is named.
+void AssessDeleted(const PartitionInfo& partition, FilePlan& plan, std::uint64_t& cutAt) {
   auto use = ClusterUse::Of(partition);
-  if (!use) return;
-  const ClusterTally t = use->Count(plan.extents, plan.size);
+  const ClusterOwners* owners = partition.clusterOwners.get();
+  auto grid = ClusterGridOf(partition);
+  if ((!use && !owners) || !grid) return;
+  const ClusterTally t = CountTaken(*grid, use ? &*use : nullptr, owners, plan.extents, plan.size);
   plan.clusters = t.clusters;
   plan.takenClusters = t.taken;
   if (t.taken == 0) {
     plan.overwrite = OverwriteState::kIntact;
     return;
   }
+  plan.overwrite = t.taken >= t.clusters ? OverwriteState::kOverwritten : OverwriteState::kPartlyOverwritten;
+  plan.damage = t.taken >= t.clusters ? DataDamage::kOverwritten : DataDamage::kPartlyOverwritten;
+  cutAt = std::min(cutAt, t.firstTakenByte);
+  std::uint64_t byte = 0;
+  const ClusterOwners::Owner* owner = nullptr;
+  if (owners && FirstOwnedByte(*owners, *grid, plan.extents, plan.size, nullptr, 0, byte, owner))
+    plan.overwrittenBy = OwnerPath(partition, *owner);
+}
+
+// A file of an older volume rebuilt by the deep scan, under a volume
+// formatted over it: the sectors the new volume took hold its bytes no
+// longer. Its data ends before the first of them.
+void AssessOverlaid(const PartitionInfo& partition, FilePlan& plan, std::uint64_t& cutAt) {
+  ClusterTally t;
+  for (const auto& volume : partition.overlaidBy) {
+    const ClusterTally one = volume->Count(plan.extents, plan.size);
+    t.clusters += one.clusters;
+    t.taken += one.taken;
+    t.firstTakenByte = std::min(t.firstTakenByte, one.firstTakenByte);
+  }
+  if (t.taken == 0) return;
+  plan.clusters = t.clusters;
+  plan.takenClusters = t.taken;
   plan.overwrite = t.taken >= t.clusters ? OverwriteState::kOverwritten : OverwriteState::kPartlyOverwritten;
   plan.damage = t.taken >= t.clusters ? DataDamage::kOverwritten : DataDamage::kPartlyOverwritten;
   cutAt = std::min(cutAt, t.firstTakenByte);
@@ -108,37 +134,26 @@ void BoundContiguous(const FoundFileNode& node, const PartitionInfo& partition, 
   if (plan.damage == DataDamage::kNone) plan.damage = DataDamage::kRunsIntoOtherFile;
 }
 
-// A live FAT or exFAT file: where its extents first reach a cluster that a
-// consistent chain of another live file holds. A followed chain is then
-// cross-linked; an assumed contiguous run just ends there.
+// A live file: where its extents first reach a cluster that another live
+// file (a consistent FAT chain, an NTFS run list) or the file system's
+// metadata holds. A followed chain or a run list is then cross-linked; an
+// assumed contiguous run just ends there.
 void AssessLive(const FoundFileNode& node, const PartitionInfo& partition, bool chained, FilePlan& plan,
                 std::uint64_t& cutAt) {
   if (!partition.clusterOwners) return;
   auto grid = ClusterGridOf(partition);
   if (!grid) return;
-  const std::uint64_t selfFirst = node.firstCluster;
-  std::uint64_t done = 0;
-  for (const DataExtent& e : plan.extents) {
-    if (done >= plan.size) break;
-    const std::uint64_t bytes = std::min(e.sectorCount * kSector, plan.size - done);
-    if (!e.sparse && grid->Holds(e.startSector)) {
-      const std::uint64_t c0 = grid->ClusterOf(e.startSector);
-      const std::uint64_t clusters = (bytes + grid->spc * kSector - 1) / (grid->spc * kSector);
-      std::uint64_t at = 0;
-      const ClusterOwners::Owner* owner = nullptr;
-      if (partition.clusterOwners->FirstForeign(c0, clusters, selfFirst, node.name, at, owner)) {
-        cutAt = std::min(cutAt, done + (grid->LbaOf(at) - e.startSector) * kSector);
-        if (chained) {
-          plan.damage = DataDamage::kCrossLinked;
-          plan.crossLinkedWith = OwnerPath(partition, *owner);
-          // A view that left the owner out (the deleted files' view).
-          if (plan.crossLinkedWith.empty()) plan.crossLinkedWith = "another live file";
-        }
-        return;
-      }
-    }
-    done += bytes;
-  }
+  std::uint64_t byte = 0;
+  const ClusterOwners::Owner* owner = nullptr;
+  if (!FirstOwnedByte(*partition.clusterOwners, *grid, plan.extents, plan.size, &node,
+                      OwnerFirstCluster(node, partition, plan.extents), byte, owner))
+    return;
+  cutAt = std::min(cutAt, byte);
+  if (!chained) return;
+  plan.damage = DataDamage::kCrossLinked;
+  plan.crossLinkedWith = OwnerPath(partition, *owner);
+  // A view that left the owner out (the deleted files' view).
+  if (plan.crossLinkedWith.empty()) plan.crossLinkedWith = "another live file";
 }
 
 }  // namespace
@@ -206,11 +221,13 @@ FilePlan PlanFileData(const FoundFileNode& node, const PartitionInfo& partition,
   std::uint64_t cutAt = UINT64_MAX;
   const bool fileOfVolume = HasClusterMap(partition) && !(node.flags & kFlagVideoRebuilt);
   if (fileOfVolume && KindOf(node) == kDeletedFile) {
-    AssessDeleted(node, partition, plan, cutAt);
+    AssessDeleted(partition, plan, cutAt);
     if (!IsNtfs(partition)) BoundContiguous(node, partition, plan, cutAt);
   }
-  if (fileOfVolume && KindOf(node) == kPresentFile && !IsNtfs(partition))
-    AssessLive(node, partition, WalksFatChain(node, partition), plan, cutAt);
+  if (fileOfVolume && KindOf(node) == kPresentFile)
+    AssessLive(node, partition, IsNtfs(partition) || WalksFatChain(node, partition), plan, cutAt);
+  if (!partition.overlaidBy.empty() && !(node.flags & kFlagVideoRebuilt) && plan.overwrite == OverwriteState::kUnknown)
+    AssessOverlaid(partition, plan, cutAt);
   if (cutAt != UINT64_MAX) CutExtents(plan.extents, cutAt);
   bool outside = false;
   std::uint64_t covered = ClipToDevice(plan.extents, firstLba, lastLba, outside);

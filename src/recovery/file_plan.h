@@ -52,6 +52,7 @@ struct FilePlan {
   std::uint64_t clusters = 0;       // clusters of a deleted file's data
   std::uint64_t takenClusters = 0;  // of those, the ones in use again
   std::string crossLinkedWith;      // the live file whose clusters the chain runs into
+  std::string overwrittenBy;        // deleted: the live file holding its first cluster in use again
   std::uint64_t validLength = 0;    // exFAT ValidDataLength when below the size
   // Nothing can be written (no data at all, encrypted): the file is
   // reported and skipped.
@@ -63,7 +64,7 @@ struct FilePlan {
 // them ends the file's readable data there, and one that runs past the end
 // is cut. A file's data never comes from clusters that belong to another
 // file: a deleted file's data ends at its first cluster in use again, a
-// live chain's at the first cluster another live file owns.
+// live chain's or run list's at the first cluster another live file owns.
 FilePlan PlanFileData(const FoundFileNode& node, const PartitionInfo& partition, std::uint64_t firstLba,
                       std::uint64_t lastLba);
 

@@ -100,6 +100,7 @@ DamagedFileReport DamageOf(const std::string& path, const FilePlan& plan, const 
   r.clusters = plan.clusters;
   r.takenClusters = plan.takenClusters;
   r.crossLinkedWith = plan.crossLinkedWith;
+  r.overwrittenBy = plan.overwrittenBy;
   r.validLength = plan.validLength;
   const bool explained = r.badSectors > 0 || r.undecodableUnits > 0 || r.damage != DataDamage::kNone;
   r.readFailed = !explained && outcome == WriteOutcome::kReadFailed;

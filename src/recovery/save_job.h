@@ -62,6 +62,7 @@ struct DamagedFileReport {
   std::uint64_t clusters = 0;       // overwritten files: clusters of the data
   std::uint64_t takenClusters = 0;  // and of those, the ones in use again
   std::string crossLinkedWith;      // cross-linked files: the other file
+  std::string overwrittenBy;        // overwritten files: the live file holding the first cluster taken
   std::uint64_t validLength = 0;    // exFAT files never written whole: ValidDataLength
 };
 

@@ -13,6 +13,7 @@ ListedFileState FileStateOf(const PartitionInfo& volume, const FoundFileNode& no
   s.overwrittenPercent = OverwrittenPercent(plan.takenClusters, plan.clusters);
   s.damage = plan.damage;
   s.crossLinkedWith = plan.crossLinkedWith;
+  s.overwrittenBy = plan.overwrittenBy;
   s.validLength = plan.validLength;
   return s;
 }
@@ -47,7 +48,8 @@ std::string DamageReasonText(const ListedFileState& s) {
       return Format("%s (%llu bytes valid)", DamageText(s.damage), static_cast<unsigned long long>(s.validLength));
     case DataDamage::kOverwritten:
     case DataDamage::kPartlyOverwritten:
-      return Format("%s (%u%% of its clusters in use by other files)", DamageText(s.damage), s.overwrittenPercent);
+      return Format("%s (%u%% of its clusters in use by other files%s)", DamageText(s.damage), s.overwrittenPercent,
+                    s.overwrittenBy.empty() ? "" : (", first by " + s.overwrittenBy).c_str());
     default: return DamageText(s.damage);
   }
 }

@@ -17,6 +17,7 @@ struct ListedFileState {
   unsigned overwrittenPercent = 0;
   DataDamage damage = DataDamage::kNone;
   std::string crossLinkedWith;
+  std::string overwrittenBy;  // the live file that took a deleted file's first cluster in use again
   std::uint64_t validLength = 0;  // kNotValidData: the bytes ever written
 };
 

@@ -151,9 +151,10 @@ std::string DamagedFileText(const DamagedFileReport& d) {
   if (d.undecodableUnits > 0)
     add(Format("%llu undecodable compression unit(s)", static_cast<unsigned long long>(d.undecodableUnits)));
   if (d.damage == DataDamage::kOverwritten || d.damage == DataDamage::kPartlyOverwritten) {
-    add(Format("%s: %llu of %llu clusters in use by other files (%u%%), %llu of %llu bytes", DamageText(d.damage),
+    const std::string by = d.overwrittenBy.empty() ? "" : ", first by " + d.overwrittenBy;
+    add(Format("%s: %llu of %llu clusters in use by other files (%u%%%s), %llu of %llu bytes", DamageText(d.damage),
                static_cast<unsigned long long>(d.takenClusters), static_cast<unsigned long long>(d.clusters),
-               OverwrittenPercent(d.takenClusters, d.clusters), static_cast<unsigned long long>(d.readable),
+               OverwrittenPercent(d.takenClusters, d.clusters), by.c_str(), static_cast<unsigned long long>(d.readable),
                static_cast<unsigned long long>(d.size)));
   } else if (d.damage == DataDamage::kCrossLinked) {
     add(Format("%s with %s: %llu of %llu bytes", DamageText(d.damage), d.crossLinkedWith.c_str(),

@@ -187,6 +187,30 @@ TEST_P(OrphanFoldersFat, FilesOfAnUnreachedFolderAreListedAsFlsFindsThem) {
 INSTANTIATE_TEST_SUITE_P(Bits, OrphanFoldersFat, ::testing::Values(12, 16, 32),
                          [](const ::testing::TestParamInfo<int>& p) { return "Fat" + std::to_string(p.param); });
 
+// A lost folder of three 512-byte clusters (40 entries and its dot
+// entries, the clusters side by side as the folder grew): the clusters
+// after its first are read while they hold entries, up to the end mark.
+TEST(OrphanFoldersFatSpread, AFolderOverSeveralClustersIsReadToItsEnd) {
+  if (!HaveTool("mkfs.fat") || !HaveTool("mcopy") || !HaveTool("mdeltree")) GTEST_SKIP() << "mkfs.fat / mtools missing";
+  const std::string dir = TempDir("orphans-spread");
+  const std::string image = dir + "/fat16.img", q = Quoted(image), m = "MTOOLS_SKIP_CHECK=1 ";
+  std::string names;
+  std::set<std::string> expected;
+  for (int i = 1; i <= 40; ++i) {
+    const std::string n = (i < 10 ? "A0" : "A") + std::to_string(i);
+    WriteFileBytes(dir + "/" + n + ".BIN", "");
+    names += " " + Quoted(dir + "/" + n + ".BIN");
+    expected.insert("!" + n.substr(1) + ".BIN");
+  }
+  WriteFileBytes(dir + "/KEEP.BIN", std::string(3000, 'k'));
+  ASSERT_TRUE(Shell("(truncate -s 16M " + q + " && mkfs.fat -F 16 -s 1 " + q + " && " + m + "mmd -i " + q +
+                    " ::/PHOTOS && " + m + "mcopy -i " + q + names + " ::/PHOTOS/ && " + m + "mcopy -i " + q + " " +
+                    Quoted(dir + "/KEEP.BIN") + " ::/KEEP.BIN && " + m + "mdeltree -i " + q +
+                    " ::/PHOTOS) >/dev/null 2>&1"));
+  ASSERT_TRUE(WipeDeletedRootEntry(image, "PHOTOS     "));
+  EXPECT_EQ(ListedOrphans(image), expected);
+}
+
 // The search is the listing's default up to 32 GiB; a volume said to be
 // larger is searched only when asked.
 TEST(OrphanFoldersLargeVolume, SearchedOnlyWhenAskedAbove32GiB) {

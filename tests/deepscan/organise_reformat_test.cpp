@@ -14,6 +14,7 @@
 
 #include "catalog/node_table.h"
 #include "deepscan/scan_settings.h"
+#include "recovery/file_plan.h"
 #include "deepscan_support.h"
 #include "organise_support.h"
 #include "support/test_paths.h"
@@ -46,8 +47,8 @@ std::map<std::string, std::string> OracleFiles(const std::string& image) {
   return out;
 }
 
-// The sector ranges of each non-resident file of an NTFS image, by path
-// (istat's data blocks times the cluster size).
+// The sectors that hold the bytes of each non-resident file of an NTFS
+// image, by path (istat's data blocks, cut at the file's size).
 std::map<std::string, std::vector<std::uint64_t>> FileSectors(const std::string& image, int clusterBytes) {
   std::map<std::string, std::vector<std::uint64_t>> out;
   for (const std::string& line : test::CommandLines("fls -r -p '" + image + "' 2>/dev/null")) {
@@ -55,14 +56,33 @@ std::map<std::string, std::vector<std::uint64_t>> FileSectors(const std::string&
     const auto colon = line.find(':'), tab = line.find('\t');
     if (colon == std::string::npos || tab == std::string::npos) continue;
     bool blocks = false;
+    std::uint64_t sectorsOfSize = 0;
     for (const std::string& l : test::CommandLines("istat '" + image + "' " + line.substr(4, colon - 4))) {
-      if (l.rfind("Type: $DATA", 0) == 0) blocks = true;
+      if (l.rfind("Type: $DATA", 0) == 0) {
+        blocks = true;
+        const auto size = l.find(" size: ");
+        if (size != std::string::npos) sectorsOfSize = (std::stoull(l.substr(size + 7)) + 511) / 512;
+      }
       if (!blocks || l.empty() || !std::isdigit(static_cast<unsigned char>(l[0]))) continue;
       std::istringstream numbers(l);
-      for (std::uint64_t b; numbers >> b;) out[line.substr(tab + 1)].push_back(b * (clusterBytes / 512));
+      auto& sectors = out[line.substr(tab + 1)];
+      for (std::uint64_t b; numbers >> b;)
+        for (int s = 0; s < clusterBytes / 512 && sectors.size() < sectorsOfSize; ++s)
+          sectors.push_back(b * (clusterBytes / 512) + s);
     }
   }
   return out;
+}
+
+// What the copy-out makes of the rebuilt file named `name` (its overwrite
+// state).
+OverwriteState StateOf(const PartitionInfo& p, const std::string& name) {
+  for (std::uint32_t id = kRootId + 1; id < p.table.count; ++id) {
+    const FoundFileNode* n = NodeAt(p.table, id);
+    if (n && n->name && name == n->name && IsFileKind(KindOf(*n)))
+      return PlanFileData(*n, p, 0, UINT64_MAX - 1).overwrite;
+  }
+  return OverwriteState::kUnknown;
 }
 
 class Reformatted : public ::testing::Test {
@@ -100,8 +120,8 @@ TEST_P(ReformattedNtfs, OldFilesComeBackFromLooseRecords) {
   ASSERT_TRUE(test::Run(Sh("mkntfs -Q -F -c " + newCluster + " -L NEWVOL volume.img")));
   ASSERT_TRUE(OracleFiles(image).empty());
   // The files a cluster of which the new volume took for its own metadata
-  // (another cluster size puts it elsewhere): their bytes are gone. The
-  // new $Bitmap (inode 6) tells.
+  // (another cluster size puts it elsewhere): their bytes are gone, and the
+  // rebuilt tree must say so. The new $Bitmap (inode 6) tells.
   const std::string bitmap = dir + "/bitmap.bin";
   ASSERT_TRUE(test::Run(Sh("(icat volume.img 6 > bitmap.bin)")));
   std::string bits;
@@ -109,15 +129,14 @@ TEST_P(ReformattedNtfs, OldFilesComeBackFromLooseRecords) {
     std::ifstream in(bitmap, std::ios::binary);
     bits.assign(std::istreambuf_iterator<char>(in), {});
   }
-  const std::uint64_t newSpc = GetParam().after / 512, oldSpc = GetParam().before / 512;
+  const std::uint64_t newSpc = GetParam().after / 512;
   std::set<std::string> taken;
   for (const auto& [path, sectors] : oldSectors)
-    for (std::uint64_t first : sectors)
-      for (std::uint64_t sector = first; sector < first + oldSpc; ++sector) {
-        const std::uint64_t unit = sector / newSpc;
-        if (unit / 8 < bits.size() && (static_cast<unsigned char>(bits[unit / 8]) >> (unit % 8) & 1))
-          taken.insert(path);
-      }
+    for (std::uint64_t sector : sectors) {
+      const std::uint64_t unit = sector / newSpc;
+      if (unit / 8 < bits.size() && (static_cast<unsigned char>(bits[unit / 8]) >> (unit % 8) & 1))
+        taken.insert(path);
+    }
   EXPECT_LE(taken.size(), 10u);
 
   for (bool live : {false, true}) {
@@ -135,13 +154,26 @@ TEST_P(ReformattedNtfs, OldFilesComeBackFromLooseRecords) {
     if (!live) continue;
     auto& result = *std::find_if(scan.results.begin(), scan.results.end(),
                                  [](const auto& p) { return p->origin == kOriginLooseRecords; });
+    for (const auto& [path, md5] : old) {
+      const OverwriteState state = StateOf(*result, path);
+      if (taken.count(path)) {
+        EXPECT_TRUE(state == OverwriteState::kOverwritten || state == OverwriteState::kPartlyOverwritten) << path;
+      } else {
+        EXPECT_EQ(state, OverwriteState::kUnknown) << path;
+      }
+    }
     const auto written = test::CopyOutTree(*result, dir + "/out-" + cluster);
     std::map<std::string, std::string> byName;
     for (const auto& [path, md5] : written) byName[Base(path)] = md5;
-    for (const auto& [path, md5] : old)
+    // The files the new volume left alone come back whole; the others
+    // never as if whole.
+    for (const auto& [path, md5] : old) {
       if (!taken.count(path)) {
         EXPECT_EQ(byName[path], md5) << path;
+      } else if (byName.count(path)) {
+        EXPECT_NE(byName[path], md5) << path << " is reported overwritten yet came out whole";
       }
+    }
   }
 }
 

@@ -98,5 +98,40 @@ TEST(ClusterOwners, ALiveChainRunningIntoAnotherIsCutAtTheFirstForeignCluster) {
   EXPECT_EQ(p.clusterOwners->StartBetween(30, 40), 0u);
 }
 
+// Live files whose runs overlap (a damaged volume): the shared clusters keep
+// both owners, so each file finds the other there; a file's runs that
+// follow each other make one range.
+TEST(ClusterOwners, OverlappingRunsKeepBothOwners) {
+  ClusterOwners map;
+  const std::uint32_t a = map.AddOwner({10, ClusterOwners::NameHash("A"), 21});
+  const std::uint32_t b = map.AddOwner({15, ClusterOwners::NameHash("B"), 22});
+  const std::uint32_t c = map.AddOwner({30, ClusterOwners::NameHash("C"), 23});
+  map.Add(15, 10, b);  // 15..24
+  map.Add(10, 10, a);  // 10..19
+  map.Add(30, 2, c);
+  map.Add(32, 3, c);   // 30..34
+  map.Finish();
+  EXPECT_EQ(map.RunCount(), 4u);  // A, A+B, B, C
+  std::uint64_t at = 0;
+  const ClusterOwners::Owner* owner = nullptr;
+  ASSERT_TRUE(map.FirstForeign(10, 10, 10, "A", at, owner));
+  EXPECT_EQ(at, 15u);
+  EXPECT_EQ(owner->nodeId, 22u);
+  ASSERT_TRUE(map.FirstForeign(15, 10, 15, "B", at, owner));
+  EXPECT_EQ(at, 15u);
+  EXPECT_EQ(owner->nodeId, 21u);
+  EXPECT_FALSE(map.FirstForeign(20, 5, 15, "B", at, owner));
+  EXPECT_FALSE(map.FirstOwned(25, 5, at, owner));
+  ASSERT_TRUE(map.FirstOwned(26, 10, at, owner));
+  EXPECT_EQ(at, 30u);
+  EXPECT_EQ(owner->nodeId, 23u);
+  // Held by an owner or called in use by the allocation map (cluster 27).
+  std::uint64_t first = 0;
+  EXPECT_EQ(map.CountTaken(8, 30, [](std::uint64_t cl) { return cl == 27; }, first), 21u);
+  EXPECT_EQ(first, 10u);
+  EXPECT_EQ(map.CountTaken(25, 5, [](std::uint64_t) { return false; }, first), 0u);
+  EXPECT_EQ(first, UINT64_MAX);
+}
+
 }  // namespace
 }  // namespace ambrel

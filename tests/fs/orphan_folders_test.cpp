@@ -54,6 +54,41 @@ TEST(OrphanFolderRecognition, FatFolderStartIsCheckedStrictly) {
   EXPECT_FALSE(IsFatFolderStart(attr, 40, 1000, false)) << "\".\" twice";
 }
 
+// The clusters after a freed folder's first: entries, long-name pieces and
+// deleted entries continue it; an empty cluster, file data or a cut entry
+// does not.
+TEST(OrphanFolderRecognition, FatFolderContinuationHoldsOnlyEntries) {
+  std::vector<std::uint8_t> c(512, 0);
+  auto entry = [&](std::size_t i, const char* name11, std::uint8_t attributes) {
+    for (int k = 0; k < 11; ++k) c[i * 32 + k] = static_cast<std::uint8_t>(name11[k]);
+    c[i * 32 + 11] = attributes;
+  };
+  EXPECT_FALSE(ContinuesFatFolder(c)) << "an empty cluster";
+  entry(0, "A01     BIN", 0x20);
+  entry(1, "\xE5" "02     BIN", 0x20);
+  entry(2, "B       TXT", 0x0F);  // a long-name piece (cluster field 0)
+  entry(3, "SUB        ", 0x10);
+  EXPECT_TRUE(ContinuesFatFolder(c));
+  EXPECT_FALSE(ContinuesFatFolder(std::span(c.data(), 31))) << "a cut entry";
+  auto piece = c;
+  piece[2 * 32 + 26] = 7;
+  EXPECT_FALSE(ContinuesFatFolder(piece)) << "a long-name piece naming a cluster";
+  auto data = c;
+  data[3 * 32 + 4] = 0x01;
+  EXPECT_FALSE(ContinuesFatFolder(data)) << "a control byte in a short name";
+  data = c;
+  data[32 * 3 + 11] = 0x80;
+  EXPECT_FALSE(ContinuesFatFolder(data)) << "reserved attribute bits";
+  data = c;
+  data[3 * 32 + 2] = '*';
+  EXPECT_FALSE(ContinuesFatFolder(data)) << "a character no short name holds";
+  // What follows the end mark is not looked at.
+  auto ended = c;
+  ended[4 * 32 + 0] = 0;
+  ended[5 * 32 + 0] = 0x01;
+  EXPECT_TRUE(ContinuesFatFolder(ended));
+}
+
 // A file entry set as exfat-fuse writes it: file, stream, one name entry
 // for "a7.bin" (the fixture test checks the sum on sets exfat-fuse wrote).
 std::vector<std::uint8_t> ExfatSet() {

@@ -30,6 +30,7 @@ void ResultOrganiser::AddLive(ScanSession& session, std::unique_ptr<PartitionInf
   layout.bootSector = partition->bootSector;
   layout.origin = partition->origin;
   liveVolumes_.push_back(std::move(layout));
+  if (auto later = LaterVolume::Of(*partition)) liveAllocations_.push_back(std::move(later));
   if (live_)
     live_->AddPartition(std::move(partition), session.StateWord(), true);
   else
@@ -42,6 +43,7 @@ void ResultOrganiser::AddRealPartitions(ScanSession& session) {
   readDirectories_.clear();
   exfatDirectories_ = SectorRanges{};
   liveVolumes_.clear();
+  liveAllocations_.clear();
   listedRuns_.clear();
   listedFiles_.clear();
   PartitionList views;

@@ -223,6 +223,28 @@ void ResultOrganiser::DropRepeatedVolumes(PartitionList& found) const {
   });
 }
 
+void ResultOrganiser::MarkOverlaidTrees(PartitionList& found) const {
+  auto rebuilt = [](const PartitionInfo& p) {
+    return p.origin == kOriginLooseRecords || p.origin == kOriginDirectoryEntries;
+  };
+  std::vector<std::shared_ptr<const LaterVolume>> volumes = liveAllocations_;
+  for (const auto& p : found)
+    if (!rebuilt(*p) && p->origin != kOriginSignatures)
+      if (auto later = LaterVolume::Of(*p)) volumes.push_back(std::move(later));
+  for (auto& p : found) {
+    if (!rebuilt(*p)) continue;
+    const std::uint64_t end =
+        p->sectorCount > UINT64_MAX - p->startLba ? UINT64_MAX : p->startLba + p->sectorCount;
+    for (const auto& v : volumes) {
+      // The two views of one volume carry one map: it is counted once.
+      const bool seen = std::any_of(p->overlaidBy.begin(), p->overlaidBy.end(), [&](const auto& o) {
+        return o->StartLba() == v->StartLba() && o->EndLba() == v->EndLba();
+      });
+      if (!seen && v->EndLba() > p->startLba && v->StartLba() < end) p->overlaidBy.push_back(v);
+    }
+  }
+}
+
 bool ResultOrganiser::OrganiseResults(ScanSession& session) {
   const PartitionInfo& scanned = session.Partition();
   Step(session, kStepCollect);
@@ -239,6 +261,7 @@ bool ResultOrganiser::OrganiseResults(ScanSession& session) {
   for (auto& p : LostPartitions(session, disk, hits)) found.push_back(std::move(p));
   RebuiltTrees(session, disk, hits, found);
   DropRepeatedVolumes(found);
+  MarkOverlaidTrees(found);
   for (auto& p : found) GiveDiskFacts(scanned, *p);
   DropNearlyEmptyPartitions(found, session.Mode());
 

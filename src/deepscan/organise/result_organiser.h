@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/cluster_map.h"
 #include "fs/parse_context.h"
 #include "catalog/partition_info.h"
 #include "deepscan/scan_hit.h"
@@ -64,6 +65,9 @@ class ResultOrganiser {
   // records that are a real volume again (nearly all their files are its
   // files, at the same places).
   void DropRepeatedVolumes(PartitionList& found) const;
+  // Gives each tree rebuilt from loose FILE records or directory clusters
+  // the volumes read over its area (live or at the end).
+  void MarkOverlaidTrees(PartitionList& found) const;
   PartitionList LostPartitions(ScanSession& session, DiskHandle& disk,
                                const std::vector<ScanHit*>& hits);
   void RebuiltTrees(ScanSession& session, DiskHandle& disk, const std::vector<ScanHit*>& hits,
@@ -84,6 +88,9 @@ class ResultOrganiser {
   // Layout copies (kind, start, size, boot sector) of every partition added
   // live, for the end-of-scan steps that compare with known volumes.
   std::vector<PartitionInfo> liveVolumes_;
+  // The allocation maps of the volumes added live: the trees rebuilt at the
+  // end under one of them lost to it what it took.
+  std::vector<std::shared_ptr<const LaterVolume>> liveAllocations_;
   std::vector<std::string> steps_;
   std::set<std::uint64_t> readDirectories_;  // FAT directory starts the readers read
   SectorRanges exfatDirectories_;             // exFAT directories the readers listed

@@ -191,6 +191,30 @@ bool IsFatFolderStart(std::span<const std::uint8_t> sector, std::uint64_t cluste
   return parent == 0 || (parent >= 2 && parent <= highestCluster && parent != self);
 }
 
+bool ContinuesFatFolder(std::span<const std::uint8_t> cluster) {
+  const ByteCursor c(cluster);
+  if (!c.Contains(0, kEntrySize) || c.UncheckedU8(0) == 0) return false;
+  for (std::size_t at = 0; c.Contains(at, kEntrySize); at += kEntrySize) {
+    const std::uint8_t first = c.UncheckedU8(at);
+    if (first == 0) break;
+    const std::uint8_t attributes = c.UncheckedU8(at + 11);
+    if (attributes == kFatAttrLongName) {
+      if (c.UncheckedU16(at + 26) != 0) return false;
+      continue;
+    }
+    if ((attributes & 0xC0) != 0) return false;
+    for (std::size_t i = 0; i < 11; ++i) {
+      const std::uint8_t b = c.UncheckedU8(at + i);
+      // 0x05 stands for a first byte of 0xE5; other control bytes and the
+      // characters a short name never holds end the folder.
+      if (b < 0x20 && !(i == 0 && b == 0x05)) return false;
+      if (b != kFatDeletedMark && std::strchr("\"*+,./:;<=>?[\\]|", b) != nullptr && !(b == '.' && i < 2))
+        return false;
+    }
+  }
+  return true;
+}
+
 bool IsRecycleBinText(const std::string& name) {
   return name.size() == 12 && AsciiUpper(name) == "$RECYCLE.BIN";
 }

@@ -73,6 +73,12 @@ void CountParsedNode(ScanProgress* progress, NodeKind kind);
 bool IsFatFolderStart(std::span<const std::uint8_t> sector, std::uint64_t cluster, std::uint64_t highestCluster,
                       bool fat32);
 
+// Whether a cluster reads as the continuation of a folder: its first entry
+// is not the end mark, and every entry before the end mark is a short
+// entry with sane attributes and name bytes, or a long-name piece (whose
+// cluster field is 0). Pure, over untrusted bytes.
+bool ContinuesFatFolder(std::span<const std::uint8_t> cluster);
+
 // The volume label of a root directory: its first live entry with the
 // label attribute (long-name pieces excluded), blanks trimmed; empty when
 // there is none before the end mark.

@@ -227,6 +227,9 @@ std::uint64_t ReadFatDirectory(PartitionInfo& partition, const StopWord* stopWor
   if (cluster < 2 || !visited.insert(g->ClusterLba(cluster)).second) return 0;
   std::uint32_t read = 0;
   std::unordered_set<std::uint64_t> chain;  // a chain that loops back ends there
+  // A folder whose chain was freed (deleted, or lost): its clusters are
+  // taken as following each other while they keep reading as entries.
+  const bool freed = !isRoot && DirectoryNextCluster(partition, *g, cluster) == 0;
   while (cluster > 1 && cluster <= g->clusterCount + 2 && !IsFatEndOfChain(static_cast<std::uint32_t>(cluster), g->fat32) &&
          read < kMaxDirectoryClusters && chain.insert(cluster).second) {
     buffer.resize((read + 1) * clusterBytes);
@@ -237,7 +240,21 @@ std::uint64_t ReadFatDirectory(PartitionInfo& partition, const StopWord* stopWor
       if (unread) unread->clear();
       return 0;
     }
-    cluster = DirectoryNextCluster(partition, *g, cluster);
+    const std::uint64_t next = DirectoryNextCluster(partition, *g, cluster);
+    if (!freed || next != 0) {
+      cluster = next;
+      continue;
+    }
+    // The freed folder ends at its end mark, at a cluster in use or read as
+    // a folder's start, and at the first cluster that is not entries.
+    const std::uint64_t following = cluster + 1;
+    const std::span<const std::uint8_t> last(buffer.data() + (read - 1) * clusterBytes, clusterBytes);
+    if (HoldsDirectoryEnd(last) || following > g->clusterCount + 1 || read >= kMaxDirectoryClusters ||
+        DirectoryNextCluster(partition, *g, following) != 0 || visited.count(g->ClusterLba(following)))
+      break;
+    std::vector<std::uint8_t> piece(clusterBytes);
+    if (!ReadSectors(handle, g->ClusterLba(following), g->spc, piece.data()) || !ContinuesFatFolder(piece)) break;
+    cluster = following;
   }
   return buffer.size();
 }

@@ -103,6 +103,7 @@ void CopyFields(const PartitionInfo& s, PartitionInfo& c) {
   c.fat = s.fat;
   c.allocationBitmap = s.allocationBitmap;
   c.clusterOwners = s.clusterOwners;
+  c.overlaidBy = s.overlaidBy;
   c.origin = s.origin;
 }
 
