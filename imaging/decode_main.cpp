@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -113,6 +114,12 @@ void Misbehave(ambrel::ByteSpan d) {
     for (;;) ::pause();
   }
   if (Starts(d, "AMBREL-TEST-EXIT")) std::exit(0);  // ends without a reply
+  if (Starts(d, "AMBREL-TEST-BURN")) {
+    // 0.7 s of CPU, then an ordinary answer: a slow but honest decode.
+    const std::clock_t until = std::clock() + CLOCKS_PER_SEC * 7 / 10;
+    volatile std::uint64_t n = 0;
+    while (std::clock() < until) n = n + 1;
+  }
 }
 #endif
 
