@@ -390,6 +390,9 @@ ChildRun ServingChild::Exchange(ByteSpan request, std::uint64_t maxReplyBytes) {
           killedFor = ChildEnd::kOutputTooLong;
           break;
         }
+        // Bounded above, or by 64 MiB when unbounded: a stated length is
+        // only the child's word.
+        run.output.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(replyLength, std::uint64_t(64) << 20)));
       } else {
         run.output.insert(run.output.end(), buffer, buffer + n);
       }
