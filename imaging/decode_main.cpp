@@ -1,16 +1,22 @@
 // ambrel-decode and ambrel-decode-media: the helper processes the preview
-// runs for every picture or video frame it decodes (the second with the
-// codec libraries, see isolated_decoder.h). It reads one request on its standard input,
-// decodes it with the Qt image readers and the codec libraries, writes one
-// reply on its standard output and exits. The caller has bounded its
-// address space, CPU time and wall clock; whatever the found bytes make the
+// keeps running to decode its pictures and video frames (the second with
+// the codec libraries, see isolated_decoder.h). It reads requests on its
+// standard input, each framed as a u64 little-endian length and the
+// request, decodes each with the Qt image readers and the codec libraries
+// and writes the reply on its standard output, framed the same way, until
+// its input ends. The caller has bounded its address space, CPU time and
+// the wall clock of each request; whatever the found bytes make the
 // libraries do ends here.
 //
-// Exit codes: 0 a reply was written; 2 the request was malformed; 3 the
-// memory limit was reached.
+// Exit codes: 0 the input ended between requests; 2 a request was
+// malformed or the reply could not be written; 3 the memory limit was
+// reached.
+#include <malloc.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -29,25 +35,50 @@ constexpr int kMalformed = 2, kOutOfMemory = 3;
 // The preview never decodes more than the large-file limit of bytes.
 constexpr std::size_t kMaxRequest = (std::size_t(64) << 20) + ambrel::kDecodeRequestHeader;
 
-bool ReadAll(std::vector<std::uint8_t>& out) {
-  std::uint8_t buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(0, buffer, sizeof buffer);
-    if (n == 0) return true;
-    if (n < 0) return false;
-    if (out.size() + std::size_t(n) > kMaxRequest) return false;
-    out.insert(out.end(), buffer, buffer + n);
+// Exactly `size` bytes; false at the end of the input or an error.
+bool ReadExactly(std::uint8_t* into, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::read(0, into + done, size - done);
+    if (n == 0) return false;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += std::size_t(n);
   }
+  return true;
 }
 
-bool WriteAll(const std::vector<std::uint8_t>& bytes) {
+enum class Read : std::uint8_t { kRequest, kEnd, kMalformed };
+
+Read ReadRequest(std::vector<std::uint8_t>& out) {
+  std::uint8_t header[8];
+  const ssize_t first = ::read(0, header, 1);
+  if (first == 0) return Read::kEnd;
+  if (first < 0 || !ReadExactly(header + 1, 7)) return Read::kMalformed;
+  std::uint64_t length = 0;
+  for (int i = 0; i < 8; ++i) length |= std::uint64_t(header[i]) << (8 * i);
+  if (length > kMaxRequest) return Read::kMalformed;
+  out.resize(std::size_t(length));
+  return ReadExactly(out.data(), out.size()) ? Read::kRequest : Read::kMalformed;
+}
+
+bool WriteAll(const std::uint8_t* bytes, std::size_t size) {
   std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(1, bytes.data() + done, bytes.size() - done);
+  while (done < size) {
+    const ssize_t n = ::write(1, bytes + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += std::size_t(n);
   }
   return true;
+}
+
+bool WriteReply(const std::vector<std::uint8_t>& reply) {
+  std::uint8_t header[8];
+  for (int i = 0; i < 8; ++i) header[i] = static_cast<std::uint8_t>(std::uint64_t(reply.size()) >> (8 * i));
+  return WriteAll(header, sizeof header) && WriteAll(reply.data(), reply.size());
 }
 
 #ifdef AMBREL_DECODE_TEST_HOOKS
@@ -75,8 +106,20 @@ void Misbehave(ambrel::ByteSpan d) {
     }
   }
   if (Starts(d, "AMBREL-TEST-NONSENSE")) {
-    WriteAll({'A', 'M', 'D', 'R', 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF});
+    WriteReply({'A', 'M', 'D', 'R', 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF});
     std::exit(0);
+  }
+  if (Starts(d, "AMBREL-TEST-HANG-AFTER")) {
+    // Answers, then neither reads its input nor exits.
+    WriteReply(ambrel::EncodeDecodeReply(ambrel::DecodeOutcome(ambrel::DecodeFailure::kNotAPicture)));
+    for (;;) ::pause();
+  }
+  if (Starts(d, "AMBREL-TEST-EXIT")) std::exit(0);  // ends without a reply
+  if (Starts(d, "AMBREL-TEST-BURN")) {
+    // 0.7 s of CPU, then an ordinary answer: a slow but honest decode.
+    const std::clock_t until = std::clock() + CLOCKS_PER_SEC * 7 / 10;
+    volatile std::uint64_t n = 0;
+    while (std::clock() < until) n = n + 1;
   }
 }
 #endif
@@ -89,27 +132,43 @@ void Misbehave(ambrel::ByteSpan d) {
 extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
 #endif
 
-int main() {
-  // Out of the address space the caller allowed: say so and end, whatever
-  // library was allocating.
-  std::set_new_handler([] { ::_exit(kOutOfMemory); });
-  std::vector<std::uint8_t> message;
-  if (!ReadAll(message)) return kMalformed;
-  const std::optional<ambrel::DecodeRequestView> request =
-      ambrel::ParseDecodeRequest(ambrel::ByteSpan(message.data(), message.size()));
-  if (!request) return kMalformed;
-#ifdef AMBREL_DECODE_TEST_HOOKS
-  Misbehave(request->data);
-#endif
+static ambrel::DecodeOutcome DecodeOne(const ambrel::DecodeRequestView& request) {
 #ifdef AMBREL_DECODE_MEDIA
-  ambrel::DecodeOutcome outcome = ambrel::imaging::DecodeMedia(request->data, request->maxSide);
+  ambrel::DecodeOutcome outcome = ambrel::imaging::DecodeMedia(request.data, request.maxSide);
 #else
   ambrel::DecodeOutcome outcome(ambrel::DecodeFailure::kNotAPicture);
 #endif
   if (!outcome) {
     ambrel::imaging::QtImageDecoder qt;
-    ambrel::DecodeOutcome picture = qt.Decode(request->data, request->maxSide);
+    ambrel::DecodeOutcome picture = qt.Decode(request.data, request.maxSide);
     if (picture || outcome.failure == ambrel::DecodeFailure::kNotAPicture) outcome = std::move(picture);
   }
-  return WriteAll(ambrel::EncodeDecodeReply(outcome)) ? 0 : kMalformed;
+  return outcome;
+}
+
+int main() {
+  // Out of the address space the caller allowed: say so and end, whatever
+  // library was allocating.
+  std::set_new_handler([] { ::_exit(kOutOfMemory); });
+  // A picture's buffers are tens of megabytes: left to mmap and munmap, each
+  // request would fault every page of them in anew, which costs more than
+  // the decoding of a large JPEG. Kept in the heap they are reused from one
+  // request to the next (the caller replaces the helper every few hundred
+  // requests, and its address space stays bounded).
+  ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
+  std::vector<std::uint8_t> message;
+  for (;;) {
+    const Read read = ReadRequest(message);
+    if (read == Read::kEnd) return 0;
+    if (read == Read::kMalformed) return kMalformed;
+    const std::optional<ambrel::DecodeRequestView> request =
+        ambrel::ParseDecodeRequest(ambrel::ByteSpan(message.data(), message.size()));
+    if (!request) return kMalformed;
+#ifdef AMBREL_DECODE_TEST_HOOKS
+    Misbehave(request->data);
+#endif
+    const ambrel::DecodeOutcome outcome = DecodeOne(*request);
+    if (!WriteReply(ambrel::EncodeDecodeReply(outcome))) return kMalformed;
+  }
 }

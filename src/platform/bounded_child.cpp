@@ -10,8 +10,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 namespace ambrel {
 
@@ -50,11 +60,10 @@ void CloseFrom(int first) {
   ::_exit(kExecFailed);
 }
 
-}  // namespace
-
-ChildRun RunBoundedChild(const std::string& program, const std::vector<std::string>& args, ByteSpan input,
-                         const ChildLimits& limits) {
-  ChildRun run;
+// Starts `program` on one end of a socket pair: its pid and the caller's end
+// (close-on-exec, non-blocking), or false.
+bool Spawn(const std::string& program, const std::vector<std::string>& args, const ChildLimits& limits, pid_t& pid,
+           int& sock) {
   std::vector<std::string> strings;
   strings.reserve(args.size() + 1);
   strings.push_back(program);
@@ -66,24 +75,35 @@ ChildRun RunBoundedChild(const std::string& program, const std::vector<std::stri
   // One stream socket carries both ways: send() with MSG_NOSIGNAL never
   // raises SIGPIPE in the caller when the child has died.
   int pair[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return run;
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return false;
   const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (devNull < 0) {
     ::close(pair[0]);
     ::close(pair[1]);
-    return run;
+    return false;
   }
   const pid_t parent = ::getpid();
-  const pid_t pid = ::fork();
+  pid = ::fork();
   if (pid == 0) ChildSide(pair[1], devNull, program.c_str(), argv.data(), limits, parent);
   ::close(pair[1]);
   ::close(devNull);
-  const int sock = pair[0];
+  sock = pair[0];
   if (pid < 0) {
     ::close(sock);
-    return run;
+    return false;
   }
   ::fcntl(sock, F_SETFL, ::fcntl(sock, F_GETFL) | O_NONBLOCK);
+  return true;
+}
+
+}  // namespace
+
+ChildRun RunBoundedChild(const std::string& program, const std::vector<std::string>& args, ByteSpan input,
+                         const ChildLimits& limits) {
+  ChildRun run;
+  pid_t pid = 0;
+  int sock = -1;
+  if (!Spawn(program, args, limits, pid, sock)) return run;
 
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits.wallMs);
@@ -171,5 +191,279 @@ ChildRun RunBoundedChild(const std::string& program, const std::vector<std::stri
   if (run.end != ChildEnd::kExited) run.output.clear();
   return run;
 }
+
+namespace {
+
+// How a child that has ended by itself ended, from its wait status.
+void FillEnd(ChildRun& run, int status) {
+  if (WIFEXITED(status)) {
+    run.exitCode = WEXITSTATUS(status);
+    run.end = run.exitCode == kExecFailed ? ChildEnd::kCannotStart : ChildEnd::kExited;
+  } else if (WIFSIGNALED(status)) {
+    run.signal = WTERMSIG(status);
+    run.end = run.signal == SIGXCPU || run.signal == SIGKILL ? ChildEnd::kTimedOut : ChildEnd::kCrashed;
+  }
+}
+
+}  // namespace
+
+// The parent-death signal is sent when the THREAD that forked ends, not the
+// process: a child forked on a loader thread would die with that thread
+// although the decoder that owns it lives on. So the children are forked on
+// a thread of their own, which lives as long as the ServingChild.
+class ServingChild::Forker {
+ public:
+  Forker() : thread_([this] { Run(); }) {}
+  ~Forker() {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      quit_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  bool Fork(const std::string& program, const std::vector<std::string>& args, const ChildLimits& limits, pid_t& pid,
+            int& sock) {
+    std::unique_lock<std::mutex> guard(lock_);
+    job_ = [&] { return Spawn(program, args, limits, pid, sock); };
+    done_ = false;
+    wake_.notify_all();
+    wake_.wait(guard, [&] { return done_; });
+    job_ = nullptr;
+    return ok_;
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> guard(lock_);
+    for (;;) {
+      wake_.wait(guard, [&] { return quit_ || (job_ && !done_); });
+      if (quit_) return;
+      ok_ = job_();
+      done_ = true;
+      wake_.notify_all();
+    }
+  }
+
+  std::mutex lock_;
+  std::condition_variable wake_;
+  std::function<bool()> job_;
+  bool done_ = true, ok_ = false, quit_ = false;
+  std::thread thread_;
+};
+
+ServingChild::ServingChild(std::string program, std::vector<std::string> args, ChildLimits limits,
+                           std::uint32_t maxRequests)
+    : program_(std::move(program)), args_(std::move(args)), limits_(limits), maxRequests_(maxRequests) {}
+
+ServingChild::~ServingChild() { Stop(); }
+
+bool ServingChild::Start() {
+  if (!forker_) forker_ = std::make_unique<Forker>();
+  pid_t pid = 0;
+  int sock = -1;
+  if (!forker_->Fork(program_, args_, limits_, pid, sock)) return false;
+  pid_ = pid;
+  sock_ = sock;
+  served_ = 0;
+  return true;
+}
+
+void ServingChild::Kill() {
+  if (pid_ == 0) return;
+  ::close(sock_);
+  sock_ = -1;
+  ::kill(pid_, SIGKILL);
+  while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = 0;
+}
+
+void ServingChild::Stop() {
+  if (pid_ == 0) return;
+  // Its input ends: a helper waiting for the next request exits by itself.
+  ::close(sock_);
+  sock_ = -1;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(200);
+  for (;;) {
+    const pid_t done = ::waitpid(pid_, nullptr, WNOHANG);
+    if (done == pid_ || (done < 0 && errno != EINTR)) {
+      pid_ = 0;
+      return;
+    }
+    if (Clock::now() >= deadline) break;
+    ::usleep(2000);
+  }
+  // Still there (busy, or hung after its last reply): it must not hold up
+  // the program's exit.
+  Kill();
+}
+
+ChildRun ServingChild::Exchange(ByteSpan request, std::uint64_t maxReplyBytes) {
+  if (maxReplyBytes == 0) maxReplyBytes = limits_.maxOutputBytes;
+  if (pid_ != 0) {
+    // Ended while idle, or left bytes nobody asked for: not to be trusted
+    // with the next request either.
+    int status = 0;
+    const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+    pollfd p{sock_, POLLIN, 0};
+    if (done == pid_ || done < 0) {
+      ::close(sock_);
+      sock_ = -1;
+      pid_ = 0;
+    } else if (::poll(&p, 1, 0) > 0) {
+      Kill();
+    }
+  }
+  if (pid_ != 0) {
+    // RLIMIT_CPU counts the whole life: a child that has spent a quarter of
+    // it is replaced, so that this request has at least three quarters.
+    bool spent = served_ >= maxRequests_;
+    if (!spent && limits_.cpuSeconds != 0) {
+      const std::optional<std::uint64_t> used = ProcessCpuMs(pid_);
+      spent = !used || *used * 4 > std::uint64_t(limits_.cpuSeconds) * 1000;
+    }
+    if (spent) Stop();
+  }
+  ChildRun run;
+  if (pid_ == 0 && !Start()) return run;
+  ++served_;
+
+  std::uint8_t header[8];
+  for (int i = 0; i < 8; ++i) header[i] = static_cast<std::uint8_t>(std::uint64_t(request.size()) >> (8 * i));
+  const std::size_t total = 8 + request.size();
+  std::size_t sent = 0;
+  std::uint8_t replyHeader[8];
+  std::size_t headerGot = 0;
+  std::uint64_t replyLength = 0;
+
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limits_.wallMs);
+  bool killed = false;
+  ChildEnd killedFor = ChildEnd::kTimedOut;
+  std::uint8_t buffer[65536];
+  for (;;) {
+    int waitMs = -1;
+    if (limits_.wallMs != 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) {
+        killed = true;
+        break;
+      }
+      waitMs = static_cast<int>(left);
+    }
+    const bool writing = sent < total;
+    pollfd p{sock_, static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0};
+    const int ready = ::poll(&p, 1, waitMs);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      killed = true;
+      break;
+    }
+    if (ready == 0) continue;
+    if (writing && (p.revents & (POLLOUT | POLLERR | POLLHUP))) {
+      const std::uint8_t* from = sent < 8 ? header + sent : request.data() + (sent - 8);
+      const std::size_t length = sent < 8 ? 8 - sent : total - sent;
+      const ssize_t n = ::send(sock_, from, length, MSG_NOSIGNAL);
+      if (n > 0) sent += static_cast<std::size_t>(n);
+      if (n < 0 && errno != EAGAIN && errno != EINTR) sent = total;  // the child stopped reading
+    }
+    if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
+      // Never read past the reply: what follows it is the child's fault and
+      // is found before the next request.
+      std::uint8_t* into = headerGot < 8 ? replyHeader + headerGot : buffer;
+      std::size_t room = headerGot < 8 ? 8 - headerGot : sizeof buffer;
+      if (headerGot == 8) room = static_cast<std::size_t>(std::min<std::uint64_t>(room, replyLength - run.output.size()));
+      const ssize_t n = ::recv(sock_, into, room, 0);
+      if (n == 0) break;  // the child closed its end (it has exited or is about to)
+      if (n < 0) {
+        if (errno == EAGAIN || errno == EINTR) continue;
+        break;
+      }
+      if (headerGot < 8) {
+        headerGot += static_cast<std::size_t>(n);
+        if (headerGot < 8) continue;
+        for (int i = 0; i < 8; ++i) replyLength |= std::uint64_t(replyHeader[i]) << (8 * i);
+        if (maxReplyBytes != 0 && replyLength > maxReplyBytes) {
+          killed = true;
+          killedFor = ChildEnd::kOutputTooLong;
+          break;
+        }
+        // Bounded above, or by 64 MiB when unbounded: a stated length is
+        // only the child's word.
+        run.output.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(replyLength, std::uint64_t(64) << 20)));
+      } else {
+        run.output.insert(run.output.end(), buffer, buffer + n);
+      }
+      if (headerGot == 8 && run.output.size() == replyLength) {
+        if (sent < total) {
+          // Answered before it had the whole request: it cannot have read it.
+          killed = true;
+          killedFor = ChildEnd::kCrashed;
+          break;
+        }
+        run.end = ChildEnd::kReplied;
+        return run;
+      }
+    }
+  }
+  // No reply: whatever the child is doing, it is not serving any more.
+  run.output.clear();
+  ::close(sock_);
+  sock_ = -1;
+  if (killed) {
+    Kill();
+    run.end = killedFor;
+    return run;
+  }
+  int status = 0;
+  for (;;) {
+    // The end of its output came before the exit: wait for it, still bounded.
+    const pid_t done = ::waitpid(pid_, &status, limits_.wallMs == 0 ? 0 : WNOHANG);
+    if (done == pid_) break;
+    if (done < 0 && errno != EINTR) {
+      pid_ = 0;
+      return run;
+    }
+    if (done == 0) {
+      if (Clock::now() >= deadline) {
+        Kill();
+        run.end = ChildEnd::kTimedOut;
+        return run;
+      }
+      ::usleep(2000);
+    }
+  }
+  pid_ = 0;
+  FillEnd(run, status);
+  // A child that ends without replying has failed this request, whatever
+  // its exit code says.
+  if (run.end == ChildEnd::kExited && run.exitCode == 0) run.end = ChildEnd::kCrashed;
+  return run;
+}
+
+std::optional<std::uint64_t> ProcessCpuMs(int pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  // The command name in parentheses may hold spaces and parentheses itself.
+  const std::size_t close = text.rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  std::istringstream fields(text.substr(close + 1));
+  // From the third field (state) on; utime and stime are the 14th and 15th.
+  std::string field;
+  std::uint64_t utime = 0, stime = 0;
+  for (int n = 3; n <= 15 && fields >> field; ++n) {
+    if (n == 14) utime = std::strtoull(field.c_str(), nullptr, 10);
+    if (n == 15) {
+      stime = std::strtoull(field.c_str(), nullptr, 10);
+      const long ticks = ::sysconf(_SC_CLK_TCK);
+      return (utime + stime) * 1000 / std::uint64_t(ticks > 0 ? ticks : 100);
+    }
+  }
+  return std::nullopt;
+}
+
+bool ProcessExists(int pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
 
 }  // namespace ambrel

@@ -9,10 +9,16 @@
 // child needs is prepared before the fork and the child only redirects,
 // sets its limits and executes.
 //
-// Threads: any thread; each call runs its own child.
+// ServingChild keeps one such child running between requests: each request
+// is a message to it and one message back, under a wall clock of its own.
+//
+// Threads: RunBoundedChild from any thread, each call runs its own child; a
+// ServingChild from one thread at a time.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,10 +35,12 @@ struct ChildLimits {
 
 enum class ChildEnd : std::uint8_t {
   kExited,        // exited by itself: `exitCode`
-  kCrashed,       // ended by a signal other than the CPU limit's: `signal`
+  kCrashed,       // ended by a signal other than the CPU limit's: `signal`;
+                  // (ServingChild) also: ended or broke the framing unasked
   kTimedOut,      // past its wall-clock or CPU limit, killed
   kOutputTooLong, // wrote more than maxOutputBytes, killed
   kCannotStart,   // no pipe, no process, or the program would not execute
+  kReplied,       // (ServingChild) answered the request and serves on
 };
 
 struct ChildRun {
@@ -46,5 +54,56 @@ struct ChildRun {
 // /dev/null and no other descriptor of the caller open.
 ChildRun RunBoundedChild(const std::string& program, const std::vector<std::string>& args, ByteSpan input,
                          const ChildLimits& limits);
+
+// A child that serves request after request on its standard input and
+// output, each message framed as a u64 little-endian length and that many
+// bytes. The child is started by the first request (fork+exec as above, the
+// same address-space and CPU limits, and killed should this process die);
+// `limits.wallMs` bounds each request, counted from the moment it is sent.
+//
+// A request that ends any other way than kReplied leaves no child: one
+// past its wall clock, that writes a longer reply than allowed or a
+// malformed frame is killed, one that exits or crashes is reaped, and the
+// next request starts a fresh one. So that a request always has most of the
+// CPU limit to itself although RLIMIT_CPU counts the process's whole life,
+// the child is also replaced before a request once it has used a quarter of
+// its CPU limit, or after `maxRequests` requests (which bounds what its heap
+// gathers over time).
+class ServingChild {
+ public:
+  ServingChild(std::string program, std::vector<std::string> args, ChildLimits limits, std::uint32_t maxRequests);
+  ~ServingChild();  // Stop()
+  ServingChild(const ServingChild&) = delete;
+  ServingChild& operator=(const ServingChild&) = delete;
+
+  // The reply in `output` with kReplied, else how the child ended (its
+  // output is then empty). `maxReplyBytes` 0: limits.maxOutputBytes.
+  ChildRun Exchange(ByteSpan request, std::uint64_t maxReplyBytes = 0);
+  // Closes the child's input, gives it a moment to exit, then kills it;
+  // reaped either way.
+  void Stop();
+  // The running child's process id; 0 when there is none.
+  int Pid() const { return pid_; }
+
+ private:
+  class Forker;
+  bool Start();
+  void Kill();
+
+  std::string program_;
+  std::vector<std::string> args_;
+  ChildLimits limits_;
+  std::uint32_t maxRequests_;
+  int pid_ = 0;
+  int sock_ = -1;
+  std::uint32_t served_ = 0;
+  std::unique_ptr<Forker> forker_;
+};
+
+// The CPU time (user and system) process `pid` has used, in milliseconds;
+// nothing when it cannot be read.
+std::optional<std::uint64_t> ProcessCpuMs(int pid);
+// True while a process `pid` exists (a zombie included).
+bool ProcessExists(int pid);
 
 }  // namespace ambrel

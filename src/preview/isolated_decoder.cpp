@@ -10,8 +10,12 @@ namespace ambrel {
 
 namespace {
 
-// The exit codes of the helper other than 0 (a reply written).
+// The exit code of the helper that ran out of its address space.
 constexpr int kHelperOutOfMemory = 3;
+// A helper is replaced after this many requests, whatever it has used: what
+// its heap gathers over thousands of pictures stays bounded, and a restart
+// costs less than a tenth of a second.
+constexpr std::uint32_t kRequestsPerHelper = 500;
 
 }  // namespace
 
@@ -26,8 +30,19 @@ ChildLimits DefaultDecodeLimits() {
   return limits;
 }
 
+IsolatedDecoder::Helper::Helper(const std::string& path, const ChildLimits& limits)
+    : program(path), child(path, {}, limits, kRequestsPerHelper) {}
+
 IsolatedDecoder::IsolatedDecoder(std::string pictureHelper, std::string mediaHelper, ChildLimits limits)
-    : pictureHelper_(std::move(pictureHelper)), mediaHelper_(std::move(mediaHelper)), limits_(limits) {}
+    : picture_(pictureHelper, limits), media_(mediaHelper, limits) {}
+
+IsolatedDecoder::~IsolatedDecoder() = default;
+
+int IsolatedDecoder::HelperPid(bool media) const {
+  const Helper& helper = media ? media_ : picture_;
+  std::lock_guard<std::mutex> guard(helper.lock);
+  return helper.child.Pid();
+}
 
 bool NeedsMediaHelper(ByteSpan d) {
   auto starts = [&](std::initializer_list<std::uint8_t> sig) {
@@ -39,24 +54,28 @@ bool NeedsMediaHelper(ByteSpan d) {
 
 DecodeOutcome IsolatedDecoder::Decode(ByteSpan data, std::uint32_t maxSide) {
   if (data.empty()) return DecodeFailure::kNotAPicture;
-  const std::string& helper = NeedsMediaHelper(data) ? mediaHelper_ : pictureHelper_;
-  if (helper.empty()) return DecodeFailure::kNoDecoder;
-  ChildLimits limits = limits_;
+  Helper& helper = NeedsMediaHelper(data) ? media_ : picture_;
+  if (helper.program.empty()) return DecodeFailure::kNoDecoder;
   const std::uint64_t side = maxSide == 0 ? 0 : maxSide;
   const std::uint64_t pixels = side == 0 ? kDecodeReplyMaxPixels : side * side;
-  limits.maxOutputBytes = kDecodeReplyHeader + pixels * 4;
-  const ChildRun run = RunBoundedChild(helper, {}, EncodeDecodeRequest(data, maxSide), limits);
+  const std::vector<std::uint8_t> request = EncodeDecodeRequest(data, maxSide);
+  std::lock_guard<std::mutex> guard(helper.lock);
+  ChildRun run = helper.child.Exchange(ByteSpan(request.data(), request.size()), kDecodeReplyHeader + pixels * 4);
   switch (run.end) {
     case ChildEnd::kCannotStart: return DecodeFailure::kNoDecoder;
     case ChildEnd::kTimedOut: return DecodeFailure::kTimedOut;
     case ChildEnd::kCrashed:
     case ChildEnd::kOutputTooLong: return DecodeFailure::kCrashed;
-    case ChildEnd::kExited: break;
+    case ChildEnd::kExited:
+      return run.exitCode == kHelperOutOfMemory ? DecodeFailure::kOutOfMemory : DecodeFailure::kCrashed;
+    case ChildEnd::kReplied: break;
   }
-  if (run.exitCode == kHelperOutOfMemory) return DecodeFailure::kOutOfMemory;
-  if (run.exitCode != 0) return DecodeFailure::kCrashed;
   std::optional<DecodeOutcome> reply = ParseDecodeReply(ByteSpan(run.output.data(), run.output.size()), maxSide);
-  if (!reply) return DecodeFailure::kCrashed;  // a helper that answers nonsense has gone wrong
+  if (!reply) {
+    // A helper that answers nonsense has gone wrong: it serves no more.
+    helper.child.Stop();
+    return DecodeFailure::kCrashed;
+  }
   return std::move(*reply);
 }
 

@@ -4,11 +4,18 @@
 // helper a crash, a loop or an exhausted address space ends only the
 // helper, and the preview gets a typed reason instead of a picture.
 //
-// Threads: Decode may be called from any thread; each call runs its own
-// helper.
+// Each helper is started by the first decode that needs it and then serves
+// the decoder's requests one after another (see ServingChild): a decode
+// costs the decoding, not a program's start. A request that fails (crash,
+// timeout, exhausted memory, nonsense) ends that helper; the next request
+// starts a fresh one. The decoder's destruction ends both helpers.
+//
+// Threads: Decode may be called from any thread; requests to one helper
+// wait for each other.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "platform/bounded_child.h"
@@ -18,7 +25,8 @@ namespace ambrel {
 
 // The bounds of one decode: 1 GiB of address space (the readers' own limit
 // is 256 MiB of pixels; the rest is the libraries' code and their threads),
-// 10 s of CPU and 15 s of wall clock.
+// 10 s of CPU (per helper process, which is replaced once it has used a
+// quarter of that, so a decode has at least 7.5 s) and 15 s of wall clock.
 ChildLimits DefaultDecodeLimits();
 
 // Two helpers: ambrel-decode links only the Qt image readers and starts in
@@ -30,11 +38,20 @@ ChildLimits DefaultDecodeLimits();
 class IsolatedDecoder final : public ImageDecoder {
  public:
   IsolatedDecoder(std::string pictureHelper, std::string mediaHelper, ChildLimits limits = DefaultDecodeLimits());
+  ~IsolatedDecoder() override;
   DecodeOutcome Decode(ByteSpan data, std::uint32_t maxSide) override;
 
+  // For the tests: the running helper's process id (0: none).
+  int HelperPid(bool media) const;
+
  private:
-  std::string pictureHelper_, mediaHelper_;
-  ChildLimits limits_;
+  struct Helper {
+    Helper(const std::string& program, const ChildLimits& limits);
+    std::string program;
+    mutable std::mutex lock;
+    ServingChild child;
+  };
+  Helper picture_, media_;
 };
 
 // True when only the media helper decodes `data` (see above).

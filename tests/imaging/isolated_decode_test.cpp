@@ -3,8 +3,10 @@
 // lives on; a bomb is refused; a real picture decodes exactly as in-process.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "imaging/picture_samples.h"
 #include "preview/decode_reply.h"
@@ -91,6 +93,98 @@ TEST(IsolatedDecode, TheLoaderThreadLivesThroughACrashingDecoderAndSaysWhy) {
   EXPECT_NE(PreviewDamageText(results[0]).find("图像无法解码（解码程序异常退出）"), std::string::npos);
   ASSERT_TRUE(results[1].picture);
   EXPECT_EQ(results[1].picture->sourceWidth, 64u);
+}
+
+// The helpers stay between decodes; a request that goes wrong ends its
+// helper, and the next request is served by a fresh one.
+TEST(IsolatedDecode, OneHelperServesDecodeAfterDecodeAndAFailedRequestStartsAFreshOne) {
+  IsolatedDecoder decoder(AMBREL_DECODE_TEST_HELPER, AMBREL_DECODE_TEST_HELPER, TestLimits());
+  const std::vector<std::uint8_t> png = test::BombPng(40, 30, 30);
+  EXPECT_EQ(decoder.HelperPid(false), 0);
+  ASSERT_TRUE(decoder.Decode(Span(png), 0));
+  const int first = decoder.HelperPid(false);
+  ASSERT_NE(first, 0);
+  for (int i = 0; i < 30; ++i) {
+    const DecodeOutcome again = decoder.Decode(Span(png), i % 2 == 0 ? 0 : 16);
+    ASSERT_TRUE(again) << i;
+    EXPECT_EQ(again->width, i % 2 == 0 ? 40u : 16u);
+  }
+  EXPECT_EQ(decoder.HelperPid(false), first);
+  EXPECT_EQ(decoder.HelperPid(true), 0);  // nothing asked the media helper yet
+
+  // Each failure ends the helper (reaped, not left a zombie) and the next
+  // picture still decodes.
+  for (const char* hostile : {"AMBREL-TEST-CRASH", "AMBREL-TEST-EXIT", "AMBREL-TEST-NONSENSE"}) {
+    SCOPED_TRACE(hostile);
+    ASSERT_EQ(int(decoder.Decode(Span(Bytes("no picture")), 0).failure), int(DecodeFailure::kNotAPicture));
+    const int before = decoder.HelperPid(true);
+    ASSERT_NE(before, 0);
+    EXPECT_EQ(int(decoder.Decode(Span(Bytes(hostile)), 0).failure), int(DecodeFailure::kCrashed));
+    EXPECT_EQ(decoder.HelperPid(true), 0);
+    EXPECT_FALSE(ProcessExists(before));
+    EXPECT_EQ(int(decoder.Decode(Span(Bytes("no picture")), 0).failure), int(DecodeFailure::kNotAPicture));
+    EXPECT_NE(decoder.HelperPid(true), 0);
+  }
+  EXPECT_EQ(decoder.HelperPid(false), first);  // the other kind's helper is untouched
+}
+
+TEST(IsolatedDecode, AfterATimeoutTheHelperIsKilledAndTheNextPictureDecodes) {
+  ChildLimits wall = TestLimits();
+  wall.wallMs = 5'000;
+  IsolatedDecoder decoder(AMBREL_DECODE_TEST_HELPER, AMBREL_DECODE_TEST_HELPER, wall);
+  // Bytes that are no picture go to the media helper, as the sleeper does.
+  ASSERT_EQ(int(decoder.Decode(Span(Bytes("no picture")), 0).failure), int(DecodeFailure::kNotAPicture));
+  const int asleep = decoder.HelperPid(true);
+  ASSERT_NE(asleep, 0);
+  EXPECT_EQ(int(decoder.Decode(Span(Bytes("AMBREL-TEST-SLEEP")), 0).failure), int(DecodeFailure::kTimedOut));
+  EXPECT_EQ(decoder.HelperPid(true), 0);
+  EXPECT_FALSE(ProcessExists(asleep));
+  EXPECT_EQ(int(decoder.Decode(Span(Bytes("no picture")), 0).failure), int(DecodeFailure::kNotAPicture));
+  EXPECT_NE(decoder.HelperPid(true), 0);
+  EXPECT_TRUE(decoder.Decode(Span(test::BombPng(40, 30, 30)), 0));
+}
+
+// RLIMIT_CPU counts a process's whole life: five decodes of 0.7 s each under
+// a 2 s limit would see the third killed were the helper never replaced.
+TEST(IsolatedDecode, SlowDecodesInARowEachGetTheirCpuBudget) {
+  IsolatedDecoder decoder(AMBREL_DECODE_TEST_HELPER, AMBREL_DECODE_TEST_HELPER, TestLimits());
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(int(decoder.Decode(Span(Bytes("AMBREL-TEST-BURN")), 0).failure), int(DecodeFailure::kNotAPicture)) << i;
+  }
+}
+
+// The parent-death signal follows the thread that forked: a helper started
+// by a thread that has ended since must still serve the decoder.
+TEST(IsolatedDecode, TheHelperOutlivesTheThreadWhoseRequestStartedIt) {
+  IsolatedDecoder decoder(AMBREL_DECODE_TEST_HELPER, AMBREL_DECODE_TEST_HELPER, TestLimits());
+  const std::vector<std::uint8_t> png = test::BombPng(40, 30, 30);
+  bool decoded = false;
+  std::thread([&] { decoded = decoder.Decode(Span(png), 0).has_value(); }).join();
+  ASSERT_TRUE(decoded);
+  const int pid = decoder.HelperPid(false);
+  ASSERT_NE(pid, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_TRUE(decoder.Decode(Span(png), 0));
+  EXPECT_EQ(decoder.HelperPid(false), pid);
+}
+
+TEST(IsolatedDecode, DestroyingTheDecoderEndsBothHelpersEvenOneThatHangs) {
+  int picture = 0, media = 0;
+  {
+    IsolatedDecoder decoder(AMBREL_DECODE_TEST_HELPER, AMBREL_DECODE_TEST_HELPER, TestLimits());
+    ASSERT_TRUE(decoder.Decode(Span(test::BombPng(40, 30, 30)), 0));
+    // Answers, then stops reading its input: closing it will not end it.
+    EXPECT_EQ(int(decoder.Decode(Span(Bytes("AMBREL-TEST-HANG-AFTER")), 0).failure),
+              int(DecodeFailure::kNotAPicture));
+    picture = decoder.HelperPid(false);
+    media = decoder.HelperPid(true);
+    ASSERT_NE(picture, 0);
+    ASSERT_NE(media, 0);
+    ASSERT_NE(picture, media);
+  }
+  // Gone and reaped: a zombie would still exist.
+  EXPECT_FALSE(ProcessExists(picture));
+  EXPECT_FALSE(ProcessExists(media));
 }
 
 TEST(IsolatedDecode, ABombIsRefusedAndAJpegDecodesAsTheOriginal) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/bounded_child.h"
@@ -81,6 +82,99 @@ TEST(BoundedChild, TheAddressSpaceLimitHoldsInTheChildOnly) {
   EXPECT_EQ(std::string(run.output.begin(), run.output.end()), "262144\n");
   const ChildRun here = Shell("ulimit -v", {}, Wall(60'000));
   EXPECT_NE(std::string(here.output.begin(), here.output.end()), "262144\n");
+}
+
+// `cat` answers every framed request with the same frame: a server that
+// echoes, without a helper of its own.
+TEST(ServingChild, OneChildAnswersRequestAfterRequestLargeOnesIncluded) {
+  ServingChild echo("/bin/sh", {"-c", "exec cat"}, Wall(60'000), 100);
+  std::vector<std::uint8_t> large(3u << 20);
+  for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<std::uint8_t>(i * 13 + (i >> 11));
+  int pid = 0;
+  for (int i = 0; i < 10; ++i) {
+    const std::vector<std::uint8_t> request = i == 4 ? large : std::vector<std::uint8_t>(std::size_t(i), 'x');
+    const ChildRun run = echo.Exchange(ByteSpan(request.data(), request.size()));
+    ASSERT_EQ(int(run.end), int(ChildEnd::kReplied)) << i;
+    EXPECT_TRUE(run.output == request) << i;
+    if (i == 0) pid = echo.Pid();
+    EXPECT_EQ(echo.Pid(), pid);
+  }
+  echo.Stop();
+  EXPECT_EQ(echo.Pid(), 0);
+  EXPECT_FALSE(ProcessExists(pid));
+}
+
+TEST(ServingChild, AFailedRequestLeavesNoChildAndTheNextStartsAnother) {
+  const std::vector<std::uint8_t> request = {1, 2, 3};
+  const ByteSpan span(request.data(), request.size());
+  // Its reply's length is read as "y\ny\ny\ny\n": far past the bound.
+  ServingChild flood("/bin/sh", {"-c", "exec yes"}, Wall(60'000), 100);
+  EXPECT_EQ(int(flood.Exchange(span, 1000).end), int(ChildEnd::kOutputTooLong));
+  EXPECT_EQ(flood.Pid(), 0);
+
+  ServingChild quits("/bin/sh", {"-c", "exit 3"}, Wall(60'000), 100);
+  const ChildRun exited = quits.Exchange(span);
+  EXPECT_EQ(int(exited.end), int(ChildEnd::kExited));
+  EXPECT_EQ(exited.exitCode, 3);
+  EXPECT_EQ(quits.Pid(), 0);
+
+  // Answers once, then sleeps: the second request runs out of its wall clock.
+  ServingChild once("/bin/sh", {"-c", "head -c 11; exec sleep 30"}, Wall(2'000), 100);
+  ASSERT_EQ(int(once.Exchange(span).end), int(ChildEnd::kReplied));
+  const int asleep = once.Pid();
+  EXPECT_EQ(int(once.Exchange(span).end), int(ChildEnd::kTimedOut));
+  EXPECT_EQ(once.Pid(), 0);
+  EXPECT_FALSE(ProcessExists(asleep));
+  ASSERT_EQ(int(once.Exchange(span).end), int(ChildEnd::kReplied));  // a fresh one
+  EXPECT_NE(once.Pid(), 0);
+
+  ServingChild missing("/nonexistent/helper", {}, Wall(60'000), 100);
+  EXPECT_EQ(int(missing.Exchange(span).end), int(ChildEnd::kCannotStart));
+}
+
+TEST(ServingChild, AChildIsReplacedAfterItsRequestsAndAfterStrayBytes) {
+  const std::vector<std::uint8_t> request = {7};
+  const ByteSpan span(request.data(), request.size());
+  ServingChild echo("/bin/sh", {"-c", "exec cat"}, Wall(60'000), 3);
+  std::vector<int> pids;
+  for (int i = 0; i < 7; ++i) {
+    ASSERT_EQ(int(echo.Exchange(span).end), int(ChildEnd::kReplied));
+    pids.push_back(echo.Pid());
+  }
+  EXPECT_EQ(pids[0], pids[2]);
+  EXPECT_NE(pids[2], pids[3]);
+  EXPECT_EQ(pids[3], pids[5]);
+  EXPECT_NE(pids[5], pids[6]);
+
+  // Two replies to one request: the second must not pass for the answer to
+  // the next one, which a fresh child answers instead.
+  ServingChild twice("/bin/sh",
+                     {"-c",
+                      "head -c 9 >/dev/null; "
+                      "printf '\\001\\0\\0\\0\\0\\0\\0\\0\\007\\001\\0\\0\\0\\0\\0\\0\\0\\007'; "
+                      "exec sleep 30"},
+                     Wall(60'000), 100);
+  ASSERT_EQ(int(twice.Exchange(span).end), int(ChildEnd::kReplied));
+  const int chatty = twice.Pid();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the second frame has arrived
+  const ChildRun next = twice.Exchange(span);
+  ASSERT_EQ(int(next.end), int(ChildEnd::kReplied));
+  EXPECT_TRUE(next.output == request);
+  EXPECT_NE(twice.Pid(), chatty);
+  EXPECT_FALSE(ProcessExists(chatty));
+}
+
+TEST(ServingChild, StoppingEndsAChildThatNoLongerReadsItsInput) {
+  const std::vector<std::uint8_t> empty;
+  ServingChild deaf("/bin/sh", {"-c", "head -c 8; exec sleep 30"}, Wall(60'000), 100);
+  const ChildRun run = deaf.Exchange(ByteSpan(empty.data(), empty.size()));
+  ASSERT_EQ(int(run.end), int(ChildEnd::kReplied));
+  EXPECT_TRUE(run.output.empty());
+  const int pid = deaf.Pid();
+  const auto start = std::chrono::steady_clock::now();
+  deaf.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_FALSE(ProcessExists(pid));
 }
 
 }  // namespace
