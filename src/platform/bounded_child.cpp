@@ -30,6 +30,18 @@ namespace {
 // The exit code a child uses when execv itself failed.
 constexpr int kExecFailed = 127;
 
+// The poll timeout left before `deadline` (-1: no wall-clock limit when
+// wallMs is 0); false once the deadline has passed.
+bool PollTimeout(std::uint32_t wallMs, std::chrono::steady_clock::time_point deadline, int& waitMs) {
+  waitMs = -1;
+  if (wallMs == 0) return true;
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+  if (left <= 0) return false;
+  waitMs = static_cast<int>(left);
+  return true;
+}
+
 void CloseFrom(int first) {
 #ifdef SYS_close_range
   if (::syscall(SYS_close_range, static_cast<unsigned>(first), ~0u, 0u) == 0) return;
@@ -118,14 +130,10 @@ ChildRun RunBoundedChild(const std::string& program, const std::vector<std::stri
   std::uint8_t buffer[65536];
   for (;;) {
     int waitMs = -1;
-    if (limits.wallMs != 0) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) {
-        killed = true;
-        killedFor = ChildEnd::kTimedOut;
-        break;
-      }
-      waitMs = static_cast<int>(left);
+    if (!PollTimeout(limits.wallMs, deadline, waitMs)) {
+      killed = true;
+      killedFor = ChildEnd::kTimedOut;
+      break;
     }
     pollfd p{sock, static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0};
     const int ready = ::poll(&p, 1, waitMs);
@@ -345,13 +353,9 @@ ChildRun ServingChild::Exchange(ByteSpan request, std::uint64_t maxReplyBytes) {
   std::uint8_t buffer[65536];
   for (;;) {
     int waitMs = -1;
-    if (limits_.wallMs != 0) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) {
-        killed = true;
-        break;
-      }
-      waitMs = static_cast<int>(left);
+    if (!PollTimeout(limits_.wallMs, deadline, waitMs)) {
+      killed = true;
+      break;
     }
     const bool writing = sent < total;
     pollfd p{sock_, static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0};
