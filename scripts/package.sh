@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds the Debian package with CPack (installed under /usr), installs it
 # with dpkg -i and runs both programs from the PATH:
-#   ambrel-cli --version, ambrel-cli startup (finds its pack), ambrel --help.
+#   ambrel-cli --version, ambrel-cli startup (finds its pack), ambrel --help,
+#   and the decoding helpers installed beside them.
 # Needs root (or sudo) for dpkg. The package is left in build-deb/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,4 +37,9 @@ ambrel --version
 test -f /usr/share/applications/ambrel.desktop
 test -f /usr/share/icons/hicolor/scalable/apps/ambrel.svg
 grep -q '^Exec=pkexec ' /usr/share/applications/ambrel.desktop
+# The picture decoders run as helper programs beside the installed programs.
+libdir=$(dirname "$(readlink -f "$(command -v ambrel-cli)")")
+test -x "$libdir/ambrel-decode"
+test -x "$libdir/ambrel-decode-media"
+echo "--- decoding helpers in $libdir"
 echo "package installed and checked: $deb"
