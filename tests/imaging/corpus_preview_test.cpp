@@ -235,8 +235,8 @@ TEST(CorpusPreview, FromCarvedFilesTheKindTextAndPictureSizeOfTheOriginal) {
     if (carvedType != namedType) std::printf("%s carved as %s (type %u, by its name %u)\n", file.path.c_str(),
                                               node->name ? node->name : "?", carvedType, namedType);
     if (!kNamedApart.count(folder)) {
-      const PreviewContent named = BuildPreviewContent(namedType, file.bytes, file.bytes.size(),
-                                                       file.bytes.size() > kPreviewLargeFile || namedType == kTypeUnknown);
+      const bool dumped = file.bytes.size() > kPreviewLargeFile || namedType == kTypeUnknown;
+      const PreviewContent named = BuildPreviewContent(namedType, file.bytes, file.bytes.size(), dumped);
       EXPECT_EQ(int(shown.content.kind), int(named.kind));
     }
     pictures += tally.pictures;
