@@ -1,18 +1,16 @@
-// Every corpus file once in one raw image, contiguous at sector-aligned
-// places, some across the 8 MiB chunk boundaries, with random bytes, zeros,
-// lines of text and cut decoys (the first sectors of other corpus files)
-// between them; a deep scan of the whole image must carve each file to the
-// byte. The smaller, fixed-seed sibling of scripts/carve_corpus_compare.py.
+// Every corpus file once in one raw image among junk and decoys (see
+// corpus_image_support.h); a deep scan of the whole image must carve each
+// file to the byte. The smaller, fixed-seed sibling of scripts/carve_corpus_compare.py.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "carve_support.h"
+#include "corpus_image_support.h"
 #include "support/test_paths.h"
 
 namespace ambrel {
@@ -41,75 +39,11 @@ bool IsTextType(const std::string& path) {
   return path.starts_with("txt/") || path.starts_with("html/") || path.starts_with("xml/");
 }
 
-struct Planted {
-  std::string path;
-  Bytes bytes;
-  std::uint64_t lba = 0;
-  bool afterText = false;  // text junk fills the sector before it
-};
-
-Bytes TextJunk(std::mt19937& random, std::size_t length) {
-  static const char* kWords[] = {"the", "card", "photo", "file", "folder", "record", "of", "and", "to", "data"};
-  std::string out;
-  while (out.size() < length) {
-    out += kWords[random() % 10];
-    out += (random() % 9 == 0) ? ".\n" : " ";
-  }
-  return Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(length));
-}
-
 TEST(CarveCorpusImage, EveryFileOnceAmongJunkAndDecoys) {
-  const std::string corpus = test::CorpusDir();
-  if (corpus.empty()) GTEST_SKIP() << "corpus not found";
-  std::vector<Planted> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(corpus)) {
-    if (!entry.is_regular_file() || entry.path().filename() == "MANIFEST.tsv") continue;
-    const std::string path = std::filesystem::relative(entry.path(), corpus).string();
-    files.push_back(Planted{path, test::CorpusFile(path)});
-  }
-  std::sort(files.begin(), files.end(), [](const Planted& a, const Planted& b) { return a.path < b.path; });
-  std::mt19937 random(20);
-  std::shuffle(files.begin(), files.end(), random);
-
-  Bytes image;
-  auto sectors = [&] { return image.size() / 512; };
-  std::uint64_t nextBoundary = kChunkSectors;
-  for (Planted& file : files) {
-    // Junk: one to three pieces of 1..160 sectors.
-    const int pieces = 1 + static_cast<int>(random() % 3);
-    bool text = false;
-    for (int p = 0; p < pieces; ++p) {
-      const std::size_t length = (1 + random() % 160) * 512;
-      const unsigned kind = random() % 4;
-      Bytes junk(length, 0);
-      if (kind == 0) for (auto& b : junk) b = static_cast<std::uint8_t>(random());
-      if (kind == 2) junk = TextJunk(random, length);
-      if (kind == 3) {
-        const Bytes& other = files[random() % files.size()].bytes;
-        const std::size_t keep = std::min(length, other.size() / 2 / 512 * 512);
-        for (auto& b : junk) b = static_cast<std::uint8_t>(random());
-        std::copy_n(other.begin(), keep, junk.begin());
-      }
-      image.insert(image.end(), junk.begin(), junk.end());
-      text = kind == 2;
-    }
-    // Across the next chunk boundary when the file reaches it.
-    const std::uint64_t fileSectors = (file.bytes.size() + 511) / 512;
-    if (sectors() < nextBoundary && sectors() + fileSectors + 2048 > nextBoundary && fileSectors > 2) {
-      const std::uint64_t start = nextBoundary - fileSectors / 2;
-      if (start > sectors()) {
-        image.resize(start * 512, 0);
-        text = false;
-      }
-      nextBoundary += kChunkSectors;
-    }
-    while (sectors() >= nextBoundary) nextBoundary += kChunkSectors;
-    file.lba = sectors();
-    file.afterText = text;
-    image.insert(image.end(), file.bytes.begin(), file.bytes.end());
-    image.resize((image.size() + 511) / 512 * 512, 0);
-  }
-  image.resize(image.size() + 64 * 512, 0);
+  if (test::CorpusDir().empty()) GTEST_SKIP() << "corpus not found";
+  const test::CorpusImageLayout layout = test::BuildCorpusImage(20);
+  const Bytes& image = layout.image;
+  const std::vector<test::PlantedFile>& files = layout.files;
 
   test::CarveRun run = test::CarveImage(image);
   ASSERT_TRUE(run.foundFiles);
@@ -122,7 +56,7 @@ TEST(CarveCorpusImage, EveryFileOnceAmongJunkAndDecoys) {
     carved[first] = size;
   }
   std::size_t exact = 0, expected = 0, straddling = 0;
-  for (const Planted& file : files) {
+  for (const test::PlantedFile& file : files) {
     const bool whole = carved.count(file.lba) && carved[file.lba] == file.bytes.size();
     exact += whole;
     straddling += (file.lba >> 14) != ((file.lba * 512 + file.bytes.size() - 1) / 512 >> 14);

@@ -1,14 +1,19 @@
-// Every corpus file previewed from a FAT32 volume: the kind chosen is the
-// one the original's bytes give, a picture decodes to the size of the
-// original, a document's text is the walkers' text of the original. And
+// Every corpus file previewed from a FAT32 volume and from the files a deep
+// scan carved out of a raw image: the kind chosen is the one the original's
+// bytes give, a picture decodes to the size of the original, a document's
+// text is the walkers' text of the original. And
 // hostile pictures (cut, corrupted, a decompression bomb) end in a bounded
 // preview or none, never in the end of the program.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <set>
 
+#include "catalog/file_types.h"
 #include "catalog/node_table.h"
+#include "deepscan/corpus_image_support.h"
 #include "preview/document_text.h"
 #include "preview/preview_test_support.h"
 #include "imaging/picture_samples.h"
@@ -16,6 +21,7 @@
 #include "qt_image_decoder.h"
 #include "session/preview_service.h"
 #include "session/program.h"
+#include "session/scan_job.h"
 #include "session/source_session.h"
 #include "support/test_paths.h"
 
@@ -71,6 +77,57 @@ std::string PathOf(const FoundFileTable& table, const FoundFileNode& node) {
   return path;
 }
 
+struct PreviewTally {
+  std::size_t pictures = 0, texts = 0;
+};
+
+// Checks the preview `shown` of a copy of the original `bytes` (a file of
+// the corpus folder `folder`) against what the original's own bytes give,
+// previewed as the type `typeCode` and name `name` say.
+PreviewTally ExpectPreviewOfOriginal(const PreviewResult& shown, const std::vector<std::uint8_t>& bytes,
+                                     std::uint32_t typeCode, const char* name, const std::string& folder,
+                                     IsolatedDecoder& decoder) {
+  PreviewTally tally;
+  EXPECT_TRUE(shown.found);
+  if (!shown.found) return tally;
+  EXPECT_FALSE(shown.damaged);
+  // What the original's own bytes give (a document or archive whose
+  // walker finds nothing, or of 1023 bytes or less, is dumped).
+  const std::uint32_t type = PreviewTypeCode(typeCode, name);
+  const bool large = bytes.size() > kPreviewLargeFile;
+  std::vector<std::uint8_t> head = bytes;
+  if (large) head.resize(kPreviewLargeRead);
+  const PreviewContent expected = BuildPreviewContent(type, head, bytes.size(), large || type == kTypeUnknown);
+  EXPECT_EQ(int(shown.content.kind), int(expected.kind));
+  EXPECT_TRUE(shown.content.text == expected.text);
+  EXPECT_TRUE(shown.content.data == expected.data);
+  if (folder == "jpg" || folder == "png" || folder == "gif" || folder == "bmp" || folder == "ico") {
+    EXPECT_EQ(int(shown.content.kind), int(PreviewKind::kImage));
+  }
+  if (folder == "txt") {
+    EXPECT_EQ(int(shown.content.kind), int(PreviewKind::kText));
+  }
+  if (folder == "docx" || folder == "doc" || folder == "xls") {
+    const std::optional<std::u16string> walked = ExtractDocumentText(type, Span(bytes));
+    if (walked) {
+      EXPECT_TRUE(shown.content.text == *walked);
+    }
+  }
+  if (shown.content.kind == PreviewKind::kText) ++tally.texts;
+  if (shown.content.kind != PreviewKind::kImage) return tally;
+  // The picture decodes to the size of the original.
+  const DecodeOutcome whole = decoder.Decode(Span(bytes), 0);
+  EXPECT_EQ(shown.picture.has_value(), whole.has_value());
+  if (!whole || !shown.picture) return tally;
+  ++tally.pictures;
+  EXPECT_EQ(shown.picture->sourceWidth, whole->sourceWidth);
+  EXPECT_EQ(shown.picture->sourceHeight, whole->sourceHeight);
+  EXPECT_LE(std::max(shown.picture->width, shown.picture->height), kPanePictureSide);
+  EXPECT_EQ(shown.picture->damaged, whole->damaged);
+  EXPECT_EQ(shown.picture->frames, whole->frames);
+  return tally;
+}
+
 TEST(CorpusPreview, FromFat32TheKindTextAndPictureSizeOfTheOriginal) {
   const CorpusImage& corpus = CorpusVolume();
   if (corpus.image.empty()) GTEST_SKIP() << "corpus, mkfs.vfat or mtools missing";
@@ -91,49 +148,110 @@ TEST(CorpusPreview, FromFat32TheKindTextAndPictureSizeOfTheOriginal) {
     if (original == corpus.originals.end()) continue;
     SCOPED_TRACE(path);
     ++seen;
-    const std::vector<std::uint8_t> bytes = test::ReadBytes(original->second);
     const PreviewResult shown = PreviewVolumeFile(volume, id, &decoder);
-    ASSERT_TRUE(shown.found);
-    EXPECT_FALSE(shown.damaged);
-    // What the original's own bytes give (a document or archive whose
-    // walker finds nothing, or of 1023 bytes or less, is dumped).
-    const std::uint32_t type = PreviewTypeCode(node->typeCode, node->name);
-    const bool large = bytes.size() > kPreviewLargeFile;
-    std::vector<std::uint8_t> head = bytes;
-    if (large) head.resize(kPreviewLargeRead);
-    const PreviewContent expected = BuildPreviewContent(type, head, bytes.size(), large || type == kTypeUnknown);
-    EXPECT_EQ(int(shown.content.kind), int(expected.kind));
-    EXPECT_TRUE(shown.content.text == expected.text);
-    EXPECT_TRUE(shown.content.data == expected.data);
-    const std::string folder = path.substr(0, path.find('/'));
-    if (folder == "jpg" || folder == "png" || folder == "gif" || folder == "bmp" || folder == "ico") {
-      EXPECT_EQ(int(shown.content.kind), int(PreviewKind::kImage));
-    }
-    if (folder == "txt") {
-      EXPECT_EQ(int(shown.content.kind), int(PreviewKind::kText));
-    }
-    if (folder == "docx" || folder == "doc" || folder == "xls") {
-      const std::optional<std::u16string> walked = ExtractDocumentText(type, Span(bytes));
-      if (walked) {
-        EXPECT_TRUE(shown.content.text == *walked);
-      }
-    }
-    if (shown.content.kind == PreviewKind::kText) ++texts;
-    if (shown.content.kind != PreviewKind::kImage) continue;
-    // The picture decodes to the size of the original.
-    const DecodeOutcome whole = decoder.Decode(Span(bytes), 0);
-    EXPECT_EQ(shown.picture.has_value(), whole.has_value());
-    if (!whole || !shown.picture) continue;
-    ++pictures;
-    EXPECT_EQ(shown.picture->sourceWidth, whole->sourceWidth);
-    EXPECT_EQ(shown.picture->sourceHeight, whole->sourceHeight);
-    EXPECT_LE(std::max(shown.picture->width, shown.picture->height), kPanePictureSide);
-    EXPECT_EQ(shown.picture->damaged, whole->damaged);
-    EXPECT_EQ(shown.picture->frames, whole->frames);
+    const PreviewTally tally = ExpectPreviewOfOriginal(shown, test::ReadBytes(original->second), node->typeCode,
+                                                       node->name, path.substr(0, path.find('/')), decoder);
+    pictures += tally.pictures;
+    texts += tally.texts;
   }
   EXPECT_EQ(seen, corpus.originals.size());
   EXPECT_GE(pictures, 10u);
   EXPECT_GE(texts, 10u);
+}
+
+const char* KindName(PreviewKind kind) {
+  switch (kind) {
+    case PreviewKind::kImage: return "picture";
+    case PreviewKind::kText: return "text";
+    case PreviewKind::kHex: return "dump";
+  }
+  return "other";
+}
+
+// Containers whose extension is not the primary one of their type: the
+// name table matches primary extensions only, so such a file listed by name
+// is of unknown type and dumped, while the carver names it by its signature
+// (mkv, wmv, m2t), a video previewed by a frame.
+const std::set<std::string> kNamedApart = {"webm", "asf", "wma", "ts"};
+
+// The files a deep scan (all files) carved out of a raw image holding every
+// corpus file once among junk and decoys: each carved file whose bytes are
+// those of a corpus file previews as the original, named as it was, does.
+TEST(CorpusPreview, FromCarvedFilesTheKindTextAndPictureSizeOfTheOriginal) {
+  const test::CorpusImageLayout layout = test::BuildCorpusImage(20);
+  if (layout.image.empty()) GTEST_SKIP() << "corpus missing";
+  const std::string image = test::TempDir("carved-preview") + "/corpus.img";
+  {
+    std::ofstream out(image, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(layout.image.data()), std::streamsize(layout.image.size()));
+    ASSERT_TRUE(out.good());
+  }
+  // The originals by their bytes: a carved file is compared only when it
+  // holds exactly the bytes of one of them.
+  std::map<std::string, const test::PlantedFile*> byBytes;
+  for (const test::PlantedFile& file : layout.files)
+    byBytes.emplace(std::string(file.bytes.begin(), file.bytes.end()), &file);
+
+  SetSettingsLoaded(true);
+  OverrideSetting("ParseFileSys", "1");
+  std::unique_ptr<SourceSession> source = SourceSession::Open(image);
+  ASSERT_TRUE(source);
+  std::optional<PartitionInfo> area = source->ScanArea();
+  ASSERT_TRUE(area);
+  const RecoveryMode mode = ModeFromNumber(1);
+  const DeepScanSettings settings = DefaultScanSettings(*area, mode);
+  ScanJobOptions options;
+  options.organiseDelayMs = 0;
+  options.useStateFile = false;
+  ScanJob scan(std::move(*area), mode, settings, std::move(options));
+  ASSERT_TRUE(scan.Start());
+  scan.Join();
+  ASSERT_TRUE(scan.Completed());
+  const std::vector<std::unique_ptr<PartitionInfo>> results = scan.TakeResults();
+  const PartitionInfo* found = FoundFilesOf(results);
+  ASSERT_TRUE(found);
+
+  IsolatedDecoder decoder(AMBREL_DECODE_HELPER, AMBREL_DECODE_MEDIA_HELPER);
+  std::map<std::string, std::size_t> compared;  // kind shown -> carved files
+  std::size_t pictures = 0, texts = 0;
+  for (std::uint32_t id = 0; id < found->table.count; ++id) {
+    const FoundFileNode* node = NodeAt(found->table, id);
+    if (!node || !IsFileKind(KindOf(*node))) continue;
+    const std::uint64_t at = std::uint64_t{node->dataSector} * 512, size = node->size;
+    if (at > layout.image.size() || size > layout.image.size() - at) continue;
+    const auto original = byBytes.find(std::string(layout.image.begin() + std::ptrdiff_t(at),
+                                                   layout.image.begin() + std::ptrdiff_t(at + size)));
+    if (original == byBytes.end()) continue;
+    const test::PlantedFile& file = *original->second;
+    SCOPED_TRACE(file.path + " carved as " + (node->name ? node->name : "?"));
+    const std::string folder = file.path.substr(0, file.path.find('/'));
+    const std::string name = fs::path(file.path).filename().string();
+    const std::uint32_t carvedType = node->typeCode;
+    const PreviewResult shown = PreviewVolumeFile(*found, id, &decoder);
+    // The original's bytes previewed as the type the carver gave them...
+    const PreviewTally tally = ExpectPreviewOfOriginal(shown, file.bytes, carvedType, node->name, folder, decoder);
+    // ...which is the kind its own name gives.
+    const std::uint32_t namedType = PreviewTypeCode(TypeCodeOfName(name), name);
+    if (carvedType != namedType) std::printf("%s carved as %s (type %u, by its name %u)\n", file.path.c_str(),
+                                              node->name ? node->name : "?", carvedType, namedType);
+    if (!kNamedApart.count(folder)) {
+      const bool dumped = file.bytes.size() > kPreviewLargeFile || namedType == kTypeUnknown;
+      const PreviewContent named = BuildPreviewContent(namedType, file.bytes, file.bytes.size(), dumped);
+      EXPECT_EQ(int(shown.content.kind), int(named.kind));
+    }
+    pictures += tally.pictures;
+    texts += tally.texts;
+    ++compared[KindName(shown.content.kind)];
+  }
+  std::size_t all = 0;
+  for (const auto& [kind, count] : compared) {
+    std::printf("%zu carved files previewed as %s\n", count, kind.c_str());
+    all += count;
+  }
+  std::printf("%zu of %zu corpus files carved whole and compared\n", all, layout.files.size());
+  EXPECT_GE(all, layout.files.size() * 3 / 4);
+  EXPECT_GE(pictures, 10u);
+  EXPECT_GE(texts, 5u);
 }
 
 std::vector<std::uint8_t> CorpusFile(const std::string& folder, const std::string& name) {
