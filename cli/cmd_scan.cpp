@@ -120,10 +120,15 @@ int RunScan() {
   ScanJobOptions options;
   options.organiseDelayMs = 0;  // no window to redraw before the organisation
   options.prompt = &prompt;
+  // --save yes saves a short scan too, at the scan's end and before the
+  // organisation retires the hits it used (a save after it would lose the
+  // records a rebuilt volume came from).
+  options.offerSaveOfShortScans = save == Answer::kYes;
   ScanJob scan(std::move(*area), ModeFromNumber(args.mode), settings, std::move(options));
   if (!scan.Start()) return 1;
   FollowScan(scan);
-  // The scan offers a save only after two minutes; --save yes always saves.
+  // A scan that never reached its end (a failed start of the organisation)
+  // is saved as it stands.
   if (save == Answer::kYes && !prompt.savedAtEnd() && !scan.SaveScan())
     std::fprintf(stderr, "ambrel-cli scan: the scan could not be saved to %s\n", scan.StateFilePath().c_str());
   const auto results = scan.TakeResults();

@@ -69,8 +69,9 @@ struct ScanHit {
 using HitList = std::vector<ScanHit>;
 
 // The 512-byte sectors of a FILE-record hit's record, as its header stated
-// it (kept in `aux2` while the scan runs; a hit read back from a saved scan
-// has none, and its record is taken as the usual 1024 bytes).
+// it (kept in `aux2`, and in the saved scan; a hit read back from a saved
+// scan of an older version has none, and its record is taken as the usual
+// 1024 bytes).
 inline std::uint32_t RecordSectorsOf(const ScanHit& hit) {
   return hit.aux2 >= 1 && hit.aux2 <= 128 && (hit.aux2 & (hit.aux2 - 1)) == 0 ? hit.aux2 : 2;
 }

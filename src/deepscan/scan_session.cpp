@@ -254,7 +254,9 @@ void ScanSession::MaybeCheckpoint() {
 
 void ScanSession::OfferSave() {
   const std::int64_t elapsed = ElapsedSeconds();
-  if (closing_.load() || elapsed < 120 || !env_.prompt || env_.stateFilePath.empty()) return;
+  if (closing_.load() || (elapsed < 120 && !env_.offerSaveOfShortScans) || !env_.prompt ||
+      env_.stateFilePath.empty())
+    return;
   if (elapsed > 299) LogLine(LogCode::kScanMinutes, Format("Scan minute: %u", static_cast<unsigned>(elapsed / 60)));
   if (!env_.prompt->Ask({PromptId::kSaveScanAtEnd})) return;
   if (!SaveScan()) env_.prompt->Show({PromptId::kScanSaveFailed});

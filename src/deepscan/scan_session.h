@@ -121,6 +121,10 @@ struct ScanEnvironment {
   std::string stateFilePath;
   // Minutes between silent checkpoint saves (0: none).
   std::uint32_t checkpointMinutes = 0;
+  // The end-of-scan save is offered however short the scan was (normally
+  // only after two minutes). A save asked for after the scan would come
+  // after the organisation, which retires the hits it used.
+  bool offerSaveOfShortScans = false;
 };
 
 // The setting ScanCheckpointMinutes as a count of minutes (10 when absent).

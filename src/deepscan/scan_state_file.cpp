@@ -54,12 +54,16 @@ class Writer {
   }
 };
 
-void WriteSummary(Writer& w, const RecordSummaryView& s) {
+// The record's size rides in the first of two words that older writers left
+// zero (readers before it ignore them): the 512-byte sectors of the record,
+// so a resumed scan rebuilds 4 KiB-record volumes with their own size. Zero,
+// as older files hold, reads back as the usual 1024-byte record.
+void WriteSummary(Writer& w, const RecordSummaryView& s, std::uint32_t recordSectors) {
   const auto nameLength = static_cast<std::uint16_t>(std::min<std::size_t>(s.name.size(), 0xFFFF));
   const auto runsLength = static_cast<std::uint16_t>(std::min<std::size_t>(s.runs.size(), 0xFFFF));
   w.U32(s.parentRecord);
   w.U32(s.recordNumber);
-  w.U32(0);  // the name and run-list references of the in-memory record
+  w.U32(recordSectors);
   w.U32(0);
   w.U16(nameLength);
   w.U16(runsLength);
@@ -91,7 +95,8 @@ void WriteHit(Writer& w, const ScanHit& hit) {
     SectorCopy zero{};
     w.Bytes(hit.sector ? hit.sector->data() : zero.data(), 512);
   } else if (k == kHitFileRecord) {
-    WriteSummary(w, hit.record ? *hit.record : RecordSummaryView{});
+    const bool sized = hit.aux2 >= 1 && hit.aux2 <= 128 && (hit.aux2 & (hit.aux2 - 1)) == 0;
+    WriteSummary(w, hit.record ? *hit.record : RecordSummaryView{}, sized ? hit.aux2 : 0);
   } else if (k == kHitIndxRecord) {
     w.U32(hit.aux1);
   }
@@ -122,11 +127,12 @@ class Reader {
   std::uint64_t pos_ = 0;
 };
 
-bool ReadSummary(Reader& r, FileRecordSummary& s) {
+bool ReadSummary(Reader& r, FileRecordSummary& s, std::uint32_t& recordSectors) {
   ByteCursor head;
   if (!r.Take(kSummaryBytes, head)) return false;
   s.parentRecord = head.UncheckedU32(0);
   s.recordNumber = head.UncheckedU32(4);
+  recordSectors = head.UncheckedU32(8);
   const std::uint16_t nameLength = head.UncheckedU16(16), runsLength = head.UncheckedU16(18);
   s.dataSize = head.UncheckedU64(20);
   s.allocatedSize = head.UncheckedU64(28);
@@ -163,8 +169,12 @@ bool ReadPayload(Reader& r, ScanHit& hit, RecordSummaryArena& arena) {
   }
   if (k == kHitFileRecord) {
     FileRecordSummary summary;
-    if (!ReadSummary(r, summary)) return false;
+    std::uint32_t recordSectors = 0;
+    if (!ReadSummary(r, summary, recordSectors)) return false;
     hit.record = arena.Add(summary);
+    // RecordSectorsOf takes anything but a power of two up to 64 KiB as
+    // the usual two sectors.
+    hit.aux2 = recordSectors;
     return true;
   }
   if (k == kHitIndxRecord) return r.Le(hit.aux1);

@@ -26,6 +26,7 @@ ScanJob::ScanJob(PartitionInfo area, RecoveryMode mode, DeepScanSettings setting
     stateFilePath_ = ProgramFolder() + kScanStateFileName;
     env.stateFilePath = stateFilePath_;
     env.checkpointMinutes = CheckpointMinutesSetting();
+    env.offerSaveOfShortScans = options.offerSaveOfShortScans;
   }
   session_ = std::make_unique<ScanSession>(std::move(area), mode, settings, std::move(env));
 }

@@ -27,6 +27,7 @@ struct ScanJobOptions {
   UserPrompt* prompt = nullptr;            // the reuse and save questions, the read-error report
   FoundFileCatalog* liveCatalog = nullptr; // receives results while the scan runs
   bool useStateFile = true;                // offer, load and save DiskScanData.dat
+  bool offerSaveOfShortScans = false;      // offer the end-of-scan save before two minutes too
   std::uint32_t organiseDelayMs = 500;     // a window redraws before the organisation
   DeviceLists devices;                     // the machine's volumes, for the real ones in the area
   // The video reassembly's switches and lists; empty: the program's

@@ -230,6 +230,19 @@ TEST_P(NtfsRecordSize, DeepScanRebuildsTheVolumeFromItsMftRun) {
   EXPECT_NE(scan.out.find("MFT run"), std::string::npos) << scan.out;
   EXPECT_NE(scan.out.find("\"REC" + std::to_string(GetParam()) + "\"  4 files"), std::string::npos) << scan.out;
 
+  // The same rebuild from a saved scan: the records keep their own size.
+  const std::string home = dir + "/home";
+  std::filesystem::create_directories(home);
+  const test::CliOutput saved =
+      test::RunAmbrelCliAt(home, "--yes scan " + test::Quoted(img) + " --save yes --reuse no");
+  ASSERT_EQ(saved.status, 0) << saved.err;
+  const test::CliOutput resumed =
+      test::RunAmbrelCliAt(home, "--yes scan " + test::Quoted(img) + " --save no --reuse yes");
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_NE(resumed.out.find("rebuilt volumes: 1"), std::string::npos) << resumed.out;
+  EXPECT_NE(resumed.out.find("\"REC" + std::to_string(GetParam()) + "\"  4 files"), std::string::npos)
+      << resumed.out;
+
   const std::string out = dir + "/out";
   const test::CliOutput recover =
       test::RunAmbrelCli("--yes recover " + test::Quoted(img) + " --mode 1 --out " + test::Quoted(out));

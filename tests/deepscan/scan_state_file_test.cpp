@@ -224,6 +224,34 @@ TEST(ScanStateFile, PackedRecordSummariesKeepTheFileLayout) {
   }
 }
 
+// A resumed scan must rebuild a 4 KiB-record volume with 4 KiB records: the
+// record's size comes back with its summary; a file that never stored it
+// (zero there) gives the usual 1024 bytes.
+TEST(ScanStateFile, FileRecordHitsKeepTheirRecordSize) {
+  HitList hits;
+  for (const std::uint32_t sectors : {8u, 2u, 1u, 0u, 3u}) {
+    ScanHit h;
+    h.kind = kHitFileRecord;
+    h.lba = hits.size() * 16;
+    h.aux2 = sectors;
+    FileRecordSummary s;
+    s.name = u"r";
+    h.record = RecordSummaryRef::Pack(s);
+    hits.push_back(std::move(h));
+  }
+  const auto file = Encode(hits);
+  for (const auto& version : {file, AsUncheckedVersion(file)}) {
+    auto saved = DecodeScanState(version, 4);
+    ASSERT_TRUE(saved);
+    ASSERT_EQ(saved->hits.size(), 5u);
+    EXPECT_EQ(RecordSectorsOf(saved->hits[0]), 8u);
+    EXPECT_EQ(RecordSectorsOf(saved->hits[1]), 2u);
+    EXPECT_EQ(RecordSectorsOf(saved->hits[2]), 1u);
+    EXPECT_EQ(RecordSectorsOf(saved->hits[3]), 2u);  // not stored: the usual size
+    EXPECT_EQ(RecordSectorsOf(saved->hits[4]), 2u);  // not a power of two
+  }
+}
+
 TEST(ScanStateFile, RecordWithoutRunsTakesTenPlus37PlusName) {
   HitList one;
   ScanHit h;
