@@ -59,7 +59,9 @@ std::vector<std::uint8_t> EncodeDecodeReply(const DecodeOutcome& outcome) {
   const std::size_t at = out.size();
   out.resize(at + std::size_t(w) * h * 4, 0);
   static_assert(std::endian::native == std::endian::little, "pixels travel little-endian");
-  std::memcpy(out.data() + at, d.pixels.data(), pixels * 4);
+  // A reply without a picture has no pixels, and memcpy wants a real
+  // source pointer even for no bytes.
+  if (pixels != 0) std::memcpy(out.data() + at, d.pixels.data(), pixels * 4);
   return out;
 }
 
