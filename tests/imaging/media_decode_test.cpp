@@ -62,13 +62,7 @@ TEST(MediaDecode, HeicFromACorpusJpegDecodesToItsSize) {
   EXPECT_EQ(thumb->width, kThumbnailSide);
   EXPECT_EQ(thumb->height, 96u);
   // A .heic carries no type code of its own: the loader knows it by its brand.
-  auto reader = [&](const PreviewRequest&, std::uint64_t) {
-    PreviewBytes b;
-    b.found = true;
-    b.data = bytes;
-    b.readable = bytes.size();
-    return b;
-  };
+  const PreviewReader reader = test::ReaderOfBytes(bytes);
   PreviewRequest request;
   request.size = bytes.size();
   request.typeCode = 238;
@@ -141,13 +135,7 @@ TEST(MediaDecode, AVideoShowsAFrameAndHowManyFramesDecode) {
   }
   // The preview of an MP4 found on a volume says how many frames decode.
   const std::vector<std::uint8_t> mp4 = test::ReadBytes(dir + "/clip.mp4");
-  auto reader = [&](const PreviewRequest&, std::uint64_t) {
-    PreviewBytes b;
-    b.found = true;
-    b.data = mp4;
-    b.readable = mp4.size();
-    return b;
-  };
+  const PreviewReader reader = test::ReaderOfBytes(mp4);
   PreviewRequest request;
   request.size = mp4.size();
   request.typeCode = 72;  // MP4

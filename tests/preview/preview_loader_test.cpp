@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "preview/preview_loader.h"
+#include "preview/preview_test_support.h"
 
 namespace ambrel {
 namespace {
@@ -177,13 +178,7 @@ TEST(PreviewLoader, ALargePictureIsShownSmallFirstThenWhole) {
   std::vector<std::uint8_t> bytes(kQuickPictureBytes + 1, 0);
   bytes[0] = 0xFF;
   bytes[1] = 0xD8;
-  PreviewReader reader = [&](const PreviewRequest&, std::uint64_t) {
-    PreviewBytes b;
-    b.found = true;
-    b.data = bytes;
-    b.readable = bytes.size();
-    return b;
-  };
+  const PreviewReader reader = test::ReaderOfBytes(bytes);
   PreviewRequest request;
   request.size = bytes.size();
   request.typeCode = 46;  // JPEG
@@ -205,7 +200,7 @@ TEST(PreviewLoader, ALargePictureIsShownSmallFirstThenWhole) {
   decoder.sides.clear();
   bytes.resize(kQuickPictureBytes);
   request.size = bytes.size();
-  LoadPreview(request, reader, &decoder, [&](const PreviewResult& r) { early.push_back(r); });
+  LoadPreview(request, test::ReaderOfBytes(bytes), &decoder, [&](const PreviewResult& r) { early.push_back(r); });
   bytes.resize(kQuickPictureBytes + 1);
   request.size = bytes.size();
   LoadPreview(request, reader, &decoder);

@@ -14,6 +14,16 @@
 
 namespace ambrel::test {
 
+PreviewReader ReaderOfBytes(std::vector<std::uint8_t> bytes) {
+  return [bytes = std::move(bytes)](const PreviewRequest&, std::uint64_t) {
+    PreviewBytes b;
+    b.found = true;
+    b.data = bytes;
+    b.readable = bytes.size();
+    return b;
+  };
+}
+
 std::vector<std::uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});

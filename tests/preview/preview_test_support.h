@@ -7,7 +7,12 @@
 #include <utility>
 #include <vector>
 
+#include "preview/preview_loader.h"
+
 namespace ambrel::test {
+
+// A preview reader that finds `bytes`, all readable, whatever is asked.
+PreviewReader ReaderOfBytes(std::vector<std::uint8_t> bytes);
 
 std::vector<std::uint8_t> ReadBytes(const std::string& path);
 // Corpus files of one folder (e.g. "doc"), full paths; empty without corpus.
