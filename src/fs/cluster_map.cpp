@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 
 #include "catalog/node_table.h"
 #include "fs/exfat/exfat_geometry.h"
@@ -443,10 +444,10 @@ void AddFatOwners(const PartitionInfo& partition, const ClusterGrid& grid, Clust
 }
 
 // NTFS: every live file's run list (a record that failed its update
-// sequence or lost its $DATA is not trusted with clusters) and the system
-// files'.
+// sequence or lost its $DATA is not trusted with clusters), the other
+// attributes of the live files and folders, and the system files'.
 void AddNtfsOwners(const PartitionInfo& partition, const ClusterGrid& grid, const std::vector<NamedRunList>& system,
-                   ClusterOwners& owners) {
+                   const std::vector<NtfsAttributeRun>& attributeRuns, ClusterOwners& owners) {
   auto addExtents = [&](const ExtentList& extents, std::uint32_t owner) {
     for (const DataExtent& e : extents)
       if (!e.sparse && grid.Holds(e.startSector))
@@ -461,6 +462,34 @@ void AddNtfsOwners(const PartitionInfo& partition, const ClusterGrid& grid, cons
     OwnerExtents(*n, partition, extents);
     if (extents.empty()) continue;
     addExtents(extents, owners.AddOwner({OwnerFirstCluster(*n, partition, extents), ClusterOwners::NameHash(n->name), id}));
+  }
+  // The clusters of the live files' and folders' other attributes (index
+  // blocks, named streams, ...), under the file's own owner.
+  if (!attributeRuns.empty()) {
+    std::unordered_map<const char*, std::uint32_t> byName;
+    for (std::uint32_t id = 0; id < table.count; ++id)
+      if (const FoundFileNode* n = NodeAt(table, id); n && n->name) byName.emplace(n->name, id);
+    std::vector<NtfsAttributeRun> runs = attributeRuns;
+    std::stable_sort(runs.begin(), runs.end(), [](const auto& a, const auto& b) {
+      return std::less<const char*>()(a.nodeName, b.nodeName);
+    });
+    std::uint32_t owner = ClusterOwners::kNoOwner;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+      if (i == 0 || runs[i].nodeName != runs[i - 1].nodeName) {
+        owner = ClusterOwners::kNoOwner;
+        auto found = byName.find(runs[i].nodeName);
+        if (found == byName.end()) continue;
+        const std::uint32_t id = found->second;
+        const FoundFileNode* n = NodeAt(table, id);
+        if (id == kLostFolderId) continue;
+        const NodeKind kind = KindOf(*n);
+        if ((kind != kPresentFile && kind != kPresentFolder) || (n->extraCount & kNtfsRecordTorn)) continue;
+        OwnerExtents(*n, partition, extents);
+        owner = owners.AddOwner({OwnerFirstCluster(*n, partition, extents), ClusterOwners::NameHash(n->name), id});
+      }
+      if (owner == ClusterOwners::kNoOwner || !grid.Holds(grid.LbaOf(runs[i].firstCluster))) continue;
+      owners.Add(runs[i].firstCluster, runs[i].clusterCount, owner);
+    }
   }
   for (const NamedRunList& file : system) {
     if (file.runList.empty() ||
@@ -497,14 +526,15 @@ void NoteOwnerPaths(const PartitionInfo& partition, const ClusterGrid& grid, Clu
 
 }  // namespace
 
-void BuildClusterOwners(PartitionInfo& partition, const std::vector<NamedRunList>& system) {
+void BuildClusterOwners(PartitionInfo& partition, const std::vector<NamedRunList>& system,
+                        const std::vector<NtfsAttributeRun>& attributeRuns) {
   partition.clusterOwners.reset();
   const bool ntfs = partition.fsKind == kFsNtfs;
   if (!ntfs && ((!IsFatKind(partition.fsKind) && partition.fsKind != kFsExfat) || partition.fat.empty())) return;
   auto grid = ClusterGridOf(partition);
   if (!grid) return;
   auto owners = std::make_shared<ClusterOwners>();
-  if (ntfs) AddNtfsOwners(partition, *grid, system, *owners);
+  if (ntfs) AddNtfsOwners(partition, *grid, system, attributeRuns, *owners);
   else AddFatOwners(partition, *grid, *owners);
   owners->Finish();
   NoteOwnerPaths(partition, *grid, *owners);

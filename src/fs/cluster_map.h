@@ -95,8 +95,9 @@ class LaterVolume {
 // The clusters each live file and folder holds: on FAT and exFAT from the
 // chains that are consistent with their entries (a file's chain covers its
 // size and ends there; a folder's chain reaches its end mark), on NTFS from
-// every live file's run list and the metadata files' ($MFT, $LogFile,
-// $Bitmap, ...). Those are trusted to own their clusters when a deleted
+// every non-resident attribute of every live file and folder (in its base
+// and extension records: all $DATA pieces, named streams, index blocks)
+// and the metadata files' ($MFT, $LogFile, $Bitmap, ...). Those are trusted to own their clusters when a deleted
 // file's clusters or another chain run into them. Held as a sorted vector
 // of disjoint cluster ranges, each with up to two owners (two when live
 // files overlap), built once per volume and searched by binary search.
@@ -210,12 +211,24 @@ struct NamedRunList {
   std::vector<std::uint8_t> runList;
 };
 
+// The clusters of a live NTFS file or folder beyond its run list: a
+// folder's index blocks, named streams, a non-resident attribute list, in
+// its base or an extension record. The node is known by its stored name,
+// which moves with it when the table closes its gaps.
+struct NtfsAttributeRun {
+  std::uint64_t firstCluster = 0;
+  std::uint32_t clusterCount = 0;
+  const char* nodeName = nullptr;
+};
+
 // Walks every live chain (FAT, exFAT) or run list (NTFS, with the system
-// files' run lists in `system`) of a parsed volume into an owner map, kept
-// in partition.clusterOwners; then notes the paths of the owners that a
+// files' run lists in `system` and the other attributes' runs in
+// `attributeRuns`) of a parsed volume into an owner map, kept in
+// partition.clusterOwners; then notes the paths of the owners that a
 // deleted file's clusters or another live file run into. Other kinds get
 // none.
-void BuildClusterOwners(PartitionInfo& partition, const std::vector<NamedRunList>& system = {});
+void BuildClusterOwners(PartitionInfo& partition, const std::vector<NamedRunList>& system = {},
+                        const std::vector<NtfsAttributeRun>& attributeRuns = {});
 
 // Loads the NTFS $Bitmap into partition.allocationBitmap (bit c: cluster c
 // in use); left empty when it cannot be read.

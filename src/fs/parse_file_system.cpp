@@ -12,6 +12,7 @@ bool ParseFileSystem(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& 
                      ParseContext* context) {
   if (!SettingOn("ParseFileSys")) return false;
   bool ok = false;
+  std::vector<NtfsAttributeRun> attributeRuns;
   switch (partition.fsKind) {
     case kFsExfat:
       ok = ReadExfatPartition(stopWord, partition,
@@ -22,7 +23,7 @@ bool ParseFileSystem(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& 
       ok = ReadFatPartition(stopWord, partition, context);
       break;
     case kFsNtfs:
-      ok = ReadNtfsPartition(stopWord, partition, context);
+      ok = ReadNtfsPartition(stopWord, partition, context, &attributeRuns);
       // The $Bitmap tells which clusters of deleted files were given to
       // other files since.
       if (ok) LoadNtfsAllocation(partition, stopWord);
@@ -33,8 +34,10 @@ bool ParseFileSystem(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& 
   // Which live chain or run list holds which clusters: a deleted file's
   // clusters held by one were overwritten by it, a live file that runs into
   // another's clusters is cross-linked.
-  if (ok) BuildClusterOwners(partition, partition.fsKind == kFsNtfs ? ReadNtfsSystemRunLists(partition)
-                                                                     : std::vector<NamedRunList>{});
+  if (ok)
+    BuildClusterOwners(partition,
+                       partition.fsKind == kFsNtfs ? ReadNtfsSystemRunLists(partition) : std::vector<NamedRunList>{},
+                       attributeRuns);
   return ok;
 }
 

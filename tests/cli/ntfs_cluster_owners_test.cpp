@@ -3,16 +3,21 @@
 // a deleted file whose clusters a new file took is listed overwritten and
 // names that file, as The Sleuth Kit's istat places the clusters. Two live
 // records patched to share one run (a damaged volume): each is listed
-// cross-linked with the other and neither is written as recovered.
+// cross-linked with the other and neither is written as recovered. A file
+// fragmented beyond what one record holds (its runs, even its name, moved
+// to extension records by an attribute list) and a folder's index blocks
+// own their clusters too.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -86,6 +91,39 @@ std::vector<std::uint64_t> DataClusters(const std::string& dir, const std::strin
     for (std::uint64_t c; numbers >> c;) out.push_back(c);
   }
   return out;
+}
+
+// Every cluster of every non-resident attribute of an inode ($DATA of all
+// its records, $INDEX_ALLOCATION, a non-resident $ATTRIBUTE_LIST, ...).
+std::vector<std::uint64_t> AttributeClusters(const std::string& dir, const std::string& img,
+                                             const std::string& inode) {
+  std::vector<std::uint64_t> out;
+  std::istringstream lines(CommandText(dir, "istat " + test::Quoted(img) + " " + inode));
+  bool runs = false;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("Type: ", 0) == 0) {
+      runs = line.find("Non-Resident") != std::string::npos;
+      continue;
+    }
+    if (!runs || line.empty() || !std::isdigit(static_cast<unsigned char>(line[0]))) continue;
+    std::istringstream numbers(line);
+    for (std::uint64_t c; numbers >> c;) out.push_back(c);
+  }
+  return out;
+}
+
+// The first VCN of the unnamed $DATA that an extension record holds, by
+// istat's attribute-list lines ("Type: 128-0 \tMFT Entry: 646 \tVCN: 1221");
+// 0 when the file has no attribute list.
+std::uint64_t ExtensionDataVcn(const std::string& dir, const std::string& img, const std::string& inode) {
+  std::istringstream lines(CommandText(dir, "istat " + test::Quoted(img) + " " + inode));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("Type: 128-", 0) != 0 || line.find("MFT Entry: " + inode + " ") != std::string::npos) continue;
+    const auto vcn = line.find("VCN: ");
+    if (vcn != std::string::npos && line.find("MFT Entry: ") != std::string::npos)
+      return std::stoull(line.substr(vcn + 5));
+  }
+  return 0;
 }
 
 std::map<std::string, Json> ListEntries(const std::string& img, const std::string& options = "") {
@@ -178,6 +216,117 @@ TEST_F(NtfsClusterOwners, ADeletedFileNamesTheLiveFileThatTookItsClusters) {
   int named = 0;
   for (const Json& d : summary["damagedFiles"]) named += d.get<std::string>().find(", first by new") != std::string::npos;
   EXPECT_EQ(named, overwritten) << r.out;
+}
+
+// A folder of 300 short names, then the volume filled with one-cluster
+// files and every second one deleted: the free space is holes of one
+// cluster. Longer names grow the folder's index into some of them (no new
+// records, so the deleted files keep theirs), and one file takes the rest
+// in so many runs that ntfs-3g moves them, and its name, to extension
+// records behind an attribute list.
+TEST_F(NtfsClusterOwners, AFragmentedFilesExtensionRecordsAndAFoldersIndexBlocksOwnTheirClusters) {
+  ASSERT_TRUE(Format());
+  const std::string folder = mnt_ + "/big folder/";
+  fs::create_directories(folder);
+  for (int i = 0; i < 300; ++i) test::WriteFileBytes(folder + "e" + std::to_string(1000 + i), "");
+  int files = 0;
+  for (; fs::space(mnt_).available >= 8 * 4096; ++files) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/s%04d.dat", files);
+    test::WriteFileBytes(mnt_ + name, RandomBytes(4096, 1000 + files));
+  }
+  ASSERT_TRUE(test::Shell("sync"));
+  for (int i = 0; i < files; i += 2) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/s%04d.dat", i);
+    fs::remove(mnt_ + name);
+  }
+  ASSERT_TRUE(test::Shell("sync"));
+  for (int i = 0; i < 300; ++i) {
+    std::string longer;
+    for (int k = 0; k < 15; ++k) longer += "entry " + std::to_string(1000 + i) + " ";
+    fs::rename(folder + "e" + std::to_string(1000 + i), folder + longer);
+  }
+  ASSERT_TRUE(test::Shell("sync"));
+  const std::uintmax_t free = fs::space(mnt_).available;
+  ASSERT_GT(free, 64u * 4096);
+  const std::string frag = RandomBytes(free - 16 * 4096, 7);
+  test::WriteFileBytes(mnt_ + "/frag.bin", frag);
+  ASSERT_TRUE(Unmount());
+
+  // The oracle: the holder of each cluster by istat, over every attribute
+  // of the files that took freed clusters (the folder, frag.bin, and the
+  // MFT, which may grow into a hole and names no file).
+  const auto entries = FlsFiles(dir_, img_);
+  ASSERT_TRUE(entries.count("frag.bin"));
+  const std::string fragInode = entries.at("frag.bin").inode;
+  std::map<std::uint64_t, std::string> holder;
+  for (std::uint64_t c : AttributeClusters(dir_, img_, "0")) holder[c] = "";
+  for (std::uint64_t c : AttributeClusters(dir_, img_, fragInode)) holder[c] = "frag.bin";
+  std::string folderInode;
+  {
+    const std::string ifind = CommandText(dir_, "ifind -n " + test::Quoted("big folder") + " " + test::Quoted(img_));
+    folderInode = ifind.substr(0, ifind.find('\n'));
+  }
+  ASSERT_FALSE(folderInode.empty());
+  for (std::uint64_t c : AttributeClusters(dir_, img_, folderInode)) holder[c] = "big folder";
+  const std::uint64_t extensionVcn = ExtensionDataVcn(dir_, img_, fragInode);
+  ASSERT_GT(extensionVcn, 0u) << "frag.bin has no extension record: the test proves nothing";
+  const std::vector<std::uint64_t> fragClusters = DataClusters(dir_, img_, fragInode);
+  ASSERT_GT(fragClusters.size(), extensionVcn);
+  const std::set<std::uint64_t> inExtension(fragClusters.begin() + static_cast<std::ptrdiff_t>(extensionVcn),
+                                            fragClusters.end());
+
+  const auto listed = ListEntries(img_);
+  // The spread file is listed whole, at its size, once.
+  ASSERT_TRUE(listed.count("frag.bin"));
+  EXPECT_EQ(listed.at("frag.bin").value("size", 0ull), frag.size());
+  EXPECT_TRUE(listed.at("frag.bin").value("whole", false)) << listed.at("frag.bin").dump();
+  // istat per deleted file is slow: every one listed intact or written over
+  // by the folder is checked, and every tenth of the others.
+  int byFolder = 0, byExtension = 0, checked = 0, seen = 0;
+  for (const auto& [path, e] : entries) {
+    if (!e.deleted) continue;
+    ASSERT_TRUE(listed.count(path)) << path;
+    const Json& entry = listed.at(path);
+    if (entry.value("state", "") == "overwritten" && entry.value("overwrittenBy", "") != "big folder" && seen++ % 10)
+      continue;
+    bool held = false;
+    std::string expected;
+    std::uint64_t first = 0;
+    for (std::uint64_t c : DataClusters(dir_, img_, e.inode))
+      if (holder.count(c)) {
+        held = true;
+        expected = holder[c];
+        first = c;
+        break;
+      }
+    ++checked;
+    if (!held) {
+      EXPECT_EQ(entry.value("state", ""), "intact") << path;
+      continue;
+    }
+    EXPECT_EQ(entry.value("state", ""), "overwritten") << path;
+    EXPECT_EQ(entry.value("overwrittenBy", ""), expected) << path << " cluster " << first;
+    byFolder += expected == "big folder";
+    byExtension += expected == "frag.bin" && inExtension.count(first);
+  }
+  EXPECT_GT(checked, 50);
+  EXPECT_GT(byFolder, 0) << "no deleted file lies under the folder's index blocks";
+  EXPECT_GT(byExtension, 0) << "no deleted file lies under an extent of an extension record";
+
+  // The spread file comes out byte for byte.
+  const std::string out = dir_ + "/out";
+  const test::CliOutput r = test::RunAmbrelCli("recover " + test::Quoted(img_) + " --present --filter frag --json --out " +
+                                               test::Quoted(out));
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  bool found = false;
+  for (const auto& f : fs::recursive_directory_iterator(out))
+    if (f.is_regular_file() && f.path().filename() == "frag.bin") {
+      found = true;
+      EXPECT_TRUE(test::ReadFileBytes(f.path().string()) == frag);
+    }
+  EXPECT_TRUE(found) << r.out;
 }
 
 // The byte offset of the FILE record whose name is `name` (UTF-16) in the

@@ -355,6 +355,71 @@ TEST(NtfsCraftedRecords, IndexAllocationRunsAreCollected) {
   EXPECT_EQ(folder->indexRuns[0][0].lcnDelta, 0x30);
 }
 
+// A file spread by an attribute list: the base record keeps the first
+// $DATA piece but its name moved out; extension records (base reference at
+// 0x20) hold the name and the later pieces, each piece's first run placed
+// from cluster 0.
+TEST(NtfsCraftedRecords, SpreadFilePiecesJoinInVcnOrder) {
+  RecordBuilder baseRecord(40);
+  baseRecord.Resident(0x20, std::vector<std::uint8_t>(32, 0)).NonResident(0x80, 0, 9 * 4096, {0x21, 0x04, 0x00, 0x01});
+  auto base = DecodeMftRecord(baseRecord.Build(), false);
+  ASSERT_TRUE(base) << "a base record whose name moved out is not garbage";
+  EXPECT_TRUE(base->attributeList);
+  EXPECT_FALSE(base->hasName);
+  EXPECT_EQ(base->size, 9u * 4096);
+
+  RecordBuilder second(41), third(42);
+  second.Put32(0x20, 40);
+  third.Put32(0x20, 40);
+  second.FileName(5, u"spread.bin", 1).NonResident(0x80, 4, 0, {0x21, 0x03, 0x80, 0x00});
+  third.NonResident(0x80, 7, 0, {0x01, 0x01, 0x11, 0x01, 0x10});
+  auto withName = DecodeMftRecord(second.Build(), false);
+  auto tail = DecodeMftRecord(third.Build(), false);
+  ASSERT_TRUE(withName && tail);
+  EXPECT_EQ(withName->baseRecord, 40u);
+  EXPECT_EQ(withName->name, "spread.bin");
+  ASSERT_EQ(withName->pieces.size(), 1u);
+  EXPECT_TRUE(withName->pieces[0].unnamedData);
+
+  // Met in any order, joined by VCN: 4 clusters at 0x100, 3 at 0x80, one
+  // sparse, one at 0x10.
+  MftRecordSummary joined = *base;
+  for (auto* e : {&*tail, &*withName})
+    for (auto& p : e->pieces) joined.pieces.push_back(p);
+  JoinDataPieces(joined);
+  EXPECT_FALSE(joined.dataMarks & kNtfsDataDamaged);
+  EXPECT_TRUE(joined.pieces.empty());
+  ExtentList extents;
+  ASSERT_TRUE(ResolveExtents(0, 8, DecodeRunList(ByteSpan(joined.runList.data(), joined.runList.size())), extents));
+  ASSERT_EQ(extents.size(), 4u);
+  EXPECT_EQ(extents[0].startSector, 0x100u * 8);
+  EXPECT_EQ(extents[1].startSector, 0x80u * 8);
+  EXPECT_EQ(extents[1].sectorCount, 3u * 8);
+  EXPECT_TRUE(extents[2].sparse);
+  EXPECT_EQ(extents[3].startSector, 0x10u * 8);
+
+  // A piece missing between them (a torn extension record): the data is
+  // damaged, never read with a hole closed up.
+  MftRecordSummary gap = *base;
+  for (auto& p : tail->pieces) gap.pieces.push_back(p);
+  JoinDataPieces(gap);
+  EXPECT_TRUE(gap.dataMarks & kNtfsDataDamaged);
+}
+
+TEST(NtfsRunList, EncodedRunsDecodeToTheSameRuns) {
+  const std::vector<RunEntry> runs = {{0x12345678, 1, false}, {-0x7F, 0xFFFFFFFFu, false}, {0, 200, true},
+                                      {-0x80000000ll, 128, false}, {127, 256, false}, {-1, 1, false}};
+  const std::vector<std::uint8_t> bytes = EncodeRunList(runs);
+  const std::vector<RunEntry> back = DecodeRunList(ByteSpan(bytes.data(), bytes.size()));
+  ASSERT_EQ(back.size(), runs.size());
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    EXPECT_EQ(back[i].lcnDelta, runs[i].lcnDelta) << i;
+    EXPECT_EQ(back[i].clusterCount, runs[i].clusterCount) << i;
+    EXPECT_EQ(back[i].sparse, runs[i].sparse) << i;
+  }
+  EXPECT_EQ(bytes.back(), 0);
+}
+
 TEST(NtfsCraftedRecords, OutOfRecordFieldsAreNeverRead) {
   // An attribute whose length runs past the record end ends the walk.
   RecordBuilder longAttribute(40);

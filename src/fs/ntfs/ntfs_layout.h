@@ -24,6 +24,7 @@ inline constexpr std::size_t kRecordUpdateSequenceOffset = 0x04;
 inline constexpr std::size_t kRecordUpdateSequenceCount = 0x06;
 inline constexpr std::size_t kRecordFirstAttribute = 0x14;
 inline constexpr std::size_t kRecordAllocatedSize = 0x1C;
+inline constexpr std::size_t kRecordBaseReference = 0x20;  // 48-bit record number, 16-bit sequence
 inline constexpr std::size_t kRecordFlags = 0x16;
 inline constexpr std::size_t kRecordNumber = 0x2C;
 inline constexpr std::uint16_t kRecordInUse = 0x1;
@@ -31,6 +32,7 @@ inline constexpr std::uint16_t kRecordDirectory = 0x2;
 
 // Attribute types.
 inline constexpr std::uint32_t kAttrStandardInformation = 0x10;
+inline constexpr std::uint32_t kAttrAttributeList = 0x20;
 inline constexpr std::uint32_t kAttrFileName = 0x30;
 inline constexpr std::uint32_t kAttrVolumeName = 0x60;
 inline constexpr std::uint32_t kAttrData = 0x80;
@@ -41,6 +43,7 @@ inline constexpr std::uint32_t kAttrEnd = 0xFFFFFFFF;
 inline constexpr std::size_t kAttrHeaderBytes = 16;
 inline constexpr std::size_t kAttrLength = 0x04;
 inline constexpr std::size_t kAttrNonResident = 0x08;
+inline constexpr std::size_t kAttrNameLength = 0x09;
 inline constexpr std::size_t kAttrValueLength = 0x10;
 inline constexpr std::size_t kAttrValueOffset = 0x14;
 inline constexpr std::size_t kAttrStartVcn = 0x10;

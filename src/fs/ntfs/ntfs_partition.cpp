@@ -1,6 +1,7 @@
 #include "fs/ntfs/ntfs_partition.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -88,22 +89,116 @@ void DropSystemDescendants(FoundFileTable& table, const SystemRecords& system) {
   for (std::uint32_t id : drop) RemoveNode(table, id);
 }
 
-void AddRecord(PartitionInfo& partition, ByteSpan record, std::uint64_t lba, bool torn,
-               ScanProgress& progress, SystemRecords& system, KnownExtents* known) {
-  auto summary = DecodeMftRecord(record, false);
-  if (!summary && !torn) NoteSystemRecord(record, system);
-  // Extension records and records without a name are not listed.
-  if (!summary || !summary->hasName || summary->recordNumber == 0) return;
+// The clusters of a live node's attributes beyond its run list, for the
+// owner map.
+void NoteAttributeRuns(const PartitionInfo& partition, const std::vector<NtfsAttributePiece>& pieces,
+                       const char* nodeName, std::vector<NtfsAttributeRun>& out) {
+  const std::uint32_t spc = SectorsPerCluster(partition);
+  if (spc == 0) return;
+  ExtentList extents;
+  for (const NtfsAttributePiece& piece : pieces) {
+    if (!ResolveExtents(partition, piece.runs, extents)) continue;
+    for (const DataExtent& e : extents)
+      if (!e.sparse && e.clusterCount != 0 && e.startSector >= partition.startLba)
+        out.push_back({(e.startSector - partition.startLba) / spc, static_cast<std::uint32_t>(e.clusterCount),
+                       nodeName});
+  }
+}
+
+void ListRecord(PartitionInfo& partition, MftRecordSummary& summary, std::uint64_t lba, bool torn,
+                ScanProgress& progress, KnownExtents* known, std::vector<NtfsAttributeRun>* attributeRuns) {
   // A record whose update sequence failed is listed for what it names, but
   // its data is never taken from it.
-  if (torn) summary->dataMarks |= kNtfsRecordTorn;
+  if (torn) summary.dataMarks |= kNtfsRecordTorn;
   FoundFileNode node{};
-  FillNodeFromSummary(node, partition, *summary, known);
+  FillNodeFromSummary(node, partition, summary, known);
   if (node.flags & kFlagResident) node.dataSector = lba;
   PointDirectoryAtIndex(node, partition);
-  if (AddNodeNamed(partition.table, node, summary->name, false) == 0) return;
+  const std::uint32_t id = AddNodeNamed(partition.table, node, summary.name, false);
+  if (id == 0) return;
+  const NodeKind kind = KindOf(node);
+  if (attributeRuns && !torn && (kind == kPresentFile || kind == kPresentFolder) && !summary.pieces.empty())
+    NoteAttributeRuns(partition, summary.pieces, NodeAt(partition.table, id)->name, *attributeRuns);
   CountNode(progress, node);
   PublishProgress(progress);
+}
+
+// A file whose attributes an attribute list spread over its base record and
+// extension records (a fragmented file whose run list outgrew one record,
+// a name moved out): listed once the walk has met every record.
+struct SpreadRecord {
+  MftRecordSummary summary;
+  std::uint64_t lba = 0;
+  bool torn = false;
+};
+struct SpreadFiles {
+  std::unordered_map<std::uint32_t, SpreadRecord> bases;
+  std::unordered_map<std::uint32_t, std::vector<SpreadRecord>> extensions;  // by base record
+};
+
+void AddRecord(PartitionInfo& partition, ByteSpan record, std::uint64_t lba, bool torn,
+               ScanProgress& progress, SystemRecords& system, KnownExtents* known, SpreadFiles& spread,
+               std::vector<NtfsAttributeRun>* attributeRuns) {
+  auto summary = DecodeMftRecord(record, false);
+  if (!summary && !torn) NoteSystemRecord(record, system);
+  if (!summary || summary->recordNumber == 0) return;
+  if (summary->baseRecord != 0) {
+    // Nothing of a torn extension record is trusted: the pieces it held
+    // leave a gap in the file's data.
+    if (!torn) spread.extensions[summary->baseRecord].push_back({std::move(*summary), lba, torn});
+    return;
+  }
+  if (summary->attributeList) {
+    const std::uint32_t number = summary->recordNumber;
+    spread.bases[number] = {std::move(*summary), lba, torn};
+    return;
+  }
+  if (!summary->hasName) return;
+  ListRecord(partition, *summary, lba, torn, progress, known, attributeRuns);
+}
+
+// Joins each spread file's extension records to its base record: the name
+// when the base lacks it, the first $DATA piece, the later pieces and the
+// other attributes' clusters.
+void ListSpreadFiles(PartitionInfo& partition, SpreadFiles& spread, ScanProgress& progress, KnownExtents* known,
+                     std::vector<NtfsAttributeRun>* attributeRuns) {
+  std::vector<std::uint32_t> numbers;
+  numbers.reserve(spread.bases.size());
+  for (const auto& entry : spread.bases) numbers.push_back(entry.first);
+  std::sort(numbers.begin(), numbers.end());
+  for (std::uint32_t number : numbers) {
+    SpreadRecord& base = spread.bases[number];
+    MftRecordSummary& s = base.summary;
+    std::uint64_t dataLba = base.lba;
+    const bool inUse = (s.nodeFlags & kFlagPresent) != 0;
+    auto found = spread.extensions.find(number);
+    if (found != spread.extensions.end()) {
+      for (SpreadRecord& extension : found->second) {
+        MftRecordSummary& e = extension.summary;
+        // A record freed with its file and used since by another one names
+        // another base; one left in the other state is not this file's now.
+        if (((e.nodeFlags & kFlagPresent) != 0) != inUse) continue;
+        if (!s.hasName && e.hasName) {
+          s.hasName = true;
+          s.name = std::move(e.name);
+          s.parentId = e.parentId;
+        }
+        const bool baseHasData = !s.runList.empty() || (s.nodeFlags & kFlagResident);
+        if (!baseHasData && (!e.runList.empty() || (e.nodeFlags & kFlagResident))) {
+          s.runList = std::move(e.runList);
+          s.size = e.size;
+          s.dataMarks |= e.dataMarks;
+          s.nodeFlags |= e.nodeFlags & kFlagResident;
+          dataLba = extension.lba;
+        }
+        for (auto& runs : e.indexRuns) s.indexRuns.push_back(std::move(runs));
+        for (auto& piece : e.pieces) s.pieces.push_back(std::move(piece));
+      }
+    }
+    JoinDataPieces(s);
+    if (!s.hasName) continue;
+    ListRecord(partition, s, dataLba, base.torn, progress, known, attributeRuns);
+  }
 }
 
 // The MFT could not be placed: when its first record (and the mirror's)
@@ -125,7 +220,8 @@ void NoteUnreadableMftStart(DiskHandle& handle, PartitionInfo& partition) {
 }  // namespace
 
 bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
-             const std::atomic<std::uint32_t>* stopWord, const ExtentList& mftExtents, KnownExtents* known) {
+             const std::atomic<std::uint32_t>* stopWord, const ExtentList& mftExtents, KnownExtents* known,
+             std::vector<NtfsAttributeRun>* attributeRuns) {
   const std::uint32_t spc = SectorsPerCluster(partition);
   const std::uint32_t recordBytes = MftRecordBytes(partition);
   const std::uint32_t recordSectors = recordBytes / 512;
@@ -135,9 +231,11 @@ bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
     if (!extent.sparse) expected += extent.clusterCount * std::uint64_t{spc} / recordSectors;
   ReserveNodes(partition.table,
                static_cast<std::uint32_t>(std::min<std::uint64_t>(expected, kMaxWalkedRecords)));
+  if (attributeRuns) attributeRuns->clear();
   ScanProgress progress;
   progress.stage = kStageParse;
   SystemRecords system;
+  SpreadFiles spread;
   std::vector<std::uint8_t> buffer(std::size_t{kBulkReadSectors} * 512);
   std::uint64_t recordsLeft = kMaxWalkedRecords;
   for (const DataExtent& extent : mftExtents) {
@@ -171,18 +269,20 @@ bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
         const bool torn = ApplyRecordFixups(record) != RecordFixup::kApplied && inUse;
         if (torn)
           NoteUnreadMetadata(partition, {UnreadMetadataKind::kTornMftRecord, firstRecord + i, 1, lba, {}});
-        AddRecord(partition, ByteSpan(record.data(), record.size()), lba, torn, progress, system, known);
+        AddRecord(partition, ByteSpan(record.data(), record.size()), lba, torn, progress, system, known, spread,
+                  attributeRuns);
       }
       recordsLeft -= records;
     }
     if (recordsLeft == 0) break;
   }
+  ListSpreadFiles(partition, spread, progress, known, attributeRuns);
   DropSystemDescendants(partition.table, system);
   return true;
 }
 
 bool ReadNtfsPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
-                       ParseContext* context) {
+                       ParseContext* context, std::vector<NtfsAttributeRun>* attributeRuns) {
   KnownExtents* known = context ? &context->known : nullptr;
   if (!SettingOn("ParseFileSys")) return false;
   DiskHandle handle;
@@ -192,7 +292,7 @@ bool ReadNtfsPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo
   const bool placed = LoadMftExtents(handle, partition, mftExtents);
   if (!placed) NoteUnreadableMftStart(handle, partition);
   if (placed &&
-      WalkMft(handle, partition, stopWord, mftExtents, known) && partition.table.count != 0) {
+      WalkMft(handle, partition, stopWord, mftExtents, known, attributeRuns) && partition.table.count != 0) {
     ExtentList mirrorExtents;
     if (known) {
       known->RegisterMft(mftExtents);

@@ -12,6 +12,7 @@
 #include "fs/parse_context.h"
 #include "device/disk_handle.h"
 #include "catalog/partition_info.h"
+#include "fs/cluster_map.h"
 #include "fs/data_extent.h"
 
 namespace ambrel {
@@ -20,15 +21,18 @@ namespace ambrel {
 // fallback), walks the MFT and, unless stopped, registers the MFT and mirror
 // extents and links the table. Does nothing unless the setting ParseFileSys
 // is "1".
-// `context`, when given, receives the MFT, mirror and index extents.
+// `context`, when given, receives the MFT, mirror and index extents;
+// `attributeRuns` the clusters of the live files' and folders' other
+// non-resident attributes, for the owner map.
 bool ReadNtfsPartition(const std::atomic<std::uint32_t>* stopWord, PartitionInfo& partition,
-                       ParseContext* context = nullptr);
+                       ParseContext* context = nullptr, std::vector<NtfsAttributeRun>* attributeRuns = nullptr);
 
 // Parses every record of the MFT extents into the partition's table (nodes
 // unlinked), publishing stage-1 progress. Walks at most 0x200000 records.
-// False when stopped.
+// A file an attribute list spread over several records is listed once,
+// from all of them. False when stopped.
 bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
              const std::atomic<std::uint32_t>* stopWord, const ExtentList& mftExtents,
-             KnownExtents* known = nullptr);
+             KnownExtents* known = nullptr, std::vector<NtfsAttributeRun>* attributeRuns = nullptr);
 
 }  // namespace ambrel

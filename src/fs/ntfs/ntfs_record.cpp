@@ -1,6 +1,8 @@
 #include "catalog/folder_names.h"
 #include "fs/ntfs/ntfs_record.h"
 
+#include <algorithm>
+
 #include "common/text.h"
 #include "fs/boot_probe.h"
 #include "fs/ntfs/ntfs_layout.h"
@@ -113,6 +115,10 @@ struct DecodeState {
   MftRecordSummary summary;
   bool system = false;
   bool dataSeen = false;
+  // The file's attributes lie in more than one record (an extension record,
+  // or a base record with an attribute list): its name and its $DATA
+  // pieces may be in any of them.
+  bool spread = false;
   bool keepSystem = false;
   std::size_t recordBytes = 0;
 };
@@ -170,15 +176,39 @@ void TakeDataFlags(const MftAttribute& attribute, MftRecordSummary& s) {
   s.dataMarks |= kNtfsDataCompressed | (std::uint32_t{shift} << kNtfsUnitShiftBit);
 }
 
+void TakePiece(const MftAttribute& attribute, DecodeState& state, bool unnamedData) {
+  if (!attribute.nonResident) return;
+  auto startVcn = attribute.bytes.U64(kAttrStartVcn);
+  auto runs = RunListBytes(attribute);
+  if (!startVcn || !runs || runs->empty()) return;
+  NtfsAttributePiece piece;
+  piece.type = attribute.type;
+  piece.unnamedData = unnamedData;
+  piece.startVcn = *startVcn;
+  piece.runs = DecodeRunList(runs->span());
+  if (!piece.runs.empty()) state.summary.pieces.push_back(std::move(piece));
+}
+
 Step TakeData(const MftAttribute& attribute, DecodeState& state) {
   MftRecordSummary& s = state.summary;
-  if (!s.hasName) return Step::kReject;
-  if (state.dataSeen) return Step::kGoOn;
+  if (!s.hasName && !state.spread) return Step::kReject;
+  const bool unnamed = attribute.bytes.U8(kAttrNameLength).value_or(1) == 0;
+  auto startVcn = attribute.bytes.U64(kAttrStartVcn);
+  // A spread file's first piece of the unnamed $DATA is its data; every
+  // other piece, and every $DATA after the first of a record in one piece,
+  // only holds clusters.
+  const bool later = attribute.nonResident && (!startVcn || *startVcn != 0);
+  if (state.dataSeen || (state.spread && (!unnamed || later))) {
+    TakePiece(attribute, state, unnamed);
+    return Step::kGoOn;
+  }
   state.dataSeen = true;
   if (attribute.nonResident) {
-    auto startVcn = attribute.bytes.U64(kAttrStartVcn);
     auto realSize = attribute.bytes.U64(kAttrRealSize);
-    if (!startVcn || *startVcn != 0 || !realSize) return Step::kGoOn;  // extension piece
+    if (later || !realSize) {  // a later piece without the first
+      TakePiece(attribute, state, unnamed);
+      return Step::kGoOn;
+    }
     s.size = *realSize;
     TakeDataFlags(attribute, s);
     auto runs = RunListBytes(attribute);
@@ -216,7 +246,11 @@ std::optional<MftRecordSummary> DecodeMftRecord(ByteSpan record, bool keepSystem
     return std::nullopt;
   const std::uint32_t number = header.UncheckedU32(kRecordNumber);
   if (number > kMaxMftRecordNumber) return std::nullopt;
+  const std::uint64_t base = header.UncheckedU64(kRecordBaseReference) & 0xFFFFFFFFFFFFull;
+  if (base > kMaxMftRecordNumber) return std::nullopt;
   DecodeState state;
+  state.summary.baseRecord = static_cast<std::uint32_t>(base);
+  state.spread = base != 0;
   state.keepSystem = keepSystem;
   state.recordBytes = record.size();
   state.summary.recordNumber = number;
@@ -228,9 +262,16 @@ std::optional<MftRecordSummary> DecodeMftRecord(ByteSpan record, bool keepSystem
     switch (attribute->type) {
       case kAttrStandardInformation: TakeStandardInformation(*attribute, state); break;
       case kAttrFileName: step = TakeFileName(*attribute, state); break;
+      case kAttrAttributeList:
+        state.summary.attributeList = state.spread = true;
+        TakePiece(*attribute, state, false);
+        break;
       case kAttrData: step = TakeData(*attribute, state); break;
-      case kAttrIndexAllocation: TakeIndexAllocation(*attribute, state); break;
-      default: break;
+      case kAttrIndexAllocation:
+        TakeIndexAllocation(*attribute, state);
+        TakePiece(*attribute, state, false);
+        break;
+      default: TakePiece(*attribute, state, false); break;
     }
     if (step == Step::kReject) return std::nullopt;
   }
@@ -238,6 +279,74 @@ std::optional<MftRecordSummary> DecodeMftRecord(ByteSpan record, bool keepSystem
   if (walker.broken() && !state.dataSeen && !(recordFlags & kRecordDirectory))
     state.summary.dataMarks |= kNtfsDataDamaged;
   return std::move(state.summary);
+}
+
+std::vector<std::uint8_t> EncodeRunList(const std::vector<RunEntry>& runs) {
+  std::vector<std::uint8_t> out;
+  auto bytesOf = [](std::uint64_t v, bool isSigned) {
+    unsigned n = 1;
+    while (n < 8) {
+      const std::int64_t s = static_cast<std::int64_t>(v);
+      const bool fits = isSigned ? (s >= -(std::int64_t{1} << (8 * n - 1)) && s < (std::int64_t{1} << (8 * n - 1)))
+                                 : v < (std::uint64_t{1} << (8 * n));
+      if (fits) break;
+      ++n;
+    }
+    return n;
+  };
+  for (const RunEntry& run : runs) {
+    const unsigned lengthBytes = bytesOf(run.clusterCount, false);
+    const unsigned offsetBytes = run.sparse ? 0 : bytesOf(static_cast<std::uint64_t>(run.lcnDelta), true);
+    out.push_back(static_cast<std::uint8_t>(offsetBytes << 4 | lengthBytes));
+    for (unsigned i = 0; i < lengthBytes; ++i) out.push_back(static_cast<std::uint8_t>(std::uint64_t{run.clusterCount} >> (8 * i)));
+    for (unsigned i = 0; i < offsetBytes; ++i)
+      out.push_back(static_cast<std::uint8_t>(static_cast<std::uint64_t>(run.lcnDelta) >> (8 * i)));
+  }
+  out.push_back(0);
+  return out;
+}
+
+void JoinDataPieces(MftRecordSummary& summary) {
+  std::vector<NtfsAttributePiece> data;
+  std::erase_if(summary.pieces, [&](NtfsAttributePiece& p) {
+    if (!p.unnamedData) return false;
+    data.push_back(std::move(p));
+    return true;
+  });
+  if (data.empty() || (summary.nodeFlags & kFlagResident)) return;
+  std::sort(data.begin(), data.end(), [](const auto& a, const auto& b) { return a.startVcn < b.startVcn; });
+  std::vector<RunEntry> runs = DecodeRunList(ByteSpan(summary.runList.data(), summary.runList.size()));
+  // Each piece's first run is placed from cluster 0; in the joined list it
+  // moves from where the runs before it left off.
+  std::int64_t at = 0;  // the last placed run's cluster
+  std::uint64_t vcn = 0;
+  for (const RunEntry& r : runs) {
+    if (!r.sparse) at += r.lcnDelta;
+    vcn += r.clusterCount;
+  }
+  bool broken = runs.empty();
+  for (NtfsAttributePiece& piece : data) {
+    if (broken || piece.startVcn != vcn) {
+      broken = true;
+      break;
+    }
+    std::int64_t pieceAt = 0;
+    for (RunEntry r : piece.runs) {
+      if (!r.sparse) {
+        pieceAt += r.lcnDelta;
+        r.lcnDelta = pieceAt - at;
+        at = pieceAt;
+      }
+      vcn += r.clusterCount;
+      runs.push_back(r);
+    }
+  }
+  std::vector<std::uint8_t> joined = EncodeRunList(runs);
+  if (broken || joined.size() >= kMaxNtfsRecordBytes) {
+    summary.dataMarks |= kNtfsDataDamaged;
+    return;
+  }
+  summary.runList = std::move(joined);
 }
 
 }  // namespace ambrel

@@ -86,9 +86,23 @@ enum NtfsDataMark : std::uint32_t {
 inline constexpr unsigned kNtfsUnitShiftBit = 8;
 inline std::uint32_t NtfsUnitShift(std::uint32_t marks) { return (marks >> kNtfsUnitShiftBit) & 0xFF; }
 
+// A non-resident attribute other than the $DATA the summary's run list
+// holds: a later piece of the unnamed $DATA (a fragmented file whose run
+// list an attribute list spread over extension records), a named stream,
+// a folder's index blocks and its $BITMAP, a non-resident attribute list.
+struct NtfsAttributePiece {
+  std::uint32_t type = 0;
+  bool unnamedData = false;    // a piece of the file's unnamed $DATA
+  std::uint64_t startVcn = 0;  // the piece's first cluster of the attribute
+  std::vector<RunEntry> runs;
+};
+
 // What the listing takes from one record.
 struct MftRecordSummary {
   std::uint32_t recordNumber = 0;
+  // An extension record's base record (header 0x20); 0 for a base record.
+  std::uint32_t baseRecord = 0;
+  bool attributeList = false;       // the record has an $ATTRIBUTE_LIST
   std::uint16_t nodeFlags = 0;      // FoundFileNode flags: in use, directory, resident
   bool hasName = false;
   std::string name;                 // UTF-8
@@ -99,13 +113,26 @@ struct MftRecordSummary {
   std::vector<std::uint8_t> runList;              // of the first $DATA, shorter than the record
   std::vector<std::vector<RunEntry>> indexRuns;   // of each $INDEX_ALLOCATION
   std::uint32_t dataMarks = 0;                    // NtfsDataMark bits and unit shift
+  std::vector<NtfsAttributePiece> pieces;         // every other non-resident attribute
 };
 
 // Decodes a fixed-up record (the span is the whole record: 512-byte blocks).
-// Rejects a record without the "FILE" signature, with a number above
-// 0x1FFFFF, with $DATA before any name, or a system record whose name starts
-// with '$' (other than the recycle bin) unless keepSystem is set.
+// Rejects a record without the "FILE" signature, with a number or base
+// record above 0x1FFFFF, with $DATA before any name (unless an attribute
+// list or a base record says the name lies in another record), or a system
+// record whose name starts with '$' (other than the recycle bin) unless
+// keepSystem is set.
 std::optional<MftRecordSummary> DecodeMftRecord(ByteSpan record, bool keepSystem);
+
+// Joins the unnamed $DATA pieces of a file spread over its base and
+// extension records to the run list of its first piece (`summary.runList`,
+// the piece at VCN 0): the pieces in VCN order, each starting where the
+// runs before it end. A gap, an overlap or a list beyond 64 KiB marks the
+// data damaged. The pieces joined leave `summary.pieces`.
+void JoinDataPieces(MftRecordSummary& summary);
+
+// The packed form of a run list, with a 0 byte at its end.
+std::vector<std::uint8_t> EncodeRunList(const std::vector<RunEntry>& runs);
 
 // True for "$RECYCLE.BIN" in any ASCII letter case (exactly 12 characters).
 bool IsNtfsRecycleBinName(const std::string& name);

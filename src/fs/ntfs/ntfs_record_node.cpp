@@ -45,7 +45,9 @@ void FillNodeFromSummary(FoundFileNode& node, const PartitionInfo& partition,
 bool ParseMftRecord(FoundFileNode& node, const PartitionInfo& partition, ByteSpan record,
                     bool keepSystem) {
   auto summary = DecodeMftRecord(record, keepSystem);
-  if (!summary) return false;
+  // An extension record holds attributes of the file its base record
+  // stands for; it is no file of its own.
+  if (!summary || summary->baseRecord != 0) return false;
   FillNodeFromSummary(node, partition, *summary);
   if (summary->hasName) node.name = CopyNodeName(summary->name.c_str());
   return true;

@@ -16,7 +16,7 @@ struct PartitionInfo;
 // record has one) and the raw run list of the first $DATA in `extra` (its
 // byte length in `firstCluster`). The extents of the record's
 // $INDEX_ALLOCATION attributes go to KnownIndexExtents. False for a rejected
-// record; the node then holds no heap block.
+// record and for an extension record; the node then holds no heap block.
 bool ParseMftRecord(FoundFileNode& node, const PartitionInfo& partition, ByteSpan record,
                     bool keepSystem);
 
