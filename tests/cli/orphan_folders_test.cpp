@@ -3,10 +3,13 @@
 // was removed with mdeltree and its deleted entry in the root then wiped
 // (as when the slot is taken by another entry), and the exFAT fixture made
 // by exfat-fuse with one folder's entry set cut from the root and its
-// cluster freed. The files must show under the lost-files folder, as fls
-// shows them under $OrphanFiles; a free cluster that begins with "." but a
+// cluster freed, and an exFAT folder of several clusters whose first name
+// is longer than one sector holds. The files must show under the
+// lost-files folder, as fls shows them under $OrphanFiles; a free cluster that begins with "." but a
 // broken ".." must not be taken.
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <cstdint>
 #include <set>
@@ -305,6 +308,61 @@ TEST(OrphanFoldersExfat, FilesOfAnUnreachedFolderAreListedAsFlsFindsThem) {
   if (HaveTool("fls")) {
     EXPECT_EQ(FlsOrphans(image, dir), listed);
   }
+}
+
+// An exFAT volume of 512-byte clusters made by mkfs.exfat and written by
+// exfat-fuse: folder "lost" holds a file of a 244-character name (its entry
+// set of 19 entries crosses from the folder's first cluster into the next)
+// and 40 more files, nine clusters, the second beyond another file's. Its
+// set in the root is cut and its clusters freed: every file must be
+// listed, as fls lists them.
+TEST(OrphanFoldersExfatSpread, ALostFolderOverSeveralClustersStartingWithALongNameIsReadWhole) {
+  if (::geteuid() != 0 || !HaveTool("mkfs.exfat") || !HaveTool("mount.exfat-fuse") || !HaveTool("losetup") ||
+      !HaveTool("fls"))
+    GTEST_SKIP() << "needs root, losetup, mkfs.exfat, exfat-fuse and sleuthkit";
+  const std::string dir = TempDir("orphans-exfat-spread");
+  const std::string image = dir + "/exfat.img", mnt = dir + "/mnt";
+  const std::string longName = std::string(240, 'L') + ".txt";
+  ASSERT_TRUE(Shell("(set -e; truncate -s 8M " + Quoted(image) + "; loop=$(losetup -f --show " + Quoted(image) +
+                    "); trap 'losetup -d $loop' EXIT; mkfs.exfat -c 512 $loop; mkdir -p " + Quoted(mnt) +
+                    "; mount.exfat-fuse $loop " + Quoted(mnt) + "; cd " + Quoted(mnt) +
+                    "; mkdir keep lost; echo k > keep/k.txt; : > lost/" + longName +
+                    "; for i in $(seq 10 49); do : > lost/file$i.txt; done; cd /; sync; umount " + Quoted(mnt) +
+                    ") >/dev/null 2>&1"));
+  std::string b = ReadFileBytes(image);
+  const std::uint32_t heap = U32(b, 88), root = U32(b, 96), spc = 1u << static_cast<std::uint8_t>(b[109]);
+  ASSERT_EQ(spc, 1u);
+  auto at = [&](std::uint64_t c) { return (heap + (c - 2) * spc) * 512; };
+  std::uint32_t bitmap = 0, cut = 0, clusters = 0;
+  for (std::size_t e = at(root); e < at(root) + 512; e += 32) {
+    const std::uint8_t type = static_cast<std::uint8_t>(b[e]);
+    if (type == 0x81) bitmap = U32(b, e + 20);
+    if (type != 0x85 || b.compare(e + 66, 8, std::string("l\0o\0s\0t\0", 8)) != 0 || b[e + 74] != 0) continue;
+    cut = U32(b, e + 32 + 20);
+    clusters = (U32(b, e + 32 + 24) + 511) / 512;
+    for (std::size_t k = 0; k < 3; ++k) b[e + 32 * k] = static_cast<char>(b[e + 32 * k] & 0x7F);
+    b.replace(e + 32 + 20, 4, std::string(4, '\0'));
+    break;
+  }
+  ASSERT_NE(bitmap, 0u);
+  ASSERT_NE(cut, 0u);
+  ASSERT_GT(clusters, 4u) << "the folder should span several clusters";
+  // Its clusters by its FAT chain (k.txt, written after the folder was
+  // made, lies between its first two), which stays as a delete leaves it.
+  const std::uint64_t fat = std::uint64_t{U32(b, 80)} * 512;
+  std::uint32_t c = cut;
+  for (std::uint32_t k = 0; k < clusters && c >= 2 && c < 0xFFFFFFF7u; ++k, c = U32(b, fat + 4 * c))
+    b[at(bitmap) + (c - 2) / 8] = static_cast<char>(b[at(bitmap) + (c - 2) / 8] & ~(1 << ((c - 2) % 8)));
+  WriteFileBytes(image, b);
+  const std::set<std::string> listed = ListedOrphans(image);
+  EXPECT_EQ(listed.size(), 41u);
+  EXPECT_TRUE(listed.count(longName));
+  EXPECT_TRUE(listed.count("file10.txt") && listed.count("file49.txt"));
+  // fls cuts a long name short: the long one is compared by what it shows.
+  std::set<std::string> fls = FlsOrphans(image, dir), ours = listed;
+  EXPECT_EQ(std::erase_if(fls, [&](const std::string& n) { return n.size() > 40 && longName.rfind(n, 0) == 0; }), 1u);
+  EXPECT_EQ(ours.erase(longName), 1u);
+  EXPECT_EQ(fls, ours);
 }
 
 }  // namespace

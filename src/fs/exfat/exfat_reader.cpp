@@ -1,6 +1,7 @@
 #include "fs/exfat/exfat_reader.h"
 
 #include <algorithm>
+#include <functional>
 #include <unordered_set>
 
 #include "app/settings.h"
@@ -92,14 +93,15 @@ std::vector<std::uint32_t> DirectoryChain(const ExfatWalk& walk, std::uint32_t f
 
 void ParseInto(ExfatWalk& walk, std::span<const std::uint8_t> buffer, std::uint32_t parentId);
 
+// `lostChain`: the clusters of a lost folder, found by the orphan search.
 bool ReadDirectory(ExfatWalk& walk, std::uint32_t first, std::uint64_t byteLimit, std::uint32_t parentId,
-                   bool chained = false) {
+                   bool chained = false, const std::vector<std::uint32_t>* lostChain = nullptr) {
   if (StopRequested(walk.stop)) return false;
   const ExfatGeometry& g = walk.geometry;
   if (!g.InClusterRange(first) || walk.depth > kMaxDirectoryDepth) return false;
   if (!walk.visited.insert(first).second) return false;
   std::uint64_t limit = std::min(byteLimit, kExfatMaxDirectoryBytes);
-  std::vector<std::uint32_t> chain = DirectoryChain(walk, first, limit, chained);
+  std::vector<std::uint32_t> chain = lostChain ? *lostChain : DirectoryChain(walk, first, limit, chained);
   walk.covered.insert(chain.begin(), chain.end());
   std::vector<std::uint8_t> buffer(chain.size() * g.ClusterBytes());
   // Each cluster is read with the salvage of the copy-out: a bad sector
@@ -211,9 +213,87 @@ void LoadExfatBitmap(PartitionInfo& p, DiskHandle& handle, const ExfatGeometry& 
   }
 }
 
+// Where an entry set that begins at `at` of `bytes` stands: how many of
+// its secondaries lie past the end of `bytes` (0 when it ends inside), or
+// -1 when the entry there begins no set (a file entry, live or deleted,
+// with 2..18 secondaries whose first is a stream extension of its kind).
+int SecondariesPast(std::span<const std::uint8_t> bytes, std::size_t at) {
+  const std::uint8_t type = bytes[at];
+  if (type != 0x85 && type != 0x05) return -1;
+  const unsigned secondaries = at + 1 < bytes.size() ? bytes[at + 1] : 0;
+  if (secondaries < 2 || secondaries > 18) return -1;
+  if (at + 32 < bytes.size() && bytes[at + 32] != (type == 0x85 ? 0xC0 : 0x40)) return -1;
+  const std::size_t end = at + (std::size_t{secondaries} + 1) * 32;
+  return end <= bytes.size() ? 0 : static_cast<int>((end - bytes.size() + 31) / 32);
+}
+
+// How a cluster of directory entries ends: at an end mark (an entry of
+// type 0), or with `open` secondaries of a set still to come in the next
+// cluster (`live`: of a live set).
+struct EntriesEnd {
+  bool endMark = false;
+  unsigned open = 0;
+  bool live = false;
+};
+EntriesEnd EndOfEntries(std::span<const std::uint8_t> cluster) {
+  EntriesEnd end;
+  for (std::size_t at = 0; at + 32 <= cluster.size(); at += 32) {
+    const std::uint8_t type = cluster[at];
+    if (type == 0) {
+      end.endMark = true;
+      end.open = 0;
+      return end;
+    }
+    if (end.open > 0) {
+      --end.open;
+      continue;
+    }
+    if (type == 0x85 || type == 0x05) {
+      end.open = cluster[at + 1];
+      end.live = type == 0x85;
+    }
+  }
+  return end;
+}
+
+// A lost folder's clusters: after its first, the next one is where its
+// FAT entry points, or the cluster beside it where the entry is 0 (a
+// folder stored without a chain, or a FAT cleared with it); an end mark in
+// the FAT ends the folder. The next cluster is taken while it is free and
+// unread, begins no other folder found, the cluster before did not end the
+// entries, and it goes on with them: the rest of a set the cluster before
+// left open, or a new set.
+std::vector<std::uint32_t> LostFolderChain(ExfatWalk& walk, std::uint64_t first, std::uint64_t highest,
+                                           const std::function<bool(std::uint64_t)>& candidate,
+                                           const std::unordered_set<std::uint64_t>& starts) {
+  const ExfatGeometry& g = walk.geometry;
+  const std::uint64_t clusterBytes = g.ClusterBytes();
+  std::vector<std::uint8_t> cluster(clusterBytes);
+  std::vector<std::uint32_t> chain{static_cast<std::uint32_t>(first)};
+  std::unordered_set<std::uint64_t> held{first};
+  for (std::uint64_t c = first; chain.size() * clusterBytes < kExfatMaxDirectoryBytes;) {
+    if (StopRequested(walk.stop) || !ReadSectors(walk.handle, g.ClusterLba(c), g.spc, cluster.data())) break;
+    const EntriesEnd end = EndOfEntries(cluster);
+    const std::uint32_t entry = walk.partition.fat.empty() ? 0 : FatEntry(walk.partition, c);
+    if (end.endMark || entry == kEndOfChain) break;
+    const std::uint64_t next = entry == 0 ? c + 1 : entry;
+    if (next < 2 || next > highest || !candidate(next) || starts.count(next) || !held.insert(next).second) break;
+    if (!ReadSectors(walk.handle, g.ClusterLba(next), 1, cluster.data())) break;
+    const std::span<const std::uint8_t> head(cluster.data(), kSectorSize);
+    const bool goesOn = end.open > 0 ? head[0] == (end.live ? 0xC1 : 0x41) || head[0] == (end.live ? 0xC0 : 0x40)
+                                     : SecondariesPast(head, 0) >= 0;
+    if (!goesOn) break;
+    chain.push_back(static_cast<std::uint32_t>(next));
+    c = next;
+  }
+  return chain;
+}
+
 // Folders the walk did not reach: free clusters (by the allocation bitmap)
-// outside every directory read that begin with a whole entry set. Their
-// entries go under the lost-files folder as deleted entries.
+// outside every directory read that begin with a whole entry set (read on
+// into the next sector when the first set is longer than one: a name of
+// more than 210 characters). Their entries, with those of the clusters
+// that follow them, go under the lost-files folder as deleted entries.
 void WalkOrphanFolders(ExfatWalk& walk) {
   const PartitionInfo& p = walk.partition;
   const ExfatGeometry& g = walk.geometry;
@@ -225,19 +305,39 @@ void WalkOrphanFolders(ExfatWalk& walk) {
     const std::uint64_t bit = c - 2;
     return (p.allocationBitmap[bit / 8] & (1u << (bit % 8))) == 0 && !walk.covered.count(static_cast<std::uint32_t>(c));
   };
-  auto recognise = [&](std::span<const std::uint8_t> sector, std::uint64_t, std::vector<std::uint64_t>& children) {
-    if (!IsExfatFolderStart(sector)) return false;
-    ForEachExfatSet(sector, [&](const ExfatFileSet& set) {
+  std::vector<std::uint8_t> longer(2 * kSectorSize);
+  auto recognise = [&](std::span<const std::uint8_t> sector, std::uint64_t c, std::vector<std::uint64_t>& children) {
+    std::span<const std::uint8_t> start = sector;
+    // The first set runs past the sector: its rest lies in the cluster's
+    // next sector, or in the folder's next cluster (where the FAT points,
+    // or beside it).
+    if (sector.size() >= kSectorSize && SecondariesPast(sector, 0) > 0) {
+      std::uint64_t rest = g.ClusterLba(c) + 1;
+      if (g.spc == 1) {
+        const std::uint32_t entry = p.fat.empty() ? 0 : FatEntry(p, c);
+        const std::uint64_t next = entry == 0 || entry == kEndOfChain ? c + 1 : entry;
+        if (!g.InClusterRange(next)) return false;
+        rest = g.ClusterLba(next);
+      }
+      std::copy(sector.begin(), sector.begin() + kSectorSize, longer.begin());
+      if (!ReadSectors(walk.handle, rest, 1, longer.data() + kSectorSize)) return false;
+      start = longer;
+    }
+    if (!IsExfatFolderStart(start)) return false;
+    ForEachExfatSet(start, [&](const ExfatFileSet& set) {
       if (set.directory && set.firstCluster >= 2) children.push_back(set.firstCluster);
     });
     return true;
   };
   const std::vector<OrphanFolder> found = FindOrphanFolders(walk.handle, area, candidate, recognise, walk.stop);
+  std::unordered_set<std::uint64_t> starts;
+  for (const OrphanFolder& f : found) starts.insert(f.cluster);
   const std::uint32_t before = walk.partition.table.count;
   walk.depth = 1;
   for (std::uint64_t c : OrphanWalkOrder(found)) {
     if (StopRequested(walk.stop)) break;
-    ReadDirectory(walk, static_cast<std::uint32_t>(c), g.ClusterBytes(), kLostFolderId);
+    const std::vector<std::uint32_t> chain = LostFolderChain(walk, c, highest, candidate, starts);
+    ReadDirectory(walk, static_cast<std::uint32_t>(c), chain.size() * g.ClusterBytes(), kLostFolderId, false, &chain);
   }
   walk.depth = 0;
   // Nothing reachable names these entries any more.
