@@ -134,6 +134,13 @@ const std::vector<Sample>& Samples() {
       {"wav/sample.wav", 53},
       {"swf/test1.swf", 146},
       {"swf/test2.swf", 146},
+      {"mdb/testACCESS.mdb", 77},
+      {"mdb/testAccess_V1997.mdb", 77},
+      {"accdb/testAccess2.accdb", 78},
+      {"raf/FujiFilm.raf", 144},
+      {"mkv/testMKV.mkv", 86},
+      {"mkv/sample.mkv", 86},
+      {"webm/testWEBM.webm", 86},
   };
   return samples;
 }
@@ -430,6 +437,30 @@ TEST(CarveWalkRules, APdfCutBeforeAnotherPdfIsNoFile) {
   EXPECT_EQ(run.hits[10].status, 5);
   EXPECT_EQ(run.hits[30].status, 4);
   EXPECT_EQ(run.hits[30].size, pdf.size());
+}
+
+// A Matroska file cut inside its first cluster, random bytes after the
+// cut: its Segment's size names an end, but the walk of the Segment's
+// children meets no child where the cluster should end; the text file
+// lying inside that size is found on its own.
+TEST(CarveWalkRules, AMatroskaFileCutInsideAClusterIsNoFile) {
+  if (test::CorpusDir().empty()) GTEST_SKIP() << "corpus not found";
+  const Bytes mkv = test::CorpusFile("mkv/sample.mkv");
+  const Bytes text = test::CorpusFile("txt/utf16le-bom.txt");
+  std::mt19937 random(11);
+  Bytes image(0x80000);
+  for (auto& b : image) b = static_cast<std::uint8_t>(random());
+  std::fill(image.begin(), image.begin() + 10 * 512, 0);
+  const Bytes cut(mkv.begin(), mkv.begin() + 40 * 512);
+  test::Plant(image, 10, cut);
+  const std::size_t textAt = 10 + 60;
+  test::Plant(image, textAt, text);
+  std::fill(image.begin() + static_cast<std::ptrdiff_t>(textAt * 512 + text.size()),
+            image.begin() + static_cast<std::ptrdiff_t>((textAt + 8) * 512), 0);
+  test::CarveRun run = test::CarveImage(image);
+  EXPECT_NE(run.hits[10].status, 4);
+  EXPECT_EQ(run.hits[textAt].status, 4);
+  EXPECT_EQ(run.hits[textAt].size, text.size());
 }
 
 // Monkey's Audio from version 3.98: the descriptor's lengths, then an

@@ -24,6 +24,47 @@ constexpr std::array<std::uint8_t, 32> kItsfGuids = {
 
 bool U32Is(const ByteCursor& s, std::uint64_t at, std::string_view text) { return s.Matches(at, text); }
 
+// Access (Jet and ACE) databases are whole pages: 2,048 bytes when the
+// version byte of the header page is 0 (Jet 3), 4,096 after. Page 0 is the
+// header page (00 01 00 00); every other page starts with its type (data,
+// table definition, index, usage map; 0x08 on ACE files) and the byte 01.
+// The file ends before the first page that does not.
+constexpr std::uint64_t kJetVersionAt = 0x14;
+constexpr std::uint64_t kJetSmallPage = 2048, kJetPage = 4096;
+constexpr std::uint32_t kJetMinPages = 2;
+
+bool IsJetPage(const ByteCursor& w, std::uint64_t at) {
+  const std::uint8_t type = w.UncheckedU8(at);
+  return w.UncheckedU8(at + 1) == 0x01 && ((type >= 0x01 && type <= 0x05) || type == 0x08);
+}
+
+std::optional<RuleResult> JetStep(CarveState& s, const ByteCursor& w, bool, std::uint32_t& need) {
+  std::uint64_t pos = 0;
+  if (s.offset == 0) {
+    if (!w.Contains(0, kJetSmallPage)) {
+      need = static_cast<std::uint32_t>(kJetSmallPage);
+      return std::nullopt;
+    }
+    if (!w.Matches(0, "\x00\x01\x00\x00"sv) || !(IsAccessMdb(w) || IsAccessAccdb(w))) return Invalid(s);
+    s.mark = w.UncheckedU8(kJetVersionAt) == 0 ? kJetSmallPage : kJetPage;
+    s.counter = 0;
+  }
+  const std::uint64_t page = s.mark;
+  if (page != kJetSmallPage && page != kJetPage) return Invalid(s);
+  for (;; pos += page, ++s.counter) {
+    if (!w.Contains(pos, page)) {
+      need = static_cast<std::uint32_t>(page);
+      break;
+    }
+    if (s.offset + pos != 0 && !IsJetPage(w, pos)) {
+      if (s.counter < kJetMinPages) return Invalid(s);
+      return Sized(s, s.offset + pos);
+    }
+  }
+  s.offset += pos;
+  return std::nullopt;
+}
+
 // PDF: the file ends at an "%%EOF" that a "startxref" names the
 // cross-reference section before (a table "xref", or an "N G obj" stream
 // when it lies in the window); an incremental update after it moves the
@@ -239,6 +280,10 @@ RuleResult CompoundFileRule(CarveState& s, const CarveInput& in) {
   if (probe.result != kWalkOk) return Invalid(s);
   if (probe.typeCode != 0) s.type = probe.typeCode;
   return Sized(s, probe.size);
+}
+
+RuleResult AccessRule(CarveState& s, const CarveInput& in) {
+  return WalkRecords(s, in, JetStep, static_cast<std::uint32_t>(kJetSmallPage));
 }
 
 RuleResult CompiledHtmlRule(CarveState& s, const CarveInput& in) {

@@ -29,6 +29,16 @@ constexpr std::uint32_t kTiffMaxGrowths = 8;
 constexpr std::uint32_t kTiffType = 51;
 constexpr std::uint32_t kDngType = 52;
 
+// Fujifilm RAF: "FUJIFILMCCD-RAW ", versions and the camera's name, then
+// at 0x54 big-endian offset and length pairs: the JPEG preview, the raw
+// header and the raw data. Cameras that store a second read-out of the
+// sensor give its raw header and data in two more pairs at 0x78, inside
+// the header when the preview starts past them. The file ends with the
+// part that ends last.
+constexpr std::uint64_t kRafPairs = 0x54, kRafSecondPairs = 0x78, kRafSecondEnd = 0x88;
+constexpr std::uint64_t kRafHeader = 0x90;
+constexpr std::uint32_t kRafMaxPart = 0x40000000;
+
 // PNG: the chunks after the 8-byte signature, each length (big-endian),
 // type, data and a CRC over type and data; IHDR first, IEND last. Chunks
 // up to this size are checked by their CRC, larger ones only skipped.
@@ -381,6 +391,32 @@ RuleResult IconRule(CarveState& s, const CarveInput& in) {
     if (r != WindowRead::kReady || !(IsPng(image) || image.U32(0) == 40u || image.U32(0) == 12u))
       return Invalid(s);
   }
+  return SizedIfPresent(s, in, end);
+}
+
+RuleResult FujifilmRawRule(CarveState& s, const CarveInput& in) {
+  if (s.endPending) return SizedIfPresent(s, in, s.size);
+  ByteCursor w;
+  WindowRead r = Window(s, in, 0, kRafHeader, w);
+  if (r != WindowRead::kReady) return NotReady(r);
+  if (!w.Contains(0, kRafHeader) || !w.Matches(0, "FUJIFILMCCD-RAW "sv)) return Invalid(s);
+  const std::uint32_t preview = *w.U32Be(kRafPairs);
+  if (preview < kRafPairs + 24) return Invalid(s);
+  const std::uint64_t pairs[] = {kRafPairs, kRafPairs + 8, kRafPairs + 16, kRafSecondPairs, kRafSecondPairs + 8};
+  const std::size_t count = preview >= kRafSecondEnd ? 5 : 3;
+  std::uint64_t end = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint64_t at = pairs[i];
+    const std::uint32_t offset = *w.U32Be(at), length = *w.U32Be(at + 4);
+    if (offset == 0 && length == 0) continue;
+    if (offset < kRafPairs + 24 || length == 0 || length > kRafMaxPart) return Invalid(s);
+    end = std::max(end, std::uint64_t{offset} + length);
+  }
+  // The preview is a JPEG.
+  ByteCursor jpeg;
+  r = Window(s, in, preview, 3, jpeg);
+  if (r != WindowRead::kReady) return NotReady(r);
+  if (!jpeg.Matches(0, "\xFF\xD8\xFF"sv)) return Invalid(s);
   return SizedIfPresent(s, in, end);
 }
 

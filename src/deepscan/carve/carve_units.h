@@ -61,6 +61,8 @@ bool IsXamlXml(const ByteCursor& s);
 bool IsMarkupStart(const ByteCursor& s);
 bool IsHtmlAfterLineBreaks(const ByteCursor& s);
 RuleResult CompoundFileRule(CarveState& s, const CarveInput& in);
+// Access databases (mdb, accdb): the run of whole pages whose headers hold.
+RuleResult AccessRule(CarveState& s, const CarveInput& in);
 RuleResult CompiledHtmlRule(CarveState& s, const CarveInput& in);
 RuleResult WindowsHelpRule(CarveState& s, const CarveInput& in);
 RuleResult PdfRule(CarveState& s, const CarveInput& in);
@@ -100,6 +102,9 @@ RuleResult GifRule(CarveState& s, const CarveInput& in);
 RuleResult PhotoshopRule(CarveState& s, const CarveInput& in);
 // TIFF and the camera raw files on it; the type follows the maker.
 RuleResult TiffRule(CarveState& s, const CarveInput& in);
+// Fujifilm RAF: the largest end of the preview, raw header and raw data
+// the header names.
+RuleResult FujifilmRawRule(CarveState& s, const CarveInput& in);
 
 // ---- audio (carve_audio.cpp) ----
 bool IsWave(const ByteCursor& s);

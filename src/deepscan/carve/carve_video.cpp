@@ -102,6 +102,28 @@ std::optional<Vint> ReadVint(const ByteCursor& w, std::uint64_t at) {
   return v;
 }
 
+// The known children of a Matroska Segment (EBML IDs, marker bits kept):
+// SeekHead, Info, Tracks, Cluster, Cues, Attachments, Chapters, Tags, Void
+// and CRC-32.
+constexpr std::array<std::uint32_t, 10> kSegmentChildren = {0x114D9B74, 0x1549A966, 0x1654AE6B, 0x1F43B675,
+                                                            0x1C53BB6B, 0x1941A469, 0x1043A770, 0x1254C367,
+                                                            0xEC, 0xBF};
+// Bytes that hold the EBML header's ID and size, and an element's.
+constexpr std::uint32_t kEbmlHeadBytes = 64;
+constexpr std::uint32_t kEbmlElementHead = 12;
+
+// An EBML ID at `at` (one to four bytes, the length marker kept).
+std::optional<std::pair<std::uint32_t, unsigned>> ReadEbmlId(const ByteCursor& w, std::uint64_t at) {
+  auto first = w.U8(at);
+  if (!first || *first < 0x10) return std::nullopt;
+  unsigned width = 1;
+  while (!(*first & (0x80u >> (width - 1)))) ++width;
+  if (!w.Contains(at, width)) return std::nullopt;
+  std::uint32_t id = 0;
+  for (unsigned i = 0; i < width; ++i) id = (id << 8) | w.UncheckedU8(at + i);
+  return std::make_pair(id, width);
+}
+
 // Length of the MPEG program-stream unit at the window's start; 0 ends the walk.
 std::uint64_t MpegUnitLength(const ByteCursor& w, bool& pack, bool& end) {
   pack = end = false;
@@ -465,19 +487,58 @@ bool IsFlash(const ByteCursor& s) {
   return version && *version >= 1 && *version <= kFlashMaxVersion && length && *length >= kFlashMinLength;
 }
 
-// The EBML header and the Segment that follows it make the whole file.
+namespace {
+
+// The walk: s.mark holds the Segment's end once its header is read.
+std::optional<RuleResult> MatroskaStep(CarveState& s, const ByteCursor& w, bool, std::uint32_t& need) {
+  std::uint64_t pos = 0;
+  if (s.offset == 0) {
+    auto headerSize = ReadVint(w, 4);
+    if (!IsMatroska(w) || !headerSize || !headerSize->value || *headerSize->value > kEbmlHeadBytes * 64)
+      return Invalid(s);
+    const std::uint64_t segmentAt = 4 + headerSize->width + *headerSize->value;
+    if (!w.Contains(segmentAt, kEbmlElementHead)) {
+      need = static_cast<std::uint32_t>(segmentAt + kEbmlElementHead);
+      return std::nullopt;
+    }
+    if (!w.Matches(segmentAt, "\x18\x53\x80\x67"sv)) return Invalid(s);
+    auto segmentSize = ReadVint(w, segmentAt + 4);
+    if (!segmentSize) return Invalid(s);
+    if (!segmentSize->value) return RuleResult::kNone;  // a live stream: the size is not written
+    pos = segmentAt + 4 + segmentSize->width;
+    if (*segmentSize->value > kMaxObjectBytes) return Invalid(s);
+    s.mark = pos + *segmentSize->value;
+  }
+  for (;;) {
+    if (s.offset + pos == s.mark) return Sized(s, s.mark);
+    if (!w.Contains(pos, kEbmlElementHead)) {
+      need = kEbmlElementHead;
+      break;
+    }
+    const auto id = ReadEbmlId(w, pos);
+    // Children a reader does not know are skipped by their size; those
+    // have the long IDs of the Segment's level (three or four bytes).
+    if (!id || (id->second < 3 &&
+                std::find(kSegmentChildren.begin(), kSegmentChildren.end(), id->first) == kSegmentChildren.end()))
+      return Invalid(s);
+    const auto size = ReadVint(w, pos + id->second);
+    if (!size) return Invalid(s);
+    if (!size->value) return RuleResult::kNone;  // a cluster written live: its end is not written
+    const std::uint64_t end = s.offset + pos + id->second + size->width + *size->value;
+    if (end > s.mark) return Invalid(s);
+    pos = end - s.offset;
+  }
+  s.offset += pos;
+  return std::nullopt;
+}
+
+}  // namespace
+
+// The EBML header and the Segment that follows it make the whole file; the
+// Segment's children are walked to its end (a file cut inside a cluster
+// meets bytes that are no child there).
 RuleResult MatroskaRule(CarveState& s, const CarveInput& in) {
-  ByteCursor w;
-  const WindowRead r = Window(s, in, 0, 2048, w);
-  if (r != WindowRead::kReady) return NotReady(r);
-  auto headerSize = ReadVint(w, 4);
-  if (!IsMatroska(w) || !headerSize || !headerSize->value) return Invalid(s);
-  const std::uint64_t segmentAt = 4 + headerSize->width + *headerSize->value;
-  if (!w.Matches(segmentAt, "\x18\x53\x80\x67"sv)) return Invalid(s);
-  auto segmentSize = ReadVint(w, segmentAt + 4);
-  if (!segmentSize) return Invalid(s);
-  if (!segmentSize->value) return RuleResult::kNone;  // a live stream: the size is not written
-  return Sized(s, segmentAt + 4 + segmentSize->width + *segmentSize->value);
+  return WalkRecords(s, in, MatroskaStep, kEbmlHeadBytes);
 }
 
 RuleResult AsfRule(CarveState& s, const CarveInput& in) {
