@@ -225,7 +225,9 @@ TEST(CarveSizeRules, DataDescriptorEntriesLeaveTheSizeUnknown) {
 TEST(CarveSizeRules, FilesAcrossAChunkBoundary) {
   const char* paths[] = {"jpg/jpeg420exif.jpg", "doc/testWORD.doc",    "zip/test-documents.zip",
                          "rar/test-documents.rar", "avi/sample.avi",   "flv/testFLV.flv",
-                         "wmv/testWMV.wmv",     "mp3/testMP3id3v24.mp3", "chm/testChm.chm"};
+                         "wmv/testWMV.wmv",     "mp3/testMP3id3v24.mp3", "chm/testChm.chm",
+                         // the first directory after the strips, past the boundary
+                         "tif/sample.tif"};
   if (test::CorpusDir().empty()) GTEST_SKIP() << "corpus not found";
   for (const char* path : paths) {
     const Bytes file = test::CorpusFile(path);

@@ -451,13 +451,16 @@ RuleResult TiffRule(CarveState& s, const CarveInput& in) {
   const std::uint64_t toAreaEnd = in.AreaEndByte() - s.fileLba * 512;
   const bool complete = w.size() >= toAreaEnd;
   const auto extent = MeasureTiff(w.span());
-  if (!extent || extent->directories == 0 || extent->end == 0) return Invalid(s);
+  if (!extent) return Invalid(s);
+  // The first directory may lie past the window (writers that put it after
+  // the strips): the window grows to it before the file is judged.
+  if (!extent->beyond && (extent->directories == 0 || extent->end == 0)) return Invalid(s);
   if (extent->beyond) {
     // Something the directories name lies past the device or the largest
     // window: the end is not known.
     const std::uint64_t want = std::min(extent->wanted + kTiffSlack, toAreaEnd);
     if (complete || want > kTiffProbeWindow || want <= w.size() || ++s.counter > kTiffMaxGrowths)
-      return RuleResult::kNone;
+      return extent->directories == 0 ? Invalid(s) : RuleResult::kNone;
     // Read again from the file's start once the chunk holding `want` is in.
     s.remembered = s.need = static_cast<std::uint32_t>(want);
     s.offset = 0;
