@@ -20,7 +20,7 @@ using test::Bytes;
 
 // Files whose bytes go on past the end their own format states (data
 // appended by the tool that wrote the sample, a file cut short in the
-// corpus), or without a size rule.
+// corpus).
 const std::set<std::string> kNotWhole = {
     "avi/Pentax.avi",        // the RIFF size is 117 MB, the file 1672 bytes
     "cr2/CanonRaw.cr2",      // "Non-TIFF data test" after the TIFF
@@ -28,11 +28,7 @@ const std::set<std::string> kNotWhole = {
     "mp3/bear-id3.mp3",      // a byte after the last frame
     "mp3/chinese_id3.mp3",   // a tag and two frames
     "mp3/id3v22-test.mp3",   // a tag and padding
-    "raf/FujiFilm.raf",      // bytes after the raw data
-    "rw2/Panasonic.rw2",     // the raw data's length is not stated
-    "mdb/testACCESS.mdb",    // no size rule
-    "mdb/testAccess_V1997.mdb",
-    "accdb/testAccess2.accdb",
+    "rw2/Panasonic.rw2",     // the raw data cut to a placeholder
 };
 
 bool IsTextType(const std::string& path) {

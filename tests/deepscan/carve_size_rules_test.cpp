@@ -336,11 +336,12 @@ namespace {
 TEST(LiveCarvedFiles, EachChunkAddsItsFilesToTheFoundFilesSlot) {
   if (test::CorpusDir().empty()) GTEST_SKIP() << "corpus not found";
   const Bytes jpg = test::CorpusFile("jpg/tokyo.jpg");
-  const Bytes mdb = test::CorpusFile("mdb/testACCESS.mdb");  // no size rule
+  Bytes drawing(3000, 0x41);  // AutoCAD: no size rule
+  std::copy_n("AC1015", 6, drawing.begin());
   const Bytes zip = test::CorpusFile("zip/gbk.zip");
   Bytes image(3 * kChunkBytes, 0);
   test::Plant(image, 10, jpg);
-  test::Plant(image, kChunkSectors + 10, mdb);
+  test::Plant(image, kChunkSectors + 10, drawing);
   test::Plant(image, 2 * kChunkSectors + 10, zip);
   auto device = std::make_shared<MemoryDevice>(image);
   PartitionInfo whole;
@@ -372,8 +373,8 @@ TEST(LiveCarvedFiles, EachChunkAddsItsFilesToTheFoundFilesSlot) {
   ASSERT_EQ(files.size(), 3u);
   EXPECT_EQ(files["a.jpg"].size, jpg.size());
   EXPECT_NE(files["a.jpg"].flags & kFlagStructuralSize, 0);
-  EXPECT_EQ(files["400a.mdb"].size, std::uint64_t{kChunkSectors} * 512);  // to the zip
-  EXPECT_EQ(files["400a.mdb"].flags & kFlagStructuralSize, 0);
+  EXPECT_EQ(files["400a.dwg"].size, std::uint64_t{kChunkSectors} * 512);  // to the zip
+  EXPECT_EQ(files["400a.dwg"].flags & kFlagStructuralSize, 0);
   EXPECT_EQ(files["800a.zip"].size, zip.size());
   EXPECT_EQ(files["800a.zip"].parentId, 61u);
 }
