@@ -26,7 +26,6 @@
 #include "volume_options.h"
 #ifdef AMBREL_HAVE_IMAGING
 #include "face_decoder.h"
-#include "qt_image_decoder.h"
 #endif
 
 namespace ambrel::cli {
@@ -207,7 +206,7 @@ int ShowEntry(const PartitionInfo& volume, int number, std::uint32_t id, const s
       thumbnailError = thumb.failure == DecodeFailure::kNotAPicture
                            ? "no picture to make a thumbnail of"
                            : TerminalLines(DecodeFailureText(thumb.failure));
-    else if (!imaging::WritePng(*thumb, options.thumbnail))
+    else if (!SavePictureAsPng(*thumb, options.thumbnail))
       thumbnailError = "cannot write " + options.thumbnail;
     while (!thumbnailError.empty() && thumbnailError.back() == '\n') thumbnailError.pop_back();
 #else

@@ -92,12 +92,4 @@ DecodedImage PictureOf(QImage image, std::uint32_t sourceWidth, std::uint32_t so
   return out;
 }
 
-bool WritePng(const DecodedImage& image, const std::string& path) {
-  if (image.width == 0 || image.height == 0 || image.pixels.size() < std::size_t(image.width) * image.height)
-    return false;
-  QImage q(reinterpret_cast<const uchar*>(image.pixels.data()), int(image.width), int(image.height),
-           int(image.width * 4), QImage::Format_ARGB32);
-  return q.save(QString::fromStdString(path), "PNG");
-}
-
 }  // namespace ambrel::imaging

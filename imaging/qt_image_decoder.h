@@ -33,9 +33,6 @@ class QtImageDecoder final : public ImageDecoder {
 // pixels, with the size of the picture it was decoded from.
 DecodedImage PictureOf(QImage image, std::uint32_t sourceWidth, std::uint32_t sourceHeight, std::uint32_t maxSide);
 
-// Writes the picture as a PNG file; false when it cannot be written.
-bool WritePng(const DecodedImage& image, const std::string& path);
-
 // True when the data ends before the picture's own end marker (a JPEG
 // without its EOI, a PNG without IEND, a GIF without its trailer): what
 // decodes of it is only the start of the picture.

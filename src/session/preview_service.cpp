@@ -1,5 +1,6 @@
 #include "session/preview_service.h"
 
+#include "preview/png_encode.h"
 #include "recovery/catalog_rows.h"
 #include "recovery/read_file.h"
 
@@ -118,5 +119,7 @@ PreviewResult PreviewVolumeFile(const PartitionInfo& volume, std::uint32_t id, I
       request, [&](const PreviewRequest&, std::uint64_t cap) { return BytesOf(ReadFileBytes(node, {}, cap)); },
       decoder);
 }
+
+bool SavePictureAsPng(const DecodedImage& image, const std::string& path) { return WritePngFile(image, path); }
 
 }  // namespace ambrel

@@ -75,4 +75,8 @@ class PreviewService {
 PreviewResult PreviewVolumeFile(const PartitionInfo& volume, std::uint32_t id, ImageDecoder* decoder,
                                 bool forceHex = false);
 
+// Writes a decoded picture (a thumbnail) to `path` as a PNG file; false when
+// there is no picture or the file cannot be written.
+bool SavePictureAsPng(const DecodedImage& image, const std::string& path);
+
 }  // namespace ambrel
