@@ -76,7 +76,7 @@ class PathBuilder {
       : table_(table), at_(table.count, kNoPath), length_(table.count, 0), depth_(table.count, 0) {}
 
   // The path of `id` (a live node), appended to `text`; its offset and length.
-  std::pair<std::size_t, std::size_t> Build(std::uint32_t id, std::vector<char>& text) {
+  std::pair<std::size_t, std::size_t> Build(std::uint32_t id, LargeVector<char>& text) {
     chain_.clear();
     // Up to the first ancestor whose path is known, or to the chain's end.
     std::uint32_t top = id;
@@ -122,7 +122,7 @@ class PathBuilder {
   }
 
  private:
-  std::pair<std::size_t, std::size_t> Fallback(std::uint32_t id, std::vector<char>& text) {
+  std::pair<std::size_t, std::size_t> Fallback(std::uint32_t id, LargeVector<char>& text) {
     const std::string path = NodePath(table_, id);
     const std::size_t start = text.size();
     text.insert(text.end(), path.begin(), path.end());
@@ -130,8 +130,8 @@ class PathBuilder {
   }
 
   const FoundFileTable& table_;
-  std::vector<std::uint32_t> at_, length_;
-  std::vector<std::uint16_t> depth_;
+  LargeVector<std::uint32_t> at_, length_;
+  LargeVector<std::uint16_t> depth_;
   std::vector<std::uint32_t> chain_;
 };
 
@@ -147,7 +147,7 @@ TreeEntries CollectTreeEntries(const FoundFileTable& table) {
     std::size_t at = 0, length = 0;
     const FoundFileNode* node = nullptr;
   };
-  std::vector<Key> keys;
+  LargeVector<Key> keys;
   keys.reserve(table.count);
   for (std::uint32_t id = 0; id < table.count; ++id) {
     const FoundFileNode* node = NodeAt(table, id);

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "catalog/large_vector.h"
 #include "catalog/partition_info.h"
 #include "json_output.h"
 #include "session/file_state.h"
@@ -19,8 +20,8 @@ struct TreeEntry {
 
 // The entries in path order, and the text of all their paths.
 struct TreeEntries {
-  std::vector<TreeEntry> list;
-  std::vector<char> paths;  // a vector keeps its buffer when moved
+  LargeVector<TreeEntry> list;
+  LargeVector<char> paths;  // a vector keeps its buffer when moved
   // The volume each file is judged against (what the copy-out would make
   // of it), when the entries were collected from one; the state is worked
   // out as each entry is printed rather than kept for all of them.
@@ -31,8 +32,8 @@ struct TreeEntries {
   }
 
   std::size_t size() const { return list.size(); }
-  std::vector<TreeEntry>::const_iterator begin() const { return list.begin(); }
-  std::vector<TreeEntry>::const_iterator end() const { return list.end(); }
+  LargeVector<TreeEntry>::const_iterator begin() const { return list.begin(); }
+  LargeVector<TreeEntry>::const_iterator end() const { return list.end(); }
 };
 
 // "YYYY-MM-DD hh:mm:ss", or "-" for no time.

@@ -13,6 +13,7 @@
 #include "common/text.h"
 #include "diag/format_size.h"
 #include "diag/log.h"
+#include "platform/large_block.h"
 #include "platform/process.h"
 
 namespace ambrel {
@@ -126,7 +127,9 @@ void AddToTotal(const void* data, std::uint64_t cost) {
   LogLine(LogCode::kMemoryTotal, line);
 }
 
-void ReleaseBlock(void* p) { std::free(static_cast<std::uint8_t*>(p) - kHeader); }
+void ReleaseBlock(void* p, std::uint32_t size) {
+  FreeLargeBlock(static_cast<std::uint8_t*>(p) - kHeader, static_cast<std::size_t>(size + kFrame));
+}
 
 // Frees queued blocks as the queue's rules ask; the caller holds deferLock.
 void CleanDeferred(PoolState& s) {
@@ -155,7 +158,7 @@ void* PoolAlloc(std::uint64_t n, std::uint16_t tag) {
                      static_cast<unsigned>(tag)));
     return nullptr;
   }
-  auto* raw = static_cast<std::uint8_t*>(std::calloc(1, static_cast<std::size_t>(n + kFrame)));
+  auto* raw = static_cast<std::uint8_t*>(AllocLargeBlock(static_cast<std::size_t>(n + kFrame)));
   if (!raw) AllocationFailed(n, tag);
   const BlockHeader h{kMagic, tag, static_cast<std::uint32_t>(n)};
   std::memcpy(raw, &h, sizeof h);
@@ -196,7 +199,7 @@ bool PoolFree(void* p) {
     std::lock_guard<std::mutex> guard(s.totalLock);
     s.total = s.total >= cost ? s.total - cost : 0;
   }
-  ReleaseBlock(p);
+  ReleaseBlock(p, h.size);
   return true;
 }
 

@@ -279,11 +279,11 @@ void ClusterOwners::Finish() {
     std::erase_if(open, [at](const Open& o) { return o.end <= at; });
     for (; i < runs_.size() && runs_[i].first == at; ++i) open.push_back({at + runs_[i].count, runs_[i].owner});
   }
-  std::vector<Run>().swap(runs_);
+  LargeVector<Run>().swap(runs_);
   ranges_.shrink_to_fit();
 }
 
-std::vector<ClusterOwners::Range>::const_iterator ClusterOwners::RangeFrom(std::uint64_t cluster) const {
+LargeVector<ClusterOwners::Range>::const_iterator ClusterOwners::RangeFrom(std::uint64_t cluster) const {
   // The first range that ends after the cluster (the ranges are disjoint,
   // so their ends are sorted too).
   return std::upper_bound(ranges_.begin(), ranges_.end(), cluster,

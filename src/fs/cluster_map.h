@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "catalog/large_vector.h"
 #include "catalog/partition_info.h"
 #include "fs/data_extent.h"
 
@@ -152,11 +153,11 @@ class ClusterOwners {
     std::uint32_t owner = 0;
     std::uint32_t other = kNoOwner;
   };
-  std::vector<Range>::const_iterator RangeFrom(std::uint64_t cluster) const;
-  std::vector<std::uint64_t> starts_;
-  std::vector<Run> runs_;      // while adding
-  std::vector<Range> ranges_;  // by first cluster, disjoint
-  std::vector<Owner> owners_;
+  LargeVector<Range>::const_iterator RangeFrom(std::uint64_t cluster) const;
+  LargeVector<std::uint64_t> starts_;
+  LargeVector<Run> runs_;      // while adding
+  LargeVector<Range> ranges_;  // by first cluster, disjoint
+  LargeVector<Owner> owners_;
   std::unordered_map<std::uint32_t, std::string> paths_;  // by owner index
 };
 
