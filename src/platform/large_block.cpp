@@ -13,7 +13,23 @@ constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 std::size_t Rounded(std::size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
 
-bool Mapped(std::size_t bytes) { return bytes >= kLargeBlockBytes && bytes <= SIZE_MAX / 2 - 2 * kHugePage; }
+// Under AddressSanitizer every block stays on the heap, where overruns are
+// caught.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMapLargeBlocks = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kMapLargeBlocks = false;
+#else
+constexpr bool kMapLargeBlocks = true;
+#endif
+#else
+constexpr bool kMapLargeBlocks = true;
+#endif
+
+bool Mapped(std::size_t bytes) {
+  return kMapLargeBlocks && bytes >= kLargeBlockBytes && bytes <= SIZE_MAX / 2 - 2 * kHugePage;
+}
 
 }  // namespace
 
