@@ -2,7 +2,7 @@
 # the tests and the fixtures need, only when one of them is missing (so a
 # prepared machine needs no network).
 AMBREL_PACKAGES=(build-essential cmake pkg-config libgtest-dev libbenchmark-dev libmd-dev
-  libminizip-dev zlib1g-dev libblkid-dev sleuthkit mtools dosfstools ntfs-3g exfatprogs exfat-fuse fdisk gdisk fusefat
+  libminizip-dev zlib1g-dev libpng-dev libblkid-dev sleuthkit mtools dosfstools ntfs-3g exfatprogs exfat-fuse fdisk gdisk fusefat
   libewf-dev libvhdi-dev libvmdk-dev libuchardet-dev ewf-tools qemu-utils libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev python3
   qt6-base-dev qt6-image-formats-plugins xvfb xauth qt6-translations-l10n fonts-noto-cjk

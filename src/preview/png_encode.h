@@ -1,6 +1,6 @@
 // A decoded picture written as a PNG file (the thumbnail `show --thumbnail`
 // saves): 8-bit truecolour, with an alpha channel only when some pixel is
-// not opaque, one zlib stream in one IDAT chunk, no filtering.
+// not opaque, written by libpng.
 #pragma once
 
 #include <cstdint>
