@@ -33,7 +33,7 @@ namespace {
 
 constexpr int kMalformed = 2, kOutOfMemory = 3;
 // The preview never decodes more than the large-file limit of bytes.
-constexpr std::size_t kMaxRequest = (std::size_t(64) << 20) + ambrel::kDecodeRequestHeader;
+constexpr std::size_t kMaxRequest = (std::size_t(64) << 20) + ambrel::kDecodeRequestHeaderX;
 
 // Exactly `size` bytes; false at the end of the input or an error.
 bool ReadExactly(std::uint8_t* into, std::size_t size) {
@@ -132,15 +132,25 @@ void Misbehave(ambrel::ByteSpan d) {
 extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
 #endif
 
-static ambrel::DecodeOutcome DecodeOne(const ambrel::DecodeRequestView& request) {
+static ambrel::DecodeOutcome DecodeOne(const ambrel::DecodeRequestView& request, std::uint32_t maxSide,
+                                       bool quick) {
+  // Only a video is looked for in a file of which the middle is missing.
+  if (!request.tail.empty()) {
 #ifdef AMBREL_DECODE_MEDIA
-  ambrel::DecodeOutcome outcome = ambrel::imaging::DecodeMedia(request.data, request.maxSide);
+    return ambrel::imaging::DecodeVideoView(request.data, request.tail, request.fileSize, maxSide);
+#else
+    return ambrel::DecodeFailure::kNotAPicture;
+#endif
+  }
+#ifdef AMBREL_DECODE_MEDIA
+  ambrel::DecodeOutcome outcome = ambrel::imaging::DecodeMedia(request.data, maxSide);
 #else
   ambrel::DecodeOutcome outcome(ambrel::DecodeFailure::kNotAPicture);
 #endif
   if (!outcome) {
     ambrel::imaging::QtImageDecoder qt;
-    ambrel::DecodeOutcome picture = qt.Decode(request.data, request.maxSide);
+    ambrel::DecodeOutcome picture =
+        quick ? ambrel::imaging::QuickPicture(request.data, maxSide) : qt.Decode(request.data, maxSide);
     if (picture || outcome.failure == ambrel::DecodeFailure::kNotAPicture) outcome = std::move(picture);
   }
   return outcome;
@@ -168,7 +178,12 @@ int main() {
 #ifdef AMBREL_DECODE_TEST_HOOKS
     Misbehave(request->data);
 #endif
-    const ambrel::DecodeOutcome outcome = DecodeOne(*request);
+    if (request->quickSide != 0) {
+      // The small picture first, written as soon as it is decoded.
+      const ambrel::DecodeOutcome first = DecodeOne(*request, request->quickSide, true);
+      if (!WriteReply(ambrel::EncodeDecodeReply(first))) return kMalformed;
+    }
+    const ambrel::DecodeOutcome outcome = DecodeOne(*request, request->maxSide, false);
     if (!WriteReply(ambrel::EncodeDecodeReply(outcome))) return kMalformed;
   }
 }

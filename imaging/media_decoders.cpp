@@ -132,24 +132,39 @@ DecodeOutcome DecodeRawPreview(ByteSpan data, std::uint32_t maxSide) {
 
 #ifdef AMBREL_HAVE_FFMPEG
 // The bytes in memory as FFmpeg's input: the demuxer never sees a path.
+// A large file comes as its start and its end; what lies between reads as
+// the end of the data, so the demuxer can seek to an index written at the
+// end and the frames are read from the start until the missing part.
 struct MemoryInput {
-  ByteSpan data;
+  ByteSpan head;
+  ByteSpan tail;
+  std::int64_t size = 0;
   std::int64_t at = 0;
 };
 
 int ReadMemory(void* opaque, std::uint8_t* buffer, int size) {
   auto* in = static_cast<MemoryInput*>(opaque);
-  const std::int64_t left = std::int64_t(in->data.size()) - in->at;
+  const std::int64_t headEnd = std::int64_t(in->head.size());
+  const std::int64_t tailStart = in->size - std::int64_t(in->tail.size());
+  const std::uint8_t* from = nullptr;
+  std::int64_t left = 0;
+  if (in->at < headEnd) {
+    from = in->head.data() + in->at;
+    left = headEnd - in->at;
+  } else if (in->at >= tailStart && in->at < in->size) {
+    from = in->tail.data() + (in->at - tailStart);
+    left = in->size - in->at;
+  }
   if (left <= 0) return AVERROR_EOF;
   const int n = int(std::min<std::int64_t>(left, size));
-  std::memcpy(buffer, in->data.data() + in->at, std::size_t(n));
+  std::memcpy(buffer, from, std::size_t(n));
   in->at += n;
   return n;
 }
 
 std::int64_t SeekMemory(void* opaque, std::int64_t offset, int whence) {
   auto* in = static_cast<MemoryInput*>(opaque);
-  const std::int64_t size = std::int64_t(in->data.size());
+  const std::int64_t size = in->size;
   std::int64_t to;
   switch (whence & ~AVSEEK_FORCE) {
     case AVSEEK_SIZE: return size;
@@ -166,9 +181,8 @@ std::int64_t SeekMemory(void* opaque, std::int64_t offset, int whence) {
 // Packets read of the video's start, whatever stream they belong to.
 constexpr int kPacketsRead = 3000;
 
-DecodeOutcome DecodeVideoFrame(ByteSpan data, std::uint32_t maxSide) {
+DecodeOutcome DecodeVideoFrame(MemoryInput input, std::uint32_t maxSide) {
   av_log_set_level(AV_LOG_QUIET);
-  MemoryInput input{data, 0};
   constexpr int kBuffer = 64 * 1024;
   auto* buffer = static_cast<std::uint8_t*>(av_malloc(kBuffer));
   if (!buffer) return DecodeFailure::kOutOfMemory;
@@ -231,8 +245,16 @@ DecodeOutcome DecodeVideoFrame(ByteSpan data, std::uint32_t maxSide) {
   for (int packets = 0; packets < kPacketsRead && frames < kVideoFramesCounted; ++packets) {
     const int read = av_read_frame(c.format, c.packet);
     if (read < 0) {
-      // Anything but the end of the data: the container broke off.
-      if (read != AVERROR_EOF) damaged = true;
+      // Anything but the end of the data (or of the start of a large file
+      // that was read): the container broke off.
+      if (read != AVERROR_EOF && input.tail.empty()) damaged = true;
+      ended = true;
+      break;
+    }
+    // A large file's frames are counted up to the missing middle.
+    if (!input.tail.empty() && c.packet->pos >= 0 &&
+        std::uint64_t(c.packet->pos) + std::uint64_t(c.packet->size) > input.head.size()) {
+      av_packet_unref(c.packet);
       ended = true;
       break;
     }
@@ -299,11 +321,27 @@ DecodeOutcome DecodeMedia(ByteSpan data, std::uint32_t maxSide) {
   }
 #endif
 #ifdef AMBREL_HAVE_FFMPEG
-  if (IsVideoCandidate(data)) return DecodeVideoFrame(data, maxSide);
+  if (IsVideoCandidate(data)) return DecodeVideoFrame(MemoryInput{data, {}, std::int64_t(data.size()), 0}, maxSide);
 #endif
   (void)data;
   (void)maxSide;
   return DecodeFailure::kNotAPicture;
+}
+
+DecodeOutcome DecodeVideoView(ByteSpan head, ByteSpan tail, std::uint64_t fileSize, std::uint32_t maxSide) {
+#ifdef AMBREL_HAVE_FFMPEG
+  // The parts must lie inside the file without overlapping (the request's
+  // parser checked it; the helper checks again what it is handed).
+  if (head.size() + tail.size() > fileSize || fileSize > std::uint64_t(INT64_MAX) || !IsVideoCandidate(head))
+    return DecodeFailure::kNotAPicture;
+  return DecodeVideoFrame(MemoryInput{head, tail, std::int64_t(fileSize), 0}, maxSide);
+#else
+  (void)head;
+  (void)tail;
+  (void)fileSize;
+  (void)maxSide;
+  return DecodeFailure::kNotAPicture;
+#endif
 }
 
 }  // namespace ambrel::imaging

@@ -14,4 +14,10 @@ namespace ambrel::imaging {
 // is none of them (the Qt readers are tried next).
 DecodeOutcome DecodeMedia(ByteSpan data, std::uint32_t maxSide);
 
+// A frame of a video too large to be read whole, from its first bytes
+// `head` and its last bytes `tail` (the end of a file of fileSize bytes):
+// the demuxer finds an index written at the end, and reads the frames from
+// the start up to the missing middle.
+DecodeOutcome DecodeVideoView(ByteSpan head, ByteSpan tail, std::uint64_t fileSize, std::uint32_t maxSide);
+
 }  // namespace ambrel::imaging

@@ -29,6 +29,18 @@ class QtImageDecoder final : public ImageDecoder {
   DecodeOutcome Decode(ByteSpan data, std::uint32_t maxSide) override;
 };
 
+// A first, quick picture of a large file to fit maxSide: a JPEG's EXIF
+// thumbnail when it has one (a camera's 160 x 120, decoded in a
+// millisecond, where the whole picture costs the entropy decoding of every
+// byte), turned as the picture is, else the picture decoded to fit (libjpeg
+// then scales by 1/2 to 1/8 as it decodes). The source size is the whole
+// picture's.
+DecodeOutcome QuickPicture(ByteSpan data, std::uint32_t maxSide);
+
+// The EXIF thumbnail's bytes inside a JPEG (IFD1's JPEGInterchangeFormat);
+// empty when there is none.
+ByteSpan ExifThumbnail(ByteSpan jpeg);
+
 // `image` scaled to fit maxSide x maxSide (0: as it is) as 0xAARRGGBB
 // pixels, with the size of the picture it was decoded from.
 DecodedImage PictureOf(QImage image, std::uint32_t sourceWidth, std::uint32_t sourceHeight, std::uint32_t maxSide);

@@ -309,6 +309,11 @@ void ServingChild::Stop() {
 }
 
 ChildRun ServingChild::Exchange(ByteSpan request, std::uint64_t maxReplyBytes) {
+  const ByteSpan parts[1] = {request};
+  return Exchange(std::span<const ByteSpan>(parts), maxReplyBytes);
+}
+
+ChildRun ServingChild::Exchange(std::span<const ByteSpan> parts, std::uint64_t maxReplyBytes) {
   if (maxReplyBytes == 0) maxReplyBytes = limits_.maxOutputBytes;
   if (pid_ != 0) {
     // Ended while idle, or left bytes nobody asked for: not to be trusted
@@ -334,13 +339,29 @@ ChildRun ServingChild::Exchange(ByteSpan request, std::uint64_t maxReplyBytes) {
     }
     if (spent) Stop();
   }
-  ChildRun run;
-  if (pid_ == 0 && !Start()) return run;
+  if (pid_ == 0 && !Start()) return ChildRun{};
   ++served_;
+  return Converse(parts, true, maxReplyBytes);
+}
 
+ChildRun ServingChild::Receive(std::uint64_t maxReplyBytes) {
+  if (maxReplyBytes == 0) maxReplyBytes = limits_.maxOutputBytes;
+  ChildRun run;
+  run.end = ChildEnd::kCrashed;
+  if (pid_ == 0) return run;  // nothing was asked of a running child
+  return Converse({}, false, maxReplyBytes);
+}
+
+ChildRun ServingChild::Converse(std::span<const ByteSpan> parts, bool send, std::uint64_t maxReplyBytes) {
+  ChildRun run;
+  std::size_t length = 0;
+  for (const ByteSpan& part : parts) length += part.size();
   std::uint8_t header[8];
-  for (int i = 0; i < 8; ++i) header[i] = static_cast<std::uint8_t>(std::uint64_t(request.size()) >> (8 * i));
-  const std::size_t total = 8 + request.size();
+  for (int i = 0; i < 8; ++i) header[i] = static_cast<std::uint8_t>(std::uint64_t(length) >> (8 * i));
+  // A further reply to the request already sent: nothing to write.
+  const std::size_t total = send ? 8 + length : 0;
+  // Where the next byte to send lies: the frame header, then each part.
+  std::size_t part = 0, partSent = 0;
   std::size_t sent = 0;
   std::uint8_t replyHeader[8];
   std::size_t headerGot = 0;
@@ -367,10 +388,18 @@ ChildRun ServingChild::Exchange(ByteSpan request, std::uint64_t maxReplyBytes) {
     }
     if (ready == 0) continue;
     if (writing && (p.revents & (POLLOUT | POLLERR | POLLHUP))) {
-      const std::uint8_t* from = sent < 8 ? header + sent : request.data() + (sent - 8);
-      const std::size_t length = sent < 8 ? 8 - sent : total - sent;
-      const ssize_t n = ::send(sock_, from, length, MSG_NOSIGNAL);
-      if (n > 0) sent += static_cast<std::size_t>(n);
+      while (sent >= 8 && part < parts.size() && partSent == parts[part].size()) {
+        ++part;
+        partSent = 0;
+      }
+      const std::uint8_t* from = sent < 8 ? header + sent : parts[part].data() + partSent;
+      const std::size_t size = sent < 8 ? 8 - sent : parts[part].size() - partSent;
+      const ssize_t n = ::send(sock_, from, size, MSG_NOSIGNAL | (sent + size < total ? MSG_MORE : 0));
+      if (n > 0) {
+        // One region per send: the header's rest, or the current part's.
+        if (sent >= 8) partSent += static_cast<std::size_t>(n);
+        sent += static_cast<std::size_t>(n);
+      }
       if (n < 0 && errno != EAGAIN && errno != EINTR) sent = total;  // the child stopped reading
     }
     if (p.revents & (POLLIN | POLLHUP | POLLERR)) {

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,14 @@ class ServingChild {
   // The reply in `output` with kReplied, else how the child ended (its
   // output is then empty). `maxReplyBytes` 0: limits.maxOutputBytes.
   ChildRun Exchange(ByteSpan request, std::uint64_t maxReplyBytes = 0);
+  // The same with the request in parts, sent one after another as one
+  // message (a header and the large bytes it describes, never copied into
+  // one buffer).
+  ChildRun Exchange(std::span<const ByteSpan> parts, std::uint64_t maxReplyBytes = 0);
+  // A further reply to the last request, for a child that answers one
+  // request with several messages; the same wall clock per reply and the
+  // same ends as Exchange (kCrashed when no child is running).
+  ChildRun Receive(std::uint64_t maxReplyBytes = 0);
   // Closes the child's input, gives it a moment to exit, then kills it;
   // reaped either way.
   void Stop();
@@ -89,6 +98,7 @@ class ServingChild {
   class Forker;
   bool Start();
   void Kill();
+  ChildRun Converse(std::span<const ByteSpan> parts, bool send, std::uint64_t maxReplyBytes);
 
   std::string program_;
   std::vector<std::string> args_;

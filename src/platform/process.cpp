@@ -1,5 +1,7 @@
 #include "platform/process.h"
 
+#include <malloc.h>
+
 #include <sys/sysinfo.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -45,5 +47,10 @@ void EndProcess(int code) {
 }
 
 void SleepMs(std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void KeepLargeBlocksInHeap() {
+  ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
+}
 
 }  // namespace ambrel

@@ -31,4 +31,12 @@ std::uint32_t ProcessBits();
 
 void SleepMs(std::uint32_t ms);
 
+// Keeps blocks of up to 32 MiB in the heap, and up to 64 MiB of freed heap
+// before it is given back to the system: a preview's buffers (a file's bytes,
+// a picture's pixels, tens of megabytes each) are then reused from one
+// preview to the next instead of being mapped anew each time, which faults
+// in every page again and costs more than reading the file. Process-wide;
+// any thread, best called once at the start of the previews.
+void KeepLargeBlocksInHeap();
+
 }  // namespace ambrel

@@ -33,15 +33,50 @@ std::vector<std::uint8_t> EncodeDecodeRequest(ByteSpan data, std::uint32_t maxSi
   return out;
 }
 
+std::vector<std::uint8_t> DecodeRequestHeaderX(std::uint64_t headLength, std::uint64_t tailLength,
+                                               std::uint64_t fileSize, std::uint32_t maxSide,
+                                               std::uint32_t quickSide) {
+  std::vector<std::uint8_t> out = {'A', 'M', 'D', 'X'};
+  Put32(out, maxSide);
+  Put32(out, quickSide);
+  Put32(out, 0);
+  Put64(out, fileSize);
+  Put64(out, tailLength);
+  Put64(out, headLength + tailLength);
+  return out;
+}
+
+std::vector<std::uint8_t> EncodeDecodeRequestX(ByteSpan head, ByteSpan tail, std::uint64_t fileSize,
+                                               std::uint32_t maxSide, std::uint32_t quickSide) {
+  std::vector<std::uint8_t> out = DecodeRequestHeaderX(head.size(), tail.size(), fileSize, maxSide, quickSide);
+  out.reserve(kDecodeRequestHeaderX + head.size() + tail.size());
+  out.insert(out.end(), head.begin(), head.end());
+  out.insert(out.end(), tail.begin(), tail.end());
+  return out;
+}
+
 std::optional<DecodeRequestView> ParseDecodeRequest(ByteSpan message) {
   const ByteCursor c(message);
+  if (HasTag(c, "AMDX")) {
+    const std::optional<std::uint32_t> side = c.U32(4), quick = c.U32(8);
+    const std::optional<std::uint64_t> fileSize = c.U64(16), tail = c.U64(24), length = c.U64(32);
+    if (!side || !quick || !fileSize || !tail || !length || *tail > *length) return std::nullopt;
+    const std::uint64_t head = *length - *tail;
+    // The two parts lie inside the file and do not overlap.
+    if (*length > *fileSize || (*tail == 0 && head != *fileSize)) return std::nullopt;
+    const std::optional<ByteCursor> body = c.Sub(kDecodeRequestHeaderX, *length);
+    if (!body) return std::nullopt;
+    DecodeRequestView view{*side, *quick, body->span().first(std::size_t(head)),
+                           body->span().subspan(std::size_t(head)), *fileSize};
+    return view;
+  }
   if (!HasTag(c, "AMDQ")) return std::nullopt;
   const std::optional<std::uint32_t> side = c.U32(4);
   const std::optional<std::uint64_t> length = c.U64(8);
   if (!side || !length) return std::nullopt;
   const std::optional<ByteCursor> body = c.Sub(kDecodeRequestHeader, *length);
   if (!body) return std::nullopt;
-  return DecodeRequestView{*side, body->span()};
+  return DecodeRequestView{*side, 0, body->span(), {}, body->size()};
 }
 
 std::vector<std::uint8_t> EncodeDecodeReply(const DecodeOutcome& outcome) {

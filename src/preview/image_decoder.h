@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -61,6 +62,26 @@ class ImageDecoder {
   // when the bytes are not a picture the decoder reads, or it would take
   // more than its limits. Called from the preview loader's thread.
   virtual DecodeOutcome Decode(ByteSpan data, std::uint32_t maxSide) = 0;
+
+  // As Decode, with first a picture fitted to `quickSide` handed to `first`
+  // as soon as it is there (not when it fails): a large picture is shown
+  // early, and its bytes are handed over once. The default decodes twice.
+  virtual DecodeOutcome DecodeWithFirst(ByteSpan data, std::uint32_t quickSide, std::uint32_t maxSide,
+                                        const std::function<void(DecodeOutcome)>& first) {
+    DecodeOutcome quick = Decode(data, quickSide);
+    if (quick) first(std::move(quick));
+    return Decode(data, maxSide);
+  }
+
+  // A file too large to be read whole, given as its first bytes `head` and
+  // its last bytes `tail` (at fileSize - tail.size()); what lies between is
+  // missing. A video whose index follows its data (an MP4's moov written
+  // at the end) still shows a frame. The default decodes `head` alone.
+  virtual DecodeOutcome DecodeView(ByteSpan head, ByteSpan tail, std::uint64_t fileSize, std::uint32_t maxSide) {
+    (void)tail;
+    (void)fileSize;
+    return Decode(head, maxSide);
+  }
 };
 
 }  // namespace ambrel

@@ -52,15 +52,16 @@ bool NeedsMediaHelper(ByteSpan d) {
            starts({'B', 'M'}) || starts({0x00, 0x00, 0x01, 0x00}));
 }
 
-DecodeOutcome IsolatedDecoder::Decode(ByteSpan data, std::uint32_t maxSide) {
-  if (data.empty()) return DecodeFailure::kNotAPicture;
-  Helper& helper = NeedsMediaHelper(data) ? media_ : picture_;
-  if (helper.program.empty()) return DecodeFailure::kNoDecoder;
-  const std::uint64_t side = maxSide == 0 ? 0 : maxSide;
-  const std::uint64_t pixels = side == 0 ? kDecodeReplyMaxPixels : side * side;
-  const std::vector<std::uint8_t> request = EncodeDecodeRequest(data, maxSide);
-  std::lock_guard<std::mutex> guard(helper.lock);
-  ChildRun run = helper.child.Exchange(ByteSpan(request.data(), request.size()), kDecodeReplyHeader + pixels * 4);
+namespace {
+
+std::uint64_t ReplyBytesFor(std::uint32_t maxSide) {
+  const std::uint64_t side = maxSide;
+  return kDecodeReplyHeader + (side == 0 ? kDecodeReplyMaxPixels : side * side) * 4;
+}
+
+}  // namespace
+
+DecodeOutcome IsolatedDecoder::Reply(Helper& helper, ChildRun run, std::uint32_t maxSide) {
   switch (run.end) {
     case ChildEnd::kCannotStart: return DecodeFailure::kNoDecoder;
     case ChildEnd::kTimedOut: return DecodeFailure::kTimedOut;
@@ -77,6 +78,44 @@ DecodeOutcome IsolatedDecoder::Decode(ByteSpan data, std::uint32_t maxSide) {
     return DecodeFailure::kCrashed;
   }
   return std::move(*reply);
+}
+
+DecodeOutcome IsolatedDecoder::Decode(ByteSpan data, std::uint32_t maxSide) {
+  if (data.empty()) return DecodeFailure::kNotAPicture;
+  Helper& helper = NeedsMediaHelper(data) ? media_ : picture_;
+  if (helper.program.empty()) return DecodeFailure::kNoDecoder;
+  const std::vector<std::uint8_t> header = DecodeRequestHeaderX(data.size(), 0, data.size(), maxSide, 0);
+  const ByteSpan parts[2] = {ByteSpan(header.data(), header.size()), data};
+  std::lock_guard<std::mutex> guard(helper.lock);
+  return Reply(helper, helper.child.Exchange(parts, ReplyBytesFor(maxSide)), maxSide);
+}
+
+DecodeOutcome IsolatedDecoder::DecodeWithFirst(ByteSpan data, std::uint32_t quickSide, std::uint32_t maxSide,
+                                               const std::function<void(DecodeOutcome)>& first) {
+  if (data.empty()) return DecodeFailure::kNotAPicture;
+  Helper& helper = NeedsMediaHelper(data) ? media_ : picture_;
+  if (helper.program.empty()) return DecodeFailure::kNoDecoder;
+  const std::vector<std::uint8_t> header = DecodeRequestHeaderX(data.size(), 0, data.size(), maxSide, quickSide);
+  const ByteSpan parts[2] = {ByteSpan(header.data(), header.size()), data};
+  std::lock_guard<std::mutex> guard(helper.lock);
+  DecodeOutcome quick = Reply(helper, helper.child.Exchange(parts, ReplyBytesFor(quickSide)), quickSide);
+  // A helper that failed the first reply has gone (or was stopped): the
+  // whole picture fails the same way.
+  if (!quick && quick.failure != DecodeFailure::kNotAPicture && quick.failure != DecodeFailure::kTooLarge)
+    return quick;
+  if (quick && first) first(std::move(quick));
+  return Reply(helper, helper.child.Receive(ReplyBytesFor(maxSide)), maxSide);
+}
+
+DecodeOutcome IsolatedDecoder::DecodeView(ByteSpan head, ByteSpan tail, std::uint64_t fileSize,
+                                          std::uint32_t maxSide) {
+  if (head.empty()) return DecodeFailure::kNotAPicture;
+  if (tail.empty()) return Decode(head, maxSide);
+  if (media_.program.empty()) return DecodeFailure::kNoDecoder;
+  const std::vector<std::uint8_t> header = DecodeRequestHeaderX(head.size(), tail.size(), fileSize, maxSide, 0);
+  const ByteSpan parts[3] = {ByteSpan(header.data(), header.size()), head, tail};
+  std::lock_guard<std::mutex> guard(media_.lock);
+  return Reply(media_, media_.child.Exchange(parts, ReplyBytesFor(maxSide)), maxSide);
 }
 
 std::string FindDecodeHelper(const std::string& name, const std::string& fallback) {

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/bounded_child.h"
 #include "preview/image_decoder.h"
@@ -40,6 +41,9 @@ class IsolatedDecoder final : public ImageDecoder {
   IsolatedDecoder(std::string pictureHelper, std::string mediaHelper, ChildLimits limits = DefaultDecodeLimits());
   ~IsolatedDecoder() override;
   DecodeOutcome Decode(ByteSpan data, std::uint32_t maxSide) override;
+  DecodeOutcome DecodeWithFirst(ByteSpan data, std::uint32_t quickSide, std::uint32_t maxSide,
+                                const std::function<void(DecodeOutcome)>& first) override;
+  DecodeOutcome DecodeView(ByteSpan head, ByteSpan tail, std::uint64_t fileSize, std::uint32_t maxSide) override;
 
   // For the tests: the running helper's process id (0: none).
   int HelperPid(bool media) const;
@@ -51,6 +55,10 @@ class IsolatedDecoder final : public ImageDecoder {
     mutable std::mutex lock;
     ServingChild child;
   };
+  // The helper's reply to a request already sent (Exchange, or Receive
+  // for a further reply), as an outcome.
+  DecodeOutcome Reply(Helper& helper, ChildRun run, std::uint32_t maxSide);
+
   Helper picture_, media_;
 };
 

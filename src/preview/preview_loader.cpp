@@ -70,18 +70,28 @@ PreviewResult LoadPreview(const PreviewRequest& request, const PreviewReader& re
   const std::uint64_t size = request.size;
   result.content = BuildPreviewContent(request.typeCode, std::move(bytes.data), size, forceHex);
   if (result.content.kind == PreviewKind::kImage && decoder && !result.content.data.empty()) {
-    if (early && result.content.data.size() > kQuickPictureBytes) {
-      DecodeOutcome quick =
-          decoder->Decode(ByteSpan(result.content.data.data(), result.content.data.size()), kQuickPictureSide);
-      if (quick && !quick->video) {
-        PreviewResult first = result;
+    const ByteSpan data(result.content.data.data(), result.content.data.size());
+    DecodeOutcome decoded;
+    if (early && data.size() > kQuickPictureBytes) {
+      // The bytes go to the decoder once; the small picture comes back
+      // first, while the whole one is decoded.
+      decoded = decoder->DecodeWithFirst(data, kQuickPictureSide, kPanePictureSide, [&](DecodeOutcome quick) {
+        if (!quick || quick->video) return;
+        PreviewResult first;
+        first.request = result.request;
+        first.found = result.found;
+        first.readable = result.readable;
+        first.damaged = result.damaged;
+        first.content.kind = result.content.kind;
+        // What the dump shows, not the whole picture's bytes again.
+        first.content.data.assign(data.begin(), data.begin() + std::min(data.size(), kPreviewTextBytes));
         first.picture = std::move(quick.image);
         first.provisional = true;
         early(first);
-      }
+      });
+    } else {
+      decoded = decoder->Decode(data, kPanePictureSide);
     }
-    DecodeOutcome decoded =
-        decoder->Decode(ByteSpan(result.content.data.data(), result.content.data.size()), kPanePictureSide);
     result.picture = std::move(decoded.image);
     result.pictureFailure = decoded.failure;
   }

@@ -1,6 +1,7 @@
 #include "session/preview_service.h"
 
 #include "preview/png_encode.h"
+#include "platform/process.h"
 #include "recovery/catalog_rows.h"
 #include "recovery/read_file.h"
 
@@ -44,6 +45,13 @@ PreviewService::PreviewService(FoundFileCatalog& catalog, ImageDecoder* decoder,
               [this](ThumbnailResult result) { Thumbnailed(std::move(result)); }) {}
 
 PreviewService::~PreviewService() { loader_.Stop(); }
+
+void PreviewService::Start() {
+  // A large picture's bytes and pixels are read, sent and received each
+  // preview: kept in the heap, their pages are not faulted in anew.
+  KeepLargeBlocksInHeap();
+  loader_.Start();
+}
 
 std::optional<PreviewRequest> PreviewService::MakeRequest(std::int32_t kind, std::uint32_t row,
                                                           std::uint32_t col) const {

@@ -40,7 +40,7 @@ class PreviewService {
   // Set before Start.
   void OnPreview(PreviewCallback callback) { onPreview_ = std::move(callback); }
   void OnThumbnail(ThumbnailCallback callback) { onThumbnail_ = std::move(callback); }
-  void Start() { loader_.Start(); }
+  void Start();
   void Stop() { loader_.Stop(); }
 
   // Queues the preview of the file (row, col); its serial, or 0 when it is

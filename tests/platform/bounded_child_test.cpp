@@ -104,6 +104,34 @@ TEST(ServingChild, OneChildAnswersRequestAfterRequestLargeOnesIncluded) {
   EXPECT_FALSE(ProcessExists(pid));
 }
 
+// A request sent in parts arrives as one frame; a child that answers one
+// request with two frames gives the second to Receive, and Receive with no
+// child running says so instead of waiting.
+TEST(ServingChild, ARequestInPartsIsOneFrameAndAFurtherReplyIsReceived) {
+  // Echoes the frame, then sends it once more.
+  ServingChild twice("/bin/sh", {"-c", "head -c 8 >f; head -c $(od -An -tu8 f) >b; cat f b f b; exec sleep 30"},
+                     Wall(5'000), 100);
+  std::vector<std::uint8_t> large(1u << 20);
+  for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
+  const std::vector<std::uint8_t> head = {'h', 'e', 'a', 'd'}, empty;
+  const ByteSpan parts[4] = {ByteSpan(head.data(), head.size()), ByteSpan(empty.data(), 0),
+                             ByteSpan(large.data(), large.size()), ByteSpan(head.data(), 2)};
+  std::vector<std::uint8_t> whole = head;
+  whole.insert(whole.end(), large.begin(), large.end());
+  whole.insert(whole.end(), head.begin(), head.begin() + 2);
+  const ChildRun first = twice.Exchange(parts);
+  ASSERT_EQ(int(first.end), int(ChildEnd::kReplied));
+  EXPECT_TRUE(first.output == whole);
+  const ChildRun second = twice.Receive();
+  ASSERT_EQ(int(second.end), int(ChildEnd::kReplied));
+  EXPECT_TRUE(second.output == whole);
+  // No third reply comes: the wall clock ends the wait and the child.
+  const ChildRun none = twice.Receive();
+  EXPECT_EQ(int(none.end), int(ChildEnd::kTimedOut));
+  EXPECT_EQ(twice.Pid(), 0);
+  EXPECT_EQ(int(twice.Receive().end), int(ChildEnd::kCrashed));
+}
+
 TEST(ServingChild, AFailedRequestLeavesNoChildAndTheNextStartsAnother) {
   const std::vector<std::uint8_t> request = {1, 2, 3};
   const ByteSpan span(request.data(), request.size());
