@@ -95,21 +95,37 @@ DecodeOutcome DecodeHeif(ByteSpan data, std::uint32_t maxSide) {
 #endif
 
 #ifdef AMBREL_HAVE_LIBRAW
-// The maker's embedded preview (a JPEG, or a bitmap) rather than the
-// demosaiced sensor data: it is what the camera showed, and it costs
-// a fraction of the time and memory.
-DecodeOutcome DecodeRawPreview(ByteSpan data, std::uint32_t maxSide) {
-  auto raw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
-  // open_buffer wants a writable pointer but only reads through it.
-  if (raw->open_buffer(const_cast<std::uint8_t*>(data.data()), data.size()) != LIBRAW_SUCCESS)
+// A raw's preview shorter than this on its longer side is too small to stand
+// for the photo (unless the picture asked for is smaller still): some
+// cameras embed only a thumbnail, and LibRaw 0.20 sometimes picks a small
+// one of several.
+constexpr std::uint32_t kRawPreviewEnough = 320;
+
+using MemImage = std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t*)>;
+
+MemImage NoImage() {
+  return MemImage(nullptr, [](libraw_processed_image_t* p) { LibRaw::dcraw_clear_mem(p); });
+}
+
+// An 8-bit bitmap of LibRaw's (a thumbnail or the processed image).
+DecodeOutcome BitmapOf(const libraw_processed_image_t& image, std::uint32_t w, std::uint32_t h,
+                       std::uint32_t maxSide) {
+  if (image.type != LIBRAW_IMAGE_BITMAP || image.bits != 8 || (image.colors != 3 && image.colors != 1))
     return DecodeFailure::kNotAPicture;
-  // The sensor's size, turned as the camera held it.
-  std::uint32_t w = raw->imgdata.sizes.width, h = raw->imgdata.sizes.height;
-  if (raw->imgdata.sizes.flip == 5 || raw->imgdata.sizes.flip == 6) std::swap(w, h);
-  if (raw->unpack_thumb() != LIBRAW_SUCCESS) return DecodeFailure::kNotAPicture;
+  const std::uint64_t rowBytes = std::uint64_t(image.width) * image.colors;
+  if (image.width == 0 || image.height == 0 || rowBytes * image.height > image.data_size)
+    return DecodeFailure::kNotAPicture;
+  const QImage view(image.data, image.width, image.height, qsizetype(rowBytes),
+                    image.colors == 3 ? QImage::Format_RGB888 : QImage::Format_Grayscale8);
+  return PictureOf(view.copy(), w, h, maxSide);
+}
+
+// The maker's embedded preview (a JPEG, or a bitmap).
+DecodeOutcome EmbeddedPreview(LibRaw& raw, std::uint32_t w, std::uint32_t h, std::uint32_t maxSide) {
+  if (raw.unpack_thumb() != LIBRAW_SUCCESS) return DecodeFailure::kNotAPicture;
   int error = 0;
-  std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t*)> thumb(
-      raw->dcraw_make_mem_thumb(&error), [](libraw_processed_image_t* p) { LibRaw::dcraw_clear_mem(p); });
+  MemImage thumb = NoImage();
+  thumb.reset(raw.dcraw_make_mem_thumb(&error));
   if (!thumb || error != LIBRAW_SUCCESS) return DecodeFailure::kNotAPicture;
   if (thumb->type == LIBRAW_IMAGE_JPEG) {
     QtImageDecoder jpeg;
@@ -119,14 +135,46 @@ DecodeOutcome DecodeRawPreview(ByteSpan data, std::uint32_t maxSide) {
     preview->sourceHeight = h;
     return preview;
   }
-  if (thumb->type != LIBRAW_IMAGE_BITMAP || thumb->bits != 8 || (thumb->colors != 3 && thumb->colors != 1))
+  return BitmapOf(*thumb, w, h, maxSide);
+}
+
+// The sensor data itself, demosaiced at half its size (each 2 x 2 block of
+// the colour filter one pixel: no interpolation, a quarter of the memory)
+// with the camera's white balance.
+DecodeOutcome ProcessedAtHalfSize(LibRaw& raw, std::uint32_t w, std::uint32_t h, std::uint32_t maxSide) {
+  if (std::uint64_t(raw.imgdata.sizes.raw_width) * raw.imgdata.sizes.raw_height > kMaxPixels)
+    return DecodeFailure::kTooLarge;
+  raw.imgdata.params.half_size = 1;
+  raw.imgdata.params.use_camera_wb = 1;
+  raw.imgdata.params.output_bps = 8;
+  raw.imgdata.params.user_qual = 0;
+  if (raw.unpack() != LIBRAW_SUCCESS || raw.dcraw_process() != LIBRAW_SUCCESS) return DecodeFailure::kNotAPicture;
+  int error = 0;
+  MemImage image = NoImage();
+  image.reset(raw.dcraw_make_mem_image(&error));
+  if (!image || error != LIBRAW_SUCCESS) return DecodeFailure::kNotAPicture;
+  return BitmapOf(*image, w, h, maxSide);
+}
+
+// The maker's embedded preview rather than the demosaiced sensor data: it
+// is what the camera showed, and it costs a fraction of the time and
+// memory. Only when there is none, or it is smaller than what is asked for
+// (a thumbnail of a few dozen pixels), is the sensor data processed.
+DecodeOutcome DecodeRawPreview(ByteSpan data, std::uint32_t maxSide) {
+  auto raw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
+  // open_buffer wants a writable pointer but only reads through it.
+  if (raw->open_buffer(const_cast<std::uint8_t*>(data.data()), data.size()) != LIBRAW_SUCCESS)
     return DecodeFailure::kNotAPicture;
-  const std::uint64_t rowBytes = std::uint64_t(thumb->width) * thumb->colors;
-  if (thumb->width == 0 || thumb->height == 0 || rowBytes * thumb->height > thumb->data_size)
-    return DecodeFailure::kNotAPicture;
-  const QImage view(thumb->data, thumb->width, thumb->height, qsizetype(rowBytes),
-                    thumb->colors == 3 ? QImage::Format_RGB888 : QImage::Format_Grayscale8);
-  return PictureOf(view.copy(), w, h, maxSide);
+  // The sensor's size, turned as the camera held it.
+  std::uint32_t w = raw->imgdata.sizes.width, h = raw->imgdata.sizes.height;
+  if (raw->imgdata.sizes.flip == 5 || raw->imgdata.sizes.flip == 6) std::swap(w, h);
+  DecodeOutcome preview = EmbeddedPreview(*raw, w, h, maxSide);
+  const std::uint32_t enough = maxSide == 0 ? kRawPreviewEnough : std::min(maxSide, kRawPreviewEnough);
+  if (preview && std::max(preview->width, preview->height) >= enough) return preview;
+  DecodeOutcome processed = ProcessedAtHalfSize(*raw, w, h, maxSide);
+  if (processed && (!preview || std::max(processed->width, processed->height) > std::max(preview->width, preview->height)))
+    return processed;
+  return preview ? std::move(preview) : std::move(processed);
 }
 #endif
 
