@@ -299,9 +299,10 @@ DecodeOutcome DecodeVideoFrame(MemoryInput input, std::uint32_t maxSide) {
       ended = true;
       break;
     }
-    // A large file's frames are counted up to the missing middle.
+    // A large file's frames are counted up to the missing middle (the
+    // packet the start ends inside of comes short, so it reaches the end).
     if (!input.tail.empty() && c.packet->pos >= 0 &&
-        std::uint64_t(c.packet->pos) + std::uint64_t(c.packet->size) > input.head.size()) {
+        std::uint64_t(c.packet->pos) + std::uint64_t(c.packet->size) >= input.head.size()) {
       av_packet_unref(c.packet);
       ended = true;
       break;

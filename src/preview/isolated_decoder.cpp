@@ -111,6 +111,7 @@ DecodeOutcome IsolatedDecoder::DecodeView(ByteSpan head, ByteSpan tail, std::uin
                                           std::uint32_t maxSide) {
   if (head.empty()) return DecodeFailure::kNotAPicture;
   if (tail.empty()) return Decode(head, maxSide);
+  if (head.size() + tail.size() > fileSize) return DecodeFailure::kNotAPicture;  // the parts would overlap
   if (media_.program.empty()) return DecodeFailure::kNoDecoder;
   const std::vector<std::uint8_t> header = DecodeRequestHeaderX(head.size(), tail.size(), fileSize, maxSide, 0);
   const ByteSpan parts[3] = {ByteSpan(header.data(), header.size()), head, tail};

@@ -110,12 +110,17 @@ bool IsPreviewImageType(std::uint32_t t) { return t == 44 || t == 45 || t == 46 
 
 bool IsPreviewTextType(std::uint32_t t) { return t == 79 || t == 161 || t == 163 || (t >= 165 && t <= 171); }
 
+namespace {
+constexpr std::uint8_t kVideoTypes[] = {64, 66, 67, 68, 71, 72, 73, 82, 86, 88, 108, 109, 113, 114, 143};
+}  // namespace
+
 bool IsPreviewMediaType(std::uint32_t t) {
-  static constexpr std::uint8_t kMedia[] = {
-      49, 50, 52, 92, 98, 99, 100, 101, 102, 103, 104, 144,                // raw photos
-      64, 66, 67, 68, 71, 72, 73, 82, 86, 88, 108, 109, 113, 114, 143,  // videos
-  };
-  return std::find(std::begin(kMedia), std::end(kMedia), t) != std::end(kMedia);
+  static constexpr std::uint8_t kRaws[] = {49, 50, 52, 92, 98, 99, 100, 101, 102, 103, 104, 144};
+  return std::find(std::begin(kRaws), std::end(kRaws), t) != std::end(kRaws) || IsPreviewVideoType(t);
+}
+
+bool IsPreviewVideoType(std::uint32_t t) {
+  return std::find(std::begin(kVideoTypes), std::end(kVideoTypes), t) != std::end(kVideoTypes);
 }
 
 bool HasHeifSignature(ByteSpan d) {

@@ -39,6 +39,8 @@ bool IsPreviewTextType(std::uint32_t typeCode);
 // Raw photos (shown by their embedded preview) and videos (by a frame near
 // their start): decoded as pictures by the host's decoder.
 bool IsPreviewMediaType(std::uint32_t typeCode);
+// The videos among them.
+bool IsPreviewVideoType(std::uint32_t typeCode);
 // An ISO media file whose brand is HEIF's (HEIC, AVIF): a picture, though
 // no type code names it.
 bool HasHeifSignature(ByteSpan data);

@@ -46,8 +46,41 @@ std::size_t PreviewQueue::size() const {
   return queue_.size();
 }
 
+namespace {
+
+// A large video's preview from its first and last bytes; nothing when it
+// gives no frame (the large file is then shown as a dump, as any other).
+std::optional<PreviewResult> LoadLargeVideo(const PreviewRequest& request, const PreviewReader& reader,
+                                            const PreviewTailReader& tailReader, ImageDecoder* decoder) {
+  PreviewBytes head = reader(request, kVideoViewHead);
+  if (!head.found || head.data.empty()) return std::nullopt;
+  PreviewBytes tail;
+  // A copy shorter than the two parts together is read whole.
+  if (head.readable > head.data.size()) {
+    tail = tailReader(request, std::min(kVideoViewTail, head.readable - head.data.size()));
+    if (tail.data.empty() || head.data.size() + tail.data.size() > head.readable) return std::nullopt;
+  }
+  const std::uint64_t fileSize = tail.data.empty() ? head.data.size() : head.readable;
+  DecodeOutcome decoded = decoder->DecodeView(ByteSpan(head.data.data(), head.data.size()),
+                                              ByteSpan(tail.data.data(), tail.data.size()), fileSize, kPanePictureSide);
+  if (!decoded || !decoded->video) return std::nullopt;
+  PreviewResult result;
+  result.request = request;
+  result.found = true;
+  result.readable = head.readable;
+  result.damaged = head.damaged || tail.damaged;
+  // What the dump shows of it: its start, as for any large file.
+  head.data.resize(std::min<std::size_t>(head.data.size(), kPreviewLargeRead));
+  result.content = BuildPreviewContent(request.typeCode, std::move(head.data), request.size, false);
+  result.content.kind = PreviewKind::kImage;
+  result.picture = std::move(decoded.image);
+  return result;
+}
+
+}  // namespace
+
 PreviewResult LoadPreview(const PreviewRequest& request, const PreviewReader& reader, ImageDecoder* decoder,
-                          const EarlyPreview& early) {
+                          const EarlyPreview& early, const PreviewTailReader& tail) {
   PreviewResult result;
   result.request = request;
   if (request.size == 0) {
@@ -59,6 +92,8 @@ PreviewResult LoadPreview(const PreviewRequest& request, const PreviewReader& re
   // A large file shows only the dump of its start; an unknown type only the
   // dump, whatever it holds.
   const bool large = request.size > kPreviewLargeFile;
+  if (large && tail && decoder && IsPreviewVideoType(request.typeCode))
+    if (std::optional<PreviewResult> video = LoadLargeVideo(request, reader, tail, decoder)) return std::move(*video);
   const std::uint64_t cap = large ? kPreviewLargeRead : request.size;
   PreviewBytes bytes = reader(request, cap);
   // A HEIF picture has no type code of its own: its signature tells it.
@@ -112,8 +147,9 @@ ThumbnailResult LoadThumbnail(const PreviewRequest& request, const PreviewReader
 }
 
 PreviewLoader::PreviewLoader(PreviewReader reader, ImageDecoder* decoder, PreviewSink previews,
-                             ThumbnailSink thumbnails)
+                             ThumbnailSink thumbnails, PreviewTailReader tail)
     : reader_(std::move(reader)),
+      tail_(std::move(tail)),
       decoder_(decoder),
       previews_(std::move(previews)),
       thumbnails_(std::move(thumbnails)) {}
@@ -176,7 +212,7 @@ void PreviewLoader::Run() {
       if (request->kind == kPreviewSelected) {
         EarlyPreview early;
         if (previews_) early = [this](const PreviewResult& first) { previews_(first); };
-        PreviewResult result = LoadPreview(*request, reader_, decoder_, early);
+        PreviewResult result = LoadPreview(*request, reader_, decoder_, early, tail_);
         if (previews_) previews_(std::move(result));
       } else {
         ThumbnailResult result = LoadThumbnail(*request, reader_, decoder_);

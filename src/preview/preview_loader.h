@@ -97,13 +97,22 @@ inline constexpr std::size_t kQuickPictureBytes = 0x200000;
 inline constexpr std::uint32_t kQuickPictureSide = 400;
 
 using PreviewReader = std::function<PreviewBytes(const PreviewRequest&, std::uint64_t cap)>;
+// The last `length` bytes of what a copy of the request's file would write.
+using PreviewTailReader = std::function<PreviewBytes(const PreviewRequest&, std::uint64_t length)>;
+
+// A video too large to be read whole (kPreviewLargeFile) is decoded from
+// its first and its last bytes: an MP4 or MOV written by a camera has its
+// index (moov) at the end, after the frames.
+inline constexpr std::uint64_t kVideoViewHead = std::uint64_t(16) << 20;
+inline constexpr std::uint64_t kVideoViewTail = std::uint64_t(16) << 20;
 using EarlyPreview = std::function<void(const PreviewResult&)>;
 
 // Builds the preview of one request (the loader's work, callable on any
 // thread for a synchronous preview). `early`, when set, gets the
 // provisional preview of a large picture before the full one is decoded.
+// `tail`, when set, lets a large video be previewed from its start and end.
 PreviewResult LoadPreview(const PreviewRequest& request, const PreviewReader& reader, ImageDecoder* decoder,
-                          const EarlyPreview& early = {});
+                          const EarlyPreview& early = {}, const PreviewTailReader& tail = {});
 // Makes the thumbnail of one request (nothing above 0x2000000 bytes).
 ThumbnailResult LoadThumbnail(const PreviewRequest& request, const PreviewReader& reader, ImageDecoder* decoder);
 
@@ -112,7 +121,8 @@ class PreviewLoader {
   using PreviewSink = std::function<void(PreviewResult)>;
   using ThumbnailSink = std::function<void(ThumbnailResult)>;
 
-  PreviewLoader(PreviewReader reader, ImageDecoder* decoder, PreviewSink previews, ThumbnailSink thumbnails);
+  PreviewLoader(PreviewReader reader, ImageDecoder* decoder, PreviewSink previews, ThumbnailSink thumbnails,
+                PreviewTailReader tail = {});
   ~PreviewLoader();
   PreviewLoader(const PreviewLoader&) = delete;
   PreviewLoader& operator=(const PreviewLoader&) = delete;
@@ -133,6 +143,7 @@ class PreviewLoader {
   void Run();
 
   PreviewReader reader_;
+  PreviewTailReader tail_;
   ImageDecoder* decoder_;
   PreviewSink previews_;
   ThumbnailSink thumbnails_;

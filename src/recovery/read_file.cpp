@@ -58,4 +58,50 @@ FileBytes ReadFileBytes(const SaveNode& node, const SourceOpener& opener, std::u
   return result;
 }
 
+FileBytes ReadFileTail(const SaveNode& node, const SourceOpener& opener, std::uint64_t length) {
+  FileBytes result;
+  result.size = node.record.size;
+  if (node.partition == nullptr) return result;
+  DiskHandle handle;
+  if (!OpenJobSource(opener, *node.partition, handle)) return result;
+  result.opened = true;
+  const FilePlan plan = PlanFileData(node.record, *node.partition, 0, handle.lastLba);
+  result.damage = plan.damage;
+  result.readable = plan.readable;
+  if (plan.Skip() || plan.resident || plan.unitBytes != 0 || plan.damage == DataDamage::kEncrypted ||
+      plan.damage == DataDamage::kRecordDamaged || plan.damage == DataDamage::kRecordTorn || plan.readable == 0) {
+    handle.Close();
+    return result;
+  }
+  length = std::min(length, plan.readable);
+  // The first byte wanted, counted from the first byte of the extents (a
+  // rebuilt transport stream's data starts a few bytes into its first sector).
+  const std::uint64_t from = plan.readable - length + LeadingSkipBytes(node.record);
+  std::uint64_t dropSectors = from / kSectorSize;
+  ExtentList rest;
+  for (const DataExtent& extent : plan.extents) {
+    if (dropSectors >= extent.sectorCount) {
+      dropSectors -= extent.sectorCount;
+      continue;
+    }
+    DataExtent part = extent;
+    if (!part.sparse) part.startSector += dropSectors;
+    part.sectorCount -= dropSectors;
+    dropSectors = 0;
+    rest.push_back(part);
+  }
+  result.data.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(length, 0x4000000)));
+  SaveJob job;
+  job.readErrors = kReadErrorsKeepWritten;
+  ScanProgress progress{};
+  MemorySink sink(result.data, length);
+  FileTally tally;
+  const WriteOutcome outcome = WriteFromExtents(rest, progress, job, handle, sink, length, job.readErrors,
+                                                static_cast<std::uint32_t>(from % kSectorSize), tally);
+  handle.Close();
+  result.badSectors = tally.badSectors;
+  result.readFailed = outcome == WriteOutcome::kReadFailed;
+  return result;
+}
+
 }  // namespace ambrel

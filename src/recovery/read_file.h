@@ -28,4 +28,12 @@ struct FileBytes {
 // Reads at most `cap` bytes from the start of the node's data.
 FileBytes ReadFileBytes(const SaveNode& node, const SourceOpener& opener, std::uint64_t cap);
 
+// Reads the last `length` bytes of what a copy would write (its readable
+// bytes), without reading what comes before them: the end of a large video,
+// where its index may lie. The sectors skipped are not read, so an
+// unreadable sector among them does not end the data as it would end a
+// copy. A compressed or resident file gives no bytes (`opened` still tells
+// whether the source opened).
+FileBytes ReadFileTail(const SaveNode& node, const SourceOpener& opener, std::uint64_t length);
+
 }  // namespace ambrel

@@ -54,14 +54,13 @@ PathKind KindInRun(const SaveJob& job, const std::string& path) {
   return job.createdPaths.count(path) > 0 ? PathKind::kRegularFile : PathKind::kNothing;
 }
 
-// The bytes to skip at the start of a reassembled MTS recording.
-std::uint32_t LeadingSkip(const FoundFileNode& n) {
+}  // namespace
+
+std::uint32_t LeadingSkipBytes(const FoundFileNode& n) {
   if ((n.flags & kFlagVideoRebuilt) && n.typeCode == kTypeMts && n.fileCount < kSectorSize)
     return n.fileCount;
   return 0;
 }
-
-}  // namespace
 
 WriteOutcome WritePlannedData(SaveJob& job, ScanProgress& progress, const SaveNode& node, const FilePlan& plan,
                               DiskHandle& handle, ByteSink& file, FileTally& tally) {
@@ -76,7 +75,7 @@ WriteOutcome WritePlannedData(SaveJob& job, ScanProgress& progress, const SaveNo
     return WriteCompressed(plan.extents, plan.spc, plan.unitBytes, progress, job, handle, file, plan.readable,
                            job.readErrors, tally);
   return WriteFromExtents(plan.extents, progress, job, handle, file, plan.readable, job.readErrors,
-                          LeadingSkip(node.record), tally);
+                          LeadingSkipBytes(node.record), tally);
 }
 
 namespace {

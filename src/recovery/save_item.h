@@ -74,6 +74,10 @@ WriteOutcome WriteCompressed(const ExtentList& extents, std::uint32_t spc, std::
                              ScanProgress& progress, SaveJob& job, DiskHandle& handle, ByteSink& file,
                              std::uint64_t size, std::uint32_t readErrors, FileTally& tally);
 
+// The bytes a copy skips at the start of the node's first sector (a
+// reassembled MTS recording starts inside it).
+std::uint32_t LeadingSkipBytes(const FoundFileNode& node);
+
 // Copies the planned data of a resolved node into `file` the way a copy
 // writes it: the resident value, the decoded compression units, or the
 // extents (with the read-error policy of the job).

@@ -42,7 +42,8 @@ PreviewService::PreviewService(FoundFileCatalog& catalog, ImageDecoder* decoder,
               [this](PreviewResult result) {
                 if (onPreview_) onPreview_(result);
               },
-              [this](ThumbnailResult result) { Thumbnailed(std::move(result)); }) {}
+              [this](ThumbnailResult result) { Thumbnailed(std::move(result)); },
+              [this](const PreviewRequest& r, std::uint64_t length) { return ReadTail(r, length); }) {}
 
 PreviewService::~PreviewService() { loader_.Stop(); }
 
@@ -96,6 +97,12 @@ PreviewBytes PreviewService::Read(const PreviewRequest& request, std::uint64_t c
   return BytesOf(ReadFileBytes(node, opener_, cap));
 }
 
+PreviewBytes PreviewService::ReadTail(const PreviewRequest& request, std::uint64_t length) const {
+  SaveNode node;
+  if (!CatalogRows(catalog_).Resolve(request.row, request.col, node)) return {};
+  return BytesOf(ReadFileTail(node, opener_, length));
+}
+
 void PreviewService::Thumbnailed(ThumbnailResult result) {
   const bool made = result.thumbnail.has_value();
   {
@@ -125,7 +132,8 @@ PreviewResult PreviewVolumeFile(const PartitionInfo& volume, std::uint32_t id, I
   if (forceHex) request.typeCode = kTypeUnknown;
   return LoadPreview(
       request, [&](const PreviewRequest&, std::uint64_t cap) { return BytesOf(ReadFileBytes(node, {}, cap)); },
-      decoder);
+      decoder, {},
+      [&](const PreviewRequest&, std::uint64_t length) { return BytesOf(ReadFileTail(node, {}, length)); });
 }
 
 bool SavePictureAsPng(const DecodedImage& image, const std::string& path) { return WritePngFile(image, path); }

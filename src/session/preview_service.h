@@ -58,6 +58,7 @@ class PreviewService {
  private:
   std::optional<PreviewRequest> MakeRequest(std::int32_t kind, std::uint32_t row, std::uint32_t col) const;
   PreviewBytes Read(const PreviewRequest& request, std::uint64_t cap) const;
+  PreviewBytes ReadTail(const PreviewRequest& request, std::uint64_t length) const;
   void Thumbnailed(ThumbnailResult result);
 
   FoundFileCatalog& catalog_;
