@@ -234,6 +234,36 @@ TEST(IsolatedDecode, CommonPicturesGoToTheQtHelperEverythingElseToTheMediaHelper
   }
 }
 
+// The request of a file's start and end: its parts must lie inside the
+// file without overlapping, and its stated lengths inside the message.
+TEST(DecodeReply, ARequestOfAStartAndAnEndMustFitTheFileItNames) {
+  const std::vector<std::uint8_t> head = {1, 2, 3}, tail = {8, 9};
+  const std::vector<std::uint8_t> good = EncodeDecodeRequestX(Span(head), Span(tail), 100, 1600, 400);
+  const std::optional<DecodeRequestView> view = ParseDecodeRequest(Span(good));
+  ASSERT_TRUE(view);
+  EXPECT_EQ(view->maxSide, 1600u);
+  EXPECT_EQ(view->quickSide, 400u);
+  EXPECT_EQ(view->fileSize, 100u);
+  EXPECT_TRUE(std::vector<std::uint8_t>(view->data.begin(), view->data.end()) == head);
+  EXPECT_TRUE(std::vector<std::uint8_t>(view->tail.begin(), view->tail.end()) == tail);
+  // The header alone, followed by the parts, is the same message.
+  std::vector<std::uint8_t> joined = DecodeRequestHeaderX(head.size(), tail.size(), 100, 1600, 400);
+  joined.insert(joined.end(), head.begin(), head.end());
+  joined.insert(joined.end(), tail.begin(), tail.end());
+  EXPECT_TRUE(joined == good);
+  // A whole file: no tail, and its size is the bytes'.
+  EXPECT_TRUE(ParseDecodeRequest(Span(EncodeDecodeRequestX(Span(head), {}, 3, 0, 0))));
+  EXPECT_FALSE(ParseDecodeRequest(Span(EncodeDecodeRequestX(Span(head), {}, 4, 0, 0))));
+  // Parts longer than the file they come from.
+  EXPECT_FALSE(ParseDecodeRequest(Span(EncodeDecodeRequestX(Span(head), Span(tail), 4, 0, 0))));
+  // A tail longer than the bytes sent, or the bytes cut short.
+  std::vector<std::uint8_t> bad = good;
+  bad[24] = 9;
+  EXPECT_FALSE(ParseDecodeRequest(Span(bad)));
+  const std::vector<std::uint8_t> cut(good.begin(), good.end() - 1);
+  EXPECT_FALSE(ParseDecodeRequest(Span(cut)));
+}
+
 TEST(DecodeReply, ARepliedPictureMustFitWhatWasAskedAndWhatItHolds) {
   DecodedImage image;
   image.sourceWidth = 300;
