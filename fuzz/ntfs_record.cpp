@@ -1,7 +1,8 @@
 // Fuzz target: one MFT record of 512 to 4096 bytes (fixups with the
 // update-sequence check, attribute walk, decoding into a found-file node),
-// the record size its header states and the boot-sector size field, and the
-// run lists it carries, resolved into extents.
+// the record size its header states and the boot-sector size field, the
+// run lists it carries, resolved into extents, the pieces of a spread file
+// joined, and a run list re-encoded.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -43,6 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ExtentList extents;
     ResolveExtents(1000, spc, DecodeRunList(summary->runList), extents);
     for (const auto& runs : summary->indexRuns) ResolveExtents(1000, spc, runs, extents);
+    // A base record's pieces joined as the walk joins a file spread over
+    // extension records: the joined list must decode, within a record.
+    JoinDataPieces(*summary);
+    if (summary->runList.size() > 65536) __builtin_trap();
+    ResolveExtents(1000, spc, DecodeRunList(summary->runList), extents);
   }
   // The same record into a found-file node, as the MFT walk does it.
   static PartitionInfo partition;
@@ -56,6 +62,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The whole input as a run list as well.
   std::vector<std::uint8_t> list(data, data + size);
   ExtentList extents;
-  ResolveExtents(0, spc, DecodeRunList(list), extents);
+  const std::vector<RunEntry> runs = DecodeRunList(list);
+  ResolveExtents(0, spc, runs, extents);
+  // Re-encoding what was decoded gives the same runs back (the joined list
+  // of a spread file is written this way).
+  const std::vector<std::uint8_t> encoded = EncodeRunList(runs);
+  const std::vector<RunEntry> again = DecodeRunList(encoded);
+  if (again.size() != runs.size()) __builtin_trap();
+  for (std::size_t i = 0; i < runs.size(); ++i)
+    if (again[i].lcnDelta != runs[i].lcnDelta || again[i].clusterCount != runs[i].clusterCount ||
+        again[i].sparse != runs[i].sparse)
+      __builtin_trap();
   return 0;
 }

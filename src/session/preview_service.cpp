@@ -1,7 +1,7 @@
 #include "session/preview_service.h"
 
-#include "preview/png_encode.h"
 #include "platform/process.h"
+#include "preview/png_encode.h"
 #include "recovery/catalog_rows.h"
 #include "recovery/read_file.h"
 
