@@ -15,6 +15,7 @@
 
 #include <QImage>
 
+#include "preview/exif_thumbnail.h"
 #include "preview/image_decoder.h"
 
 namespace ambrel::imaging {
@@ -36,10 +37,6 @@ class QtImageDecoder final : public ImageDecoder {
 // then scales by 1/2 to 1/8 as it decodes). The source size is the whole
 // picture's.
 DecodeOutcome QuickPicture(ByteSpan data, std::uint32_t maxSide);
-
-// The EXIF thumbnail's bytes inside a JPEG (IFD1's JPEGInterchangeFormat);
-// empty when there is none.
-ByteSpan ExifThumbnail(ByteSpan jpeg);
 
 // `image` scaled to fit maxSide x maxSide (0: as it is) as 0xAARRGGBB
 // pixels, with the size of the picture it was decoded from.

@@ -83,7 +83,7 @@ TEST(QuickPicture, ACamerasJpegShowsItsExifThumbnailFirstTurnedAsThePicture) {
   test::RunCommand("exiftool -q -overwrite_original -n -Orientation=6 '-ThumbnailImage<=" + dir + "/thumb.jpg' " +
                    test::ShellQuote(dir + "/camera.jpg"));
   const std::vector<std::uint8_t> bytes = test::ReadBytes(dir + "/camera.jpg");
-  const ByteSpan thumb = imaging::ExifThumbnail(Span(bytes));
+  const ByteSpan thumb = ExifThumbnail(Span(bytes));
   ASSERT_FALSE(thumb.empty()) << "exiftool added no thumbnail";
 
   const DecodeOutcome quick = imaging::QuickPicture(Span(bytes), kQuickPictureSide);
@@ -131,12 +131,12 @@ TEST(QuickPicture, CutExifHeadersGiveAThumbnailInsideTheBytesOrNone) {
   test::RunCommand("exiftool -q -overwrite_original '-ThumbnailImage<=" + dir + "/thumb.jpg' " +
                    test::ShellQuote(dir + "/camera.jpg"));
   std::vector<std::uint8_t> bytes = test::ReadBytes(dir + "/camera.jpg");
-  const ByteSpan thumb = imaging::ExifThumbnail(Span(bytes));
+  const ByteSpan thumb = ExifThumbnail(Span(bytes));
   ASSERT_FALSE(thumb.empty());
   const std::size_t end = std::size_t(thumb.data() - bytes.data()) + thumb.size();
   for (std::size_t keep = 0; keep <= end + 1 && keep <= bytes.size(); ++keep) {
     const std::vector<std::uint8_t> cut(bytes.begin(), bytes.begin() + keep);
-    const ByteSpan found = imaging::ExifThumbnail(Span(cut));
+    const ByteSpan found = ExifThumbnail(Span(cut));
     if (!found.empty()) {
       EXPECT_GE(found.data(), cut.data());
       EXPECT_LE(found.data() + found.size(), cut.data() + cut.size());
@@ -150,7 +150,7 @@ TEST(QuickPicture, CutExifHeadersGiveAThumbnailInsideTheBytesOrNone) {
     if (bytes[i] == 0x02 && bytes[i + 1] == 0x01) {  // the tag's bytes, either order
       std::vector<std::uint8_t> bad = bytes;
       for (std::size_t k = i + 8; k < i + 12 && k < bad.size(); ++k) bad[k] = 0xFF;
-      const ByteSpan found = imaging::ExifThumbnail(Span(bad));
+      const ByteSpan found = ExifThumbnail(Span(bad));
       if (!found.empty()) {
         EXPECT_LE(found.data() + found.size(), bad.data() + bad.size());
       }
