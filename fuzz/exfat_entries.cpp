@@ -55,6 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t shift = data[0] & 3;
   DecodeExfatEntries(std::span(data, size));
   IsExfatFolderStart(std::span(data, size));
+  // A folder's later cluster: the whole set found lies inside the bytes,
+  // after at most 18 entries of the set before it.
+  if (const std::size_t piece = ExfatFolderPieceStart(std::span(data, size)); piece != 0) {
+    if (piece % 32 != 0 || piece > 18 * 32 || piece >= size || !IsExfatFolderStart(std::span(data + piece, size - piece)))
+      __builtin_trap();
+  }
   std::vector<std::uint8_t> image(512 + size, 0);
   std::memcpy(image.data() + 512, data, size);
   image.resize((image.size() + 511) / 512 * 512);

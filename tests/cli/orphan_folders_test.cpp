@@ -365,5 +365,29 @@ TEST(OrphanFoldersExfatSpread, ALostFolderOverSeveralClustersStartingWithALongNa
   EXPECT_EQ(fls, ours);
 }
 
+// exfat-fuse shrinks a folder whose files are all deleted to its first
+// cluster and frees the rest. Those clusters begin with the tail of the set
+// before them, then whole deleted sets: every file whose set lies whole in
+// one of them must be listed, as fls lists them.
+TEST(OrphanFoldersExfatSpread, TheFreedClustersOfAShrunkFolderGiveTheirDeletedFiles) {
+  if (::geteuid() != 0 || !HaveTool("mkfs.exfat") || !HaveTool("mount.exfat-fuse") || !HaveTool("losetup") ||
+      !HaveTool("fls"))
+    GTEST_SKIP() << "needs root, losetup, mkfs.exfat, exfat-fuse and sleuthkit";
+  const std::string dir = TempDir("orphans-exfat-shrunk");
+  const std::string image = dir + "/exfat.img", mnt = dir + "/mnt";
+  ASSERT_TRUE(Shell("(set -e; truncate -s 8M " + Quoted(image) + "; loop=$(losetup -f --show " + Quoted(image) +
+                    "); trap 'losetup -d $loop' EXIT; mkfs.exfat -c 512 $loop; mkdir -p " + Quoted(mnt) +
+                    "; mount.exfat-fuse $loop " + Quoted(mnt) + "; cd " + Quoted(mnt) +
+                    "; mkdir keep shrunk; for i in $(seq 10 49); do echo $i > shrunk/file$i.txt; done;"
+                    " echo k > keep/k.txt; sync; rm -f shrunk/*; cd /; sync; umount " + Quoted(mnt) +
+                    ") >/dev/null 2>&1"));
+  const std::set<std::string> fls = FlsOrphans(image, dir);
+  // 40 sets of 96 bytes over 512-byte clusters: about six clusters freed,
+  // each with four or five whole sets.
+  ASSERT_GE(fls.size(), 20u) << "exfat-fuse no longer shrinks the folder";
+  const std::set<std::string> listed = ListedOrphans(image);
+  EXPECT_EQ(listed, fls);
+}
+
 }  // namespace
 }  // namespace ambrel::test

@@ -150,4 +150,18 @@ bool IsExfatFolderStart(std::span<const std::uint8_t> bytes) {
   return ExfatSetChecksum(bytes.first(static_cast<std::size_t>(setBytes))) == c.UncheckedU16(2);
 }
 
+std::size_t ExfatFolderPieceStart(std::span<const std::uint8_t> bytes) {
+  const std::size_t entries = bytes.size() / 32;
+  if (entries == 0) return 0;
+  const bool live = bytes[0] == 0xC0 || bytes[0] == 0xC1;
+  for (std::size_t k = 0; k < entries && k <= 18; ++k) {
+    const std::uint8_t type = bytes[k * 32];
+    if (type == 0x85 || type == 0x05)
+      return k > 0 && IsExfatFolderStart(bytes.subspan(k * 32)) ? k * 32 : 0;
+    const bool stream = type == (live ? 0xC0 : 0x40), name = type == (live ? 0xC1 : 0x41);
+    if (!name && !(stream && k == 0)) return 0;
+  }
+  return 0;
+}
+
 }  // namespace ambrel

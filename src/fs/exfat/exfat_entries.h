@@ -55,6 +55,14 @@ std::uint16_t ExfatSetChecksum(std::span<const std::uint8_t> entries);
 // inside `bytes` is not taken. Pure, over cut bytes too.
 bool IsExfatFolderStart(std::span<const std::uint8_t> bytes);
 
+// The first bytes of a later cluster of a folder, into which the set before
+// it runs on: the rest of that set (secondary entries of one state: a
+// stream extension only first, then names; 18 at most), then a whole set
+// as IsExfatFolderStart takes it. A folder's freed clusters (a driver
+// shrinks a folder whose entries were deleted) begin so. The offset of that
+// whole set; 0 when `bytes` do not begin so.
+std::size_t ExfatFolderPieceStart(std::span<const std::uint8_t> bytes);
+
 // --- implementation of the template -------------------------------------
 
 namespace exfat_detail {

@@ -292,8 +292,10 @@ std::vector<std::uint32_t> LostFolderChain(ExfatWalk& walk, std::uint64_t first,
 // Folders the walk did not reach: free clusters (by the allocation bitmap)
 // outside every directory read that begin with a whole entry set (read on
 // into the next sector when the first set is longer than one: a name of
-// more than 210 characters). Their entries, with those of the clusters
-// that follow them, go under the lost-files folder as deleted entries.
+// more than 210 characters), or that go on with the rest of a set and then
+// begin a whole one (a folder's later cluster). Their entries, with those
+// of the clusters that follow them, go under the lost-files folder as
+// deleted entries.
 void WalkOrphanFolders(ExfatWalk& walk) {
   const PartitionInfo& p = walk.partition;
   const ExfatGeometry& g = walk.geometry;
@@ -306,6 +308,7 @@ void WalkOrphanFolders(ExfatWalk& walk) {
     return (p.allocationBitmap[bit / 8] & (1u << (bit % 8))) == 0 && !walk.covered.count(static_cast<std::uint32_t>(c));
   };
   std::vector<std::uint8_t> longer(2 * kSectorSize);
+  std::unordered_set<std::uint64_t> pieces;
   auto recognise = [&](std::span<const std::uint8_t> sector, std::uint64_t c, std::vector<std::uint64_t>& children) {
     std::span<const std::uint8_t> start = sector;
     // The first set runs past the sector: its rest lies in the cluster's
@@ -323,7 +326,12 @@ void WalkOrphanFolders(ExfatWalk& walk) {
       if (!ReadSectors(walk.handle, rest, 1, longer.data() + kSectorSize)) return false;
       start = longer;
     }
-    if (!IsExfatFolderStart(start)) return false;
+    if (!IsExfatFolderStart(start)) {
+      // A later cluster of a folder, freed when the folder shrank or was
+      // deleted, that no first cluster found leads to: its whole sets.
+      if (ExfatFolderPieceStart(sector) == 0) return false;
+      pieces.insert(c);
+    }
     ForEachExfatSet(start, [&](const ExfatFileSet& set) {
       if (set.directory && set.firstCluster >= 2) children.push_back(set.firstCluster);
     });
@@ -331,11 +339,14 @@ void WalkOrphanFolders(ExfatWalk& walk) {
   };
   const std::vector<OrphanFolder> found = FindOrphanFolders(walk.handle, area, candidate, recognise, walk.stop);
   std::unordered_set<std::uint64_t> starts;
-  for (const OrphanFolder& f : found) starts.insert(f.cluster);
+  for (const OrphanFolder& f : found)
+    if (!pieces.count(f.cluster)) starts.insert(f.cluster);
   const std::uint32_t before = walk.partition.table.count;
   walk.depth = 1;
   for (std::uint64_t c : OrphanWalkOrder(found)) {
     if (StopRequested(walk.stop)) break;
+    // A piece that a lost folder's chain already read.
+    if (pieces.count(c) && walk.covered.count(static_cast<std::uint32_t>(c))) continue;
     const std::vector<std::uint32_t> chain = LostFolderChain(walk, c, highest, candidate, starts);
     ReadDirectory(walk, static_cast<std::uint32_t>(c), chain.size() * g.ClusterBytes(), kLostFolderId, false, &chain);
   }
