@@ -141,9 +141,14 @@ DecodeOutcome EmbeddedPreview(LibRaw& raw, std::uint32_t w, std::uint32_t h, std
 // The sensor data itself, demosaiced at half its size (each 2 x 2 block of
 // the colour filter one pixel: no interpolation, a quarter of the memory)
 // with the camera's white balance.
-DecodeOutcome ProcessedAtHalfSize(LibRaw& raw, std::uint32_t w, std::uint32_t h, std::uint32_t maxSide) {
-  if (std::uint64_t(raw.imgdata.sizes.raw_width) * raw.imgdata.sizes.raw_height > kMaxPixels)
-    return DecodeFailure::kTooLarge;
+// A file too short to hold its sensor data at even one bit per pixel (a
+// sample cut after its headers) is refused: LibRaw's unpacker would fill
+// the missing rows with whatever its reads leave, and show that as the photo.
+DecodeOutcome ProcessedAtHalfSize(LibRaw& raw, std::uint64_t fileBytes, std::uint32_t w, std::uint32_t h,
+                                  std::uint32_t maxSide) {
+  const std::uint64_t sensorPixels = std::uint64_t(raw.imgdata.sizes.raw_width) * raw.imgdata.sizes.raw_height;
+  if (sensorPixels > kMaxPixels) return DecodeFailure::kTooLarge;
+  if (sensorPixels == 0 || fileBytes < sensorPixels / 8) return DecodeFailure::kNotAPicture;
   raw.imgdata.params.half_size = 1;
   raw.imgdata.params.use_camera_wb = 1;
   raw.imgdata.params.output_bps = 8;
@@ -171,7 +176,7 @@ DecodeOutcome DecodeRawPreview(ByteSpan data, std::uint32_t maxSide) {
   DecodeOutcome preview = EmbeddedPreview(*raw, w, h, maxSide);
   const std::uint32_t enough = maxSide == 0 ? kRawPreviewEnough : std::min(maxSide, kRawPreviewEnough);
   if (preview && std::max(preview->width, preview->height) >= enough) return preview;
-  DecodeOutcome processed = ProcessedAtHalfSize(*raw, w, h, maxSide);
+  DecodeOutcome processed = ProcessedAtHalfSize(*raw, data.size(), w, h, maxSide);
   if (processed && (!preview || std::max(processed->width, processed->height) > std::max(preview->width, preview->height)))
     return processed;
   return preview ? std::move(preview) : std::move(processed);

@@ -468,7 +468,7 @@ void AddNtfsOwners(const PartitionInfo& partition, const ClusterGrid& grid, cons
   if (!attributeRuns.empty()) {
     std::unordered_map<const char*, std::uint32_t> byName;
     for (std::uint32_t id = 0; id < table.count; ++id)
-      if (const FoundFileNode* n = NodeAt(table, id); n && n->name) byName.emplace(n->name, id);
+      if (const FoundFileNode* n = NodeAt(table, id); n && n->name) byName.emplace(+n->name, id);
     std::vector<NtfsAttributeRun> runs = attributeRuns;
     std::stable_sort(runs.begin(), runs.end(), [](const auto& a, const auto& b) {
       return std::less<const char*>()(a.nodeName, b.nodeName);
