@@ -1,6 +1,7 @@
 #include "recovery/read_file.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "recovery/save_item.h"
 
@@ -25,18 +26,28 @@ class MemorySink final : public ByteSink {
   std::uint64_t cap_;
 };
 
-}  // namespace
-
-FileBytes ReadFileBytes(const SaveNode& node, const SourceOpener& opener, std::uint64_t cap) {
-  FileBytes result;
+// Opens the node's source once and plans its data, noting in `result` the
+// size, whether the source opened, the damage and the readable bytes; none
+// when the node has no volume or its source cannot be opened.
+std::optional<FilePlan> OpenAndPlan(const SaveNode& node, const SourceOpener& opener, DiskHandle& handle,
+                                    FileBytes& result) {
   result.size = node.record.size;
-  if (node.partition == nullptr) return result;
-  DiskHandle handle;
-  if (!OpenJobSource(opener, *node.partition, handle)) return result;
+  if (node.partition == nullptr || !OpenJobSource(opener, *node.partition, handle)) return std::nullopt;
   result.opened = true;
   FilePlan plan = PlanFileData(node.record, *node.partition, 0, handle.lastLba);
   result.damage = plan.damage;
   result.readable = plan.readable;
+  return plan;
+}
+
+}  // namespace
+
+FileBytes ReadFileBytes(const SaveNode& node, const SourceOpener& opener, std::uint64_t cap) {
+  FileBytes result;
+  DiskHandle handle;
+  std::optional<FilePlan> planned = OpenAndPlan(node, opener, handle, result);
+  if (!planned) return result;
+  FilePlan& plan = *planned;
   if (plan.Skip() || plan.damage == DataDamage::kEncrypted || plan.damage == DataDamage::kRecordDamaged ||
       plan.damage == DataDamage::kRecordTorn) {
     handle.Close();
@@ -60,14 +71,10 @@ FileBytes ReadFileBytes(const SaveNode& node, const SourceOpener& opener, std::u
 
 FileBytes ReadFileTail(const SaveNode& node, const SourceOpener& opener, std::uint64_t length) {
   FileBytes result;
-  result.size = node.record.size;
-  if (node.partition == nullptr) return result;
   DiskHandle handle;
-  if (!OpenJobSource(opener, *node.partition, handle)) return result;
-  result.opened = true;
-  const FilePlan plan = PlanFileData(node.record, *node.partition, 0, handle.lastLba);
-  result.damage = plan.damage;
-  result.readable = plan.readable;
+  const std::optional<FilePlan> planned = OpenAndPlan(node, opener, handle, result);
+  if (!planned) return result;
+  const FilePlan& plan = *planned;
   if (plan.Skip() || plan.resident || plan.unitBytes != 0 || plan.damage == DataDamage::kEncrypted ||
       plan.damage == DataDamage::kRecordDamaged || plan.damage == DataDamage::kRecordTorn || plan.readable == 0) {
     handle.Close();
