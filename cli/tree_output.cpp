@@ -1,8 +1,12 @@
 #include "tree_output.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <string_view>
 
@@ -157,11 +161,35 @@ TreeEntries CollectTreeEntries(const FoundFileTable& table) {
     keys.push_back({at, length, node});
   }
   const char* text = entries.paths.data();
-  std::sort(keys.begin(), keys.end(), [text](const Key& a, const Key& b) {
-    return std::string_view(text + a.at, a.length) < std::string_view(text + b.at, b.length);
-  });
+  // Equal paths (files deleted under one name) keep the table's order.
+  auto less = [text](const Key& a, const Key& b) {
+    const int order = std::string_view(text + a.at, a.length).compare(std::string_view(text + b.at, b.length));
+    return order != 0 ? order < 0 : a.node < b.node;
+  };
+  auto entry = [text](const Key& k) { return TreeEntry{std::string_view(text + k.at, k.length), k.node}; };
   entries.list.reserve(keys.size());
-  for (const Key& k : keys) entries.list.push_back({std::string_view(text + k.at, k.length), k.node});
+  // A large volume's keys are sorted as two halves at once and merged.
+  constexpr std::size_t kSplitAt = 50000;
+  const std::size_t half = keys.size() / 2;
+  bool split = false;
+  if (keys.size() >= kSplitAt) {
+    try {
+      std::thread other([&] { std::sort(keys.begin() + half, keys.end(), less); });
+      std::sort(keys.begin(), keys.begin() + half, less);
+      other.join();
+      split = true;
+    } catch (const std::system_error&) {
+    }
+  }
+  if (!split) {
+    std::sort(keys.begin(), keys.end(), less);
+    for (const Key& k : keys) entries.list.push_back(entry(k));
+    return entries;
+  }
+  std::size_t a = 0, b = half;
+  while (a < half && b < keys.size()) entries.list.push_back(entry(less(keys[b], keys[a]) ? keys[b++] : keys[a++]));
+  while (a < half) entries.list.push_back(entry(keys[a++]));
+  while (b < keys.size()) entries.list.push_back(entry(keys[b++]));
   return entries;
 }
 
@@ -231,15 +259,12 @@ bool PlainAscii(std::string_view text) {
 
 }  // namespace
 
-void PrintTreeText(int number, const PartitionInfo& info, const TreeEntries& entries) {
-  std::printf("# volume %d: %s \"%s\", start %llu, %llu sectors, %zu entries\n", number,
-              info.fsName.c_str(), PrintableText(info.volumeLabel).c_str(),
-              static_cast<unsigned long long>(info.startLba),
-              static_cast<unsigned long long>(info.sectorCount), entries.size());
-  constexpr std::size_t kFlushBytes = 1 << 20;
-  std::string out;
-  out.reserve(kFlushBytes + 4096);
-  for (const TreeEntry& e : entries) {
+namespace {
+
+// One line per entry, as the listing prints it.
+void AppendTreeLines(const TreeEntries& entries, std::size_t from, std::size_t to, std::string& out) {
+  for (std::size_t i = from; i < to; ++i) {
+    const TreeEntry& e = entries.list[i];
     const NodeKind kind = KindOf(*e.node);
     out += IsFolderKind(kind) ? 'd' : 'r';
     out += ' ';
@@ -260,12 +285,82 @@ void PrintTreeText(int number, const PartitionInfo& info, const TreeEntries& ent
     else
       out += PrintableText(e.path);
     out += '\n';
-    if (out.size() >= kFlushBytes) {
-      std::fwrite(out.data(), 1, out.size(), stdout);
-      out.clear();
-    }
   }
-  std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+}  // namespace
+
+void PrintTreeText(int number, const PartitionInfo& info, const TreeEntries& entries) {
+  std::printf("# volume %d: %s \"%s\", start %llu, %llu sectors, %zu entries\n", number,
+              info.fsName.c_str(), PrintableText(info.volumeLabel).c_str(),
+              static_cast<unsigned long long>(info.startLba),
+              static_cast<unsigned long long>(info.sectorCount), entries.size());
+  // Blocks of entries, written in order. Each file's state is worked out
+  // against its volume's cluster map, which only reads: on a large volume a
+  // second thread makes every other block while this one makes the rest.
+  constexpr std::size_t kBlock = 8192;
+  const std::size_t count = entries.size();
+  const std::size_t blocks = (count + kBlock - 1) / kBlock;
+  auto range = [&](std::size_t block, std::string& out) {
+    out.clear();
+    AppendTreeLines(entries, block * kBlock, std::min(count, (block + 1) * kBlock), out);
+  };
+  auto write = [](const std::string& out) { std::fwrite(out.data(), 1, out.size(), stdout); };
+  std::string mine;
+  if (blocks < 4) {
+    for (std::size_t b = 0; b < blocks; ++b) range(b, mine), write(mine);
+    return;
+  }
+  // The helper makes the odd blocks, one at a time: it starts the next one
+  // once the last was written.
+  std::mutex lock;
+  std::condition_variable changed;
+  std::string theirs;
+  std::size_t ready = SIZE_MAX, taken = SIZE_MAX;  // the odd block made last, and written last
+  bool stop = false;
+  auto helper = [&] {
+    for (std::size_t b = 1; b < blocks; b += 2) {
+      {
+        std::unique_lock<std::mutex> hold(lock);
+        changed.wait(hold, [&] { return stop || b == 1 || taken == b - 2; });
+        if (stop) return;
+      }
+      range(b, theirs);
+      {
+        std::lock_guard<std::mutex> hold(lock);
+        ready = b;
+      }
+      changed.notify_all();
+    }
+  };
+  std::thread other;
+  try {
+    other = std::thread(helper);
+  } catch (const std::system_error&) {
+    for (std::size_t b = 0; b < blocks; ++b) range(b, mine), write(mine);
+    return;
+  }
+  for (std::size_t b = 0; b < blocks; b += 2) {
+    range(b, mine);
+    write(mine);
+    if (b + 1 >= blocks) break;
+    {
+      std::unique_lock<std::mutex> hold(lock);
+      changed.wait(hold, [&] { return ready == b + 1; });
+    }
+    write(theirs);
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      taken = b + 1;
+    }
+    changed.notify_all();
+  }
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    stop = true;
+  }
+  changed.notify_all();
+  other.join();
 }
 
 Json TreeJson(int number, const PartitionInfo& info, const TreeEntries& entries) {

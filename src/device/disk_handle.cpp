@@ -31,6 +31,7 @@ void SetLastLbaFromSize(DiskHandle& handle) {
 
 ReadCountBinding::ReadCountBinding(ReadStatistics* stats) : previous_(t_counted) { t_counted = stats; }
 ReadCountBinding::~ReadCountBinding() { t_counted = previous_; }
+ReadStatistics* BoundReadStatistics() { return t_counted; }
 
 bool OpenByPath(const std::string& path, DiskHandle& out, std::string* why) {
   out = DiskHandle{};

@@ -89,5 +89,8 @@ class ReadCountBinding {
  private:
   ReadStatistics* previous_;
 };
+// The statistics bound on the calling thread (null when none): a helper
+// thread that reads for a task binds the same.
+ReadStatistics* BoundReadStatistics();
 
 }  // namespace ambrel

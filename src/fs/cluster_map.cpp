@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <system_error>
+#include <thread>
 
 #include "catalog/node_table.h"
 #include "fs/exfat/exfat_geometry.h"
@@ -466,19 +468,33 @@ void AddNtfsOwners(const PartitionInfo& partition, const ClusterGrid& grid, cons
   // The clusters of the live files' and folders' other attributes (index
   // blocks, named streams, ...), under the file's own owner.
   if (!attributeRuns.empty()) {
-    std::unordered_map<const char*, std::uint32_t> byName;
-    for (std::uint32_t id = 0; id < table.count; ++id)
-      if (const FoundFileNode* n = NodeAt(table, id); n && n->name) byName.emplace(+n->name, id);
     std::vector<NtfsAttributeRun> runs = attributeRuns;
     std::stable_sort(runs.begin(), runs.end(), [](const auto& a, const auto& b) {
       return std::less<const char*>()(a.nodeName, b.nodeName);
     });
+    // The node of each name the runs give (few: the folders and the files
+    // with more than one attribute), the first node that holds the name.
+    std::vector<std::pair<const char*, std::uint32_t>> byName;
+    for (const NtfsAttributeRun& run : runs)
+      if (byName.empty() || byName.back().first != run.nodeName) byName.push_back({run.nodeName, UINT32_MAX});
+    for (std::uint32_t id = 0; id < table.count && !byName.empty(); ++id) {
+      const FoundFileNode* n = NodeAt(table, id);
+      if (!n || !n->name) continue;
+      const char* name = +n->name;
+      auto at = std::lower_bound(byName.begin(), byName.end(), name, [](const auto& entry, const char* key) {
+        return std::less<const char*>()(entry.first, key);
+      });
+      if (at != byName.end() && at->first == name && at->second == UINT32_MAX) at->second = id;
+    }
     std::uint32_t owner = ClusterOwners::kNoOwner;
     for (std::size_t i = 0; i < runs.size(); ++i) {
       if (i == 0 || runs[i].nodeName != runs[i - 1].nodeName) {
         owner = ClusterOwners::kNoOwner;
-        auto found = byName.find(runs[i].nodeName);
-        if (found == byName.end()) continue;
+        auto found = std::lower_bound(byName.begin(), byName.end(), runs[i].nodeName,
+                                      [](const auto& entry, const char* key) {
+                                        return std::less<const char*>()(entry.first, key);
+                                      });
+        if (found == byName.end() || found->first != runs[i].nodeName || found->second == UINT32_MAX) continue;
         const std::uint32_t id = found->second;
         const FoundFileNode* n = NodeAt(table, id);
         if (id == kLostFolderId) continue;
@@ -505,23 +521,46 @@ void AddNtfsOwners(const PartitionInfo& partition, const ClusterGrid& grid, cons
 // Notes the path of each owner that a file runs into (a deleted file's
 // first cluster in use again, a live file's first foreign cluster) while
 // the table still holds the owners: the deleted files' view leaves them out.
+// The search only reads the table and the map, so a large table is searched
+// in two halves at once; the paths are noted afterwards, in table order.
 void NoteOwnerPaths(const PartitionInfo& partition, const ClusterGrid& grid, ClusterOwners& owners) {
   const FoundFileTable& table = partition.table;
-  ExtentList extents;
-  for (std::uint32_t id = 0; id < table.count; ++id) {
-    const FoundFileNode* n = NodeAt(table, id);
-    if (!n || !n->name || id == kRootId || !IsFileKind(KindOf(*n))) continue;
-    OwnerExtents(*n, partition, extents);
-    if (extents.empty()) continue;
-    const bool live = KindOf(*n) == kPresentFile;
-    std::uint64_t byte = 0;
-    const ClusterOwners::Owner* owner = nullptr;
-    if (!FirstOwnedByte(owners, grid, extents, n->size, live ? n : nullptr,
-                        live ? OwnerFirstCluster(*n, partition, extents) : 0, byte, owner) ||
-        owners.NotedPath(*owner) || owner->nodeId == ClusterOwners::kNoOwner)
-      continue;
-    owners.NotePath(*owner, PathOf(table, owner->nodeId));
+  using Hits = std::vector<const ClusterOwners::Owner*>;
+  auto search = [&](std::uint32_t from, std::uint32_t to, Hits& hits) {
+    ExtentList extents;
+    for (std::uint32_t id = from; id < to; ++id) {
+      const FoundFileNode* n = NodeAt(table, id);
+      if (!n || !n->name || id == kRootId || !IsFileKind(KindOf(*n))) continue;
+      OwnerExtents(*n, partition, extents);
+      if (extents.empty()) continue;
+      const bool live = KindOf(*n) == kPresentFile;
+      std::uint64_t byte = 0;
+      const ClusterOwners::Owner* owner = nullptr;
+      if (FirstOwnedByte(owners, grid, extents, n->size, live ? n : nullptr,
+                         live ? OwnerFirstCluster(*n, partition, extents) : 0, byte, owner) &&
+          owner->nodeId != ClusterOwners::kNoOwner)
+        hits.push_back(owner);
+    }
+  };
+  constexpr std::uint32_t kSplitAt = 20000;  // below it a thread costs more than it saves
+  Hits first, second;
+  const std::uint32_t half = table.count / 2;
+  bool split = false;
+  if (table.count >= kSplitAt) {
+    try {
+      std::thread other([&] { search(half, table.count, second); });
+      search(0, half, first);
+      other.join();
+      split = true;
+    } catch (const std::system_error&) {
+      first.clear();
+      second.clear();
+    }
   }
+  if (!split) search(0, table.count, first);
+  for (const Hits* hits : {&first, &second})
+    for (const ClusterOwners::Owner* owner : *hits)
+      if (!owners.NotedPath(*owner)) owners.NotePath(*owner, PathOf(table, owner->nodeId));
 }
 
 }  // namespace
