@@ -7,9 +7,11 @@ namespace ambrel {
 namespace {
 
 constexpr std::uint32_t kSpanSectors = 2048;     // 1 MiB per read of small clusters
-// Clusters up to 4 KiB are read whole, in spans: a one-sector read brings
-// in a whole 4 KiB page anyway, and one large read replaces thousands.
-constexpr std::uint32_t kSpanClusterSectors = 8;
+// Clusters up to 32 KiB are read whole, in spans: a one-sector read brings
+// in a whole page and the device's read-ahead anyway, and one large read
+// replaces hundreds of calls (a 12 GB FAT32 of 8 KiB clusters made 840,000
+// one-sector reads, half the time of its listing).
+constexpr std::uint32_t kSpanClusterSectors = 64;
 
 bool Stopped(const std::atomic<std::uint32_t>* stop) { return stop && stop->load(std::memory_order_relaxed) == 2; }
 
