@@ -4,8 +4,8 @@
 
 namespace ambrel {
 
-SectorReadAhead::SectorReadAhead(const DiskHandle& handle, std::vector<Range> ranges)
-    : handle_(handle), ranges_(std::move(ranges)), counted_(BoundReadStatistics()) {
+SectorReadAhead::SectorReadAhead(const DiskHandle& handle, std::vector<Range> ranges, Prepare prepare)
+    : handle_(handle), ranges_(std::move(ranges)), prepare_(std::move(prepare)), counted_(BoundReadStatistics()) {
   std::uint32_t most = 0;
   for (Range& r : ranges_) {
     r.sectors = std::min(r.sectors, kMaxReadSectors);
@@ -41,6 +41,8 @@ void SectorReadAhead::ReadInto(Slot& slot, std::size_t range) {
   const Range& r = ranges_[range];
   slot.bad.clear();
   ReadSectorsSalvaging(handle_, r.lba, r.sectors, slot.bytes.get(), &slot.bad);
+  if (prepare_) prepare_(range, Filled{std::span<std::uint8_t>(slot.bytes.get(), std::size_t{r.sectors} * kSectorSize),
+                                       &slot.bad});
 }
 
 void SectorReadAhead::Run() {

@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -29,13 +30,21 @@ class SectorReadAhead {
     const std::vector<std::uint32_t>* bad = nullptr;
   };
 
+  // Work done on each range where it is read, before it is given out (the
+  // decoding of what it holds): on the reader thread, so it must only touch
+  // what belongs to that range. `range` is its place in the order given.
+  using Prepare = std::function<void(std::size_t range, const Filled& filled)>;
+
   // A single range is read on the caller's thread, when it asks for it.
-  SectorReadAhead(const DiskHandle& handle, std::vector<Range> ranges);
+  SectorReadAhead(const DiskHandle& handle, std::vector<Range> ranges, Prepare prepare = {});
   ~SectorReadAhead();  // stops the reader and waits for it
   SectorReadAhead(const SectorReadAhead&) = delete;
   SectorReadAhead& operator=(const SectorReadAhead&) = delete;
 
-  // The next range, in the order given; valid until the next call. False
+  // The next range, in the order given; valid until the next call. A range
+  // given as number i lies in the same one of two buffers as every range
+  // i + 2k: a Prepare may keep what it makes of range i in its own slot
+  // i % 2, which the caller reads until its next call. False
   // once every range was given (or none could be given: an allocation
   // failure leaves the rest unread rather than reported as read).
   bool Next(Filled& out);
@@ -51,6 +60,7 @@ class SectorReadAhead {
 
   DiskHandle handle_;
   std::vector<Range> ranges_;
+  Prepare prepare_;
   ReadStatistics* counted_ = nullptr;  // the caller's read statistics
   Slot slots_[2];
   std::size_t next_ = 0;  // the range Next gives next

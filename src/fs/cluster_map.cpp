@@ -283,13 +283,38 @@ void ClusterOwners::Finish() {
   }
   LargeVector<Run>().swap(runs_);
   ranges_.shrink_to_fit();
+  IndexRanges();
+}
+
+void ClusterOwners::IndexRanges() {
+  buckets_.clear();
+  shift_ = 0;
+  if (ranges_.empty() || ranges_.size() >= UINT32_MAX) return;
+  const std::uint64_t top = ranges_.back().end;
+  while (shift_ < 63 && (top >> shift_) > ranges_.size()) ++shift_;
+  const std::uint64_t count = (top >> shift_) + 1;
+  buckets_.reserve(count);
+  std::size_t i = 0;
+  for (std::uint64_t b = 0; b < count; ++b) {
+    const std::uint64_t cluster = b << shift_;
+    while (i < ranges_.size() && ranges_[i].end <= cluster) ++i;
+    buckets_.push_back(static_cast<std::uint32_t>(i));
+  }
 }
 
 LargeVector<ClusterOwners::Range>::const_iterator ClusterOwners::RangeFrom(std::uint64_t cluster) const {
   // The first range that ends after the cluster (the ranges are disjoint,
   // so their ends are sorted too).
-  return std::upper_bound(ranges_.begin(), ranges_.end(), cluster,
-                          [](std::uint64_t c, const Range& r) { return c < r.end; });
+  auto endsAfter = [](std::uint64_t c, const Range& r) { return c < r.end; };
+  const std::uint64_t b = cluster >> shift_;
+  if (buckets_.empty() || b >= buckets_.size())
+    return std::upper_bound(ranges_.begin(), ranges_.end(), cluster, endsAfter);
+  // The range sought is at or after the bucket's first, and at or before
+  // the next bucket's first (which ends after a higher cluster): when none
+  // before that one ends after the cluster, the search gives that one.
+  const auto from = ranges_.begin() + buckets_[b];
+  const auto to = b + 1 < buckets_.size() ? ranges_.begin() + buckets_[b + 1] : ranges_.end();
+  return std::upper_bound(from, to, cluster, endsAfter);
 }
 
 std::uint64_t ClusterOwners::StartBetween(std::uint64_t after, std::uint64_t before) const {

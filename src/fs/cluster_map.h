@@ -154,11 +154,18 @@ class ClusterOwners {
     std::uint32_t other = kNoOwner;
   };
   LargeVector<Range>::const_iterator RangeFrom(std::uint64_t cluster) const;
+  void IndexRanges();
   LargeVector<std::uint64_t> starts_;
   LargeVector<Run> runs_;      // while adding
   LargeVector<Range> ranges_;  // by first cluster, disjoint
   LargeVector<Owner> owners_;
   std::unordered_map<std::uint32_t, std::string> paths_;  // by owner index
+  // Where the search for a cluster starts: bucket b = cluster >> shift_
+  // holds the index of the first range that ends after b << shift_. About
+  // one bucket per range, so a search reads a few ranges instead of
+  // halving the whole vector (a cache miss per step on a large volume).
+  LargeVector<std::uint32_t> buckets_;
+  unsigned shift_ = 0;
 };
 
 template <typename InUse>

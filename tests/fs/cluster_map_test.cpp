@@ -3,7 +3,11 @@
 // another's clusters, and where a contiguous run meets another entry.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <random>
+#include <string>
+#include <vector>
 
 #include "catalog/node_table.h"
 #include "fs/cluster_map.h"
@@ -131,6 +135,78 @@ TEST(ClusterOwners, OverlappingRunsKeepBothOwners) {
   EXPECT_EQ(first, 10u);
   EXPECT_EQ(map.CountTaken(25, 5, [](std::uint64_t) { return false; }, first), 0u);
   EXPECT_EQ(first, UINT64_MAX);
+}
+
+// Many runs of many owners, sparse and dense, some overlapping, over a wide
+// cluster space: every search must give what a plain walk over the runs
+// gives (the map indexes its ranges for speed).
+TEST(ClusterOwners, SearchesAgreeWithAWalkOverEveryRun) {
+  std::mt19937_64 random(11);
+  for (int round = 0; round < 6; ++round) {
+    SCOPED_TRACE(round);
+    const std::uint64_t space = round % 2 ? 5'000'000'000ull : 200'000ull;
+    struct Held {
+      std::uint64_t first, count;
+      std::uint32_t owner;
+    };
+    std::vector<Held> held;
+    ClusterOwners map;
+    const int owners = 200 + round * 300;
+    for (int o = 0; o < owners; ++o) {
+      const std::uint32_t id = map.AddOwner({static_cast<std::uint64_t>(o) * 7 + 1, ClusterOwners::NameHash(std::to_string(o).c_str()),
+                                             static_cast<std::uint32_t>(o)});
+      const int runs = 1 + static_cast<int>(random() % 4);
+      for (int r = 0; r < runs; ++r) {
+        const std::uint64_t first = random() % space;
+        const std::uint64_t count = 1 + random() % (round < 2 ? 3 : 400);
+        map.Add(first, count, id);
+        held.push_back({first, count, id});
+      }
+    }
+    map.Finish();
+    auto ownersOf = [&](std::uint64_t c) {
+      std::vector<std::uint32_t> out;
+      for (const Held& h : held)
+        if (c >= h.first && c < h.first + h.count) out.push_back(h.owner);
+      return out;
+    };
+    for (int probe = 0; probe < 400; ++probe) {
+      const std::uint64_t first = random() % (space + 1000);
+      const std::uint64_t count = 1 + random() % 600;
+      // FirstOwned: the lowest cluster of the range that anyone holds.
+      std::uint64_t expect = UINT64_MAX;
+      for (const Held& h : held) {
+        const std::uint64_t from = std::max(first, h.first);
+        if (from < std::min(first + count, h.first + h.count)) expect = std::min(expect, from);
+      }
+      std::uint64_t at = 0;
+      const ClusterOwners::Owner* owner = nullptr;
+      ASSERT_EQ(map.FirstOwned(first, count, at, owner), expect != UINT64_MAX) << first << "+" << count;
+      if (expect == UINT64_MAX) continue;
+      EXPECT_EQ(at, expect);
+      const auto there = ownersOf(at);
+      EXPECT_NE(std::find(there.begin(), there.end(), owner->nodeId), there.end());
+      // FirstForeign for one of the owners there, where no other holds it:
+      // nothing foreign when every cluster held in the range is its own.
+      const std::uint32_t self = there.front();
+      std::uint64_t foreign = UINT64_MAX;
+      for (std::uint64_t c = first; c < first + count && foreign == UINT64_MAX; ++c)
+        for (std::uint32_t o : ownersOf(c))
+          if (o != self) foreign = c;
+      const bool found = map.FirstForeign(first, count, std::uint64_t{self} * 7 + 1,
+                                          std::to_string(self).c_str(), at, owner);
+      // Where three or more overlap the map keeps two of them, so only
+      // the place is compared.
+      EXPECT_EQ(found, foreign != UINT64_MAX) << first << "+" << count;
+      if (found && foreign != UINT64_MAX) {
+        EXPECT_EQ(at, foreign);
+      }
+      std::uint64_t firstTaken = 0;
+      std::uint64_t taken = 0;
+      for (std::uint64_t c = first; c < first + count; ++c) taken += ownersOf(c).empty() ? 0 : 1;
+      EXPECT_EQ(map.CountTaken(first, count, [](std::uint64_t) { return false; }, firstTaken), taken);
+    }
+  }
 }
 
 }  // namespace

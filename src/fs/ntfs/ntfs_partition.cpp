@@ -1,6 +1,7 @@
 #include "fs/ntfs/ntfs_partition.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -61,10 +62,12 @@ bool IsSystemRecord(const SystemRecords& system, std::uint32_t number) {
   return (number < kFirstUserRecord && number != kRootRecord) || system.count(number) != 0;
 }
 
-void NoteSystemRecord(ByteSpan record, SystemRecords& system) {
+// A record the listing refuses (no name, no data) that names a "$" file:
+// its number, for the system records.
+std::optional<std::uint32_t> SystemRecordNumber(ByteSpan record) {
   auto kept = DecodeMftRecord(record, true);
-  if (kept && kept->hasName && !kept->name.empty() && kept->name[0] == '$')
-    system.insert(kept->recordNumber);
+  if (kept && kept->hasName && !kept->name.empty() && kept->name[0] == '$') return kept->recordNumber;
+  return std::nullopt;
 }
 
 // Files below a system record are system files too ($TxfLog.blf under
@@ -137,11 +140,20 @@ struct SpreadFiles {
   std::unordered_map<std::uint32_t, std::vector<SpreadRecord>> extensions;  // by base record
 };
 
-void AddRecord(PartitionInfo& partition, ByteSpan record, std::uint64_t lba, bool torn,
-               ScanProgress& progress, SystemRecords& system, KnownExtents* known, SpreadFiles& spread,
+// One MFT record as the walk decoded it.
+struct DecodedRecord {
+  bool unreadable = false;
+  bool torn = false;  // in use, and its update sequence failed
+  std::optional<MftRecordSummary> summary;
+  std::optional<std::uint32_t> systemRecord;
+};
+
+void AddRecord(PartitionInfo& partition, DecodedRecord& decoded, std::uint64_t lba, ScanProgress& progress,
+               SystemRecords& system, KnownExtents* known, SpreadFiles& spread,
                std::vector<NtfsAttributeRun>* attributeRuns) {
-  auto summary = DecodeMftRecord(record, false);
-  if (!summary && !torn) NoteSystemRecord(record, system);
+  auto& summary = decoded.summary;
+  const bool torn = decoded.torn;
+  if (decoded.systemRecord) system.insert(*decoded.systemRecord);
   if (!summary || summary->recordNumber == 0) return;
   if (summary->baseRecord != 0) {
     // Nothing of a torn extension record is trusted: the pieces it held
@@ -265,7 +277,32 @@ bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
     }
     if (recordsLeft == 0) break;
   }
-  SectorReadAhead reads(handle, ranges);
+  // Each range's records are checked and decoded where they are read, on
+  // the reader thread (decoding only reads the record's bytes); the table is
+  // filled here, in record order.
+  std::vector<DecodedRecord> decoded[2];
+  auto decode = [&](std::size_t chunk, const SectorReadAhead::Filled& filled) {
+    std::vector<DecodedRecord>& out = decoded[chunk % 2];
+    out.clear();
+    out.resize(planned[chunk].records);
+    const std::vector<std::uint32_t>& bad = *filled.bad;
+    std::size_t nextBad = 0;
+    for (std::uint32_t i = 0; i < planned[chunk].records; ++i) {
+      DecodedRecord& d = out[i];
+      while (nextBad < bad.size() && bad[nextBad] < (i + 1) * recordSectors) {
+        d.unreadable = true;
+        ++nextBad;
+      }
+      if (d.unreadable) continue;
+      const std::span<std::uint8_t> record(filled.bytes.data() + std::size_t{i} * recordBytes, recordBytes);
+      const bool inUse = ByteCursor(record).Matches(0, "FILE");
+      d.torn = ApplyRecordFixups(record) != RecordFixup::kApplied && inUse;
+      const ByteSpan bytes(record.data(), record.size());
+      d.summary = DecodeMftRecord(bytes, false);
+      if (!d.summary && !d.torn) d.systemRecord = SystemRecordNumber(bytes);
+    }
+  };
+  SectorReadAhead reads(handle, ranges, decode);
   for (std::size_t chunk = 0; chunk < ranges.size(); ++chunk) {
     if (StopRequested(stopWord)) return false;
     // A failed read is retried in smaller pieces down to single sectors:
@@ -273,27 +310,22 @@ bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
     SectorReadAhead::Filled filled;
     if (!reads.Next(filled)) return false;
     const std::vector<std::uint32_t>& bad = *filled.bad;
+    std::vector<DecodedRecord>& records = decoded[chunk % 2];
     const std::uint64_t firstLba = ranges[chunk].lba;
     const std::uint64_t firstRecord = planned[chunk].firstRecord;
     std::size_t nextBad = 0;
     for (std::uint32_t i = 0; i < planned[chunk].records; ++i) {
       const std::uint64_t lba = firstLba + std::uint64_t{recordSectors} * i;
-      bool unreadable = false;
-      while (nextBad < bad.size() && bad[nextBad] < (i + 1) * recordSectors) {
-        if (!unreadable)
-          NoteUnreadMetadata(partition,
-                             {UnreadMetadataKind::kMftRecords, firstRecord + i, 1, firstLba + bad[nextBad], {}});
-        unreadable = true;
-        ++nextBad;
+      if (records[i].unreadable) {
+        // Named once, at its first unreadable sector.
+        while (nextBad < bad.size() && bad[nextBad] < i * recordSectors) ++nextBad;
+        NoteUnreadMetadata(partition,
+                           {UnreadMetadataKind::kMftRecords, firstRecord + i, 1, firstLba + bad[nextBad], {}});
+        continue;
       }
-      const std::span<std::uint8_t> record(filled.bytes.data() + std::size_t{i} * recordBytes, recordBytes);
-      if (unreadable) continue;
-      const bool inUse = ByteCursor(record).Matches(0, "FILE");
-      const bool torn = ApplyRecordFixups(record) != RecordFixup::kApplied && inUse;
-      if (torn)
+      if (records[i].torn)
         NoteUnreadMetadata(partition, {UnreadMetadataKind::kTornMftRecord, firstRecord + i, 1, lba, {}});
-      AddRecord(partition, ByteSpan(record.data(), record.size()), lba, torn, progress, system, known, spread,
-                attributeRuns);
+      AddRecord(partition, records[i], lba, progress, system, known, spread, attributeRuns);
     }
   }
   ListSpreadFiles(partition, spread, progress, known, attributeRuns);
