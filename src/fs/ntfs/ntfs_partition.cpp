@@ -146,6 +146,7 @@ struct DecodedRecord {
   bool torn = false;  // in use, and its update sequence failed
   std::optional<MftRecordSummary> summary;
   std::optional<std::uint32_t> systemRecord;
+  bool decoded = false;
 };
 
 void AddRecord(PartitionInfo& partition, DecodedRecord& decoded, std::uint64_t lba, ScanProgress& progress,
@@ -278,28 +279,36 @@ bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
     if (recordsLeft == 0) break;
   }
   // Each range's records are checked and decoded where they are read, on
-  // the reader thread (decoding only reads the record's bytes); the table is
-  // filled here, in record order.
+  // the reader thread (decoding only reads the record's bytes), except the
+  // range's second half: reading and decoding all of it took the reader
+  // longer than filling the table took here, so this thread decodes that
+  // half itself. The table is filled here, in record order.
   std::vector<DecodedRecord> decoded[2];
+  auto decodeOne = [&](DecodedRecord& d, std::span<std::uint8_t> record) {
+    const bool inUse = ByteCursor(record).Matches(0, "FILE");
+    d.torn = ApplyRecordFixups(record) != RecordFixup::kApplied && inUse;
+    const ByteSpan bytes(record.data(), record.size());
+    d.summary = DecodeMftRecord(bytes, false);
+    if (!d.summary && !d.torn) d.systemRecord = SystemRecordNumber(bytes);
+    d.decoded = true;
+  };
+  auto recordAt = [&](const SectorReadAhead::Filled& filled, std::uint32_t i) {
+    return std::span<std::uint8_t>(filled.bytes.data() + std::size_t{i} * recordBytes, recordBytes);
+  };
   auto decode = [&](std::size_t chunk, const SectorReadAhead::Filled& filled) {
     std::vector<DecodedRecord>& out = decoded[chunk % 2];
     out.clear();
     out.resize(planned[chunk].records);
     const std::vector<std::uint32_t>& bad = *filled.bad;
     std::size_t nextBad = 0;
+    const std::uint32_t half = planned[chunk].records / 2;
     for (std::uint32_t i = 0; i < planned[chunk].records; ++i) {
       DecodedRecord& d = out[i];
       while (nextBad < bad.size() && bad[nextBad] < (i + 1) * recordSectors) {
         d.unreadable = true;
         ++nextBad;
       }
-      if (d.unreadable) continue;
-      const std::span<std::uint8_t> record(filled.bytes.data() + std::size_t{i} * recordBytes, recordBytes);
-      const bool inUse = ByteCursor(record).Matches(0, "FILE");
-      d.torn = ApplyRecordFixups(record) != RecordFixup::kApplied && inUse;
-      const ByteSpan bytes(record.data(), record.size());
-      d.summary = DecodeMftRecord(bytes, false);
-      if (!d.summary && !d.torn) d.systemRecord = SystemRecordNumber(bytes);
+      if (!d.unreadable && i < half) decodeOne(d, recordAt(filled, i));
     }
   };
   SectorReadAhead reads(handle, ranges, decode);
@@ -323,6 +332,7 @@ bool WalkMft(DiskHandle& handle, PartitionInfo& partition,
                            {UnreadMetadataKind::kMftRecords, firstRecord + i, 1, firstLba + bad[nextBad], {}});
         continue;
       }
+      if (!records[i].decoded) decodeOne(records[i], recordAt(filled, i));
       if (records[i].torn)
         NoteUnreadMetadata(partition, {UnreadMetadataKind::kTornMftRecord, firstRecord + i, 1, lba, {}});
       AddRecord(partition, records[i], lba, progress, system, known, spread, attributeRuns);
