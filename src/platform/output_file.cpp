@@ -43,21 +43,51 @@ std::string PartialSuffix() {
 
 }  // namespace
 
-bool OutputFile::CreateTemporary(const std::string& folder) {
+OutputFolder::~OutputFolder() { Close(); }
+
+bool OutputFolder::Open(const std::string& path) {
   Close();
-  const std::string base = (folder.empty() ? std::string(".") : folder) + "/.ambrel-partial-";
+  fd_ = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd_ >= 0) path_ = path;
+  return fd_ >= 0;
+}
+
+void OutputFolder::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  path_.clear();
+}
+
+bool OutputFile::CreateTemporary(const std::string& folder) { return CreateTemporaryAt(AT_FDCWD, folder); }
+
+bool OutputFile::CreateTemporary(const OutputFolder& folder) {
+  if (folder.fd_ < 0) {
+    Close();
+    lastError_ = EBADF;
+    return false;
+  }
+  return CreateTemporaryAt(folder.fd_, folder.path_);
+}
+
+bool OutputFile::CreateTemporaryAt(int folderFd, const std::string& folderPath) {
+  Close();
+  const std::string base = (folderPath.empty() ? std::string(".") : folderPath) + "/";
   // One exclusive create with the final mode: no name can be taken over,
   // no link followed, and no second call is needed to set the permissions.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = base + PartialSuffix();
-    fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const std::string leaf = ".ambrel-partial-" + PartialSuffix();
+    const std::string name = base + leaf;
+    const char* opened = folderFd == AT_FDCWD ? name.c_str() : leaf.c_str();
+    fd_ = ::openat(folderFd, opened, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd_ < 0 && errno == EEXIST) continue;
     lastError_ = fd_ < 0 ? errno : 0;
     if (fd_ < 0) return false;
     // Held until the file is closed: a later run's sweep of leftovers sees
     // the lock and leaves a copy in progress alone.
     ::flock(fd_, LOCK_EX | LOCK_NB);
-    temporary_ = std::move(name);
+    temporary_ = name;
+    folderFd_ = folderFd == AT_FDCWD ? -1 : folderFd;
+    folderPath_ = folderFd == AT_FDCWD ? std::string() : base;
     return true;
   }
   lastError_ = EEXIST;
@@ -114,7 +144,15 @@ std::vector<std::string> RemovePartialLeftovers(const std::string& folder) {
 bool OutputFile::CommitAs(const std::string& path) {
   if (temporary_.empty()) return false;
   if (!Close()) return false;
-  if (::rename(temporary_.c_str(), path.c_str()) != 0) {
+  int rc = 0;
+  // Within the open folder by names alone when the new path lies in it.
+  if (folderFd_ >= 0 && path.size() > folderPath_.size() && path.compare(0, folderPath_.size(), folderPath_) == 0 &&
+      path.find('/', folderPath_.size()) == std::string::npos) {
+    rc = ::renameat(folderFd_, temporary_.c_str() + folderPath_.size(), folderFd_, path.c_str() + folderPath_.size());
+  } else {
+    rc = ::rename(temporary_.c_str(), path.c_str());
+  }
+  if (rc != 0) {
     lastError_ = errno;
     return false;
   }
@@ -124,7 +162,10 @@ bool OutputFile::CommitAs(const std::string& path) {
 
 void OutputFile::Discard() {
   Close();
-  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+  if (!temporary_.empty()) {
+    if (folderFd_ >= 0) ::unlinkat(folderFd_, temporary_.c_str() + folderPath_.size(), 0);
+    else ::unlink(temporary_.c_str());
+  }
   temporary_.clear();
 }
 

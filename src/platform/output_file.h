@@ -13,6 +13,28 @@
 
 namespace ambrel {
 
+// An open folder: files are made and renamed in it by their names alone,
+// without the folder's path being looked up again for each (a copy of many
+// small files into one folder), and a folder renamed or replaced by a link
+// meanwhile does not move the writes elsewhere.
+class OutputFolder {
+ public:
+  OutputFolder() = default;
+  OutputFolder(const OutputFolder&) = delete;
+  OutputFolder& operator=(const OutputFolder&) = delete;
+  ~OutputFolder();
+  // Opens `path` (a real folder, no link followed in its last component).
+  bool Open(const std::string& path);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  friend class OutputFile;
+  int fd_ = -1;
+  std::string path_;
+};
+
 class OutputFile final : public ByteSink {
  public:
   OutputFile() = default;
@@ -30,6 +52,9 @@ class OutputFile final : public ByteSink {
   // carries the real name. The file holds an exclusive lock while open, so
   // that RemovePartialLeftovers passes over a copy still being written.
   bool CreateTemporary(const std::string& folder);
+  // The same in an open folder; CommitAs then renames within it when the
+  // new path lies in that folder.
+  bool CreateTemporary(const OutputFolder& folder);
   // Closes the temporary file and renames it to `path`, replacing whatever
   // file is there: a hard link at `path` is replaced, never written through.
   // False (the temporary file is kept) when the close or rename fails.
@@ -49,9 +74,15 @@ class OutputFile final : public ByteSink {
   int LastError() const { return lastError_; }
 
  private:
+  bool CreateTemporaryAt(int folderFd, const std::string& folderPath);
+
   int fd_ = -1;
   int lastError_ = 0;
   std::string temporary_;
+  // The folder the temporary file was made in, when made in an open one:
+  // its descriptor (valid while that OutputFolder stays open) and path.
+  int folderFd_ = -1;
+  std::string folderPath_;
 };
 
 // True for a name CreateTemporary makes: ".ambrel-partial-" and six

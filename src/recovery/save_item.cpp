@@ -191,7 +191,10 @@ bool SaveFile(SaveJob& job, ScanProgress& progress, std::uint32_t row, std::uint
   bool created = false;
   {
     const TimeSpent spent(job.writing.seconds);
-    created = file.CreateTemporary(folder);
+    if (!job.openFolder.IsOpen() || job.openFolder.Path() != folder) job.openFolder.Open(folder);
+    // A folder that cannot be opened as one (a link to a folder, say) is
+    // written through its path, as before.
+    created = job.openFolder.IsOpen() ? file.CreateTemporary(job.openFolder) : file.CreateTemporary(folder);
   }
   if (!created) {
     TraceLine("copy: cannot create a file in " + ParentPath(out));

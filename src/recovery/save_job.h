@@ -19,6 +19,7 @@
 #include "app/notify.h"
 #include "app/progress.h"
 #include "device/disk_handle.h"
+#include "platform/output_file.h"
 #include "recovery/copy_ledger.h"
 #include "recovery/file_plan.h"
 #include "recovery/save_source.h"
@@ -106,6 +107,9 @@ struct SaveJob {
   // Folders this run made itself: nothing is in them but what the run wrote
   // (createdPaths, and folders of this set), so names there need no look.
   std::set<std::string> madeFolders;
+  // The folder the last file was written in, kept open: the files of one
+  // folder are made and renamed in it by name.
+  OutputFolder openFolder;
   // The source of each partition, opened at its first file and read by
   // every file after it; closed when the run ends.
   std::map<const PartitionInfo*, DiskHandle> openSources;

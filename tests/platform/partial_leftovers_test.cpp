@@ -73,5 +73,61 @@ TEST(PartialLeftovers, RegularUnlockedLeftoversGoAndNothingElse) {
   EXPECT_TRUE(RemovePartialLeftovers(dir + "/missing").empty());
 }
 
+// A file made in an open folder: it is renamed within that folder when its
+// new name lies there and through its path otherwise; a discarded one
+// leaves nothing; and when the folder's path is made a link to another
+// folder meanwhile, the file still lands in the folder that was opened.
+TEST(OutputFolder, FilesMadeInAnOpenFolderStayInIt) {
+  const std::string dir = test::TempDir("output-folder");
+  fs::create_directories(dir + "/a");
+  fs::create_directories(dir + "/b");
+  OutputFolder folder;
+  ASSERT_TRUE(folder.Open(dir + "/a"));
+  {
+    OutputFile file;
+    ASSERT_TRUE(file.CreateTemporary(folder));
+    EXPECT_EQ(fs::path(file.TemporaryPath()).parent_path(), fs::path(dir + "/a"));
+    ASSERT_TRUE(file.Write("one", 3));
+    ASSERT_TRUE(file.CommitAs(dir + "/a/one.txt"));
+    EXPECT_TRUE(file.TemporaryPath().empty());
+  }
+  {
+    OutputFile file;
+    ASSERT_TRUE(file.CreateTemporary(folder));
+    ASSERT_TRUE(file.Write("two", 3));
+    ASSERT_TRUE(file.CommitAs(dir + "/b/two.txt"));  // another folder: by path
+  }
+  {
+    OutputFile file;
+    ASSERT_TRUE(file.CreateTemporary(folder));
+    const std::string temporary = file.TemporaryPath();
+    EXPECT_TRUE(fs::exists(temporary));
+    file.Discard();
+    EXPECT_FALSE(fs::exists(temporary));
+  }
+  // The folder's path now names a link to b: the open folder is still a.
+  fs::rename(dir + "/a", dir + "/a-moved");
+  ASSERT_EQ(::symlink((dir + "/b").c_str(), (dir + "/a").c_str()), 0);
+  {
+    OutputFile file;
+    ASSERT_TRUE(file.CreateTemporary(folder));
+    ASSERT_TRUE(file.Write("three", 5));
+    ASSERT_TRUE(file.CommitAs(dir + "/a/three.txt"));
+  }
+  EXPECT_TRUE(fs::exists(dir + "/a-moved/one.txt"));
+  EXPECT_TRUE(fs::exists(dir + "/a-moved/three.txt"));
+  EXPECT_FALSE(fs::exists(dir + "/b/three.txt"));
+  EXPECT_TRUE(fs::exists(dir + "/b/two.txt"));
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(dir + "/a-moved")) left.push_back(entry.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"one.txt", "three.txt"}));
+  // A link is not opened as a folder: the copy falls back to the path.
+  OutputFolder linked;
+  EXPECT_FALSE(linked.Open(dir + "/a"));
+  OutputFile file;
+  EXPECT_FALSE(file.CreateTemporary(linked));
+}
+
 }  // namespace
 }  // namespace ambrel
