@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/large_block.h"
+
 namespace ambrel {
 
 SectorReadAhead::SectorReadAhead(const DiskHandle& handle, std::vector<Range> ranges, Prepare prepare)
@@ -13,13 +15,15 @@ SectorReadAhead::SectorReadAhead(const DiskHandle& handle, std::vector<Range> ra
   }
   const std::size_t bytes = std::size_t{most} * kSectorSize;
   const bool ahead = ranges_.size() > 1;
-  try {
-    slots_[0].bytes.reset(new std::uint8_t[bytes]);
-    if (ahead) slots_[1].bytes.reset(new std::uint8_t[bytes]);
-  } catch (const std::bad_alloc&) {
+  blockBytes_ = ahead ? 2 * bytes : bytes;
+  block_ = blockBytes_ > 0 ? AllocLargeBlock(blockBytes_) : nullptr;
+  if (!block_ && blockBytes_ > 0) {
+    blockBytes_ = 0;
     ranges_.clear();
     return;
   }
+  slots_[0].bytes = static_cast<std::uint8_t*>(block_);
+  if (ahead) slots_[1].bytes = slots_[0].bytes + bytes;
   if (!ahead) return;
   try {
     reader_ = std::thread([this] { Run(); });
@@ -35,13 +39,14 @@ SectorReadAhead::~SectorReadAhead() {
   }
   changed_.notify_all();
   if (reader_.joinable()) reader_.join();
+  FreeLargeBlock(block_, blockBytes_);
 }
 
 void SectorReadAhead::ReadInto(Slot& slot, std::size_t range) {
   const Range& r = ranges_[range];
   slot.bad.clear();
-  ReadSectorsSalvaging(handle_, r.lba, r.sectors, slot.bytes.get(), &slot.bad);
-  if (prepare_) prepare_(range, Filled{std::span<std::uint8_t>(slot.bytes.get(), std::size_t{r.sectors} * kSectorSize),
+  ReadSectorsSalvaging(handle_, r.lba, r.sectors, slot.bytes, &slot.bad);
+  if (prepare_) prepare_(range, Filled{std::span<std::uint8_t>(slot.bytes, std::size_t{r.sectors} * kSectorSize),
                                        &slot.bad});
 }
 
@@ -78,7 +83,7 @@ bool SectorReadAhead::Next(Filled& out) {
     changed_.notify_all();
     changed_.wait(hold, [&] { return slot.range == range; });
   }
-  out.bytes = std::span<std::uint8_t>(slot.bytes.get(), std::size_t{ranges_[range].sectors} * kSectorSize);
+  out.bytes = std::span<std::uint8_t>(slot.bytes, std::size_t{ranges_[range].sectors} * kSectorSize);
   out.bad = &slot.bad;
   return true;
 }

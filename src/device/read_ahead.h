@@ -51,7 +51,7 @@ class SectorReadAhead {
 
  private:
   struct Slot {
-    std::unique_ptr<std::uint8_t[]> bytes;  // not cleared: every byte is read or zeroed
+    std::uint8_t* bytes = nullptr;  // in block_; every byte is read or zeroed before use
     std::vector<std::uint32_t> bad;
     std::size_t range = SIZE_MAX;  // which range it holds, SIZE_MAX when free
   };
@@ -62,6 +62,11 @@ class SectorReadAhead {
   std::vector<Range> ranges_;
   Prepare prepare_;
   ReadStatistics* counted_ = nullptr;  // the caller's read statistics
+  // Both slots' buffers in one block: from 1 MiB on it is backed by a huge
+  // page where the system gives one, so filling it costs one page fault
+  // instead of one per 4 KiB.
+  void* block_ = nullptr;
+  std::size_t blockBytes_ = 0;
   Slot slots_[2];
   std::size_t next_ = 0;  // the range Next gives next
   std::mutex lock_;

@@ -17,7 +17,7 @@ std::string Value(blkid_probe probe, const char* name) {
 }  // namespace
 
 bool ProbeWithBlkid(const std::string& path, std::uint64_t offset, std::uint64_t length,
-                    BlkidFacts& facts) {
+                    BlkidFacts& facts, BlkidProbers probers) {
   facts = BlkidFacts{};
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -29,6 +29,11 @@ bool ProbeWithBlkid(const std::string& path, std::uint64_t offset, std::uint64_t
     blkid_probe_set_superblocks_flags(
         probe, BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID | BLKID_SUBLKS_TYPE | BLKID_SUBLKS_VERSION);
     blkid_probe_enable_partitions(probe, 0);
+    if (probers == BlkidProbers::kNtfsFatExfat) {
+      static char ntfs[] = "ntfs", vfat[] = "vfat", exfat[] = "exfat";
+      static char* only[] = {ntfs, vfat, exfat, nullptr};
+      blkid_probe_filter_superblocks_type(probe, BLKID_FLTR_ONLYIN, only);
+    }
     if (blkid_do_safeprobe(probe) == 0) {
       facts.type = Value(probe, "TYPE");
       facts.version = Value(probe, "VERSION");

@@ -14,9 +14,14 @@ struct BlkidFacts {
   std::string uuid;     // "1234-ABCD" or "0123456789ABCDEF"
 };
 
+// Which of libblkid's probers are asked: every one (tens of them, each
+// reading its own places of the range), or only those of NTFS, FAT and
+// exFAT, for a range whose boot sector already names one of them.
+enum class BlkidProbers { kAll, kNtfsFatExfat };
+
 // Probes the range [offset, offset + length) of `path` (length 0: to the
 // end). Opens the path read-only; false when nothing is recognised.
 bool ProbeWithBlkid(const std::string& path, std::uint64_t offset, std::uint64_t length,
-                    BlkidFacts& facts);
+                    BlkidFacts& facts, BlkidProbers probers = BlkidProbers::kAll);
 
 }  // namespace ambrel

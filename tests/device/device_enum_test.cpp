@@ -3,6 +3,7 @@
 // disks (MBR and GPT images) as disks with volumes.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -82,6 +83,35 @@ TEST(DescribeDiskFixtures, GptImageIsADiskWithFourVolumes) {
   ASSERT_TRUE(DescribeDisk(test::FixtureImage("disk-gpt"), d, JudgeSector));
   EXPECT_EQ(d.tableKind, TableKind::kGpt);
   ExpectVolumes(d.volumes, kGptVolumes, 4, d.disk);
+}
+
+// A volume that is none of ours is still named by the system's probe (the
+// probe is narrowed to our kinds only where the boot sector names one).
+TEST(DescribeDiskFixtures, OtherFileSystemsKeepTheSystemsName) {
+  const std::string dir = test::TempDir("other-fs");
+  const std::string swap = dir + "/swap.img", ext = dir + "/ext2.img";
+  for (const std::string& image : {swap, ext}) {
+    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(image.c_str(), "wb"), &std::fclose);
+    ASSERT_TRUE(f);
+    ASSERT_EQ(::ftruncate(fileno(f.get()), 4 << 20), 0);
+  }
+  if (std::system(("mkswap -L OTHERSWAP " + swap + " > /dev/null 2>&1").c_str()) != 0 ||
+      std::system(("mke2fs -q -F -t ext2 -L OtherExt " + ext + " > /dev/null 2>&1").c_str()) != 0)
+    GTEST_SKIP() << "mkswap or mke2fs is missing";
+  const struct {
+    std::string path;
+    const char* fsName;
+    const char* label;
+  } cases[] = {{swap, "swap", "OTHERSWAP"}, {ext, "ext2", "OtherExt"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    DiskDescription d;
+    ASSERT_TRUE(DescribeDisk(c.path, d, JudgeSector));
+    ASSERT_EQ(d.volumes.size(), 1u);
+    EXPECT_EQ(d.volumes[0].fsKind, kFsUnknown);
+    EXPECT_EQ(d.volumes[0].fsName, c.fsName);
+    EXPECT_EQ(d.volumes[0].volumeLabel, c.label);
+  }
 }
 
 TEST(DescribeDiskFixtures, SingleVolumeImagesAreOneWholeVolume) {
