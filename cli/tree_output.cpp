@@ -153,6 +153,9 @@ TreeEntries CollectTreeEntries(const FoundFileTable& table) {
   };
   LargeVector<Key> keys;
   keys.reserve(table.count);
+  // Room for most volumes' paths at once: a large block is only backed
+  // where it is written, while growing it copies every path made so far.
+  entries.paths.reserve(std::size_t{table.count} * 48);
   for (std::uint32_t id = 0; id < table.count; ++id) {
     const FoundFileNode* node = NodeAt(table, id);
     if (!node || id == kRootId) continue;
@@ -298,11 +301,15 @@ void PrintTreeText(int number, const PartitionInfo& info, const TreeEntries& ent
   // Blocks of entries, written in order. Each file's state is worked out
   // against its volume's cluster map, which only reads: on a large volume a
   // second thread makes every other block while this one makes the rest.
-  constexpr std::size_t kBlock = 8192;
+  // The blocks are small enough that their two buffers stay in the cache
+  // and are made once: fresh memory for larger ones cost more than the
+  // writes they saved.
+  constexpr std::size_t kBlock = 1024;
   const std::size_t count = entries.size();
   const std::size_t blocks = (count + kBlock - 1) / kBlock;
   auto range = [&](std::size_t block, std::string& out) {
     out.clear();
+    out.reserve(kBlock * 128);  // a line is mostly shorter
     AppendTreeLines(entries, block * kBlock, std::min(count, (block + 1) * kBlock), out);
   };
   auto write = [](const std::string& out) { std::fwrite(out.data(), 1, out.size(), stdout); };

@@ -231,6 +231,11 @@ std::uint32_t ClusterOwners::AddOwner(Owner owner) {
   return static_cast<std::uint32_t>(owners_.size() - 1);
 }
 
+void ClusterOwners::Reserve(std::size_t owners, std::size_t runs) {
+  owners_.reserve(owners);
+  runs_.reserve(runs);
+}
+
 void ClusterOwners::Add(std::uint64_t first, std::uint64_t count, std::uint32_t owner) {
   if (first > UINT64_MAX - count) return;
   // Runs are kept in pieces of at most 2^32 - 1 clusters.
@@ -598,6 +603,9 @@ void BuildClusterOwners(PartitionInfo& partition, const std::vector<NamedRunList
   auto grid = ClusterGridOf(partition);
   if (!grid) return;
   auto owners = std::make_shared<ClusterOwners>();
+  // About one owner and one run a file (the map's own growth copied it
+  // several times over on a large volume).
+  owners->Reserve(partition.table.count, std::size_t{partition.table.count} + partition.table.count / 4);
   if (ntfs) AddNtfsOwners(partition, *grid, system, attributeRuns, *owners);
   else AddFatOwners(partition, *grid, *owners);
   owners->Finish();

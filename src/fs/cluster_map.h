@@ -127,6 +127,8 @@ class ClusterOwners {
   std::uint64_t CountTaken(std::uint64_t first, std::uint64_t count, InUse inUse, std::uint64_t& firstTaken) const;
   void Add(std::uint64_t first, std::uint64_t count, std::uint32_t owner);
   std::uint32_t AddOwner(Owner owner);
+  // Room for about this many owners and runs, made before they are added.
+  void Reserve(std::size_t owners, std::size_t runs);
   void Finish();  // sorts the runs into disjoint ranges and the starts
   std::size_t RunCount() const { return ranges_.size(); }
   // The first clusters of every entry of the volume, live and deleted.

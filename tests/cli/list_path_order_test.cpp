@@ -66,5 +66,37 @@ TEST(ListPathOrder, WholePathsInByteOrderAtEveryDepth) {
   }
 }
 
+// A volume of more entries than the text listing makes in one block: the
+// blocks, made by two threads, come out whole and in order, each entry once.
+TEST(ListPathOrder, ManyBlocksKeepTheOrderOfTheJsonListing) {
+  if (!test::HaveTool("mkfs.vfat") || !test::HaveTool("mcopy")) GTEST_SKIP() << "dosfstools or mtools missing";
+  const std::string dir = test::TempDir("list-many-blocks");
+  const std::string image = dir + "/many.img";
+  ASSERT_TRUE(test::Shell("mkdir -p " + test::Quoted(dir + "/top/sub") + " && cd " + test::Quoted(dir + "/top") +
+                          " && for i in $(seq 1 3100); do printf x > f$i.txt; printf y > sub/g$i.dat; done"));
+  ASSERT_TRUE(test::Shell("truncate -s 64M " + test::Quoted(image) + " && mkfs.vfat -F 32 " + test::Quoted(image) +
+                          " >/dev/null && MTOOLS_SKIP_CHECK=1 mcopy -s -i " + test::Quoted(image) + " " +
+                          test::Quoted(dir + "/top") + " ::/"));
+  const test::CliOutput listed = test::RunAmbrelCli("list --json " + test::Quoted(image));
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  const std::vector<std::string> want = JsonPaths(listed.out);
+  ASSERT_EQ(want.size(), 6202u);  // top, top/sub and the files
+  const test::CliOutput text = test::RunAmbrelCli("list " + test::Quoted(image));
+  ASSERT_EQ(text.status, 0) << text.err;
+  std::vector<std::string> paths;
+  std::size_t lineStart = 0;
+  while (lineStart < text.out.size()) {
+    std::size_t end = text.out.find('\n', lineStart);
+    if (end == std::string::npos) end = text.out.size();
+    const std::string line = text.out.substr(lineStart, end - lineStart);
+    lineStart = end + 1;
+    if (line.empty() || line[0] == '#') continue;
+    const std::size_t gap = line.rfind("  ");
+    ASSERT_NE(gap, std::string::npos) << line;
+    paths.push_back(line.substr(gap + 2));
+  }
+  EXPECT_EQ(paths, want);
+}
+
 }  // namespace
 }  // namespace ambrel
