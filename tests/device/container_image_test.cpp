@@ -44,6 +44,10 @@ const Container kContainers[] = {
     {"VHD", "qemu-img", "disk.vhd", "qemu-img convert -O vpc %s %o"},
     {"VHDX", "qemu-img", "disk.vhdx", "qemu-img convert -O vhdx %s %o"},
     {"VMDK", "qemu-img", "disk.vmdk", "qemu-img convert -O vmdk %s %o"},
+    // A fixed VHD is the plain disk with a footer after it: its first
+    // sector is the disk's own.
+    {"VHD", "qemu-img", "disk-fixed.vhd", "qemu-img convert -O vpc -o subformat=fixed %s %o"},
+    {"VMDK", "qemu-img", "disk-flat.vmdk", "qemu-img convert -O vmdk -o subformat=monolithicFlat %s %o"},
 };
 
 std::string Expand(std::string pattern, const std::string& raw, const std::string& out) {
